@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "UserPrompt.h"
+
+namespace veltrane {
+
+// The record offset index: a temporary file of 64-bit little-endian offsets,
+// one per record, followed by an end sentinel (where the scan stopped). Entry k
+// (1-based) lies at byte (k - 1) * 8. Nothing outside the process reads it.
+
+inline constexpr std::size_t kIndexEntrySize = 8;
+
+/// Creates a new, empty index file named "idx<n>" (lowest free n from 0) in the
+/// temporary directory (TMP, else TMPDIR, else /tmp). The file is created
+/// exclusively and never through a symbolic link. When no name can be made the
+/// user is told "tempnam couldn't create name" and nothing is returned.
+[[nodiscard]] std::optional<std::string> CreateIndexName(UserPrompt& prompt);
+
+/// Indexes every record of fileName into indexFileName (replacing its content).
+/// Returns the record count (0 or more), or -1 when either file cannot be opened
+/// or a write fails; after a failed write the partial index is removed.
+[[nodiscard]] int BuildRecordIndex(const char* fileName, const char* indexFileName);
+
+/// Reads index entry k (1-based). Returns nothing when the entry does not exist
+/// or cannot be read.
+[[nodiscard]] std::optional<std::uint64_t> ReadIndexEntry(const char* indexFileName, std::int64_t k);
+
+}  // namespace veltrane

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veltrane {
+
+// A record file is a run of ISO 2709 records: a 24-byte leader whose first five
+// bytes give the record length and whose bytes 12-16 give the base address of
+// the data, a directory of 12-byte entries (tag, field length, start), then the
+// fields. Everything numeric is read by ParseDigits, never validated further.
+
+inline constexpr std::size_t kLeaderLength = 24;
+inline constexpr std::size_t kDirectoryEntryLength = 12;
+inline constexpr std::size_t kTagLength = 3;
+inline constexpr std::size_t kRecordLengthOffset = 0;
+inline constexpr std::size_t kBaseAddressOffset = 12;
+inline constexpr std::size_t kFieldLengthOffsetInEntry = 3;  // 4 digits
+inline constexpr std::size_t kFieldStartOffsetInEntry = 7;   // 5 digits
+
+/// Largest record five length digits can describe; the size of RecordBuffer.
+inline constexpr std::size_t kRecordBufferSize = 99'999;
+/// Tag and field bytes of one record; the size of FieldBuffer.
+inline constexpr std::size_t kFieldBufferSize = 100'001;
+
+/// Reads at most n leading ASCII digits of bytes as a decimal number; 0 when the
+/// first byte is not a digit. Never reads past n bytes.
+[[nodiscard]] std::uint32_t ParseDigits(const unsigned char* bytes, std::size_t n);
+
+/// Delimiter variants a record file may use.
+enum DelimiterModeValue : int {
+    dmNormal = 0,    ///< field terminator 0x1E, subfield delimiter 0x1F
+    dmSpecial1 = 1,  ///< field terminator '#', subfield delimiter '$'
+    dmSpecial2 = 2,  ///< field terminator 0x1E, subfield delimiter '$'
+};
+
+/// The process-wide delimiter variant, read afresh at the start of every scan.
+/// Any value other than 1 and 2 behaves as 0.
+extern int DelimiterMode;
+
+inline constexpr unsigned char kStandardFieldTerminator = 0x1E;     // record separator, 30
+inline constexpr unsigned char kStandardSubfieldDelimiter = 0x1F;   // unit separator, 31
+inline constexpr unsigned char kSpecialFieldTerminator = '#';       // 0x23
+inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
+
+/// The field terminator of a delimiter variant.
+[[nodiscard]] unsigned char FieldTerminator(int mode);
+/// The subfield delimiter of a delimiter variant.
+[[nodiscard]] unsigned char SubfieldDelimiter(int mode);
+
+// Byte classes as in the POSIX locale: bytes 0x80-0xFF belong to none of them
+// and folding never changes them, whatever the process locale says.
+[[nodiscard]] constexpr bool IsAsciiDigit(unsigned char b) { return b >= '0' && b <= '9'; }
+[[nodiscard]] constexpr bool IsAsciiLetterOrDigit(unsigned char b)
+{
+    return IsAsciiDigit(b) || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+[[nodiscard]] constexpr unsigned char FoldUpper(unsigned char b)
+{
+    return (b >= 'a' && b <= 'z') ? static_cast<unsigned char>(b - ('a' - 'A')) : b;
+}
+
+/// One raw record; shared by every scan and by extraction.
+extern unsigned char RecordBuffer[kRecordBufferSize];
+/// Tag plus field bytes of the record being examined, entries back to back.
+extern unsigned char FieldBuffer[kFieldBufferSize];
+
+}  // namespace veltrane

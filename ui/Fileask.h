@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+/// The overwrite question shown before an extraction writes to an existing file.
+/// Results: 1 overwrite, 2 append, 3 cancel (also its close box and Esc).
+class TFormSaveAsk : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormSaveAsk(QWidget* owner);
+
+    QLabel* Label1;
+    QPushButton* BtnAppend;
+    QPushButton* BtnOverwrite;
+    QPushButton* BtnCancel;
+};
+
+/// Shows a new TFormSaveAsk owned by owner and returns its result (1, 2 or 3).
+int AskOverwrite(QWidget* owner);

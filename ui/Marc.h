@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QMdiSubWindow>
+#include <optional>
+#include <string>
+
+class QPlainTextEdit;
+class TFormMain;
+
+/// The window of one open record file: shows one record as text and remembers
+/// which record that is. Owns the file's record index.
+class TFormMarc : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    /// Builds the index of path and shows record 1; on failure reports it and
+    /// closes itself (check isOpen() after construction).
+    TFormMarc(TFormMain* mainForm, const QString& path);
+    ~TFormMarc() override;
+
+    QPlainTextEdit* MemoMarc;
+    std::string FileName;                       ///< path as local 8-bit bytes, for the engine
+    std::optional<std::string> IndexFileName;   ///< the record index, when one could be made
+    int CurrentRecord = 1;                      ///< 1-based number of the record on display
+    int RecordCount = -1;                       ///< records in the index, or -1
+    QString TitleName;                          ///< the path as shown in caption and status bar
+
+    /// Whether the first record could be shown (the window closes itself otherwise).
+    [[nodiscard]] bool isOpen() const { return m_open; }
+
+    /// Displays the record ScanRecords selects; returns its number, or the scan's
+    /// result when that is not positive (then nothing on screen changes).
+    int ShowRecord(int from, int to, const char* pattern);
+    void FormActivate();
+    void ShowPrevRecord();
+    void ShowNextRecord();
+    void RedisplayRecord();
+
+private:
+    TFormMain* m_mainForm;
+    bool m_open = false;
+};
+
+/// Opens path in a new document window of mainForm. Returns 0.
+int OpenMarcFile(TFormMain* mainForm, const QString& path);
+
+// Record commands: each asks through its dialog, then acts on the window.
+void GotoRecordCommand(TFormMarc* window);
+void FindCommand(TFormMarc* window);
+void FindNextCommand(TFormMarc* window);
+void ExtractCommand(TFormMarc* window);
