@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@ namespace veltrane {
 // (1-based) lies at byte (k - 1) * 8. Nothing outside the process reads it.
 
 inline constexpr std::size_t kIndexEntrySize = 8;
+/// Bytes of the record file read at a time while indexing; with a 64 KiB write
+/// buffer, the whole memory the index build needs, whatever the file size.
+inline constexpr std::size_t kIndexReadBlockSize = 1024 * 1024;
 
 /// Creates a new, empty index file named "idx<n>" (lowest free n from 0) in the
 /// temporary directory (TMP, else TMPDIR, else /tmp). The file is created
@@ -20,10 +24,15 @@ inline constexpr std::size_t kIndexEntrySize = 8;
 /// user is told "tempnam couldn't create name" and nothing is returned.
 [[nodiscard]] std::optional<std::string> CreateIndexName(UserPrompt& prompt);
 
-/// Indexes every record of fileName into indexFileName (replacing its content).
-/// Returns the record count (0 or more), or -1 when either file cannot be opened
-/// or a write fails; after a failed write the partial index is removed.
+/// Indexes every record of fileName into indexFileName (replacing its content;
+/// a symbolic link under that name is refused, never followed). Returns the
+/// record count (0 or more), or -1 when either file cannot be opened or read or
+/// a write fails; after a failure the partial index file is removed.
 [[nodiscard]] int BuildRecordIndex(const char* fileName, const char* indexFileName);
+
+/// The same, reading blockSize bytes at a time (clamped to 24 ..
+/// kIndexReadBlockSize): lets tests put records across block boundaries.
+[[nodiscard]] int BuildRecordIndex(const char* fileName, const char* indexFileName, std::size_t blockSize);
 
 /// Reads index entry k (1-based). Returns nothing when the entry does not exist
 /// or cannot be read.
