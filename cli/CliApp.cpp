@@ -1,0 +1,464 @@
+#include "CliApp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Output.h"
+#include "RecordExtract.h"
+#include "RecordIndex.h"
+#include "RecordLayout.h"
+#include "RecordScan.h"
+#include "SearchTextConversion.h"
+#include "TemporaryFiles.h"
+#include "UserPrompt.h"
+
+namespace veltrane::cli {
+
+namespace {
+
+void tell(std::string_view message)
+{
+    std::fprintf(stderr, "veltrane-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+/// Answers the engine without a window: its messages go to standard error and
+/// the overwrite question is answered by the command-line options.
+class TerminalPrompt final : public UserPrompt {
+public:
+    explicit TerminalPrompt(ExistingTarget existingTarget) : m_existingTarget(existingTarget) {}
+
+    void showMessage(std::string_view text) override
+    {
+        m_toldFailure = true;
+        tell(text);
+    }
+
+    OverwriteChoice askOverwrite(std::string_view) override
+    {
+        switch (m_existingTarget) {
+        case ExistingTarget::Append:
+            return OverwriteChoice::Append;
+        case ExistingTarget::Overwrite:
+            return OverwriteChoice::Overwrite;
+        case ExistingTarget::Refuse:
+            break;
+        }
+        m_refusedOverwrite = true;
+        return OverwriteChoice::Cancel;
+    }
+
+    /// Whether a message was shown since the last call (then clears it).
+    bool takeToldFailure() { return std::exchange(m_toldFailure, false); }
+    [[nodiscard]] bool refusedOverwrite() const { return m_refusedOverwrite; }
+
+private:
+    ExistingTarget m_existingTarget;
+    bool m_toldFailure = false;
+    bool m_refusedOverwrite = false;
+};
+
+/// One run of a command over one record file.
+class CommandRun {
+public:
+    explicit CommandRun(const Invocation& invocation)
+        : m_invocation(invocation), m_prompt(invocation.existingTarget)
+    {
+    }
+
+    int run()
+    {
+        if (int status = openRecordFile(); status != kExitSuccess)
+            return status;
+        int status = kExitFailure;
+        switch (*m_invocation.command) {
+        case Command::Count:
+            m_output.writeLine(static_cast<unsigned long long>(m_count));
+            status = kExitSuccess;
+            break;
+        case Command::Index:
+            status = printIndex();
+            break;
+        case Command::Show:
+            status = show();
+            break;
+        case Command::Find:
+            status = find();
+            break;
+        case Command::Extract:
+            status = extract();
+            break;
+        }
+        return finishOutput(status);
+    }
+
+private:
+    const char* fileName() const { return m_invocation.file.c_str(); }
+    const char* indexFileName() const { return m_indexFileName.c_str(); }
+
+    int openRecordFile()
+    {
+        struct stat info {};
+        if (::stat(fileName(), &info) != 0) {
+            tell("cannot open " + quoted(m_invocation.file) + ": " + std::strerror(errno));
+            return kExitFailure;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            tell(quoted(m_invocation.file) + " is a directory");
+            return kExitFailure;
+        }
+        // Records are read by position, more than once: a pipe or a device
+        // cannot serve that.
+        if (!S_ISREG(info.st_mode)) {
+            tell(quoted(m_invocation.file) + " is not a regular file");
+            return kExitFailure;
+        }
+        int fd = ::open(fileName(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            tell("cannot open " + quoted(m_invocation.file) + ": " + std::strerror(errno));
+            return kExitFailure;
+        }
+        ::close(fd);
+        m_recordFile = info;
+
+        std::string error;
+        std::optional<std::string> createdIndex = createIndexFile(m_prompt, error);
+        if (!createdIndex) {
+            if (!error.empty())
+                tell(error);
+            return kExitFailure;
+        }
+        m_indexFileName = *createdIndex;
+        m_count = BuildRecordIndex(fileName(), indexFileName());
+        if (m_count < 0) {
+            tell("cannot index " + quoted(m_invocation.file) + " (unreadable file or no room in the temporary directory)");
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
+
+    /// Reads a record number within [1, maximum]; tells why not otherwise.
+    std::optional<int> recordNumber(std::string_view text, int maximum)
+    {
+        std::optional<int> number = parseRecordNumber(text, maximum);
+        if (!number)
+            tell("invalid record number " + quoted(text) + ": record number must be between 1 and " +
+                 std::to_string(maximum));
+        return number;
+    }
+
+    bool refuseEmptyFile()
+    {
+        if (m_count > 0)
+            return false;
+        tell(quoted(m_invocation.file) + " holds no record");
+        return true;
+    }
+
+    bool prepareScan()
+    {
+        std::string error;
+        std::optional<std::string> scratch = createScratchFile(m_indexFileName, error);
+        if (!scratch) {
+            tell(error);
+            return false;
+        }
+        ScratchDisplayFile = *scratch;
+        DelimiterMode = m_invocation.mode;
+        return true;
+    }
+
+    int printIndex()
+    {
+        // The index is read front to back in blocks: memory stays fixed
+        // whatever the number of records.
+        int fd = ::open(indexFileName(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            tell(std::string("cannot read the index: ") + std::strerror(errno));
+            return kExitFailure;
+        }
+        const std::uint64_t wanted = static_cast<std::uint64_t>(m_count) + 1;  // the sentinel ends it
+        std::uint64_t printed = 0;
+        unsigned char block[kIndexEntrySize * 4096];
+        std::size_t kept = 0;
+        while (printed < wanted && !m_output.failed()) {
+            ssize_t n = ::read(fd, block + kept, sizeof block - kept);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            std::size_t available = kept + static_cast<std::size_t>(n);
+            std::size_t used = 0;
+            for (; used + kIndexEntrySize <= available && printed < wanted; used += kIndexEntrySize, ++printed)
+                m_output.writeLine(decodeIndexEntry(block + used));
+            kept = available - used;
+            std::memmove(block, block + used, kept);
+        }
+        ::close(fd);
+        if (printed < wanted && !m_output.failed()) {
+            tell("cannot read the index: it ends early");
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
+
+    static std::uint64_t decodeIndexEntry(const unsigned char* entry)
+    {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < kIndexEntrySize; ++i)
+            value |= static_cast<std::uint64_t>(entry[i]) << (8 * i);
+        return value;
+    }
+
+    int show()
+    {
+        if (refuseEmptyFile())
+            return kExitFailure;
+        std::optional<int> first = recordNumber(m_invocation.first, m_count);
+        if (!first)
+            return kExitFailure;
+        std::optional<int> last = first;
+        if (m_invocation.last) {
+            last = recordNumber(*m_invocation.last, m_count);
+            if (!last)
+                return kExitFailure;
+            if (*last < *first) {
+                tell("the last record number " + std::to_string(*last) + " is below the first " +
+                     std::to_string(*first));
+                return kExitFailure;
+            }
+        }
+        if (!prepareScan())
+            return kExitFailure;
+
+        int status = kExitSuccess;
+        for (int k = *first; k <= *last && !m_output.failed(); ++k) {
+            if (ScanRecords(m_prompt, fileName(), indexFileName(), k, k, "") == k) {
+                if (!copyScratchToOutput())
+                    return kExitFailure;
+                continue;
+            }
+            m_output.flush();
+            if (m_prompt.takeToldFailure())
+                return kExitFailure;
+            tell("record " + std::to_string(k) + " cannot be shown: it is short or unreadable");
+            status = kExitNothingFound;
+        }
+        return status;
+    }
+
+    bool copyScratchToOutput()
+    {
+        int fd = ::open(ScratchDisplayFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            tell(std::string("cannot read the scratch display file: ") + std::strerror(errno));
+            return false;
+        }
+        char block[64 * 1024];
+        bool ok = true;
+        for (;;) {
+            ssize_t n = ::read(fd, block, sizeof block);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                tell(std::string("cannot read the scratch display file: ") + std::strerror(errno));
+                ok = false;
+            }
+            if (n <= 0 || !m_output.write(std::string_view(block, static_cast<std::size_t>(n))))
+                break;
+        }
+        ::close(fd);
+        return ok;
+    }
+
+    std::optional<std::string> searchPattern()
+    {
+        const std::string& text = m_invocation.text;
+        if (text.empty()) {
+            tell("TEXT is empty");
+            return std::nullopt;
+        }
+        std::string pattern = text;
+        if (!m_invocation.rawText) {
+            GbkText converted = convertToGbk(text);
+            if (!converted.error.empty()) {
+                tell(converted.error);
+                return std::nullopt;
+            }
+            pattern = std::move(converted.bytes);
+        }
+        if (pattern.size() > kMaxSearchTextLength) {
+            tell("TEXT is " + std::to_string(pattern.size()) + " bytes in GBK; at most " +
+                 std::to_string(kMaxSearchTextLength) + " are searched");
+            return std::nullopt;
+        }
+        return pattern;
+    }
+
+    int find()
+    {
+        std::optional<std::string> pattern = searchPattern();
+        if (!pattern)
+            return kExitFailure;
+        int from = 1;
+        // One past the last record is allowed: an empty range.
+        if (m_invocation.from) {
+            std::optional<int> number = recordNumber(*m_invocation.from, m_count + 1);
+            if (!number)
+                return kExitFailure;
+            from = *number;
+        }
+        if (from > m_count)
+            return kExitNothingFound;
+        if (!prepareScan())
+            return kExitFailure;
+        SearchCaseSensitive = m_invocation.caseSensitive;
+
+        bool found = false;
+        while (from <= m_count && !m_output.failed()) {
+            int record = ScanRecords(m_prompt, fileName(), indexFileName(), from, m_count, pattern->c_str());
+            if (record < 0) {
+                if (m_prompt.takeToldFailure())
+                    return kExitFailure;
+                break;
+            }
+            found = true;
+            m_output.writeLine(static_cast<unsigned long long>(record));
+            if (!m_invocation.allMatches)
+                break;
+            from = record + 1;
+        }
+        return found ? kExitSuccess : kExitNothingFound;
+    }
+
+    int extract()
+    {
+        if (refuseEmptyFile())
+            return kExitFailure;
+        std::optional<int> first = recordNumber(m_invocation.first, m_count);
+        if (!first)
+            return kExitFailure;
+        std::optional<int> last = recordNumber(*m_invocation.last, m_count);
+        if (!last)
+            return kExitFailure;
+        if (*last < *first) {
+            tell("the last record number " + std::to_string(*last) + " is below the first " + std::to_string(*first));
+            return kExitFailure;
+        }
+        if (!targetIsAcceptable())
+            return kExitFailure;
+
+        int result = ExtractRecords(m_prompt, fileName(), indexFileName(), *first, *last, m_invocation.target.c_str());
+        if (result != 1 || m_prompt.refusedOverwrite()) {
+            if (m_prompt.refusedOverwrite())
+                tell(quoted(m_invocation.target) + " exists; give --append or --overwrite");
+            else if (!m_prompt.takeToldFailure())
+                tell("cannot copy the records to " + quoted(m_invocation.target));
+            return kExitFailure;
+        }
+        return kExitSuccess;
+    }
+
+    bool targetIsAcceptable()
+    {
+        const std::string& target = m_invocation.target;
+        struct stat info {};
+        if (::stat(target.c_str(), &info) == 0) {
+            if (S_ISDIR(info.st_mode)) {
+                tell(quoted(target) + " is a directory");
+                return false;
+            }
+            if (m_invocation.existingTarget == ExistingTarget::Refuse) {
+                tell(quoted(target) + " exists; give --append or --overwrite");
+                return false;
+            }
+            // Overwriting would empty the record file before its records are read.
+            if (m_invocation.existingTarget == ExistingTarget::Overwrite && info.st_dev == m_recordFile.st_dev &&
+                info.st_ino == m_recordFile.st_ino) {
+                tell(quoted(target) + " is the record file itself; it cannot be overwritten with its own records");
+                return false;
+            }
+            return true;
+        }
+        if (errno != ENOENT) {
+            tell("cannot write " + quoted(target) + ": " + std::strerror(errno));
+            return false;
+        }
+        std::string::size_type slash = target.rfind('/');
+        std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        if (::stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            tell("cannot write " + quoted(target) + ": no such directory");
+            return false;
+        }
+        return true;
+    }
+
+    int finishOutput(int status)
+    {
+        m_output.flush();
+        if (!m_output.failed())
+            return status;
+        // A reader that went away (head, a closed pager) is not worth a message.
+        if (m_output.error() != EPIPE)
+            tell(std::string("cannot write the output: ") + std::strerror(m_output.error()));
+        return kExitFailure;
+    }
+
+    const Invocation& m_invocation;
+    TerminalPrompt m_prompt;
+    StandardOutput m_output;
+    struct stat m_recordFile {};
+    std::string m_indexFileName;
+    int m_count = 0;
+};
+
+int printText(const std::string& text)
+{
+    StandardOutput output;
+    output.write(text);
+    return output.flush() ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int runCli(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    ParseResult parsed = parseCommandLine(arguments);
+    if (!parsed.invocation) {
+        tell(parsed.error);
+        std::fputs(usageText(parsed.command).c_str(), stderr);
+        return kExitFailure;
+    }
+    const Invocation& invocation = *parsed.invocation;
+    switch (invocation.action) {
+    case Invocation::Action::Help:
+        return printText(helpText(invocation.command));
+    case Invocation::Action::Version:
+        return printText("veltrane-cli " VELTRANE_VERSION "\n");
+    case Invocation::Action::Run:
+        break;
+    }
+
+    installCleanupHandlers();
+    int status = CommandRun(invocation).run();
+    removeTemporaryFiles();
+    return status;
+}
+
+}  // namespace veltrane::cli

@@ -1,0 +1,290 @@
+#include "CommandLine.h"
+
+#include <array>
+#include <cstddef>
+
+namespace veltrane::cli {
+
+namespace {
+
+struct CommandInfo {
+    Command command;
+    std::string_view name;
+    std::string_view usage;  // after the program name
+    std::size_t minOperands;
+    std::size_t maxOperands;
+    std::string_view description;
+};
+
+constexpr std::array<CommandInfo, 5> kCommands{{
+    {Command::Count, "count", "count FILE", 1, 1,
+     "Prints the number of records in FILE.\n"},
+    {Command::Index, "index", "index FILE", 1, 1,
+     "Prints the byte offset of every record in FILE, one decimal number a line,\n"
+     "then the end offset where the records stop.\n"},
+    {Command::Show, "show", "show [--mode 0|1|2] FILE N [M]", 2, 3,
+     "Writes the display text of record N, or of records N to M one after\n"
+     "another, to standard output: one line per field, tag first, subfields\n"
+     "shown as '$', long fields wrapped into indented continuation lines.\n"
+     "\n"
+     "  --mode 0|1|2   delimiter variant: 0 field terminator 0x1E and subfield\n"
+     "                 delimiter 0x1F (default), 1 '#' and '$', 2 0x1E and '$'\n"},
+    {Command::Find, "find", "find [--mode 0|1|2] [--case] [--from N] [--all] [--raw] FILE TEXT", 2, 2,
+     "Prints the number of the first record from N on that holds TEXT; with\n"
+     "--all, the number of every such record, one a line. A match lies within one\n"
+     "field (its tag included); '$' before a letter or digit stands for the\n"
+     "subfield delimiter, so '$aTitle' finds subfield a starting with Title.\n"
+     "TEXT is converted from the terminal's character set to GBK.\n"
+     "\n"
+     "  --mode 0|1|2   delimiter variant (see 'show --help')\n"
+     "  --case         distinguish upper and lower case letters\n"
+     "  --from N       start at record N (default 1)\n"
+     "  --all          print every matching record, not only the first\n"
+     "  --raw          search for the bytes of TEXT as given, unconverted\n"},
+    {Command::Extract, "extract", "extract [--append | --overwrite] FILE A B TARGET", 4, 4,
+     "Copies records A to B of FILE byte for byte, separators included, into\n"
+     "TARGET, which is created when missing. An existing TARGET is left alone\n"
+     "unless one of the options says what to do with it.\n"
+     "\n"
+     "  --append       add the records after the content of an existing TARGET\n"
+     "  --overwrite    replace the content of an existing TARGET\n"},
+}};
+
+const CommandInfo& infoOf(Command command)
+{
+    for (const CommandInfo& info : kCommands)
+        if (info.command == command)
+            return info;
+    return kCommands.front();
+}
+
+const CommandInfo* findCommand(std::string_view name)
+{
+    for (const CommandInfo& info : kCommands)
+        if (info.name == name)
+            return &info;
+    return nullptr;
+}
+
+bool isHelpOption(std::string_view argument) { return argument == "--help" || argument == "-h"; }
+
+ParseResult failure(std::string error, std::optional<Command> command)
+{
+    return {std::nullopt, std::move(error), command};
+}
+
+// Applies one option of `command`. An option with a value takes it from
+// "--name=value" or from the next argument.
+std::string applyOption(Invocation& invocation, std::string_view argument,
+                        const std::vector<std::string_view>& arguments, std::size_t& i)
+{
+    std::string_view name = argument;
+    std::optional<std::string_view> attached;
+    if (std::size_t equals = argument.find('='); equals != std::string_view::npos) {
+        name = argument.substr(0, equals);
+        attached = argument.substr(equals + 1);
+    }
+    const Command command = *invocation.command;
+    const bool scans = command == Command::Show || command == Command::Find;
+    const bool finds = command == Command::Find;
+    const bool extracts = command == Command::Extract;
+
+    auto takeValue = [&]() -> std::optional<std::string_view> {
+        if (attached)
+            return attached;
+        if (i + 1 < arguments.size())
+            return arguments[++i];
+        return std::nullopt;
+    };
+    auto flag = [&](bool allowed, bool& target) -> std::string {
+        if (!allowed)
+            return "unknown option '" + std::string(name) + "'";
+        if (attached)
+            return "option '" + std::string(name) + "' takes no value";
+        target = true;
+        return {};
+    };
+
+    if (name == "--mode" && scans) {
+        std::optional<std::string_view> value = takeValue();
+        if (!value)
+            return "option '--mode' needs a value: 0, 1 or 2";
+        if (*value != "0" && *value != "1" && *value != "2")
+            return "delimiter mode must be 0, 1 or 2, not '" + std::string(*value) + "'";
+        invocation.mode = (*value)[0] - '0';
+        return {};
+    }
+    if (name == "--from" && finds) {
+        std::optional<std::string_view> value = takeValue();
+        if (!value)
+            return "option '--from' needs a record number";
+        invocation.from = std::string(*value);
+        return {};
+    }
+    if (name == "--case")
+        return flag(finds, invocation.caseSensitive);
+    if (name == "--all")
+        return flag(finds, invocation.allMatches);
+    if (name == "--raw")
+        return flag(finds, invocation.rawText);
+    if ((name == "--append" || name == "--overwrite") && extracts) {
+        bool chosen = false;
+        if (std::string error = flag(true, chosen); !error.empty())
+            return error;
+        ExistingTarget wanted = name == "--append" ? ExistingTarget::Append : ExistingTarget::Overwrite;
+        if (invocation.existingTarget != ExistingTarget::Refuse && invocation.existingTarget != wanted)
+            return "options '--append' and '--overwrite' exclude each other";
+        invocation.existingTarget = wanted;
+        return {};
+    }
+    return "unknown option '" + std::string(name) + "'";
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(const std::vector<std::string_view>& arguments)
+{
+    if (arguments.empty())
+        return failure("no command given", std::nullopt);
+
+    std::string_view first = arguments[0];
+    if (isHelpOption(first) || first == "--version") {
+        if (arguments.size() > 1)
+            return failure("unexpected argument '" + std::string(arguments[1]) + "'", std::nullopt);
+        Invocation invocation;
+        invocation.action = isHelpOption(first) ? Invocation::Action::Help : Invocation::Action::Version;
+        return {invocation, {}, std::nullopt};
+    }
+    const CommandInfo* info = findCommand(first);
+    if (info == nullptr) {
+        if (first.starts_with('-'))
+            return failure("unknown option '" + std::string(first) + "'", std::nullopt);
+        return failure("unknown command '" + std::string(first) + "'", std::nullopt);
+    }
+
+    Invocation invocation;
+    invocation.command = info->command;
+    std::size_t i = 1;
+    bool optionsEnded = false;
+    for (; i < arguments.size(); ++i) {
+        std::string_view argument = arguments[i];
+        if (argument == "--") {
+            ++i;
+            optionsEnded = true;
+            break;
+        }
+        // A lone "-" and everything after the first operand are operands.
+        if (argument.size() < 2 || argument[0] != '-')
+            break;
+        if (isHelpOption(argument)) {
+            invocation.action = Invocation::Action::Help;
+            return {invocation, {}, info->command};
+        }
+        if (std::string error = applyOption(invocation, argument, arguments, i); !error.empty())
+            return failure(std::move(error), info->command);
+    }
+
+    std::vector<std::string_view> operands(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.end());
+    // An option typed after the operands would otherwise be taken as an
+    // operand and fail in a puzzling way; "--" makes such an operand explicit.
+    if (!optionsEnded) {
+        for (std::string_view operand : operands)
+            if (operand.starts_with("--") && operand.size() > 2)
+                return failure("option " + std::string(operand) +
+                                   " after the operands: options come first, and '--' before an operand "
+                                   "that begins with '-'",
+                               info->command);
+    }
+    if (operands.size() < info->minOperands)
+        return failure("missing operand", info->command);
+    if (operands.size() > info->maxOperands)
+        return failure("unexpected operand '" + std::string(operands[info->maxOperands]) + "'", info->command);
+
+    invocation.file = operands[0];
+    switch (info->command) {
+    case Command::Count:
+    case Command::Index:
+        break;
+    case Command::Show:
+        invocation.first = operands[1];
+        if (operands.size() > 2)
+            invocation.last = std::string(operands[2]);
+        break;
+    case Command::Find:
+        invocation.text = operands[1];
+        break;
+    case Command::Extract:
+        invocation.first = operands[1];
+        invocation.last = std::string(operands[2]);
+        invocation.target = operands[3];
+        break;
+    }
+    return {invocation, {}, info->command};
+}
+
+std::string usageText(std::optional<Command> command)
+{
+    std::string text;
+    std::string_view lead = "usage: ";
+    auto addLine = [&](std::string_view rest) {
+        text += lead;
+        text += "veltrane-cli ";
+        text += rest;
+        text += '\n';
+        lead = "       ";
+    };
+    if (command) {
+        addLine(infoOf(*command).usage);
+        addLine(std::string(infoOf(*command).name) + " --help");
+        return text;
+    }
+    for (const CommandInfo& info : kCommands)
+        addLine(info.usage);
+    addLine("COMMAND --help");
+    addLine("--help | --version");
+    return text;
+}
+
+std::string helpText(std::optional<Command> command)
+{
+    if (command) {
+        const CommandInfo& info = infoOf(*command);
+        return "usage: veltrane-cli " + std::string(info.usage) + "\n\n" + std::string(info.description);
+    }
+    std::string text =
+        "veltrane-cli: read MARC (ISO 2709) record files from a terminal or a script.\n"
+        "\n";
+    text += usageText(std::nullopt);
+    text +=
+        "\n"
+        "Commands:\n"
+        "  count     print the number of records\n"
+        "  index     print the byte offset of every record, then the end offset\n"
+        "  show      print the display text of records\n"
+        "  find      print the numbers of records that hold a text\n"
+        "  extract   copy a range of records into another file\n"
+        "\n"
+        "Records are numbered from 1. Results go to standard output, messages to\n"
+        "standard error. Exit status: 0 success, 1 nothing found or a record that\n"
+        "cannot be shown, 2 a usage error or a file that cannot be read or written.\n";
+    return text;
+}
+
+std::optional<int> parseRecordNumber(std::string_view text, int maximum)
+{
+    if (text.empty())
+        return std::nullopt;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > maximum)
+            return std::nullopt;
+    }
+    if (value < 1)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+}  // namespace veltrane::cli

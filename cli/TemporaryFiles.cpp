@@ -1,0 +1,136 @@
+#include "TemporaryFiles.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "RecordIndex.h"
+
+namespace veltrane::cli {
+
+namespace {
+
+// The handler may only read what it finds here: fixed buffers, each valid
+// while its flag is set. Both are set and cleared with the signals blocked.
+struct TrackedPath {
+    char path[PATH_MAX];
+    volatile sig_atomic_t active;
+};
+
+TrackedPath g_indexFile;
+TrackedPath g_scratchFile;
+
+constexpr std::array<int, 4> kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+void removeTracked(TrackedPath& tracked)
+{
+    if (tracked.active) {
+        ::unlink(tracked.path);
+        tracked.active = 0;
+    }
+}
+
+extern "C" void cleanUpAndReraise(int signalNumber)
+{
+    removeTracked(g_indexFile);
+    removeTracked(g_scratchFile);
+    // Back to the default action, so the parent sees the process ended by the
+    // signal it sent; the signal is blocked in here and is delivered on return.
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    ::sigaction(signalNumber, &defaultAction, nullptr);
+    ::raise(signalNumber);
+}
+
+/// Blocks the cleanup signals for its lifetime, so a file and its tracking
+/// entry come and go together.
+class SignalBlock {
+public:
+    SignalBlock()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int s : kCleanupSignals)
+            sigaddset(&set, s);
+        ::sigprocmask(SIG_BLOCK, &set, &m_previous);
+    }
+    ~SignalBlock() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
+    SignalBlock(const SignalBlock&) = delete;
+    SignalBlock& operator=(const SignalBlock&) = delete;
+
+private:
+    sigset_t m_previous;
+};
+
+bool track(TrackedPath& tracked, const std::string& path)
+{
+    if (path.size() >= sizeof tracked.path)
+        return false;
+    std::memcpy(tracked.path, path.c_str(), path.size() + 1);
+    tracked.active = 1;
+    return true;
+}
+
+}  // namespace
+
+void installCleanupHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = cleanUpAndReraise;
+    sigemptyset(&action.sa_mask);
+    for (int s : kCleanupSignals)
+        sigaddset(&action.sa_mask, s);
+    for (int s : kCleanupSignals) {
+        struct sigaction previous {};
+        ::sigaction(s, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN)
+            ::sigaction(s, &action, nullptr);
+    }
+}
+
+std::optional<std::string> createIndexFile(UserPrompt& prompt, std::string& error)
+{
+    SignalBlock block;
+    std::optional<std::string> name = CreateIndexName(prompt);
+    if (name && !track(g_indexFile, *name)) {
+        ::unlink(name->c_str());
+        error = "temporary directory path too long";
+        return std::nullopt;
+    }
+    return name;
+}
+
+std::optional<std::string> createScratchFile(const std::string& indexFileName, std::string& error)
+{
+    std::string directory = indexFileName.substr(0, indexFileName.rfind('/') + 1);
+    std::string pattern = directory + "veltrane-display-XXXXXX";
+    SignalBlock block;
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        error = "cannot create a scratch file in '" + (directory.empty() ? std::string(".") : directory) +
+                "': " + std::strerror(errno);
+        return std::nullopt;
+    }
+    ::close(fd);
+    if (!track(g_scratchFile, pattern)) {
+        ::unlink(pattern.c_str());
+        error = "temporary directory path too long";
+        return std::nullopt;
+    }
+    return pattern;
+}
+
+void removeTemporaryFiles()
+{
+    SignalBlock block;
+    removeTracked(g_indexFile);
+    removeTracked(g_scratchFile);
+}
+
+}  // namespace veltrane::cli

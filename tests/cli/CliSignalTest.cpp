@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "RecordFiles.h"
+
+namespace {
+
+using clitest::Finished;
+using clitest::PipeSignal;
+using clitest::Sandbox;
+
+constexpr int kRecordCount = 3000;
+
+// Far more display text than a pipe holds, so the tool is still writing when
+// the reader goes away or the signal comes.
+std::string manyRecords()
+{
+    std::string bytes;
+    for (int k = 1; k <= kRecordCount; ++k)
+        bytes += testsupport::MakeRecord(
+            {{"001", "rec" + std::to_string(k)}, {"200", "1 \x1f" "a" + std::string(150, 'x')}});
+    return bytes;
+}
+
+struct Interruption {
+    std::string name;
+    int signal;                 ///< sent to the tool; 0: the reader closes the pipe
+    PipeSignal pipeSignal;
+    int expectedSignal;         ///< how the tool ends: by this signal, or
+    int expectedExitCode;       ///< (when expectedSignal is 0) with this status
+};
+
+class CliInterruptionTest : public ::testing::TestWithParam<Interruption> {};
+
+TEST_P(CliInterruptionTest, LeavesNoFileBehind)
+{
+    const Interruption& c = GetParam();
+    Sandbox sandbox;
+    std::string file = sandbox.writeFile("many.mrc", manyRecords());
+
+    int readFd = -1;
+    pid_t pid = sandbox.start({"show", file, "1", std::to_string(kRecordCount)}, readFd, c.pipeSignal);
+    char first = 0;
+    ASSERT_EQ(::read(readFd, &first, 1), 1);
+    EXPECT_EQ(first, '0');  // "001rec1"
+    // The tool is running: its index and scratch file are there now.
+    EXPECT_EQ(sandbox.temporaryFiles().size(), 2u);
+
+    if (c.signal != 0)
+        ::kill(pid, c.signal);
+    ::close(readFd);
+    Finished finished = sandbox.wait(pid);
+
+    EXPECT_EQ(finished.signal, c.expectedSignal);
+    if (c.expectedSignal == 0) {
+        EXPECT_EQ(finished.exitCode, c.expectedExitCode) << finished.err;
+    }
+    EXPECT_TRUE(sandbox.leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, CliInterruptionTest,
+    ::testing::Values(Interruption{"interrupt", SIGINT, PipeSignal::Default, SIGINT, 0},
+                      Interruption{"terminate", SIGTERM, PipeSignal::Default, SIGTERM, 0},
+                      Interruption{"hang_up", SIGHUP, PipeSignal::Default, SIGHUP, 0},
+                      Interruption{"closed_pipe", 0, PipeSignal::Default, SIGPIPE, 0},
+                      Interruption{"closed_pipe_signal_ignored", 0, PipeSignal::Ignored, 0, 2}),
+    [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.name; });
+
+}  // namespace
