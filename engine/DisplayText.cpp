@@ -1,9 +1,82 @@
 #include "DisplayText.h"
 
+#include <algorithm>
+
+#include "RecordLayout.h"
+
 namespace veltrane {
-// Placeholder until the display layout lands.
-void DisplayText::put(unsigned char) {}
-void DisplayText::put(std::string_view) {}
-void DisplayText::moveBack(std::size_t) {}
-void RenderDisplayText(DisplayText&, const unsigned char*, std::size_t, unsigned char, unsigned char) {}
+
+namespace {
+
+// A line holds 77 bytes before it is wrapped; continuation lines start with
+// five spaces, so they carry 72 further bytes.
+constexpr int kLastColumn = 76;
+constexpr int kContinuationIndent = 5;
+constexpr std::string_view kWrap = "\n     ";
+
+constexpr bool hasHighBit(unsigned char b) { return (b & 0x80) != 0; }
+
+}  // namespace
+
+void DisplayText::put(unsigned char b)
+{
+    // The capacity covers any FieldBuffer; a byte beyond it is dropped rather
+    // than written outside the buffer.
+    if (m_position >= kCapacity)
+        return;
+    m_bytes[m_position++] = b;
+    m_length = std::max(m_length, m_position);
+}
+
+void DisplayText::put(std::string_view bytes)
+{
+    for (char c : bytes)
+        put(static_cast<unsigned char>(c));
+}
+
+void DisplayText::moveBack(std::size_t n)
+{
+    m_position -= std::min(n, m_position);
+}
+
+void RenderDisplayText(DisplayText& out, const unsigned char* fieldBytes, std::size_t usedLength,
+                       unsigned char fieldTerminator, unsigned char subfieldDelimiter)
+{
+    int col = 0;
+    int hi = 0;  // bytes with bit 7 set ending at the current byte
+    bool wrapped = false;
+    std::size_t k = 0;
+    while (k < usedLength) {
+        const unsigned char b = fieldBytes[k];
+        hi = hasHighBit(b) ? hi + 1 : 0;
+        if (b == fieldTerminator) {
+            col = -1;
+            hi = 0;
+            // A wrap that ends exactly at the field's end already made the line
+            // end; its five spaces are left for the next tag to overwrite.
+            if (wrapped)
+                out.moveBack(kContinuationIndent);
+            else
+                out.put('\n');
+        } else if (b == subfieldDelimiter && k + 1 < usedLength && IsAsciiLetterOrDigit(fieldBytes[k + 1])) {
+            out.put('$');
+        } else {
+            out.put(b);
+        }
+        ++k;
+        ++col;
+        wrapped = false;
+        if (col > kLastColumn) {
+            // An odd run of high bytes ends on the first byte of a double-byte
+            // character: its second byte stays on this line.
+            if (hi % 2 == 1 && k < usedLength && hasHighBit(fieldBytes[k]))
+                out.put(fieldBytes[k++]);
+            out.put(kWrap);
+            hi = 0;
+            col = kContinuationIndent;
+            wrapped = true;
+        }
+    }
+}
+
 }  // namespace veltrane
