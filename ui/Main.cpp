@@ -1,13 +1,481 @@
 #include "Main.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPainter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 
+#include <cmath>
+#include <cstdio>
+
+#include "About.h"
+#include "Chgfmt.h"
+#include "Marc.h"
+#include "Prompt.h"
 #include "RecordLayout.h"
+#include "RecordScan.h"
+
+TFormMain* FormMain = nullptr;
+TAboutBox* AboutBox = nullptr;
+
+namespace {
+
+// ImageList1, shared by the menus and the tool bar; the index is the image number.
+constexpr const char* kImageList1[] = {
+    ":/icons/open.png",   ":/icons/close.png",   ":/icons/previous.png", ":/icons/next.png",
+    ":/icons/count.png",  ":/icons/delimiter.png", ":/icons/exit.png",   ":/icons/extract.png",
+    ":/icons/find.png",   ":/icons/find-next.png",
+};
+constexpr int kNoImage = -1;
+
+constexpr int kToolBarHeight = 27;
+constexpr int kToolBarIndent = 4;
+constexpr QSize kToolButtonSize(26, 24);
+constexpr int kToolBarSeparatorWidth = 8;
+constexpr int kStatusPanel0Width = 300;
+
+}  // namespace
+
+StatusPanel::StatusPanel(QWidget* parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+void StatusPanel::setText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    update();
+    setToolTip(displayedText() == m_text ? QString() : m_text);
+}
+
+QString StatusPanel::displayedText() const
+{
+    return fontMetrics().elidedText(m_text, Qt::ElideMiddle, contentsRect().width() - 4);
+}
+
+QSize StatusPanel::sizeHint() const
+{
+    return {50, fontMetrics().height() + 2 * frameWidth()};
+}
+
+QSize StatusPanel::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void StatusPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.drawText(contentsRect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
+}
 
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this))
 {
-    setWindowTitle("Veltrane");
+    // The images live in the static viewer library, whose resources load only when asked.
+    Q_INIT_RESOURCE(icons);
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Veltrane"));
     resize(803, 614);
+    m_mdiArea->setObjectName(QStringLiteral("MdiArea"));
+    m_mdiArea->setBackground(palette().brush(QPalette::Dark));
     setCentralWidget(m_mdiArea);
+    createActions();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [](QMdiSubWindow* window) {
+        if (auto* document = qobject_cast<TFormMarc*>(window))
+            document->FormActivate();
+    });
     veltrane::DelimiterMode = veltrane::dmNormal;
+    if (FormMain == nullptr)
+        FormMain = this;
+}
+
+TFormMain::~TFormMain()
+{
+    // The document windows write this window's status bar while they go.
+    qDeleteAll(m_mdiArea->subWindowList());
+    if (FormMain == this)
+        FormMain = nullptr;
+}
+
+QAction* TFormMain::createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
+                              const QString& hint)
+{
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (image != kNoImage)
+        action->setIcon(QIcon(QString::fromLatin1(kImageList1[image])));
+    if (!hint.isEmpty())
+        action->setToolTip(hint);
+    if (handler != nullptr)
+        connect(action, &QAction::triggered, this, handler);
+    return action;
+}
+
+void TFormMain::createActions()
+{
+    createAction("MOpen", QStringLiteral("打开(&O)..."), 0, &TFormMain::MOpenClick, QStringLiteral("打开"));
+    createAction("MClose", QStringLiteral("关闭(&C)"), 1, &TFormMain::MCloseClick, QStringLiteral("关闭"));
+    createAction("MExit", QStringLiteral("退出(&X)"), 6, &TFormMain::MExitClick, QStringLiteral("退出"));
+    createAction("MPrev", QStringLiteral("上条(&P)"), 2, &TFormMain::MPrevClick, QStringLiteral("上条"))
+        ->setShortcut(Qt::Key_F7);
+    createAction("MNext", QStringLiteral("下条(&N)"), 3, &TFormMain::MNextClick, QStringLiteral("下条"))
+        ->setShortcut(Qt::Key_F8);
+    createAction("NGoto", QStringLiteral("到纪录(&G)..."), kNoImage, &TFormMain::NGotoClick);
+    createAction("MFind", QStringLiteral("查找(&F)"), 8, &TFormMain::MFindClick, QStringLiteral("查找"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    createAction("MFindNext", QStringLiteral("继续查找(&C)"), 9, &TFormMain::MFindNextClick, QStringLiteral("继续查找"))
+        ->setShortcut(Qt::Key_F3);
+    createAction("MTotal", QStringLiteral("记录总数(&T)"), 4, &TFormMain::MTotalClick, QStringLiteral("总数"));
+    createAction("MGet", QStringLiteral("抽取纪录->文件(S)..."), 7, &TFormMain::MGetClick, QStringLiteral("取纪录"));
+    createAction("MDeli", QStringLiteral("MARC(&D)分隔符..."), 5, &TFormMain::MDeliClick, QStringLiteral("分隔符"));
+    createAction("N13", QStringLiteral("层叠(&C)"), kNoImage, &TFormMain::N13Click);
+    createAction("N14", QStringLiteral("水平(&H)"), kNoImage, &TFormMain::N14Click);
+    createAction("N15", QStringLiteral("垂直(&V)"), kNoImage, &TFormMain::N15Click);
+    createAction("MHelp", QStringLiteral("关于(&A)"), kNoImage, &TFormMain::MHelpClick);
+    createAction("MContent", QStringLiteral("主题(&C)"), kNoImage, nullptr);
+}
+
+void TFormMain::createMenus()
+{
+    const auto action = [this](const char* name) { return findChild<QAction*>(QString::fromLatin1(name)); };
+    const auto menu = [this](const char* name, const QString& caption) {
+        QMenu* m = menuBar()->addMenu(caption);
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    const auto separator = [](QMenu* m, const char* name) { m->addSeparator()->setObjectName(QString::fromLatin1(name)); };
+
+    QMenu* file = menu("F1", QStringLiteral("文件(&F)"));
+    file->addActions({action("MOpen"), action("MClose")});
+    separator(file, "N2");
+    file->addAction(action("MExit"));
+
+    QMenu* records = menu("MARC1", QStringLiteral("记录(&R)"));
+    records->addActions({action("MPrev"), action("MNext"), action("NGoto")});
+    separator(records, "N5");
+    records->addActions({action("MFind"), action("MFindNext")});
+    separator(records, "N7");
+    records->addActions({action("MTotal"), action("MGet")});
+
+    QMenu* view = menu("V1", QStringLiteral("查看(&V)"));
+    view->addAction(action("MDeli"));
+
+    m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
+    m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &TFormMain::rebuildWindowMenu);
+
+    QMenu* help = menu("N10", QStringLiteral("帮助(&H)"));
+    help->addActions({action("MHelp"), action("MContent")});
+}
+
+void TFormMain::createToolBar()
+{
+    m_toolBar = new QToolBar(QStringLiteral("ToolBar1"), this);
+    m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setFixedHeight(kToolBarHeight);
+    m_toolBar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
+    m_toolBar->setContentsMargins(kToolBarIndent, 0, 0, 0);
+    m_toolBar->toggleViewAction()->setVisible(false);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+
+    struct Item {
+        const char* button;
+        const char* action;  // nullptr: a separator
+    };
+    static constexpr Item kItems[] = {
+        {"ToolButton1", "MOpen"},   {"ToolButton2", "MClose"}, {"ToolButton6", nullptr},
+        {"ToolButton3", "MPrev"},   {"ToolButton4", "MNext"},  {"ToolButton12", "MFind"},
+        {"ToolButton11", "MFindNext"}, {"ToolButton13", nullptr}, {"ToolButton5", "MTotal"},
+        {"ToolButton9", "MGet"},    {"ToolButton10", nullptr}, {"ToolButton7", "MDeli"},
+        {"ToolButton8", "MExit"},
+    };
+    for (const Item& item : kItems) {
+        if (item.action == nullptr) {
+            auto* separator = new QFrame(m_toolBar);
+            separator->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+            separator->setFixedSize(kToolBarSeparatorWidth, kToolButtonSize.height());
+            separator->setObjectName(QString::fromLatin1(item.button));
+            m_toolBar->addWidget(separator);
+            continue;
+        }
+        QAction* action = findChild<QAction*>(QString::fromLatin1(item.action));
+        m_toolBar->addAction(action);
+        QWidget* button = m_toolBar->widgetForAction(action);
+        button->setObjectName(QString::fromLatin1(item.button));
+        button->setFixedSize(kToolButtonSize);
+        if (auto* toolButton = qobject_cast<QToolButton*>(button))
+            toolButton->setAutoRaise(true);
+    }
+}
+
+void TFormMain::createStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    for (int i = 0; i < 2; ++i) {
+        m_panels[i] = new StatusPanel(bar);
+        m_panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
+    }
+    m_panels[0]->setFixedWidth(kStatusPanel0Width);
+    bar->addWidget(m_panels[0], 0);
+    bar->addWidget(m_panels[1], 1);
+}
+
+void TFormMain::setStatusText(const QString& file, const QString& record)
+{
+    m_panels[0]->setText(file);
+    m_panels[1]->setText(record);
+}
+
+TFormMarc* TFormMain::activeDocument() const
+{
+    return qobject_cast<TFormMarc*>(m_mdiArea->activeSubWindow());
+}
+
+QList<TFormMarc*> TFormMain::documents() const
+{
+    QList<TFormMarc*> result;
+    for (QMdiSubWindow* window : m_mdiArea->subWindowList(QMdiArea::StackingOrder)) {
+        if (auto* document = qobject_cast<TFormMarc*>(window))
+            result.append(document);
+    }
+    return result;
+}
+
+void TFormMain::openPath(const QString& path)
+{
+    (void)OpenMarcFile(this, path);
+}
+
+void TFormMain::MOpenClick()
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("OpenDialog1"));
+    dialog.setWindowTitle(QStringLiteral("打开MARC文件"));
+    dialog.setNameFilters({QStringLiteral("MARC文件(*.mrc)"), QStringLiteral("ISO文件(*.iso)")});
+    dialog.setDefaultSuffix(QStringLiteral("mrc"));
+    // A typed name of a missing file is handed on: the document window reports it.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (!chosen.isEmpty())
+        openPath(chosen.first());
+}
+
+void TFormMain::MCloseClick()
+{
+    if (QMdiSubWindow* window = m_mdiArea->activeSubWindow())
+        window->close();
+}
+
+void TFormMain::MExitClick()
+{
+    close();
+}
+
+void TFormMain::MPrevClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowPrevRecord();
+}
+
+void TFormMain::MNextClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowNextRecord();
+}
+
+void TFormMain::NGotoClick()
+{
+    if (TFormMarc* document = activeDocument())
+        GotoRecordCommand(document);
+}
+
+void TFormMain::MFindClick()
+{
+    if (TFormMarc* document = activeDocument())
+        FindCommand(document);
+}
+
+void TFormMain::MFindNextClick()
+{
+    if (TFormMarc* document = activeDocument())
+        FindNextCommand(document);
+}
+
+void TFormMain::MTotalClick()
+{
+    if (TFormMarc* document = activeDocument())
+        Prompt().showInformation(QStringLiteral("    纪录总数是: %1    ").arg(document->RecordCount));
+}
+
+void TFormMain::MGetClick()
+{
+    if (TFormMarc* document = activeDocument())
+        ExtractCommand(document);
+}
+
+void TFormMain::MDeliClick()
+{
+    AskDelimiterMode();
+    // Whether or not the mode changed, every document shows its record again.
+    const QList<TFormMarc*> windows = documents();
+    for (const QPointer<TFormMarc>& document : QList<QPointer<TFormMarc>>(windows.begin(), windows.end())) {
+        if (document)
+            document->RedisplayRecord();
+    }
+}
+
+void TFormMain::N13Click()
+{
+    m_mdiArea->cascadeSubWindows();
+}
+
+void TFormMain::N14Click()
+{
+    tile(Qt::Horizontal);
+}
+
+void TFormMain::N15Click()
+{
+    tile(Qt::Vertical);
+}
+
+void TFormMain::MHelpClick()
+{
+    if (AboutBox != nullptr)
+        AboutBox->exec();
+}
+
+QList<QRect> TileRects(const QRect& area, int n, Qt::Orientation orientation)
+{
+    QList<QRect> rects;
+    if (n <= 0)
+        return rects;
+    // Laid out as vertical tiling in a frame whose axes may be exchanged: lines
+    // are the columns of vertical tiling and the rows of horizontal tiling.
+    const bool vertical = orientation == Qt::Vertical;
+    const int across = vertical ? area.width() : area.height();
+    const int along = vertical ? area.height() : area.width();
+    const int perLine = static_cast<int>(std::sqrt(static_cast<double>(n)));
+    const int lines = n / perLine;
+    int placed = 0;
+    for (int line = 0; line < lines; ++line) {
+        const int count = line == lines - 1 ? n - placed : perLine;
+        const int a0 = line * across / lines;
+        const int a1 = (line + 1) * across / lines;
+        for (int k = 0; k < count; ++k) {
+            const int b0 = k * along / count;
+            const int b1 = (k + 1) * along / count;
+            const QRect r = vertical ? QRect(a0, b0, a1 - a0, b1 - b0) : QRect(b0, a0, b1 - b0, a1 - a0);
+            rects.append(r.translated(area.topLeft()));
+        }
+        placed += count;
+    }
+    return rects;
+}
+
+void TFormMain::tile(Qt::Orientation orientation)
+{
+    QList<QMdiSubWindow*> windows;
+    const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);
+    // Topmost first: the active window takes the first place.
+    for (auto it = stacked.crbegin(); it != stacked.crend(); ++it) {
+        if ((*it)->isVisible() && !(*it)->isMinimized())
+            windows.append(*it);
+    }
+    if (windows.isEmpty())
+        return;
+    for (QMdiSubWindow* window : windows) {
+        if (window->isMaximized())
+            window->showNormal();
+    }
+    const QList<QRect> rects = TileRects(m_mdiArea->viewport()->rect(), static_cast<int>(windows.size()), orientation);
+    for (qsizetype i = 0; i < windows.size(); ++i)
+        windows[i]->setGeometry(rects[i]);
+}
+
+void TFormMain::rebuildWindowMenu()
+{
+    for (QAction* action : std::as_const(m_windowListActions)) {
+        m_windowMenu->removeAction(action);
+        action->deleteLater();
+    }
+    m_windowListActions.clear();
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    m_windowListActions.append(m_windowMenu->addSeparator());
+    QMdiSubWindow* active = m_mdiArea->activeSubWindow();
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* window = windows[i];
+        const QString number = i < 9 ? QStringLiteral("&%1 ").arg(i + 1) : QStringLiteral("%1 ").arg(i + 1);
+        QString title = window->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* entry = m_windowMenu->addAction(number + title);
+        entry->setCheckable(true);
+        entry->setChecked(window == active);
+        connect(entry, &QAction::triggered, this, [this, target = QPointer<QMdiSubWindow>(window)] {
+            if (!target)
+                return;
+            if (target->isMinimized())
+                target->showNormal();
+            m_mdiArea->setActiveSubWindow(target);
+        });
+        m_windowListActions.append(entry);
+    }
+}
+
+void TFormMain::FormShow()
+{
+    // Every argument is opened, whether or not an earlier one could be.
+    const QStringList paths = std::exchange(m_commandLine, {});
+    for (const QString& path : paths)
+        openPath(path);
+}
+
+void TFormMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // Once the window is on screen, so that messages about bad files appear over it.
+    QTimer::singleShot(0, this, &TFormMain::FormShow);
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    // The scratch file is ours, unless a record file of that name is open.
+    const std::string& scratch = veltrane::ScratchDisplayFile;
+    if (!veltrane::IsOpenRecordFile(scratch.c_str()))
+        std::remove(scratch.c_str());
+    // Bottom-most first, as the frame lists them last to first.
+    const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);
+    for (const QPointer<QMdiSubWindow>& window : QList<QPointer<QMdiSubWindow>>(stacked.begin(), stacked.end())) {
+        if (window)
+            window->close();
+    }
+    QMainWindow::closeEvent(event);
 }

@@ -1,17 +1,114 @@
 #pragma once
 
+#include <QFrame>
+#include <QList>
 #include <QMainWindow>
+#include <QRect>
+#include <QStringList>
 
+class QAction;
 class QMdiArea;
+class QMenu;
+class QToolBar;
+class TAboutBox;
+class TFormMarc;
+
+/// A status bar panel that keeps its whole text and, when the text does not fit,
+/// shows it shortened in the middle (the whole text is then its tooltip).
+class StatusPanel : public QFrame {
+    Q_OBJECT
+public:
+    explicit StatusPanel(QWidget* parent = nullptr);
+
+    void setText(const QString& text);
+    [[nodiscard]] const QString& text() const { return m_text; }
+    /// What the panel shows at its current width.
+    [[nodiscard]] QString displayedText() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_text;
+};
 
 /// The main window: the multiple-document frame with menus, tool bar and status bar.
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
 
+    /// The record files to open, in order, when the window is first shown.
+    void setCommandLine(const QStringList& paths) { m_commandLine = paths; }
+
+    /// Panel 0 shows the active document's file, panel 1 its record number.
+    [[nodiscard]] StatusPanel* statusPanel(int index) const { return m_panels[index]; }
+    void setStatusText(const QString& file, const QString& record);
+
+    /// The active child window when it is a document window, else nullptr.
+    [[nodiscard]] TFormMarc* activeDocument() const;
+    /// The document windows, bottom-most first.
+    [[nodiscard]] QList<TFormMarc*> documents() const;
+
+    /// Opens path in a new document window (as the Open command does once a
+    /// name is chosen).
+    void openPath(const QString& path);
+
+    // Event handlers, each reachable through the action of the same name.
+    void MOpenClick();
+    void MCloseClick();
+    void MExitClick();
+    void MPrevClick();
+    void MNextClick();
+    void NGotoClick();
+    void MFindClick();
+    void MFindNextClick();
+    void MTotalClick();
+    void MGetClick();
+    void MDeliClick();
+    void N13Click();
+    void N14Click();
+    void N15Click();
+    void MHelpClick();
+    void FormShow();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void rebuildWindowMenu();
+    void tile(Qt::Orientation orientation);
+    QAction* createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
+                       const QString& hint = {});
+
     QMdiArea* m_mdiArea;
+    QToolBar* m_toolBar = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QList<QAction*> m_windowListActions;
+    StatusPanel* m_panels[2] = {};
+    QStringList m_commandLine;
+    bool m_shown = false;
 };
+
+/// Places n windows in an area as a multiple-document frame tiles them:
+/// rows = floor(sqrt(n)) and columns = floor(n / rows) when tiling vertically
+/// (exchanged when tiling horizontally); the windows fill the columns left to
+/// right, each column top to bottom, and the last column takes all remaining
+/// windows. Returns one rectangle per window, in that order; none when n is 0.
+[[nodiscard]] QList<QRect> TileRects(const QRect& area, int n, Qt::Orientation orientation);
+
+/// The first main window made (the one the program shows); closing it ends the program.
+extern TFormMain* FormMain;
+/// The one About dialog, created at start-up.
+extern TAboutBox* AboutBox;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <optional>
 #include <string>
 
@@ -35,10 +37,34 @@ public:
     void ShowNextRecord();
     void RedisplayRecord();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    struct DisplayResult {
+        int record;       ///< as ShowRecord returns it
+        bool loadFailed;  ///< the record was rendered but its text could not be read
+    };
+    DisplayResult display(int from, int to, const char* pattern);
+    /// Deletes the index, forgets the record file and empties the status bar; once.
+    void releaseResources();
+
     TFormMain* m_mainForm;
     bool m_open = false;
+    bool m_registered = false;
+    bool m_statusCleared = false;
 };
+
+/// The document window opened last (null once it is gone).
+extern QPointer<TFormMarc> FormMarc;
+
+/// The display text of a record as the window shows it: the bytes up to the
+/// first zero byte, read as GBK; CR LF, LF and CR each end a line (given back as
+/// '\n'); a byte that is not GBK shows as a replacement character.
+[[nodiscard]] QString DecodeDisplayText(QByteArrayView bytes);
+/// Reads and decodes the scratch display file; when it cannot be opened, shows
+/// "Cannot open file <path>" in the error box and returns nothing.
+[[nodiscard]] std::optional<QString> LoadDisplayFile(const QString& path);
 
 /// Opens path in a new document window of mainForm. Returns 0.
 int OpenMarcFile(TFormMain* mainForm, const QString& path);

@@ -1,11 +1,27 @@
 #include <QApplication>
+#include <QFile>
+#include <QStringList>
 
+#include "About.h"
 #include "Main.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    // Every argument names a record file, also one that looks like an option,
+    // so the toolkit is given none of them to interpret.
+    QStringList paths;
+    for (int i = 1; i < argc; ++i)
+        paths.append(QFile::decodeName(argv[i]));
+    int toolkitArgc = 1;
+    QApplication app(toolkitArgc, argv);
+    QApplication::setApplicationName(QStringLiteral("Veltrane"));
+
     TFormMain mainForm;
+    TAboutBox aboutBox;
+    AboutBox = &aboutBox;
+
+    mainForm.setCommandLine(paths);
     mainForm.show();
-    return app.exec();
+    QApplication::exec();
+    return 0;
 }

@@ -1,0 +1,158 @@
+#pragma once
+
+// What the viewer's window tests share: a prompt that records messages instead
+// of blocking, a sandbox that gives the scratch file and the index files a
+// private home, record files to open, and a way to answer a real modal box.
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPointer>
+#include <QStringEncoder>
+#include <QStringList>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+#include "Prompt.h"
+#include "RecordFiles.h"
+
+namespace viewertest {
+
+/// Records every message the viewer shows; answers the overwrite question with `answer`.
+class FakePrompt final : public ViewerPrompt {
+public:
+    enum class Kind { Message, Information, Error };
+    struct Shown {
+        Kind kind;
+        QString text;
+    };
+
+    FakePrompt() { SetPrompt(this); }
+    ~FakePrompt() override { SetPrompt(nullptr); }
+    FakePrompt(const FakePrompt&) = delete;
+    FakePrompt& operator=(const FakePrompt&) = delete;
+
+    void showMessage(std::string_view text) override
+    {
+        shown.append({Kind::Message, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))});
+    }
+    void showInformation(const QString& text) override { shown.append({Kind::Information, text}); }
+    void showError(const QString& text) override { shown.append({Kind::Error, text}); }
+    veltrane::OverwriteChoice askOverwrite(std::string_view) override { return answer; }
+
+    /// The texts shown, in order, whatever their kind.
+    [[nodiscard]] QStringList texts() const
+    {
+        QStringList result;
+        for (const Shown& s : shown)
+            result.append(s.text);
+        return result;
+    }
+
+    QList<Shown> shown;
+    veltrane::OverwriteChoice answer = veltrane::OverwriteChoice::Cancel;
+};
+
+/// Runs the test in a fresh working directory (where the scratch file goes) with
+/// TMP pointing at a fresh folder (where the index files go); restores both.
+class Sandbox {
+public:
+    Sandbox() : m_oldDirectory(QDir::currentPath())
+    {
+        std::filesystem::create_directory(m_root.path() / "work");
+        std::filesystem::create_directory(m_root.path() / "tmp");
+        if (const char* tmp = std::getenv("TMP"))
+            m_oldTmp = tmp;
+        ::setenv("TMP", tmpDir().toLocal8Bit().constData(), 1);
+        QDir::setCurrent(workDir());
+    }
+    ~Sandbox()
+    {
+        QDir::setCurrent(m_oldDirectory);
+        if (m_oldTmp)
+            ::setenv("TMP", m_oldTmp->c_str(), 1);
+        else
+            ::unsetenv("TMP");
+    }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    [[nodiscard]] QString workDir() const { return QString::fromStdString((m_root.path() / "work").string()); }
+    [[nodiscard]] QString tmpDir() const { return QString::fromStdString((m_root.path() / "tmp").string()); }
+
+    /// Writes bytes to a file of the working directory and returns its full path.
+    QString write(const QString& name, const std::string& bytes) const
+    {
+        const QString path = workDir() + QLatin1Char('/') + name;
+        std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+        return path;
+    }
+
+    /// The index files that exist now, sorted.
+    [[nodiscard]] QStringList indexFiles() const
+    {
+        return QDir(tmpDir()).entryList({QStringLiteral("idx*")}, QDir::Files, QDir::Name);
+    }
+
+    [[nodiscard]] bool scratchFileExists() const
+    {
+        return QFileInfo::exists(workDir() + QStringLiteral("/tempdisp.mrc"));
+    }
+
+private:
+    testsupport::TempDir m_root;
+    QString m_oldDirectory;
+    std::optional<std::string> m_oldTmp;
+};
+
+/// GBK bytes of a text written in the source as UTF-8.
+inline std::string gbk(const QString& text)
+{
+    QStringEncoder encoder("GBK");
+    const QByteArray bytes = encoder.encode(text);
+    return bytes.toStdString();
+}
+
+/// A record whose 001 field names it ("rec<n>") and whose 200 field holds a title.
+inline std::string numberedRecord(int n, const std::string& title = "Title")
+{
+    return testsupport::MakeRecord({{"001", "rec" + std::to_string(n)}, {"200", "1 \x1f" "a" + title}});
+}
+
+/// The records 1 to count back to back, each followed by separator.
+inline std::string numberedFile(int count, const std::string& separator = {})
+{
+    std::string bytes;
+    for (int n = 1; n <= count; ++n)
+        bytes += numberedRecord(n) + separator;
+    return bytes;
+}
+
+/// Calls act with the next modal widget once one is shown (it must end it). When
+/// none appears within five seconds, act is called with nullptr.
+inline void onNextModal(std::function<void(QWidget*)> act)
+{
+    auto* timer = new QTimer(qApp);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        const bool appeared = modal != nullptr && modal->isVisible();
+        if (!appeared && clock->elapsed() < 5000)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(appeared ? modal : nullptr);
+    });
+    timer->start(10);
+}
+
+}  // namespace viewertest

@@ -1,0 +1,219 @@
+#include "Marc.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+
+#include <cstdio>
+
+#include "Main.h"
+#include "Prompt.h"
+#include "RecordIndex.h"
+#include "RecordScan.h"
+
+QPointer<TFormMarc> FormMarc;
+
+namespace {
+
+constexpr int kMemoFontPixelSize = 16;
+
+// A double-byte character must take exactly two Latin columns so that wrapped
+// lines stay aligned: the CJK monospace font does that, a plain monospace font
+// is the next best thing.
+QFont memoFont()
+{
+    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    font.setPixelSize(kMemoFontPixelSize);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    if (QFontInfo(font).family() == font.family())
+        return font;
+    QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fallback.setPixelSize(kMemoFontPixelSize);
+    fallback.setHintingPreference(QFont::PreferFullHinting);
+    return fallback;
+}
+
+QString decodeGbkLine(QByteArrayView bytes)
+{
+    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    // The decoder drops a lead byte left without its second byte at the end of
+    // the input; with a line end after it, it shows a replacement character.
+    QByteArray line(bytes.data(), bytes.size());
+    line.append('\n');
+    QString text = decoder.decode(line);
+    text.chop(1);
+    return text;
+}
+
+}  // namespace
+
+QString DecodeDisplayText(QByteArrayView bytes)
+{
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes = bytes.first(zero);
+    // GBK trail bytes are never CR or LF, so the text can be cut into lines
+    // before it is decoded; each line is decoded on its own and a bad byte can
+    // never swallow a line end.
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char b = bytes[i];
+        if (b != '\r' && b != '\n')
+            continue;
+        text += decodeGbkLine(bytes.sliced(lineStart, i - lineStart));
+        text += QLatin1Char('\n');
+        if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    text += decodeGbkLine(bytes.sliced(lineStart));
+    return text;
+}
+
+std::optional<QString> LoadDisplayFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Prompt().showError(QStringLiteral("Cannot open file %1").arg(path));
+        return std::nullopt;
+    }
+    return DecodeDisplayText(file.readAll());
+}
+
+TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
+    : QMdiSubWindow(nullptr), MemoMarc(new QPlainTextEdit(this)), m_mainForm(mainForm)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("FormMarc"));
+    MemoMarc->setObjectName(QStringLiteral("MemoMarc"));
+    MemoMarc->setReadOnly(true);
+    MemoMarc->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoMarc->setWordWrapMode(QTextOption::NoWrap);
+    MemoMarc->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoMarc->setFont(memoFont());
+    setWidget(MemoMarc);
+
+    QMdiArea* area = mainForm->mdiArea();
+    area->addSubWindow(this);
+    // New child windows take three quarters of the frame; the frame picks the place.
+    const QSize areaSize = area->viewport()->size();
+    resize(qMax(areaSize.width() * 3 / 4, 200), qMax(areaSize.height() * 3 / 4, 150));
+    show();
+
+    FileName = QFile::encodeName(path).toStdString();
+    veltrane::RegisterOpenRecordFile(FileName.c_str());
+    m_registered = true;
+    IndexFileName = veltrane::CreateIndexName(Prompt());
+    if (IndexFileName)
+        RecordCount = veltrane::BuildRecordIndex(FileName.c_str(), IndexFileName->c_str());
+    TitleName = path;
+    CurrentRecord = 1;
+
+    const DisplayResult first = display(1, 1, "");
+    if (first.record < 1) {
+        // A scratch file that could not be read has been reported already.
+        if (!first.loadFailed)
+            Prompt().showMessage("Not marc format file!");
+        close();
+        return;
+    }
+    m_open = true;
+}
+
+TFormMarc::~TFormMarc()
+{
+    releaseResources();
+}
+
+void TFormMarc::closeEvent(QCloseEvent* event)
+{
+    QMdiSubWindow::closeEvent(event);
+    if (event->isAccepted())
+        releaseResources();
+}
+
+void TFormMarc::releaseResources()
+{
+    if (IndexFileName) {
+        std::remove(IndexFileName->c_str());
+        IndexFileName.reset();
+    }
+    if (m_registered) {
+        veltrane::UnregisterOpenRecordFile(FileName.c_str());
+        m_registered = false;
+    }
+    if (!m_statusCleared) {
+        m_statusCleared = true;
+        if (m_mainForm != nullptr)
+            m_mainForm->setStatusText({}, {});
+    }
+}
+
+TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* pattern)
+{
+    // Without an index name the scan fails on the index and says so.
+    const char* index = IndexFileName ? IndexFileName->c_str() : "";
+    const int r = veltrane::ScanRecords(Prompt(), FileName.c_str(), index, from, to, pattern);
+    if (r <= 0)
+        return {r, false};
+    std::optional<QString> text = LoadDisplayFile(QFile::decodeName(veltrane::ScratchDisplayFile.c_str()));
+    if (!text)
+        return {-1, true};
+    MemoMarc->setPlainText(*text);
+    CurrentRecord = r;
+    setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
+    FormActivate();
+    return {r, false};
+}
+
+int TFormMarc::ShowRecord(int from, int to, const char* pattern)
+{
+    return display(from, to, pattern).record;
+}
+
+void TFormMarc::FormActivate()
+{
+    if (m_mainForm != nullptr)
+        m_mainForm->setStatusText(QStringLiteral("文件名：%1").arg(TitleName),
+                                  QStringLiteral("纪录号：%1").arg(CurrentRecord));
+}
+
+void TFormMarc::ShowPrevRecord()
+{
+    if (CurrentRecord < 2) {
+        Prompt().showMessage("  第一条记录!  ");
+        return;
+    }
+    (void)ShowRecord(CurrentRecord - 1, CurrentRecord - 1, "");
+}
+
+void TFormMarc::ShowNextRecord()
+{
+    if (CurrentRecord >= RecordCount) {
+        Prompt().showMessage("  最后一条记录!  ");
+        return;
+    }
+    (void)ShowRecord(CurrentRecord + 1, CurrentRecord + 1, "");
+}
+
+void TFormMarc::RedisplayRecord()
+{
+    (void)ShowRecord(CurrentRecord, CurrentRecord, "");
+}
+
+int OpenMarcFile(TFormMain* mainForm, const QString& path)
+{
+    FormMarc = new TFormMarc(mainForm, path);
+    return 0;
+}
