@@ -27,7 +27,7 @@ inline constexpr std::size_t kIndexReadBlockSize = 1024 * 1024;
 /// Indexes every record of fileName into indexFileName (replacing its content;
 /// a symbolic link under that name is refused, never followed). Returns the
 /// record count (0 or more), or -1 when either file cannot be opened or read or
-/// a write fails; after a failure the partial index file is removed.
+/// a write fails; a partial index left by a failed read or write is removed.
 [[nodiscard]] int BuildRecordIndex(const char* fileName, const char* indexFileName);
 
 /// The same, reading blockSize bytes at a time (clamped to 24 ..
