@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DisplayText.h"
+#include "RecordLayout.h"
+
+using namespace veltrane;
+
+namespace {
+
+std::string render(const std::string& fieldBytes, int mode = dmNormal)
+{
+    static DisplayText text;
+    text.clear();
+    RenderDisplayText(text, reinterpret_cast<const unsigned char*>(fieldBytes.data()), fieldBytes.size(),
+                      FieldTerminator(mode), SubfieldDelimiter(mode));
+    return std::string(text.text());
+}
+
+const std::string kWrap = "\n     ";
+
+struct LayoutCase {
+    const char* name;
+    int mode;
+    std::string fieldBytes;  // tag and field bytes of each entry, back to back
+    std::string expected;
+};
+
+class DisplayLayout : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(DisplayLayout, MatchesByteForByte)
+{
+    EXPECT_EQ(render(GetParam().fieldBytes, GetParam().mode), GetParam().expected);
+}
+
+const std::string k74(74, 'x');
+const std::string k200 = [] {
+    std::string s;
+    for (int i = 0; i < 200; ++i)
+        s += static_cast<char>('a' + i % 26);
+    return s;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DisplayLayout,
+    testing::Values(
+        LayoutCase{"control_and_data_field", dmNormal, "001c01\x1e" "2001 \x1f" "aTitle text\x1f" "fAuth\x1e",
+                   "001c01\n2001 $aTitle text$fAuth\n"},
+        // 77 bytes fill the line: the wrap's line end closes the field and the
+        // next tag overwrites its five spaces.
+        LayoutCase{"field_of_77_bytes_then_another", dmNormal, "300" + k74 + "\x1e" "001ab\x1e",
+                   "300" + k74 + "\n001ab\n"},
+        LayoutCase{"last_field_of_77_bytes_leaves_five_spaces", dmNormal, "300" + k74 + "\x1e",
+                   "300" + k74 + kWrap},
+        LayoutCase{"field_of_203_bytes", dmNormal, "200" + k200 + "\x1e",
+                   "200" + k200.substr(0, 74) + kWrap + k200.substr(74, 72) + kWrap + k200.substr(146) + "\n"},
+        LayoutCase{"double_byte_char_at_column_77_stays_whole", dmNormal,
+                   "200" + std::string(73, 'a') + "\xb0\xa1" "b\x1e",
+                   "200" + std::string(73, 'a') + "\xb0\xa1" + kWrap + "b\n"},
+        LayoutCase{"double_byte_char_ending_at_column_77_wraps_after_it", dmNormal,
+                   "200" + std::string(72, 'a') + "\xb0\xa1\xb0\xa1\x1e",
+                   "200" + std::string(72, 'a') + "\xb0\xa1" + kWrap + "\xb0\xa1\n"},
+        LayoutCase{"mode1_hash_ends_lines_and_dollar_is_delimiter", dmSpecial1, "2001 $aA#B$ c#",
+                   "2001 $aA\nB$ c\n"},
+        LayoutCase{"mode2_unit_separator_is_data", dmSpecial2, "2001 \x1f" "a$bX\x1e", "2001 \x1f" "a$bX\n"},
+        LayoutCase{"delimiter_before_space_or_gbk_byte_stays_raw", dmNormal, "200\x1f \x1f\xb0\xa1\x1e",
+                   "200\x1f \x1f\xb0\xa1\n"},
+        LayoutCase{"delimiter_as_last_byte_has_nothing_after_it", dmNormal, "200ab\x1f", "200ab\x1f"},
+        LayoutCase{"no_bytes_no_text", dmNormal, "", ""}),
+    [](const testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
+
+TEST(DisplayLayout, DelimiterAtEndOfUsedBytesIgnoresTheStaleByteAfterIt)
+{
+    const std::string bytes = "200ab\x1f" "a";  // the 'a' lies beyond the used length
+    static DisplayText text;
+    text.clear();
+    RenderDisplayText(text, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size() - 1, 0x1E, 0x1F);
+    EXPECT_EQ(text.text(), "200ab\x1f");
+}
+
+TEST(DisplayLayout, FullFieldBufferFitsWithLinesOf78BytesAtMost)
+{
+    const std::string bytes(kFieldBufferSize, '\xb0');  // high bytes only: the first line takes a 78th byte, the rest 72
+    const std::string text = render(bytes);
+    EXPECT_EQ(text.size(), kFieldBufferSize + 6 * ((kFieldBufferSize - 78) / 72 + 1));
+    std::size_t lineStart = 0;
+    for (std::size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', lineStart)) {
+        ASSERT_LE(i - lineStart, 78u);
+        lineStart = i + 1;
+    }
+}
+
+}  // namespace

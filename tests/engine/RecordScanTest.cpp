@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DisplayText.h"
+#include "RecordFiles.h"
+#include "RecordIndex.h"
+#include "RecordLayout.h"
+#include "RecordScan.h"
+#include "ScriptedPrompt.h"
+
+using namespace veltrane;
+using testsupport::Field;
+using testsupport::MakeRecord;
+using testsupport::ReadFile;
+
+namespace {
+
+// Four records in the normal variant; 0xBB 0xFA 0xB6 0xC1 is GBK text.
+const std::vector<std::string> kRecords = {
+    MakeRecord({{"001", "r1"}, {"200", "1 \x1f" "aFirst"}}),
+    MakeRecord({{"001", "r2"}, {"200", "1 \x1f" "aTitle text\x1f" "fAuth"}, {"300", "cost 5$ or a$-b"}}),
+    MakeRecord({{"001", "r3"}, {"606", "0 \x1f" "a\xbb\xfa\xb6\xc1"}}),
+    MakeRecord({{"001", "r4"}, {"500", "  literal $aTitle"}}),
+};
+// The same fields in the two special variants.
+const std::vector<std::string> kHashRecords = {MakeRecord({{"001", "r1"}, {"200", "1 $aTitle"}}, '#')};
+const std::vector<std::string> kDollarRecords = {MakeRecord({{"001", "r1"}, {"200", "1 $aTitle\x1f" "b"}})};
+
+std::string join(const std::vector<std::string>& records, const std::string& separator = "")
+{
+    std::string file;
+    for (const std::string& r : records)
+        file += r + separator;
+    return file;
+}
+
+class ScanTest : public testing::Test {
+protected:
+    void SetUp() override { ScratchDisplayFile = m_dir.file("tempdisp.mrc"); }
+    void TearDown() override
+    {
+        ScratchDisplayFile = m_savedScratch;
+        DelimiterMode = dmNormal;
+        SearchCaseSensitive = false;
+    }
+
+    int open(const std::string& bytes)
+    {
+        m_records = m_dir.write("records.mrc", bytes);
+        m_index = m_dir.file("idx");
+        return BuildRecordIndex(m_records.c_str(), m_index.c_str());
+    }
+    int scan(int from, int to, const std::string& pattern = "")
+    {
+        return ScanRecords(m_prompt, m_records.c_str(), m_index.c_str(), from, to, pattern.c_str());
+    }
+    std::string display() const { return ReadFile(ScratchDisplayFile); }
+
+    const std::string m_savedScratch = ScratchDisplayFile;
+    testsupport::TempDir m_dir;
+    ScriptedPrompt m_prompt;
+    std::string m_records, m_index;
+};
+
+struct SearchCase {
+    const char* name;
+    const std::vector<std::string>* records;
+    int mode;
+    bool caseSensitive;
+    int from, to;
+    std::string pattern;
+    int expected;
+};
+
+void PrintTo(const SearchCase& c, std::ostream* out) { *out << c.name; }
+
+class Search : public ScanTest, public testing::WithParamInterface<SearchCase> {};
+
+TEST_P(Search, FindsTheFirstRecordHoldingThePattern)
+{
+    const SearchCase& c = GetParam();
+    for (const char* separator : {"", "\r\n"}) {  // files with line ends are searched fully too
+        open(join(*c.records, separator));
+        DelimiterMode = c.mode;
+        SearchCaseSensitive = c.caseSensitive;
+        EXPECT_EQ(scan(c.from, c.to, c.pattern), c.expected) << "separator " << (*separator ? "CR LF" : "none");
+    }
+    EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Search,
+    testing::Values(
+        SearchCase{"subfield_notation", &kRecords, dmNormal, true, 1, 4, "$aTitle", 2},
+        SearchCase{"dollar_letter_never_literal_in_mode0", &kRecords, dmNormal, true, 3, 4, "$aTitle", -1},
+        SearchCase{"subfield_notation_mode1", &kHashRecords, dmSpecial1, true, 1, 1, "$aTitle", 1},
+        SearchCase{"subfield_notation_mode2", &kDollarRecords, dmSpecial2, true, 1, 1, "$aTitle", 1},
+        SearchCase{"dollar_at_end_is_literal", &kRecords, dmNormal, true, 1, 4, "5$", 2},
+        SearchCase{"dollar_before_punctuation_is_literal", &kRecords, dmNormal, true, 1, 4, "$-", 2},
+        SearchCase{"case_ignored", &kRecords, dmNormal, false, 1, 4, "tITLE TEXT", 2},
+        SearchCase{"case_kept", &kRecords, dmNormal, true, 1, 4, "TITLE", -1},
+        SearchCase{"gbk_bytes_never_folded", &kRecords, dmNormal, false, 1, 4, "\xe1", -1},
+        SearchCase{"gbk_bytes_found_ignoring_case", &kRecords, dmNormal, false, 1, 4, "\xb6\xc1", 3},
+        SearchCase{"match_starting_in_tag", &kRecords, dmNormal, true, 1, 4, "2001 ", 1},
+        SearchCase{"match_from_tag_into_subfield", &kRecords, dmNormal, false, 1, 4, "01 $ATITLE", 2},
+        SearchCase{"tag_alone", &kRecords, dmNormal, true, 1, 4, "606", 3},
+        SearchCase{"leader_never_searched", &kRecords, dmNormal, true, 1, 4, "nam0", -1},
+        SearchCase{"field_terminator_never_matched", &kRecords, dmNormal, true, 1, 4, "First\x1e", -1},
+        SearchCase{"hash_terminator_never_matched_mode1", &kHashRecords, dmSpecial1, true, 1, 1, "Title#", -1},
+        SearchCase{"never_spans_two_fields", &kRecords, dmNormal, true, 1, 4, "\x1e" "200", -1},
+        SearchCase{"pattern_of_entry_length_but_one", &kRecords, dmNormal, true, 1, 4, "001r1", 1},
+        SearchCase{"pattern_longer_than_any_entry", &kRecords, dmNormal, true, 1, 4, std::string(255, 'x'), -1},
+        SearchCase{"range_is_inclusive", &kRecords, dmNormal, true, 1, 3, "r3", 3},
+        SearchCase{"range_end_bounds_search", &kRecords, dmNormal, true, 1, 2, "r3", -1},
+        SearchCase{"from_after_to", &kRecords, dmNormal, true, 3, 2, "r3", -1},
+        SearchCase{"from_the_sentinel", &kRecords, dmNormal, true, 5, 4, "r", -1},
+        SearchCase{"from_past_the_index", &kRecords, dmNormal, true, 9, 4, "r", -1},
+        SearchCase{"empty_pattern_takes_from", &kRecords, dmNormal, true, 2, 4, "", 2}),
+    [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ScanTest, ShowsTheRecordsDisplayTextWhateverLiesBetweenRecords)
+{
+    for (const char* separator : {"", "\r\n"}) {
+        ASSERT_EQ(open(join(kRecords, separator)), 4);
+        ASSERT_EQ(scan(2, 2), 2);
+        EXPECT_EQ(display(), "001r2\n2001 $aTitle text$fAuth\n300cost 5$ or a$-b\n");
+    }
+    EXPECT_EQ(open(""), 0);
+    EXPECT_EQ(scan(1, 0, "r"), -1);  // the empty file's sentinel is the only entry
+    EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+TEST_F(ScanTest, ReportsEachFileThatCannotBeOpened)
+{
+    open(join(kRecords));
+    m_dir.write("tempdisp.mrc", "old display");
+    const std::string records = m_records, index = m_index, missing = m_dir.file("missing");
+    struct Case {
+        std::string records, index, scratch, message;
+    } cases[] = {
+        {missing, index, ScratchDisplayFile, "Invalid drive or directory"},
+        {records, index, m_dir.file("missing/tempdisp.mrc"), "Display File open error!"},
+        {records, missing, ScratchDisplayFile, "Index file open error!"},
+    };
+    const std::string scratch = ScratchDisplayFile;
+    for (const Case& c : cases) {
+        m_prompt.messages.clear();
+        ScratchDisplayFile = c.scratch;
+        EXPECT_EQ(ScanRecords(m_prompt, c.records.c_str(), c.index.c_str(), 1, 1, ""), -1);
+        EXPECT_EQ(m_prompt.messages, std::vector<std::string>{c.message});
+    }
+    EXPECT_EQ(ReadFile(scratch), "");  // emptied before the index was found missing
+}
+
+TEST_F(ScanTest, NeverTruncatesAnOpenRecordFileAsScratchFile)
+{
+    open(join(kRecords));
+    const std::string precious = m_dir.write("precious.mrc", kRecords[0]);
+    ASSERT_EQ(::symlink(precious.c_str(), ScratchDisplayFile.c_str()), 0);
+    RegisterOpenRecordFile(precious.c_str());
+    EXPECT_TRUE(IsOpenRecordFile(ScratchDisplayFile.c_str()));
+    EXPECT_EQ(scan(1, 1), -1);
+    UnregisterOpenRecordFile(precious.c_str());
+    EXPECT_FALSE(IsOpenRecordFile(ScratchDisplayFile.c_str()));
+    EXPECT_EQ(ReadFile(precious), kRecords[0]);
+
+    ScratchDisplayFile = m_records;  // the record file being read, registered or not
+    EXPECT_EQ(scan(1, 1), -1);
+    EXPECT_EQ(ReadFile(m_records), join(kRecords));
+    EXPECT_EQ(m_prompt.messages, std::vector<std::string>(2, "Display File open error!"));
+}
+
+TEST_F(ScanTest, FailedDisplayWriteIsReportedAndLeavesNothing)
+{
+    open(join(kRecords));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 8;  // as a full disk: writes beyond 8 bytes fail
+    const sighandler_t oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = scan(2, 2);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(m_prompt.messages, std::vector<std::string>{"Display File open error!"});
+    EXPECT_EQ(display(), "");
+}
+
+// Directory entry 2 of kBroken ("200", length 0011, start 00003) patched.
+const std::string kBroken = MakeRecord({{"001", "ab"}, {"200", "1 \x1f" "aTitle"}});
+std::string patched(std::size_t offset, const std::string& digits)
+{
+    return std::string(kBroken).replace(offset, digits.size(), digits);
+}
+
+TEST_F(ScanTest, BrokenRecordsShowOnlyTheirOwnBytes)
+{
+    const std::string stale = MakeRecord({{"001", "STALE"}, {"245", std::string(300, 'S')}});
+    struct Case {
+        const char* name;
+        std::string record;
+        std::string expected;
+    } cases[] = {
+        {"field_starts_past_the_end", patched(24 + 12 + 7, "90000"), "001ab\n200"},
+        {"field_runs_past_the_end", patched(24 + 12 + 3, "9999"), "001ab\n2001 $aTitle\n\x1d"},
+        // Only three whole entries fit; the third is read from the data and every
+        // field starts past the end.
+        {"directory_runs_past_the_end", patched(12, "99999"), "001200\nab"},
+        {"base_address_below_leader", patched(12, "00013"), ""},
+        {"record_shorter_than_its_fields", patched(0, "00060"), "001ab\n2001 $aTitl"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(open(stale + c.record), 2) << c.name;
+        ASSERT_EQ(scan(1, 1), 1);
+        ASSERT_EQ(scan(2, 2), 2) << c.name;
+        EXPECT_EQ(display(), c.expected) << c.name;
+    }
+    EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+TEST_F(ScanTest, RecordCutShortByTheEndOfFileEndsTheScan)
+{
+    const std::string file = join(kRecords);
+    ASSERT_EQ(open(file.substr(0, file.size() - 5)), 4);  // the index still counts the last record
+    EXPECT_EQ(scan(4, 4), -1);
+    EXPECT_EQ(scan(1, 4, "literal"), -1);
+    EXPECT_EQ(scan(3, 4, "r3"), 3);
+    EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+TEST_F(ScanTest, FullSizeRecordOverflowingFieldBufferStaysInBounds)
+{
+    // 5,000 entries that each claim 9,999 bytes of the same data: far more
+    // than FieldBuffer holds, in a record of the largest length.
+    constexpr std::size_t kEntries = 5000;
+    const std::size_t base = kLeaderLength + kEntries * kDirectoryEntryLength + 1;
+    char leader[32];
+    std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   450 ", kRecordBufferSize, base);
+    std::string record(leader, kLeaderLength);
+    for (std::size_t i = 0; i < kEntries; ++i)
+        record += "245999900000";
+    record += "\x1e" + std::string(kRecordBufferSize - base - 3, 'x') + "end";
+    ASSERT_EQ(record.size(), kRecordBufferSize);
+    ASSERT_EQ(open(record), 1);
+    EXPECT_EQ(scan(1, 1, "end"), -1);  // past the 9,999 bytes every entry takes
+    EXPECT_EQ(scan(1, 1, "5xxx"), 1);
+    const std::string text = display();
+    EXPECT_LE(text.size(), DisplayText::kCapacity);
+    EXPECT_EQ(text.compare(0, 8, "245xxxxx"), 0);
+}
+
+// The byte-by-byte comparison, as plain as it can be written: every record's
+// tags and fields back to back, each entry tried at every alignment that
+// leaves out its last byte.
+bool referenceHolds(const std::vector<Field>& fields, std::string pattern, unsigned char delimiter, bool caseSensitive)
+{
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == '$' && IsAsciiLetterOrDigit(static_cast<unsigned char>(pattern[i + 1])))
+            pattern[i] = static_cast<char>(delimiter);
+    }
+    auto fold = [caseSensitive](std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(caseSensitive ? c : FoldUpper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    for (const Field& f : fields) {
+        const std::string entry = fold(f.tag + f.body);  // the terminator is never part of a match
+        if (entry.find(fold(pattern)) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(ScanTest, FastSearchAgreesWithTheByteByByteComparison)
+{
+    std::mt19937 random(2709);
+    const std::string alphabet = "aAbB$\x1f\x1e 20\xb0";
+    auto text = [&](std::size_t n) {
+        std::string s;
+        while (s.size() < n)
+            s += alphabet[random() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 150; ++round) {
+        std::vector<Field> fields;
+        for (std::size_t i = 0, n = 1 + random() % 6; i < n; ++i)
+            fields.push_back({text(3), text(random() % 90)});
+        std::string bytes;
+        for (const Field& f : fields)
+            bytes += f.tag + f.body;
+        ASSERT_EQ(open(MakeRecord(fields, '\x1e')), 1);
+        const std::size_t start = random() % bytes.size();
+        const std::string pattern = text(1 + random() % 3) + bytes.substr(start, 1 + random() % 40);
+        for (const std::string& p : {pattern, pattern.substr(pattern.size() / 2)}) {
+            for (bool caseSensitive : {true, false}) {
+                SearchCaseSensitive = caseSensitive;
+                const std::string printable = testing::PrintToString(p);
+                EXPECT_EQ(scan(1, 1, p), referenceHolds(fields, p, 0x1F, caseSensitive) ? 1 : -1)
+                    << printable << (caseSensitive ? " case" : " any case");
+            }
+        }
+    }
+}
+
+}  // namespace
