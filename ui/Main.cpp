@@ -18,6 +18,7 @@
 
 #include "About.h"
 #include "Chgfmt.h"
+#include "FileDrop.h"
 #include "Marc.h"
 #include "Prompt.h"
 #include "RecordLayout.h"
@@ -95,6 +96,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
     createMenus();
     createToolBar();
     createStatusBar();
+    InstallFileDrop(this);
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [](QMdiSubWindow* window) {
         if (auto* document = qobject_cast<TFormMarc*>(window))
             document->FormActivate();
