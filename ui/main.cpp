@@ -15,6 +15,8 @@ int main(int argc, char* argv[])
     int toolkitArgc = 1;
     QApplication app(toolkitArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
+    // Lets the desktop match the windows to veltrane.desktop, and so to its icon.
+    QApplication::setDesktopFileName(QStringLiteral("veltrane"));
 
     TFormMain mainForm;
     TAboutBox aboutBox;
