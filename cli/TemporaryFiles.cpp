@@ -1,6 +1,7 @@
 #include "TemporaryFiles.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -108,6 +109,18 @@ std::optional<std::string> createIndexFile(UserPrompt& prompt, std::string& erro
 
 std::optional<std::string> createScratchFile(const std::string& indexFileName, std::string& error)
 {
+    // Best a file in memory, reached through its descriptor's name: nothing to
+    // remove, not even after SIGKILL, and emptying it costs no disk flush (on
+    // ext4 every truncation of a disk file to zero flushes it on close, once
+    // per record shown or found).
+    int memoryFd = ::memfd_create("veltrane-display", MFD_CLOEXEC);
+    if (memoryFd >= 0) {
+        std::string name = "/proc/self/fd/" + std::to_string(memoryFd);
+        if (::access(name.c_str(), R_OK | W_OK) == 0)
+            return name;  // stays open until the process ends
+        ::close(memoryFd);
+    }
+
     std::string directory = indexFileName.substr(0, indexFileName.rfind('/') + 1);
     std::string pattern = directory + "veltrane-display-XXXXXX";
     SignalBlock block;

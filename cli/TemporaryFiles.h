@@ -22,8 +22,10 @@ void installCleanupHandlers();
 /// engine has told it through prompt, or error holds the reason.
 [[nodiscard]] std::optional<std::string> createIndexFile(UserPrompt& prompt, std::string& error);
 
-/// Creates a private, empty scratch display file in the directory of the index
-/// file. Nothing after a failure, with the reason in error.
+/// Creates a private, empty scratch display file: an anonymous file in memory
+/// when the system offers one, else a file in the directory of the index file.
+/// Returns the name to open it by; nothing after a failure, with the reason in
+/// error.
 [[nodiscard]] std::optional<std::string> createScratchFile(const std::string& indexFileName, std::string& error);
 
 /// Removes whichever of the two files exist. Safe to call more than once.

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,10 @@ TEST_P(CliInterruptionTest, LeavesNoFileBehind)
     char first = 0;
     ASSERT_EQ(::read(readFd, &first, 1), 1);
     EXPECT_EQ(first, '0');  // "001rec1"
-    // The tool is running: its index and scratch file are there now.
-    EXPECT_EQ(sandbox.temporaryFiles().size(), 2u);
+    // The tool is running: its index is there now (its scratch file too,
+    // unless it lives in memory).
+    std::vector<std::string> running = sandbox.temporaryFiles();
+    EXPECT_NE(std::find(running.begin(), running.end(), "idx0"), running.end());
 
     if (c.signal != 0)
         ::kill(pid, c.signal);
