@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -224,6 +225,23 @@ TEST_F(ScanTest, BrokenRecordsShowOnlyTheirOwnBytes)
         EXPECT_EQ(display(), c.expected) << c.name;
     }
     EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+TEST_F(ScanTest, FindsEveryRecordOfAFileLargerThanOneRead)
+{
+    constexpr int kCount = 300;  // about 500 KB, records of 400 to 3,300 bytes
+    std::vector<std::string> records;
+    auto filler = [](int n) { return std::string(400 + (n * 977) % 2900, static_cast<char>('A' + n % 26)); };
+    auto id = [](int n) { return "id" + std::to_string(n) + "end"; };
+    for (int n = 1; n <= kCount; ++n)
+        records.push_back(MakeRecord({{"001", "x"}, {"300", filler(n)}, {"900", id(n)}}));
+    ASSERT_EQ(open(join(records, "\r\n")), kCount);
+    for (int n = 1; n <= kCount; ++n) {
+        ASSERT_EQ(scan(1, kCount, id(n)), n);
+        const std::string text = display();
+        ASSERT_TRUE(text.ends_with("\n900" + id(n) + "\n")) << n;
+        ASSERT_EQ(std::count(text.begin(), text.end(), filler(n)[0]), static_cast<long>(filler(n).size())) << n;
+    }
 }
 
 TEST_F(ScanTest, RecordCutShortByTheEndOfFileEndsTheScan)

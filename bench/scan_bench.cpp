@@ -1,0 +1,156 @@
+// scan_bench FILE: times a search for an absent text over every record (letter
+// case significant, then ignored) against `cat FILE > /dev/null`, and the
+// extraction of every record against `cp`, all on the same file in the same
+// run, warm cache. Prints the best times and the ratios with their limits.
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "RecordExtract.h"
+#include "RecordIndex.h"
+#include "RecordScan.h"
+
+namespace {
+
+using namespace veltrane;
+
+constexpr int kRuns = 5;
+constexpr char kAbsentText[] = "no such title anywhere";
+
+class BenchPrompt : public UserPrompt {
+public:
+    void showMessage(std::string_view text) override
+    {
+        std::fprintf(stderr, "scan_bench: engine message: %.*s\n", static_cast<int>(text.size()), text.data());
+    }
+    OverwriteChoice askOverwrite(std::string_view) override { return OverwriteChoice::Overwrite; }
+};
+
+/// Runs a program with its output thrown away; false when it fails.
+bool runQuietly(const char* program, const char* const* args)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::execvp(program, const_cast<char* const*>(args));
+        ::_exit(127);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+/// Wall time of one run of work, in seconds.
+double timed(const std::function<void()>& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return elapsed.count();
+}
+
+/// Best times of each piece of work over kRuns rounds; the pieces take turns
+/// within a round, so that a busy machine slows them alike.
+std::vector<double> bestOfRounds(const std::vector<std::function<void()>>& works,
+                                 const std::function<void()>& beforeEach)
+{
+    std::vector<double> best(works.size(), 1e30);
+    for (int run = 0; run < kRuns; ++run) {
+        for (std::size_t i = 0; i < works.size(); ++i) {
+            beforeEach();
+            best[i] = std::min(best[i], timed(works[i]));
+        }
+    }
+    return best;
+}
+
+void printRatio(const char* what, double seconds, double reference, const char* referenceName, double limit)
+{
+    const double ratio = seconds / reference;
+    std::printf("%-34s %8.3f s  %5.2fx %-4s (limit %.1fx) %s\n", what, seconds, ratio, referenceName, limit,
+                ratio <= limit ? "ok" : "OVER");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: scan_bench FILE\n");
+        return 2;
+    }
+    const char* file = argv[1];
+    std::string pattern = (std::filesystem::temp_directory_path() / "scan-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("scan_bench: mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path dir = pattern;
+    const std::string index = (dir / "index").string();
+    const std::string copyTarget = (dir / "copy.mrc").string();
+    const std::string extractTarget = (dir / "extract.mrc").string();
+    ScratchDisplayFile = (dir / "display.txt").string();
+    BenchPrompt prompt;
+    int status = 0;
+
+    const int count = BuildRecordIndex(file, index.c_str());
+    if (count <= 0) {
+        std::fprintf(stderr, "scan_bench: %s holds no records\n", file);
+        status = 1;
+    } else {
+        const char* catArgs[] = {"cat", file, nullptr};
+        const char* cpArgs[] = {"cp", file, copyTarget.c_str(), nullptr};
+        runQuietly("cat", catArgs);  // warm the cache
+
+        int foundSensitive = 0, foundInsensitive = 0;
+        auto search = [&](bool caseSensitive, int& found) {
+            SearchCaseSensitive = caseSensitive;
+            found = ScanRecords(prompt, file, index.c_str(), 1, count, kAbsentText);
+        };
+        const std::vector<double> reading = bestOfRounds(
+            {[&] { runQuietly("cat", catArgs); }, [&] { search(true, foundSensitive); },
+             [&] { search(false, foundInsensitive); }},
+            [] {});
+        const double cat = reading[0], sensitive = reading[1], insensitive = reading[2];
+        if (foundSensitive != -1 || foundInsensitive != -1) {
+            std::fprintf(stderr, "scan_bench: the absent text was found\n");
+            status = 1;
+        }
+
+        int extracted = 0;
+        const std::vector<double> copying = bestOfRounds(
+            {[&] { runQuietly("cp", cpArgs); },
+             [&] { extracted = ExtractRecords(prompt, file, index.c_str(), 1, count, extractTarget.c_str()); }},
+            [&] {
+                std::filesystem::remove(copyTarget);
+                std::filesystem::remove(extractTarget);
+            });
+        const double cp = copying[0], extract = copying[1];
+        if (extracted != 1 || std::filesystem::file_size(extractTarget) != std::filesystem::file_size(file)) {
+            std::fprintf(stderr, "scan_bench: the extraction did not copy the whole file\n");
+            status = 1;
+        }
+
+        const double mib = static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
+        std::printf("scan_bench: %s, %.0f MiB, %d records, best of %d runs\n", file, mib, count, kRuns);
+        std::printf("%-34s %8.3f s\n", "cat FILE > /dev/null", cat);
+        std::printf("%-34s %8.3f s\n", "cp FILE TARGET", cp);
+        printRatio("search, absent text, case-sensitive", sensitive, cat, "cat", 2.0);
+        printRatio("search, absent text, ignoring case", insensitive, cat, "cat", 3.0);
+        printRatio("extract every record", extract, cp, "cp", 1.5);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return status;
+}
