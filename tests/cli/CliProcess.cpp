@@ -1,5 +1,7 @@
 #include "CliProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -37,6 +39,11 @@ pid_t Sandbox::spawn(const std::vector<std::string>& arguments, int stdoutFd, Pi
 {
     std::vector<std::string> environment{"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin",
                                          "TMPDIR=" + m_temporaryDirectory.path().string()};
+    environment.insert(environment.end(), m_extraEnvironment.begin(), m_extraEnvironment.end());
+    // A sanitizer build of the tool keeps the settings of the test run.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* value = std::getenv(name))
+            environment.push_back(std::string(name) + "=" + value);
     std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)};
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -71,6 +78,10 @@ Finished Sandbox::wait(pid_t pid) const
     if (WIFSIGNALED(status))
         finished.signal = WTERMSIG(status);
     finished.err = testsupport::ReadFile(m_capture.file("stderr"));
+    // The tool's standard error is captured here, out of sight of the
+    // sanitizer log scan: a report must fail the test itself.
+    if (finished.err.find("Sanitizer") != std::string::npos || finished.err.find("runtime error:") != std::string::npos)
+        ADD_FAILURE() << "sanitizer report from veltrane-cli:\n" << finished.err;
     return finished;
 }
 

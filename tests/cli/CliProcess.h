@@ -35,6 +35,9 @@ public:
     std::string writeFile(const std::string& name, const std::string& bytes) const { return m_files.write(name, bytes); }
     [[nodiscard]] std::string filePath(const std::string& name) const { return m_files.file(name); }
 
+    /// Adds NAME=value to the child's environment (after TMPDIR, LC_ALL, PATH).
+    void setEnvironment(const std::string& name, const std::string& value) { m_extraEnvironment.push_back(name + "=" + value); }
+
     /// Runs veltrane-cli with arguments and waits for it.
     Finished run(const std::vector<std::string>& arguments) const;
 
@@ -51,6 +54,7 @@ public:
 private:
     pid_t spawn(const std::vector<std::string>& arguments, int stdoutFd, PipeSignal pipeSignal) const;
 
+    std::vector<std::string> m_extraEnvironment;
     testsupport::TempDir m_files;
     testsupport::TempDir m_workingDirectory;
     testsupport::TempDir m_temporaryDirectory;

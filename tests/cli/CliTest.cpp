@@ -306,6 +306,20 @@ TEST_F(CliTest, BadInputIsRefusedWithAMessageAndNoOutput)
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
+TEST_F(CliTest, UnwritableTemporaryDirectoryFailsBeforeAnyOutput)
+{
+    std::string file = sandbox.writeFile("example.mrc", kExampleRecord);
+    // TMP comes before TMPDIR.
+    sandbox.setEnvironment("TMP", sandbox.filePath("missing"));
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"count", file},
+                                                      std::vector<std::string>{"show", file, "1"}}) {
+        Finished failed = sandbox.run(arguments);
+        EXPECT_EQ(failed.exitCode, 2);
+        EXPECT_EQ(failed.out, "");
+        EXPECT_NE(failed.err.find("tempnam couldn't create name"), std::string::npos) << failed.err;
+    }
+}
+
 TEST_F(CliTest, UsageErrorsShowTheUsage)
 {
     Finished noCommand = sandbox.run({});
