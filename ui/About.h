@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QFrame;
 class QLabel;
 class QPushButton;
 
@@ -11,6 +12,7 @@ class TAboutBox : public QDialog {
 public:
     explicit TAboutBox(QWidget* parent = nullptr);
 
+    QFrame* Panel1;
     QLabel* ProgramIcon;
     QLabel* ProductName;
     QLabel* Version;
@@ -18,4 +20,11 @@ public:
     QLabel* Label1;
     QLabel* Comments;
     QPushButton* OKButton;
+
+public slots:
+    /// Esc and the close box: result 2, as for every dialog.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };

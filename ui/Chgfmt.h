@@ -18,7 +18,23 @@ public:
     QRadioButton* RBNormal;
     QRadioButton* RBSpecial1;
     QRadioButton* RBSpecial2;
+
+    /// The mode of the selected radio button: 0, 1 or 2.
+    [[nodiscard]] int selectedMode() const;
+
+public slots:
+    /// Esc and the close box: result 2.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
 };
+
+/// The delimiter dialog while AskDelimiterMode runs it, otherwise nullptr.
+extern TFormChgFmt* FormChgFmt;
 
 /// Shows a new delimiter dialog selecting the mode in force; OK stores the mode
 /// chosen in DelimiterMode, anything else leaves it.

@@ -16,6 +16,13 @@ public:
     QPushButton* BtnAppend;
     QPushButton* BtnOverwrite;
     QPushButton* BtnCancel;
+
+public slots:
+    void BtnOverwriteClick();
+    void BtnAppendClick();
+    void BtnCancelClick();
+    /// Esc and the close box must not change the file: they cancel (3).
+    void reject() override;
 };
 
 /// Shows a new TFormSaveAsk owned by owner and returns its result (1, 2 or 3).

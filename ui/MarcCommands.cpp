@@ -1,7 +1,207 @@
-#include "Marc.h"
+#include "MarcCommands.h"
 
-// Placeholder until the record commands land.
-void GotoRecordCommand(TFormMarc*) {}
-void FindCommand(TFormMarc*) {}
-void FindNextCommand(TFormMarc*) {}
-void ExtractCommand(TFormMarc*) {}
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QStringEncoder>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "Findmarc.h"
+#include "GetMarc.h"
+#include "Goto.h"
+#include "Marc.h"
+#include "Prompt.h"
+#include "RecordExtract.h"
+#include "RecordScan.h"
+
+QString ExtractFromText;
+QString ExtractToText;
+QString ExtractFileName;
+
+namespace {
+
+constexpr const char* kNotInLegalRange = "Value is not in legal range";
+constexpr const char* kFindNotFound = "    没有找到纪录    ";
+constexpr const char* kFindNextNotFound = "    没有找到纪录！    ";
+constexpr const char* kInvalidRecordNumber = "    记录号不合法！    ";
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+int hexDigitValue(QChar c)
+{
+    if (isAsciiDigit(c))
+        return c.unicode() - '0';
+    if (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        return c.unicode() - 'a' + 10;
+    if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
+        return c.unicode() - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> StrictToInt(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+
+    const QStringView rest = text.mid(i);
+    qsizetype hexPrefix = 0;
+    if (rest.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        hexPrefix = 2;
+    else if (rest.startsWith(QLatin1Char('$')) || rest.startsWith(QLatin1Char('x'), Qt::CaseInsensitive))
+        hexPrefix = 1;
+
+    if (hexPrefix > 0) {
+        const QStringView digits = rest.mid(hexPrefix);
+        if (digits.isEmpty())
+            return std::nullopt;
+        std::uint32_t pattern = 0;
+        for (QChar c : digits) {
+            const int value = hexDigitValue(c);
+            if (value < 0 || pattern > 0x0FFF'FFFFu)
+                return std::nullopt;
+            pattern = (pattern << 4) | static_cast<std::uint32_t>(value);
+        }
+        if (negative)
+            pattern = 0u - pattern;
+        return static_cast<std::int32_t>(pattern);
+    }
+
+    if (rest.isEmpty())
+        return std::nullopt;
+    // The magnitude may reach 2^31 for the most negative value.
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (QChar c : rest) {
+        if (!isAsciiDigit(c))
+            return std::nullopt;
+        magnitude = magnitude * 10 + (c.unicode() - '0');
+        if (magnitude > kLimit)
+            return std::nullopt;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::int64_t LeadingDecimal(QStringView text)
+{
+    qsizetype i = 0;
+    auto isCSpace = [](QChar c) {
+        return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+    };
+    while (i < text.size() && isCSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && isAsciiDigit(text[i]); ++i) {
+        const int digit = text[i].unicode() - '0';
+        magnitude = magnitude > (kMax - digit) / 10 ? kMax : magnitude * 10 + digit;
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+EncodedSearchText EncodeSearchText(const QString& text)
+{
+    QStringEncoder toGbk("GBK");
+    QByteArray bytes = toGbk.encode(text);
+    if (!toGbk.isValid() || toGbk.hasError())
+        return {{}, QString::fromUtf8(kSearchTextNotGbkMessage)};
+    if (static_cast<std::size_t>(bytes.size()) > veltrane::kMaxSearchTextLength)
+        return {{}, QString::fromUtf8(kSearchTextTooLongMessage)};
+    return {bytes, {}};
+}
+
+void GotoRecordCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TFormGotoRecord>(window);
+    if (dialog->exec() != 1)
+        return;
+    const QString typed = dialog->EdtRecordNo->text();
+    dialog.reset();
+
+    const std::optional<std::int32_t> n = StrictToInt(typed);
+    if (!n) {
+        Prompt().showError(QStringLiteral("'%1' is not a valid integer value").arg(typed));
+        return;
+    }
+    if (*n > window->RecordCount || *n < 1) {
+        Prompt().showMessage(kNotInLegalRange);
+        return;
+    }
+    window->CurrentRecord = *n;
+    (void)window->ShowRecord(*n, *n, "");
+}
+
+void FindCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TFormFind>(window);
+    if (dialog->exec() != 1)
+        return;
+    const QString typed = dialog->EditTextToFind->text();
+    const bool caseSensitive = dialog->CbxCase->isChecked();
+    dialog.reset();
+
+    const EncodedSearchText encoded = EncodeSearchText(typed);
+    if (!encoded.refusal.isEmpty()) {
+        Prompt().showMessage(encoded.refusal.toStdString());
+        return;
+    }
+    std::memcpy(veltrane::SearchText, encoded.bytes.constData(), static_cast<std::size_t>(encoded.bytes.size()));
+    veltrane::SearchText[encoded.bytes.size()] = '\0';
+    veltrane::SearchCaseSensitive = caseSensitive;
+
+    if (veltrane::SearchText[0] == '\0'
+        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, veltrane::SearchText) < 1)
+        Prompt().showMessage(kFindNotFound);
+}
+
+void FindNextCommand(TFormMarc* window)
+{
+    if (veltrane::SearchText[0] == '\0'
+        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, veltrane::SearchText) < 1)
+        Prompt().showMessage(kFindNextNotFound);
+}
+
+void ExtractCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TDlgGetMarc>(window);
+    dialog->EditFrom->setText(QString::number(window->CurrentRecord));
+    dialog->EditTo->setText(QString::number(window->CurrentRecord));
+    dialog->EditFileName->setText(ExtractFileName);
+    if (dialog->exec() != 1)
+        return;
+    ExtractFromText = dialog->EditFrom->text();
+    ExtractToText = dialog->EditTo->text();
+    ExtractFileName = dialog->EditFileName->text();
+    dialog.reset();
+
+    const std::int64_t a = LeadingDecimal(ExtractFromText);
+    const std::int64_t b = LeadingDecimal(ExtractToText);
+    if (a < 1 || a > window->RecordCount || b < 1 || b > window->RecordCount || b < a) {
+        Prompt().showMessage(kInvalidRecordNumber);
+        return;
+    }
+    const QByteArray target = QFile::encodeName(ExtractFileName);
+    const std::string indexFileName = window->IndexFileName.value_or(std::string());
+    (void)veltrane::ExtractRecords(Prompt(), window->FileName.c_str(), indexFileName.c_str(), static_cast<int>(a),
+                                   static_cast<int>(b), target.constData());
+}

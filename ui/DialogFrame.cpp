@@ -1,0 +1,77 @@
+#include "DialogFrame.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QPushButton>
+#include <QStyle>
+
+#include "Main.h"
+
+QFont ChineseDialogFont()
+{
+    QFont font(QString::fromLatin1(kChineseFontFamily));
+    font.setPixelSize(kChineseFontPixels);
+    return font;
+}
+
+void SetFixedDialogFrame(QDialog* dialog, int width, int height)
+{
+    dialog->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint);
+    dialog->setSizeGripEnabled(false);
+    dialog->setFixedSize(width, height);
+    QFont latin = dialog->font();
+    latin.setPixelSize(11);
+    dialog->setFont(latin);
+}
+
+namespace {
+
+QPushButton* makeGlyphButton(QDialog* dialog, const QString& caption, QStyle::StandardPixmap glyph)
+{
+    auto* button = new QPushButton(dialog->style()->standardIcon(glyph), caption, dialog);
+    if (caption.front().unicode() >= 0x80)
+        button->setFont(ChineseDialogFont());
+    return button;
+}
+
+}  // namespace
+
+QPushButton* MakeStockOkButton(QDialog* dialog, const QString& caption)
+{
+    QPushButton* button = makeGlyphButton(dialog, caption, QStyle::SP_DialogOkButton);
+    button->setDefault(true);
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog] { dialog->done(kResultOk); });
+    return button;
+}
+
+QPushButton* MakeStockCancelButton(QDialog* dialog, const QString& caption)
+{
+    QPushButton* button = makeGlyphButton(dialog, caption, QStyle::SP_DialogCancelButton);
+    QObject::connect(button, &QPushButton::clicked, dialog, [dialog] { dialog->done(kResultCancel); });
+    return button;
+}
+
+QWidget* ApplicationMainWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<TFormMain*>(widget) != nullptr)
+            return widget;
+    }
+    return nullptr;
+}
+
+void CentreOnMainWindow(QDialog* dialog, QWidget* owner)
+{
+    QWidget* mainWindow = owner != nullptr ? owner->window() : ApplicationMainWindow();
+    if (mainWindow == nullptr || !mainWindow->isVisible())
+        return;
+    // move() places the frame; centre the frame, not only the client area.
+    const QRect frame = dialog->frameGeometry();
+    const QRect client = dialog->geometry();
+    const QSize frameExtra = frame.size() - client.size();
+    const QSize outer = dialog->size() + frameExtra;
+    const QPoint centre = mainWindow->frameGeometry().center();
+    dialog->move(centre.x() - outer.width() / 2, centre.y() - outer.height() / 2);
+}

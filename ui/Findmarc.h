@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+/// The find dialog: asks for a search text and whether letter case counts.
+/// Starts empty and clear every time; the caller reads the fields after exec().
+class TFormFind : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormFind(QWidget* owner);
+
+    QLineEdit* EditTextToFind;
+    QCheckBox* CbxCase;
+    QLabel* Label1;
+    QPushButton* BtnOk;
+    QPushButton* BtnCancel;
+
+    /// Where the dialog stands on the screen (its frame's top-left corner).
+    static constexpr int kScreenLeft = 345;
+    static constexpr int kScreenTop = 248;
+
+public slots:
+    /// Esc and the close box: result 2.
+    void reject() override;
+};

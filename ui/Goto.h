@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+/// The go-to dialog: asks for a record number as text, any text accepted; the
+/// caller converts it. The field is emptied whenever the dialog is shown.
+class TFormGotoRecord : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormGotoRecord(QWidget* owner);
+
+    QLineEdit* EdtRecordNo;
+    QPushButton* BBtnOK;
+    QPushButton* BBtnCancel;
+    QLabel* Label1;
+
+public slots:
+    /// Esc and the close box: result 2.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+};
