@@ -18,7 +18,7 @@ for tool in cpack dpkg-deb desktop-file-validate xmllint update-mime-database mi
 work=$(mktemp -d "${TMPDIR:-/tmp}/veltrane-package-XXXXXX")
 installed_here=no
 cleanup() {
-  if [ "$installed_here" = yes ]; then dpkg -P veltrane >/dev/null 2>&1; fi
+  if [ "$installed_here" = yes ]; then run_dpkg -P veltrane >/dev/null; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -169,6 +169,20 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "40-package: SKIPPED installing the package: not root (run as root to check install and removal)"
   [ $failures -eq 0 ] && exit 0 || exit 1
 fi
+# Two test runs on one machine take turns at installing.
+exec 9>"${TMPDIR:-/tmp}/veltrane-package-test.lock"
+flock -w 900 9 || { echo "40-package: another run holds the install lock" >&2; exit 1; }
+# dpkg refuses at once while apt or another dpkg holds its lock: wait for it.
+run_dpkg() {
+  local attempt out
+  for attempt in $(seq 60); do
+    if out=$(DEBIAN_FRONTEND=noninteractive dpkg "$@" 2>&1); then return 0; fi
+    grep -qi 'lock' <<<"$out" || { echo "$out"; return 1; }
+    sleep 5
+  done
+  echo "$out"
+  return 1
+}
 if dpkg-query -W -f='${Status}' veltrane 2>/dev/null | grep -q 'install ok installed'; then
   echo "40-package: SKIPPED installing the package: a veltrane package is installed already and is left alone"
   [ $failures -eq 0 ] && exit 0 || exit 1
@@ -187,9 +201,9 @@ marc_type_file=/usr/share/mime/application/marc.xml
 had_marc_type=no
 [ -e "$marc_type_file" ] && had_marc_type=yes
 
-if ! out=$(DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" 2>&1); then
+if ! out=$(run_dpkg -i "$deb"); then
   fail "dpkg -i: $out"
-  dpkg -P veltrane >/dev/null 2>&1
+  run_dpkg -P veltrane >/dev/null
   exit 1
 fi
 installed_here=yes
@@ -217,7 +231,7 @@ if command -v man >/dev/null; then
 fi
 pass "association and installed programs"
 
-if ! out=$(dpkg -P veltrane 2>&1); then fail "dpkg -P: $out"; fi
+if ! out=$(run_dpkg -P veltrane); then fail "dpkg -P: $out"; fi
 installed_here=no
 if dpkg-query -W -f='${Status}' veltrane 2>/dev/null | grep -q installed; then fail "dpkg still lists veltrane after purging"; fi
 while read -r path; do
