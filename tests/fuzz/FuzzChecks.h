@@ -1,0 +1,56 @@
+#pragma once
+
+// Checks that run one engine operation over arbitrary bytes and compare the
+// result with what must hold for any input. Shared by the libFuzzer targets and
+// by the test that replays the seed corpus and every crash input kept under
+// tests/regressions.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzzchecks {
+
+/// A check takes the fuzzer's bytes and returns a description of the first
+/// broken expectation, or an empty string when everything held.
+using Check = std::string (*)(const std::uint8_t* data, std::size_t size);
+
+/// The bytes are a record file: its index must list the records the index rule
+/// finds (computed here independently), end with the sentinel, and hold no
+/// entry after it.
+std::string checkRecordIndex(const std::uint8_t* data, std::size_t size);
+
+/// The bytes are a record file: every record is shown in all three delimiter
+/// variants; a record shows as itself or not at all, and showing it again after
+/// another record gives the same text (nothing stale left in a buffer).
+std::string checkScanShow(const std::uint8_t* data, std::size_t size);
+
+/// The bytes are a record file; a search text is cut from the file itself so it
+/// often matches. A find returns the first match of its range: the record
+/// found matches alone, and no record before it in the range does.
+std::string checkScanSearch(const std::uint8_t* data, std::size_t size);
+
+/// The first byte picks the delimiter variant, the rest are the field bytes:
+/// the text fits its buffer, no line is longer than 78 bytes, and a second
+/// rendering gives the same text.
+std::string checkDisplayText(const std::uint8_t* data, std::size_t size);
+
+/// The last bytes pick a range, whether the target exists and the answer to the
+/// overwrite question; the rest is a record file. The target must end up with
+/// exactly the source bytes from the first record's offset to the sentinel
+/// (capped at the file size), after its old content when appending, and be left
+/// alone on cancel.
+std::string checkExtract(const std::uint8_t* data, std::size_t size);
+
+struct NamedCheck {
+    const char* name;  ///< the fuzz target's name and its folder under tests/regressions
+    Check check;
+};
+
+inline constexpr NamedCheck kChecks[] = {
+    {"record_index", checkRecordIndex}, {"scan_show", checkScanShow},
+    {"scan_search", checkScanSearch},   {"display_text", checkDisplayText},
+    {"extract", checkExtract},
+};
+
+}  // namespace fuzzchecks
