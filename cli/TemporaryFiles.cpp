@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -18,8 +19,12 @@ namespace {
 
 // The handler may only read what it finds here: fixed buffers, each valid
 // while its flag is set. Both are set and cleared with the signals blocked.
+// The file's identity is kept too: a name the engine already removed may have
+// been taken by another process since, and that file is not ours to remove.
 struct TrackedPath {
     char path[PATH_MAX];
+    dev_t device;
+    ino_t inode;
     volatile sig_atomic_t active;
 };
 
@@ -30,10 +35,12 @@ constexpr std::array<int, 4> kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 void removeTracked(TrackedPath& tracked)
 {
-    if (tracked.active) {
+    if (!tracked.active)
+        return;
+    struct stat info;
+    if (::lstat(tracked.path, &info) == 0 && info.st_dev == tracked.device && info.st_ino == tracked.inode)
         ::unlink(tracked.path);
-        tracked.active = 0;
-    }
+    tracked.active = 0;
 }
 
 extern "C" void cleanUpAndReraise(int signalNumber)
@@ -71,9 +78,12 @@ private:
 
 bool track(TrackedPath& tracked, const std::string& path)
 {
-    if (path.size() >= sizeof tracked.path)
+    struct stat info;
+    if (path.size() >= sizeof tracked.path || ::lstat(path.c_str(), &info) != 0)
         return false;
     std::memcpy(tracked.path, path.c_str(), path.size() + 1);
+    tracked.device = info.st_dev;
+    tracked.inode = info.st_ino;
     tracked.active = 1;
     return true;
 }
@@ -101,7 +111,7 @@ std::optional<std::string> createIndexFile(UserPrompt& prompt, std::string& erro
     std::optional<std::string> name = CreateIndexName(prompt);
     if (name && !track(g_indexFile, *name)) {
         ::unlink(name->c_str());
-        error = "temporary directory path too long";
+        error = "cannot keep track of the index file " + *name;
         return std::nullopt;
     }
     return name;
@@ -133,7 +143,7 @@ std::optional<std::string> createScratchFile(const std::string& indexFileName, s
     ::close(fd);
     if (!track(g_scratchFile, pattern)) {
         ::unlink(pattern.c_str());
-        error = "temporary directory path too long";
+        error = "cannot keep track of the scratch file " + pattern;
         return std::nullopt;
     }
     return pattern;
