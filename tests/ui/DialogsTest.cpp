@@ -1,9 +1,7 @@
-// The dialogs on their own: how each starts, what each hands back for every way
-// of closing it, and the browse button of the extract dialog.
+// The dialogs on their own: what each hands back for every way of closing it,
+// the delimiter dialog's start state and stored choice, and the browse button.
 
-#include <QCheckBox>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
 #include <memory>
 
 #include "About.h"
@@ -23,20 +22,24 @@
 #include "RecordFiles.h"
 #include "RecordLayout.h"
 
-using dialogdriver::end;
-using dialogdriver::Ending;
 using dialogdriver::onNextDialog;
 using dialogdriver::press;
 
-Q_DECLARE_METATYPE(dialogdriver::Ending)
-
 namespace {
 
-Ending endingNamed(const QString& name)
+std::unique_ptr<QDialog> makeDialog(const QString& kind)
 {
-    if (name == "enter")
-        return Ending::Enter;
-    return name == "esc" ? Ending::Escape : Ending::CloseBox;
+    if (kind == "delimiter")
+        return std::make_unique<TFormChgFmt>();
+    if (kind == "find")
+        return std::make_unique<TFormFind>(nullptr);
+    if (kind == "goto")
+        return std::make_unique<TFormGotoRecord>(nullptr);
+    if (kind == "extract")
+        return std::make_unique<TDlgGetMarc>(nullptr);
+    if (kind == "about")
+        return std::make_unique<TAboutBox>();
+    return std::make_unique<TFormSaveAsk>(nullptr);
 }
 
 }  // namespace
@@ -46,107 +49,138 @@ class DialogsTest : public QObject {
 private slots:
     void init() { veltrane::DelimiterMode = veltrane::dmNormal; }
 
-    void delimiterDialog_data();
-    void delimiterDialog();
-    void delimiterDialogShowsModeInForce_data();
-    void delimiterDialogShowsModeInForce();
-
-    void glyphButtons();
-
-    void findDialog_data();
-    void findDialog();
-    void findDialogStandsAtItsPlace();
-
-    void gotoDialog_data();
-    void gotoDialog();
-
-    void overwriteQuestion_data();
-    void overwriteQuestion();
-
-    void extractDialog_data();
-    void extractDialog();
+    void results_data();
+    void results();
+    void overwriteQuestionAsked_data();
+    void overwriteQuestionAsked();
+    void delimiterChoice_data();
+    void delimiterChoice();
+    void stockButtons();
     void extractBrowse();
-
     void aboutBoxIsOneDialog();
 };
 
-void DialogsTest::delimiterDialog_data()
+void DialogsTest::results_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("keys");  // keys pressed at the focused control; "close" for the close box
+    QTest::addColumn<int>("result");
+
+    for (const char* kind : {"delimiter", "find", "goto", "extract"}) {
+        QTest::addRow("%s enter", kind) << kind << "enter" << 1;
+        QTest::addRow("%s esc", kind) << kind << "esc" << 2;
+        QTest::addRow("%s close box", kind) << kind << "close" << 2;
+    }
+    QTest::newRow("about enter") << "about" << "enter" << 1;
+    QTest::newRow("about close box") << "about" << "close" << 2;
+    // Append has the focus; the close box and Esc must never append.
+    QTest::newRow("overwrite question enter appends") << "saveask" << "enter" << 2;
+    QTest::newRow("overwrite question esc cancels") << "saveask" << "esc" << 3;
+    QTest::newRow("overwrite question close box cancels") << "saveask" << "close" << 3;
+    QTest::newRow("overwrite question tab enter overwrites") << "saveask" << "tab enter" << 1;
+    QTest::newRow("overwrite question alt+o overwrites") << "saveask" << "alt+o" << 1;
+    QTest::newRow("overwrite question alt+c cancels") << "saveask" << "alt+c" << 3;
+}
+
+void DialogsTest::results()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, keys);
+    QFETCH(int, result);
+    std::unique_ptr<QDialog> dialog = makeDialog(kind);
+    bool missed = false;
+    QPoint shownAt;
+    onNextDialog<QDialog>(
+        [&](QDialog* shown) {
+            shownAt = shown->pos();
+            if (keys == "close")
+                shown->close();
+            else if (keys.startsWith("alt+"))
+                press(shown, Qt::Key_A + (keys.back().unicode() - 'a'), Qt::AltModifier);
+            for (const QString& key : keys.split(' ')) {
+                if (key == "tab" || key == "enter" || key == "esc")
+                    press(shown, key == "tab" ? Qt::Key_Tab : key == "enter" ? Qt::Key_Return : Qt::Key_Escape);
+            }
+        },
+        &missed);
+    QCOMPARE(dialog->exec(), result);
+    QVERIFY(!missed);
+    QVERIFY(dialog->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!dialog->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+    if (kind == "find")
+        QCOMPARE(shownAt, QPoint(345, 248));
+}
+
+void DialogsTest::overwriteQuestionAsked_data()
+{
+    QTest::addColumn<int>("button");  // 0 overwrite, 1 append, 2 cancel
+    QTest::addColumn<int>("result");
+    QTest::newRow("overwrite") << 0 << 1;
+    QTest::newRow("append") << 1 << 2;
+    QTest::newRow("cancel") << 2 << 3;
+}
+
+void DialogsTest::overwriteQuestionAsked()
+{
+    QFETCH(int, button);
+    QFETCH(int, result);
+    bool appendHadFocus = false;
+    onNextDialog<TFormSaveAsk>([&](TFormSaveAsk* dialog) {
+        appendHadFocus = dialog->focusWidget() == dialog->BtnAppend;
+        const QList<QPushButton*> buttons{dialog->BtnOverwrite, dialog->BtnAppend, dialog->BtnCancel};
+        buttons[button]->click();
+    });
+    QCOMPARE(AskOverwrite(nullptr), result);
+    QVERIFY(appendHadFocus);
+}
+
+void DialogsTest::delimiterChoice_data()
 {
     QTest::addColumn<int>("modeBefore");
     QTest::addColumn<int>("select");  // -1: leave the selection alone
-    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("confirm");
     QTest::addColumn<int>("modeAfter");
 
-    QTest::newRow("ok stores the choice") << 0 << 1 << "ok" << 1;
-    QTest::newRow("enter stores the choice") << 0 << 2 << "enter" << 2;
-    QTest::newRow("ok without a change keeps the mode") << 2 << -1 << "ok" << 2;
-    QTest::newRow("cancel keeps the mode") << 2 << 0 << "cancel" << 2;
-    QTest::newRow("esc keeps the mode") << 1 << 2 << "esc" << 1;
-    QTest::newRow("close box keeps the mode") << 1 << 0 << "close" << 1;
+    QTest::newRow("ok stores the choice") << 0 << 1 << true << 1;
+    QTest::newRow("ok without a change keeps mode 2") << 2 << -1 << true << 2;
+    QTest::newRow("cancel keeps the mode") << 2 << 0 << false << 2;
+    QTest::newRow("mode 1 shown, then mode 0 chosen") << 1 << 0 << true << 0;
+    QTest::newRow("unknown mode shows the design state") << 7 << -1 << true << 0;
 }
 
-void DialogsTest::delimiterDialog()
+void DialogsTest::delimiterChoice()
 {
     QFETCH(int, modeBefore);
     QFETCH(int, select);
-    QFETCH(QString, answer);
+    QFETCH(bool, confirm);
     QFETCH(int, modeAfter);
 
     veltrane::DelimiterMode = modeBefore;
-    bool missed = false;
-    onNextDialog<TFormChgFmt>(
-        [&](TFormChgFmt* dialog) {
-            QCOMPARE(FormChgFmt, dialog);
-            QRadioButton* buttons[] = {dialog->RBNormal, dialog->RBSpecial1, dialog->RBSpecial2};
-            if (select >= 0)
-                QTest::mouseClick(buttons[select], Qt::LeftButton);
-            if (answer == "ok")
-                dialog->BitBtn1->click();
-            else if (answer == "cancel")
-                dialog->BitBtn2->click();
-            else
-                end(dialog, endingNamed(answer));
-        },
-        &missed);
+    const int shownMode = modeBefore >= 0 && modeBefore <= 2 ? modeBefore : 0;
+    QList<bool> checked;
+    bool selectedHasFocus = false;
+    onNextDialog<TFormChgFmt>([&](TFormChgFmt* dialog) {
+        QCOMPARE(FormChgFmt, dialog);
+        const QList<QRadioButton*> buttons{dialog->RBNormal, dialog->RBSpecial1, dialog->RBSpecial2};
+        for (QRadioButton* button : buttons)
+            checked << button->isChecked();
+        selectedHasFocus = dialog->focusWidget() == buttons[shownMode];
+        if (select >= 0)
+            QTest::mouseClick(buttons[select], Qt::LeftButton);
+        (confirm ? dialog->BitBtn1 : dialog->BitBtn2)->click();
+    });
     AskDelimiterMode();
-    QVERIFY(!missed);
+
+    QList<bool> expected{false, false, false};
+    expected[shownMode] = true;
+    QCOMPARE(checked, expected);
+    QVERIFY(selectedHasFocus);
     QCOMPARE(veltrane::DelimiterMode, modeAfter);
     QCOMPARE(FormChgFmt, nullptr);
 }
 
-void DialogsTest::delimiterDialogShowsModeInForce_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("selected");  // 0 RBNormal, 1 RBSpecial1, 2 RBSpecial2
-    QTest::newRow("mode 0") << 0 << 0;
-    QTest::newRow("mode 1") << 1 << 1;
-    QTest::newRow("mode 2") << 2 << 2;
-    QTest::newRow("unknown mode shows the design state") << 7 << 0;
-}
-
-void DialogsTest::delimiterDialogShowsModeInForce()
-{
-    QFETCH(int, mode);
-    QFETCH(int, selected);
-    veltrane::DelimiterMode = mode;
-    QList<bool> checked;
-    bool selectedHasFocus = false;
-    onNextDialog<TFormChgFmt>([&](TFormChgFmt* dialog) {
-        const QList<QRadioButton*> buttons{dialog->RBNormal, dialog->RBSpecial1, dialog->RBSpecial2};
-        for (QRadioButton* button : buttons)
-            checked << button->isChecked();
-        selectedHasFocus = dialog->focusWidget() == buttons[selected];
-        dialog->BitBtn2->click();
-    });
-    AskDelimiterMode();
-    QList<bool> expected{false, false, false};
-    expected[selected] = true;
-    QCOMPARE(checked, expected);
-    QVERIFY(selectedHasFocus);
-    QCOMPARE(veltrane::DelimiterMode, mode);
-}
-
-void DialogsTest::glyphButtons()
+void DialogsTest::stockButtons()
 {
     TFormChgFmt delimiter;
     TFormFind find(nullptr);
@@ -154,164 +188,9 @@ void DialogsTest::glyphButtons()
     const std::pair<QPushButton*, QPushButton*> pairs[] = {
         {delimiter.BitBtn1, delimiter.BitBtn2}, {find.BtnOk, find.BtnCancel}, {gotoRecord.BBtnOK, gotoRecord.BBtnCancel}};
     for (auto [ok, cancel] : pairs) {
-        QVERIFY(!ok->icon().isNull());
-        QVERIFY(!cancel->icon().isNull());
-        QVERIFY(ok->isDefault());
-        QVERIFY(!cancel->isDefault());
+        QVERIFY(!ok->icon().isNull() && !cancel->icon().isNull());
+        QVERIFY(ok->isDefault() && !cancel->isDefault());
     }
-    QCOMPARE(gotoRecord.BBtnOK->text(), QString::fromUtf8("确定"));
-    QCOMPARE(gotoRecord.BBtnCancel->text(), QString::fromUtf8("取消"));
-}
-
-void DialogsTest::findDialog_data()
-{
-    QTest::addColumn<Ending>("ending");
-    QTest::addColumn<int>("result");
-    QTest::newRow("enter in the field") << Ending::Enter << 1;
-    QTest::newRow("esc") << Ending::Escape << 2;
-    QTest::newRow("close box") << Ending::CloseBox << 2;
-}
-
-void DialogsTest::findDialog()
-{
-    QFETCH(Ending, ending);
-    QFETCH(int, result);
-    // Two uses in a row: the second starts empty and clear whatever the first held.
-    for (int use = 0; use < 2; ++use) {
-        TFormFind dialog(nullptr);
-        bool startedEmpty = false;
-        onNextDialog<TFormFind>([&](TFormFind* shown) {
-            startedEmpty = shown->EditTextToFind->text().isEmpty() && !shown->CbxCase->isChecked()
-                && shown->focusWidget() == shown->EditTextToFind;
-            QTest::keyClicks(shown->EditTextToFind, "abc");
-            shown->CbxCase->setChecked(true);
-            end(shown, ending);
-        });
-        QCOMPARE(dialog.exec(), result);
-        QVERIFY(startedEmpty);
-        QCOMPARE(dialog.EditTextToFind->text(), QString("abc"));
-    }
-}
-
-void DialogsTest::findDialogStandsAtItsPlace()
-{
-    TFormFind dialog(nullptr);
-    QPoint place;
-    onNextDialog<TFormFind>([&](TFormFind* shown) {
-        place = shown->pos();
-        shown->BtnCancel->click();
-    });
-    QCOMPARE(dialog.exec(), 2);
-    QCOMPARE(place, QPoint(345, 248));
-}
-
-void DialogsTest::gotoDialog_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("result");
-    QTest::newRow("ok button") << "ok" << 1;
-    QTest::newRow("enter") << "enter" << 1;
-    QTest::newRow("cancel button") << "cancel" << 2;
-    QTest::newRow("esc") << "esc" << 2;
-    QTest::newRow("close box") << "close" << 2;
-}
-
-void DialogsTest::gotoDialog()
-{
-    QFETCH(QString, answer);
-    QFETCH(int, result);
-    TFormGotoRecord dialog(nullptr);
-    // Text put in before the dialog shows is emptied when it shows.
-    dialog.EdtRecordNo->setText("99");
-    bool startedEmpty = false;
-    onNextDialog<TFormGotoRecord>([&](TFormGotoRecord* shown) {
-        startedEmpty = shown->EdtRecordNo->text().isEmpty();
-        QTest::keyClicks(shown->EdtRecordNo, " 7");
-        if (answer == "ok")
-            shown->BBtnOK->click();
-        else if (answer == "cancel")
-            shown->BBtnCancel->click();
-        else
-            end(shown, endingNamed(answer));
-    });
-    QCOMPARE(dialog.exec(), result);
-    QVERIFY(startedEmpty);
-    QCOMPARE(dialog.EdtRecordNo->text(), QString(" 7"));
-}
-
-void DialogsTest::overwriteQuestion_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("result");
-    QTest::newRow("enter at once appends") << "enter" << 2;
-    QTest::newRow("overwrite button") << "overwrite" << 1;
-    QTest::newRow("append button") << "append" << 2;
-    QTest::newRow("cancel button") << "cancel" << 3;
-    QTest::newRow("esc cancels") << "esc" << 3;
-    QTest::newRow("close box cancels") << "close" << 3;
-    QTest::newRow("alt+o overwrites") << "alt+o" << 1;
-    QTest::newRow("tab then enter overwrites") << "tab enter" << 1;
-}
-
-void DialogsTest::overwriteQuestion()
-{
-    QFETCH(QString, answer);
-    QFETCH(int, result);
-    bool missed = false;
-    onNextDialog<TFormSaveAsk>(
-        [&](TFormSaveAsk* dialog) {
-            QCOMPARE(dialog->focusWidget(), dialog->BtnAppend);
-            if (answer == "overwrite")
-                dialog->BtnOverwrite->click();
-            else if (answer == "append")
-                dialog->BtnAppend->click();
-            else if (answer == "cancel")
-                dialog->BtnCancel->click();
-            else if (answer == "alt+o")
-                press(dialog, Qt::Key_O, Qt::AltModifier);
-            else if (answer == "tab enter") {
-                press(dialog, Qt::Key_Tab);
-                press(dialog, Qt::Key_Return);
-            } else
-                end(dialog, endingNamed(answer));
-        },
-        &missed);
-    QCOMPARE(AskOverwrite(nullptr), result);
-    QVERIFY(!missed);
-}
-
-void DialogsTest::extractDialog_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("result");
-    QTest::newRow("ok button") << "ok" << 1;
-    QTest::newRow("enter") << "enter" << 1;
-    QTest::newRow("cancel button") << "cancel" << 2;
-    QTest::newRow("esc") << "esc" << 2;
-    QTest::newRow("close box") << "close" << 2;
-}
-
-void DialogsTest::extractDialog()
-{
-    QFETCH(QString, answer);
-    QFETCH(int, result);
-    TDlgGetMarc dialog(nullptr);
-    dialog.EditFrom->setText("4");
-    dialog.EditTo->setText("4");
-    dialog.EditFileName->setText("out.mrc");
-    QString startState;
-    onNextDialog<TDlgGetMarc>([&](TDlgGetMarc* shown) {
-        startState = shown->EditFrom->text() + "|" + shown->EditTo->text() + "|" + shown->EditFileName->text();
-        QCOMPARE(shown->focusWidget(), shown->EditFrom);
-        if (answer == "ok")
-            shown->OKBtn->click();
-        else if (answer == "cancel")
-            shown->CancelBtn->click();
-        else
-            end(shown, endingNamed(answer));
-    });
-    QCOMPARE(dialog.exec(), result);
-    QCOMPARE(startState, QString("4|4|out.mrc"));
 }
 
 void DialogsTest::extractBrowse()
@@ -358,15 +237,12 @@ void DialogsTest::extractBrowse()
 void DialogsTest::aboutBoxIsOneDialog()
 {
     TAboutBox about;
-    QCOMPARE(about.ProductName->text(), QString("Product Name: Veltrane"));
-    QCOMPARE(about.Version->text(), QString("Version 2.0.1"));
-    QCOMPARE(about.Comments->text(), QString("2003.12"));
     QVERIFY(about.ProgramIcon->pixmap().width() > 0);
     for (int shown = 0; shown < 2; ++shown) {
         TAboutBox* seen = nullptr;
         onNextDialog<TAboutBox>([&](TAboutBox* dialog) {
             seen = dialog;
-            press(dialog, Qt::Key_Return);
+            dialog->OKButton->click();
         });
         QCOMPARE(about.exec(), 1);
         QCOMPARE(seen, &about);
