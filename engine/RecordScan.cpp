@@ -133,70 +133,102 @@ struct CandidateBytes {
     unsigned char first, firstOtherCase, last, lastOtherCase;
 };
 
+/// Calls verify for each position at + bit whose bit is set in candidates;
+/// true as soon as verify accepts one.
+template <typename Verify>
+inline bool visitCandidates(std::uint32_t candidates, std::size_t at, Verify& verify)
+{
+    for (; candidates != 0; candidates &= candidates - 1) {
+        if (verify(at + static_cast<std::size_t>(__builtin_ctz(candidates))))
+            return true;
+    }
+    return false;
+}
+
+/// The candidates among the positions from `done` on of a last block of
+/// `width` positions that starts at `at` (before `done`, so that it ends
+/// exactly at the last position and reads nothing beyond it).
+constexpr std::uint32_t notYetVisited(std::uint32_t candidates, std::size_t at, std::size_t done)
+{
+    return candidates & ~((std::uint32_t{1} << (done - at)) - 1);
+}
+
 #if defined(__x86_64__)
 const bool HasAvx2 = __builtin_cpu_supports("avx2");
 
-/// The 32-byte form of the candidate loop below; i is where it stopped.
-template <typename Verify>
-__attribute__((target("avx2"))) bool scanCandidatesAvx2(const unsigned char* bytes, std::size_t count,
-                                                        std::size_t tailOffset, const CandidateBytes& wanted,
-                                                        Verify& verify, std::size_t& i)
+/// Candidate bits of the 32 positions from i on (see scanCandidates).
+__attribute__((target("avx2"), always_inline)) inline std::uint32_t candidatesAvx2(
+    const unsigned char* bytes, std::size_t i, std::size_t tailOffset, CandidateBytes wanted)
 {
     const __m256i first = _mm256_set1_epi8(static_cast<char>(wanted.first));
     const __m256i firstOtherCase = _mm256_set1_epi8(static_cast<char>(wanted.firstOtherCase));
     const __m256i last = _mm256_set1_epi8(static_cast<char>(wanted.last));
     const __m256i lastOtherCase = _mm256_set1_epi8(static_cast<char>(wanted.lastOtherCase));
+    const __m256i heads = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+    const __m256i tails = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + tailOffset));
+    const __m256i headsAgree =
+        _mm256_or_si256(_mm256_cmpeq_epi8(heads, first), _mm256_cmpeq_epi8(heads, firstOtherCase));
+    const __m256i tailsAgree =
+        _mm256_or_si256(_mm256_cmpeq_epi8(tails, last), _mm256_cmpeq_epi8(tails, lastOtherCase));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(headsAgree, tailsAgree)));
+}
+
+/// The 32-position form of scanCandidates, for count >= 32.
+template <typename Verify>
+__attribute__((target("avx2"))) bool scanCandidatesAvx2(const unsigned char* bytes, std::size_t count,
+                                                        std::size_t tailOffset, CandidateBytes wanted,
+                                                        Verify& verify)
+{
+    std::size_t i = 0;
     for (; i + 32 <= count; i += 32) {
-        const __m256i heads = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-        const __m256i tails = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + tailOffset));
-        const __m256i headsAgree =
-            _mm256_or_si256(_mm256_cmpeq_epi8(heads, first), _mm256_cmpeq_epi8(heads, firstOtherCase));
-        const __m256i tailsAgree =
-            _mm256_or_si256(_mm256_cmpeq_epi8(tails, last), _mm256_cmpeq_epi8(tails, lastOtherCase));
-        auto candidates = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(headsAgree, tailsAgree)));
-        while (candidates != 0) {
-            if (verify(i + static_cast<std::size_t>(__builtin_ctz(candidates))))
-                return true;
-            candidates &= candidates - 1;
-        }
+        if (visitCandidates(candidatesAvx2(bytes, i, tailOffset, wanted), i, verify))
+            return true;
     }
-    return false;
+    const std::size_t lastBlock = count - 32;
+    return i < count
+           && visitCandidates(notYetVisited(candidatesAvx2(bytes, lastBlock, tailOffset, wanted), lastBlock, i),
+                              lastBlock, verify);
 }
 #endif
 
 /// Calls verify for the positions i < count whose byte i and byte
 /// i + tailOffset may be the wanted ones, many at a time; true as soon as
 /// verify accepts one. Positions with other bytes are skipped, so the answer is
-/// that of calling verify for every position.
+/// that of calling verify for every position. Nothing beyond byte
+/// count - 1 + tailOffset is read.
 template <typename Verify>
 bool scanCandidates(const unsigned char* bytes, std::size_t count, std::size_t tailOffset,
                     const CandidateBytes& wanted, Verify verify)
 {
-    std::size_t i = 0;
 #if defined(__x86_64__)
-    if (HasAvx2 && scanCandidatesAvx2(bytes, count, tailOffset, wanted, verify, i))
-        return true;
+    if (HasAvx2 && count >= 32)
+        return scanCandidatesAvx2(bytes, count, tailOffset, wanted, verify);
 #endif
+    std::size_t i = 0;
 #if defined(__SSE2__)
     const __m128i first = _mm_set1_epi8(static_cast<char>(wanted.first));
     const __m128i firstOtherCase = _mm_set1_epi8(static_cast<char>(wanted.firstOtherCase));
     const __m128i last = _mm_set1_epi8(static_cast<char>(wanted.last));
     const __m128i lastOtherCase = _mm_set1_epi8(static_cast<char>(wanted.lastOtherCase));
-    for (; i + 16 <= count; i += 16) {
-        const __m128i heads = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
-        const __m128i tails = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + tailOffset));
+    auto candidatesAt = [&](std::size_t at) {
+        const __m128i heads = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+        const __m128i tails = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at + tailOffset));
         const __m128i headsAgree = _mm_or_si128(_mm_cmpeq_epi8(heads, first), _mm_cmpeq_epi8(heads, firstOtherCase));
         const __m128i tailsAgree = _mm_or_si128(_mm_cmpeq_epi8(tails, last), _mm_cmpeq_epi8(tails, lastOtherCase));
-        auto candidates = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(headsAgree, tailsAgree)));
-        while (candidates != 0) {
-            if (verify(i + static_cast<std::size_t>(__builtin_ctz(candidates))))
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_and_si128(headsAgree, tailsAgree)));
+    };
+    if (count >= 16) {
+        for (; i + 16 <= count; i += 16) {
+            if (visitCandidates(candidatesAt(i), i, verify))
                 return true;
-            candidates &= candidates - 1;
         }
+        const std::size_t lastBlock = count - 16;
+        return i < count && visitCandidates(notYetVisited(candidatesAt(lastBlock), lastBlock, i), lastBlock, verify);
     }
 #endif
     for (; i < count; ++i) {
-        if (verify(i))
+        const unsigned char b = bytes[i];
+        if ((b == wanted.first || b == wanted.firstOtherCase) && verify(i))
             return true;
     }
     return false;

@@ -81,7 +81,8 @@ TEST(DisplayLayout, DelimiterAtEndOfUsedBytesIgnoresTheStaleByteAfterIt)
 
 TEST(DisplayLayout, FullFieldBufferFitsWithLinesOf78BytesAtMost)
 {
-    const std::string bytes(kFieldBufferSize, '\xb0');  // high bytes only: the first line takes a 78th byte, the rest 72
+    // High bytes only: the first line takes a 78th byte, the others hold 72.
+    const std::string bytes(kFieldBufferSize, '\xb0');
     const std::string text = render(bytes);
     EXPECT_EQ(text.size(), kFieldBufferSize + 6 * ((kFieldBufferSize - 78) / 72 + 1));
     std::size_t lineStart = 0;
