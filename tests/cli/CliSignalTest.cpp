@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct Interruption {
     int expectedSignal;         ///< how the tool ends: by this signal, or
     int expectedExitCode;       ///< (when expectedSignal is 0) with this status
 };
+
+void PrintTo(const Interruption& interruption, std::ostream* out) { *out << interruption.name; }
 
 class CliInterruptionTest : public ::testing::TestWithParam<Interruption> {};
 
