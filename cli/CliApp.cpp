@@ -82,6 +82,12 @@ public:
 
     int run()
     {
+        // A bad TEXT is told before a large file is indexed.
+        if (m_invocation.command == Command::Find) {
+            m_pattern = searchPattern();
+            if (!m_pattern)
+                return kExitFailure;
+        }
         if (int status = openRecordFile(); status != kExitSuccess)
             return status;
         int status = kExitFailure;
@@ -302,8 +308,8 @@ private:
             pattern = std::move(converted.bytes);
         }
         if (pattern.size() > kMaxSearchTextLength) {
-            tell("TEXT is " + std::to_string(pattern.size()) + " bytes in GBK; at most " +
-                 std::to_string(kMaxSearchTextLength) + " are searched");
+            tell("TEXT is " + std::to_string(pattern.size()) + (m_invocation.rawText ? " bytes" : " bytes in GBK") +
+                 "; at most " + std::to_string(kMaxSearchTextLength) + " are searched");
             return std::nullopt;
         }
         return pattern;
@@ -311,9 +317,6 @@ private:
 
     int find()
     {
-        std::optional<std::string> pattern = searchPattern();
-        if (!pattern)
-            return kExitFailure;
         int from = 1;
         // One past the last record is allowed: an empty range.
         if (m_invocation.from) {
@@ -330,11 +333,16 @@ private:
 
         bool found = false;
         while (from <= m_count && !m_output.failed()) {
-            int record = ScanRecords(m_prompt, fileName(), indexFileName(), from, m_count, pattern->c_str());
+            int record = ScanRecords(m_prompt, fileName(), indexFileName(), from, m_count, m_pattern->c_str());
             if (record < 0) {
                 if (m_prompt.takeToldFailure())
                     return kExitFailure;
                 break;
+            }
+            if (record < from || record > m_count) {
+                tell("the search gave record " + std::to_string(record) + " outside " + std::to_string(from) +
+                     " to " + std::to_string(m_count));
+                return kExitFailure;
             }
             found = true;
             m_output.writeLine(static_cast<unsigned long long>(record));
@@ -424,6 +432,7 @@ private:
     struct stat m_recordFile {};
     std::string m_indexFileName;
     int m_count = 0;
+    std::optional<std::string> m_pattern;  ///< find's TEXT as the bytes searched
 };
 
 int printText(const std::string& text)

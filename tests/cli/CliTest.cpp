@@ -291,6 +291,7 @@ TEST_F(CliTest, BadInputIsRefusedWithAMessageAndNoOutput)
         {{"count", sandbox.filePath("missing.mrc")}, "No such file or directory"},
         {{"count", sandbox.filePath(".")}, "is a directory"},
         {{"find", file, ""}, "TEXT is empty"},
+        {{"find", sandbox.filePath("missing.mrc"), ""}, "TEXT is empty"},
         {{"find", file, std::string(256, 'a')}, "at most 255"},
         {{"find", file, joined(std::vector<std::string>(128, "中"))}, "at most 255"},
         {{"find", file, "smile \xf0\x9f\x98\x80"}, "GBK cannot hold (U+1F600)"},
