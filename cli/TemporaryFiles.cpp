@@ -1,5 +1,6 @@
 #include "TemporaryFiles.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -21,8 +22,11 @@ namespace {
 // while its flag is set. Both are set and cleared with the signals blocked.
 // The file's identity is kept too: a name the engine already removed may have
 // been taken by another process since, and that file is not ours to remove.
+// An open descriptor keeps the inode allocated, so its number cannot be
+// handed to that other file.
 struct TrackedPath {
     char path[PATH_MAX];
+    int descriptor;
     dev_t device;
     ino_t inode;
     volatile sig_atomic_t active;
@@ -40,6 +44,7 @@ void removeTracked(TrackedPath& tracked)
     struct stat info;
     if (::lstat(tracked.path, &info) == 0 && info.st_dev == tracked.device && info.st_ino == tracked.inode)
         ::unlink(tracked.path);
+    ::close(tracked.descriptor);
     tracked.active = 0;
 }
 
@@ -78,10 +83,17 @@ private:
 
 bool track(TrackedPath& tracked, const std::string& path)
 {
-    struct stat info;
-    if (path.size() >= sizeof tracked.path || ::lstat(path.c_str(), &info) != 0)
+    if (path.size() >= sizeof tracked.path)
         return false;
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return false;
+    }
     std::memcpy(tracked.path, path.c_str(), path.size() + 1);
+    tracked.descriptor = descriptor;
     tracked.device = info.st_dev;
     tracked.inode = info.st_ino;
     tracked.active = 1;
@@ -130,7 +142,11 @@ std::optional<std::string> createScratchFile(const std::string& indexFileName, s
             return name;  // stays open until the process ends
         ::close(memoryFd);
     }
+    return createScratchFileOnDisk(indexFileName, error);
+}
 
+std::optional<std::string> createScratchFileOnDisk(const std::string& indexFileName, std::string& error)
+{
     std::string directory = indexFileName.substr(0, indexFileName.rfind('/') + 1);
     std::string pattern = directory + "veltrane-display-XXXXXX";
     SignalBlock block;

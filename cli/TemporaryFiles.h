@@ -28,6 +28,11 @@ void installCleanupHandlers();
 /// error.
 [[nodiscard]] std::optional<std::string> createScratchFile(const std::string& indexFileName, std::string& error);
 
+/// The fallback of createScratchFile: a new file of its own, readable and
+/// writable by the user only, beside the index file.
+[[nodiscard]] std::optional<std::string> createScratchFileOnDisk(const std::string& indexFileName,
+                                                                 std::string& error);
+
 /// Removes whichever of the two files exist. Safe to call more than once.
 void removeTemporaryFiles();
 
