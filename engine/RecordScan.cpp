@@ -154,7 +154,14 @@ constexpr std::uint32_t notYetVisited(std::uint32_t candidates, std::size_t at, 
 }
 
 #if defined(__x86_64__)
-const bool HasAvx2 = __builtin_cpu_supports("avx2");
+bool hasAvx2()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();  // may run before the run-time library's own constructors
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
 
 /// Candidate bits of the 32 positions from i on (see scanCandidates).
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t candidatesAvx2(
@@ -201,7 +208,7 @@ bool scanCandidates(const unsigned char* bytes, std::size_t count, std::size_t t
                     const CandidateBytes& wanted, Verify verify)
 {
 #if defined(__x86_64__)
-    if (HasAvx2 && count >= 32)
+    if (count >= 32 && hasAvx2())
         return scanCandidatesAvx2(bytes, count, tailOffset, wanted, verify);
 #endif
     std::size_t i = 0;
