@@ -6,11 +6,12 @@
 #include <memory>
 
 #include "DialogFrame.h"
+#include "Main.h"
 #include "RecordLayout.h"
 
 TFormChgFmt* FormChgFmt = nullptr;
 
-TFormChgFmt::TFormChgFmt() : QDialog(ApplicationMainWindow())
+TFormChgFmt::TFormChgFmt() : QDialog(FormMain)
 {
     SetFixedDialogFrame(this, 379, 147);
     setWindowTitle(QStringLiteral("修改MARC显示格式"));

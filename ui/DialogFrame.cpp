@@ -1,6 +1,5 @@
 #include "DialogFrame.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QPushButton>
 #include <QStyle>
@@ -31,7 +30,7 @@ namespace {
 QPushButton* makeGlyphButton(QDialog* dialog, const QString& caption, QStyle::StandardPixmap glyph)
 {
     auto* button = new QPushButton(dialog->style()->standardIcon(glyph), caption, dialog);
-    if (caption.front().unicode() >= 0x80)
+    if (!caption.isEmpty() && caption.front().unicode() >= 0x80)
         button->setFont(ChineseDialogFont());
     return button;
 }
@@ -53,18 +52,9 @@ QPushButton* MakeStockCancelButton(QDialog* dialog, const QString& caption)
     return button;
 }
 
-QWidget* ApplicationMainWindow()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<TFormMain*>(widget) != nullptr)
-            return widget;
-    }
-    return nullptr;
-}
-
 void CentreOnMainWindow(QDialog* dialog, QWidget* owner)
 {
-    QWidget* mainWindow = owner != nullptr ? owner->window() : ApplicationMainWindow();
+    QWidget* mainWindow = owner != nullptr ? owner->window() : FormMain;
     if (mainWindow == nullptr || !mainWindow->isVisible())
         return;
     // move() places the frame; centre the frame, not only the client area.

@@ -30,9 +30,6 @@ void SetFixedDialogFrame(QDialog* dialog, int width, int height);
 /// the same through QDialog::reject()).
 [[nodiscard]] QPushButton* MakeStockCancelButton(QDialog* dialog, const QString& caption);
 
-/// The application's main window, or nullptr when there is none.
-[[nodiscard]] QWidget* ApplicationMainWindow();
-
 /// Places dialog centred on the main window (the top-level window of owner,
-/// else the application's main window); left to the system when there is none.
+/// else FormMain); left to the system when there is none.
 void CentreOnMainWindow(QDialog* dialog, QWidget* owner);
