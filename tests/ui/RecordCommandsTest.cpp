@@ -277,7 +277,8 @@ void RecordCommandsTest::extractPrefill()
 {
     const QString path = m_sandbox->write("five.mrc", viewertest::numberedFile(5));
     TFormMarc* window = open(path, 3);
-    const QString target = m_sandbox->workDir() + "/first.mrc";
+    // A path far longer than the 80 bytes the target field once held, kept whole.
+    const QString target = m_sandbox->workDir() + '/' + QString::fromUtf8("接收文件").repeated(10) + ".mrc";
     QStringList seen;
     auto answer = [&](const QString& from, const QString& to, const QString& file, bool ok) {
         onNextDialog<TDlgGetMarc>([=, &seen](TDlgGetMarc* dialog) {
@@ -296,6 +297,8 @@ void RecordCommandsTest::extractPrefill()
     QCOMPARE(seen, (QStringList{"3|3|", "4|4|" + target, "4|4|" + target}));
     QCOMPARE(ExtractFromText, QString("2"));
     QCOMPARE(ExtractToText, QString("4"));
+    QCOMPARE(testsupport::ReadFile(target.toStdString()),
+             viewertest::numberedRecord(2) + viewertest::numberedRecord(3) + viewertest::numberedRecord(4));
 }
 
 void RecordCommandsTest::extract_data()
