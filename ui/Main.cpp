@@ -14,7 +14,6 @@
 #include <QToolButton>
 
 #include <cmath>
-#include <cstdio>
 
 #include "About.h"
 #include "Chgfmt.h"
@@ -22,7 +21,6 @@
 #include "Marc.h"
 #include "Prompt.h"
 #include "RecordLayout.h"
-#include "RecordScan.h"
 
 TFormMain* FormMain = nullptr;
 TAboutBox* AboutBox = nullptr;
@@ -195,9 +193,12 @@ void TFormMain::createToolBar()
     m_toolBar->setIconSize(QSize(16, 16));
     m_toolBar->setFixedHeight(kToolBarHeight);
     m_toolBar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
-    m_toolBar->setContentsMargins(kToolBarIndent, 0, 0, 0);
     m_toolBar->toggleViewAction()->setVisible(false);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
+    // The tool bar's own margins follow the style; an empty item makes the indent.
+    auto* indent = new QWidget(m_toolBar);
+    indent->setFixedSize(kToolBarIndent, 1);
+    m_toolBar->addWidget(indent);
 
     struct Item {
         const char* button;
@@ -238,6 +239,7 @@ void TFormMain::createStatusBar()
         m_panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
     }
     m_panels[0]->setFixedWidth(kStatusPanel0Width);
+    m_panels[0]->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     bar->addWidget(m_panels[0], 0);
     bar->addWidget(m_panels[1], 1);
 }
@@ -469,10 +471,7 @@ void TFormMain::showEvent(QShowEvent* event)
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
-    // The scratch file is ours, unless a record file of that name is open.
-    const std::string& scratch = veltrane::ScratchDisplayFile;
-    if (!veltrane::IsOpenRecordFile(scratch.c_str()))
-        std::remove(scratch.c_str());
+    DeleteScratchDisplayFile();
     // Bottom-most first, as the frame lists them last to first.
     const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);
     for (const QPointer<QMdiSubWindow>& window : QList<QPointer<QMdiSubWindow>>(stacked.begin(), stacked.end())) {

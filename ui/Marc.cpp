@@ -8,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "Main.h"
@@ -78,6 +80,36 @@ QString DecodeDisplayText(QByteArrayView bytes)
     }
     text += decodeGbkLine(bytes.sliced(lineStart));
     return text;
+}
+
+namespace {
+
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(const char* path)
+{
+    struct stat status {};
+    if (::stat(path, &status) != 0)
+        return std::nullopt;
+    return FileIdentity{status.st_dev, status.st_ino};
+}
+
+// The scratch file as the last display left it: a file of that name is ours to
+// delete only while it is still that file.
+std::optional<FileIdentity> writtenScratchFile;
+
+}  // namespace
+
+void DeleteScratchDisplayFile()
+{
+    const char* scratch = veltrane::ScratchDisplayFile.c_str();
+    const std::optional<FileIdentity> current = identityOf(scratch);
+    if (current && current == writtenScratchFile && !veltrane::IsOpenRecordFile(scratch))
+        std::remove(scratch);
 }
 
 std::optional<QString> LoadDisplayFile(const QString& path)
@@ -167,6 +199,7 @@ TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* patter
     const int r = veltrane::ScanRecords(Prompt(), FileName.c_str(), index, from, to, pattern);
     if (r <= 0)
         return {r, false};
+    writtenScratchFile = identityOf(veltrane::ScratchDisplayFile.c_str());
     std::optional<QString> text = LoadDisplayFile(QFile::decodeName(veltrane::ScratchDisplayFile.c_str()));
     if (!text)
         return {-1, true};

@@ -62,6 +62,9 @@ extern QPointer<TFormMarc> FormMarc;
 /// first zero byte, read as GBK; CR LF, LF and CR each end a line (given back as
 /// '\n'); a byte that is not GBK shows as a replacement character.
 [[nodiscard]] QString DecodeDisplayText(QByteArrayView bytes);
+/// Deletes the scratch display file when a display of this run wrote it and no
+/// open record file goes by that name (a user's file is never removed).
+void DeleteScratchDisplayFile();
 /// Reads and decodes the scratch display file; when it cannot be opened, shows
 /// "Cannot open file <path>" in the error box and returns nothing.
 [[nodiscard]] std::optional<QString> LoadDisplayFile(const QString& path);

@@ -136,23 +136,42 @@ inline std::string numberedFile(int count, const std::string& separator = {})
     return bytes;
 }
 
-/// Calls act with the next modal widget once one is shown (it must end it). When
-/// none appears within five seconds, act is called with nullptr.
-inline void onNextModal(std::function<void(QWidget*)> act)
-{
-    auto* timer = new QTimer(qApp);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, clock, act] {
+/// While it lives, calls act with the next modal widget shown, again while that
+/// widget stays open (a file dialog may ignore an answer given while it still
+/// reads its folder), or once with nullptr when none appears within five seconds.
+class ModalAnswer {
+public:
+    explicit ModalAnswer(std::function<void(QWidget*)> act) : m_act(std::move(act))
+    {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        m_timer.start(10);
+    }
+    ModalAnswer(const ModalAnswer&) = delete;
+    ModalAnswer& operator=(const ModalAnswer&) = delete;
+
+    /// Whether a modal widget was shown and answered.
+    [[nodiscard]] bool answered() const { return m_answered; }
+
+private:
+    void poll()
+    {
         QWidget* modal = QApplication::activeModalWidget();
-        const bool appeared = modal != nullptr && modal->isVisible();
-        if (!appeared && clock->elapsed() < 5000)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        act(appeared ? modal : nullptr);
-    });
-    timer->start(10);
-}
+        if (modal != nullptr && modal->isVisible()) {
+            m_answered = true;
+            m_act(modal);
+        } else if (m_answered) {
+            m_timer.stop();
+        } else if (m_clock.elapsed() > 5000) {
+            m_timer.stop();
+            m_act(nullptr);
+        }
+    }
+
+    std::function<void(QWidget*)> m_act;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    bool m_answered = false;
+};
 
 }  // namespace viewertest
