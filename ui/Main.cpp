@@ -86,6 +86,10 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
     Q_INIT_RESOURCE(icons);
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Veltrane"));
+    QIcon applicationIcon;
+    for (const char* size : {"16", "32", "48"})
+        applicationIcon.addFile(QStringLiteral(":/application/veltrane-%1.png").arg(QLatin1String(size)));
+    setWindowIcon(applicationIcon);
     resize(803, 614);
     m_mdiArea->setObjectName(QStringLiteral("MdiArea"));
     m_mdiArea->setBackground(palette().brush(QPalette::Dark));

@@ -127,6 +127,7 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("FormMarc"));
+    setWindowIcon(mainForm->windowIcon());
     MemoMarc->setObjectName(QStringLiteral("MemoMarc"));
     MemoMarc->setReadOnly(true);
     MemoMarc->setLineWrapMode(QPlainTextEdit::NoWrap);
