@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 
+#include "DialogFrame.h"
 #include "Findmarc.h"
 #include "GetMarc.h"
 #include "Goto.h"
@@ -133,7 +134,7 @@ EncodedSearchText EncodeSearchText(const QString& text)
 void GotoRecordCommand(TFormMarc* window)
 {
     auto dialog = std::make_unique<TFormGotoRecord>(window);
-    if (dialog->exec() != 1)
+    if (dialog->exec() != kResultOk)
         return;
     const QString typed = dialog->EdtRecordNo->text();
     dialog.reset();
@@ -154,7 +155,7 @@ void GotoRecordCommand(TFormMarc* window)
 void FindCommand(TFormMarc* window)
 {
     auto dialog = std::make_unique<TFormFind>(window);
-    if (dialog->exec() != 1)
+    if (dialog->exec() != kResultOk)
         return;
     const QString typed = dialog->EditTextToFind->text();
     const bool caseSensitive = dialog->CbxCase->isChecked();
@@ -187,7 +188,7 @@ void ExtractCommand(TFormMarc* window)
     dialog->EditFrom->setText(QString::number(window->CurrentRecord));
     dialog->EditTo->setText(QString::number(window->CurrentRecord));
     dialog->EditFileName->setText(ExtractFileName);
-    if (dialog->exec() != 1)
+    if (dialog->exec() != kResultOk)
         return;
     ExtractFromText = dialog->EditFrom->text();
     ExtractToText = dialog->EditTo->text();
