@@ -2,8 +2,11 @@
 #include <QFile>
 #include <QStringList>
 
+#include <exception>
+
 #include "About.h"
 #include "Main.h"
+#include "Prompt.h"
 
 int main(int argc, char* argv[])
 {
@@ -18,12 +21,20 @@ int main(int argc, char* argv[])
     // Lets the desktop match the windows to veltrane.desktop, and so to its icon.
     QApplication::setDesktopFileName(QStringLiteral("veltrane"));
 
-    TFormMain mainForm;
-    TAboutBox aboutBox;
-    AboutBox = &aboutBox;
+    try {
+        TFormMain mainForm;
+        TAboutBox aboutBox;
+        AboutBox = &aboutBox;
 
-    mainForm.setCommandLine(paths);
-    mainForm.show();
-    QApplication::exec();
+        mainForm.setCommandLine(paths);
+        mainForm.show();
+        QApplication::exec();
+        AboutBox = nullptr;
+    } catch (const std::exception& error) {
+        // Nothing the viewer does throws; a failure of the library (out of
+        // memory) is still told to the user rather than ending without a word.
+        AboutBox = nullptr;
+        Prompt().showError(QString::fromLocal8Bit(error.what()));
+    }
     return 0;
 }

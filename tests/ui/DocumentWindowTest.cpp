@@ -54,21 +54,6 @@ private slots:
         m_sandbox.reset();
     }
 
-    void opensOnFirstRecord()
-    {
-        const QString path = m_sandbox->write("three.mrc", viewertest::numberedFile(3));
-        TFormMarc* window = open(path);
-        QVERIFY(window->isOpen());
-        QCOMPARE(window->RecordCount, 3);
-        QCOMPARE(window->FileName, path.toStdString());
-        expectShowing(window, path, 1);
-        expectStatus(path, 1);
-        QVERIFY(window->MemoMarc->isReadOnly());
-        QCOMPARE(window->MemoMarc->lineWrapMode(), QPlainTextEdit::NoWrap);
-        QCOMPARE(m_sandbox->indexFiles().size(), 1);
-        QVERIFY(m_prompt->shown.isEmpty());
-    }
-
     void captionAndStatusFollowEveryStep_data()
     {
         QTest::addColumn<QString>("steps");  // N next, P previous
@@ -268,16 +253,6 @@ private slots:
         QVERIFY2(shown.contains(QChar(0x2026)) && shown.size() < panel(0).size(), qPrintable(shown));
         QVERIFY(shown.startsWith(QStringLiteral("文件名：")));
         QVERIFY(shown.endsWith(QStringLiteral("records.mrc")));
-    }
-
-    void closingTheLastWindowEmptiesTheStatusBar()
-    {
-        const QString path = m_sandbox->write("three.mrc", viewertest::numberedFile(3));
-        TFormMarc* window = open(path);
-        window->close();
-        QCOMPARE(panel(0), QString());
-        QCOMPARE(panel(1), QString());
-        QVERIFY(m_sandbox->indexFiles().isEmpty());
     }
 
     void memoUsesTwoColumnsPerChineseCharacter()

@@ -91,24 +91,12 @@ private slots:
         m_sandbox.reset();
     }
 
-    void startsEmptyInNormalMode()
-    {
-        veltrane::DelimiterMode = veltrane::dmSpecial2;
-        m_main = std::make_unique<TFormMain>();
-        QCOMPARE(veltrane::DelimiterMode, int(veltrane::dmNormal));
-        showWith({});
-        QCOMPARE(m_main->windowTitle(), QStringLiteral("Veltrane"));
-        QCOMPARE(m_main->size(), QSize(803, 614));
-        QVERIFY(windows().isEmpty());
-        QCOMPARE(m_main->statusPanel(0)->text(), QString());
-        QCOMPARE(m_main->statusPanel(1)->text(), QString());
-    }
-
     void recordCommandsDoNothingWithoutDocument_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QKeySequence>("key");
-        for (const char* name : {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet", "MClose", "MContent"})
+        for (const char* name :
+             {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet", "MClose", "MContent", "N13", "N14", "N15"})
             QTest::newRow(name) << QString::fromLatin1(name) << QKeySequence();
         QTest::newRow("F7") << QString() << QKeySequence(Qt::Key_F7);
         QTest::newRow("F8") << QString() << QKeySequence(Qt::Key_F8);
@@ -120,7 +108,11 @@ private slots:
     {
         QFETCH(QString, command);
         QFETCH(QKeySequence, key);
+        veltrane::DelimiterMode = veltrane::dmSpecial2;
+        m_main = std::make_unique<TFormMain>();
+        QCOMPARE(veltrane::DelimiterMode, int(veltrane::dmNormal));
         showWith({});
+        QCOMPARE(m_main->size(), QSize(803, 614));
         // A dialog that opens anyway would block: close it and fail.
         viewertest::ModalAnswer answer([](QWidget* modal) {
             if (modal != nullptr)
@@ -134,6 +126,8 @@ private slots:
         QVERIFY(m_prompt->shown.isEmpty());
         QVERIFY(windows().isEmpty());
         QVERIFY(m_main->isVisible());
+        QCOMPARE(m_main->statusPanel(0)->text(), QString());
+        QCOMPARE(m_main->statusPanel(1)->text(), QString());
     }
 
     void shortcutsReachTheActiveDocument()
@@ -149,71 +143,36 @@ private slots:
         QCOMPARE(document->CurrentRecord, 1);
     }
 
-    void menusFollowTheDesign()
-    {
-        const QList<QPair<QString, QStringList>> expected = {
-            {QStringLiteral("文件(&F)"), {"MOpen", "MClose", "N2", "MExit"}},
-            {QStringLiteral("记录(&R)"), {"MPrev", "MNext", "NGoto", "N5", "MFind", "MFindNext", "N7", "MTotal", "MGet"}},
-            {QStringLiteral("查看(&V)"), {"MDeli"}},
-            {QStringLiteral("窗口(&W)"), {"N13", "N14", "N15"}},
-            {QStringLiteral("帮助(&H)"), {"MHelp", "MContent"}},
-        };
-        const QList<QAction*> menus = m_main->menuBar()->actions();
-        QCOMPARE(menus.size(), expected.size());
-        for (qsizetype i = 0; i < menus.size(); ++i) {
-            QCOMPARE(menus[i]->text(), expected[i].first);
-            QStringList names;
-            for (QAction* item : menus[i]->menu()->actions())
-                names.append(item->objectName());
-            QCOMPARE(names, expected[i].second);
-        }
-        QCOMPARE(action("MGet")->text(), QStringLiteral("抽取纪录->文件(S)..."));
-        QCOMPARE(action("MPrev")->shortcut(), QKeySequence(Qt::Key_F7));
-        QCOMPARE(action("MNext")->shortcut(), QKeySequence(Qt::Key_F8));
-        QCOMPARE(action("MFind")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
-        QCOMPARE(action("MFindNext")->shortcut(), QKeySequence(Qt::Key_F3));
-        for (const char* name : {"MOpen", "MClose", "MPrev", "MNext", "MTotal", "MDeli", "MExit", "MGet", "MFind", "MFindNext"})
-            QVERIFY2(!action(name)->icon().pixmap(16, 16).isNull(), name);
-        for (const char* name : {"NGoto", "N13", "N14", "N15", "MHelp", "MContent"})
-            QVERIFY2(action(name)->icon().isNull(), name);
-    }
-
-    void toolBarFollowsTheDesign()
+    void toolBarButtonsSitInARow()
     {
         showWith({});
         auto* bar = m_main->findChild<QToolBar*>(QStringLiteral("ToolBar1"));
         QCOMPARE(bar->height(), 27);
-        QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonIconOnly);
-        const QList<QPair<QString, QString>> expected = {
-            {"ToolButton1", "打开"}, {"ToolButton2", "关闭"}, {"ToolButton6", ""},
-            {"ToolButton3", "上条"}, {"ToolButton4", "下条"}, {"ToolButton12", "查找"},
-            {"ToolButton11", "继续查找"}, {"ToolButton13", ""}, {"ToolButton5", "总数"},
-            {"ToolButton9", "取纪录"}, {"ToolButton10", ""}, {"ToolButton7", "分隔符"},
-            {"ToolButton8", "退出"},
-        };
-        int right = -1;
-        for (const auto& [name, hint] : expected) {
-            auto* item = bar->findChild<QWidget*>(name);
-            QVERIFY2(item != nullptr, qPrintable(name));
+        // Ten buttons and three separators, left to right from the indent, no gaps.
+        int left = 4;
+        int separators = 0;
+        for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton6", "ToolButton3", "ToolButton4",
+                                 "ToolButton12", "ToolButton11", "ToolButton13", "ToolButton5", "ToolButton9",
+                                 "ToolButton10", "ToolButton7", "ToolButton8"}) {
+            auto* item = bar->findChild<QWidget*>(QString::fromLatin1(name));
+            QVERIFY2(item != nullptr, name);
             const QRect place = item->geometry();
-            if (right < 0)
-                QCOMPARE(place.left(), 4);
-            else
-                QCOMPARE(place.left(), right + 1);
-            right = place.right();
-            QVERIFY2(bar->rect().contains(place), qPrintable(name));
-            if (hint.isEmpty()) {
+            QCOMPARE(place.left(), left);
+            QVERIFY2(bar->rect().contains(place), name);
+            left = place.right() + 1;
+            if (qobject_cast<QToolButton*>(item) == nullptr) {
                 QCOMPARE(place.width(), 8);
+                ++separators;
                 continue;
             }
-            auto* button = qobject_cast<QToolButton*>(item);
-            QVERIFY(button != nullptr && button->autoRaise());
             QCOMPARE(place.size(), QSize(26, 24));
-            QCOMPARE(button->toolTip(), hint);
+            QVERIFY(!qobject_cast<QToolButton*>(item)->icon().isNull());
         }
+        QCOMPARE(separators, 3);
+        QCOMPARE(bar->findChild<QToolButton*>(QStringLiteral("ToolButton9"))->toolTip(), QStringLiteral("取纪录"));
     }
 
-    void toolButtonRunsTheMenuCommand()
+    void recordCountFromTheToolBar()
     {
         const QString path = threeRecords("three.mrc");
         showWith({path});
@@ -299,28 +258,6 @@ private slots:
         viewer.waitForFinished();
     }
 
-    void recordCountShowsInformationBox()
-    {
-        const QString path = threeRecords("three.mrc");
-        showWith({path});
-        QTRY_COMPARE(windows().size(), 1);
-        action("MTotal")->trigger();
-        QCOMPARE(m_prompt->shown.size(), 1);
-        QCOMPARE(m_prompt->shown[0].kind, FakePrompt::Kind::Information);
-        QCOMPARE(m_prompt->shown[0].text, QStringLiteral("    纪录总数是: 3    "));
-    }
-
-    void closeCommandClosesTheActiveWindow()
-    {
-        showWith({threeRecords("a.mrc"), threeRecords("b.mrc")});
-        QTRY_COMPARE(windows().size(), 2);
-        QPointer<QMdiSubWindow> second = windows().last();
-        action("MClose")->trigger();
-        QTRY_VERIFY(second.isNull());
-        QCOMPARE(windows().size(), 1);
-        QCOMPARE(m_sandbox->indexFiles().size(), 1);
-    }
-
     void exitDeletesScratchAndIndexFiles()
     {
         showWith({threeRecords("a.mrc"), threeRecords("b.mrc"), threeRecords("c.mrc")});
@@ -373,13 +310,8 @@ private slots:
             << 5 << int(Qt::Vertical)
             << QList<QRect>{{0, 0, 300, 200}, {0, 200, 300, 200},
                             {300, 0, 300, 133}, {300, 133, 300, 133}, {300, 266, 300, 134}};
-        QTest::newRow("2 horizontal: stacked")
-            << 2 << int(Qt::Horizontal) << QList<QRect>{{0, 0, 600, 200}, {0, 200, 600, 200}};
         QTest::newRow("3 horizontal: stacked")
             << 3 << int(Qt::Horizontal) << QList<QRect>{{0, 0, 600, 133}, {0, 133, 600, 133}, {0, 266, 600, 134}};
-        QTest::newRow("4 horizontal: 2 x 2")
-            << 4 << int(Qt::Horizontal)
-            << QList<QRect>{{0, 0, 300, 200}, {300, 0, 300, 200}, {0, 200, 300, 200}, {300, 200, 300, 200}};
         QTest::newRow("5 horizontal: last row takes three")
             << 5 << int(Qt::Horizontal)
             << QList<QRect>{{0, 0, 300, 200}, {300, 0, 300, 200},
@@ -454,17 +386,6 @@ private slots:
         }
     }
 
-    void arrangingNothingChangesNothing()
-    {
-        showWith({});
-        const QRect before = m_main->geometry();
-        for (const char* name : {"N13", "N14", "N15"})
-            action(name)->trigger();
-        QVERIFY(windows().isEmpty());
-        QCOMPARE(m_main->geometry(), before);
-        QVERIFY(m_prompt->shown.isEmpty());
-    }
-
     void windowMenuListsAndActivatesDocuments()
     {
         const QString a = threeRecords("a.mrc");
@@ -535,18 +456,6 @@ private slots:
         });
         action("MOpen")->trigger();
         QCOMPARE(m_prompt->texts(), (QStringList{"Invalid drive or directory", "Not marc format file!"}));
-    }
-
-    void cancelledOpenDialogDoesNothing()
-    {
-        showWith({});
-        viewertest::ModalAnswer answer([](QWidget* modal) {
-            if (modal != nullptr)
-                modal->close();
-        });
-        action("MOpen")->trigger();
-        QVERIFY(windows().isEmpty());
-        QVERIFY(m_prompt->shown.isEmpty());
     }
 
     void aboutShowsTheSameDialogEachTime()

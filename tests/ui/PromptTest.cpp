@@ -104,18 +104,6 @@ private slots:
         QCOMPARE(Prompt().askOverwrite("target.mrc"), veltrane::OverwriteChoice::Overwrite);
         QVERIFY(answer.answered());
     }
-
-    void installedPromptTakesOver()
-    {
-        {
-            viewertest::FakePrompt fake;
-            Prompt().showMessage("Not marc format file!");
-            QCOMPARE(fake.texts(), QStringList{"Not marc format file!"});
-        }
-        // Restored: the real box shows again.
-        const SeenBox seen = answerBox([] { Prompt().showMessage("back"); });
-        QCOMPARE(seen.text, QStringLiteral("back"));
-    }
 };
 
 QTEST_MAIN(PromptTest)
