@@ -374,9 +374,11 @@ bool assembleFields(const unsigned char* record, std::size_t length, std::uint32
     return found;
 }
 
-/// Opens the scratch display file and empties it, unless it is a file the
-/// user cares about: an open record file (through any path or link) or one of
-/// the two files of this scan.
+/// Opens the scratch display file, unless it is a file the user cares about:
+/// an open record file (through any path or link) or one of the two files of
+/// this scan. It is not emptied here: the new text is written over the old one
+/// and the file cut to its length, because emptying a file and then writing it
+/// makes some file systems flush it to disk at every display.
 UniqueFd openScratchDisplayFile(int recordFd, const char* indexFileName)
 {
     UniqueFd fd(::open(ScratchDisplayFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
@@ -386,7 +388,7 @@ UniqueFd openScratchDisplayFile(int recordFd, const char* indexFileName)
     bool refused = !scratch || *scratch == identityOf(recordFd) || *scratch == identityOf(indexFileName);
     for (const OpenRecordFile& file : openRecordFiles())
         refused = refused || file.identity == *scratch;
-    if (refused || ::ftruncate(fd.get(), 0) != 0)
+    if (refused)
         fd.reset();
     return fd;
 }
@@ -437,6 +439,7 @@ int ScanRecords(UserPrompt& prompt, const char* fileName, const char* indexFileN
     }
     UniqueFd index(::open(indexFileName, O_RDONLY | O_CLOEXEC));
     if (!index) {
+        ignoreResult(::ftruncate(display.get(), 0));
         prompt.showMessage(kIndexFileMessage);
         return -1;
     }
@@ -472,7 +475,8 @@ int ScanRecords(UserPrompt& prompt, const char* fileName, const char* indexFileN
         const std::string_view text = RenderedText.text();
         // Half a display would pass for the whole record: a failed write
         // leaves the scratch file empty, as after any other failure.
-        const bool written = writeAll(display.get(), text.data(), text.size());
+        const bool written = writeAll(display.get(), text.data(), text.size()) &&
+                             ::ftruncate(display.get(), static_cast<off_t>(text.size())) == 0;
         if (!written)
             ignoreResult(::ftruncate(display.get(), 0));
         const bool closed = display.reset();
@@ -484,6 +488,8 @@ int ScanRecords(UserPrompt& prompt, const char* fileName, const char* indexFileN
         }
         return static_cast<int>(number);
     }
+    // Nothing rendered: the scratch file holds no record.
+    ignoreResult(::ftruncate(display.get(), 0));
     return -1;
 }
 
