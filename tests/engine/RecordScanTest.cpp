@@ -138,6 +138,16 @@ TEST_F(ScanTest, ShowsTheRecordsDisplayTextWhateverLiesBetweenRecords)
     EXPECT_TRUE(m_prompt.messages.empty());
 }
 
+TEST_F(ScanTest, ScratchFileHoldsOnlyTheLatestResult)
+{
+    ASSERT_EQ(open(join(kRecords)), 4);
+    ASSERT_EQ(scan(2, 2), 2);
+    ASSERT_EQ(scan(1, 1), 1);  // a shorter display written over a longer one
+    EXPECT_EQ(display(), "001r1\n2001 $aFirst\n");
+    EXPECT_EQ(scan(1, 4, "absent"), -1);  // nothing found leaves the file empty
+    EXPECT_EQ(display(), "");
+}
+
 TEST_F(ScanTest, ReportsEachFileThatCannotBeOpened)
 {
     open(join(kRecords));
