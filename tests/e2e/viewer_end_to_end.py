@@ -1,0 +1,392 @@
+#!/usr/bin/python3
+"""Drives the real viewer in an X server: keys go in through xdotool as a
+person's would, and what the windows show is read back from the accessibility
+tree (window captions, the record text, the texts of message boxes and dialog
+fields). Run by run_end_to_end.sh inside xvfb-run and a private D-Bus session.
+
+usage: viewer_end_to_end.py VIEWER CLI SCREENSHOT
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+VIEWER, CLI, SCREENSHOT = sys.argv[1:4]
+WAIT_SECONDS = 20
+
+
+# --- record files -----------------------------------------------------------
+
+def record(fields, field_terminator=b"\x1e"):
+    """One ISO 2709 record from (tag, body) pairs; bodies carry their own
+    subfield delimiters."""
+    directory, data = b"", b""
+    for tag, body in fields:
+        body += field_terminator
+        directory += tag + b"%04d%05d" % (len(body), len(data))
+        data += body
+    directory += field_terminator
+    base = 24 + len(directory)
+    leader = b"%05dnam0 22%05d   450 " % (base + len(data) + 1, base)
+    return leader + directory + data + b"\x1d"
+
+
+AUTHOR = "张三".encode("gbk")
+A_RECORDS = [
+    record([(b"001", b"e2e-a1"), (b"200", b"1 \x1faAlpha common title\x1ff" + AUTHOR),
+            (b"330", b"  \x1fa" + b"long note " * 12)]),
+    record([(b"001", b"e2e-a2"), (b"200", b"1 \x1faBeta common title")]),
+    record([(b"001", b"e2e-a3"), (b"200", b"1 \x1faGamma common title")]),
+]
+# The second file uses the delimiter variant 1 ('#' and '$') and has line ends
+# between its records.
+B_RECORDS = [
+    record([(b"001", b"e2e-b1"), (b"200", b"1 $aDelta in variant one")], b"#") + b"\r\n",
+    record([(b"001", b"e2e-b2"), (b"200", b"1 $aEpsilon in variant one")], b"#") + b"\r\n",
+]
+
+
+# --- steps and checks -------------------------------------------------------
+
+class Failure(Exception):
+    pass
+
+
+def step(text):
+    print("e2e:", text, flush=True)
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(what, probe, timeout=WAIT_SECONDS):
+    """Polls probe until it returns something true; returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            value = probe()
+        except Exception:  # the tree changes under us while windows come and go
+            value = None
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+def keys(*names):
+    for name in names:
+        subprocess.run(["xdotool", "key", "--clearmodifiers", name], check=True)
+        time.sleep(0.15)
+
+
+MAIN_WINDOW = None  # the X window of the main window
+
+
+def focus_main_window():
+    """Without a window manager nobody gives the focus back when a dialog
+    closes: give it to the main window, as a desktop would."""
+    global MAIN_WINDOW
+    if MAIN_WINDOW is None:
+        found = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Veltrane$"],
+                               check=True, capture_output=True, text=True).stdout.split()
+        MAIN_WINDOW = found[0]
+    subprocess.run(["xdotool", "windowfocus", "--sync", MAIN_WINDOW], check=True)
+
+
+def dialog_closed(title):
+    wait_for("the dialog %r to close" % title, lambda: not any(name == title for name, _ in dialogs()))
+    focus_main_window()
+
+
+def type_text(text):
+    subprocess.run(["xdotool", "type", "--delay", "30", text], check=True)
+    time.sleep(0.15)
+
+
+# --- the accessibility tree -------------------------------------------------
+
+def application():
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.name == "Veltrane":
+            return app
+    return None
+
+
+def descendants(node, depth=0):
+    yield node
+    if depth > 14:
+        return
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is not None:
+            yield from descendants(child, depth + 1)
+
+
+def text_of(node):
+    text = node.queryText()
+    return text.getText(0, text.characterCount)
+
+
+def main_frame():
+    app = application()
+    for i in range(app.childCount):
+        child = app.getChildAtIndex(i)
+        if child.getRoleName() == "frame" and child.name.startswith("Veltrane"):
+            return child
+    return None
+
+
+def documents():
+    """The document windows: caption -> the window's accessible node."""
+    result = {}
+    frame = main_frame()
+    for node in descendants(frame):
+        if node.getRoleName() == "frame" and node is not frame and "纪录号" in node.name:
+            result[node.name] = node
+    return result
+
+
+def caption(path, number):
+    return "%s 纪录号：%d" % (path, number)
+
+
+def memo_text(path):
+    """The text shown by the document window of path."""
+    for name, node in documents().items():
+        if name.startswith(path + " "):
+            for child in descendants(node):
+                if child.getRoleName() == "text":
+                    return text_of(child)
+    return None
+
+
+def dialogs():
+    """Top-level dialogs and message boxes: (title, node)."""
+    app = application()
+    found = []
+    for i in range(app.childCount):
+        child = app.getChildAtIndex(i)
+        is_main = child.getRoleName() == "frame" and child.name.startswith("Veltrane") and child.childCount > 1
+        if not is_main and child.getState().contains(pyatspi.STATE_VISIBLE):
+            found.append((child.name, child))
+    return found
+
+
+def labels(node):
+    return [n.name for n in descendants(node) if n.getRoleName() == "label" and n.name]
+
+
+def fields(node):
+    return [text_of(n) for n in descendants(node) if n.getRoleName() == "text"]
+
+
+def expect_captions(*expected):
+    wait_for("captions %s" % (expected,), lambda: all(c in documents() for c in expected))
+
+
+def expect_message(text, title="Veltrane"):
+    """Waits for a message box showing text, then answers it with Enter."""
+    def probe():
+        for name, node in dialogs():
+            if name == title and text in labels(node):
+                return True
+        return False
+    wait_for("the message %r" % text, probe)
+    keys("Return")
+    dialog_closed(title)
+
+
+def open_dialog(title, *menu_keys):
+    keys(*menu_keys)
+    return wait_for("the dialog %r" % title, lambda: next((n for t, n in dialogs() if t == title), None))
+
+
+def expect_display(path, number, mode):
+    """The window of path shows record number as the command-line tool renders it."""
+    shown = subprocess.run([CLI, "show", "--mode", str(mode), path, str(number)],
+                           check=True, capture_output=True).stdout
+    expected = shown.decode("gbk", errors="replace").replace("\r\n", "\n").rstrip()
+    wait_for("record %d of %s in variant %d" % (number, os.path.basename(path), mode),
+             lambda: (memo_text(path) or "").replace("\r\n", "\n").rstrip() == expected)
+
+
+def extents(node):
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.width, box.height
+
+
+def overlap(a, b):
+    ax, ay, aw, ah = a
+    bx, by, bw, bh = b
+    return ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah
+
+
+# --- the run ----------------------------------------------------------------
+
+def run(work):
+    data, cwd, tmp, out = (os.path.join(work, d) for d in ("data", "cwd", "tmp", "out"))
+    for d in (data, cwd, tmp, out):
+        os.mkdir(d)
+    a, b = os.path.join(data, "a.mrc"), os.path.join(data, "b.mrc")
+    with open(a, "wb") as f:
+        f.write(b"".join(A_RECORDS))
+    with open(b, "wb") as f:
+        f.write(b"".join(B_RECORDS))
+    a_bytes = b"".join(A_RECORDS)
+
+    env = dict(os.environ, TMP=tmp, TMPDIR=tmp, QT_QPA_PLATFORM="xcb",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    step("start the viewer with two record files")
+    viewer = subprocess.Popen([VIEWER, a, b], cwd=cwd, env=env)
+    try:
+        expect_captions(caption(a, 1), caption(b, 1))
+        check(len(os.listdir(tmp)) == 2, "two index files in TMP, found %s" % os.listdir(tmp))
+        expect_display(a, 1, 0)
+        focus_main_window()
+
+        step("F8 and F7 step through the active window (the file opened last)")
+        keys("F8")
+        expect_captions(caption(b, 2), caption(a, 1))
+        keys("F8")
+        expect_message("  最后一条记录!  ")
+        keys("F7")
+        expect_captions(caption(b, 1))
+        keys("F7")
+        expect_message("  第一条记录!  ")
+
+        step("the window menu activates the first file")
+        keys("alt+w", "1")
+        keys("F8")
+        expect_captions(caption(a, 2), caption(b, 1))
+
+        step("go to a record")
+        dialog = open_dialog("到纪录", "alt+r", "g")
+        check(fields(dialog) == [""], "the go-to field starts empty, found %r" % fields(dialog))
+        type_text("3")
+        keys("Return")
+        dialog_closed("到纪录")
+        expect_captions(caption(a, 3))
+        expect_display(a, 3, 0)
+        open_dialog("到纪录", "alt+r", "g")
+        type_text("9")
+        keys("Return")
+        expect_message("Value is not in legal range")
+        expect_captions(caption(a, 3))
+        open_dialog("到纪录", "alt+r", "g")
+        type_text("1")
+        keys("Return")
+        dialog_closed("到纪录")
+        expect_captions(caption(a, 1))
+
+        step("find and find next")
+        open_dialog("查找", "ctrl+f")
+        type_text("COMMON")
+        keys("Return")
+        dialog_closed("查找")
+        expect_captions(caption(a, 2))
+        keys("F3")
+        expect_captions(caption(a, 3))
+        keys("F3")
+        expect_message("    没有找到纪录！    ")
+        expect_captions(caption(a, 3))
+
+        step("record count")
+        keys("alt+r", "t")
+        expect_message("    纪录总数是: 3    ", title="Information")
+
+        step("delimiter variant 1, then back to 0: every window shows its record again")
+        open_dialog("修改MARC显示格式", "alt+v", "d")
+        keys("Down", "Return")
+        dialog_closed("修改MARC显示格式")
+        expect_display(b, 1, 1)
+        check("2001 $aDelta in variant one" in memo_text(b).splitlines(), "variant 1 shows the subfields")
+        expect_display(a, 3, 1)
+        open_dialog("修改MARC显示格式", "alt+v", "d")
+        keys("Up", "Return")
+        dialog_closed("修改MARC显示格式")
+        expect_display(b, 1, 0)
+        expect_display(a, 3, 0)
+
+        step("extract records 1 to 2 into a new file")
+        target = os.path.join(out, "extracted.mrc")
+        dialog = open_dialog("抽取MARC记录", "alt+r", "Up", "Return")
+        check(fields(dialog)[:2] == ["3", "3"], "from and to start at the current record: %r" % fields(dialog))
+        keys("ctrl+a")
+        type_text("1")
+        keys("Tab", "ctrl+a")
+        type_text("2")
+        keys("Tab", "ctrl+a")
+        type_text(target)
+        keys("Return")
+        dialog_closed("抽取MARC记录")
+        expected = a_bytes[:len(A_RECORDS[0]) + len(A_RECORDS[1])]
+        wait_for("the extracted file", lambda: os.path.exists(target) and open(target, "rb").read() == expected)
+
+        step("extract record 3 onto it and append")
+        dialog = open_dialog("抽取MARC记录", "alt+r", "Up", "Return")
+        check(fields(dialog) == ["3", "3", target], "the dialog keeps the last target: %r" % fields(dialog))
+        keys("Return")
+        open_dialog("保存文件")
+        keys("Return")  # append has the focus
+        dialog_closed("保存文件")
+        wait_for("the appended file", lambda: open(target, "rb").read() == a_bytes)
+
+        step("tile horizontally and vertically")
+        keys("alt+w", "h")
+        wait_for("horizontal tiling", lambda: len(documents()) == 2 and not overlap(
+            *[extents(n) for n in documents().values()]))
+        boxes = [extents(n) for n in documents().values()]
+        check(boxes[0][0] == boxes[1][0] and boxes[0][1] != boxes[1][1], "horizontal tiling stacks: %r" % boxes)
+        keys("alt+w", "v")
+        wait_for("vertical tiling", lambda: len({extents(n)[0] for n in documents().values()}) == 2)
+        boxes = [extents(n) for n in documents().values()]
+        check(not overlap(*boxes) and boxes[0][1] == boxes[1][1], "vertical tiling sets side by side: %r" % boxes)
+        subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
+        check(os.path.exists(os.path.join(cwd, "tempdisp.mrc")), "the scratch file lives in the current folder")
+
+        step("close the active window, then exit")
+        keys("alt+f", "c")
+        wait_for("one window left", lambda: len(documents()) == 1)
+        check(len(os.listdir(tmp)) == 1, "closing a window deletes its index: %s" % os.listdir(tmp))
+        keys("alt+f", "x")
+        code = viewer.wait(timeout=WAIT_SECONDS)
+        check(code == 0, "exit status %d" % code)
+    finally:
+        if viewer.poll() is None:
+            subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
+            viewer.kill()
+            viewer.wait()
+    check(os.listdir(cwd) == [], "files left in the current folder: %s" % os.listdir(cwd))
+    check(os.listdir(tmp) == [], "files left in TMP: %s" % os.listdir(tmp))
+    check(open(a, "rb").read() == a_bytes, "the record file is unchanged")
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="veltrane-e2e-")
+    try:
+        run(work)
+    except Failure as failure:
+        print("e2e: FAILED:", failure, flush=True)
+        app = application()
+        if app is not None:
+            for node in descendants(app):
+                print("   [%s] %r" % (node.getRoleName(), node.name))
+        return 1
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("e2e: passed; screenshot in", SCREENSHOT)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
