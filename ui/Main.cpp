@@ -14,6 +14,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <utility>
 
 #include "About.h"
 #include "Chgfmt.h"
@@ -116,8 +117,8 @@ TFormMain::~TFormMain()
         FormMain = nullptr;
 }
 
-QAction* TFormMain::createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
-                              const QString& hint)
+QAction* TFormMain::createAction(const char* name, const QString& caption, int image,
+                                 void (TFormMain::*handler)(), const QString& hint)
 {
     auto* action = new QAction(caption, this);
     action->setObjectName(QString::fromLatin1(name));

@@ -41,9 +41,8 @@ QFont memoFont()
     return fallback;
 }
 
-QString decodeGbkLine(QByteArrayView bytes)
+QString decodeGbkLine(QStringDecoder& decoder, QByteArrayView bytes)
 {
-    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
     if (!decoder.isValid())
         return QString::fromLatin1(bytes);
     // The decoder drops a lead byte left without its second byte at the end of
@@ -51,38 +50,10 @@ QString decodeGbkLine(QByteArrayView bytes)
     QByteArray line(bytes.data(), bytes.size());
     line.append('\n');
     QString text = decoder.decode(line);
+    decoder.resetState();
     text.chop(1);
     return text;
 }
-
-}  // namespace
-
-QString DecodeDisplayText(QByteArrayView bytes)
-{
-    const qsizetype zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes = bytes.first(zero);
-    // GBK trail bytes are never CR or LF, so the text can be cut into lines
-    // before it is decoded; each line is decoded on its own and a bad byte can
-    // never swallow a line end.
-    QString text;
-    text.reserve(bytes.size());
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char b = bytes[i];
-        if (b != '\r' && b != '\n')
-            continue;
-        text += decodeGbkLine(bytes.sliced(lineStart, i - lineStart));
-        text += QLatin1Char('\n');
-        if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        lineStart = i + 1;
-    }
-    text += decodeGbkLine(bytes.sliced(lineStart));
-    return text;
-}
-
-namespace {
 
 struct FileIdentity {
     dev_t device;
@@ -103,6 +74,32 @@ std::optional<FileIdentity> identityOf(const char* path)
 std::optional<FileIdentity> writtenScratchFile;
 
 }  // namespace
+
+QString DecodeDisplayText(QByteArrayView bytes)
+{
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes = bytes.first(zero);
+    // GBK trail bytes are never CR or LF, so the text can be cut into lines
+    // before it is decoded; each line is decoded on its own and a bad byte can
+    // never swallow a line end.
+    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char b = bytes[i];
+        if (b != '\r' && b != '\n')
+            continue;
+        text += decodeGbkLine(decoder, bytes.sliced(lineStart, i - lineStart));
+        text += QLatin1Char('\n');
+        if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    text += decodeGbkLine(decoder, bytes.sliced(lineStart));
+    return text;
+}
 
 void DeleteScratchDisplayFile()
 {
