@@ -67,4 +67,5 @@ for target in $targets; do
   # An empty folder is noise in the source tree.
   rmdir "$artifacts" 2>/dev/null || true
 done
+rmdir "$source_dir/tests/regressions" 2>/dev/null || true
 exit $status
