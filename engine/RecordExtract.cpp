@@ -40,19 +40,25 @@ bool isScratchDisplayFile(const std::optional<FileIdentity>& identity)
     return identity && identity == identityOf(ScratchDisplayFile.c_str());
 }
 
-/// Copies bytes [start, end) of the record file to the target through
-/// RecordBuffer; false when a read or a write fails.
-bool copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint64_t end)
+/// Copies bytes [start, end) of the record file to the target, whose end lies
+/// at targetOffset, through RecordBuffer; false when a read or a write fails.
+bool copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint64_t end, std::uint64_t targetOffset)
 {
+    // Blocks end on the target's page boundaries: whole-page writes cost the
+    // page cache a good deal less than writes that split pages.
+    constexpr std::uint64_t kPageSize = 4096;
+    constexpr std::uint64_t kAlignedBlock = kRecordBufferSize / kPageSize * kPageSize;
     std::uint64_t position = start;
     while (position < end) {
-        const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(end - position, kRecordBufferSize));
+        const std::uint64_t fitting = kAlignedBlock - targetOffset % kPageSize;
+        const auto block = static_cast<std::size_t>(std::min(end - position, fitting));
         const ssize_t got = readAt(recordFd, RecordBuffer, block, static_cast<off_t>(position));
         if (got < 0 || !writeAll(targetFd, RecordBuffer, static_cast<std::size_t>(got)))
             return false;
         if (static_cast<std::size_t>(got) < block)
             break;  // the file ended early
         position += block;
+        targetOffset += block;
     }
     return true;
 }
@@ -136,7 +142,7 @@ int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFi
     const std::uint64_t copyEnd = std::min(*end, fileEnd);
     const std::uint64_t copyStart = std::min(*start, copyEnd);
     bool ok = (mode != WriteMode::Overwrite || ::ftruncate(target.get(), 0) == 0)
-              && copyRange(records.get(), target.get(), copyStart, copyEnd);
+              && copyRange(records.get(), target.get(), copyStart, copyEnd, static_cast<std::uint64_t>(oldLength));
     if (!ok) {
         // Take back what was written: the target keeps what it held before
         // (nothing, when it was made here or the user chose to overwrite it).

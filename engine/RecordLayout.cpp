@@ -4,7 +4,8 @@ namespace veltrane {
 
 int DelimiterMode = dmNormal;
 
-unsigned char RecordBuffer[kRecordBufferSize];
+// Page-aligned, so that block copies through it move whole pages.
+alignas(4096) unsigned char RecordBuffer[kRecordBufferSize];
 unsigned char FieldBuffer[kFieldBufferSize];
 
 std::uint32_t ParseDigits(const unsigned char* bytes, std::size_t n)
