@@ -1,12 +1,15 @@
 #include "FuzzChecks.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
+#include <fstream>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
+#include "../hardening/HardeningSupport.h"
 #include "DisplayText.h"
 #include "RecordExtract.h"
 #include "RecordFiles.h"
@@ -17,186 +20,117 @@
 namespace fuzzchecks {
 
 using namespace veltrane;
+using hardening::RecordingPrompt;
+using testsupport::ReadFile;
 
 namespace {
 
-// Records shown or searched one by one per input: enough to reach the
-// interesting records of a small input, few enough to keep thousands of runs a
-// second.
+// Records shown or searched one by one per input: enough for a small input,
+// few enough to keep thousands of runs a second.
 constexpr int kMaxRecordsVisited = 16;
-constexpr std::size_t kMaxPatternLength = 40;
-constexpr std::string_view kOldTargetContent = "old content of the target\n";
 
-/// Answers the engine without a window and remembers what it was told, so a
-/// check can insist that a run over readable files told the user nothing.
-class QuietPrompt : public UserPrompt {
-public:
-    explicit QuietPrompt(OverwriteChoice answer = OverwriteChoice::Cancel) : m_answer(answer) {}
-
-    void showMessage(std::string_view text) override
-    {
-        if (m_messages.empty())
-            m_messages = text;
-    }
-    OverwriteChoice askOverwrite(std::string_view) override
-    {
-        ++m_questions;
-        return m_answer;
-    }
-
-    std::string m_messages;
-    int m_questions = 0;
-
-private:
-    OverwriteChoice m_answer;
-};
-
-/// The files of one run, in a private directory made once per process and
-/// removed at exit.
-struct Workspace {
+/// The files of every run, in a private folder made once per process.
+const struct Workspace {
     testsupport::TempDir dir;
-    std::string records = dir.file("records.mrc");
-    std::string index = dir.file("records.idx");
-    std::string scratch = dir.file("display.txt");
-    std::string target = dir.file("target.mrc");
-};
+    std::string records = dir.file("records.mrc"), index = dir.file("records.idx");
+    std::string scratch = dir.file("display.txt"), target = dir.file("target.mrc");
+} w;
 
-Workspace& workspace()
+template <class... Parts>
+std::string say(const Parts&... parts)
 {
-    static Workspace w;
+    std::ostringstream out;
+    (out << ... << parts);
+    return out.str();
+}
+
+/// Writes the record file and indexes it: the record count, -1 on failure.
+int prepare(std::string_view file)
+{
     ScratchDisplayFile = w.scratch;
-    return w;
+    std::ofstream(w.records, std::ios::binary) << file;
+    return BuildRecordIndex(w.records.c_str(), w.index.c_str());
 }
 
-bool writeWhole(const std::string& path, std::string_view bytes)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    return ::close(fd) == 0 && ok;
-}
-
-/// The index rule, computed over the bytes in memory: offsets of every record
-/// followed by the sentinel.
+/// The index rule over the bytes in memory: every record's offset, then the
+/// sentinel. The length is read here without the engine's digit routine, so
+/// that a fault in it shows.
 std::vector<std::uint64_t> referenceIndex(std::string_view file)
 {
     std::vector<std::uint64_t> entries;
-    std::uint64_t offset = 0;
-    for (;;) {
+    for (std::uint64_t offset = 0;;) {
         entries.push_back(offset);
         if (offset >= file.size() || file.size() - offset < kLeaderLength)
-            break;
-        // The record length: up to five leading digits, read here without the
-        // engine's routine so that a fault in it shows.
+            return entries;
         std::uint64_t length = 0;
         for (std::size_t i = 0; i < 5 && file[offset + i] >= '0' && file[offset + i] <= '9'; ++i)
             length = length * 10 + static_cast<std::uint64_t>(file[offset + i] - '0');
         if (length <= kLeaderLength)
-            break;
-        offset += length;
-        while (offset < file.size() && (file[offset] < '0' || file[offset] > '9'))
+            return entries;
+        for (offset += length; offset < file.size() && (file[offset] < '0' || file[offset] > '9');)
             ++offset;
     }
-    return entries;
-}
-
-std::string describe(const char* what, long long got, long long expected)
-{
-    return std::string(what) + ": got " + std::to_string(got) + ", expected " + std::to_string(expected);
-}
-
-/// Writes the record file and indexes it; an empty result means ready.
-std::string prepare(const Workspace& w, std::string_view file, int& count)
-{
-    if (!writeWhole(w.records, file))
-        return "cannot write the record file";
-    count = BuildRecordIndex(w.records.c_str(), w.index.c_str());
-    if (count < 0)
-        return "BuildRecordIndex failed on a readable file";
-    return {};
-}
-
-std::string asText(const std::uint8_t* data, std::size_t size)
-{
-    return {reinterpret_cast<const char*>(data), size};
 }
 
 /// Takes the run's choices from the end of the input, so that the front stays a
-/// record file and the seed records keep their shape. Missing bytes read as 0.
-class ChoiceReader {
-public:
-    ChoiceReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-
-    unsigned byte()
-    {
-        if (m_size == 0)
-            return 0;
-        return m_data[--m_size];
-    }
+/// record file shaped like the seeds. Missing bytes read as 0.
+struct ChoiceReader {
+    const std::uint8_t* data;
+    std::size_t size;
+    unsigned byte() { return size == 0 ? 0 : data[--size]; }
     unsigned word() { return byte() | byte() << 8; }
-    std::string rest() const { return asText(m_data, m_size); }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
+    std::string rest() const { return {reinterpret_cast<const char*>(data), size}; }
 };
 
 }  // namespace
 
 std::string checkRecordIndex(const std::uint8_t* data, std::size_t size)
 {
-    const Workspace& w = workspace();
-    std::string file = asText(data, size);
-    int count = 0;
-    if (std::string failure = prepare(w, file, count); !failure.empty())
-        return failure;
+    std::string file = ChoiceReader{data, size}.rest();
+    const int count = prepare(file);
+    if (count < 0)
+        return "BuildRecordIndex failed on a readable file";
     std::vector<std::uint64_t> expected = referenceIndex(file);
-    if (count != static_cast<long long>(expected.size()) - 1)
-        return describe("record count", count, static_cast<long long>(expected.size()) - 1);
-    for (std::size_t k = 1; k <= expected.size(); ++k) {
+    if (count != static_cast<int>(expected.size()) - 1)
+        return say("record count ", count, ", expected ", expected.size() - 1);
+    for (std::size_t k = 1; k <= expected.size() + 1; ++k) {
         std::optional<std::uint64_t> entry = ReadIndexEntry(w.index.c_str(), static_cast<std::int64_t>(k));
-        if (!entry)
-            return "index entry " + std::to_string(k) + " missing";
-        if (*entry != expected[k - 1])
-            return describe(("index entry " + std::to_string(k)).c_str(), static_cast<long long>(*entry),
-                            static_cast<long long>(expected[k - 1]));
+        if (k > expected.size() && entry)
+            return "an index entry follows the sentinel";
+        if (k <= expected.size() && entry != expected[k - 1])
+            return say("index entry ", k, ": ", entry.value_or(~0ULL), ", expected ", expected[k - 1]);
     }
-    if (ReadIndexEntry(w.index.c_str(), static_cast<std::int64_t>(expected.size()) + 1))
-        return "an index entry follows the sentinel";
     return {};
 }
 
 std::string checkScanShow(const std::uint8_t* data, std::size_t size)
 {
-    const Workspace& w = workspace();
-    int count = 0;
-    if (std::string failure = prepare(w, asText(data, size), count); !failure.empty())
-        return failure;
+    const int count = prepare(ChoiceReader{data, size}.rest());
+    if (count < 0)
+        return "BuildRecordIndex failed on a readable file";
     const int shown = std::min(count, kMaxRecordsVisited);
     for (int mode : {dmNormal, dmSpecial1, dmSpecial2}) {
         DelimiterMode = mode;
-        QuietPrompt prompt;
-        std::vector<int> results(static_cast<std::size_t>(shown) + 1);
-        std::vector<std::string> texts(static_cast<std::size_t>(shown) + 1);
-        for (int n = 1; n <= shown; ++n) {
-            int r = ScanRecords(prompt, w.records.c_str(), w.index.c_str(), n, n, "");
-            if (r != n && r != -1)
-                return describe(("mode " + std::to_string(mode) + ", show record").c_str(), r, n);
-            results[n] = r;
-            texts[n] = r == n ? testsupport::ReadFile(w.scratch) : std::string();
-        }
-        // Backwards, so each record follows a different one than the first time.
-        for (int n = shown; n >= 1; --n) {
-            int r = ScanRecords(prompt, w.records.c_str(), w.index.c_str(), n, n, "");
-            if (r != results[n])
-                return describe(("mode " + std::to_string(mode) + ", record shown again").c_str(), r, results[n]);
-            if (r == n && testsupport::ReadFile(w.scratch) != texts[n])
-                return "mode " + std::to_string(mode) + ": record " + std::to_string(n) +
-                       " shows a different text after another record";
-        }
-        if (!prompt.m_messages.empty())
-            return "message on readable files: " + prompt.m_messages;
+        RecordingPrompt prompt;
+        std::vector<std::optional<std::string>> seen(static_cast<std::size_t>(shown) + 1);
+        // Forwards, then backwards, so each record follows a different one the
+        // second time: a record shows as itself or not at all, and alike twice.
+        for (int pass = 0; pass < 2; ++pass)
+            for (int i = 1; i <= shown; ++i) {
+                const int n = pass == 0 ? i : shown + 1 - i;
+                const int r = ScanRecords(prompt, w.records.c_str(), w.index.c_str(), n, n, "");
+                if (r != n && r != -1)
+                    return say("mode ", mode, ": showing record ", n, " gave ", r);
+                std::optional<std::string> text;
+                if (r == n)
+                    text = ReadFile(w.scratch);
+                if (pass == 0)
+                    seen[n] = text;
+                else if (text != seen[n])
+                    return say("mode ", mode, ": record ", n, " shows differently after another record");
+            }
+        if (!prompt.messages.empty())
+            return "message on readable files: " + prompt.messages[0];
     }
     DelimiterMode = dmNormal;
     return {};
@@ -204,51 +138,42 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
 
 std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
 {
-    ChoiceReader input(data, size);
+    ChoiceReader input{data, size};
     const int mode = static_cast<int>(input.byte() % 3);
     const bool caseSensitive = input.byte() & 1;
-    const std::size_t patternStart = input.word();
-    const std::size_t patternLength = 1 + input.byte() % kMaxPatternLength;
+    const std::size_t patternStart = input.word(), patternLength = 1 + input.byte() % 40;
     const unsigned fromChoice = input.byte();
-    std::string file = input.rest();
+    const std::string file = input.rest();
+    const int count = prepare(file);
+    if (count < 0)
+        return "BuildRecordIndex failed on a readable file";
 
-    const Workspace& w = workspace();
-    int count = 0;
-    if (std::string failure = prepare(w, file, count); !failure.empty())
-        return failure;
-
-    std::string pattern;
-    if (!file.empty())
-        pattern = file.substr(patternStart % file.size(), patternLength);
+    // The search text is cut from the file itself, so that it often matches.
+    std::string pattern = file.empty() ? "" : file.substr(patternStart % file.size(), patternLength);
     pattern = pattern.substr(0, pattern.find('\0'));
     if (pattern.empty())
         pattern = "$a";
-
     DelimiterMode = mode;
     SearchCaseSensitive = caseSensitive;
-    QuietPrompt prompt;
+    RecordingPrompt prompt;
     auto find = [&](int from, int to) {
         return ScanRecords(prompt, w.records.c_str(), w.index.c_str(), from, to, pattern.c_str());
     };
     // From 1 to one past the last record: the empty range ends the search.
     const int from = 1 + static_cast<int>(fromChoice % static_cast<unsigned>(count + 1));
     const int found = find(from, count);
-    std::string where = "mode " + std::to_string(mode) + (caseSensitive ? ", case" : ", any case") +
-                        ", from " + std::to_string(from) + " of " + std::to_string(count);
+    const std::string where = say("mode ", mode, caseSensitive ? ", case" : ", any case", ", from ", from, " of ", count);
     if (found != -1 && (found < from || found > count))
-        return where + ": found record " + std::to_string(found) + " outside the range";
-    if (found > 0) {
-        if (int again = find(found, found); again != found)
-            return where + ": " + describe("the record found, searched alone", again, found);
-        if (found > from && find(from, found - 1) != -1)
-            return where + ": a match before the first one found";
-    } else {
-        for (int n = from; n <= std::min(count, from + kMaxRecordsVisited - 1); ++n)
-            if (int alone = find(n, n); alone != -1)
-                return where + ": record " + std::to_string(n) + " matches alone but the range search found none";
-    }
-    if (!prompt.m_messages.empty())
-        return "message on readable files: " + prompt.m_messages;
+        return say(where, ": found record ", found, " outside the range");
+    if (found > 0 && find(found, found) != found)
+        return say(where, ": record ", found, " found, but not when searched alone");
+    if (found > from && find(from, found - 1) != -1)
+        return say(where, ": a match before the first one found");
+    for (int n = from; found == -1 && n <= std::min(count, from + kMaxRecordsVisited - 1); ++n)
+        if (find(n, n) != -1)
+            return say(where, ": record ", n, " matches alone but the range search found none");
+    if (!prompt.messages.empty())
+        return "message on readable files: " + prompt.messages[0];
     DelimiterMode = dmNormal;
     SearchCaseSensitive = false;
     return {};
@@ -261,82 +186,57 @@ std::string checkDisplayText(const std::uint8_t* data, std::size_t size)
     const int mode = data[0] % 3;
     const std::size_t used = std::min(size - 1, kFieldBufferSize);
     static DisplayText first, second;
-    first.clear();
-    RenderDisplayText(first, data + 1, used, FieldTerminator(mode), SubfieldDelimiter(mode));
-    std::string_view text = first.text();
-
+    for (DisplayText* t : {&first, &second}) {
+        t->clear();
+        RenderDisplayText(*t, data + 1, used, FieldTerminator(mode), SubfieldDelimiter(mode));
+    }
+    const std::string_view text = first.text();
     // Each continuation costs a line end and five spaces per at most 72 bytes.
     const std::size_t bound = used + 6 * (used / 72 + 1) + 1;
     if (text.size() > bound || text.size() > DisplayText::kCapacity)
-        return describe("display text length", static_cast<long long>(text.size()),
-                        static_cast<long long>(bound));
-    std::size_t lineStart = 0;
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == '\n') {
-            if (i - lineStart > 78)
-                return describe("line length", static_cast<long long>(i - lineStart), 78);
-            lineStart = i + 1;
-        }
-    }
-    second.clear();
-    RenderDisplayText(second, data + 1, used, FieldTerminator(mode), SubfieldDelimiter(mode));
-    if (second.text() != text)
-        return "a second rendering of the same bytes differs";
-    return {};
+        return say("display text of ", text.size(), " bytes, at most ", bound);
+    for (std::size_t start = 0, end = 0; start <= text.size(); start = end + 1)
+        if ((end = std::min(text.find('\n', start), text.size())) - start > 78)
+            return say("a line of ", end - start, " bytes");
+    return second.text() == text ? "" : "a second rendering of the same bytes differs";
 }
 
 std::string checkExtract(const std::uint8_t* data, std::size_t size)
 {
-    ChoiceReader input(data, size);
-    const unsigned firstChoice = input.word();
-    const unsigned lastChoice = input.word();
-    const unsigned targetChoice = input.byte();
+    ChoiceReader input{data, size};
+    const unsigned firstChoice = input.word(), lastChoice = input.word(), targetChoice = input.byte();
     const bool targetExists = targetChoice & 1;
-    constexpr OverwriteChoice kAnswers[] = {OverwriteChoice::Overwrite, OverwriteChoice::Append,
-                                            OverwriteChoice::Cancel};
-    const OverwriteChoice answer = kAnswers[(targetChoice >> 1) % 3];
-    std::string file = input.rest();
-
-    const Workspace& w = workspace();
-    int count = 0;
-    if (std::string failure = prepare(w, file, count); !failure.empty())
-        return failure;
+    const auto answer = static_cast<OverwriteChoice>(1 + (targetChoice >> 1) % 3);  // overwrite, append, cancel
+    const std::string file = input.rest(), old = "old content of the target\n";
+    const int count = prepare(file);
+    if (count < 0)
+        return "BuildRecordIndex failed on a readable file";
     if (count < 1)
         return {};  // the extract command never asks for a range of an empty file
     const int a = 1 + static_cast<int>(firstChoice % static_cast<unsigned>(count));
     const int b = a + static_cast<int>(lastChoice % static_cast<unsigned>(count - a + 1));
-
     ::unlink(w.target.c_str());
-    if (targetExists && !writeWhole(w.target, kOldTargetContent))
+    if (targetExists && !(std::ofstream(w.target, std::ios::binary) << old))
         return "cannot write the old target";
 
-    QuietPrompt prompt(answer);
-    int result = ExtractRecords(prompt, w.records.c_str(), w.index.c_str(), a, b, w.target.c_str());
-    std::string where = "records " + std::to_string(a) + " to " + std::to_string(b) + " of " +
-                        std::to_string(count);
-    if (result != 1)
-        return where + ": " + describe("ExtractRecords", result, 1);
-    if (prompt.m_questions != (targetExists ? 1 : 0))
-        return where + ": " + describe("overwrite questions", prompt.m_questions, targetExists ? 1 : 0);
-    if (!prompt.m_messages.empty())
-        return where + ": message on readable files: " + prompt.m_messages;
-
+    RecordingPrompt prompt(answer);
+    const int result = ExtractRecords(prompt, w.records.c_str(), w.index.c_str(), a, b, w.target.c_str());
+    const std::string where = say("records ", a, " to ", b, " of ", count);
+    if (result != 1 || !prompt.messages.empty())
+        return say(where, ": ExtractRecords gave ", result, prompt.messages.empty() ? "" : " and a message");
+    if (prompt.questions != (targetExists ? 1 : 0))
+        return say(where, ": ", prompt.questions, " overwrite questions");
+    // The source bytes from the first record's offset to the sentinel, capped at
+    // the file size; after the old content when appending; nothing on cancel.
     std::vector<std::uint64_t> entries = referenceIndex(file);
     const std::uint64_t start = entries[static_cast<std::size_t>(a) - 1];
-    const std::uint64_t end = std::min<std::uint64_t>(entries[static_cast<std::size_t>(b)], file.size());
-    std::string range = file.substr(start, end - start);
-    std::string expected;
-    if (!targetExists || answer == OverwriteChoice::Overwrite)
-        expected = range;
-    else if (answer == OverwriteChoice::Append)
-        expected = std::string(kOldTargetContent) + range;
-    else
-        expected = kOldTargetContent;
-    if (testsupport::ReadFile(w.target) != expected)
-        return where + ": the target does not hold the expected bytes (" +
-               std::to_string(testsupport::ReadFile(w.target).size()) + " bytes, expected " +
-               std::to_string(expected.size()) + ")";
-    return {};
+    std::string expected = file.substr(start, std::min<std::uint64_t>(entries[static_cast<std::size_t>(b)], file.size()) - start);
+    if (targetExists && answer == OverwriteChoice::Append)
+        expected = old + expected;
+    else if (targetExists && answer == OverwriteChoice::Cancel)
+        expected = old;
+    const std::string got = ReadFile(w.target);
+    return got == expected ? "" : say(where, ": the target holds ", got.size(), " bytes, expected ", expected.size());
 }
 
 }  // namespace fuzzchecks

@@ -11,10 +11,6 @@
 
 namespace fuzzchecks {
 
-/// A check takes the fuzzer's bytes and returns a description of the first
-/// broken expectation, or an empty string when everything held.
-using Check = std::string (*)(const std::uint8_t* data, std::size_t size);
-
 /// The bytes are a record file: its index must list the records the index rule
 /// finds (computed here independently), end with the sentinel, and hold no
 /// entry after it.
@@ -42,9 +38,11 @@ std::string checkDisplayText(const std::uint8_t* data, std::size_t size);
 /// alone on cancel.
 std::string checkExtract(const std::uint8_t* data, std::size_t size);
 
+/// A check returns a description of the first broken expectation, or an empty
+/// string when everything held.
 struct NamedCheck {
     const char* name;  ///< the fuzz target's name and its folder under tests/regressions
-    Check check;
+    std::string (*check)(const std::uint8_t* data, std::size_t size);
 };
 
 inline constexpr NamedCheck kChecks[] = {
