@@ -1,7 +1,6 @@
 #pragma once
 
-// Drives the dialogs of the record commands in headless tests: a dialog is
-// answered from a timer while its exec() runs.
+// Answers a modal dialog from a timer while its exec() runs, in headless tests.
 
 #include <QApplication>
 #include <QDialog>
@@ -15,9 +14,8 @@
 namespace dialogdriver {
 
 /// Runs act on the next modal dialog once it is shown, when it is a D. When none
-/// appears, or another kind, or the dialog is still open five seconds after act,
-/// *missed is set and the dialog is rejected, so the test fails instead of
-/// hanging.
+/// appears, or another kind, or it is still open five seconds after act, *missed
+/// is set and the dialog is rejected, so the test fails instead of hanging.
 template <class D>
 void onNextDialog(std::function<void(D*)> act, bool* missed = nullptr)
 {
@@ -32,22 +30,20 @@ void onNextDialog(std::function<void(D*)> act, bool* missed = nullptr)
             return;
         poll->stop();
         poll->deleteLater();
-        if (!shown) {
+        auto fail = [missed](QDialog* open) {
             if (missed != nullptr)
                 *missed = true;
-            if (auto* stray = qobject_cast<QDialog*>(modal))
-                stray->reject();
-            return;
-        }
+            if (open != nullptr)
+                open->reject();
+        };
+        if (!shown)
+            return fail(qobject_cast<QDialog*>(modal));
         // Let the dialog's own modal loop start before it is answered.
-        QTimer::singleShot(20, dialog, [act, missed, guarded = QPointer<D>(dialog)] {
+        QTimer::singleShot(20, dialog, [act, fail, guarded = QPointer<D>(dialog)] {
             act(guarded);
-            QTimer::singleShot(5000, guarded, [missed, guarded] {
-                if (guarded == nullptr || !guarded->isVisible())
-                    return;
-                if (missed != nullptr)
-                    *missed = true;
-                guarded->reject();
+            QTimer::singleShot(5000, guarded, [fail, guarded] {
+                if (guarded != nullptr && guarded->isVisible())
+                    fail(guarded);
             });
         });
     });
@@ -55,22 +51,10 @@ void onNextDialog(std::function<void(D*)> act, bool* missed = nullptr)
 }
 
 /// Presses key in a shown dialog as the user would: at its focused control.
-inline void press(QDialog* dialog, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+inline void press(QDialog* dialog, int key)
 {
     QWidget* target = dialog->focusWidget() != nullptr ? dialog->focusWidget() : dialog;
-    QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
-}
-
-/// Ways a user ends a dialog without its own buttons.
-enum class Ending { Enter, Escape, CloseBox };
-
-inline void end(QDialog* dialog, Ending ending)
-{
-    switch (ending) {
-    case Ending::Enter: press(dialog, Qt::Key_Return); break;
-    case Ending::Escape: press(dialog, Qt::Key_Escape); break;
-    case Ending::CloseBox: dialog->close(); break;
-    }
+    QTest::keyClick(target, static_cast<Qt::Key>(key));
 }
 
 }  // namespace dialogdriver
