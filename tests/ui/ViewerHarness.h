@@ -1,14 +1,13 @@
 #pragma once
 
 // What the viewer's window tests share: a prompt that records messages instead
-// of blocking, a sandbox that gives the scratch file and the index files a
-// private home, record files to open, and a way to answer a real modal box.
+// of blocking, a sandbox for the scratch and index files, record files to open,
+// and a way to answer a real modal box.
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QPointer>
 #include <QStringEncoder>
 #include <QStringList>
 #include <QTimer>
@@ -21,6 +20,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "Main.h"
 #include "Prompt.h"
 #include "RecordFiles.h"
 
@@ -40,15 +40,11 @@ public:
     FakePrompt(const FakePrompt&) = delete;
     FakePrompt& operator=(const FakePrompt&) = delete;
 
-    void showMessage(std::string_view text) override
-    {
-        shown.append({Kind::Message, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))});
-    }
+    void showMessage(std::string_view text) override { shown.append({Kind::Message, QString::fromUtf8(text.data(), qsizetype(text.size()))}); }
     void showInformation(const QString& text) override { shown.append({Kind::Information, text}); }
     void showError(const QString& text) override { shown.append({Kind::Error, text}); }
     veltrane::OverwriteChoice askOverwrite(std::string_view) override { return answer; }
 
-    /// The texts shown, in order, whatever their kind.
     [[nodiscard]] QStringList texts() const
     {
         QStringList result;
@@ -61,8 +57,8 @@ public:
     veltrane::OverwriteChoice answer = veltrane::OverwriteChoice::Cancel;
 };
 
-/// Runs the test in a fresh working directory (where the scratch file goes) with
-/// TMP pointing at a fresh folder (where the index files go); restores both.
+/// A fresh working directory (home of the scratch file) and TMP (home of the
+/// index files) for the test's lifetime.
 class Sandbox {
 public:
     Sandbox() : m_oldDirectory(QDir::currentPath())
@@ -96,16 +92,7 @@ public:
         return path;
     }
 
-    /// The index files that exist now, sorted.
-    [[nodiscard]] QStringList indexFiles() const
-    {
-        return QDir(tmpDir()).entryList({QStringLiteral("idx*")}, QDir::Files, QDir::Name);
-    }
-
-    [[nodiscard]] bool scratchFileExists() const
-    {
-        return QFileInfo::exists(workDir() + QStringLiteral("/tempdisp.mrc"));
-    }
+    [[nodiscard]] QStringList indexFiles() const { return QDir(tmpDir()).entryList({QStringLiteral("idx*")}, QDir::Files); }
 
 private:
     testsupport::TempDir m_root;
@@ -113,12 +100,10 @@ private:
     std::optional<std::string> m_oldTmp;
 };
 
-/// GBK bytes of a text written in the source as UTF-8.
 inline std::string gbk(const QString& text)
 {
     QStringEncoder encoder("GBK");
-    const QByteArray bytes = encoder.encode(text);
-    return bytes.toStdString();
+    return QByteArray(encoder.encode(text)).toStdString();
 }
 
 /// A record whose 001 field names it ("rec<n>") and whose 200 field holds a title.
@@ -136,42 +121,51 @@ inline std::string numberedFile(int count, const std::string& separator = {})
     return bytes;
 }
 
-/// While it lives, calls act with the next modal widget shown, again while that
-/// widget stays open (a file dialog may ignore an answer given while it still
-/// reads its folder), or once with nullptr when none appears within five seconds.
+/// While it lives, calls act with the modal widget shown, again while it stays
+/// open (a file dialog may ignore an answer given while it reads its folder),
+/// or once with nullptr when none appears within five seconds.
 class ModalAnswer {
 public:
     explicit ModalAnswer(std::function<void(QWidget*)> act) : m_act(std::move(act))
     {
         m_clock.start();
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && modal->isVisible()) {
+                m_answered = true;
+                m_act(modal);
+            } else if (m_answered || m_clock.elapsed() > 5000) {
+                m_timer.stop();
+                if (!m_answered)
+                    m_act(nullptr);
+            }
+        });
         m_timer.start(10);
     }
     ModalAnswer(const ModalAnswer&) = delete;
     ModalAnswer& operator=(const ModalAnswer&) = delete;
 
-    /// Whether a modal widget was shown and answered.
     [[nodiscard]] bool answered() const { return m_answered; }
 
 private:
-    void poll()
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal->isVisible()) {
-            m_answered = true;
-            m_act(modal);
-        } else if (m_answered) {
-            m_timer.stop();
-        } else if (m_clock.elapsed() > 5000) {
-            m_timer.stop();
-            m_act(nullptr);
-        }
-    }
-
     std::function<void(QWidget*)> m_act;
     QTimer m_timer;
     QElapsedTimer m_clock;
     bool m_answered = false;
 };
+
+/// A main window over a fake prompt and a sandbox, torn down in reverse.
+struct Viewer {
+    Sandbox sandbox;
+    FakePrompt prompt;
+    TFormMain main;
+};
+
+/// Closes whatever modal widget opens (one that opens at all would block).
+inline void closeModal(QWidget* modal)
+{
+    if (modal != nullptr)
+        modal->close();
+}
 
 }  // namespace viewertest
