@@ -6,7 +6,6 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -48,13 +47,6 @@ void onNextDialog(std::function<void(D*)> act, bool* missed = nullptr)
         });
     });
     poll->start(5);
-}
-
-/// Presses key in a shown dialog as the user would: at its focused control.
-inline void press(QDialog* dialog, int key)
-{
-    QWidget* target = dialog->focusWidget() != nullptr ? dialog->focusWidget() : dialog;
-    QTest::keyClick(target, static_cast<Qt::Key>(key));
 }
 
 }  // namespace dialogdriver

@@ -2,10 +2,9 @@
 // and the extract dialog's browse button.
 
 #include <QFileDialog>
+#include <QHash>
 #include <QLineEdit>
 #include <QTest>
-
-#include <memory>
 
 #include "About.h"
 #include "Chgfmt.h"
@@ -24,7 +23,7 @@ private slots:
     void results_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QList<int>>("keys");  // pressed at the focused control; none: the close box
+        QTest::addColumn<QList<int>>("keys");  // none: the close box
         QTest::addColumn<int>("result");
         const QList<int> enter{Qt::Key_Return}, esc{Qt::Key_Escape}, closeBox;
 
@@ -46,27 +45,23 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QList<int>, keys);
         QFETCH(int, result);
-        std::unique_ptr<QDialog> dialog;
-        if (kind == "delimiter")
-            dialog = std::make_unique<TFormChgFmt>();
-        else if (kind == "find")
-            dialog = std::make_unique<TFormFind>(nullptr);
-        else if (kind == "goto")
-            dialog = std::make_unique<TFormGotoRecord>(nullptr);
-        else if (kind == "extract")
-            dialog = std::make_unique<TDlgGetMarc>(nullptr);
-        else if (kind == "about")
-            dialog = std::make_unique<TAboutBox>();
+        TFormChgFmt delimiter;
+        TFormFind find(nullptr);
+        TFormGotoRecord gotoRecord(nullptr);
+        TDlgGetMarc extract(nullptr);
+        TAboutBox about;
+        const QHash<QString, QDialog*> dialogs{
+            {"delimiter", &delimiter}, {"find", &find}, {"goto", &gotoRecord}, {"extract", &extract}, {"about", &about}};
         bool missed = false;
         onNextDialog<QDialog>(
             [&](QDialog* shown) {
                 if (keys.isEmpty())
                     shown->close();
-                for (int key : keys)
-                    dialogdriver::press(shown, key);
+                for (int key : keys)  // at the focused control, as the user presses it
+                    QTest::keyClick(shown->focusWidget() != nullptr ? shown->focusWidget() : shown, Qt::Key(key));
             },
             &missed);
-        QCOMPARE(dialog != nullptr ? dialog->exec() : AskOverwrite(nullptr), result);
+        QCOMPARE(kind == "saveask" ? AskOverwrite(nullptr) : dialogs[kind]->exec(), result);
         QVERIFY(!missed);
     }
 
