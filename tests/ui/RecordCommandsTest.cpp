@@ -222,21 +222,6 @@ private slots:
         QVERIFY(shows(first, 3));
     }
 
-    void extractPrefill()
-    {
-        TFormMarc* window = open(m_sandbox->write("five.mrc", viewertest::numberedFile(5)), 3);
-        // A path far longer than the 80 bytes the target field once held, kept whole.
-        const QString target = m_sandbox->workDir() + '/' + QString::fromUtf8("接收文件").repeated(10) + ".mrc";
-        QString first, second, third;
-        extract(window, "2", "4", target, true, &first);
-        window->ShowNextRecord();
-        extract(window, "1", "1", "ignored.mrc", false, &second);  // a cancelled dialog changes nothing
-        extract(window, "4", "4", target, false, &third);
-        QCOMPARE((QStringList{first, second, third}), (QStringList{"3|3|", "4|4|" + target, "4|4|" + target}));
-        QCOMPARE(testsupport::ReadFile(target.toStdString()),
-                 viewertest::numberedRecord(2) + viewertest::numberedRecord(3) + viewertest::numberedRecord(4));
-    }
-
     void extract_data()
     {
         QTest::addColumn<QString>("from");
@@ -265,11 +250,15 @@ private slots:
         QFETCH(OverwriteChoice, choice);
         QFETCH(QList<int>, copied);
         QFETCH(bool, refused);
-        TFormMarc* window = open(m_sandbox->write("five.mrc", viewertest::numberedFile(5)));
+        TFormMarc* window = open(m_sandbox->write("five.mrc", viewertest::numberedFile(5)), 3);
+        // A path far longer than the 80 bytes the target field once held, kept whole.
+        const QString name = QString::fromUtf8("接收文件").repeated(10) + ".mrc", target = m_sandbox->workDir() + '/' + name;
         const std::string old = "old content";
-        const QString target = targetExists ? m_sandbox->write("target.mrc", old) : m_sandbox->workDir() + "/target.mrc";
+        if (targetExists)
+            m_sandbox->write(name, old);
         m_prompt->answer = choice;
-        extract(window, from, to, target);
+        QString first, second, third;
+        extract(window, from, to, target, true, &first);
 
         QCOMPARE(m_prompt->texts(), refused ? QStringList{QStringLiteral("    记录号不合法！    ")} : QStringList());
         std::string expected = targetExists && choice != OverwriteChoice::Overwrite ? old : std::string();
@@ -278,7 +267,12 @@ private slots:
         QCOMPARE(QFileInfo::exists(target), targetExists || !copied.isEmpty());
         if (QFileInfo::exists(target))
             QCOMPARE(testsupport::ReadFile(target.toStdString()), expected);
-        QVERIFY(shows(window, 1));
+        QVERIFY(shows(window, 3));
+        // The next use shows the record now on display and the last target; a cancelled one changes nothing.
+        window->ShowNextRecord();
+        extract(window, "1", "1", "ignored.mrc", false, &second);
+        extract(window, "1", "1", "ignored.mrc", false, &third);
+        QCOMPARE((QStringList{first, second, third}), (QStringList{"3|3|", "4|4|" + target, "4|4|" + target}));
     }
 
     void extractOverItsOwnRecordFile()
