@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -34,7 +34,7 @@ const struct Workspace {
     testsupport::TempDir dir;
     std::string records = dir.file("records.mrc"), index = dir.file("records.idx");
     std::string scratch = dir.file("display.txt"), target = dir.file("target.mrc");
-} w;
+} files;
 
 template <class... Parts>
 std::string say(const Parts&... parts)
@@ -47,9 +47,9 @@ std::string say(const Parts&... parts)
 /// Writes the record file and indexes it: the record count, -1 on failure.
 int prepare(std::string_view file)
 {
-    ScratchDisplayFile = w.scratch;
-    std::ofstream(w.records, std::ios::binary) << file;
-    return BuildRecordIndex(w.records.c_str(), w.index.c_str());
+    ScratchDisplayFile = files.scratch;
+    std::ofstream(files.records, std::ios::binary) << file;
+    return BuildRecordIndex(files.records.c_str(), files.index.c_str());
 }
 
 /// The index rule over the bytes in memory: every record's offset, then the
@@ -94,7 +94,7 @@ std::string checkRecordIndex(const std::uint8_t* data, std::size_t size)
     if (count != static_cast<int>(expected.size()) - 1)
         return say("record count ", count, ", expected ", expected.size() - 1);
     for (std::size_t k = 1; k <= expected.size() + 1; ++k) {
-        std::optional<std::uint64_t> entry = ReadIndexEntry(w.index.c_str(), static_cast<std::int64_t>(k));
+        std::optional<std::uint64_t> entry = ReadIndexEntry(files.index.c_str(), static_cast<std::int64_t>(k));
         if (k > expected.size() && entry)
             return "an index entry follows the sentinel";
         if (k <= expected.size() && entry != expected[k - 1])
@@ -118,12 +118,12 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
         for (int pass = 0; pass < 2; ++pass)
             for (int i = 1; i <= shown; ++i) {
                 const int n = pass == 0 ? i : shown + 1 - i;
-                const int r = ScanRecords(prompt, w.records.c_str(), w.index.c_str(), n, n, "");
+                const int r = ScanRecords(prompt, files.records.c_str(), files.index.c_str(), n, n, "");
                 if (r != n && r != -1)
                     return say("mode ", mode, ": showing record ", n, " gave ", r);
                 std::optional<std::string> text;
                 if (r == n)
-                    text = ReadFile(w.scratch);
+                    text = ReadFile(files.scratch);
                 if (pass == 0)
                     seen[n] = text;
                 else if (text != seen[n])
@@ -157,12 +157,13 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
     SearchCaseSensitive = caseSensitive;
     RecordingPrompt prompt;
     auto find = [&](int from, int to) {
-        return ScanRecords(prompt, w.records.c_str(), w.index.c_str(), from, to, pattern.c_str());
+        return ScanRecords(prompt, files.records.c_str(), files.index.c_str(), from, to, pattern.c_str());
     };
     // From 1 to one past the last record: the empty range ends the search.
     const int from = 1 + static_cast<int>(fromChoice % static_cast<unsigned>(count + 1));
     const int found = find(from, count);
-    const std::string where = say("mode ", mode, caseSensitive ? ", case" : ", any case", ", from ", from, " of ", count);
+    const std::string where =
+        say("mode ", mode, caseSensitive ? ", case" : ", any case", ", from ", from, " of ", count);
     if (found != -1 && (found < from || found > count))
         return say(where, ": found record ", found, " outside the range");
     if (found > 0 && find(found, found) != found)
@@ -215,12 +216,13 @@ std::string checkExtract(const std::uint8_t* data, std::size_t size)
         return {};  // the extract command never asks for a range of an empty file
     const int a = 1 + static_cast<int>(firstChoice % static_cast<unsigned>(count));
     const int b = a + static_cast<int>(lastChoice % static_cast<unsigned>(count - a + 1));
-    ::unlink(w.target.c_str());
-    if (targetExists && !(std::ofstream(w.target, std::ios::binary) << old))
+    ::unlink(files.target.c_str());
+    if (targetExists && !(std::ofstream(files.target, std::ios::binary) << old))
         return "cannot write the old target";
 
     RecordingPrompt prompt(answer);
-    const int result = ExtractRecords(prompt, w.records.c_str(), w.index.c_str(), a, b, w.target.c_str());
+    const int result =
+        ExtractRecords(prompt, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
     const std::string where = say("records ", a, " to ", b, " of ", count);
     if (result != 1 || !prompt.messages.empty())
         return say(where, ": ExtractRecords gave ", result, prompt.messages.empty() ? "" : " and a message");
@@ -230,12 +232,13 @@ std::string checkExtract(const std::uint8_t* data, std::size_t size)
     // the file size; after the old content when appending; nothing on cancel.
     std::vector<std::uint64_t> entries = referenceIndex(file);
     const std::uint64_t start = entries[static_cast<std::size_t>(a) - 1];
-    std::string expected = file.substr(start, std::min<std::uint64_t>(entries[static_cast<std::size_t>(b)], file.size()) - start);
+    const std::uint64_t end = std::min<std::uint64_t>(entries[static_cast<std::size_t>(b)], file.size());
+    std::string expected = file.substr(start, end - start);
     if (targetExists && answer == OverwriteChoice::Append)
         expected = old + expected;
     else if (targetExists && answer == OverwriteChoice::Cancel)
         expected = old;
-    const std::string got = ReadFile(w.target);
+    const std::string got = ReadFile(files.target);
     return got == expected ? "" : say(where, ": the target holds ", got.size(), " bytes, expected ", expected.size());
 }
 

@@ -10,6 +10,10 @@
 #include "FuzzChecks.h"
 #include "RecordFiles.h"
 
+namespace fuzzchecks {
+void PrintTo(const NamedCheck& check, std::ostream* out) { *out << check.name; }  // not its bytes
+}  // namespace fuzzchecks
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -44,8 +44,9 @@ protected:
         m_savedScratch = ScratchDisplayFile;
         ScratchDisplayFile = m_dir.file("display.txt");
         for (const char* id : {"r1", "r2", "r3"})
-            m_recordBytes.push_back(testsupport::MakeRecord(
-                {{"001", id}, {"200", std::string("1 \x1f" "aTitle of ") + id}, {"330", "  \x1f" "a" + std::string(150, 'z')}}));
+            m_recordBytes.push_back(testsupport::MakeRecord({{"001", id},
+                                                             {"200", std::string("1 \x1f" "aTitle of ") + id},
+                                                             {"330", "  \x1f" "a" + std::string(150, 'z')}}));
         m_original = m_recordBytes[0] + m_recordBytes[1] + m_recordBytes[2];
         m_dir.write("records.mrc", m_original);
         ASSERT_EQ(BuildRecordIndex(m_records.c_str(), m_index.c_str()), 3);
