@@ -63,16 +63,12 @@ class RecordCommandsTest : public QObject {
 
     void find(TFormMarc* window, const QString& text, bool caseSensitive)
     {
-        bool missed = false;
-        onNextDialog<TFormFind>(
-            [&](TFormFind* dialog) {
-                dialog->EditTextToFind->setText(text);
-                dialog->CbxCase->setChecked(caseSensitive);
-                dialog->BtnOk->click();
-            },
-            &missed);
+        onNextDialog<TFormFind>([&](TFormFind* dialog) {
+            dialog->EditTextToFind->setText(text);
+            dialog->CbxCase->setChecked(caseSensitive);
+            dialog->BtnOk->click();
+        });
         FindCommand(window);
-        QVERIFY(!missed);
     }
 
     // Answers the extract dialog; *prefill gets what it showed first, as "from|to|file".
