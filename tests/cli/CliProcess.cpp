@@ -13,44 +13,24 @@
 
 namespace clitest {
 
-namespace {
-
-std::vector<std::string> entriesOf(const std::filesystem::path& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
-
-}  // namespace
-
-Sandbox::Sandbox()
-{
-    ::chmod(m_workingDirectory.path().c_str(), 0555);
-}
-
-Sandbox::~Sandbox()
-{
-    ::chmod(m_workingDirectory.path().c_str(), 0755);
-}
+Sandbox::Sandbox() { ::chmod(m_workingDirectory.path().c_str(), 0555); }
+Sandbox::~Sandbox() { ::chmod(m_workingDirectory.path().c_str(), 0755); }
 
 pid_t Sandbox::spawn(const std::vector<std::string>& arguments, int stdoutFd, PipeSignal pipeSignal) const
 {
     std::vector<std::string> environment{"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin",
                                          "TMPDIR=" + m_temporaryDirectory.path().string()};
-    environment.insert(environment.end(), m_extraEnvironment.begin(), m_extraEnvironment.end());
+    environment.insert(environment.end(), m_environment.begin(), m_environment.end());
     // A sanitizer build of the tool keeps the settings of the test run.
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* value = std::getenv(name))
             environment.push_back(std::string(name) + "=" + value);
-    std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)};
+    std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)}, envp;
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
     for (std::string& e : environment)
         envp.push_back(e.data());
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
     std::string errPath = m_capture.file("stderr");
 
@@ -78,8 +58,7 @@ Finished Sandbox::wait(pid_t pid) const
     if (WIFSIGNALED(status))
         finished.signal = WTERMSIG(status);
     finished.err = testsupport::ReadFile(m_capture.file("stderr"));
-    // The tool's standard error is captured here, out of sight of the
-    // sanitizer log scan: a report must fail the test itself.
+    // Standard error is captured here, out of sight of the sanitizer log scan.
     if (finished.err.find("Sanitizer") != std::string::npos || finished.err.find("runtime error:") != std::string::npos)
         ADD_FAILURE() << "sanitizer report from veltrane-cli:\n" << finished.err;
     return finished;
@@ -111,12 +90,12 @@ pid_t Sandbox::start(const std::vector<std::string>& arguments, int& readFd, Pip
 
 std::vector<std::string> Sandbox::leftovers() const
 {
-    std::vector<std::string> names = entriesOf(m_temporaryDirectory.path());
-    for (const std::string& name : entriesOf(m_workingDirectory.path()))
-        names.push_back("./" + name);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_temporaryDirectory.path()))
+        names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(m_workingDirectory.path()))
+        names.push_back("./" + entry.path().filename().string());
     return names;
 }
-
-std::vector<std::string> Sandbox::temporaryFiles() const { return entriesOf(m_temporaryDirectory.path()); }
 
 }  // namespace clitest

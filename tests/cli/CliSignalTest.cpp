@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,29 +12,14 @@
 
 namespace {
 
-using clitest::Finished;
 using clitest::PipeSignal;
-using clitest::Sandbox;
-
-constexpr int kRecordCount = 3000;
-
-// Far more display text than a pipe holds, so the tool is still writing when
-// the reader goes away or the signal comes.
-std::string manyRecords()
-{
-    std::string bytes;
-    for (int k = 1; k <= kRecordCount; ++k)
-        bytes += testsupport::MakeRecord(
-            {{"001", "rec" + std::to_string(k)}, {"200", "1 \x1f" "a" + std::string(150, 'x')}});
-    return bytes;
-}
 
 struct Interruption {
-    std::string name;
-    int signal;                 ///< sent to the tool; 0: the reader closes the pipe
+    const char* name;
+    int signal;  ///< sent to the tool; 0: the reader closes the pipe
     PipeSignal pipeSignal;
-    int expectedSignal;         ///< how the tool ends: by this signal, or
-    int expectedExitCode;       ///< (when expectedSignal is 0) with this status
+    int expectedSignal;    ///< how the tool ends: by this signal, or
+    int expectedExitCode;  ///< (when expectedSignal is 0) with this status
 };
 
 void PrintTo(const Interruption& interruption, std::ostream* out) { *out << interruption.name; }
@@ -45,28 +29,30 @@ class CliInterruptionTest : public ::testing::TestWithParam<Interruption> {};
 TEST_P(CliInterruptionTest, LeavesNoFileBehind)
 {
     const Interruption& c = GetParam();
-    Sandbox sandbox;
-    std::string file = sandbox.writeFile("many.mrc", manyRecords());
+    // Far more display text than a pipe holds: the tool is still writing when
+    // the reader goes away or the signal comes.
+    constexpr int kCount = 3000;
+    std::string bytes;
+    for (int k = 1; k <= kCount; ++k)
+        bytes += testsupport::MakeRecord({{"001", "rec" + std::to_string(k)}, {"200", std::string(150, 'x')}});
+    clitest::Sandbox sandbox;
+    std::string file = sandbox.writeFile("many.mrc", bytes);
 
     int readFd = -1;
-    pid_t pid = sandbox.start({"show", file, "1", std::to_string(kRecordCount)}, readFd, c.pipeSignal);
+    pid_t pid = sandbox.start({"show", file, "1", std::to_string(kCount)}, readFd, c.pipeSignal);
     char first = 0;
     ASSERT_EQ(::read(readFd, &first, 1), 1);
     EXPECT_EQ(first, '0');  // "001rec1"
-    // The tool is running: its index is there now (its scratch file too,
-    // unless it lives in memory).
-    std::vector<std::string> running = sandbox.temporaryFiles();
+    std::vector<std::string> running = sandbox.leftovers();  // the index is there while it runs
     EXPECT_NE(std::find(running.begin(), running.end(), "idx0"), running.end());
 
     if (c.signal != 0)
         ::kill(pid, c.signal);
     ::close(readFd);
-    Finished finished = sandbox.wait(pid);
-
+    clitest::Finished finished = sandbox.wait(pid);
     EXPECT_EQ(finished.signal, c.expectedSignal);
-    if (c.expectedSignal == 0) {
+    if (c.expectedSignal == 0)
         EXPECT_EQ(finished.exitCode, c.expectedExitCode) << finished.err;
-    }
     EXPECT_TRUE(sandbox.leftovers().empty());
 }
 
@@ -77,6 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Interruption{"hang_up", SIGHUP, PipeSignal::Default, SIGHUP, 0},
                       Interruption{"closed_pipe", 0, PipeSignal::Default, SIGPIPE, 0},
                       Interruption{"closed_pipe_signal_ignored", 0, PipeSignal::Ignored, 0, 2}),
-    [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -28,20 +28,14 @@ TEST(TemporaryFilesTest, ScratchFileOnDiskIsPrivateBesideTheIndexAndRemoved)
     EXPECT_TRUE(S_ISREG(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(info.st_size, 0);
-
     removeTemporaryFiles();
     EXPECT_FALSE(std::filesystem::exists(*scratch));
-}
 
-TEST(TemporaryFilesTest, AFileThatTookTheNameSinceIsLeftAlone)
-{
-    testsupport::TempDir directory;
-    std::string error;
-    std::optional<std::string> scratch = createScratchFileOnDisk(directory.file("idx0"), error);
+    // A file that took the name since is left alone.
+    scratch = createScratchFileOnDisk(directory.file("idx0"), error);
     ASSERT_TRUE(scratch) << error;
     std::filesystem::remove(*scratch);
     directory.write(std::filesystem::path(*scratch).filename().string(), "someone else's");
-
     removeTemporaryFiles();
     EXPECT_EQ(testsupport::ReadFile(*scratch), "someone else's");
 }
