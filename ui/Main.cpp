@@ -55,6 +55,7 @@ void StatusPanel::setText(const QString& text)
     if (text == m_text)
         return;
     m_text = text;
+    setAccessibleName(text);  // what screen readers, and the end-to-end test, read
     update();
     setToolTip(displayedText() == m_text ? QString() : m_text);
 }

@@ -194,10 +194,15 @@ TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* patter
 {
     // Without an index name the scan fails on the index and says so.
     const char* index = IndexFileName ? IndexFileName->c_str() : "";
+    const char* scratch = veltrane::ScratchDisplayFile.c_str();
+    const bool scratchExisted = identityOf(scratch).has_value();
     const int r = veltrane::ScanRecords(Prompt(), FileName.c_str(), index, from, to, pattern);
+    // A scan that fails after creating the scratch file leaves it behind
+    // empty: it is ours as much as one that shows a record.
+    if (r > 0 || !scratchExisted)
+        writtenScratchFile = identityOf(scratch);
     if (r <= 0)
         return {r, false};
-    writtenScratchFile = identityOf(veltrane::ScratchDisplayFile.c_str());
     std::optional<QString> text = LoadDisplayFile(QFile::decodeName(veltrane::ScratchDisplayFile.c_str()));
     if (!text)
         return {-1, true};
