@@ -63,9 +63,6 @@ private slots:
     {
         QTest::addColumn<QList<QUrl>>("urls");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("two files keep their order")
-            << QList<QUrl>{QUrl::fromLocalFile("/data/b.mrc"), QUrl::fromLocalFile("/data/a.iso")}
-            << QStringList{"/data/b.mrc", "/data/a.iso"};
         QTest::newRow("remote URLs are left out")
             << QList<QUrl>{QUrl("https://example.org/c.mrc"), QUrl::fromLocalFile("/data/c.mrc"), QUrl("ftp://host/d.mrc")}
             << QStringList{"/data/c.mrc"};

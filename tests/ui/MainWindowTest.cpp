@@ -18,11 +18,8 @@ using viewertest::FakePrompt;
 namespace {
 
 // Records the order in which watched windows receive their close event.
-class CloseOrder : public QObject {
-public:
+struct CloseOrder : QObject {
     QStringList order;
-
-protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Close)
@@ -143,12 +140,8 @@ private slots:
         // Arguments the toolkit would take as its own options name record files here.
         m_v->sandbox.write("-platform", viewertest::numberedFile(1));
         m_v->sandbox.write("-reverse", viewertest::numberedFile(1));
-        QProcess viewer;
+        QProcess viewer;  // inherits the sandbox's TMP and the offscreen platform
         viewer.setWorkingDirectory(m_v->sandbox.workDir());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("TMP", m_v->sandbox.tmpDir());
-        viewer.setProcessEnvironment(environment);
         viewer.start(QStringLiteral(VELTRANE_VIEWER_PATH), {"-platform", "-reverse"});
         QVERIFY(viewer.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(m_v->sandbox.indexFiles().size(), 2, 10000);
