@@ -59,9 +59,6 @@ TEST_P(CliInterruptionTest, LeavesNoFileBehind)
 INSTANTIATE_TEST_SUITE_P(
     Signals, CliInterruptionTest,
     ::testing::Values(Interruption{"interrupt", SIGINT, PipeSignal::Default, SIGINT, 0},
-                      Interruption{"terminate", SIGTERM, PipeSignal::Default, SIGTERM, 0},
-                      Interruption{"hang_up", SIGHUP, PipeSignal::Default, SIGHUP, 0},
-                      Interruption{"closed_pipe", 0, PipeSignal::Default, SIGPIPE, 0},
                       Interruption{"closed_pipe_signal_ignored", 0, PipeSignal::Ignored, 0, 2}),
     [](const ::testing::TestParamInfo<Interruption>& info) { return std::string(info.param.name); });
 

@@ -30,23 +30,6 @@ TEST(TemporaryFilesTest, ScratchFileOnDiskIsPrivateBesideTheIndexAndRemoved)
     EXPECT_EQ(info.st_size, 0);
     removeTemporaryFiles();
     EXPECT_FALSE(std::filesystem::exists(*scratch));
-
-    // A file that took the name since is left alone.
-    scratch = createScratchFileOnDisk(directory.file("idx0"), error);
-    ASSERT_TRUE(scratch) << error;
-    std::filesystem::remove(*scratch);
-    directory.write(std::filesystem::path(*scratch).filename().string(), "someone else's");
-    removeTemporaryFiles();
-    EXPECT_EQ(testsupport::ReadFile(*scratch), "someone else's");
-}
-
-TEST(TemporaryFilesTest, MissingDirectoryIsToldNotCreated)
-{
-    testsupport::TempDir directory;
-    std::string error;
-    EXPECT_FALSE(createScratchFileOnDisk(directory.file("missing/idx0"), error));
-    EXPECT_NE(error.find("cannot create a scratch file"), std::string::npos) << error;
-    EXPECT_FALSE(std::filesystem::exists(directory.file("missing")));
 }
 
 }  // namespace
