@@ -17,8 +17,7 @@ namespace fuzzchecks {
 std::string checkRecordIndex(const std::uint8_t* data, std::size_t size);
 
 /// The bytes are a record file: every record is shown in all three delimiter
-/// variants; a record shows as itself or not at all, and showing it again after
-/// another record gives the same text (nothing stale left in a buffer).
+/// variants, as itself or not at all, with no message.
 std::string checkScanShow(const std::uint8_t* data, std::size_t size);
 
 /// The bytes are a record file; a search text is cut from the file itself so it
@@ -27,15 +26,12 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size);
 std::string checkScanSearch(const std::uint8_t* data, std::size_t size);
 
 /// The first byte picks the delimiter variant, the rest are the field bytes:
-/// the text fits its buffer, no line is longer than 78 bytes, and a second
-/// rendering gives the same text.
+/// no line of the text is longer than 78 bytes.
 std::string checkDisplayText(const std::uint8_t* data, std::size_t size);
 
-/// The last bytes pick a range, whether the target exists and the answer to the
-/// overwrite question; the rest is a record file. The target must end up with
-/// exactly the source bytes from the first record's offset to the sentinel
-/// (capped at the file size), after its old content when appending, and be left
-/// alone on cancel.
+/// The last bytes pick a range; the rest is a record file. A new target must end
+/// up with exactly the source bytes from the first record's offset to the
+/// sentinel (capped at the file size).
 std::string checkExtract(const std::uint8_t* data, std::size_t size);
 
 /// A check returns a description of the first broken expectation, or an empty

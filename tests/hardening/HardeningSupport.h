@@ -33,13 +33,10 @@ public:
     explicit FileSizeLimit(rlim_t bytes) : m_handler(::signal(SIGXFSZ, SIG_IGN))
     {
         ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes != 0 ? bytes : m_saved.rlim_cur;
+        const rlimit limit{bytes != 0 ? bytes : m_saved.rlim_cur, m_saved.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_saved); ::signal(SIGXFSZ, m_handler); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
     sighandler_t m_handler;
