@@ -100,6 +100,14 @@ TEST_F(ExtractTest, ExistingTargetFollowsTheAnswer)
     }
 }
 
+TEST_F(ExtractTest, AppendingManyBlocksKeepsEveryByteInOrder)
+{
+    open(40, "\r\n", 5000);  // about 200,000 bytes: blocks start at odd offsets of the target
+    const std::string old(4095 + 17, 'o'), target = m_dir.write("target.mrc", old);
+    EXPECT_EQ(extract(1, 40, target, OverwriteChoice::Append), 1);
+    EXPECT_EQ(ReadFile(target), old + range(1, 40));
+}
+
 TEST_F(ExtractTest, RecordFileItselfIsNeverOverwritten)
 {
     open(3, "\r\n");

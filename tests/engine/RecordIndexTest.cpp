@@ -94,6 +94,29 @@ TEST(BuildRecordIndex, EdgeCasesAtEveryBlockSize)
     }
 }
 
+TEST(BuildRecordIndex, SeparatorsStraddlingBlockBoundaries)
+{
+    // Records of varied lengths with runs of 0 to 16 separators drawn from every
+    // non-digit byte, a run longer than a block, and a digit as trailing junk,
+    // read at every block size.
+    std::string nonDigits;
+    for (int b = 0; b < 256; ++b)
+        if (b < '0' || b > '9')
+            nonDigits += static_cast<char>(b);
+    TempDir dir;
+    std::string bytes;
+    std::vector<std::uint64_t> expected{40};
+    for (std::size_t i = 0; i < 40; ++i) {
+        expected.push_back(bytes.size());
+        bytes += recordOfLength(40 + (i * 37) % 90) + nonDigits.substr((i * 17) % 230, i % 17);
+    }
+    bytes += std::string(400, '\0');
+    expected.push_back(bytes.size());
+    std::string records = dir.write("records.mrc", bytes + "7\n");
+    for (std::size_t block = 24; block <= 300; ++block)
+        ASSERT_EQ(buildIndex(dir, records, block), expected) << "block " << block;
+}
+
 TEST(BuildRecordIndex, OffsetsBeyondFourGibibytes)
 {
     // A sparse file: a record, a hole of zero bytes (separators to the scan)
@@ -111,6 +134,23 @@ TEST(BuildRecordIndex, OffsetsBeyondFourGibibytes)
     EXPECT_EQ(buildIndex(dir, records), (std::vector<std::uint64_t>{2, 0, far, far + 200}));
     EXPECT_EQ(ReadIndexEntry(dir.file("index").c_str(), 2), far);
     EXPECT_EQ(ReadIndexEntry(dir.file("index").c_str(), 4), std::nullopt);
+}
+
+TEST(BuildRecordIndex, FilesThatCannotBeOpenedOrReadFailWithoutHanging)
+{
+    TempDir dir;
+    std::string records = dir.write("records.mrc", kRecord100);
+    std::string oldIndex = dir.write("index", "old"), fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(BuildRecordIndex(dir.file("missing.mrc").c_str(), oldIndex.c_str()), -1);
+    EXPECT_EQ(testsupport::ReadFile(oldIndex), "old");
+    EXPECT_EQ(BuildRecordIndex(records.c_str(), dir.file("no/such/index").c_str()), -1);
+    EXPECT_EQ(BuildRecordIndex(records.c_str(), fifo.c_str()), -1);
+    EXPECT_EQ(BuildRecordIndex(fifo.c_str(), dir.file("index2").c_str()), -1);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    // A directory opens but cannot be read: no index of zero records remains.
+    EXPECT_EQ(BuildRecordIndex(dir.path().c_str(), dir.file("index3").c_str()), -1);
+    EXPECT_FALSE(fs::exists(dir.file("index3")));
 }
 
 TEST(BuildRecordIndex, FailedWriteRemovesThePartialIndex)

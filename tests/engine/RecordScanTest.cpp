@@ -2,9 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "DisplayText.h"
 #include "RecordFiles.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
@@ -12,6 +16,7 @@
 #include "ScriptedPrompt.h"
 
 using namespace veltrane;
+using testsupport::Field;
 using testsupport::MakeRecord;
 using testsupport::ReadFile;
 
@@ -173,6 +178,99 @@ TEST_F(ScanTest, BrokenRecordsShowOnlyTheirOwnBytes)
         EXPECT_EQ(display(), c.expected) << c.name;
     }
     EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+TEST_F(ScanTest, ScratchFileHoldsOnlyTheLatestResult)
+{
+    ASSERT_EQ(open(Joined(kRecords, "\r\n")), 4);
+    ASSERT_EQ(scan(2, 2), 2);
+    EXPECT_EQ(display(), "001r2\n2001 $aTitle text$fAuth\n300cost 5$ or a$-b\n");
+    ASSERT_EQ(scan(1, 1), 1);  // a shorter display written over a longer one
+    EXPECT_EQ(display(), "001r1\n2001 $aFirst\n");
+    EXPECT_EQ(scan(1, 4, "absent"), -1);  // nothing found leaves the file empty
+    EXPECT_EQ(display(), "");
+    EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+TEST_F(ScanTest, FindsEveryRecordOfAFileLargerThanOneRead)
+{
+    constexpr int kCount = 300;  // about 500 KB, records of 400 to 3,300 bytes
+    std::vector<std::string> records;
+    auto filler = [](int n) { return std::string(400 + (n * 977) % 2900, static_cast<char>('A' + n % 26)); };
+    auto id = [](int n) { return "id" + std::to_string(n) + "end"; };
+    for (int n = 1; n <= kCount; ++n)
+        records.push_back(MakeRecord({{"001", "x"}, {"300", filler(n)}, {"900", id(n)}}));
+    ASSERT_EQ(open(Joined(records, "\r\n")), kCount);
+    for (int n = 1; n <= kCount; ++n) {
+        ASSERT_EQ(scan(1, kCount, id(n)), n);
+        const std::string text = display();
+        ASSERT_TRUE(text.ends_with("\n900" + id(n) + "\n")) << n;
+        ASSERT_EQ(std::count(text.begin(), text.end(), filler(n)[0]), static_cast<long>(filler(n).size())) << n;
+    }
+}
+
+TEST_F(ScanTest, FullSizeRecordOverflowingFieldBufferStaysInBounds)
+{
+    // 5,000 entries each claiming 9,999 bytes of the same data, in a record of the largest length.
+    constexpr std::size_t kEntries = 5000;
+    const std::size_t base = kLeaderLength + kEntries * kDirectoryEntryLength + 1;
+    char leader[32];
+    std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   450 ", kRecordBufferSize, base);
+    std::string record(leader, kLeaderLength);
+    for (std::size_t i = 0; i < kEntries; ++i)
+        record += "245999900000";
+    record += "\x1e" + std::string(kRecordBufferSize - base - 3, 'x') + "end";
+    ASSERT_EQ(open(record), 1);
+    EXPECT_EQ(scan(1, 1, "end"), -1);  // past the 9,999 bytes every entry takes
+    EXPECT_EQ(scan(1, 1, "5xxx"), 1);
+    const std::string text = display();
+    EXPECT_LE(text.size(), DisplayText::kCapacity);
+    EXPECT_EQ(text.compare(0, 8, "245xxxxx"), 0);
+}
+
+// The byte-by-byte comparison written as plainly as possible: each entry's tag
+// and body (never its terminator) searched for the pattern.
+bool referenceHolds(const std::vector<Field>& fields, std::string pattern, bool caseSensitive)
+{
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i)
+        if (pattern[i] == '$' && IsAsciiLetterOrDigit(static_cast<unsigned char>(pattern[i + 1])))
+            pattern[i] = '\x1f';
+    auto fold = [caseSensitive](std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(caseSensitive ? c : FoldUpper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    return std::any_of(fields.begin(), fields.end(),
+                       [&](const Field& f) { return fold(f.tag + f.body).find(fold(pattern)) != std::string::npos; });
+}
+
+TEST_F(ScanTest, FastSearchAgreesWithTheByteByByteComparison)
+{
+    std::mt19937 random(2709);
+    const std::string alphabet = "aAbB$\x1f\x1e 20\xb0";
+    auto text = [&](std::size_t n) {
+        std::string s;
+        while (s.size() < n)
+            s += alphabet[random() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 150; ++round) {
+        std::vector<Field> fields;
+        std::string bytes;
+        for (std::size_t i = 0, n = 1 + random() % 6; i < n; ++i) {
+            fields.push_back({text(3), text(random() % 90)});
+            bytes += fields.back().tag + fields.back().body;
+        }
+        ASSERT_EQ(open(MakeRecord(fields)), 1);
+        const std::string pattern = text(1 + random() % 3) + bytes.substr(random() % bytes.size(), 1 + random() % 40);
+        for (const std::string& p : {pattern, pattern.substr(pattern.size() / 2)}) {
+            for (bool caseSensitive : {true, false}) {
+                SearchCaseSensitive = caseSensitive;
+                EXPECT_EQ(scan(1, 1, p), referenceHolds(fields, p, caseSensitive) ? 1 : -1)
+                    << testing::PrintToString(p) << (caseSensitive ? " case" : " any case");
+            }
+        }
+    }
 }
 
 }  // namespace
