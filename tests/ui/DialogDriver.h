@@ -9,7 +9,6 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
-
 namespace dialogdriver {
 
 /// Runs act on the next modal dialog once it is shown, when it is a D. When none

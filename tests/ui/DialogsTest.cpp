@@ -1,9 +1,6 @@
-// The dialogs on their own: what each hands back for every way of closing it,
-// and the extract dialog's browse button.
+// What each dialog hands back for every way of closing it.
 
-#include <QFileDialog>
 #include <QHash>
-#include <QLineEdit>
 #include <QTest>
 
 #include "About.h"
@@ -13,7 +10,6 @@
 #include "Findmarc.h"
 #include "GetMarc.h"
 #include "Goto.h"
-#include "RecordFiles.h"
 
 using dialogdriver::onNextDialog;
 
@@ -63,37 +59,6 @@ private slots:
             &missed);
         QCOMPARE(kind == "saveask" ? AskOverwrite(nullptr) : dialogs[kind]->exec(), result);
         QVERIFY(!missed);
-    }
-
-    void extractBrowse()
-    {
-        testsupport::TempDir dir;
-        const QString folder = QString::fromStdString(dir.path().string());
-        TDlgGetMarc dialog(nullptr);
-        const std::pair<const char*, QString> cases[] = {
-            {nullptr, "typed.iso"},  // cancelled: the typed path stays
-            {"picked.mrc", folder + "/picked.mrc"},
-            {"bare", folder + "/bare.mrc"},
-        };
-        for (const auto& [chosen, expected] : cases) {
-            dialog.EditFileName->setText("typed.iso");
-            QStringList filters;
-            bool confirmsOverwrite = true;
-            onNextDialog<QFileDialog>([&](QFileDialog* browse) {
-                filters = browse->nameFilters();
-                confirmsOverwrite = !browse->testOption(QFileDialog::DontConfirmOverwrite);
-                if (chosen == nullptr)
-                    return browse->reject();
-                auto* name = browse->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-                QVERIFY(name != nullptr);
-                name->setText(folder + '/' + QString::fromLatin1(chosen));
-                QTest::keyClick(name, Qt::Key_Return);
-            });
-            dialog.SpeedButton1Click();
-            QCOMPARE(dialog.EditFileName->text(), expected);
-            QCOMPARE(filters, QStringList({QString::fromUtf8("MARC文件(*.mrc)"), QString::fromUtf8("ISO文件(*.iso)")}));
-            QVERIFY(!confirmsOverwrite);
-        }
     }
 };
 

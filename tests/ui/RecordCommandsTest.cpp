@@ -1,5 +1,4 @@
-// The record commands driven as the user drives them: the dialog answered, then
-// what the document windows show, the messages, the search state and the files.
+// The record commands driven as the user drives them.
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -7,8 +6,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-
-#include <memory>
 
 #include "Chgfmt.h"
 #include "DialogDriver.h"
@@ -30,13 +27,11 @@ Q_DECLARE_METATYPE(veltrane::OverwriteChoice)
 class RecordCommandsTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<viewertest::Sandbox> m_sandbox;
-    std::unique_ptr<viewertest::FakePrompt> m_prompt;
-    std::unique_ptr<TFormMain> m_main;
+    std::optional<viewertest::Viewer> m_v;
 
     TFormMarc* open(const QString& path, int record = 1)
     {
-        (void)OpenMarcFile(m_main.get(), path);
+        (void)OpenMarcFile(&m_v->main, path);
         TFormMarc* window = FormMarc.data();
         while (window != nullptr && window->CurrentRecord < record)
             window->ShowNextRecord();
@@ -46,12 +41,11 @@ class RecordCommandsTest : public QObject {
     // Records 1 to 5 with the titles the find cases search.
     TFormMarc* openTitled(int record = 1)
     {
-        const std::string titles[] = {"Start", viewertest::gbk(QString::fromUtf8("中文题名")), "abc lower",
-                                      "ABC upper", "last abc"};
+        const std::string titles[] = {"Start", viewertest::gbk(QString::fromUtf8("中文题名")), "abc lower", "ABC upper", "last abc"};
         std::string bytes;
         for (int n = 1; n <= 5; ++n)
             bytes += viewertest::numberedRecord(n, titles[n - 1]);
-        return open(m_sandbox->write("titles.mrc", bytes), record);
+        return open(m_v->sandbox.write("titles.mrc", bytes), record);
     }
 
     static bool shows(TFormMarc* window, int record)
@@ -89,23 +83,16 @@ class RecordCommandsTest : public QObject {
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<viewertest::Sandbox>();
-        m_prompt = std::make_unique<viewertest::FakePrompt>();
-        m_main = std::make_unique<TFormMain>();
-        m_main->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_v.emplace();
+        m_v->main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m_v->main));
         veltrane::SearchText[0] = '\0';
         veltrane::SearchCaseSensitive = false;
         veltrane::DelimiterMode = veltrane::dmNormal;
         ExtractFileName.clear();
     }
 
-    void cleanup()
-    {
-        m_main.reset();
-        m_prompt.reset();
-        m_sandbox.reset();
-    }
+    void cleanup() { m_v.reset(); }
 
     void gotoRecord_data()
     {
@@ -128,7 +115,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(int, record);
         QFETCH(QStringList, shown);
-        TFormMarc* window = open(m_sandbox->write("twelve.mrc", viewertest::numberedFile(12)), 2);
+        TFormMarc* window = open(m_v->sandbox.write("twelve.mrc", viewertest::numberedFile(12)), 2);
         QVERIFY(window != nullptr);
         bool startedEmpty = false;
         onNextDialog<TFormGotoRecord>([&](TFormGotoRecord* dialog) {
@@ -140,9 +127,9 @@ private slots:
 
         QVERIFY(startedEmpty);
         QVERIFY2(shows(window, record), qPrintable(window->windowTitle()));
-        QCOMPARE(m_main->statusPanel(1)->text(), QStringLiteral("纪录号：%1").arg(record));
+        QCOMPARE(m_v->main.statusPanel(1)->text(), QStringLiteral("纪录号：%1").arg(record));
         QStringList prompts;
-        for (const auto& s : m_prompt->shown)
+        for (const auto& s : m_v->prompt.shown)
             prompts << (s.kind == viewertest::FakePrompt::Kind::Error ? "error: " : "message: ") + s.text;
         QCOMPARE(prompts, shown);
     }
@@ -186,7 +173,7 @@ private slots:
         find(window, text, caseSensitive);
 
         QVERIFY2(shows(window, record), qPrintable(window->windowTitle()));
-        QCOMPARE(m_prompt->texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(m_v->prompt.texts(), message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(QByteArray(veltrane::SearchText), searchText);
         if (searchText != "earlier")
             QCOMPARE(veltrane::SearchCaseSensitive, caseSensitive);
@@ -214,7 +201,7 @@ private slots:
             QVERIFY2(shows(second, record), qPrintable(second->windowTitle()));
         }
         const QString notFound = QStringLiteral("    没有找到纪录！    ");
-        QCOMPARE(m_prompt->texts(), (QStringList{notFound, notFound}));
+        QCOMPARE(m_v->prompt.texts(), (QStringList{notFound, notFound}));
         QVERIFY(shows(first, 3));
     }
 
@@ -246,17 +233,17 @@ private slots:
         QFETCH(OverwriteChoice, choice);
         QFETCH(QList<int>, copied);
         QFETCH(bool, refused);
-        TFormMarc* window = open(m_sandbox->write("five.mrc", viewertest::numberedFile(5)), 3);
+        TFormMarc* window = open(m_v->sandbox.write("five.mrc", viewertest::numberedFile(5)), 3);
         // A path far longer than the 80 bytes the target field once held, kept whole.
-        const QString name = QString::fromUtf8("接收文件").repeated(10) + ".mrc", target = m_sandbox->workDir() + '/' + name;
+        const QString name = QString::fromUtf8("接收文件").repeated(10) + ".mrc", target = m_v->sandbox.workDir() + '/' + name;
         const std::string old = "old content";
         if (targetExists)
-            m_sandbox->write(name, old);
-        m_prompt->answer = choice;
+            m_v->sandbox.write(name, old);
+        m_v->prompt.answer = choice;
         QString first, second, third;
         extract(window, from, to, target, true, &first);
 
-        QCOMPARE(m_prompt->texts(), refused ? QStringList{QStringLiteral("    记录号不合法！    ")} : QStringList());
+        QCOMPARE(m_v->prompt.texts(), refused ? QStringList{QStringLiteral("    记录号不合法！    ")} : QStringList());
         std::string expected = targetExists && choice != OverwriteChoice::Overwrite ? old : std::string();
         for (int n : copied)
             expected += viewertest::numberedRecord(n);
@@ -274,10 +261,10 @@ private slots:
     void extractOverItsOwnRecordFile()
     {
         const std::string records = viewertest::numberedFile(3);
-        const QString path = m_sandbox->write("three.mrc", records);
-        m_prompt->answer = OverwriteChoice::Overwrite;
+        const QString path = m_v->sandbox.write("three.mrc", records);
+        m_v->prompt.answer = OverwriteChoice::Overwrite;
         extract(open(path), "1", "1", path);
-        QCOMPARE(m_prompt->texts().size(), 1);
+        QCOMPARE(m_v->prompt.texts().size(), 1);
         QCOMPARE(testsupport::ReadFile(path.toStdString()), records);
     }
 
@@ -291,7 +278,6 @@ private slots:
         QTest::newRow("ok stores the choice") << 0 << 1 << true << 1;
         QTest::newRow("ok without a change keeps mode 2") << 2 << -1 << true << 2;
         QTest::newRow("cancel keeps the mode") << 2 << 0 << false << 2;
-        QTest::newRow("unknown mode shows the design state") << 7 << -1 << true << 0;
     }
 
     // The dialog shows the mode in force; every open window shows its record again, whatever the answer.
@@ -305,12 +291,12 @@ private slots:
         std::string bytes;
         for (int n = 1; n <= 3; ++n)
             bytes += testsupport::MakeRecord({{"001", "rec" + std::to_string(n)}, {"200", "1 $aTitle"}}, '#');
-        const QString path = m_sandbox->write("special.mrc", bytes);
+        const QString path = m_v->sandbox.write("special.mrc", bytes);
         QList<TFormMarc*> windows{open(path, 1), open(path, 2), open(path, 3)};
         for (TFormMarc* window : windows)
             window->MemoMarc->setPlainText("stale");
         veltrane::DelimiterMode = modeBefore;
-        const int shownMode = modeBefore <= 2 ? modeBefore : 0;
+        const int shownMode = modeBefore;
         QList<bool> checked;
         bool shownHasFocus = false;
         onNextDialog<TFormChgFmt>([&](TFormChgFmt* dialog) {
@@ -323,7 +309,7 @@ private slots:
                 QTest::mouseClick(buttons[select], Qt::LeftButton);
             (confirm ? dialog->BitBtn1 : dialog->BitBtn2)->click();
         });
-        m_main->MDeliClick();
+        m_v->main.MDeliClick();
 
         QList<bool> expected{false, false, false};
         expected[shownMode] = true;
@@ -337,7 +323,7 @@ private slots:
             QCOMPARE(windows[n - 1]->CurrentRecord, n);
             fresh->close();
         }
-        QVERIFY(m_prompt->shown.isEmpty());
+        QVERIFY(m_v->prompt.shown.isEmpty());
     }
 };
 

@@ -9,13 +9,11 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringEncoder>
-#include <QStringList>
 #include <QTimer>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -37,8 +35,6 @@ public:
 
     FakePrompt() { SetPrompt(this); }
     ~FakePrompt() override { SetPrompt(nullptr); }
-    FakePrompt(const FakePrompt&) = delete;
-    FakePrompt& operator=(const FakePrompt&) = delete;
 
     void showMessage(std::string_view text) override { shown.append({Kind::Message, QString::fromUtf8(text.data(), qsizetype(text.size()))}); }
     void showInformation(const QString& text) override { shown.append({Kind::Information, text}); }
@@ -48,8 +44,7 @@ public:
     [[nodiscard]] QStringList texts() const
     {
         QStringList result;
-        for (const Shown& s : shown)
-            result.append(s.text);
+        for (const Shown& s : shown) result.append(s.text);
         return result;
     }
 
@@ -65,21 +60,15 @@ public:
     {
         std::filesystem::create_directory(m_root.path() / "work");
         std::filesystem::create_directory(m_root.path() / "tmp");
-        if (const char* tmp = std::getenv("TMP"))
-            m_oldTmp = tmp;
+        if (const char* tmp = std::getenv("TMP")) m_oldTmp = tmp;
         ::setenv("TMP", tmpDir().toLocal8Bit().constData(), 1);
         QDir::setCurrent(workDir());
     }
     ~Sandbox()
     {
         QDir::setCurrent(m_oldDirectory);
-        if (m_oldTmp)
-            ::setenv("TMP", m_oldTmp->c_str(), 1);
-        else
-            ::unsetenv("TMP");
+        m_oldTmp ? ::setenv("TMP", m_oldTmp->c_str(), 1) : ::unsetenv("TMP");
     }
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
 
     [[nodiscard]] QString workDir() const { return QString::fromStdString((m_root.path() / "work").string()); }
     [[nodiscard]] QString tmpDir() const { return QString::fromStdString((m_root.path() / "tmp").string()); }
@@ -116,8 +105,7 @@ inline std::string numberedRecord(int n, const std::string& title = "Title")
 inline std::string numberedFile(int count, const std::string& separator = {})
 {
     std::string bytes;
-    for (int n = 1; n <= count; ++n)
-        bytes += numberedRecord(n) + separator;
+    for (int n = 1; n <= count; ++n) bytes += numberedRecord(n) + separator;
     return bytes;
 }
 
@@ -142,8 +130,6 @@ public:
         });
         m_timer.start(10);
     }
-    ModalAnswer(const ModalAnswer&) = delete;
-    ModalAnswer& operator=(const ModalAnswer&) = delete;
 
     [[nodiscard]] bool answered() const { return m_answered; }
 
@@ -164,8 +150,7 @@ struct Viewer {
 /// Closes whatever modal widget opens (one that opens at all would block).
 inline void closeModal(QWidget* modal)
 {
-    if (modal != nullptr)
-        modal->close();
+    if (modal != nullptr) modal->close();
 }
 
 }  // namespace viewertest
