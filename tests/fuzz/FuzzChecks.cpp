@@ -24,10 +24,6 @@ using hardening::RecordingPrompt;
 
 namespace {
 
-// Records shown or searched one by one per input: enough for a small input,
-// few enough to keep thousands of runs a second.
-constexpr int kMaxRecordsVisited = 16;
-
 /// The files of every run, in a private folder made once per process.
 const struct Workspace {
     testsupport::TempDir dir;
@@ -66,8 +62,8 @@ std::vector<std::uint64_t> referenceIndex(std::string_view file)
             length = length * 10 + static_cast<std::uint64_t>(file[offset + i] - '0');
         if (length <= kLeaderLength)
             return entries;
-        for (offset += length; offset < file.size() && (file[offset] < '0' || file[offset] > '9');)
-            ++offset;
+        // The next digit at or after the record's end; past the file's end, that end.
+        offset = std::max(offset + length, std::min(file.find_first_of("0123456789", offset + length), file.size()));
     }
 }
 
@@ -103,7 +99,7 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
     const int count = prepare(ChoiceReader{data, size}.rest());
     RecordingPrompt prompt;
     for (int mode : {dmNormal, dmSpecial1, dmSpecial2})
-        for (int n = 1; n <= std::min(count, kMaxRecordsVisited); ++n) {
+        for (int n = 1; n <= std::min(count, 16); ++n) {  // enough for a small input, quick for thousands of runs
             DelimiterMode = mode;
             const int r = ScanRecords(prompt, files.records.c_str(), files.index.c_str(), n, n, "");
             if (r != n && r != -1)
@@ -126,8 +122,7 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
 
     // The search text is cut from the file itself, so that it often matches.
     std::string pattern = file.empty() ? "" : file.substr(patternStart % file.size(), patternLength);
-    pattern = pattern.substr(0, pattern.find('\0'));
-    if (pattern.empty())
+    if (pattern = pattern.substr(0, pattern.find('\0')); pattern.empty())
         pattern = "$a";
     RecordingPrompt prompt;
     auto find = [&](int from, int to) {
@@ -170,16 +165,14 @@ std::string checkExtract(const std::uint8_t* data, std::size_t size)
     const int b = a + static_cast<int>(lastChoice % static_cast<unsigned>(count - a + 1));
     ::unlink(files.target.c_str());
     RecordingPrompt prompt;
-    const int result =
-        ExtractRecords(prompt, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
+    const int result = ExtractRecords(prompt, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
     if (result != 1 || !prompt.messages.empty() || prompt.questions != 0)
         return say("records ", a, " to ", b, ": ExtractRecords gave ", result, " after ", prompt.questions,
                    " questions and ", prompt.messages.size(), " messages");
     // The source bytes from the first record's offset to the sentinel, capped at
     // the file size.
-    std::vector<std::uint64_t> entries = referenceIndex(file);
-    const std::uint64_t start = entries[static_cast<std::size_t>(a) - 1];
-    const std::uint64_t end = std::min<std::uint64_t>(entries[static_cast<std::size_t>(b)], file.size());
+    const std::vector<std::uint64_t> entries = referenceIndex(file);
+    const std::uint64_t start = entries[a - 1], end = std::min<std::uint64_t>(entries[b], file.size());
     const std::string expected = file.substr(start, end - start);
     const std::string got = testsupport::ReadFile(files.target);
     return got == expected ? "" : say("records ", a, " to ", b, ": ", got.size(), " bytes, expected ", expected.size());

@@ -10,8 +10,6 @@
 #include "FuzzChecks.h"
 #include "RecordFiles.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 
 class FuzzRegression : public testing::TestWithParam<std::size_t> {};
@@ -35,5 +33,3 @@ TEST_P(FuzzRegression, SeedsAndKeptCrashesPassTheCheck)
 
 INSTANTIATE_TEST_SUITE_P(AllChecks, FuzzRegression, testing::Range<std::size_t>(0, std::size(fuzzchecks::kChecks)),
                          [](const auto& info) { return std::string(fuzzchecks::kChecks[info.param].name); });
-
-}  // namespace
