@@ -30,7 +30,7 @@ QLabel* makeLabel(const QString& text, QWidget* panel, int left, int top)
 
 }  // namespace
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
+TAboutBox::TAboutBox(QWidget* parent) : TModalDialog(parent)
 {
     SetFixedDialogFrame(this, 298, 213);
     setWindowTitle(QStringLiteral("关于"));
@@ -62,11 +62,6 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
     connect(OKButton, &QPushButton::clicked, this, [this] { done(kResultOk); });
 
     setTabOrder(Panel1, OKButton);
-}
-
-void TAboutBox::reject()
-{
-    done(kResultCancel);
 }
 
 void TAboutBox::showEvent(QShowEvent* event)

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QDialog>
+#include "DialogFrame.h"
 
 class QFrame;
 class QLabel;
 class QPushButton;
 
 /// The About dialog; one instance for the whole run.
-class TAboutBox : public QDialog {
+class TAboutBox : public TModalDialog {
     Q_OBJECT
 public:
     explicit TAboutBox(QWidget* parent = nullptr);
@@ -20,10 +20,6 @@ public:
     QLabel* Label1;
     QLabel* Comments;
     QPushButton* OKButton;
-
-public slots:
-    /// Esc and the close box: result 2, as for every dialog.
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -11,7 +11,7 @@
 
 TFormChgFmt* FormChgFmt = nullptr;
 
-TFormChgFmt::TFormChgFmt() : QDialog(FormMain)
+TFormChgFmt::TFormChgFmt() : TModalDialog(FormMain)
 {
     SetFixedDialogFrame(this, 379, 147);
     setWindowTitle(QStringLiteral("修改MARC显示格式"));
@@ -45,11 +45,6 @@ int TFormChgFmt::selectedMode() const
     if (RBSpecial1->isChecked())
         return veltrane::dmSpecial1;
     return veltrane::dmSpecial2;
-}
-
-void TFormChgFmt::reject()
-{
-    done(kResultCancel);
 }
 
 void TFormChgFmt::showEvent(QShowEvent* event)

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QDialog>
+#include "DialogFrame.h"
 
 class QGroupBox;
 class QPushButton;
 class QRadioButton;
 
 /// The delimiter dialog: chooses the delimiter variant.
-class TFormChgFmt : public QDialog {
+class TFormChgFmt : public TModalDialog {
     Q_OBJECT
 public:
     TFormChgFmt();
@@ -21,10 +21,6 @@ public:
 
     /// The mode of the selected radio button: 0, 1 or 2.
     [[nodiscard]] int selectedMode() const;
-
-public slots:
-    /// Esc and the close box: result 2.
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QDialog>
 #include <QFont>
 
-class QDialog;
 class QPushButton;
 class QWidget;
 
@@ -33,3 +33,14 @@ void SetFixedDialogFrame(QDialog* dialog, int width, int height);
 /// Places dialog centred on the main window (the top-level window of owner,
 /// else FormMain); left to the system when there is none.
 void CentreOnMainWindow(QDialog* dialog, QWidget* owner);
+
+/// A modal dialog whose Esc and close box give the cancel result, 2, as the
+/// Cancel button does (QDialog's own reject() gives 0).
+class TModalDialog : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+
+public slots:
+    void reject() override { done(kResultCancel); }
+};

@@ -21,7 +21,7 @@ QPushButton* makeChoiceButton(const QString& text, QWidget* parent, int left)
 
 }  // namespace
 
-TFormSaveAsk::TFormSaveAsk(QWidget* owner) : QDialog(owner)
+TFormSaveAsk::TFormSaveAsk(QWidget* owner) : TModalDialog(owner)
 {
     SetFixedDialogFrame(this, 294, 106);
     setWindowTitle(QStringLiteral("保存文件"));

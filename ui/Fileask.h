@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QDialog>
+#include "DialogFrame.h"
 
 class QLabel;
 class QPushButton;
 
 /// The overwrite question shown before an extraction writes to an existing file.
 /// Results: 1 overwrite, 2 append, 3 cancel (also its close box and Esc).
-class TFormSaveAsk : public QDialog {
+class TFormSaveAsk : public TModalDialog {
     Q_OBJECT
 public:
     explicit TFormSaveAsk(QWidget* owner);

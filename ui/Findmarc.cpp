@@ -7,7 +7,7 @@
 
 #include "DialogFrame.h"
 
-TFormFind::TFormFind(QWidget* owner) : QDialog(owner)
+TFormFind::TFormFind(QWidget* owner) : TModalDialog(owner)
 {
     SetFixedDialogFrame(this, 383, 129);
     setWindowTitle(QStringLiteral("查找"));
@@ -34,7 +34,3 @@ TFormFind::TFormFind(QWidget* owner) : QDialog(owner)
     move(kScreenLeft, kScreenTop);
 }
 
-void TFormFind::reject()
-{
-    done(kResultCancel);
-}

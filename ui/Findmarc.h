@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "DialogFrame.h"
 
 class QCheckBox;
 class QLabel;
@@ -9,7 +9,7 @@ class QPushButton;
 
 /// The find dialog: asks for a search text and whether letter case counts.
 /// Starts empty and clear every time; the caller reads the fields after exec().
-class TFormFind : public QDialog {
+class TFormFind : public TModalDialog {
     Q_OBJECT
 public:
     explicit TFormFind(QWidget* owner);
@@ -24,7 +24,4 @@ public:
     static constexpr int kScreenLeft = 345;
     static constexpr int kScreenTop = 248;
 
-public slots:
-    /// Esc and the close box: result 2.
-    void reject() override;
 };

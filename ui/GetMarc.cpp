@@ -31,7 +31,7 @@ QPushButton* makePlainButton(const QString& text, QWidget* parent, int left, int
 
 }  // namespace
 
-TDlgGetMarc::TDlgGetMarc(QWidget* owner) : QDialog(owner)
+TDlgGetMarc::TDlgGetMarc(QWidget* owner) : TModalDialog(owner)
 {
     SetFixedDialogFrame(this, 384, 179);
     setWindowTitle(QStringLiteral("抽取MARC记录"));
@@ -78,11 +78,6 @@ const QStringList& TDlgGetMarc::saveFilters()
 {
     static const QStringList filters{QStringLiteral("MARC文件(*.mrc)"), QStringLiteral("ISO文件(*.iso)")};
     return filters;
-}
-
-void TDlgGetMarc::reject()
-{
-    done(kResultCancel);
 }
 
 void TDlgGetMarc::SpeedButton1Click()

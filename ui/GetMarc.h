@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "DialogFrame.h"
 
 class QFrame;
 class QLabel;
@@ -10,7 +10,7 @@ class QToolButton;
 
 /// The extract dialog: asks for a range of record numbers and a target file.
 /// The caller fills the three fields before exec() and reads them after.
-class TDlgGetMarc : public QDialog {
+class TDlgGetMarc : public TModalDialog {
     Q_OBJECT
 public:
     explicit TDlgGetMarc(QWidget* owner);
@@ -30,8 +30,6 @@ public:
     static const QStringList& saveFilters();
 
 public slots:
-    /// Esc and the close box: result 2.
-    void reject() override;
     /// Browses for the target file; a chosen file's full path replaces the
     /// text of EditFileName, cancelling leaves it.
     void SpeedButton1Click();

@@ -6,7 +6,7 @@
 
 #include "DialogFrame.h"
 
-TFormGotoRecord::TFormGotoRecord(QWidget* owner) : QDialog(owner)
+TFormGotoRecord::TFormGotoRecord(QWidget* owner) : TModalDialog(owner)
 {
     SetFixedDialogFrame(this, 368, 100);
     setWindowTitle(QStringLiteral("到纪录"));
@@ -26,11 +26,6 @@ TFormGotoRecord::TFormGotoRecord(QWidget* owner) : QDialog(owner)
     EdtRecordNo->setFocus();
 
     CentreOnMainWindow(this, owner);
-}
-
-void TFormGotoRecord::reject()
-{
-    done(kResultCancel);
 }
 
 void TFormGotoRecord::showEvent(QShowEvent* event)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "DialogFrame.h"
 
 class QLabel;
 class QLineEdit;
@@ -8,7 +8,7 @@ class QPushButton;
 
 /// The go-to dialog: asks for a record number as text, any text accepted; the
 /// caller converts it. The field is emptied whenever the dialog is shown.
-class TFormGotoRecord : public QDialog {
+class TFormGotoRecord : public TModalDialog {
     Q_OBJECT
 public:
     explicit TFormGotoRecord(QWidget* owner);
@@ -17,10 +17,6 @@ public:
     QPushButton* BBtnOK;
     QPushButton* BBtnCancel;
     QLabel* Label1;
-
-public slots:
-    /// Esc and the close box: result 2.
-    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
