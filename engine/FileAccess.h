@@ -1,9 +1,9 @@
 #pragma once
 
-// Small POSIX helpers shared by the scan and the extraction: an owning file
-// descriptor, file identity (device and inode, so that two paths or a link to
-// the same file compare equal) and a write that either writes everything or
-// reports failure. Internal to the engine.
+// Small POSIX helpers shared by the scan, the extraction and the viewer's
+// scratch-file bookkeeping: an owning file descriptor, file identity (device
+// and inode, so that two paths or a link to the same file compare equal) and a
+// write that either writes everything or reports failure.
 
 #include <fcntl.h>
 #include <sys/stat.h>

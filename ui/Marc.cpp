@@ -8,10 +8,9 @@
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
+#include "FileAccess.h"
 #include "Main.h"
 #include "Prompt.h"
 #include "RecordIndex.h"
@@ -55,19 +54,8 @@ QString decodeGbkLine(QStringDecoder& decoder, QByteArrayView bytes)
     return text;
 }
 
-struct FileIdentity {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-std::optional<FileIdentity> identityOf(const char* path)
-{
-    struct stat status {};
-    if (::stat(path, &status) != 0)
-        return std::nullopt;
-    return FileIdentity{status.st_dev, status.st_ino};
-}
+using veltrane::fileaccess::FileIdentity;
+using veltrane::fileaccess::identityOf;
 
 // The scratch file as the last display left it: a file of that name is ours to
 // delete only while it is still that file.
@@ -107,6 +95,8 @@ void DeleteScratchDisplayFile()
     const std::optional<FileIdentity> current = identityOf(scratch);
     if (current && current == writtenScratchFile && !veltrane::IsOpenRecordFile(scratch))
         std::remove(scratch);
+    // Once deleted, its device and inode may come back on an unrelated file.
+    writtenScratchFile.reset();
 }
 
 std::optional<QString> LoadDisplayFile(const QString& path)
@@ -201,6 +191,8 @@ TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* patter
     // empty: it is ours as much as one that shows a record.
     if (r > 0 || !scratchExisted)
         writtenScratchFile = identityOf(scratch);
+    else if (veltrane::IsOpenRecordFile(scratch))
+        writtenScratchFile.reset();  // refused: it is the user's record file, not ours
     if (r <= 0)
         return {r, false};
     std::optional<QString> text = LoadDisplayFile(QFile::decodeName(veltrane::ScratchDisplayFile.c_str()));

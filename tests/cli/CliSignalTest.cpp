@@ -51,8 +51,9 @@ TEST_P(CliInterruptionTest, LeavesNoFileBehind)
     ::close(readFd);
     clitest::Finished finished = sandbox.wait(pid);
     EXPECT_EQ(finished.signal, c.expectedSignal);
-    if (c.expectedSignal == 0)
+    if (c.expectedSignal == 0) {
         EXPECT_EQ(finished.exitCode, c.expectedExitCode) << finished.err;
+    }
     EXPECT_TRUE(sandbox.leftovers().empty());
 }
 

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <algorithm>
 
+#include <unistd.h>
+
 #include "Main.h"
 #include "Marc.h"
 #include "ViewerHarness.h"
@@ -121,8 +123,23 @@ private slots:
 
     void exitKeepsARecordFileNamedLikeTheScratchFile()
     {
+        // An earlier window's scratch file, kept alive by a second link, comes
+        // back under the scratch name as the user's record file: same device
+        // and inode as the file that window wrote, but no longer ours.
+        const QString ownFile = m_v->sandbox.workDir() + QStringLiteral("/tempdisp.mrc");
+        const QString kept = m_v->sandbox.workDir() + QStringLiteral("/kept.mrc");
+        {
+            TFormMain earlier;
+            earlier.setCommandLine({threeRecords("a.mrc")});
+            earlier.show();
+            QTRY_VERIFY(QFileInfo::exists(ownFile));
+            QCOMPARE(::link(ownFile.toLocal8Bit().constData(), kept.toLocal8Bit().constData()), 0);
+            earlier.close();
+            QVERIFY(!QFileInfo::exists(ownFile));
+        }
         const std::string records = viewertest::numberedFile(2);
-        const QString ownFile = m_v->sandbox.write("tempdisp.mrc", records);
+        m_v->sandbox.write("kept.mrc", records);
+        QCOMPARE(::rename(kept.toLocal8Bit().constData(), ownFile.toLocal8Bit().constData()), 0);
         showWith({ownFile});
         QTRY_COMPARE(m_v->prompt.texts(), (QStringList{"Display File open error!", "Not marc format file!"}));
         m_v->main.close();
