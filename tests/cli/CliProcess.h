@@ -4,8 +4,16 @@
 // directory and temporary directory, both checked to stay empty, and a fixed
 // UTF-8 locale.
 
-#include <sys/types.h>
+#include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,30 +27,91 @@ struct Finished {
     std::string out, err;
 };
 
-enum class PipeSignal { Default, Ignored };
-
 class Sandbox {
 public:
-    Sandbox();
-    ~Sandbox();
+    Sandbox() { ::chmod(m_workingDirectory.path().c_str(), 0555); }
+    ~Sandbox() { ::chmod(m_workingDirectory.path().c_str(), 0755); }
 
     /// Writes a record file next to (not inside) the watched directories.
     std::string writeFile(const std::string& name, const std::string& bytes) const { return m_files.write(name, bytes); }
     [[nodiscard]] std::string filePath(const std::string& name) const { return m_files.file(name); }
-    void setEnvironment(const std::string& name, const std::string& value) { m_environment.push_back(name + "=" + value); }
 
-    Finished run(const std::vector<std::string>& arguments) const;
     /// Starts the tool with its standard output on a pipe read from readFd.
-    pid_t start(const std::vector<std::string>& arguments, int& readFd, PipeSignal pipeSignal) const;
-    Finished wait(pid_t pid) const;
+    pid_t start(const std::vector<std::string>& arguments, int& readFd, bool ignorePipeSignal = false) const
+    {
+        std::vector<std::string> environment{"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin",
+                                             "TMPDIR=" + m_temporaryDirectory.path().string()};
+        // A sanitizer build of the tool keeps the settings of the test run.
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (const char* value = std::getenv(name))
+                environment.push_back(std::string(name) + "=" + value);
+        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)}, envp;
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        for (std::string& e : environment)
+            envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        const std::string errPath = m_capture.file("stderr");
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            std::abort();
+        const pid_t pid = ::fork();
+        if (pid == 0) {  // only async-signal-safe calls from here on
+            const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (errFd < 0 || ::dup2(fds[1], STDOUT_FILENO) < 0 || ::dup2(errFd, STDERR_FILENO) < 0 ||
+                ::chdir(m_workingDirectory.path().c_str()) != 0)
+                ::_exit(127);
+            ::signal(SIGPIPE, ignorePipeSignal ? SIG_IGN : SIG_DFL);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        readFd = fds[0];
+        return pid;
+    }
+
+    Finished wait(pid_t pid) const
+    {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        Finished finished;
+        finished.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        finished.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        finished.err = testsupport::ReadFile(m_capture.file("stderr"));
+        // Standard error is captured here, out of sight of the sanitizer log scan.
+        if (finished.err.find("Sanitizer") != std::string::npos || finished.err.find("runtime error:") != std::string::npos)
+            ADD_FAILURE() << "sanitizer report from veltrane-cli:\n" << finished.err;
+        return finished;
+    }
+
+    Finished run(const std::vector<std::string>& arguments) const
+    {
+        int readFd = -1;
+        const pid_t pid = start(arguments, readFd);
+        std::string out;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(readFd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+            out.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        ::close(readFd);
+        Finished finished = wait(pid);
+        finished.out = std::move(out);
+        return finished;
+    }
 
     /// Whatever is in the child's temporary ("name") or current ("./name") directory.
-    [[nodiscard]] std::vector<std::string> leftovers() const;
+    [[nodiscard]] std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_temporaryDirectory.path()))
+            names.push_back(entry.path().filename().string());
+        for (const auto& entry : std::filesystem::directory_iterator(m_workingDirectory.path()))
+            names.push_back("./" + entry.path().filename().string());
+        return names;
+    }
 
 private:
-    pid_t spawn(const std::vector<std::string>& arguments, int stdoutFd, PipeSignal pipeSignal) const;
-
-    std::vector<std::string> m_environment;
     testsupport::TempDir m_files, m_workingDirectory, m_temporaryDirectory, m_capture;
 };
 

@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "../hardening/HardeningSupport.h"
 #include "DisplayText.h"
 #include "RecordFiles.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
 #include "RecordScan.h"
-#include "ScriptedPrompt.h"
 
 using namespace veltrane;
+using hardening::FileSizeLimit;
 using testsupport::Field;
+using testsupport::Joined;
 using testsupport::MakeRecord;
 using testsupport::ReadFile;
 
@@ -56,7 +58,7 @@ protected:
 
     const std::string m_savedScratch = ScratchDisplayFile;
     testsupport::TempDir m_dir;
-    ScriptedPrompt m_prompt;
+    hardening::RecordingPrompt m_prompt;
     std::string m_records, m_index;
 };
 
@@ -103,27 +105,6 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"from_the_sentinel", &kRecords, dmNormal, true, 5, 4, "r", -1},
         SearchCase{"empty_pattern_takes_from", &kRecords, dmNormal, true, 2, 4, "", 2}),
     [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
-
-TEST_F(ScanTest, ReportsEachFileThatCannotBeOpened)
-{
-    open(Joined(kRecords));
-    m_dir.write("tempdisp.mrc", "old display");
-    const std::string scratch = ScratchDisplayFile, missing = m_dir.file("missing");
-    struct Case {
-        std::string records, index, scratch, message;
-    } cases[] = {
-        {missing, m_index, scratch, "Invalid drive or directory"},
-        {m_records, m_index, m_dir.file("missing/tempdisp.mrc"), "Display File open error!"},
-        {m_records, missing, scratch, "Index file open error!"},
-    };
-    for (const Case& c : cases) {
-        ScriptedPrompt prompt;
-        ScratchDisplayFile = c.scratch;
-        EXPECT_EQ(ScanRecords(prompt, c.records.c_str(), c.index.c_str(), 1, 1, ""), -1);
-        EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
-    }
-    EXPECT_EQ(ReadFile(scratch), "");  // emptied before the index was found missing
-}
 
 TEST_F(ScanTest, NeverTruncatesAnOpenRecordFileAsScratchFile)
 {

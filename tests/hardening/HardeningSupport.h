@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers of the hardening and fuzz tests: a prompt that records what the
-// engine told the user, and a file size limit that makes writes fail.
+// Helpers of the engine, hardening and fuzz tests: a prompt that records what
+// the engine told the user, and a file size limit that makes writes fail.
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,11 +18,17 @@ namespace hardening {
 struct RecordingPrompt : veltrane::UserPrompt {
     explicit RecordingPrompt(veltrane::OverwriteChoice a = veltrane::OverwriteChoice::Cancel) : answer(a) {}
     void showMessage(std::string_view text) override { messages.emplace_back(text); }
-    veltrane::OverwriteChoice askOverwrite(std::string_view) override { ++questions; return answer; }
+    veltrane::OverwriteChoice askOverwrite(std::string_view target) override
+    {
+        ++questions;
+        askedAbout = target;
+        return answer;
+    }
 
     veltrane::OverwriteChoice answer;
     std::vector<std::string> messages;
     int questions = 0;
+    std::string askedAbout;
 };
 
 /// While alive, no file of this process may grow beyond the given size (0: no

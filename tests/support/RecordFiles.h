@@ -1,16 +1,14 @@
 #pragma once
 
-// Helpers shared by the engine and CLI tests: build records from their fields
-// and write them into files of a private temporary directory.
+// Helpers shared by the tests: build records from their fields and write them
+// into files of a private temporary directory.
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -27,18 +25,30 @@ inline std::string MakeRecord(const std::vector<Field>& fields, char fieldTermin
 {
     std::string directory, data;
     for (const Field& f : fields) {
-        std::string body = f.body + fieldTerminator;
         char entry[16];
-        std::snprintf(entry, sizeof entry, "%04zu%05zu", body.size(), data.size());
+        std::snprintf(entry, sizeof entry, "%04zu%05zu", f.body.size() + 1, data.size());
         directory += f.tag + entry;
-        data += body;
+        data += f.body + fieldTerminator;
     }
     directory += fieldTerminator;
-    std::size_t base = 24 + directory.size();
-    std::size_t length = base + data.size() + 1;
     char leader[32];
-    std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   450 ", length, base);
+    std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   450 ", 25 + directory.size() + data.size(),
+                  24 + directory.size());
     return std::string(leader, 24) + directory + data + recordTerminator;
+}
+
+inline std::string Joined(const std::vector<std::string>& parts, const std::string& separator = "")
+{
+    std::string all;
+    for (const std::string& part : parts)
+        all += part + separator;
+    return all;
+}
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 /// A temporary directory removed with everything in it when the object dies.
@@ -51,33 +61,21 @@ public:
             std::abort();
         m_path = pattern;
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(m_path, ignored); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     [[nodiscard]] const std::filesystem::path& path() const { return m_path; }
     [[nodiscard]] std::string file(const std::string& name) const { return (m_path / name).string(); }
-
     /// Writes bytes to name in this directory and returns the full path.
     std::string write(const std::string& name, const std::string& bytes) const
     {
-        std::string p = file(name);
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
+        std::ofstream(file(name), std::ios::binary) << bytes;
+        return file(name);
     }
 
 private:
     std::filesystem::path m_path;
 };
-
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 }  // namespace testsupport
