@@ -1,5 +1,5 @@
-#include <QMainWindow>
 #include <QAbstractButton>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
@@ -14,51 +14,39 @@ class PromptTest : public QObject {
 private slots:
     void boxesLookAsTheSystemsOwn_data()
     {
-        QTest::addColumn<int>("kind");  // 0 plain, 2 error
+        QTest::addColumn<bool>("error");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("icon");
-        QTest::addColumn<QString>("shown");
-        const int none = QMessageBox::NoIcon, critical = QMessageBox::Critical;
-        QTest::newRow("plain") << 0 << "  第一条记录!  " << none << "  第一条记录!  ";
-        QTest::newRow("error gains a full stop") << 2 << "Cannot open file x" << critical << "Cannot open file x.";
+        QTest::addColumn<QStringList>("seen");  // title, text, icon, buttons
+        QTest::newRow("plain") << false << "  第一条记录!  "
+                               << QStringList{"Veltrane", "  第一条记录!  ", QString::number(QMessageBox::NoIcon), "OK"};
+        QTest::newRow("error gains a full stop") << true << "Cannot open file x"
+            << QStringList{"Veltrane", "Cannot open file x.", QString::number(QMessageBox::Critical), "OK"};
     }
 
     void boxesLookAsTheSystemsOwn()
     {
-        QFETCH(int, kind);
+        QFETCH(bool, error);
         QFETCH(QString, text);
-        QFETCH(int, icon);
-        QFETCH(QString, shown);
+        QFETCH(QStringList, seen);
         QMainWindow owner;  // the box centres on the screen, not on the window
         owner.setGeometry(10, 10, 200, 150);
         owner.show();
         QVERIFY(QTest::qWaitForWindowExposed(&owner));
-        QString seenTitle, seenText;
-        int seenIcon = -1;
+        QStringList shown;
         QPoint centre;
-        QStringList buttons;
-        viewertest::ModalAnswer answer([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            if (box == nullptr)
-                return viewertest::closeModal(modal);
-            seenTitle = box->windowTitle();
-            seenText = box->text();
-            seenIcon = box->icon();
+        viewertest::ModalAnswer answer(viewertest::answerAs<QMessageBox>([&](QMessageBox* box) {
+            shown = QStringList{box->windowTitle(), box->text(), QString::number(box->icon())};
             for (QAbstractButton* button : box->buttons())
-                buttons.append(button->text().remove(QLatin1Char('&')));
+                shown.append(button->text().remove(QLatin1Char('&')));
             centre = box->frameGeometry().center();
             box->buttons().first()->click();
-        });
-        kind == 0 ? Prompt().showMessage(text.toStdString()) : Prompt().showError(text);
-        QCOMPARE(seenTitle, QStringLiteral("Veltrane"));
-        QCOMPARE(seenText, shown);
-        QCOMPARE(seenIcon, icon);
-        QCOMPARE(buttons, QStringList{"OK"});
+        }));
+        error ? Prompt().showError(text) : Prompt().showMessage(text.toStdString());
+        QCOMPARE(shown, seen);
         const QPoint screenCentre = owner.screen()->availableGeometry().center();
         QVERIFY2((centre - screenCentre).manhattanLength() <= 4,
                  qPrintable(QStringLiteral("box centre %1,%2").arg(centre.x()).arg(centre.y())));
     }
-
 };
 
 QTEST_MAIN(PromptTest)

@@ -1,4 +1,4 @@
-// The record commands driven as the user drives them.
+// The record commands and their dialogs driven as the user drives them.
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -7,8 +7,9 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include "About.h"
 #include "Chgfmt.h"
-#include "DialogDriver.h"
+#include "Fileask.h"
 #include "Findmarc.h"
 #include "GetMarc.h"
 #include "Goto.h"
@@ -19,10 +20,13 @@
 #include "RecordScan.h"
 #include "ViewerHarness.h"
 
-using dialogdriver::onNextDialog;
+using viewertest::answerAs;
+using viewertest::ModalAnswer;
 using veltrane::OverwriteChoice;
+using OptionalInt = std::optional<std::int32_t>;
 
 Q_DECLARE_METATYPE(veltrane::OverwriteChoice)
+Q_DECLARE_METATYPE(OptionalInt)
 
 class RecordCommandsTest : public QObject {
     Q_OBJECT
@@ -57,11 +61,11 @@ class RecordCommandsTest : public QObject {
 
     void find(TFormMarc* window, const QString& text, bool caseSensitive)
     {
-        onNextDialog<TFormFind>([&](TFormFind* dialog) {
+        ModalAnswer answer(answerAs<TFormFind>([&](TFormFind* dialog) {
             dialog->EditTextToFind->setText(text);
             dialog->CbxCase->setChecked(caseSensitive);
             dialog->BtnOk->click();
-        });
+        }));
         FindCommand(window);
     }
 
@@ -69,14 +73,14 @@ class RecordCommandsTest : public QObject {
     void extract(TFormMarc* window, const QString& from, const QString& to, const QString& file, bool ok = true,
                  QString* prefill = nullptr)
     {
-        onNextDialog<TDlgGetMarc>([=](TDlgGetMarc* dialog) {
+        ModalAnswer answer(answerAs<TDlgGetMarc>([=](TDlgGetMarc* dialog) {
             if (prefill != nullptr)
                 *prefill = dialog->EditFrom->text() + "|" + dialog->EditTo->text() + "|" + dialog->EditFileName->text();
             dialog->EditFrom->setText(from);
             dialog->EditTo->setText(to);
             dialog->EditFileName->setText(file);
             (ok ? dialog->OKBtn : dialog->CancelBtn)->click();
-        });
+        }));
         ExtractCommand(window);
     }
 
@@ -101,9 +105,7 @@ private slots:
         QTest::addColumn<QStringList>("shown");
         const QStringList outOfRange{"message: Value is not in legal range"};
 
-        QTest::newRow("leading spaces") << " 7" << 7 << QStringList();
         QTest::newRow("dollar hex") << "$A" << 10 << QStringList();
-        QTest::newRow("0x hex") << "0x0A" << 10 << QStringList();
         QTest::newRow("zero") << "0" << 2 << outOfRange;
         QTest::newRow("negative") << "-1" << 2 << outOfRange;
         QTest::newRow("one past the count") << "13" << 2 << outOfRange;
@@ -118,11 +120,11 @@ private slots:
         TFormMarc* window = open(m_v->sandbox.write("twelve.mrc", viewertest::numberedFile(12)), 2);
         QVERIFY(window != nullptr);
         bool startedEmpty = false;
-        onNextDialog<TFormGotoRecord>([&](TFormGotoRecord* dialog) {
+        ModalAnswer answer(answerAs<TFormGotoRecord>([&](TFormGotoRecord* dialog) {
             startedEmpty = dialog->EdtRecordNo->text().isEmpty();
             QTest::keyClicks(dialog->EdtRecordNo, typed);
             dialog->BBtnOK->click();
-        });
+        }));
         GotoRecordCommand(window);
 
         QVERIFY(startedEmpty);
@@ -187,12 +189,12 @@ private slots:
         find(first, "ABC", false);
         // A cancelled find starts clear again and keeps the last search.
         bool startedClear = false;
-        onNextDialog<TFormFind>([&](TFormFind* dialog) {
+        ModalAnswer answer(answerAs<TFormFind>([&](TFormFind* dialog) {
             startedClear = dialog->EditTextToFind->text().isEmpty() && !dialog->CbxCase->isChecked();
             dialog->EditTextToFind->setText("Start");
             dialog->CbxCase->setChecked(true);
             dialog->BtnCancel->click();
-        });
+        }));
         FindCommand(second);
         QVERIFY(startedClear);
         // The second window searches with the same text and case from its own next record.
@@ -216,11 +218,10 @@ private slots:
         const auto cancel = OverwriteChoice::Cancel;
 
         // A missing target is created without a question (a question would cancel here).
-        QTest::newRow("create") << "2" << "3" << false << cancel << QList<int>{2, 3} << false;
+        QTest::newRow("atol reading") << " 2x" << "+3 records" << false << cancel << QList<int>{2, 3} << false;
         QTest::newRow("overwrite") << "2" << "3" << true << OverwriteChoice::Overwrite << QList<int>{2, 3} << false;
         QTest::newRow("append") << "5" << "5" << true << OverwriteChoice::Append << QList<int>{5} << false;
         QTest::newRow("cancel") << "2" << "3" << true << cancel << QList<int>{} << false;
-        QTest::newRow("atol reading") << " 2x" << "+3 records" << false << cancel << QList<int>{2, 3} << false;
         QTest::newRow("from after to") << "3" << "2" << false << cancel << QList<int>{} << true;
         QTest::newRow("beyond 32 bits") << "4294967297" << "4294967297" << false << cancel << QList<int>{} << true;
     }
@@ -268,62 +269,118 @@ private slots:
         QCOMPARE(testsupport::ReadFile(path.toStdString()), records);
     }
 
+    // The dialog shows the mode in force; the open windows show their record again, whatever the answer.
     void delimiterChoice_data()
     {
-        QTest::addColumn<int>("modeBefore");
         QTest::addColumn<int>("select");  // -1: leave the selection alone
         QTest::addColumn<bool>("confirm");
-        QTest::addColumn<int>("modeAfter");
-
-        QTest::newRow("ok stores the choice") << 0 << 1 << true << 1;
-        QTest::newRow("ok without a change keeps mode 2") << 2 << -1 << true << 2;
-        QTest::newRow("cancel keeps the mode") << 2 << 0 << false << 2;
+        QTest::newRow("ok without a change keeps mode 2") << -1 << true;
+        QTest::newRow("cancel keeps mode 2") << 0 << false;
     }
 
-    // The dialog shows the mode in force; every open window shows its record again, whatever the answer.
     void delimiterChoice()
     {
-        QFETCH(int, modeBefore);
         QFETCH(int, select);
         QFETCH(bool, confirm);
-        QFETCH(int, modeAfter);
         // Records with the printable delimiters of mode 1: '#' ends a field, '$' starts a subfield.
         std::string bytes;
         for (int n = 1; n <= 3; ++n)
             bytes += testsupport::MakeRecord({{"001", "rec" + std::to_string(n)}, {"200", "1 $aTitle"}}, '#');
         const QString path = m_v->sandbox.write("special.mrc", bytes);
-        QList<TFormMarc*> windows{open(path, 1), open(path, 2), open(path, 3)};
-        for (TFormMarc* window : windows)
-            window->MemoMarc->setPlainText("stale");
-        veltrane::DelimiterMode = modeBefore;
-        const int shownMode = modeBefore;
+        TFormMarc* window = open(path, 2);
+        window->MemoMarc->setPlainText("stale");
+        veltrane::DelimiterMode = 2;
         QList<bool> checked;
-        bool shownHasFocus = false;
-        onNextDialog<TFormChgFmt>([&](TFormChgFmt* dialog) {
-            QCOMPARE(FormChgFmt, dialog);
+        bool shownHasFocus = false, registered = false;
+        ModalAnswer answer(answerAs<TFormChgFmt>([&](TFormChgFmt* dialog) {
+            registered = FormChgFmt == dialog;
             const QList<QRadioButton*> buttons{dialog->RBNormal, dialog->RBSpecial1, dialog->RBSpecial2};
             for (QRadioButton* button : buttons)
                 checked << button->isChecked();
-            shownHasFocus = dialog->focusWidget() == buttons[shownMode];
+            shownHasFocus = dialog->focusWidget() == buttons[2];
             if (select >= 0)
                 QTest::mouseClick(buttons[select], Qt::LeftButton);
             (confirm ? dialog->BitBtn1 : dialog->BitBtn2)->click();
-        });
+        }));
         m_v->main.MDeliClick();
 
-        QList<bool> expected{false, false, false};
-        expected[shownMode] = true;
-        QCOMPARE(checked, expected);
-        QVERIFY(shownHasFocus);
-        QCOMPARE(veltrane::DelimiterMode, modeAfter);
+        QCOMPARE(checked, (QList<bool>{false, false, true}));
+        QVERIFY(shownHasFocus && registered);
+        QCOMPARE(veltrane::DelimiterMode, 2);
         QCOMPARE(FormChgFmt, nullptr);
-        for (int n = 1; n <= 3; ++n) {
-            TFormMarc* fresh = open(path, n);
-            QCOMPARE(windows[n - 1]->MemoMarc->toPlainText(), fresh->MemoMarc->toPlainText());
-            QCOMPARE(windows[n - 1]->CurrentRecord, n);
-            fresh->close();
-        }
+        QCOMPARE(window->MemoMarc->toPlainText(), open(path, 2)->MemoMarc->toPlainText());
+        QCOMPARE(window->CurrentRecord, 2);
         QVERIFY(m_v->prompt.shown.isEmpty());
+    }
+
+    void dialogResults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QList<int>>("keys");  // none: the close box
+        QTest::addColumn<int>("result");
+        const QList<int> enter{Qt::Key_Return}, esc{Qt::Key_Escape}, closeBox;
+        for (const char* kind : {"delimiter", "find", "goto", "extract", "about"}) {
+            QTest::addRow("%s enter", kind) << kind << enter << 1;
+            QTest::addRow("%s esc", kind) << kind << esc << 2;
+            QTest::addRow("%s close box", kind) << kind << closeBox << 2;
+        }
+        // Append has the focus; the close box and Esc must never append.
+        QTest::newRow("overwrite question enter appends") << "saveask" << enter << 2;
+        QTest::newRow("overwrite question esc cancels") << "saveask" << esc << 3;
+        QTest::newRow("overwrite question close box cancels") << "saveask" << closeBox << 3;
+        QTest::newRow("overwrite question tab enter overwrites") << "saveask" << QList<int>{Qt::Key_Tab, Qt::Key_Return} << 1;
+    }
+
+    void dialogResults()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QList<int>, keys);
+        QFETCH(int, result);
+        TFormChgFmt delimiter;
+        TFormFind find(nullptr);
+        TFormGotoRecord gotoRecord(nullptr);
+        TDlgGetMarc extract(nullptr);
+        TAboutBox about;
+        const QHash<QString, QDialog*> dialogs{
+            {"delimiter", &delimiter}, {"find", &find}, {"goto", &gotoRecord}, {"extract", &extract}, {"about", &about}};
+        ModalAnswer answer(answerAs<QDialog>([&](QDialog* shown) {
+            if (keys.isEmpty())
+                shown->close();
+            for (int key : keys)  // at the focused control, as the user presses it
+                QTest::keyClick(shown->focusWidget() != nullptr ? shown->focusWidget() : shown, Qt::Key(key));
+        }));
+        QCOMPARE(kind == "saveask" ? AskOverwrite(nullptr) : dialogs[kind]->exec(), result);
+        QVERIFY(answer.answered());
+    }
+
+    // The go-to command's strict integer conversion beside the extract command's atol reading.
+    void conversions_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<OptionalInt>("strict");
+        QTest::addColumn<qint64>("atol");
+        const OptionalInt invalid;
+        QTest::newRow("leading spaces") << " 7" << OptionalInt(7) << qint64(7);
+        QTest::newRow("trailing space") << "7 " << invalid << qint64(7);
+        QTest::newRow("empty") << "" << invalid << qint64(0);
+        QTest::newRow("space after sign") << "- 1" << invalid << qint64(0);
+        QTest::newRow("one past largest") << "2147483648" << invalid << qint64(2147483648);
+        QTest::newRow("wraps to one in 32 bits") << "4294967297" << invalid << qint64(4294967297);
+        QTest::newRow("0x hex") << "0x0A" << OptionalInt(10) << qint64(0);
+        QTest::newRow("0X hex") << "0X1f" << OptionalInt(31) << qint64(0);
+        QTest::newRow("X hex") << "XFF" << OptionalInt(255) << qint64(0);
+        QTest::newRow("negative hex") << "-$A" << OptionalInt(-10) << qint64(0);
+        QTest::newRow("eight hex digits are a 32-bit pattern") << "$FFFFFFFF" << OptionalInt(-1) << qint64(0);
+        QTest::newRow("nine significant hex digits") << "$100000000" << invalid << qint64(0);
+    }
+
+    void conversions()
+    {
+        QFETCH(QString, typed);
+        QFETCH(OptionalInt, strict);
+        QFETCH(qint64, atol);
+        QCOMPARE(StrictToInt(typed), strict);
+        QCOMPARE(LeadingDecimal(typed), atol);
     }
 };
 

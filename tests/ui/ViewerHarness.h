@@ -6,8 +6,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStringEncoder>
 #include <QTimer>
 
@@ -86,7 +86,7 @@ public:
 private:
     testsupport::TempDir m_root;
     QString m_oldDirectory;
-    std::optional<std::string> m_oldTmp;
+    std::optional<std::string> m_oldTmp;  // temporary directories of later tests are made under TMP
 };
 
 inline std::string gbk(const QString& text)
@@ -109,24 +109,20 @@ inline std::string numberedFile(int count, const std::string& separator = {})
     return bytes;
 }
 
-/// While it lives, calls act with the modal widget shown, again while it stays
-/// open (a file dialog may ignore an answer given while it reads its folder),
-/// or once with nullptr when none appears within five seconds.
+/// While it lives, calls act with the modal widget once it has stayed open a
+/// moment (its own event loop runs by then), and again while it stays open (a
+/// file dialog may ignore an answer given while it reads its folder).
 class ModalAnswer {
 public:
     explicit ModalAnswer(std::function<void(QWidget*)> act) : m_act(std::move(act))
     {
-        m_clock.start();
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (modal != nullptr && modal->isVisible()) {
+            if (modal != nullptr && modal == m_seen && modal->isVisible()) {
                 m_answered = true;
                 m_act(modal);
-            } else if (m_answered || m_clock.elapsed() > 5000) {
-                m_timer.stop();
-                if (!m_answered)
-                    m_act(nullptr);
             }
+            m_seen = modal;
         });
         m_timer.start(10);
     }
@@ -136,9 +132,22 @@ public:
 private:
     std::function<void(QWidget*)> m_act;
     QTimer m_timer;
-    QElapsedTimer m_clock;
+    QPointer<QWidget> m_seen;
     bool m_answered = false;
 };
+
+/// An answer for modal widgets of type D; any other is closed, so that the test
+/// fails on what it expected instead of hanging.
+template <class D>
+std::function<void(QWidget*)> answerAs(std::function<void(D*)> act)
+{
+    return [act](QWidget* modal) {
+        if (auto* typed = qobject_cast<D*>(modal))
+            act(typed);
+        else
+            modal->close();
+    };
+}
 
 /// A main window over a fake prompt and a sandbox, torn down in reverse.
 struct Viewer {
@@ -146,11 +155,5 @@ struct Viewer {
     FakePrompt prompt;
     TFormMain main;
 };
-
-/// Closes whatever modal widget opens (one that opens at all would block).
-inline void closeModal(QWidget* modal)
-{
-    if (modal != nullptr) modal->close();
-}
 
 }  // namespace viewertest
