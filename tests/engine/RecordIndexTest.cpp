@@ -30,7 +30,8 @@ std::vector<std::uint64_t> buildIndex(const TempDir& dir, const std::string& rec
 {
     const std::string index = dir.file("index");
     fs::remove(index);
-    std::vector<std::uint64_t> entries{static_cast<std::uint64_t>(BuildRecordIndex(records.c_str(), index.c_str(), blockSize))};
+    const int count = BuildRecordIndex(records.c_str(), index.c_str(), blockSize);
+    std::vector<std::uint64_t> entries{static_cast<std::uint64_t>(count)};
     const std::string bytes = testsupport::ReadFile(index);
     for (std::size_t at = 0; at + 8 <= bytes.size(); at += 8) {
         entries.push_back(0);
@@ -131,34 +132,18 @@ TEST(BuildRecordIndex, FailedWriteRemovesThePartialIndex)
     EXPECT_FALSE(fs::exists(index));
 }
 
-TEST(CreateIndexName, NeverReusesAnExistingFileOrLink)
-{
-    TempDir dir;
-    std::string planted = dir.write("idx0", "keep"), target = dir.write("target", "target");
-    fs::create_symlink(target, dir.file("idx1"));
-    ScopedEnv tmp("TMP", dir.path().c_str());
-    hardening::RecordingPrompt prompt;
-    EXPECT_EQ(CreateIndexName(prompt), dir.file("idx2"));
-    EXPECT_TRUE(prompt.messages.empty());
-    EXPECT_EQ(testsupport::ReadFile(planted), "keep");
-    EXPECT_TRUE(fs::is_regular_file(dir.file("idx2")));
-    // Writing an index through a link planted under the name is refused too.
-    std::string records = dir.write("records.mrc", kRecord100);
-    EXPECT_EQ(BuildRecordIndex(records.c_str(), dir.file("idx1").c_str()), -1);
-    EXPECT_TRUE(fs::is_symlink(dir.file("idx1")));
-    EXPECT_EQ(testsupport::ReadFile(target), "target");
-}
-
-TEST(CreateIndexName, TakesTheDirectoryFromTmpThenTmpdir)
+TEST(CreateIndexName, TakesTheDirectoryFromTmpThenTmpdirAndNeverReusesAFileOrLink)
 {
     TempDir first, second;
     const std::string a = first.path().string(), b = second.path().string(), missing = first.file("missing");
+    const std::string planted = first.write("idx0", "keep"), target = first.write("target", "target");
+    fs::create_symlink(target, first.file("idx1"));
     struct Case {
         const char *tmp, *tmpdir;
         std::optional<std::string> expected;
         std::vector<std::string> messages;
     } cases[] = {
-        {a.c_str(), b.c_str(), first.file("idx0"), {}},
+        {a.c_str(), b.c_str(), first.file("idx2"), {}},
         {nullptr, b.c_str(), second.file("idx0"), {}},
         {missing.c_str(), b.c_str(), std::nullopt, {"tempnam couldn't create name"}},
     };
@@ -167,7 +152,12 @@ TEST(CreateIndexName, TakesTheDirectoryFromTmpThenTmpdir)
         hardening::RecordingPrompt prompt;
         EXPECT_EQ(CreateIndexName(prompt), c.expected);
         EXPECT_EQ(prompt.messages, c.messages);
-        if (c.expected)
-            fs::remove(*c.expected);
     }
+    EXPECT_EQ(testsupport::ReadFile(planted), "keep");
+    EXPECT_TRUE(fs::is_regular_file(first.file("idx2")));
+    // Writing an index through a link planted under the name is refused too.
+    const std::string records = first.write("records.mrc", kRecord100);
+    EXPECT_EQ(BuildRecordIndex(records.c_str(), first.file("idx1").c_str()), -1);
+    EXPECT_TRUE(fs::is_symlink(first.file("idx1")));
+    EXPECT_EQ(testsupport::ReadFile(target), "target");
 }

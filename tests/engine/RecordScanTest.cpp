@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../hardening/HardeningSupport.h"
 #include "DisplayText.h"
-#include "RecordFiles.h"
-#include "RecordIndex.h"
-#include "RecordLayout.h"
-#include "RecordScan.h"
+#include "EngineFiles.h"
 
 using namespace veltrane;
 using hardening::FileSizeLimit;
@@ -35,76 +31,49 @@ const std::vector<std::string> kRecords = {
 const std::vector<std::string> kHashRecords = {MakeRecord({{"001", "r1"}, {"200", "1 $aTitle"}}, '#')};
 const std::vector<std::string> kDollarRecords = {MakeRecord({{"001", "r1"}, {"200", "1 $aTitle\x1f" "b"}})};
 
-class ScanTest : public testing::Test {
+class ScanTest : public testsupport::EngineFiles {
 protected:
-    void SetUp() override { ScratchDisplayFile = m_dir.file("tempdisp.mrc"); }
-    void TearDown() override
-    {
-        ScratchDisplayFile = m_savedScratch;
-        DelimiterMode = dmNormal;
-        SearchCaseSensitive = false;
-    }
-    int open(const std::string& bytes)
-    {
-        m_records = m_dir.write("records.mrc", bytes);
-        m_index = m_dir.file("idx");
-        return BuildRecordIndex(m_records.c_str(), m_index.c_str());
-    }
     int scan(int from, int to, const std::string& pattern = "")
     {
         return ScanRecords(m_prompt, m_records.c_str(), m_index.c_str(), from, to, pattern.c_str());
     }
     std::string display() const { return ReadFile(ScratchDisplayFile); }
-
-    const std::string m_savedScratch = ScratchDisplayFile;
-    testsupport::TempDir m_dir;
-    hardening::RecordingPrompt m_prompt;
-    std::string m_records, m_index;
 };
 
-struct SearchCase {
-    const char* name;
-    const std::vector<std::string>* records;
-    int mode;
-    bool caseSensitive;
-    int from, to;
-    std::string pattern;
-    int expected;
-};
-
-void PrintTo(const SearchCase& c, std::ostream* out) { *out << c.name; }
-
-class Search : public ScanTest, public testing::WithParamInterface<SearchCase> {};
-
-TEST_P(Search, FindsTheFirstRecordHoldingThePattern)
+TEST_F(ScanTest, SearchFindsTheFirstRecordHoldingThePattern)
 {
-    const SearchCase& c = GetParam();
-    for (const char* separator : {"", "\r\n"}) {  // files with line ends are searched fully too
-        open(Joined(*c.records, separator));
-        DelimiterMode = c.mode;
-        SearchCaseSensitive = c.caseSensitive;
-        EXPECT_EQ(scan(c.from, c.to, c.pattern), c.expected) << "separator " << (*separator ? "CR LF" : "none");
-    }
+    struct Case {
+        const char* name;
+        const std::vector<std::string>& records;
+        int mode;
+        bool caseSensitive;
+        int from, to;
+        std::string pattern;
+        int expected;
+    } cases[] = {
+        {"subfield_notation", kRecords, dmNormal, true, 1, 4, "$aTitle", 2},
+        {"subfield_notation_mode1", kHashRecords, dmSpecial1, true, 1, 1, "$aTitle", 1},
+        {"subfield_notation_mode2", kDollarRecords, dmSpecial2, true, 1, 1, "$aTitle", 1},
+        {"dollar_at_end_is_literal", kRecords, dmNormal, true, 1, 4, "5$", 2},
+        {"case_ignored", kRecords, dmNormal, false, 1, 4, "tITLE TEXT", 2},
+        {"case_kept", kRecords, dmNormal, true, 1, 4, "TITLE", -1},
+        {"gbk_bytes_never_folded", kRecords, dmNormal, false, 1, 4, "\xe1", -1},
+        {"match_starting_in_tag", kRecords, dmNormal, true, 1, 4, "2001 ", 1},
+        {"field_terminator_never_matched", kRecords, dmNormal, true, 1, 4, "First\x1e", -1},
+        {"pattern_longer_than_any_entry", kRecords, dmNormal, true, 1, 4, std::string(255, 'x'), -1},
+        {"range_is_inclusive", kRecords, dmNormal, true, 1, 3, "r3", 3},
+        {"from_the_sentinel", kRecords, dmNormal, true, 5, 4, "r", -1},
+        {"empty_pattern_takes_from", kRecords, dmNormal, true, 2, 4, "", 2},
+    };
+    for (const Case& c : cases)
+        for (const char* separator : {"", "\r\n"}) {  // files with line ends are searched fully too
+            open(Joined(c.records, separator));
+            DelimiterMode = c.mode;
+            SearchCaseSensitive = c.caseSensitive;
+            EXPECT_EQ(scan(c.from, c.to, c.pattern), c.expected) << c.name << (*separator ? " with CR LF" : "");
+        }
     EXPECT_TRUE(m_prompt.messages.empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Search,
-    testing::Values(
-        SearchCase{"subfield_notation", &kRecords, dmNormal, true, 1, 4, "$aTitle", 2},
-        SearchCase{"subfield_notation_mode1", &kHashRecords, dmSpecial1, true, 1, 1, "$aTitle", 1},
-        SearchCase{"subfield_notation_mode2", &kDollarRecords, dmSpecial2, true, 1, 1, "$aTitle", 1},
-        SearchCase{"dollar_at_end_is_literal", &kRecords, dmNormal, true, 1, 4, "5$", 2},
-        SearchCase{"case_ignored", &kRecords, dmNormal, false, 1, 4, "tITLE TEXT", 2},
-        SearchCase{"case_kept", &kRecords, dmNormal, true, 1, 4, "TITLE", -1},
-        SearchCase{"gbk_bytes_never_folded", &kRecords, dmNormal, false, 1, 4, "\xe1", -1},
-        SearchCase{"match_starting_in_tag", &kRecords, dmNormal, true, 1, 4, "2001 ", 1},
-        SearchCase{"field_terminator_never_matched", &kRecords, dmNormal, true, 1, 4, "First\x1e", -1},
-        SearchCase{"pattern_longer_than_any_entry", &kRecords, dmNormal, true, 1, 4, std::string(255, 'x'), -1},
-        SearchCase{"range_is_inclusive", &kRecords, dmNormal, true, 1, 3, "r3", 3},
-        SearchCase{"from_the_sentinel", &kRecords, dmNormal, true, 5, 4, "r", -1},
-        SearchCase{"empty_pattern_takes_from", &kRecords, dmNormal, true, 2, 4, "", 2}),
-    [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ScanTest, NeverTruncatesAnOpenRecordFileAsScratchFile)
 {

@@ -13,11 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "HardeningSupport.h"
+#include "EngineFiles.h"
 #include "RecordExtract.h"
-#include "RecordFiles.h"
-#include "RecordIndex.h"
-#include "RecordScan.h"
 
 using namespace veltrane;
 using hardening::RecordingPrompt;
@@ -32,29 +29,21 @@ const Messages kInvalidDrive = {"Invalid drive or directory"};
 
 /// Three indexed records of a little over 200 bytes each, with the scratch file
 /// in the same private folder.
-class MachineFault : public testing::Test {
+class MachineFault : public testsupport::EngineFiles {
 protected:
     void SetUp() override
     {
-        ScratchDisplayFile = m_dir.file("display.txt");
         for (const char* id : {"r1", "r2", "r3"})
             m_original += testsupport::MakeRecord({{"001", id}, {"330", "  \x1f" "a" + std::string(150, 'z')}});
-        m_dir.write("records.mrc", m_original);
-        ASSERT_EQ(BuildRecordIndex(m_records.c_str(), m_index.c_str()), 3);
+        ASSERT_EQ(open(m_original), 3);
         m_indexBytes = ReadFile(m_index);
     }
-    void TearDown() override
-    {
-        fs::current_path(m_savedCwd);
-        ScratchDisplayFile = m_savedScratch;
-    }
+    void TearDown() override { fs::current_path(m_savedCwd); }
 
     bool sourcesUntouched() { return ReadFile(m_records) == m_original && ReadFile(m_index) == m_indexBytes; }
 
-    testsupport::TempDir m_dir;
     const std::string dir = m_dir.path().string(), target = m_dir.file("target.mrc");
-    std::string m_records = m_dir.file("records.mrc"), m_index = m_dir.file("records.idx");
-    std::string m_savedScratch = ScratchDisplayFile, m_original, m_indexBytes;
+    std::string m_original, m_indexBytes;
     fs::path m_savedCwd = fs::current_path();
 };
 
