@@ -40,42 +40,14 @@ protected:
     Sandbox sandbox;
 };
 
-TEST_F(CliTest, ExtractCopiesRawRangesAndGuardsTheTarget)
-{
-    const std::string records = Joined(kThreeRecords, "\r\n"), f = sandbox.writeFile("three.mrc", records);
-    const std::string second = kThreeRecords[1] + "\r\n";
-    struct Case {
-        std::string name;
-        std::vector<std::string> arguments;  ///< the target is added
-        std::string oldTarget;  ///< empty: no target file before
-        int exitCode;
-        std::string newTarget;
-    };
-    const std::vector<Case> cases{
-        {"range_keeps_separators", {f, "2", "3"}, "", 0, second + kThreeRecords[2] + "\r\n"},
-        {"existing_target_refused", {f, "1", "1"}, "old", 2, "old"},
-        {"append", {"--append", f, "2", "2"}, "old", 0, "old" + second},
-        {"overwrite", {"--overwrite", f, "2", "2"}, "old", 0, second},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string target = c.oldTarget.empty() ? sandbox.filePath(c.name) : sandbox.writeFile(c.name, c.oldTarget);
-        std::vector<std::string> arguments{"extract"};
-        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        arguments.push_back(target);
-        Finished extracted = sandbox.run(arguments);
-        EXPECT_EQ(extracted.exitCode, c.exitCode) << extracted.err;
-        EXPECT_EQ(extracted.out, "");
-        EXPECT_EQ(testsupport::ReadFile(target), c.newTarget);
-    }
-    EXPECT_EQ(testsupport::ReadFile(f), records);
-}
-
 TEST_F(CliTest, OutputAndStatusOfEachCommandAndBadInputRefusedWithNoOutput)
 {
     const std::string records = Joined(kThreeRecords), file = sandbox.writeFile("three.mrc", records);
     const std::string empty = sandbox.writeFile("empty.mrc", ""), target = sandbox.filePath("target.mrc");
-    const std::string crlf = sandbox.writeFile("crlf.mrc", Joined(kThreeRecords, "\r\n"));
+    const std::string crlfRecords = Joined(kThreeRecords, "\r\n"), crlf = sandbox.writeFile("crlf.mrc", crlfRecords);
+    const std::string fresh = sandbox.filePath("fresh.mrc"), kept = sandbox.writeFile("kept.mrc", "old");
+    const std::string appended = sandbox.writeFile("appended.mrc", "old");
+    const std::string overwritten = sandbox.writeFile("overwritten.mrc", "old");
     const std::size_t a = kThreeRecords[0].size() + 2, b = a + kThreeRecords[1].size() + 2, end = records.size() + 6;
     // Record 2 runs past the end of the file: counted but unreadable.
     const std::string cut = sandbox.writeFile("cut.mrc", kThreeRecords[0] + kThreeRecords[1].substr(0, 50));
@@ -98,6 +70,10 @@ TEST_F(CliTest, OutputAndStatusOfEachCommandAndBadInputRefusedWithNoOutput)
          first + "001r2\n2001 $a" + kGbkChinese + "$fAuthor\n001r3\n2001 $aAnother TITLE -x\n", 0},
         {{"show", "--mode", "2", file, "2"}, "", "001r2\n2001 \x1f" "a" + kGbkChinese + "\x1f" "fAuthor\n", 0},
         {{"show", cut, "1", "2"}, "record 2 cannot be shown", first, 1},
+        {{"extract", crlf, "2", "3", fresh}, "", "", 0},
+        {{"extract", crlf, "1", "1", kept}, "exists; give --append or --overwrite"},
+        {{"extract", "--append", crlf, "2", "2", appended}, "", "", 0},
+        {{"extract", "--overwrite", crlf, "2", "2", overwritten}, "", "", 0},
         {{"find", file, "$aTitle"}, "", "1\n", 0},
         {{"find", "--case", file, "TITLE"}, "", "3\n", 0},
         {{"find", "--all", file, "title"}, "", "1\n3\n", 0},
@@ -126,9 +102,16 @@ TEST_F(CliTest, OutputAndStatusOfEachCommandAndBadInputRefusedWithNoOutput)
         EXPECT_EQ(run.out, c.out);
         EXPECT_TRUE(c.message.empty() ? run.err.empty() : run.err.find(c.message) != std::string::npos) << run.err;
     }
+    // Extraction copies the raw bytes, separators included, and guards the target.
+    const std::string second = kThreeRecords[1] + "\r\n";
+    EXPECT_EQ(testsupport::ReadFile(fresh), second + kThreeRecords[2] + "\r\n");
+    EXPECT_EQ(testsupport::ReadFile(kept), "old");
+    EXPECT_EQ(testsupport::ReadFile(appended), "old" + second);
+    EXPECT_EQ(testsupport::ReadFile(overwritten), second);
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_FALSE(std::filesystem::exists(missingDirectory));
     EXPECT_EQ(testsupport::ReadFile(file), records);
+    EXPECT_EQ(testsupport::ReadFile(crlf), crlfRecords);
 }
 
 TEST_F(CliTest, InterruptedOrClosedPipeLeavesNoFileBehind)
