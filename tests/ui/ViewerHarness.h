@@ -12,11 +12,9 @@
 #include <QTimer>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 #include "Main.h"
 #include "Prompt.h"
@@ -24,32 +22,23 @@
 
 namespace viewertest {
 
-/// Records every message the viewer shows; answers the overwrite question with `answer`.
+/// Records every message the viewer shows, an error as "error: <text>" and an
+/// information box as "information: <text>"; answers the overwrite question with `answer`.
 class FakePrompt final : public ViewerPrompt {
 public:
-    enum class Kind { Message, Information, Error };
-    struct Shown {
-        Kind kind;
-        QString text;
-    };
-
     FakePrompt() { SetPrompt(this); }
     ~FakePrompt() override { SetPrompt(nullptr); }
 
-    void showMessage(std::string_view text) override { shown.append({Kind::Message, QString::fromUtf8(text.data(), qsizetype(text.size()))}); }
-    void showInformation(const QString& text) override { shown.append({Kind::Information, text}); }
-    void showError(const QString& text) override { shown.append({Kind::Error, text}); }
+    void showMessage(std::string_view text) override { m_shown.append(QString::fromUtf8(text.data(), qsizetype(text.size()))); }
+    void showInformation(const QString& text) override { m_shown.append("information: " + text); }
+    void showError(const QString& text) override { m_shown.append("error: " + text); }
     veltrane::OverwriteChoice askOverwrite(std::string_view) override { return answer; }
+    [[nodiscard]] const QStringList& texts() const { return m_shown; }
 
-    [[nodiscard]] QStringList texts() const
-    {
-        QStringList result;
-        for (const Shown& s : shown) result.append(s.text);
-        return result;
-    }
-
-    QList<Shown> shown;
     veltrane::OverwriteChoice answer = veltrane::OverwriteChoice::Cancel;
+
+private:
+    QStringList m_shown;
 };
 
 /// A fresh working directory (home of the scratch file) and TMP (home of the
@@ -76,9 +65,7 @@ public:
     /// Writes bytes to a file of the working directory and returns its full path.
     QString write(const QString& name, const std::string& bytes) const
     {
-        const QString path = workDir() + QLatin1Char('/') + name;
-        std::ofstream(path.toStdString(), std::ios::binary) << bytes;
-        return path;
+        return QString::fromStdString(m_root.write("work/" + name.toStdString(), bytes));
     }
 
     [[nodiscard]] QStringList indexFiles() const { return QDir(tmpDir()).entryList({QStringLiteral("idx*")}, QDir::Files); }
@@ -89,11 +76,7 @@ private:
     std::optional<std::string> m_oldTmp;  // temporary directories of later tests are made under TMP
 };
 
-inline std::string gbk(const QString& text)
-{
-    QStringEncoder encoder("GBK");
-    return QByteArray(encoder.encode(text)).toStdString();
-}
+inline std::string gbk(const QString& text) { return QByteArray(QStringEncoder("GBK").encode(text)).toStdString(); }
 
 /// A record whose 001 field names it ("rec<n>") and whose 200 field holds a title.
 inline std::string numberedRecord(int n, const std::string& title = "Title")
@@ -101,11 +84,11 @@ inline std::string numberedRecord(int n, const std::string& title = "Title")
     return testsupport::MakeRecord({{"001", "rec" + std::to_string(n)}, {"200", "1 \x1f" "a" + title}});
 }
 
-/// The records 1 to count back to back, each followed by separator.
-inline std::string numberedFile(int count, const std::string& separator = {})
+/// The records 1 to count back to back.
+inline std::string numberedFile(int count)
 {
     std::string bytes;
-    for (int n = 1; n <= count; ++n) bytes += numberedRecord(n) + separator;
+    for (int n = 1; n <= count; ++n) bytes += numberedRecord(n);
     return bytes;
 }
 
