@@ -37,7 +37,7 @@ protected:
     }
     int extract(int a, int b, const std::string& target, OverwriteChoice answer = OverwriteChoice::Cancel)
     {
-        m_prompt = hardening::RecordingPrompt(answer);
+        m_prompt = testsupport::RecordingPrompt(answer);
         return ExtractRecords(m_prompt, m_records.c_str(), m_index.c_str(), a, b, target.c_str());
     }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../hardening/HardeningSupport.h"
+#include "EngineTestDoubles.h"
 #include "RecordFiles.h"
 #include "RecordIndex.h"
 
@@ -126,7 +126,7 @@ TEST(BuildRecordIndex, FailedWriteRemovesThePartialIndex)
         bytes += "00025" + std::string(20, 'x');
     std::string records = dir.write("records.mrc", bytes), index = dir.file("index");
     {
-        hardening::FileSizeLimit limit(16 * 1024);  // the writes fail part way
+        testsupport::FileSizeLimit limit(16 * 1024);  // the writes fail part way
         EXPECT_EQ(BuildRecordIndex(records.c_str(), index.c_str()), -1);
     }
     EXPECT_FALSE(fs::exists(index));
@@ -149,7 +149,7 @@ TEST(CreateIndexName, TakesTheDirectoryFromTmpThenTmpdirAndNeverReusesAFileOrLin
     };
     for (const Case& c : cases) {
         ScopedEnv tmp("TMP", c.tmp), tmpdir("TMPDIR", c.tmpdir);
-        hardening::RecordingPrompt prompt;
+        testsupport::RecordingPrompt prompt;
         EXPECT_EQ(CreateIndexName(prompt), c.expected);
         EXPECT_EQ(prompt.messages, c.messages);
     }

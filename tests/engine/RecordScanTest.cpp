@@ -12,7 +12,7 @@
 #include "EngineFiles.h"
 
 using namespace veltrane;
-using hardening::FileSizeLimit;
+using testsupport::FileSizeLimit;
 using testsupport::Field;
 using testsupport::Joined;
 using testsupport::MakeRecord;

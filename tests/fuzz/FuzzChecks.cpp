@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../hardening/HardeningSupport.h"
+#include "EngineTestDoubles.h"
 #include "DisplayText.h"
 #include "RecordExtract.h"
 #include "RecordFiles.h"
@@ -20,7 +20,7 @@
 namespace fuzzchecks {
 
 using namespace veltrane;
-using hardening::RecordingPrompt;
+using testsupport::RecordingPrompt;
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "RecordExtract.h"
 
 using namespace veltrane;
-using hardening::RecordingPrompt;
+using testsupport::RecordingPrompt;
 using testsupport::ReadFile;
 using Messages = std::vector<std::string>;
 
@@ -118,7 +118,7 @@ TEST_F(MachineFault, UnwritableExtractionTargetIsToldAndNoResultRemains)
         m_dir.write("target.mrc", old);
         RecordingPrompt prompt(c.answer);
         {
-            hardening::FileSizeLimit diskAlmostFull(c.sizeLimit);  // 0: none
+            testsupport::FileSizeLimit diskAlmostFull(c.sizeLimit);  // 0: none
             EXPECT_EQ(ExtractRecords(prompt, m_records.c_str(), m_index.c_str(), 1, 3, c.target.c_str()), 0);
         }
         EXPECT_EQ(prompt.messages, kInvalidDrive);

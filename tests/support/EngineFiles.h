@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "../hardening/HardeningSupport.h"
+#include "EngineTestDoubles.h"
 #include "RecordFiles.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
@@ -34,7 +34,7 @@ protected:
     const std::string m_savedScratch = veltrane::ScratchDisplayFile;
     TempDir m_dir;
     std::string m_records = m_dir.file("records.mrc"), m_index = m_dir.file("records.idx");
-    hardening::RecordingPrompt m_prompt;
+    testsupport::RecordingPrompt m_prompt;
 };
 
 }  // namespace testsupport

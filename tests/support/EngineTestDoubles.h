@@ -1,7 +1,8 @@
 #pragma once
 
-// Helpers of the engine, hardening and fuzz tests: a prompt that records what
-// the engine told the user, and a file size limit that makes writes fail.
+// Stand-ins for the user and the disk in engine, hardening and fuzz tests: a
+// prompt that records what the engine told the user, and a file size limit
+// that makes writes fail.
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,7 +13,7 @@
 
 #include "UserPrompt.h"
 
-namespace hardening {
+namespace testsupport {
 
 /// Answers the overwrite question with a fixed choice and keeps every message.
 struct RecordingPrompt : veltrane::UserPrompt {
@@ -49,4 +50,4 @@ private:
     rlimit m_saved{};
 };
 
-}  // namespace hardening
+}  // namespace testsupport
