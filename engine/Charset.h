@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "RecordFields.h"
+
+namespace veltrane {
+
+/// The character sets records are read in.
+enum class Charset { Gbk, Gb18030, Utf8, Marc8 };
+
+/// What a window or a command asks for: one set, or a decision per record.
+enum class CharsetSetting { Auto, Gbk, Gb18030, Utf8, Marc8 };
+
+/// The set a record is read in and why: `rule` is the number (1-7) of the
+/// automatic rule that decided, 0 when the setting named the set.
+struct CharsetDecision {
+    Charset charset = Charset::Gbk;
+    int rule = 0;
+};
+
+/// The name `--charset` uses: "gbk", "gb18030", "utf-8", "marc-8" ("auto" for
+/// the setting).
+[[nodiscard]] std::string_view CharsetName(Charset charset);
+[[nodiscard]] std::string_view CharsetSettingName(CharsetSetting setting);
+/// Reads a `--charset` name (case-insensitive); nothing for an unknown one.
+[[nodiscard]] std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name);
+
+/// Decides the set of one record by the automatic rules (the README lists
+/// them). Never fails: GBK when nothing else fits.
+[[nodiscard]] CharsetDecision DetectCharset(const RecordFields& record);
+/// The set a setting gives a record: the named one, or the detected one.
+[[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record);
+
+/// Converts between a record set and UTF-8. Each object owns its converter
+/// handles: use one per thread.
+class TextCodec {
+public:
+    TextCodec();
+    ~TextCodec();
+    TextCodec(const TextCodec&) = delete;
+    TextCodec& operator=(const TextCodec&) = delete;
+
+    /// Appends the UTF-8 form of bytes (one run of text in the set, such as a
+    /// subfield) to out. Bytes that are not valid in the set become U+FFFD.
+    /// Returns how many invalid bytes there were.
+    std::size_t decode(Charset charset, std::span<const unsigned char> bytes, std::string& out);
+
+    /// The bytes of UTF-8 text in a set; nothing when the set cannot hold one
+    /// of its characters (or it is not valid UTF-8). MARC-8 is not encoded:
+    /// it is searched as decoded text.
+    [[nodiscard]] std::optional<std::string> encode(Charset charset, std::string_view utf8);
+
+private:
+    struct Handles;
+    std::unique_ptr<Handles> m_handles;
+};
+
+/// Display text of one record decoded to UTF-8: the byte layout's lines (tag,
+/// then the field with '$' for a subfield delimiter before a letter or digit,
+/// one line per field), wrapped at 77 display columns (East Asian wide and
+/// full-width characters count 2, combining marks and format characters 0)
+/// with five-space continuation lines. A break never falls inside a
+/// character, never parts a combining mark from its base. Line ends are '\n'.
+struct DecodedDisplay {
+    std::string text;
+    std::size_t invalidBytes = 0;
+};
+[[nodiscard]] DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const RecordFields& record,
+                                                      unsigned char fieldTerminator, unsigned char subfieldDelimiter);
+
+/// Display columns of one code point (0, 1 or 2) under the rule above.
+[[nodiscard]] int DisplayWidth(char32_t codePoint);
+
+}  // namespace veltrane

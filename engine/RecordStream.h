@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace veltrane {
+
+/// One record as the stream framed it.
+struct FramedRecord {
+    std::int64_t number = 0;          ///< 1-based, as count and show number records
+    std::uint64_t offset = 0;         ///< of its first byte in the file
+    std::uint32_t declaredLength = 0; ///< the leader's record length (more than 24)
+    /// Its bytes as the file holds them: declaredLength bytes, fewer only when
+    /// the file ends inside it (empty when the bytes were not asked for).
+    std::span<const unsigned char> bytes;
+    std::uint64_t separatorBefore = 0; ///< bytes skipped between the previous record and this one
+};
+
+/// Reads a record file front to back and frames its records as the record
+/// index does: a record starts where its leader's five length digits stand;
+/// after it, bytes that are not ASCII digits (line ends, junk) are skipped; a
+/// length of 24 or less, or fewer than 24 bytes left, ends the file. Memory is
+/// one block, whatever the size of the file.
+class RecordStream {
+public:
+    enum class Step { Record, End, ReadError };
+
+    /// Reads fd (not owned) from offset 0, `blockSize` bytes at a time
+    /// (clamped to 24 .. 1 MiB; a whole record always fits).
+    explicit RecordStream(int fd, std::size_t blockSize = kDefaultBlockSize);
+
+    /// Frames the next record; with withBytes, its bytes are made available
+    /// until the next call. End: no record from position() on (the index's end
+    /// sentinel). ReadError: the file could not be read.
+    [[nodiscard]] Step next(FramedRecord& record, bool withBytes = true);
+
+    /// Where the next record would start: after End, where the scan stopped.
+    [[nodiscard]] std::uint64_t position() const { return m_offset; }
+    /// Records framed so far.
+    [[nodiscard]] std::int64_t count() const { return m_count; }
+
+    static constexpr std::size_t kDefaultBlockSize = 1024 * 1024;
+
+private:
+    [[nodiscard]] std::int64_t ensure(std::uint64_t offset, std::size_t need);
+    [[nodiscard]] const unsigned char* at(std::uint64_t offset) const { return m_block.get() + (offset - m_start); }
+    [[nodiscard]] bool skipNonDigits(std::uint64_t& offset);
+    [[nodiscard]] std::uint64_t end() const { return m_start + m_length; }
+    [[nodiscard]] std::uint64_t pastHole(std::uint64_t offset) const;
+
+    int m_fd;
+    std::size_t m_blockSize;
+    std::size_t m_capacity;
+    std::unique_ptr<unsigned char[]> m_block;
+    std::uint64_t m_start = 0;
+    std::size_t m_length = 0;
+    std::uint64_t m_offset = 0;
+    std::int64_t m_count = 0;
+    bool m_pendingSkip = false;
+    bool m_ended = false;
+};
+
+}  // namespace veltrane
