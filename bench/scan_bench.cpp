@@ -127,7 +127,7 @@ int main(int argc, char** argv)
     const std::string index = (dir / "index").string();
     const std::string copyTarget = (dir / "copy.mrc").string();
     const std::string extractTarget = (dir / "extract.mrc").string();
-    ScratchDisplayFile = (dir / "display.txt").string();
+    const ScratchDisplay scratch((dir / "display.txt").string());
     BenchPrompt prompt;
     int status = 0;
 
@@ -142,8 +142,7 @@ int main(int argc, char** argv)
 
         int foundSensitive = 0, foundInsensitive = 0;
         auto search = [&](bool caseSensitive, int& found) {
-            SearchCaseSensitive = caseSensitive;
-            found = ScanRecords(prompt, file, index.c_str(), 1, count, kAbsentText);
+            found = ScanRecords(prompt, scratch, {dmNormal, caseSensitive}, file, index.c_str(), 1, count, kAbsentText);
         };
         const std::vector<Times> reading = bestOfRounds(
             {[&] { runQuietly("cat", catArgs); }, [&] { search(true, foundSensitive); },
@@ -158,7 +157,7 @@ int main(int argc, char** argv)
         int extracted = 0;
         const std::vector<Times> copying = bestOfRounds(
             {[&] { runQuietly("cp", cpArgs); },
-             [&] { extracted = ExtractRecords(prompt, file, index.c_str(), 1, count, extractTarget.c_str()); }},
+             [&] { extracted = ExtractRecords(prompt, scratch, file, index.c_str(), 1, count, extractTarget.c_str()); }},
             [&] {
                 std::filesystem::remove(copyTarget);
                 std::filesystem::remove(extractTarget);

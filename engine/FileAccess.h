@@ -30,7 +30,15 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     UniqueFd(UniqueFd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    UniqueFd& operator=(UniqueFd&&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = other.m_fd;
+            other.m_fd = -1;
+        }
+        return *this;
+    }
 
     [[nodiscard]] int get() const { return m_fd; }
     [[nodiscard]] explicit operator bool() const { return m_fd >= 0; }

@@ -1,10 +1,12 @@
 #include "RecordExtract.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <optional>
 
 #include "FileAccess.h"
+#include "IndexFile.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
 #include "RecordScan.h"
@@ -23,27 +25,33 @@ constexpr char kTargetIsScratchFileMessage[] =
 
 enum class WriteMode { Create, Overwrite, Append };
 
-std::optional<std::uint64_t> readEntry(int indexFd, std::int64_t k)
+bool isScratchDisplayFile(const ScratchDisplay& scratch, const std::optional<FileIdentity>& identity)
 {
-    unsigned char bytes[kIndexEntrySize];
-    if (k < 1 || readAt(indexFd, bytes, sizeof bytes, static_cast<off_t>((k - 1) * std::int64_t{kIndexEntrySize}))
-                     != static_cast<ssize_t>(sizeof bytes))
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < kIndexEntrySize; ++i)
-        value |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
-    return value;
+    return identity && identity == identityOf(scratch.path().c_str());
 }
 
-bool isScratchDisplayFile(const std::optional<FileIdentity>& identity)
-{
-    return identity && identity == identityOf(ScratchDisplayFile.c_str());
-}
+/// A page-aligned copy buffer: whole-page copies through it are cheapest.
+struct CopyBuffer {
+    static constexpr std::size_t kSize = (kRecordBufferSize + 4095) / 4096 * 4096;
+    CopyBuffer() : bytes(static_cast<unsigned char*>(std::aligned_alloc(4096, kSize))) {}
+    ~CopyBuffer() { std::free(bytes); }
+    CopyBuffer(const CopyBuffer&) = delete;
+    CopyBuffer& operator=(const CopyBuffer&) = delete;
+    unsigned char* bytes;
+};
+
+enum class CopyResult { Done, Failed, Cancelled };
 
 /// Copies bytes [start, end) of the record file to the target, whose end lies
-/// at targetOffset, through RecordBuffer; false when a read or a write fails.
-bool copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint64_t end, std::uint64_t targetOffset)
+/// at targetOffset, at most 99,999 bytes at a time.
+CopyResult copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint64_t end, std::uint64_t targetOffset,
+                     const WorkMonitor& monitor)
 {
+    CopyBuffer buffer;
+    if (buffer.bytes == nullptr)
+        return CopyResult::Failed;
+    std::uint64_t reported = start;
+    monitor.report(start, end);
     // Blocks end on the target's page boundaries: whole-page writes cost the
     // page cache a good deal less than writes that split pages.
     constexpr std::uint64_t kPageSize = 4096;
@@ -52,48 +60,75 @@ bool copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint64_t en
     while (position < end) {
         const std::uint64_t fitting = kAlignedBlock - targetOffset % kPageSize;
         const auto block = static_cast<std::size_t>(std::min(end - position, fitting));
-        const ssize_t got = readAt(recordFd, RecordBuffer, block, static_cast<off_t>(position));
-        if (got < 0 || !writeAll(targetFd, RecordBuffer, static_cast<std::size_t>(got)))
-            return false;
+        if (position >= reported + monitor.interval) {
+            if (monitor.stopRequested())
+                return CopyResult::Cancelled;
+            reported = position;
+            monitor.report(position, end);
+        }
+        const ssize_t got = readAt(recordFd, buffer.bytes, block, static_cast<off_t>(position));
+        if (got < 0 || !writeAll(targetFd, buffer.bytes, static_cast<std::size_t>(got)))
+            return CopyResult::Failed;
         if (static_cast<std::size_t>(got) < block)
             break;  // the file ended early
         position += block;
         targetOffset += block;
     }
-    return true;
+    if (monitor.stopRequested())
+        return CopyResult::Cancelled;
+    monitor.report(end, end);
+    return CopyResult::Done;
 }
 
 }  // namespace
 
-int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFileName, int a, int b,
-                   const char* targetPath)
+int ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName, const char* indexFileName,
+                   int a, int b, const char* targetPath)
+{
+    switch (ExtractRecords(prompt, scratch, fileName, indexFileName, a, b, targetPath, NoMonitor())) {
+    case ExtractOutcome::Copied:
+    case ExtractOutcome::Declined:
+    case ExtractOutcome::Cancelled:
+        return 1;
+    case ExtractOutcome::QuestionUnavailable:
+        return -1;
+    case ExtractOutcome::Failed:
+        break;
+    }
+    return 0;
+}
+
+ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,
+                              const char* indexFileName, int a, int b, const char* targetPath,
+                              const WorkMonitor& monitor)
 {
     UniqueFd records(::open(fileName, O_RDONLY | O_CLOEXEC));
     struct stat recordStat {};
     if (!records || ::fstat(records.get(), &recordStat) != 0) {
         prompt.showMessage(kInvalidDriveMessage);
-        return 0;
+        return ExtractOutcome::Failed;
     }
     UniqueFd index(::open(indexFileName, O_RDONLY | O_CLOEXEC));
     if (!index) {
         prompt.showMessage(kFileOpenMessage);
-        return 0;
+        return ExtractOutcome::Failed;
     }
     // Record b + 1 is the end sentinel when b is the last record.
-    const std::optional<std::uint64_t> start = a >= 1 ? readEntry(index.get(), a) : std::nullopt;
-    const std::optional<std::uint64_t> end = b >= a ? readEntry(index.get(), std::int64_t{b} + 1) : std::nullopt;
+    IndexReader entries(index.get());
+    const std::optional<std::uint64_t> start = a >= 1 ? entries.entry(a) : std::nullopt;
+    const std::optional<std::uint64_t> end = b >= a ? entries.entry(std::int64_t{b} + 1) : std::nullopt;
     index.reset();
     if (!start || !end) {
         prompt.showMessage(kFileOpenMessage);
-        return 0;
+        return ExtractOutcome::Failed;
     }
     const FileIdentity recordIdentity{recordStat.st_dev, recordStat.st_ino};
 
     WriteMode mode = WriteMode::Create;
     if (::access(targetPath, F_OK) == 0) {
-        if (isScratchDisplayFile(identityOf(targetPath))) {
+        if (isScratchDisplayFile(scratch, identityOf(targetPath))) {
             prompt.showMessage(kTargetIsScratchFileMessage);
-            return 0;
+            return ExtractOutcome::Failed;
         }
         switch (prompt.askOverwrite(targetPath)) {
         case OverwriteChoice::Overwrite:
@@ -103,9 +138,9 @@ int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFi
             mode = WriteMode::Append;
             break;
         case OverwriteChoice::Cancel:
-            return 1;
+            return ExtractOutcome::Declined;
         default:
-            return -1;
+            return ExtractOutcome::QuestionUnavailable;
         }
     }
 
@@ -118,11 +153,11 @@ int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFi
     struct stat targetStat {};
     if (!target || ::fstat(target.get(), &targetStat) != 0) {
         prompt.showMessage(kInvalidDriveMessage);
-        return 0;
+        return ExtractOutcome::Failed;
     }
     const FileIdentity targetIdentity{targetStat.st_dev, targetStat.st_ino};
     const char* refusal = nullptr;
-    if (isScratchDisplayFile(targetIdentity))
+    if (isScratchDisplayFile(scratch, targetIdentity))
         refusal = kTargetIsScratchFileMessage;
     else if (mode == WriteMode::Overwrite && targetIdentity == recordIdentity)
         refusal = kTargetIsRecordFileMessage;
@@ -131,7 +166,7 @@ int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFi
         if (mode == WriteMode::Create)
             ::unlink(targetPath);
         prompt.showMessage(refusal);
-        return 0;
+        return ExtractOutcome::Failed;
     }
 
     const auto oldLength = static_cast<off_t>(mode == WriteMode::Append ? targetStat.st_size : 0);
@@ -141,8 +176,11 @@ int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFi
     const std::uint64_t fileEnd = static_cast<std::uint64_t>(recordStat.st_size);
     const std::uint64_t copyEnd = std::min(*end, fileEnd);
     const std::uint64_t copyStart = std::min(*start, copyEnd);
-    bool ok = (mode != WriteMode::Overwrite || ::ftruncate(target.get(), 0) == 0)
-              && copyRange(records.get(), target.get(), copyStart, copyEnd, static_cast<std::uint64_t>(oldLength));
+    CopyResult copy = CopyResult::Failed;
+    if (mode != WriteMode::Overwrite || ::ftruncate(target.get(), 0) == 0)
+        copy = copyRange(records.get(), target.get(), copyStart, copyEnd, static_cast<std::uint64_t>(oldLength),
+                         monitor);
+    bool ok = copy == CopyResult::Done;
     if (!ok) {
         // Take back what was written: the target keeps what it held before
         // (nothing, when it was made here or the user chose to overwrite it).
@@ -154,10 +192,12 @@ int ExtractRecords(UserPrompt& prompt, const char* fileName, const char* indexFi
             ::unlink(targetPath);
         else
             ignoreResult(::truncate(targetPath, oldLength));
+        if (copy == CopyResult::Cancelled)
+            return ExtractOutcome::Cancelled;
         prompt.showMessage(kInvalidDriveMessage);
-        return 0;
+        return ExtractOutcome::Failed;
     }
-    return 1;
+    return ExtractOutcome::Copied;
 }
 
 }  // namespace veltrane

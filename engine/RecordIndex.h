@@ -5,7 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "IndexFile.h"
+#include "Outcome.h"
 #include "UserPrompt.h"
+#include "WorkMonitor.h"
 
 namespace veltrane {
 
@@ -13,7 +16,6 @@ namespace veltrane {
 // one per record, followed by an end sentinel (where the scan stopped). Entry k
 // (1-based) lies at byte (k - 1) * 8. Nothing outside the process reads it.
 
-inline constexpr std::size_t kIndexEntrySize = 8;
 /// Bytes of the record file read at a time while indexing; with a 64 KiB write
 /// buffer, the whole memory the index build needs, whatever the file size.
 inline constexpr std::size_t kIndexReadBlockSize = 1024 * 1024;
@@ -33,6 +35,18 @@ inline constexpr std::size_t kIndexReadBlockSize = 1024 * 1024;
 /// The same, reading blockSize bytes at a time (clamped to 24 ..
 /// kIndexReadBlockSize): lets tests put records across block boundaries.
 [[nodiscard]] int BuildRecordIndex(const char* fileName, const char* indexFileName, std::size_t blockSize);
+
+/// An index build's outcome: Done with the record count, Cancelled (no index
+/// file is left), or FileError.
+struct IndexBuild {
+    Outcome outcome = Outcome::Done;
+    int count = -1;
+};
+
+/// The same, with progress and cancel; a cancelled build removes its index
+/// file, as a failed one does.
+[[nodiscard]] IndexBuild BuildRecordIndex(const char* fileName, const char* indexFileName, const WorkMonitor& monitor,
+                                          std::size_t blockSize = kIndexReadBlockSize);
 
 /// Reads index entry k (1-based). Returns nothing when the entry does not exist
 /// or cannot be read.

@@ -2,12 +2,6 @@
 
 namespace veltrane {
 
-int DelimiterMode = dmNormal;
-
-// Page-aligned, so that block copies through it move whole pages.
-alignas(4096) unsigned char RecordBuffer[kRecordBufferSize];
-unsigned char FieldBuffer[kFieldBufferSize];
-
 std::uint32_t ParseDigits(const unsigned char* bytes, std::size_t n)
 {
     std::uint32_t value = 0;

@@ -34,16 +34,13 @@ enum DelimiterModeValue : int {
     dmSpecial2 = 2,  ///< field terminator 0x1E, subfield delimiter '$'
 };
 
-/// The process-wide delimiter variant, read afresh at the start of every scan.
-/// Any value other than 1 and 2 behaves as 0.
-extern int DelimiterMode;
-
 inline constexpr unsigned char kStandardFieldTerminator = 0x1E;     // record separator, 30
 inline constexpr unsigned char kStandardSubfieldDelimiter = 0x1F;   // unit separator, 31
 inline constexpr unsigned char kSpecialFieldTerminator = '#';       // 0x23
 inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 
-/// The field terminator of a delimiter variant.
+/// The field terminator of a delimiter variant (any value other than 1 and 2
+/// behaves as 0).
 [[nodiscard]] unsigned char FieldTerminator(int mode);
 /// The subfield delimiter of a delimiter variant.
 [[nodiscard]] unsigned char SubfieldDelimiter(int mode);
@@ -59,10 +56,5 @@ inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 {
     return (b >= 'a' && b <= 'z') ? static_cast<unsigned char>(b - ('a' - 'A')) : b;
 }
-
-/// One raw record; shared by every scan and by extraction.
-extern unsigned char RecordBuffer[kRecordBufferSize];
-/// Tag plus field bytes of the record being examined, entries back to back.
-extern unsigned char FieldBuffer[kFieldBufferSize];
 
 }  // namespace veltrane

@@ -38,7 +38,7 @@ protected:
     int extract(int a, int b, const std::string& target, OverwriteChoice answer = OverwriteChoice::Cancel)
     {
         m_prompt = testsupport::RecordingPrompt(answer);
-        return ExtractRecords(m_prompt, m_records.c_str(), m_index.c_str(), a, b, target.c_str());
+        return ExtractRecords(m_prompt, m_scratch, m_records.c_str(), m_index.c_str(), a, b, target.c_str());
     }
 
     std::vector<std::string> m_parts;
@@ -104,12 +104,12 @@ TEST_F(ExtractTest, RecordFileItselfIsNeverOverwritten)
 
 TEST_F(ExtractTest, ScratchDisplayFileIsRefusedAsTarget)
 {
-    EXPECT_EQ(extract(1, 2, ScratchDisplayFile, OverwriteChoice::Overwrite), 0);  // not there yet
-    EXPECT_NE(::access(ScratchDisplayFile.c_str(), F_OK), 0);
+    EXPECT_EQ(extract(1, 2, m_scratch.path(), OverwriteChoice::Overwrite), 0);  // not there yet
+    EXPECT_NE(::access(m_scratch.path().c_str(), F_OK), 0);
     m_dir.write("tempdisp.mrc", "display");
-    EXPECT_EQ(extract(1, 2, ScratchDisplayFile, OverwriteChoice::Append), 0);
+    EXPECT_EQ(extract(1, 2, m_scratch.path(), OverwriteChoice::Append), 0);
     EXPECT_EQ(m_prompt.questions, 0);
-    EXPECT_EQ(ReadFile(ScratchDisplayFile), "display");
+    EXPECT_EQ(ReadFile(m_scratch.path()), "display");
     ASSERT_EQ(m_prompt.messages.size(), 1u);
     EXPECT_NE(m_prompt.messages[0].find("display scratch file"), std::string::npos);
 }

@@ -35,9 +35,9 @@ class ScanTest : public testsupport::EngineFiles {
 protected:
     int scan(int from, int to, const std::string& pattern = "")
     {
-        return ScanRecords(m_prompt, m_records.c_str(), m_index.c_str(), from, to, pattern.c_str());
+        return ScanRecords(m_prompt, m_scratch, m_settings, m_records.c_str(), m_index.c_str(), from, to, pattern.c_str());
     }
-    std::string display() const { return ReadFile(ScratchDisplayFile); }
+    std::string display() const { return ReadFile(m_scratch.path()); }
 };
 
 TEST_F(ScanTest, SearchFindsTheFirstRecordHoldingThePattern)
@@ -68,8 +68,8 @@ TEST_F(ScanTest, SearchFindsTheFirstRecordHoldingThePattern)
     for (const Case& c : cases)
         for (const char* separator : {"", "\r\n"}) {  // files with line ends are searched fully too
             open(Joined(c.records, separator));
-            DelimiterMode = c.mode;
-            SearchCaseSensitive = c.caseSensitive;
+            m_settings.delimiterMode = c.mode;
+            m_settings.caseSensitive = c.caseSensitive;
             EXPECT_EQ(scan(c.from, c.to, c.pattern), c.expected) << c.name << (*separator ? " with CR LF" : "");
         }
     EXPECT_TRUE(m_prompt.messages.empty());
@@ -79,15 +79,15 @@ TEST_F(ScanTest, NeverTruncatesAnOpenRecordFileAsScratchFile)
 {
     open(Joined(kRecords));
     const std::string precious = m_dir.write("precious.mrc", kRecords[0]);
-    ASSERT_EQ(::symlink(precious.c_str(), ScratchDisplayFile.c_str()), 0);
-    RegisterOpenRecordFile(precious.c_str());
-    EXPECT_TRUE(IsOpenRecordFile(ScratchDisplayFile.c_str()));
+    ASSERT_EQ(::symlink(precious.c_str(), m_scratch.path().c_str()), 0);
+    m_scratch.registerRecordFile(precious.c_str());
+    EXPECT_TRUE(m_scratch.isOpenRecordFile(m_scratch.path().c_str()));
     EXPECT_EQ(scan(1, 1), -1);
-    UnregisterOpenRecordFile(precious.c_str());
-    EXPECT_FALSE(IsOpenRecordFile(ScratchDisplayFile.c_str()));
+    m_scratch.unregisterRecordFile(precious.c_str());
+    EXPECT_FALSE(m_scratch.isOpenRecordFile(m_scratch.path().c_str()));
     EXPECT_EQ(ReadFile(precious), kRecords[0]);
 
-    ScratchDisplayFile = m_records;  // the record file being read, registered or not
+    m_scratch.setPath(m_records);  // the record file being read, registered or not
     EXPECT_EQ(scan(1, 1), -1);
     EXPECT_EQ(ReadFile(m_records), Joined(kRecords));
     EXPECT_EQ(m_prompt.messages, std::vector<std::string>(2, "Display File open error!"));
@@ -215,7 +215,7 @@ TEST_F(ScanTest, FastSearchAgreesWithTheByteByByteComparison)
         const std::string pattern = text(1 + random() % 3) + bytes.substr(random() % bytes.size(), 1 + random() % 40);
         for (const std::string& p : {pattern, pattern.substr(pattern.size() / 2)}) {
             for (bool caseSensitive : {true, false}) {
-                SearchCaseSensitive = caseSensitive;
+                m_settings.caseSensitive = caseSensitive;
                 EXPECT_EQ(scan(1, 1, p), referenceHolds(fields, p, caseSensitive) ? 1 : -1)
                     << testing::PrintToString(p) << (caseSensitive ? " case" : " any case");
             }

@@ -31,6 +31,8 @@ const struct Workspace {
     std::string scratch = dir.file("display.txt"), target = dir.file("target.mrc");
 } files;
 
+const ScratchDisplay scratch(files.scratch);
+
 template <class... Parts>
 std::string say(const Parts&... parts)
 {
@@ -42,7 +44,6 @@ std::string say(const Parts&... parts)
 /// Writes the record file and indexes it: the record count, -1 on failure.
 int prepare(std::string_view file)
 {
-    ScratchDisplayFile = files.scratch;
     std::ofstream(files.records, std::ios::binary) << file;
     return BuildRecordIndex(files.records.c_str(), files.index.c_str());
 }
@@ -100,8 +101,7 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
     RecordingPrompt prompt;
     for (int mode : {dmNormal, dmSpecial1, dmSpecial2})
         for (int n = 1; n <= std::min(count, 16); ++n) {  // enough for a small input, quick for thousands of runs
-            DelimiterMode = mode;
-            const int r = ScanRecords(prompt, files.records.c_str(), files.index.c_str(), n, n, "");
+            const int r = ScanRecords(prompt, scratch, {mode, false}, files.records.c_str(), files.index.c_str(), n, n, "");
             if (r != n && r != -1)
                 return say("mode ", mode, ": showing record ", n, " gave ", r);
         }
@@ -111,8 +111,9 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
 std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
 {
     ChoiceReader input{data, size};
-    DelimiterMode = static_cast<int>(input.byte() % 3);
-    SearchCaseSensitive = input.byte() & 1;
+    ScanSettings settings;
+    settings.delimiterMode = static_cast<int>(input.byte() % 3);
+    settings.caseSensitive = input.byte() & 1;
     const std::size_t patternStart = input.word(), patternLength = 1 + input.byte() % 40;
     const unsigned fromChoice = input.byte();
     const std::string file = input.rest();
@@ -126,13 +127,14 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
         pattern = "$a";
     RecordingPrompt prompt;
     auto find = [&](int from, int to) {
-        return ScanRecords(prompt, files.records.c_str(), files.index.c_str(), from, to, pattern.c_str());
+        return ScanRecords(prompt, scratch, settings, files.records.c_str(), files.index.c_str(), from, to,
+                           pattern.c_str());
     };
     // From 1 to one past the last record: the empty range ends the search.
     const int from = 1 + static_cast<int>(fromChoice % static_cast<unsigned>(count + 1));
     const int found = find(from, count);
     if (found != -1 && (found < from || find(found, found) != found || (found > from && find(from, found - 1) != -1)))
-        return say("mode ", DelimiterMode, SearchCaseSensitive ? ", case" : ", any case", ", from ", from, " of ",
+        return say("mode ", settings.delimiterMode, settings.caseSensitive ? ", case" : ", any case", ", from ", from, " of ",
                    count, ": record ", found, " is not the range's first match");
     return prompt.messages.empty() ? "" : "message on readable files: " + prompt.messages[0];
 }
@@ -165,7 +167,7 @@ std::string checkExtract(const std::uint8_t* data, std::size_t size)
     const int b = a + static_cast<int>(lastChoice % static_cast<unsigned>(count - a + 1));
     ::unlink(files.target.c_str());
     RecordingPrompt prompt;
-    const int result = ExtractRecords(prompt, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
+    const int result = ExtractRecords(prompt, scratch, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
     if (result != 1 || !prompt.messages.empty() || prompt.questions != 0)
         return say("records ", a, " to ", b, ": ExtractRecords gave ", result, " after ", prompt.questions,
                    " questions and ", prompt.messages.size(), " messages");

@@ -55,17 +55,16 @@ TEST_F(HugeFile, RecordsPastTwoAndFourGiBAreCountedShownSearchedAndExtracted)
         int from, found, extractFrom, extractTo;
     };
     const Case cases[] = {{"GIB B", 1, 4, 3, 3}, {"past four", 1, 5, 5, 6}, {"four GiB A", 6, -1, 6, 6}};
-    SearchCaseSensitive = false;
     auto scan = [&](int from, int to, const char* pattern) {
-        return ScanRecords(m_prompt, m_records.c_str(), m_index.c_str(), from, to, pattern);
+        return ScanRecords(m_prompt, m_scratch, m_settings, m_records.c_str(), m_index.c_str(), from, to, pattern);
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
         EXPECT_EQ(scan(c.from, 6, c.pattern), c.found);
         ASSERT_EQ(scan(c.extractFrom, c.extractFrom, ""), c.extractFrom);
-        EXPECT_NE(testsupport::ReadFile(ScratchDisplayFile).find(titles[c.extractFrom - 1]), std::string::npos);
+        EXPECT_NE(testsupport::ReadFile(m_scratch.path()).find(titles[c.extractFrom - 1]), std::string::npos);
         const std::string target = m_dir.file(c.pattern);  // a new file for each
-        EXPECT_EQ(ExtractRecords(m_prompt, m_records.c_str(), m_index.c_str(), c.extractFrom, c.extractTo,
+        EXPECT_EQ(ExtractRecords(m_prompt, m_scratch, m_records.c_str(), m_index.c_str(), c.extractFrom, c.extractTo,
                                  target.c_str()), 1);
         std::string expected;
         for (int k = c.extractFrom; k <= c.extractTo; ++k)

@@ -71,12 +71,12 @@ TEST_F(MachineFault, RecordOrIndexFileGoneOrShrunkAfterIndexing)
         ASSERT_EQ(c.removed.empty() ? ::truncate(m_records.c_str(), static_cast<off_t>(c.keep))
                                     : ::unlink(c.removed.c_str()), 0);
         RecordingPrompt prompt;
-        EXPECT_EQ(ScanRecords(prompt, m_records.c_str(), m_index.c_str(), 2, 2, ""), c.showResult);
+        EXPECT_EQ(ScanRecords(prompt, m_scratch, m_settings, m_records.c_str(), m_index.c_str(), 2, 2, ""), c.showResult);
         EXPECT_EQ(prompt.messages, c.showMessages);
         // Extraction copies what is there, as for a last record running past
         // the end of the file.
         prompt.messages.clear();
-        EXPECT_EQ(ExtractRecords(prompt, m_records.c_str(), m_index.c_str(), 2, 3, target.c_str()), c.extractResult);
+        EXPECT_EQ(ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 2, 3, target.c_str()), c.extractResult);
         EXPECT_EQ(prompt.messages, c.extractMessages);
         EXPECT_EQ(fs::exists(target) ? std::optional(ReadFile(target)) : std::nullopt,
                   c.removed.empty() ? std::optional(m_original.substr(r1, c.keep - r1)) : std::nullopt);
@@ -89,9 +89,9 @@ TEST_F(MachineFault, ScratchFileInADeletedCurrentFolderIsTold)
     fs::create_directory(dir + "/gone");
     fs::current_path(dir + "/gone");
     fs::remove(dir + "/gone");
-    ScratchDisplayFile = "tempdisp.mrc";
+    m_scratch.setPath("tempdisp.mrc");
     RecordingPrompt prompt;
-    EXPECT_EQ(ScanRecords(prompt, m_records.c_str(), m_index.c_str(), 2, 2, ""), -1);
+    EXPECT_EQ(ScanRecords(prompt, m_scratch, m_settings, m_records.c_str(), m_index.c_str(), 2, 2, ""), -1);
     EXPECT_EQ(prompt.messages, Messages{"Display File open error!"});
     EXPECT_TRUE(sourcesUntouched());
 }
@@ -119,7 +119,7 @@ TEST_F(MachineFault, UnwritableExtractionTargetIsToldAndNoResultRemains)
         RecordingPrompt prompt(c.answer);
         {
             testsupport::FileSizeLimit diskAlmostFull(c.sizeLimit);  // 0: none
-            EXPECT_EQ(ExtractRecords(prompt, m_records.c_str(), m_index.c_str(), 1, 3, c.target.c_str()), 0);
+            EXPECT_EQ(ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 1, 3, c.target.c_str()), 0);
         }
         EXPECT_EQ(prompt.messages, kInvalidDrive);
         EXPECT_TRUE(sourcesUntouched());

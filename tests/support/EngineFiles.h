@@ -1,7 +1,7 @@
 #pragma once
 
 // A private folder for an engine test's record, index and scratch files; the
-// engine's settings are restored afterwards.
+// scan settings and scratch file are the test's own.
 
 #include <gtest/gtest.h>
 
@@ -17,13 +17,6 @@ namespace testsupport {
 
 class EngineFiles : public testing::Test {
 protected:
-    EngineFiles() { veltrane::ScratchDisplayFile = m_dir.file("tempdisp.mrc"); }
-    ~EngineFiles() override
-    {
-        veltrane::ScratchDisplayFile = m_savedScratch;
-        veltrane::DelimiterMode = veltrane::dmNormal;
-        veltrane::SearchCaseSensitive = false;
-    }
     /// Writes the record file and indexes it: the record count, -1 on failure.
     int open(const std::string& bytes)
     {
@@ -31,8 +24,9 @@ protected:
         return veltrane::BuildRecordIndex(m_records.c_str(), m_index.c_str());
     }
 
-    const std::string m_savedScratch = veltrane::ScratchDisplayFile;
     TempDir m_dir;
+    veltrane::ScratchDisplay m_scratch{m_dir.file("tempdisp.mrc")};
+    veltrane::ScanSettings m_settings;
     std::string m_records = m_dir.file("records.mrc"), m_index = m_dir.file("records.idx");
     testsupport::RecordingPrompt m_prompt;
 };

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "RecordFields.h"
+
+namespace veltrane {
+
+/// Bytes the search pattern buffer holds; a search text may have one fewer.
+inline constexpr std::size_t kPatternBufferSize = 256;
+inline constexpr std::size_t kMaxSearchTextLength = kPatternBufferSize - 1;
+
+/// What a find looks for.
+struct SearchQuery {
+    /// The bytes searched for, as they stand in the records (GBK for GBK
+    /// records); "$a" names subfield a in every delimiter variant. At most
+    /// kMaxSearchTextLength bytes are taken.
+    std::string pattern;
+    bool caseSensitive = false;  ///< otherwise ASCII letters match either case
+    int delimiterMode = dmNormal;
+    /// Three tag bytes: a match must lie within a field with this tag; empty
+    /// for any field.
+    std::string tag;
+};
+
+/// A prepared search pattern; each object owns its buffers, so searches on
+/// several threads never share one.
+class RecordMatcher {
+public:
+    explicit RecordMatcher(const SearchQuery& query);
+
+    [[nodiscard]] bool empty() const { return m_length == 0; }
+
+    /// Whether the pattern may occur in the raw record: a cheap test that
+    /// never says no when matchIn would find it. `base` is the leader's base
+    /// address.
+    [[nodiscard]] bool mayHold(const unsigned char* record, std::size_t length, std::uint32_t base) const;
+
+    /// The index of the first field (in directory order) that holds the
+    /// pattern: a match lies within one entry's tag and field bytes and never
+    /// includes the entry's last byte (the field terminator); it may start in
+    /// the tag. Nothing when no field does (or the pattern is empty).
+    [[nodiscard]] std::optional<std::size_t> matchIn(const RecordFields& fields) const;
+
+    /// Whether the pattern lies within the n bytes (the same answer as
+    /// comparing it at every alignment).
+    [[nodiscard]] bool occursIn(const unsigned char* bytes, std::size_t n) const;
+
+private:
+    /// The byte values a candidate alignment must show at its first and at
+    /// its last position (one value, or both letter cases).
+    struct CandidateBytes {
+        unsigned char first, firstOtherCase, last, lastOtherCase;
+    };
+
+    [[nodiscard]] bool mayStartInTags(const unsigned char* directory, std::size_t n) const;
+    [[nodiscard]] unsigned char fold(unsigned char b) const { return m_caseSensitive ? b : FoldUpper(b); }
+    [[nodiscard]] bool matchesAt(const unsigned char* bytes) const;
+
+    unsigned char m_pattern[kPatternBufferSize] = {};
+    std::size_t m_length = 0;
+    bool m_caseSensitive;
+    std::string m_tag;
+    CandidateBytes m_wholePattern{};
+    CandidateBytes m_firstByte{};
+};
+
+}  // namespace veltrane
