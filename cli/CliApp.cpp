@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <memory>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -17,10 +19,14 @@
 
 #include "CommandLine.h"
 #include "Output.h"
+#include "DisplayText.h"
+#include "FileAccess.h"
 #include "RecordExtract.h"
+#include "RecordFile.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
 #include "RecordScan.h"
+#include "RecordStream.h"
 #include "SearchTextConversion.h"
 #include "TemporaryFiles.h"
 #include "UserPrompt.h"
@@ -88,7 +94,9 @@ public:
             if (!m_pattern)
                 return kExitFailure;
         }
-        if (int status = openRecordFile(); status != kExitSuccess)
+        // A search frames the records as it reads them and needs no index.
+        const bool needsIndex = m_invocation.command != Command::Find;
+        if (int status = openRecordFile(needsIndex); status != kExitSuccess)
             return status;
         int status = kExitFailure;
         switch (*m_invocation.command) {
@@ -116,7 +124,7 @@ private:
     const char* fileName() const { return m_invocation.file.c_str(); }
     const char* indexFileName() const { return m_indexFileName.c_str(); }
 
-    int openRecordFile()
+    int openRecordFile(bool needsIndex)
     {
         struct stat info {};
         if (::stat(fileName(), &info) != 0) {
@@ -138,8 +146,10 @@ private:
             tell("cannot open " + quoted(m_invocation.file) + ": " + std::strerror(errno));
             return kExitFailure;
         }
-        ::close(fd);
+        m_recordFd = fileaccess::UniqueFd(fd);
         m_recordFile = info;
+        if (!needsIndex)
+            return kExitSuccess;
 
         std::string error;
         std::optional<std::string> createdIndex = createIndexFile(m_prompt, error);
@@ -175,19 +185,6 @@ private:
         return true;
     }
 
-    bool prepareScan()
-    {
-        std::string error;
-        std::optional<std::string> scratch = createScratchFile(m_indexFileName, error);
-        if (!scratch) {
-            tell(error);
-            return false;
-        }
-        ScratchDisplayFile = *scratch;
-        DelimiterMode = m_invocation.mode;
-        return true;
-    }
-
     int printIndex()
     {
         // The index is read front to back in blocks: memory stays fixed
@@ -210,7 +207,7 @@ private:
             std::size_t available = kept + static_cast<std::size_t>(n);
             std::size_t used = 0;
             for (; used + kIndexEntrySize <= available && printed < wanted; used += kIndexEntrySize, ++printed)
-                m_output.writeLine(decodeIndexEntry(block + used));
+                m_output.writeLine(DecodeIndexEntry(block + used));
             kept = available - used;
             std::memmove(block, block + used, kept);
         }
@@ -220,14 +217,6 @@ private:
             return kExitFailure;
         }
         return kExitSuccess;
-    }
-
-    static std::uint64_t decodeIndexEntry(const unsigned char* entry)
-    {
-        std::uint64_t value = 0;
-        for (std::size_t i = 0; i < kIndexEntrySize; ++i)
-            value |= static_cast<std::uint64_t>(entry[i]) << (8 * i);
-        return value;
     }
 
     int show()
@@ -248,47 +237,27 @@ private:
                 return kExitFailure;
             }
         }
-        if (!prepareScan())
+        RecordFile records;
+        if (!records.openRecords(fileName())) {
+            tell(fileaccess::kInvalidDriveMessage);
             return kExitFailure;
-
+        }
+        if (!records.openIndex(indexFileName())) {
+            tell(fileaccess::kIndexFileMessage);
+            return kExitFailure;
+        }
+        auto text = std::make_unique<DisplayText>();
         int status = kExitSuccess;
         for (int k = *first; k <= *last && !m_output.failed(); ++k) {
-            if (ScanRecords(m_prompt, fileName(), indexFileName(), k, k, "") == k) {
-                if (!copyScratchToOutput())
-                    return kExitFailure;
+            if (records.render(k, m_invocation.mode, *text) == Outcome::Done) {
+                m_output.write(text->text());
                 continue;
             }
             m_output.flush();
-            if (m_prompt.takeToldFailure())
-                return kExitFailure;
             tell("record " + std::to_string(k) + " cannot be shown: it is short or unreadable");
             status = kExitNothingFound;
         }
         return status;
-    }
-
-    bool copyScratchToOutput()
-    {
-        int fd = ::open(ScratchDisplayFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            tell(std::string("cannot read the scratch display file: ") + std::strerror(errno));
-            return false;
-        }
-        char block[64 * 1024];
-        bool ok = true;
-        for (;;) {
-            ssize_t n = ::read(fd, block, sizeof block);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                tell(std::string("cannot read the scratch display file: ") + std::strerror(errno));
-                ok = false;
-            }
-            if (n <= 0 || !m_output.write(std::string_view(block, static_cast<std::size_t>(n))))
-                break;
-        }
-        ::close(fd);
-        return ok;
     }
 
     std::optional<std::string> searchPattern()
@@ -317,40 +286,62 @@ private:
 
     int find()
     {
-        int from = 1;
-        // One past the last record is allowed: an empty range.
+        // A well-formed --from is checked against the count the search itself
+        // makes; only a malformed one needs a count first, for its message.
+        std::int64_t from = 1;
         if (m_invocation.from) {
-            std::optional<int> number = recordNumber(*m_invocation.from, m_count + 1);
-            if (!number)
+            std::optional<int> number = parseRecordNumber(*m_invocation.from, INT_MAX);
+            if (!number) {
+                std::optional<std::int64_t> count = countRecords();
+                if (count)
+                    (void)recordNumber(*m_invocation.from, static_cast<int>(*count + 1));
                 return kExitFailure;
+            }
             from = *number;
         }
-        if (from > m_count)
-            return kExitNothingFound;
-        if (!prepareScan())
-            return kExitFailure;
-        SearchCaseSensitive = m_invocation.caseSensitive;
-
+        const SearchQuery query{*m_pattern, m_invocation.caseSensitive, m_invocation.mode, {}};
         bool found = false;
-        while (from <= m_count && !m_output.failed()) {
-            int record = ScanRecords(m_prompt, fileName(), indexFileName(), from, m_count, m_pattern->c_str());
-            if (record < 0) {
-                if (m_prompt.takeToldFailure())
-                    return kExitFailure;
-                break;
-            }
-            if (record < from || record > m_count) {
-                tell("the search gave record " + std::to_string(record) + " outside " + std::to_string(from) +
-                     " to " + std::to_string(m_count));
+        const Status searched =
+            SearchRecordStream(m_recordFd.get(), from, query, NoMonitor(), [&](std::int64_t record, std::string_view) {
+                found = true;
+                m_output.writeLine(static_cast<unsigned long long>(record));
+                return m_invocation.allMatches && !m_output.failed();
+            });
+        if (searched.outcome == Outcome::FileError) {
+            m_output.flush();
+            tell("cannot index " + quoted(m_invocation.file) + " (unreadable file or no room in the temporary directory)");
+            return kExitFailure;
+        }
+        if (!found && from > 1) {
+            std::optional<std::int64_t> count = countRecords();
+            if (!count)
+                return kExitFailure;
+            if (from > *count + 1) {
+                (void)recordNumber(*m_invocation.from, static_cast<int>(*count + 1));
                 return kExitFailure;
             }
-            found = true;
-            m_output.writeLine(static_cast<unsigned long long>(record));
-            if (!m_invocation.allMatches)
-                break;
-            from = record + 1;
         }
         return found ? kExitSuccess : kExitNothingFound;
+    }
+
+    /// The number of records, framed as the index frames them; nothing (told)
+    /// when the file cannot be read.
+    std::optional<std::int64_t> countRecords()
+    {
+        RecordStream stream(m_recordFd.get());
+        FramedRecord record;
+        for (;;) {
+            switch (stream.next(record, false)) {
+            case RecordStream::Step::Record:
+                continue;
+            case RecordStream::Step::End:
+                return stream.count();
+            case RecordStream::Step::ReadError:
+                break;
+            }
+            tell("cannot index " + quoted(m_invocation.file) + " (unreadable file or no room in the temporary directory)");
+            return std::nullopt;
+        }
     }
 
     int extract()
@@ -370,7 +361,8 @@ private:
         if (!targetIsAcceptable())
             return kExitFailure;
 
-        int result = ExtractRecords(m_prompt, fileName(), indexFileName(), *first, *last, m_invocation.target.c_str());
+        int result = ExtractRecords(m_prompt, m_scratch, fileName(), indexFileName(), *first, *last,
+                                    m_invocation.target.c_str());
         if (result != 1 || m_prompt.refusedOverwrite()) {
             if (m_prompt.refusedOverwrite())
                 tell(quoted(m_invocation.target) + " exists; give --append or --overwrite");
@@ -430,6 +422,8 @@ private:
     TerminalPrompt m_prompt;
     StandardOutput m_output;
     struct stat m_recordFile {};
+    fileaccess::UniqueFd m_recordFd;
+    const ScratchDisplay m_scratch{std::string()};  ///< the tool shows no display file
     std::string m_indexFileName;
     int m_count = 0;
     std::optional<std::string> m_pattern;  ///< find's TEXT as the bytes searched

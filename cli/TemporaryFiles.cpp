@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <array>
@@ -33,7 +31,6 @@ struct TrackedPath {
 };
 
 TrackedPath g_indexFile;
-TrackedPath g_scratchFile;
 
 constexpr std::array<int, 4> kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
@@ -51,7 +48,6 @@ void removeTracked(TrackedPath& tracked)
 extern "C" void cleanUpAndReraise(int signalNumber)
 {
     removeTracked(g_indexFile);
-    removeTracked(g_scratchFile);
     // Back to the default action, so the parent sees the process ended by the
     // signal it sent; the signal is blocked in here and is delivered on return.
     struct sigaction defaultAction {};
@@ -129,47 +125,10 @@ std::optional<std::string> createIndexFile(UserPrompt& prompt, std::string& erro
     return name;
 }
 
-std::optional<std::string> createScratchFile(const std::string& indexFileName, std::string& error)
-{
-    // Best a file in memory, reached through its descriptor's name: nothing to
-    // remove, not even after SIGKILL, and emptying it costs no disk flush (on
-    // ext4 every truncation of a disk file to zero flushes it on close, once
-    // per record shown or found).
-    int memoryFd = ::memfd_create("veltrane-display", MFD_CLOEXEC);
-    if (memoryFd >= 0) {
-        std::string name = "/proc/self/fd/" + std::to_string(memoryFd);
-        if (::access(name.c_str(), R_OK | W_OK) == 0)
-            return name;  // stays open until the process ends
-        ::close(memoryFd);
-    }
-    return createScratchFileOnDisk(indexFileName, error);
-}
-
-std::optional<std::string> createScratchFileOnDisk(const std::string& indexFileName, std::string& error)
-{
-    std::string directory = indexFileName.substr(0, indexFileName.rfind('/') + 1);
-    std::string pattern = directory + "veltrane-display-XXXXXX";
-    SignalBlock block;
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        error = "cannot create a scratch file in '" + (directory.empty() ? std::string(".") : directory) +
-                "': " + std::strerror(errno);
-        return std::nullopt;
-    }
-    ::close(fd);
-    if (!track(g_scratchFile, pattern)) {
-        ::unlink(pattern.c_str());
-        error = "cannot keep track of the scratch file " + pattern;
-        return std::nullopt;
-    }
-    return pattern;
-}
-
 void removeTemporaryFiles()
 {
     SignalBlock block;
     removeTracked(g_indexFile);
-    removeTracked(g_scratchFile);
 }
 
 }  // namespace veltrane::cli

@@ -1,5 +1,7 @@
 #include "Chgfmt.h"
 
+#include "SharedState.h"
+
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -55,7 +57,7 @@ void TFormChgFmt::showEvent(QShowEvent* event)
 
 void TFormChgFmt::FormShow()
 {
-    switch (veltrane::DelimiterMode) {
+    switch (SharedState().delimiterMode) {
     case veltrane::dmNormal: RBNormal->setChecked(true); break;
     case veltrane::dmSpecial1: RBSpecial1->setChecked(true); break;
     case veltrane::dmSpecial2: RBSpecial2->setChecked(true); break;
@@ -74,6 +76,6 @@ void AskDelimiterMode()
     FormChgFmt = dialog.get();
     CentreOnMainWindow(dialog.get(), nullptr);
     if (dialog->exec() == kResultOk)
-        veltrane::DelimiterMode = dialog->selectedMode();
+        SharedState().delimiterMode = dialog->selectedMode();
     FormChgFmt = nullptr;
 }

@@ -22,6 +22,7 @@
 #include "Marc.h"
 #include "Prompt.h"
 #include "RecordLayout.h"
+#include "SharedState.h"
 
 TFormMain* FormMain = nullptr;
 TAboutBox* AboutBox = nullptr;
@@ -105,7 +106,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
         if (auto* document = qobject_cast<TFormMarc*>(window))
             document->FormActivate();
     });
-    veltrane::DelimiterMode = veltrane::dmNormal;
+    SharedState().delimiterMode = veltrane::dmNormal;
     if (FormMain == nullptr)
         FormMain = this;
 }

@@ -15,6 +15,7 @@
 #include "Prompt.h"
 #include "RecordIndex.h"
 #include "RecordScan.h"
+#include "SharedState.h"
 
 QPointer<TFormMarc> FormMarc;
 
@@ -91,9 +92,9 @@ QString DecodeDisplayText(QByteArrayView bytes)
 
 void DeleteScratchDisplayFile()
 {
-    const char* scratch = veltrane::ScratchDisplayFile.c_str();
+    const char* scratch = SharedState().scratch.path().c_str();
     const std::optional<FileIdentity> current = identityOf(scratch);
-    if (current && current == writtenScratchFile && !veltrane::IsOpenRecordFile(scratch))
+    if (current && current == writtenScratchFile && !SharedState().scratch.isOpenRecordFile(scratch))
         std::remove(scratch);
     // Once deleted, its device and inode may come back on an unrelated file.
     writtenScratchFile.reset();
@@ -132,7 +133,7 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
     show();
 
     FileName = QFile::encodeName(path).toStdString();
-    veltrane::RegisterOpenRecordFile(FileName.c_str());
+    SharedState().scratch.registerRecordFile(FileName.c_str());
     m_registered = true;
     IndexFileName = veltrane::CreateIndexName(Prompt());
     if (IndexFileName)
@@ -170,7 +171,7 @@ void TFormMarc::releaseResources()
         IndexFileName.reset();
     }
     if (m_registered) {
-        veltrane::UnregisterOpenRecordFile(FileName.c_str());
+        SharedState().scratch.unregisterRecordFile(FileName.c_str());
         m_registered = false;
     }
     if (!m_statusCleared) {
@@ -184,18 +185,20 @@ TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* patter
 {
     // Without an index name the scan fails on the index and says so.
     const char* index = IndexFileName ? IndexFileName->c_str() : "";
-    const char* scratch = veltrane::ScratchDisplayFile.c_str();
+    const DocumentSharedState& shared = SharedState();
+    const char* scratch = shared.scratch.path().c_str();
     const bool scratchExisted = identityOf(scratch).has_value();
-    const int r = veltrane::ScanRecords(Prompt(), FileName.c_str(), index, from, to, pattern);
+    const int r = veltrane::ScanRecords(Prompt(), shared.scratch, shared.scanSettings(), FileName.c_str(), index, from,
+                                        to, pattern);
     // A scan that fails after creating the scratch file leaves it behind
     // empty: it is ours as much as one that shows a record.
     if (r > 0 || !scratchExisted)
         writtenScratchFile = identityOf(scratch);
-    else if (veltrane::IsOpenRecordFile(scratch))
+    else if (shared.scratch.isOpenRecordFile(scratch))
         writtenScratchFile.reset();  // refused: it is the user's record file, not ours
     if (r <= 0)
         return {r, false};
-    std::optional<QString> text = LoadDisplayFile(QFile::decodeName(veltrane::ScratchDisplayFile.c_str()));
+    std::optional<QString> text = LoadDisplayFile(QFile::decodeName(scratch));
     if (!text)
         return {-1, true};
     MemoMarc->setPlainText(*text);

@@ -16,6 +16,7 @@
 #include "Prompt.h"
 #include "RecordExtract.h"
 #include "RecordScan.h"
+#include "SharedState.h"
 
 QString ExtractFromText;
 QString ExtractToText;
@@ -166,19 +167,18 @@ void FindCommand(TFormMarc* window)
         Prompt().showMessage(encoded.refusal.toStdString());
         return;
     }
-    std::memcpy(veltrane::SearchText, encoded.bytes.constData(), static_cast<std::size_t>(encoded.bytes.size()));
-    veltrane::SearchText[encoded.bytes.size()] = '\0';
-    veltrane::SearchCaseSensitive = caseSensitive;
+    SharedState().searchText = encoded.bytes;
+    SharedState().searchCaseSensitive = caseSensitive;
 
-    if (veltrane::SearchText[0] == '\0'
-        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, veltrane::SearchText) < 1)
+    if (SharedState().searchText.isEmpty()
+        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, SharedState().searchText.constData()) < 1)
         Prompt().showMessage(kFindNotFound);
 }
 
 void FindNextCommand(TFormMarc* window)
 {
-    if (veltrane::SearchText[0] == '\0'
-        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, veltrane::SearchText) < 1)
+    if (SharedState().searchText.isEmpty()
+        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, SharedState().searchText.constData()) < 1)
         Prompt().showMessage(kFindNextNotFound);
 }
 
@@ -203,6 +203,6 @@ void ExtractCommand(TFormMarc* window)
     }
     const QByteArray target = QFile::encodeName(ExtractFileName);
     const std::string indexFileName = window->IndexFileName.value_or(std::string());
-    (void)veltrane::ExtractRecords(Prompt(), window->FileName.c_str(), indexFileName.c_str(), static_cast<int>(a),
+    (void)veltrane::ExtractRecords(Prompt(), SharedState().scratch, window->FileName.c_str(), indexFileName.c_str(), static_cast<int>(a),
                                    static_cast<int>(b), target.constData());
 }

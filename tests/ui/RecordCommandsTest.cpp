@@ -18,6 +18,7 @@
 #include "MarcCommands.h"
 #include "RecordLayout.h"
 #include "RecordScan.h"
+#include "SharedState.h"
 #include "ViewerHarness.h"
 
 using viewertest::answerAs;
@@ -90,9 +91,9 @@ private slots:
         m_v.emplace();
         m_v->main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m_v->main));
-        veltrane::SearchText[0] = '\0';
-        veltrane::SearchCaseSensitive = false;
-        veltrane::DelimiterMode = veltrane::dmNormal;
+        SharedState().searchText.clear();
+        SharedState().searchCaseSensitive = false;
+        SharedState().delimiterMode = veltrane::dmNormal;
         ExtractFileName.clear();
     }
 
@@ -163,15 +164,15 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QByteArray, searchText);
         TFormMarc* window = openTitled(start);
-        qstrcpy(veltrane::SearchText, "earlier");
+        SharedState().searchText = "earlier";
 
         find(window, text, caseSensitive);
 
         QVERIFY2(shows(window, record), qPrintable(window->windowTitle()));
         QCOMPARE(m_v->prompt.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(QByteArray(veltrane::SearchText), searchText);
+        QCOMPARE(SharedState().searchText, searchText);
         if (searchText != "earlier")
-            QCOMPARE(veltrane::SearchCaseSensitive, caseSensitive);
+            QCOMPARE(SharedState().searchCaseSensitive, caseSensitive);
     }
 
     void findNextInAnotherWindow()
@@ -276,7 +277,7 @@ private slots:
         const QString path = m_v->sandbox.write("three.mrc", viewertest::numberedFile(3));
         TFormMarc* window = open(path, 2);
         window->MemoMarc->setPlainText("stale");
-        veltrane::DelimiterMode = 2;
+        SharedState().delimiterMode = 2;
         QList<bool> checked;
         bool shownHasFocus = false, registered = false;
         ModalAnswer answer(answerAs<TFormChgFmt>([&](TFormChgFmt* dialog) {
@@ -293,7 +294,7 @@ private slots:
 
         QCOMPARE(checked, (QList<bool>{false, false, true}));
         QVERIFY(shownHasFocus && registered);
-        QCOMPARE(veltrane::DelimiterMode, 2);
+        QCOMPARE(SharedState().delimiterMode, 2);
         QCOMPARE(FormChgFmt, nullptr);
         QCOMPARE(window->MemoMarc->toPlainText(), open(path, 2)->MemoMarc->toPlainText());
         QCOMPARE(window->CurrentRecord, 2);
