@@ -1,7 +1,8 @@
-// make_bench_file OUT SIZE_MIB: writes a record file of about SIZE_MIB MiB of
-// catalogue records, about 300 to 2000 bytes each, with GBK titles, names and
-// summaries; most back to back, one in ten followed by CR LF. The same
-// arguments always give the same bytes.
+// make_bench_file OUT SIZE_MIB [packed]: writes a record file of about SIZE_MIB
+// MiB of catalogue records, about 300 to 2000 bytes each, with GBK titles,
+// names and summaries; most back to back, one in ten followed by CR LF (none
+// with "packed", so that peers that take no line ends read it cleanly). The
+// same arguments always give the same bytes.
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,9 +80,10 @@ private:
 int main(int argc, char** argv)
 {
     char* end = nullptr;
-    const long mib = argc == 3 ? std::strtol(argv[2], &end, 10) : 0;
-    if (argc != 3 || *end != '\0' || mib <= 0) {
-        std::fprintf(stderr, "usage: make_bench_file OUT SIZE_MIB\n");
+    const long mib = argc >= 3 ? std::strtol(argv[2], &end, 10) : 0;
+    const bool packed = argc == 4 && std::string(argv[3]) == "packed";
+    if (argc < 3 || argc > 4 || (argc == 4 && !packed) || *end != '\0' || mib <= 0) {
+        std::fprintf(stderr, "usage: make_bench_file OUT SIZE_MIB [packed]\n");
         return 2;
     }
     std::FILE* out = std::fopen(argv[1], "wb");
@@ -96,7 +98,7 @@ int main(int argc, char** argv)
     unsigned long long written = 0;
     for (unsigned long serial = 1; written < size; ++serial) {
         std::string record = maker.next(serial);
-        if (maker.oneInTen())
+        if (maker.oneInTen() && !packed)
             record += "\r\n";
         std::fwrite(record.data(), 1, record.size(), out);
         written += record.size();

@@ -6,7 +6,11 @@
 #include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
+#include <QProgressBar>
+#include <QShortcut>
 #include <QPainter>
 #include <QStatusBar>
 #include <QTimer>
@@ -17,6 +21,7 @@
 #include <utility>
 
 #include "About.h"
+#include "BackgroundWork.h"
 #include "Chgfmt.h"
 #include "FileDrop.h"
 #include "Marc.h"
@@ -102,10 +107,14 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
     createToolBar();
     createStatusBar();
     InstallFileDrop(this);
-    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [](QMdiSubWindow* window) {
+    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (auto* document = qobject_cast<TFormMarc*>(window))
             document->FormActivate();
+        updateWorkState();
     });
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancel->setContext(Qt::WindowShortcut);
+    connect(cancel, &QShortcut::activated, this, &TFormMain::cancelActiveWork);
     SharedState().delimiterMode = veltrane::dmNormal;
     if (FormMain == nullptr)
         FormMain = this;
@@ -249,6 +258,56 @@ void TFormMain::createStatusBar()
     m_panels[0]->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     bar->addWidget(m_panels[0], 0);
     bar->addWidget(m_panels[1], 1);
+
+    // After the two panels: the running operation's progress, with its cancel button.
+    m_workPanel = new QWidget(bar);
+    m_workPanel->setObjectName(QStringLiteral("WorkPanel"));
+    auto* layout = new QHBoxLayout(m_workPanel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_workLabel = new QLabel(m_workPanel);
+    m_workLabel->setObjectName(QStringLiteral("WorkLabel"));
+    m_workLabel->setMaximumWidth(240);
+    m_workBar = new QProgressBar(m_workPanel);
+    m_workBar->setObjectName(QStringLiteral("WorkBar"));
+    m_workBar->setRange(0, 1000);
+    m_workBar->setFixedWidth(140);
+    auto* cancelButton = new QToolButton(m_workPanel);
+    cancelButton->setObjectName(QStringLiteral("WorkCancel"));
+    cancelButton->setText(QStringLiteral("取消"));
+    cancelButton->setToolTip(QStringLiteral("取消 (Esc)"));
+    connect(cancelButton, &QToolButton::clicked, this, &TFormMain::cancelActiveWork);
+    layout->addWidget(m_workLabel);
+    layout->addWidget(m_workBar);
+    layout->addWidget(cancelButton);
+    bar->addPermanentWidget(m_workPanel);
+    m_workPanel->hide();
+}
+
+void TFormMain::updateWorkState()
+{
+    TFormMarc* active = activeDocument();
+    BackgroundWork* work = active != nullptr ? active->work() : nullptr;
+    if (work != nullptr) {
+        const QString file = fontMetrics().elidedText(work->fileName(), Qt::ElideMiddle, 180);
+        m_workLabel->setText(QStringLiteral("%1：%2").arg(work->operation(), file));
+        m_workLabel->setToolTip(work->fileName());
+        const std::uint64_t total = work->total();
+        m_workBar->setValue(total == 0 ? 0 : static_cast<int>(work->done() * 1000 / total));
+        m_workBar->setAccessibleName(QStringLiteral("%1 %2%").arg(work->operation()).arg(m_workBar->value() / 10));
+    }
+    m_workPanel->setVisible(work != nullptr);
+    bool anyWork = false;
+    for (TFormMarc* document : documents())
+        anyWork = anyWork || document->work() != nullptr;
+    for (const char* name : {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet"})
+        findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
+    findChild<QAction*>(QStringLiteral("MDeli"))->setEnabled(!anyWork);
+}
+
+void TFormMain::cancelActiveWork()
+{
+    if (TFormMarc* document = activeDocument())
+        document->cancelWork();
 }
 
 void TFormMain::setStatusText(const QString& file, const QString& record)
@@ -274,7 +333,26 @@ QList<TFormMarc*> TFormMain::documents() const
 
 void TFormMain::openPath(const QString& path)
 {
-    (void)OpenMarcFile(this, path);
+    m_pendingOpens.append(path);
+    openNextPath();
+}
+
+void TFormMain::openNextPath()
+{
+    while (m_openingDocument == nullptr && !m_pendingOpens.isEmpty()) {
+        (void)OpenMarcFile(this, m_pendingOpens.takeFirst());
+        if (FormMarc && FormMarc->isOpening())
+            m_openingDocument = FormMarc;
+    }
+}
+
+void TFormMain::documentOpened(TFormMarc* document)
+{
+    if (document != m_openingDocument)
+        return;
+    m_openingDocument = nullptr;
+    // Later, so that the window that ended has finished what it does.
+    QTimer::singleShot(0, this, &TFormMain::openNextPath);
 }
 
 void TFormMain::MOpenClick()

@@ -7,6 +7,9 @@
 #include <QStringList>
 
 class QAction;
+class QLabel;
+class QProgressBar;
+class QToolButton;
 class QMdiArea;
 class QMenu;
 class QToolBar;
@@ -57,8 +60,22 @@ public:
     [[nodiscard]] QList<TFormMarc*> documents() const;
 
     /// Opens path in a new document window (as the Open command does once a
-    /// name is chosen).
+    /// name is chosen). Files are opened one after another: while one is
+    /// still being indexed, the next waits.
     void openPath(const QString& path);
+    /// The document still being indexed in the background, or nullptr.
+    [[nodiscard]] TFormMarc* openingDocument() const { return m_openingDocument; }
+    /// Told by a document whose background opening has ended (or was cancelled).
+    void documentOpened(TFormMarc* document);
+
+    /// Shows the active document's running operation in the status bar and
+    /// enables the commands as the operations allow: a window's record
+    /// commands wait for its operation, the delimiter dialog for every one.
+    void updateWorkState();
+    /// The progress bar of the active document's operation (hidden when none).
+    [[nodiscard]] QWidget* workPanel() const { return m_workPanel; }
+    /// Cancels the active document's operation (Esc, or the panel's button).
+    void cancelActiveWork();
 
     // Event handlers, each reachable through the action of the same name.
     void MOpenClick();
@@ -88,6 +105,7 @@ private:
     void createToolBar();
     void createStatusBar();
     void rebuildWindowMenu();
+    void openNextPath();
     void tile(Qt::Orientation orientation);
     QAction* createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
                        const QString& hint = {});
@@ -97,6 +115,11 @@ private:
     QMenu* m_windowMenu = nullptr;
     QList<QAction*> m_windowListActions;
     StatusPanel* m_panels[2] = {};
+    QWidget* m_workPanel = nullptr;
+    QLabel* m_workLabel = nullptr;
+    QProgressBar* m_workBar = nullptr;
+    QStringList m_pendingOpens;
+    TFormMarc* m_openingDocument = nullptr;
     QStringList m_commandLine;
     bool m_shown = false;
 };

@@ -10,10 +10,12 @@
 
 #include <cstdio>
 
+#include "BackgroundWork.h"
 #include "FileAccess.h"
 #include "Main.h"
 #include "Prompt.h"
 #include "RecordIndex.h"
+#include "RecordFile.h"
 #include "RecordScan.h"
 #include "SharedState.h"
 
@@ -136,20 +138,108 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
     SharedState().scratch.registerRecordFile(FileName.c_str());
     m_registered = true;
     IndexFileName = veltrane::CreateIndexName(Prompt());
-    if (IndexFileName)
-        RecordCount = veltrane::BuildRecordIndex(FileName.c_str(), IndexFileName->c_str());
     TitleName = path;
     CurrentRecord = 1;
-
-    const DisplayResult first = display(1, 1, "");
-    if (first.record < 1) {
-        // A scratch file that could not be read has been reported already.
-        if (!first.loadFailed)
-            Prompt().showMessage("Not marc format file!");
-        close();
+    if (!IndexFileName) {
+        finishOpening({veltrane::Outcome::FileError, -1});
         return;
     }
-    m_open = true;
+    m_opening = true;
+    auto build = std::make_shared<veltrane::IndexBuild>();
+    runWork(QStringLiteral("打开"),
+            [build, file = FileName, index = *IndexFileName](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
+                *build = veltrane::BuildRecordIndex(file.c_str(), index.c_str(), monitor);
+            },
+            [this, build] { finishOpening(*build); });
+}
+
+void TFormMarc::finishOpening(veltrane::IndexBuild build)
+{
+    const bool wasOpening = std::exchange(m_opening, false);
+    // Opened after the grace period: the next file waiting may open now.
+    const bool notifyMain = wasOpening && m_mainForm != nullptr && m_mainForm->openingDocument() == this;
+    if (build.outcome == veltrane::Outcome::Cancelled) {
+        close();
+    } else {
+        RecordCount = build.count;
+        const DisplayResult first = display(1, 1, "");
+        if (first.record < 1) {
+            // A scratch file that could not be read has been reported already.
+            if (!first.loadFailed)
+                Prompt().showMessage("Not marc format file!");
+            close();
+        } else {
+            m_open = true;
+        }
+    }
+    if (notifyMain)
+        m_mainForm->documentOpened(this);
+}
+
+void TFormMarc::runWork(const QString& operation,
+                        std::function<void(const veltrane::WorkMonitor&, ViewerPrompt&)> job,
+                        std::function<void()> done)
+{
+    if (m_work)
+        return;
+    m_work = std::make_unique<BackgroundWork>(operation, TitleName, std::move(job));
+    if (m_work->start()) {
+        m_work.reset();
+        done();
+        return;
+    }
+    BackgroundWork* work = m_work.get();
+    connect(work, &BackgroundWork::progressChanged, this, [this] {
+        if (m_mainForm != nullptr)
+            m_mainForm->updateWorkState();
+    });
+    connect(work, &BackgroundWork::finished, this, [this, done = std::move(done)] {
+        // The work object goes first, so that done() may start another; it is
+        // deleted once its signal has returned.
+        m_work.release()->deleteLater();
+        if (m_mainForm != nullptr)
+            m_mainForm->updateWorkState();
+        done();
+    });
+    if (m_mainForm != nullptr)
+        m_mainForm->updateWorkState();
+}
+
+void TFormMarc::cancelWork()
+{
+    if (m_work)
+        m_work->cancel();
+}
+
+void TFormMarc::FindFrom(int from, const char* notFoundMessage)
+{
+    const DocumentSharedState& shared = SharedState();
+    const QByteArray pattern = shared.searchText;
+    const veltrane::SearchQuery query{pattern.toStdString(), shared.searchCaseSensitive, shared.delimiterMode, {}};
+    const int to = RecordCount;
+    auto result = std::make_shared<veltrane::FindResult>();
+    runWork(QStringLiteral("查找"),
+            [=, file = FileName, index = IndexFileName.value_or(std::string())](const veltrane::WorkMonitor& monitor,
+                                                                                 ViewerPrompt&) {
+                veltrane::RecordFile records;
+                if (records.openRecords(file.c_str()) && records.openIndex(index.c_str()))
+                    *result = records.find(from, to, query, monitor);
+                else
+                    result->outcome = veltrane::Outcome::FileError;
+            },
+            [this, result, from, to, pattern, notFoundMessage] {
+                if (result->outcome == veltrane::Outcome::Cancelled)
+                    return;
+                // The record found is shown by the scan itself, which also
+                // tells a file that fails now as it always has; with nothing
+                // found, the scan over the empty range leaves the scratch file
+                // and the messages as a search that found nothing does.
+                const bool found = result->outcome == veltrane::Outcome::Done;
+                const int first = found ? static_cast<int>(result->record) : std::max(from, to + 1);
+                const int last = found ? first : to;
+                if (ShowRecord(first, last, pattern.constData()) < 1)
+                    Prompt().showMessage(notFoundMessage);
+            });
 }
 
 TFormMarc::~TFormMarc()
@@ -159,6 +249,14 @@ TFormMarc::~TFormMarc()
 
 void TFormMarc::closeEvent(QCloseEvent* event)
 {
+    // Whatever runs stops first and undoes what it did; then the files go.
+    if (m_work) {
+        m_work->cancelAndWait();
+        m_work.reset();
+        const bool wasOpening = std::exchange(m_opening, false);
+        if (wasOpening && m_mainForm != nullptr && m_mainForm->openingDocument() == this)
+            m_mainForm->documentOpened(this);
+    }
     QMdiSubWindow::closeEvent(event);
     if (event->isAccepted())
         releaseResources();

@@ -3,9 +3,16 @@
 #include <QByteArrayView>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "Prompt.h"
+#include "RecordIndex.h"
+#include "WorkMonitor.h"
+
+class BackgroundWork;
 class QPlainTextEdit;
 class TFormMain;
 
@@ -28,6 +35,21 @@ public:
 
     /// Whether the first record could be shown (the window closes itself otherwise).
     [[nodiscard]] bool isOpen() const { return m_open; }
+    /// Whether the file is still being indexed (in the background).
+    [[nodiscard]] bool isOpening() const { return m_opening; }
+    /// The long operation running for this window, or nullptr.
+    [[nodiscard]] BackgroundWork* work() const { return m_work.get(); }
+    /// Asks the running operation, if any, to stop.
+    void cancelWork();
+    /// Finds the search text from record `from` to the last record in the
+    /// background and shows the record found; tells notFoundMessage when
+    /// there is none (not after a cancel).
+    void FindFrom(int from, const char* notFoundMessage);
+    /// Runs job in the background as this window's operation, then done() on
+    /// this thread (right away when it ends within the grace period). Nothing
+    /// when another operation runs.
+    void runWork(const QString& operation, std::function<void(const veltrane::WorkMonitor&, ViewerPrompt&)> job,
+                 std::function<void()> done);
 
     /// Displays the record ScanRecords selects; returns its number, or the scan's
     /// result when that is not positive (then nothing on screen changes).
@@ -46,6 +68,7 @@ private:
         bool loadFailed;  ///< the record was rendered but its text could not be read
     };
     DisplayResult display(int from, int to, const char* pattern);
+    void finishOpening(veltrane::IndexBuild build);
     /// Deletes the index, forgets the record file and empties the status bar; once.
     void releaseResources();
 
@@ -53,6 +76,8 @@ private:
     bool m_open = false;
     bool m_registered = false;
     bool m_statusCleared = false;
+    bool m_opening = false;
+    std::unique_ptr<BackgroundWork> m_work;
 };
 
 /// The document window opened last (null once it is gone).

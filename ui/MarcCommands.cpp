@@ -14,6 +14,7 @@
 #include "Goto.h"
 #include "Marc.h"
 #include "Prompt.h"
+#include "RecordFile.h"
 #include "RecordExtract.h"
 #include "RecordScan.h"
 #include "SharedState.h"
@@ -149,7 +150,8 @@ void GotoRecordCommand(TFormMarc* window)
         Prompt().showMessage(kNotInLegalRange);
         return;
     }
-    window->CurrentRecord = *n;
+    // The number changes only with the record shown: a display that fails
+    // leaves both as they were.
     (void)window->ShowRecord(*n, *n, "");
 }
 
@@ -170,16 +172,18 @@ void FindCommand(TFormMarc* window)
     SharedState().searchText = encoded.bytes;
     SharedState().searchCaseSensitive = caseSensitive;
 
-    if (SharedState().searchText.isEmpty()
-        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, SharedState().searchText.constData()) < 1)
+    if (SharedState().searchText.isEmpty())
         Prompt().showMessage(kFindNotFound);
+    else
+        window->FindFrom(window->CurrentRecord + 1, kFindNotFound);
 }
 
 void FindNextCommand(TFormMarc* window)
 {
-    if (SharedState().searchText.isEmpty()
-        || window->ShowRecord(window->CurrentRecord + 1, window->RecordCount, SharedState().searchText.constData()) < 1)
+    if (SharedState().searchText.isEmpty())
         Prompt().showMessage(kFindNextNotFound);
+    else
+        window->FindFrom(window->CurrentRecord + 1, kFindNextNotFound);
 }
 
 void ExtractCommand(TFormMarc* window)
@@ -201,8 +205,14 @@ void ExtractCommand(TFormMarc* window)
         Prompt().showMessage(kInvalidRecordNumber);
         return;
     }
-    const QByteArray target = QFile::encodeName(ExtractFileName);
-    const std::string indexFileName = window->IndexFileName.value_or(std::string());
-    (void)veltrane::ExtractRecords(Prompt(), SharedState().scratch, window->FileName.c_str(), indexFileName.c_str(), static_cast<int>(a),
-                                   static_cast<int>(b), target.constData());
+    window->runWork(QStringLiteral("抽取"),
+                    [scratch = SharedState().scratch, file = window->FileName,
+                     index = window->IndexFileName.value_or(std::string()), target = QFile::encodeName(ExtractFileName),
+                     a, b](const veltrane::WorkMonitor& monitor, ViewerPrompt& prompt) {
+                        // A copy of the shared scratch file's record: the
+                        // windows may open and close meanwhile.
+                        (void)veltrane::ExtractRecords(prompt, scratch, file.c_str(), index.c_str(), static_cast<int>(a),
+                                                       static_cast<int>(b), target.constData(), monitor);
+                    },
+                    [] {});
 }
