@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -21,7 +22,10 @@
 #include "FileDrop.h"
 #include "Marc.h"
 #include "Prompt.h"
+#include "RecentFiles.h"
 #include "RecordLayout.h"
+#include "RecordText.h"
+#include "Settings.h"
 
 TFormMain* FormMain = nullptr;
 TAboutBox* AboutBox = nullptr;
@@ -82,7 +86,8 @@ void StatusPanel::paintEvent(QPaintEvent* event)
     painter.drawText(contentsRect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
 }
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this))
+TFormMain::TFormMain(QWidget* parent)
+    : QMainWindow(parent), m_mdiArea(new QMdiArea(this)), m_recordTextPixelSize(kDefaultRecordTextPixelSize)
 {
     // The images live in the static viewer library, whose resources load only when asked.
     Q_INIT_RESOURCE(icons);
@@ -97,6 +102,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
     m_mdiArea->setBackground(palette().brush(QPalette::Dark));
     setCentralWidget(m_mdiArea);
     createActions();
+    m_recentFiles = new RecentFiles(this);
     createMenus();
     createToolBar();
     createStatusBar();
@@ -106,6 +112,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
             document->FormActivate();
     });
     veltrane::DelimiterMode = veltrane::dmNormal;
+    restoreSettings();
     if (FormMain == nullptr)
         FormMain = this;
 }
@@ -154,6 +161,17 @@ void TFormMain::createActions()
     createAction("N15", QStringLiteral("垂直(&V)"), kNoImage, &TFormMain::N15Click);
     createAction("MHelp", QStringLiteral("关于(&A)"), kNoImage, &TFormMain::MHelpClick);
     createAction("MContent", QStringLiteral("主题(&C)"), kNoImage, nullptr);
+
+    createAction("MFirst", QStringLiteral("首条(&H)"), kNoImage, &TFormMain::MFirstClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Home));
+    createAction("MLast", QStringLiteral("末条(&E)"), kNoImage, &TFormMain::MLastClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_End));
+    createAction("MZoomIn", QStringLiteral("放大(&I)"), kNoImage, &TFormMain::MZoomInClick)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus)});
+    createAction("MZoomOut", QStringLiteral("缩小(&O)"), kNoImage, &TFormMain::MZoomOutClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    createAction("MZoomReset", QStringLiteral("原始大小(&Z)"), kNoImage, &TFormMain::MZoomResetClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
 }
 
 void TFormMain::createMenus()
@@ -168,6 +186,7 @@ void TFormMain::createMenus()
 
     QMenu* file = menu("F1", QStringLiteral("文件(&F)"));
     file->addActions({action("MOpen"), action("MClose")});
+    file->addMenu(m_recentFiles->menu());
     separator(file, "N2");
     file->addAction(action("MExit"));
 
@@ -177,9 +196,13 @@ void TFormMain::createMenus()
     records->addActions({action("MFind"), action("MFindNext")});
     separator(records, "N7");
     records->addActions({action("MTotal"), action("MGet")});
+    records->addSeparator();
+    records->addActions({action("MFirst"), action("MLast")});
 
     QMenu* view = menu("V1", QStringLiteral("查看(&V)"));
     view->addAction(action("MDeli"));
+    view->addSeparator();
+    view->addActions({action("MZoomIn"), action("MZoomOut"), action("MZoomReset")});
 
     m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
     m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
@@ -250,6 +273,15 @@ void TFormMain::createStatusBar()
     bar->addWidget(m_panels[1], 1);
 }
 
+void TFormMain::restoreSettings()
+{
+    // Nothing kept, or nothing usable: the window keeps its first-start size.
+    (void)restoreGeometry(settings::mainWindowGeometry());
+    (void)restoreState(settings::mainWindowState());
+    m_recordTextPixelSize = settings::recordTextPixelSize(kDefaultRecordTextPixelSize, kMinRecordTextPixelSize,
+                                                          kMaxRecordTextPixelSize);
+}
+
 void TFormMain::setStatusText(const QString& file, const QString& record)
 {
     m_panels[0]->setText(file);
@@ -274,6 +306,24 @@ QList<TFormMarc*> TFormMain::documents() const
 void TFormMain::openPath(const QString& path)
 {
     (void)OpenMarcFile(this, path);
+    if (FormMarc && FormMarc->isOpen())
+        m_recentFiles->add(path);
+}
+
+void TFormMain::setRecordTextPixelSize(int pixelSize)
+{
+    pixelSize = ZoomedPixelSize(pixelSize, 0);
+    if (pixelSize == m_recordTextPixelSize)
+        return;
+    m_recordTextPixelSize = pixelSize;
+    for (TFormMarc* document : documents())
+        SetRecordTextPixelSize(document->MemoMarc, pixelSize);
+    settings::setRecordTextPixelSize(pixelSize);
+}
+
+void TFormMain::zoomRecordText(int steps)
+{
+    setRecordTextPixelSize(ZoomedPixelSize(m_recordTextPixelSize, steps));
 }
 
 void TFormMain::MOpenClick()
@@ -286,11 +336,15 @@ void TFormMain::MOpenClick()
     // A typed name of a missing file is handed on: the document window reports it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (const QString folder = settings::openFolder(); !folder.isEmpty())
+        dialog.setDirectory(folder);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = dialog.selectedFiles();
-    if (!chosen.isEmpty())
-        openPath(chosen.first());
+    if (chosen.isEmpty())
+        return;
+    settings::setOpenFolder(QFileInfo(chosen.first()).absolutePath());
+    openPath(chosen.first());
 }
 
 void TFormMain::MCloseClick()
@@ -370,6 +424,33 @@ void TFormMain::N14Click()
 void TFormMain::N15Click()
 {
     tile(Qt::Vertical);
+}
+
+void TFormMain::MFirstClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowFirstRecord();
+}
+
+void TFormMain::MLastClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowLastRecord();
+}
+
+void TFormMain::MZoomInClick()
+{
+    zoomRecordText(1);
+}
+
+void TFormMain::MZoomOutClick()
+{
+    zoomRecordText(-1);
+}
+
+void TFormMain::MZoomResetClick()
+{
+    setRecordTextPixelSize(kDefaultRecordTextPixelSize);
 }
 
 void TFormMain::MHelpClick()
@@ -477,6 +558,7 @@ void TFormMain::showEvent(QShowEvent* event)
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    settings::setMainWindowLayout(saveGeometry(), saveState());
     DeleteScratchDisplayFile();
     // Bottom-most first, as the frame lists them last to first.
     const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);

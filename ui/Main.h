@@ -10,6 +10,7 @@ class QAction;
 class QMdiArea;
 class QMenu;
 class QToolBar;
+class RecentFiles;
 class TAboutBox;
 class TFormMarc;
 
@@ -60,6 +61,15 @@ public:
     /// name is chosen).
     void openPath(const QString& path);
 
+    /// The submenu of recent files (文件 → 最近的文件).
+    [[nodiscard]] RecentFiles* recentFiles() const { return m_recentFiles; }
+
+    /// The font size of every document window's record text, in pixels.
+    [[nodiscard]] int recordTextPixelSize() const { return m_recordTextPixelSize; }
+    void setRecordTextPixelSize(int pixelSize);
+    /// Zooms every record text steps steps in (positive) or out (negative).
+    void zoomRecordText(int steps);
+
     // Event handlers, each reachable through the action of the same name.
     void MOpenClick();
     void MCloseClick();
@@ -77,6 +87,11 @@ public:
     void N15Click();
     void MHelpClick();
     void FormShow();
+    void MFirstClick();
+    void MLastClick();
+    void MZoomInClick();
+    void MZoomOutClick();
+    void MZoomResetClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -87,6 +102,7 @@ private:
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void restoreSettings();
     void rebuildWindowMenu();
     void tile(Qt::Orientation orientation);
     QAction* createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
@@ -99,6 +115,8 @@ private:
     StatusPanel* m_panels[2] = {};
     QStringList m_commandLine;
     bool m_shown = false;
+    RecentFiles* m_recentFiles = nullptr;
+    int m_recordTextPixelSize;
 };
 
 /// Places n windows in an area as a multiple-document frame tiles them:

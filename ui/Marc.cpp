@@ -15,12 +15,13 @@
 #include "Prompt.h"
 #include "RecordIndex.h"
 #include "RecordScan.h"
+#include "RecordText.h"
 
 QPointer<TFormMarc> FormMarc;
 
 namespace {
 
-constexpr int kMemoFontPixelSize = 16;
+constexpr int kMemoFontPixelSize = kDefaultRecordTextPixelSize;
 
 // A double-byte character must take exactly two Latin columns so that wrapped
 // lines stay aligned: the CJK monospace font does that, a plain monospace font
@@ -122,6 +123,7 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
     MemoMarc->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setFont(memoFont());
+    PrepareRecordText(MemoMarc, mainForm);
     setWidget(MemoMarc);
 
     QMdiArea* area = mainForm->mdiArea();
@@ -238,6 +240,19 @@ void TFormMarc::ShowNextRecord()
 void TFormMarc::RedisplayRecord()
 {
     (void)ShowRecord(CurrentRecord, CurrentRecord, "");
+}
+
+void TFormMarc::ShowFirstRecord()
+{
+    if (CurrentRecord != 1)
+        (void)ShowRecord(1, 1, "");
+}
+
+void TFormMarc::ShowLastRecord()
+{
+    // A file of a lone leader has no record numbered from 1 on to go to.
+    if (RecordCount >= 1 && CurrentRecord != RecordCount)
+        (void)ShowRecord(RecordCount, RecordCount, "");
 }
 
 int OpenMarcFile(TFormMain* mainForm, const QString& path)
