@@ -20,7 +20,8 @@ public:
     {
         switch (event->type()) {
         case QEvent::ShortcutOverride: {
-            // The text would move its cursor to the start or end instead.
+            // A text that takes keys for its cursor claims these (an editable one
+            // does); the record text must leave them to the record commands.
             const QKeyCombination key = static_cast<QKeyEvent*>(event)->keyCombination();
             const Qt::KeyboardModifiers modifiers = key.keyboardModifiers() & ~Qt::KeypadModifier;
             if (modifiers == Qt::ControlModifier && (key.key() == Qt::Key_Home || key.key() == Qt::Key_End)) {
