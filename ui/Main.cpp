@@ -45,6 +45,16 @@ constexpr int kToolBarIndent = 4;
 constexpr QSize kToolButtonSize(26, 24);
 constexpr int kToolBarSeparatorWidth = 8;
 constexpr int kStatusPanel0Width = 300;
+constexpr QSize kFirstStartSize(803, 614);
+
+// Qt applies a geometry that was cut short as far as it goes, down to a window
+// of one pixel: it is tried on a stand-in first.
+bool usableGeometry(const QByteArray& geometry, QSize minimum)
+{
+    QWidget standIn;
+    return standIn.restoreGeometry(geometry) && standIn.width() >= minimum.width()
+        && standIn.height() >= minimum.height();
+}
 
 }  // namespace
 
@@ -97,7 +107,7 @@ TFormMain::TFormMain(QWidget* parent)
     for (const char* size : {"16", "32", "48"})
         applicationIcon.addFile(QStringLiteral(":/application/veltrane-%1.png").arg(QLatin1String(size)));
     setWindowIcon(applicationIcon);
-    resize(803, 614);
+    resize(kFirstStartSize);
     m_mdiArea->setObjectName(QStringLiteral("MdiArea"));
     m_mdiArea->setBackground(palette().brush(QPalette::Dark));
     setCentralWidget(m_mdiArea);
@@ -276,7 +286,8 @@ void TFormMain::createStatusBar()
 void TFormMain::restoreSettings()
 {
     // Nothing kept, or nothing usable: the window keeps its first-start size.
-    (void)restoreGeometry(settings::mainWindowGeometry());
+    if (const QByteArray geometry = settings::mainWindowGeometry(); usableGeometry(geometry, minimumSizeHint()))
+        (void)restoreGeometry(geometry);
     (void)restoreState(settings::mainWindowState());
     m_recordTextPixelSize = settings::recordTextPixelSize(kDefaultRecordTextPixelSize, kMinRecordTextPixelSize,
                                                           kMaxRecordTextPixelSize);

@@ -103,11 +103,12 @@ QStringList recentFiles(int limit)
 {
     QStringList paths;
     const QVariant value = open().value(QLatin1String(kRecentFiles));
-    if (value.typeId() != QMetaType::QStringList && value.typeId() != QMetaType::QString)
-        return paths;
-    for (const QString& path : value.toStringList()) {
+    // One path reads back as a string, several as a list.
+    const QVariantList entries = value.typeId() == QMetaType::QString ? QVariantList{value} : value.toList();
+    for (const QVariant& entry : entries) {
         if (paths.size() >= limit)
             break;
+        const QString path = entry.typeId() == QMetaType::QString ? entry.toString() : QString();
         if (QDir::isAbsolutePath(path) && !paths.contains(path))
             paths.append(path);
     }
