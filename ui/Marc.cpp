@@ -250,7 +250,8 @@ void TFormMarc::ShowFirstRecord()
 
 void TFormMarc::ShowLastRecord()
 {
-    // A file of a lone leader has no record numbered from 1 on to go to.
+    // A file of one empty leader counts no records yet shows record 1: there
+    // is no last record to go to.
     if (RecordCount >= 1 && CurrentRecord != RecordCount)
         (void)ShowRecord(RecordCount, RecordCount, "");
 }
