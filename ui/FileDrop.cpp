@@ -5,7 +5,6 @@
 #include <QUrl>
 
 #include "Main.h"
-#include "Marc.h"
 
 FileDrop::FileDrop(TFormMain* mainForm) : QObject(mainForm), m_mainForm(mainForm) {}
 
@@ -39,7 +38,7 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event)
 void FileDrop::openFiles(const QStringList& paths)
 {
     for (const QString& path : paths)
-        (void)OpenMarcFile(m_mainForm, path);
+        m_mainForm->openPath(path);
 }
 
 void InstallFileDrop(TFormMain* mainForm)

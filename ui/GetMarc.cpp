@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "DialogFrame.h"
+#include "Settings.h"
 
 namespace {
 
@@ -90,7 +91,11 @@ void TDlgGetMarc::SpeedButton1Click()
     saveDialog.setDefaultSuffix(QStringLiteral("mrc"));
     // The overwrite question comes later, from the extraction itself.
     saveDialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (const QString folder = settings::saveFolder(); !folder.isEmpty())
+        saveDialog.setDirectory(folder);
     if (saveDialog.exec() != QDialog::Accepted || saveDialog.selectedFiles().isEmpty())
         return;
-    EditFileName->setText(QFileInfo(saveDialog.selectedFiles().front()).absoluteFilePath());
+    const QFileInfo chosen(saveDialog.selectedFiles().front());
+    settings::setSaveFolder(chosen.absolutePath());
+    EditFileName->setText(chosen.absoluteFilePath());
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QHBoxLayout>
@@ -26,7 +27,10 @@
 #include "FileDrop.h"
 #include "Marc.h"
 #include "Prompt.h"
+#include "RecentFiles.h"
 #include "RecordLayout.h"
+#include "RecordText.h"
+#include "Settings.h"
 #include "SharedState.h"
 
 TFormMain* FormMain = nullptr;
@@ -47,6 +51,16 @@ constexpr int kToolBarIndent = 4;
 constexpr QSize kToolButtonSize(26, 24);
 constexpr int kToolBarSeparatorWidth = 8;
 constexpr int kStatusPanel0Width = 300;
+constexpr QSize kFirstStartSize(803, 614);
+
+// Qt applies a geometry that was cut short as far as it goes, down to a window
+// of one pixel: it is tried on a stand-in first.
+bool usableGeometry(const QByteArray& geometry, QSize minimum)
+{
+    QWidget standIn;
+    return standIn.restoreGeometry(geometry) && standIn.width() >= minimum.width()
+        && standIn.height() >= minimum.height();
+}
 
 }  // namespace
 
@@ -88,7 +102,8 @@ void StatusPanel::paintEvent(QPaintEvent* event)
     painter.drawText(contentsRect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
 }
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this))
+TFormMain::TFormMain(QWidget* parent)
+    : QMainWindow(parent), m_mdiArea(new QMdiArea(this)), m_recordTextPixelSize(kDefaultRecordTextPixelSize)
 {
     // The images live in the static viewer library, whose resources load only when asked.
     Q_INIT_RESOURCE(icons);
@@ -98,11 +113,12 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
     for (const char* size : {"16", "32", "48"})
         applicationIcon.addFile(QStringLiteral(":/application/veltrane-%1.png").arg(QLatin1String(size)));
     setWindowIcon(applicationIcon);
-    resize(803, 614);
+    resize(kFirstStartSize);
     m_mdiArea->setObjectName(QStringLiteral("MdiArea"));
     m_mdiArea->setBackground(palette().brush(QPalette::Dark));
     setCentralWidget(m_mdiArea);
     createActions();
+    m_recentFiles = new RecentFiles(this);
     createMenus();
     createToolBar();
     createStatusBar();
@@ -116,6 +132,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
     cancel->setContext(Qt::WindowShortcut);
     connect(cancel, &QShortcut::activated, this, &TFormMain::cancelActiveWork);
     SharedState().delimiterMode = veltrane::dmNormal;
+    restoreSettings();
     if (FormMain == nullptr)
         FormMain = this;
 }
@@ -164,6 +181,17 @@ void TFormMain::createActions()
     createAction("N15", QStringLiteral("垂直(&V)"), kNoImage, &TFormMain::N15Click);
     createAction("MHelp", QStringLiteral("关于(&A)"), kNoImage, &TFormMain::MHelpClick);
     createAction("MContent", QStringLiteral("主题(&C)"), kNoImage, nullptr);
+
+    createAction("MFirst", QStringLiteral("首条(&H)"), kNoImage, &TFormMain::MFirstClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Home));
+    createAction("MLast", QStringLiteral("末条(&E)"), kNoImage, &TFormMain::MLastClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_End));
+    createAction("MZoomIn", QStringLiteral("放大(&I)"), kNoImage, &TFormMain::MZoomInClick)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus)});
+    createAction("MZoomOut", QStringLiteral("缩小(&O)"), kNoImage, &TFormMain::MZoomOutClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    createAction("MZoomReset", QStringLiteral("原始大小(&Z)"), kNoImage, &TFormMain::MZoomResetClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
 }
 
 void TFormMain::createMenus()
@@ -178,6 +206,7 @@ void TFormMain::createMenus()
 
     QMenu* file = menu("F1", QStringLiteral("文件(&F)"));
     file->addActions({action("MOpen"), action("MClose")});
+    file->addMenu(m_recentFiles->menu());
     separator(file, "N2");
     file->addAction(action("MExit"));
 
@@ -187,9 +216,13 @@ void TFormMain::createMenus()
     records->addActions({action("MFind"), action("MFindNext")});
     separator(records, "N7");
     records->addActions({action("MTotal"), action("MGet")});
+    records->addSeparator();
+    records->addActions({action("MFirst"), action("MLast")});
 
     QMenu* view = menu("V1", QStringLiteral("查看(&V)"));
     view->addAction(action("MDeli"));
+    view->addSeparator();
+    view->addActions({action("MZoomIn"), action("MZoomOut"), action("MZoomReset")});
 
     m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
     m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
@@ -299,7 +332,7 @@ void TFormMain::updateWorkState()
     bool anyWork = false;
     for (TFormMarc* document : documents())
         anyWork = anyWork || document->work() != nullptr;
-    for (const char* name : {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet"})
+    for (const char* name : {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet", "MFirst", "MLast"})
         findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
     findChild<QAction*>(QStringLiteral("MDeli"))->setEnabled(!anyWork);
 }
@@ -308,6 +341,16 @@ void TFormMain::cancelActiveWork()
 {
     if (TFormMarc* document = activeDocument())
         document->cancelWork();
+}
+
+void TFormMain::restoreSettings()
+{
+    // Nothing kept, or nothing usable: the window keeps its first-start size.
+    if (const QByteArray geometry = settings::mainWindowGeometry(); usableGeometry(geometry, minimumSizeHint()))
+        (void)restoreGeometry(geometry);
+    (void)restoreState(settings::mainWindowState());
+    m_recordTextPixelSize = settings::recordTextPixelSize(kDefaultRecordTextPixelSize, kMinRecordTextPixelSize,
+                                                          kMaxRecordTextPixelSize);
 }
 
 void TFormMain::setStatusText(const QString& file, const QString& record)
@@ -340,9 +383,12 @@ void TFormMain::openPath(const QString& path)
 void TFormMain::openNextPath()
 {
     while (m_openingDocument == nullptr && !m_pendingOpens.isEmpty()) {
-        (void)OpenMarcFile(this, m_pendingOpens.takeFirst());
+        const QString path = m_pendingOpens.takeFirst();
+        (void)OpenMarcFile(this, path);
         if (FormMarc && FormMarc->isOpening())
             m_openingDocument = FormMarc;
+        else if (FormMarc && FormMarc->isOpen())
+            m_recentFiles->add(path);
     }
 }
 
@@ -351,8 +397,26 @@ void TFormMain::documentOpened(TFormMarc* document)
     if (document != m_openingDocument)
         return;
     m_openingDocument = nullptr;
+    if (document->isOpen())
+        m_recentFiles->add(document->TitleName);
     // Later, so that the window that ended has finished what it does.
     QTimer::singleShot(0, this, &TFormMain::openNextPath);
+}
+
+void TFormMain::setRecordTextPixelSize(int pixelSize)
+{
+    pixelSize = ZoomedPixelSize(pixelSize, 0);
+    if (pixelSize == m_recordTextPixelSize)
+        return;
+    m_recordTextPixelSize = pixelSize;
+    for (TFormMarc* document : documents())
+        SetRecordTextPixelSize(document->MemoMarc, pixelSize);
+    settings::setRecordTextPixelSize(pixelSize);
+}
+
+void TFormMain::zoomRecordText(int steps)
+{
+    setRecordTextPixelSize(ZoomedPixelSize(m_recordTextPixelSize, steps));
 }
 
 void TFormMain::MOpenClick()
@@ -365,11 +429,15 @@ void TFormMain::MOpenClick()
     // A typed name of a missing file is handed on: the document window reports it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (const QString folder = settings::openFolder(); !folder.isEmpty())
+        dialog.setDirectory(folder);
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = dialog.selectedFiles();
-    if (!chosen.isEmpty())
-        openPath(chosen.first());
+    if (chosen.isEmpty())
+        return;
+    settings::setOpenFolder(QFileInfo(chosen.first()).absolutePath());
+    openPath(chosen.first());
 }
 
 void TFormMain::MCloseClick()
@@ -449,6 +517,33 @@ void TFormMain::N14Click()
 void TFormMain::N15Click()
 {
     tile(Qt::Vertical);
+}
+
+void TFormMain::MFirstClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowFirstRecord();
+}
+
+void TFormMain::MLastClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowLastRecord();
+}
+
+void TFormMain::MZoomInClick()
+{
+    zoomRecordText(1);
+}
+
+void TFormMain::MZoomOutClick()
+{
+    zoomRecordText(-1);
+}
+
+void TFormMain::MZoomResetClick()
+{
+    setRecordTextPixelSize(kDefaultRecordTextPixelSize);
 }
 
 void TFormMain::MHelpClick()
@@ -556,6 +651,7 @@ void TFormMain::showEvent(QShowEvent* event)
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    settings::setMainWindowLayout(saveGeometry(), saveState());
     DeleteScratchDisplayFile();
     // Bottom-most first, as the frame lists them last to first.
     const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);

@@ -13,6 +13,7 @@ class QToolButton;
 class QMdiArea;
 class QMenu;
 class QToolBar;
+class RecentFiles;
 class TAboutBox;
 class TFormMarc;
 
@@ -77,6 +78,15 @@ public:
     /// Cancels the active document's operation (Esc, or the panel's button).
     void cancelActiveWork();
 
+    /// The submenu of recent files (文件 → 最近的文件).
+    [[nodiscard]] RecentFiles* recentFiles() const { return m_recentFiles; }
+
+    /// The font size of every document window's record text, in pixels.
+    [[nodiscard]] int recordTextPixelSize() const { return m_recordTextPixelSize; }
+    void setRecordTextPixelSize(int pixelSize);
+    /// Zooms every record text steps steps in (positive) or out (negative).
+    void zoomRecordText(int steps);
+
     // Event handlers, each reachable through the action of the same name.
     void MOpenClick();
     void MCloseClick();
@@ -94,6 +104,11 @@ public:
     void N15Click();
     void MHelpClick();
     void FormShow();
+    void MFirstClick();
+    void MLastClick();
+    void MZoomInClick();
+    void MZoomOutClick();
+    void MZoomResetClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -104,6 +119,7 @@ private:
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void restoreSettings();
     void rebuildWindowMenu();
     void openNextPath();
     void tile(Qt::Orientation orientation);
@@ -122,6 +138,8 @@ private:
     TFormMarc* m_openingDocument = nullptr;
     QStringList m_commandLine;
     bool m_shown = false;
+    RecentFiles* m_recentFiles = nullptr;
+    int m_recordTextPixelSize;
 };
 
 /// Places n windows in an area as a multiple-document frame tiles them:

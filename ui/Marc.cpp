@@ -17,13 +17,14 @@
 #include "RecordIndex.h"
 #include "RecordFile.h"
 #include "RecordScan.h"
+#include "RecordText.h"
 #include "SharedState.h"
 
 QPointer<TFormMarc> FormMarc;
 
 namespace {
 
-constexpr int kMemoFontPixelSize = 16;
+constexpr int kMemoFontPixelSize = kDefaultRecordTextPixelSize;
 
 // A double-byte character must take exactly two Latin columns so that wrapped
 // lines stay aligned: the CJK monospace font does that, a plain monospace font
@@ -125,6 +126,7 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
     MemoMarc->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setFont(memoFont());
+    PrepareRecordText(MemoMarc, mainForm);
     setWidget(MemoMarc);
 
     QMdiArea* area = mainForm->mdiArea();
@@ -339,6 +341,20 @@ void TFormMarc::ShowNextRecord()
 void TFormMarc::RedisplayRecord()
 {
     (void)ShowRecord(CurrentRecord, CurrentRecord, "");
+}
+
+void TFormMarc::ShowFirstRecord()
+{
+    if (CurrentRecord != 1)
+        (void)ShowRecord(1, 1, "");
+}
+
+void TFormMarc::ShowLastRecord()
+{
+    // A file of one empty leader counts no records yet shows record 1: there
+    // is no last record to go to.
+    if (RecordCount >= 1 && CurrentRecord != RecordCount)
+        (void)ShowRecord(RecordCount, RecordCount, "");
 }
 
 int OpenMarcFile(TFormMain* mainForm, const QString& path)

@@ -58,6 +58,9 @@ public:
     void ShowPrevRecord();
     void ShowNextRecord();
     void RedisplayRecord();
+    /// Show record 1 / the last record unless it is on display already.
+    void ShowFirstRecord();
+    void ShowLastRecord();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

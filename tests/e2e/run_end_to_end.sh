@@ -15,6 +15,8 @@ runtime=$(mktemp -d "${TMPDIR:-/tmp}/veltrane-e2e-runtime-XXXXXX")
 trap 'rm -rf "$runtime"' EXIT
 chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime
+# Never the user's settings, whatever starts the viewer.
+export XDG_CONFIG_HOME=$runtime/config
 # The accessibility bus must run before the viewer starts, or it never joins it.
 exec xvfb-run -a -s '-screen 0 1280x1024x24' dbus-run-session -- bash -c '
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null

@@ -1,9 +1,13 @@
+#include <QClipboard>
 #include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "Main.h"
 #include "Marc.h"
+#include "RecordText.h"
+#include "Settings.h"
 #include "ViewerHarness.h"
 
 class DocumentWindowTest : public QObject {
@@ -17,6 +21,16 @@ class DocumentWindowTest : public QObject {
         return FormMarc.data();
     }
     QString panel(int i) const { return m_v->main.statusPanel(i)->text(); }
+    // Keys reach shortcuts only in the active window; the focus is in window's record text.
+    void focusText(TFormMarc* window)
+    {
+        m_v->main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_v->main));
+        m_v->main.mdiArea()->setActiveSubWindow(window);
+        window->MemoMarc->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), window->MemoMarc);
+    }
+    static int pixelSize(const TFormMarc* window) { return window->MemoMarc->font().pixelSize(); }
     void expectShowing(TFormMarc* window, const QString& path, int record)
     {
         QCOMPARE(window->CurrentRecord, record);
@@ -107,6 +121,100 @@ private slots:
         const QString shown = m_v->main.statusPanel(0)->displayedText();
         QVERIFY2(shown.contains(QChar(0x2026)) && shown.size() < panel(0).size(), qPrintable(shown));
         QVERIFY(shown.startsWith(QStringLiteral("文件名：")) && shown.endsWith(QStringLiteral("records.mrc")));
+    }
+
+    void firstAndLastRecordKeys_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<bool>("shrink");  // record 3 can no longer be read
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("record");
+        QTest::newRow("first") << 3 << false << "Ctrl+Home" << 1;
+        QTest::newRow("last") << 1 << false << "Ctrl+End" << 3;
+        QTest::newRow("first on display") << 1 << false << "Ctrl+Home" << 1;
+        QTest::newRow("last on display") << 3 << false << "Ctrl+End" << 3;
+        QTest::newRow("last cannot be shown") << 2 << true << "Ctrl+End" << 2;
+    }
+
+    // Pressed in the record text with all of it selected: the selection survives
+    // exactly when no record is shown, so neither the text's own cursor keys nor
+    // a needless display can pass.
+    void firstAndLastRecordKeys()
+    {
+        QFETCH(int, start);
+        QFETCH(bool, shrink);
+        QFETCH(QString, key);
+        QFETCH(int, record);
+        const QString path = m_v->sandbox.write("three.mrc", viewertest::numberedFile(3));
+        TFormMarc* window = open(path);
+        while (window->CurrentRecord < start)
+            window->ShowNextRecord();
+        if (shrink)
+            m_v->sandbox.write("three.mrc", viewertest::numberedFile(2));
+        focusText(window);
+        QTest::keySequence(window->MemoMarc, QKeySequence::SelectAll);
+        QVERIFY(window->MemoMarc->textCursor().hasSelection());
+        QTest::keySequence(window->MemoMarc, QKeySequence(key));
+        expectShowing(window, path, record);
+        QCOMPARE(window->MemoMarc->textCursor().hasSelection(), record == start);
+        if (!shrink)
+            QVERIFY(m_v->prompt.texts().isEmpty());
+    }
+
+    // Keys, the menu and Ctrl+wheel over either window size both texts; the size outlives the run.
+    void zoomSizesEveryWindow()
+    {
+        const QString path = m_v->sandbox.write("two.mrc", viewertest::numberedFile(2));
+        TFormMarc* a = open(path);
+        TFormMarc* b = open(path);
+        const QString family = a->MemoMarc->font().family();
+        QCOMPARE(pixelSize(a), kDefaultRecordTextPixelSize);
+        focusText(b);
+        const auto expectSize = [&](int size) {
+            QCOMPARE(pixelSize(a), size);
+            QCOMPARE(pixelSize(b), size);
+            QCOMPARE(settings::recordTextPixelSize(0, 1, 1000), size);
+        };
+        QTest::keySequence(b->MemoMarc, QKeySequence(QStringLiteral("Ctrl+=")));
+        QTest::keySequence(b->MemoMarc, QKeySequence(QStringLiteral("Ctrl++")));
+        expectSize(kDefaultRecordTextPixelSize + 2 * kRecordTextZoomStep);
+        QTest::keySequence(b->MemoMarc, QKeySequence(QStringLiteral("Ctrl+-")));
+        expectSize(kDefaultRecordTextPixelSize + kRecordTextZoomStep);
+        // Half a notch does nothing yet; the other half makes one step.
+        for (int i = 0; i < 2; ++i) {
+            QWheelEvent wheel(QPointF(5, 5), a->MemoMarc->viewport()->mapToGlobal(QPointF(5, 5)), QPoint(),
+                              QPoint(0, QWheelEvent::DefaultDeltasPerStep / 2), Qt::NoButton, Qt::ControlModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(a->MemoMarc->viewport(), &wheel);
+        }
+        expectSize(kDefaultRecordTextPixelSize + 2 * kRecordTextZoomStep);
+        QCOMPARE(a->MemoMarc->font().family(), family);
+        QCOMPARE(pixelSize(open(path)), kDefaultRecordTextPixelSize + 2 * kRecordTextZoomStep);  // a window opened later
+        for (int i = 0; i < 40; ++i)
+            m_v->main.zoomRecordText(1);
+        expectSize(kMaxRecordTextPixelSize);
+        QTest::keySequence(b->MemoMarc, QKeySequence(QStringLiteral("Ctrl+0")));
+        expectSize(kDefaultRecordTextPixelSize);
+    }
+
+    // Read-only, yet selectable and copyable from the keyboard, Chinese text included.
+    void recordTextCopiesAsUnicode()
+    {
+        const std::string record = testsupport::MakeRecord({{"001", "rec1"}, {"200", "1 \x1f" "a" + viewertest::gbk("中文题名")}});
+        TFormMarc* window = open(m_v->sandbox.write("chinese.mrc", record));
+        focusText(window);
+        const QString text = window->MemoMarc->toPlainText();
+        QVERIFY2(text.contains(QStringLiteral("中文题名")), qPrintable(text));
+        QApplication::clipboard()->clear();
+        QTest::keyClick(window->MemoMarc, Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+C")));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("001rec1\n"));
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+A")));
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+C")));
+        QCOMPARE(QApplication::clipboard()->text(), text);
+        QTest::keyClicks(window->MemoMarc, QStringLiteral("x"));
+        QTest::keyClick(window->MemoMarc, Qt::Key_Delete);
+        QCOMPARE(window->MemoMarc->toPlainText(), text);
     }
 
     void displayTextDecodes_data()

@@ -41,8 +41,9 @@ private:
     QStringList m_shown;
 };
 
-/// A fresh working directory (home of the scratch file) and TMP (home of the
-/// index files) for the test's lifetime.
+/// A fresh working directory (home of the scratch file), TMP (home of the
+/// index files) and XDG_CONFIG_HOME (home of the settings file, so that no test
+/// reads or writes the user's) for the test's lifetime.
 class Sandbox {
 public:
     Sandbox() : m_oldDirectory(QDir::currentPath())
@@ -50,17 +51,22 @@ public:
         std::filesystem::create_directory(m_root.path() / "work");
         std::filesystem::create_directory(m_root.path() / "tmp");
         if (const char* tmp = std::getenv("TMP")) m_oldTmp = tmp;
+        if (const char* config = std::getenv("XDG_CONFIG_HOME")) m_oldConfig = config;
         ::setenv("TMP", tmpDir().toLocal8Bit().constData(), 1);
+        ::setenv("XDG_CONFIG_HOME", configDir().toLocal8Bit().constData(), 1);
         QDir::setCurrent(workDir());
     }
     ~Sandbox()
     {
         QDir::setCurrent(m_oldDirectory);
         m_oldTmp ? ::setenv("TMP", m_oldTmp->c_str(), 1) : ::unsetenv("TMP");
+        m_oldConfig ? ::setenv("XDG_CONFIG_HOME", m_oldConfig->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
     }
 
     [[nodiscard]] QString workDir() const { return QString::fromStdString((m_root.path() / "work").string()); }
     [[nodiscard]] QString tmpDir() const { return QString::fromStdString((m_root.path() / "tmp").string()); }
+    /// Made by the first settings written.
+    [[nodiscard]] QString configDir() const { return QString::fromStdString((m_root.path() / "config").string()); }
 
     /// Writes bytes to a file of the working directory and returns its full path.
     QString write(const QString& name, const std::string& bytes) const
@@ -74,6 +80,7 @@ private:
     testsupport::TempDir m_root;
     QString m_oldDirectory;
     std::optional<std::string> m_oldTmp;  // temporary directories of later tests are made under TMP
+    std::optional<std::string> m_oldConfig;
 };
 
 inline std::string gbk(const QString& text) { return QByteArray(QStringEncoder("GBK").encode(text)).toStdString(); }

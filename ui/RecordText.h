@@ -1,0 +1,23 @@
+#pragma once
+
+class QPlainTextEdit;
+class TFormMain;
+
+// The record text of a document window (its MemoMarc) as the user works with
+// it: read-only, but selectable and copyable with mouse and keyboard, and
+// zoomed in steps of its font size, in every document window at once.
+
+inline constexpr int kDefaultRecordTextPixelSize = 16;
+inline constexpr int kMinRecordTextPixelSize = 8;
+inline constexpr int kMaxRecordTextPixelSize = 64;
+inline constexpr int kRecordTextZoomStep = 2;
+
+/// The pixel size steps zoom steps away from pixelSize, kept in range.
+[[nodiscard]] int ZoomedPixelSize(int pixelSize, int steps);
+
+/// Sets memo up as a document window's record text: selectable and copyable,
+/// at mainForm's zoom; Ctrl+wheel over it zooms all of mainForm's windows, and
+/// the first and last record keys reach the main window while it has the focus.
+void PrepareRecordText(QPlainTextEdit* memo, TFormMain* mainForm);
+/// Gives memo's font pixelSize, its family and other properties unchanged.
+void SetRecordTextPixelSize(QPlainTextEdit* memo, int pixelSize);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// What the viewer remembers between runs: one settings file in the user's
+// configuration folder ($XDG_CONFIG_HOME/Veltrane/veltrane.conf, by default
+// ~/.config/Veltrane/veltrane.conf). Every value read is checked: a missing,
+// unreadable or damaged file gives the defaults, never a failure, and a file
+// that cannot be written only means nothing is remembered.
+namespace settings {
+
+/// The settings file; the folder is looked up on every call, so a test that
+/// points XDG_CONFIG_HOME elsewhere takes effect at once.
+[[nodiscard]] QString filePath();
+
+/// QMainWindow::saveGeometry() and saveState() of the main window; empty when none.
+[[nodiscard]] QByteArray mainWindowGeometry();
+[[nodiscard]] QByteArray mainWindowState();
+void setMainWindowLayout(const QByteArray& geometry, const QByteArray& state);
+
+/// The folder of the file last chosen in the open or in the save dialog; empty
+/// when none was chosen or it is no longer a folder.
+[[nodiscard]] QString openFolder();
+[[nodiscard]] QString saveFolder();
+void setOpenFolder(const QString& folder);
+void setSaveFolder(const QString& folder);
+
+/// The record text's font size in pixels; fallback when none is kept or the
+/// kept one is out of [minimum, maximum].
+[[nodiscard]] int recordTextPixelSize(int fallback, int minimum, int maximum);
+void setRecordTextPixelSize(int pixelSize);
+
+/// Absolute paths, newest first, without repeats; at most limit.
+[[nodiscard]] QStringList recentFiles(int limit);
+void setRecentFiles(const QStringList& paths);
+
+}  // namespace settings
