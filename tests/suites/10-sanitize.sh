@@ -2,6 +2,8 @@
 # Builds the engine, the command-line tool and their tests with AddressSanitizer
 # and UndefinedBehaviorSanitizer and runs every test there. Any report fails:
 # the build stops on the first one (-fno-sanitize-recover) and leaks count too.
+# Then the engine and its tests again with ThreadSanitizer, for the scans that
+# run on several threads at once.
 set -euo pipefail
 
 source_dir=${VELTRANE_SOURCE_DIR:?VELTRANE_SOURCE_DIR must name the source folder}
@@ -24,6 +26,24 @@ status=0
 (cd "$build_dir" && ctest --output-on-failure -j "$jobs") 2>&1 | tee "$log" || status=1
 if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$log"; then
   echo "sanitize: a sanitizer report was printed (see $log)" >&2
+  status=1
+fi
+thread_dir=$build_root/sanitize-thread
+cmake -S "$source_dir" -B "$thread_dir" -G Ninja \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=g++ \
+  -DVELTRANE_SANITIZE_THREAD=ON \
+  -DVELTRANE_BUILD_UI=OFF >/dev/null
+engine_tests=(record_file_test record_scan_test record_index_test record_extract_test display_text_test)
+cmake --build "$thread_dir" -j "$jobs" --target "${engine_tests[@]}"
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+thread_log=$thread_dir/thread-sanitize.log
+: > "$thread_log"
+for test in "${engine_tests[@]}"; do
+  "$thread_dir/tests/engine/$test" 2>&1 | tee -a "$thread_log" | tail -n 3 || status=1
+done
+if grep -q 'WARNING: ThreadSanitizer' "$thread_log"; then
+  echo "sanitize: a thread sanitizer report was printed (see $thread_log)" >&2
   status=1
 fi
 exit $status
