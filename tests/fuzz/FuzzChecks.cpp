@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <memory>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -68,6 +70,73 @@ std::vector<std::uint64_t> referenceIndex(std::string_view file)
     }
 }
 
+/// The digits rule read here without the engine's routine: up to n leading
+/// ASCII digits of the bytes from at (none past the end).
+std::uint64_t referenceDigits(std::string_view bytes, std::size_t at, std::size_t n)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < n && at + i < bytes.size() && bytes[at + i] >= '0' && bytes[at + i] <= '9'; ++i)
+        value = value * 10 + static_cast<std::uint64_t>(bytes[at + i] - '0');
+    return value;
+}
+
+/// One directory entry's tag and field bytes as the display and the search
+/// take them, and its field length as the directory gives it.
+struct ReferenceEntry {
+    std::string bytes;
+    std::uint64_t declaredLength;
+};
+
+/// The entries of the record at offset, taken apart here without the engine:
+/// entries in directory order while they lie wholly within the record, each
+/// field's bytes as far as the record goes, everything together capped at the
+/// field buffer's size. Nothing when the record is cut off by the end of the file.
+std::optional<std::vector<ReferenceEntry>> referenceEntries(std::string_view file, std::uint64_t offset)
+{
+    const std::uint64_t length = referenceDigits(file, offset, 5);
+    if (length < kLeaderLength || offset + length > file.size())
+        return std::nullopt;
+    const std::string_view record = file.substr(offset, length);
+    const std::uint64_t base = referenceDigits(record, 12, 5);
+    const std::uint64_t entries = base > kLeaderLength ? (base - kLeaderLength) / 12 : 0;
+    std::vector<ReferenceEntry> result;
+    std::size_t room = kFieldBufferSize;
+    for (std::uint64_t i = 0; i < entries && kLeaderLength + 12 * (i + 1) <= length; ++i) {
+        const std::size_t at = kLeaderLength + 12 * i;
+        std::string bytes(record.substr(at, 3));
+        const std::uint64_t fieldLength = referenceDigits(record, at + 3, 4);
+        const std::uint64_t start = base + referenceDigits(record, at + 7, 5);
+        if (start < length)
+            bytes += record.substr(start, std::min(fieldLength, length - start));
+        bytes.resize(std::min(bytes.size(), room));
+        room -= bytes.size();
+        result.push_back({bytes, fieldLength});
+    }
+    return result;
+}
+
+/// Whether pattern (as typed: "$a" for subfield a) lies in one entry, never
+/// taking in its last byte, compared byte by byte at every alignment.
+bool referenceMatch(const ReferenceEntry& entry, std::string pattern, int mode, bool caseSensitive)
+{
+    const char subfieldDelimiter = mode == dmNormal ? '\x1f' : '$';
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] == '$' && std::isalnum(static_cast<unsigned char>(pattern[i + 1])) != 0
+            && static_cast<unsigned char>(pattern[i + 1]) < 0x80)
+            pattern[i] = subfieldDelimiter;
+    }
+    auto fold = [caseSensitive](char c) { return !caseSensitive && c >= 'a' && c <= 'z' ? char(c - 32) : c; };
+    const std::size_t searchable = std::min<std::uint64_t>(2 + entry.declaredLength, entry.bytes.size());
+    for (std::size_t i = 0; i + pattern.size() <= searchable; ++i) {
+        std::size_t t = 0;
+        while (t < pattern.size() && fold(entry.bytes[i + t]) == fold(pattern[t]))
+            ++t;
+        if (t == pattern.size())
+            return true;
+    }
+    return false;
+}
+
 /// Takes the run's choices from the end of the input, so that the front stays a
 /// record file shaped like the seeds. Missing bytes read as 0.
 struct ChoiceReader {
@@ -97,13 +166,25 @@ std::string checkRecordIndex(const std::uint8_t* data, std::size_t size)
 
 std::string checkScanShow(const std::uint8_t* data, std::size_t size)
 {
-    const int count = prepare(ChoiceReader{data, size}.rest());
+    const std::string file = ChoiceReader{data, size}.rest();
+    const int count = prepare(file);
+    const std::vector<std::uint64_t> offsets = referenceIndex(file);
     RecordingPrompt prompt;
+    auto expected = std::make_unique<DisplayText>();
     for (int mode : {dmNormal, dmSpecial1, dmSpecial2})
         for (int n = 1; n <= std::min(count, 16); ++n) {  // enough for a small input, quick for thousands of runs
             const int r = ScanRecords(prompt, scratch, {mode, false}, files.records.c_str(), files.index.c_str(), n, n, "");
-            if (r != n && r != -1)
+            const std::optional<std::vector<ReferenceEntry>> entries = referenceEntries(file, offsets[n - 1]);
+            std::string fieldBytes;
+            for (const ReferenceEntry& entry : entries.value_or(std::vector<ReferenceEntry>()))
+                fieldBytes += entry.bytes;
+            expected->clear();
+            RenderDisplayText(*expected, reinterpret_cast<const unsigned char*>(fieldBytes.data()), fieldBytes.size(),
+                              FieldTerminator(mode), SubfieldDelimiter(mode));
+            if (r != (entries ? n : -1))
                 return say("mode ", mode, ": showing record ", n, " gave ", r);
+            if (testsupport::ReadFile(files.scratch) != (entries ? expected->text() : ""))
+                return say("mode ", mode, ": the display text of record ", n, " is not its fields laid out");
         }
     return prompt.messages.empty() ? "" : "message on readable files: " + prompt.messages[0];
 }
@@ -132,10 +213,20 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
     };
     // From 1 to one past the last record: the empty range ends the search.
     const int from = 1 + static_cast<int>(fromChoice % static_cast<unsigned>(count + 1));
+    const std::vector<std::uint64_t> offsets = referenceIndex(file);
+    int expected = -1;
+    for (int k = from; k <= count && expected == -1; ++k) {
+        const std::optional<std::vector<ReferenceEntry>> entries = referenceEntries(file, offsets[k - 1]);
+        if (!entries)
+            break;  // an unreadable record ends the search
+        for (const ReferenceEntry& entry : *entries)
+            if (referenceMatch(entry, pattern, settings.delimiterMode, settings.caseSensitive))
+                expected = k;
+    }
     const int found = find(from, count);
-    if (found != -1 && (found < from || find(found, found) != found || (found > from && find(from, found - 1) != -1)))
-        return say("mode ", settings.delimiterMode, settings.caseSensitive ? ", case" : ", any case", ", from ", from, " of ",
-                   count, ": record ", found, " is not the range's first match");
+    if (found != expected)
+        return say("mode ", settings.delimiterMode, settings.caseSensitive ? ", case" : ", any case", ", from ", from,
+                   " of ", count, ": the search gave record ", found, ", the byte comparison ", expected);
     return prompt.messages.empty() ? "" : "message on readable files: " + prompt.messages[0];
 }
 
