@@ -31,6 +31,12 @@ struct CharsetDecision {
 /// Reads a `--charset` name (case-insensitive); nothing for an unknown one.
 [[nodiscard]] std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name);
 
+/// A record is UNIMARC-shaped when it has a field 100 whose $a starts with
+/// eight digits or blanks followed by a lowercase letter (date of entry, type
+/// of date); otherwise it is MARC 21-shaped. $a is what follows the first 0x1F
+/// 'a' of the field, or its first "$a" when it has no 0x1F 'a'.
+[[nodiscard]] bool IsUnimarcShaped(const RecordFields& record);
+
 /// Decides the set of one record by the automatic rules (the README lists
 /// them). Never fails: GBK when nothing else fits.
 [[nodiscard]] CharsetDecision DetectCharset(const RecordFields& record);
