@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cerrno>
 #include <cstdint>
+#include <unordered_map>
 
 #include "RecordLayout.h"
 
@@ -434,12 +436,23 @@ struct TextCodec::Handles {
     inline static const iconv_t kClosed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
     yaz_iconv_t marc8 = nullptr;
     bool marc8Tried = false;
+    /// Per single-byte MARC-8 set (by its final byte): the bytes libyaz maps
+    /// to nothing, found by asking libyaz once per set. It drops such bytes
+    /// without a word; the display shows them as U+FFFD and counts them.
+    std::array<std::optional<std::bitset<256>>, 128> marc8Unmapped;
+    yaz_iconv_t marc8Probe = nullptr;  ///< a handle of its own, so probing never disturbs a run
+
+    [[nodiscard]] std::size_t decodeMarc8(std::span<const unsigned char> bytes, std::string& out);
+    [[nodiscard]] const std::bitset<256>& unmappedIn(unsigned char set);
+    [[nodiscard]] bool eaccMapped(std::span<const unsigned char> triple);
+    std::unordered_map<std::uint32_t, bool> eaccKnown;  ///< answers of the probe handle so far
     iconv_t fromGbk = kClosed, fromGb18030 = kClosed, toGbk = kClosed, toGb18030 = kClosed;
 
     ~Handles()
     {
-        if (marc8 != nullptr)
-            yaz_iconv_close(marc8);
+        for (yaz_iconv_t h : {marc8, marc8Probe})
+            if (h != nullptr)
+                yaz_iconv_close(h);
         for (iconv_t h : {fromGbk, fromGb18030, toGbk, toGb18030})
             if (h != kClosed)
                 iconv_close(h);
@@ -522,7 +535,183 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
     }
 }
 
+
+// MARC-8 escape sequences: ESC, then '$' for a multibyte set, then '(' or ','
+// for G0 or ')' or '-' for G1, then '!' for ANSEL, then the final byte naming
+// the set. Technique 1 escapes (ESC g, ESC b, ESC p, ESC s) have the final
+// byte alone.
+constexpr std::string_view kMarc8KnownFinals = "BsEgbp2NQ34S1";
+constexpr unsigned char kMarc8Eacc = '1';  // the three-byte East Asian set
+constexpr std::size_t kEaccCacheLimit = 1 << 16;
+
+struct Marc8Escape {
+    std::size_t length = 0;  ///< 0: the run ends inside it
+    bool g1 = false;
+    unsigned char final = 0;
+};
+
+Marc8Escape parseMarc8Escape(std::span<const unsigned char> bytes, std::size_t i)
+{
+    Marc8Escape e;
+    std::size_t k = i + 1;
+    if (k < bytes.size() && bytes[k] == '$')
+        ++k;
+    if (k < bytes.size() && (bytes[k] == '(' || bytes[k] == ','))
+        ++k;
+    else if (k < bytes.size() && (bytes[k] == ')' || bytes[k] == '-')) {
+        e.g1 = true;
+        ++k;
+    }
+    if (k < bytes.size() && bytes[k] == '!')
+        ++k;
+    if (k >= bytes.size())
+        return e;
+    e.final = bytes[k];
+    e.length = k + 1 - i;
+    return e;
+}
+
+/// Runs libyaz over bytes without ending the run: its sets stay designated.
+std::size_t feedMarc8(yaz_iconv_t cd, std::span<const unsigned char> bytes, std::string& out)
+{
+    return convertLenient(bytes, out, [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
+        if (yaz_iconv(cd, in, inLeft, outPtr, outLeft) != static_cast<std::size_t>(-1))
+            return false;
+        errno = yaz_iconv_error(cd) == YAZ_ICONV_E2BIG ? E2BIG : EILSEQ;
+        return true;
+    }, [] {});
+}
+
+/// Ends a libyaz run: marks held for a base letter come out, and the next run
+/// starts from the default sets (ASCII and ANSEL).
+void endMarc8Run(yaz_iconv_t cd, std::string& out)
+{
+    std::array<char, 64> tail;
+    char* tailPtr = tail.data();
+    std::size_t tailLeft = tail.size();
+    yaz_iconv(cd, nullptr, nullptr, &tailPtr, &tailLeft);
+    out.append(tail.data(), tail.size() - tailLeft);
+}
+
+/// The bytes libyaz maps to nothing in the single-byte set `final`.
+std::bitset<256> probeMarc8Set(yaz_iconv_t cd, unsigned char final)
+{
+    std::bitset<256> unmapped;
+    for (int b = 0x21; b < 0x100; ++b) {
+        if (b == 0x7F || b == 0x80)
+            continue;
+        // The byte in the set, then an ASCII space as a base for a mark.
+        const unsigned char probe[] = {kEscape, static_cast<unsigned char>(b < 0x80 ? '(' : ')'), final,
+                                       static_cast<unsigned char>(b), kEscape, '(', 'B', ' '};
+        std::string text;
+        const std::size_t invalid = feedMarc8(cd, probe, text);
+        endMarc8Run(cd, text);
+        unmapped[b] = invalid != 0 || text == " ";
+    }
+    unmapped[0x7F] = unmapped[0xFF] = true;
+    unmapped[0x80] = true;
+    return unmapped;
+}
+
+
 }  // namespace
+
+const std::bitset<256>& TextCodec::Handles::unmappedIn(unsigned char set)
+{
+    auto& table = marc8Unmapped[set & 0x7F];
+    if (!table) {
+        if (marc8Probe == nullptr)
+            marc8Probe = yaz_iconv_open("UTF-8", "MARC8");
+        table = marc8Probe != nullptr ? probeMarc8Set(marc8Probe, set) : std::bitset<256>();
+    }
+    return *table;
+}
+
+bool TextCodec::Handles::eaccMapped(std::span<const unsigned char> triple)
+{
+    const std::uint32_t key = triple[0] << 16 | triple[1] << 8 | triple[2];
+    if (const auto it = eaccKnown.find(key); it != eaccKnown.end())
+        return it->second;
+    if (marc8Probe == nullptr)
+        marc8Probe = yaz_iconv_open("UTF-8", "MARC8");
+    bool mapped = false;
+    if (marc8Probe != nullptr) {
+        const unsigned char probe[] = {kEscape, '$', '1', triple[0], triple[1], triple[2]};
+        std::string text;
+        mapped = feedMarc8(marc8Probe, probe, text) == 0 && !text.empty();
+        endMarc8Run(marc8Probe, text);
+    }
+    // Bounded: a file of random triples must not grow it without end.
+    if (eaccKnown.size() >= kEaccCacheLimit)
+        eaccKnown.clear();
+    eaccKnown.emplace(key, mapped);
+    return mapped;
+}
+
+/// MARC-8 through libyaz, which knows the sets and moves each combining mark
+/// after its base letter. What it would drop or stall on is taken out first:
+/// an escape to a set it does not know becomes one U+FFFD (the run goes on in
+/// the sets before it), a byte a single-byte set does not map becomes U+FFFD,
+/// and C0 controls pass as they are.
+std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes, std::string& out)
+{
+    const yaz_iconv_t cd = marc8;
+    std::size_t invalid = 0;
+    unsigned char g0 = 'B', g1 = 'E';
+    std::size_t fed = 0;  // bytes before this have gone to libyaz or been replaced
+    auto replace = [&](std::size_t at, std::size_t length, bool picture) {
+        invalid += feedMarc8(cd, bytes.subspan(fed, at - fed), out);
+        if (picture) {
+            out += static_cast<char>(bytes[at]);
+        } else {
+            appendUtf8(out, kReplacement);
+            invalid += length;
+        }
+        fed = at + length;
+    };
+    for (std::size_t i = 0; i < bytes.size();) {
+        const unsigned char b = bytes[i];
+        if (b == kEscape) {
+            const Marc8Escape e = parseMarc8Escape(bytes, i);
+            if (e.length == 0) {
+                replace(i, bytes.size() - i, false);  // cut off by the run's end
+                break;
+            }
+            if (kMarc8KnownFinals.find(static_cast<char>(e.final)) == std::string_view::npos) {
+                replace(i, e.length, false);
+            } else if (e.g1) {
+                g1 = e.final;
+            } else {
+                g0 = e.final;
+            }
+            i += e.length;
+            continue;
+        }
+        if (b < 0x20) {
+            replace(i, 1, true);
+            ++i;
+            continue;
+        }
+        const unsigned char set = b < 0x80 ? g0 : g1;
+        if (set == kMarc8Eacc && b != ' ') {
+            // Three bytes a character; libyaz drops a cut or unknown one.
+            std::size_t n = 1;
+            while (n < 3 && i + n < bytes.size() && bytes[i + n] >= 0x20)
+                ++n;
+            if (n < 3 || !eaccMapped(bytes.subspan(i, 3))) {
+                replace(i, n, false);
+            }
+            i += n;
+            continue;
+        }
+        if (b != ' ' && unmappedIn(set)[b])
+            replace(i, 1, false);
+        ++i;
+    }
+    invalid += feedMarc8(cd, bytes.subspan(fed), out);
+    endMarc8Run(cd, out);
+    return invalid;
+}
 
 std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> bytes, std::string& out)
 {
@@ -546,32 +735,14 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
             },
             [cd] { iconv(cd, nullptr, nullptr, nullptr, nullptr); });
     }
-    case Charset::Marc8: {
+    case Charset::Marc8:
         if (!h.marc8Tried) {
             h.marc8Tried = true;
             h.marc8 = yaz_iconv_open("UTF-8", "MARC8");
         }
-        const yaz_iconv_t cd = h.marc8;
-        if (cd == nullptr)
+        if (h.marc8 == nullptr)
             return replaceAll(bytes, out);
-        const std::size_t invalid = convertLenient(
-            bytes, out,
-            [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
-                if (yaz_iconv(cd, in, inLeft, outPtr, outLeft) != static_cast<std::size_t>(-1))
-                    return false;
-                errno = yaz_iconv_error(cd) == YAZ_ICONV_E2BIG ? E2BIG : EILSEQ;
-                return true;
-            },
-            [] {});
-        // The end of the run: combining marks still held for a base letter
-        // come out, and the next run starts from the default sets.
-        std::array<char, 64> tail;
-        char* tailPtr = tail.data();
-        std::size_t tailLeft = tail.size();
-        yaz_iconv(cd, nullptr, nullptr, &tailPtr, &tailLeft);
-        out.append(tail.data(), tail.size() - tailLeft);
-        return invalid;
-    }
+        return h.decodeMarc8(bytes, out);
     }
     return replaceAll(bytes, out);
 }
