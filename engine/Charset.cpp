@@ -217,10 +217,15 @@ bool hasTag(const RecordFields& record, std::string_view tag)
 
 constexpr bool isGbkLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
 constexpr bool isGb2312Byte(unsigned char b) { return b >= 0xA1 && b <= 0xFE; }
+/// GB2312 rows of Chinese text: punctuation and full-width forms (0xA1-0xA3)
+/// and the hanzi (0xB0-0xF7). Rows 0xA4-0xA9 (kana, Greek, Cyrillic, pinyin,
+/// box drawing) are left out: MARC-8's special letters 0xA1-0xA9 (such as the
+/// soft sign 0xA7) before a diacritic would read as such a pair.
+constexpr bool isChineseRow(unsigned char lead) { return lead <= 0xA3 || (lead >= 0xB0 && lead <= 0xF7); }
 
 /// Read as GBK pairs, fewer than half of the high bytes lie in pairs of two
-/// GB2312-range bytes. MARC-8 puts a diacritic (0xE0 and up) before an ASCII
-/// letter, which never makes such a pair.
+/// GB2312-range bytes in the rows of Chinese text. MARC-8 puts a diacritic
+/// (0xE0 and up) before an ASCII letter, which never makes such a pair.
 bool fewGb2312Pairs(std::span<const unsigned char> bytes)
 {
     std::size_t high = 0, inPairs = 0;
@@ -233,7 +238,7 @@ bool fewGb2312Pairs(std::span<const unsigned char> bytes)
             continue;
         const unsigned char trail = bytes[i + 1];
         high += trail >= 0x80;
-        if (isGb2312Byte(b) && isGb2312Byte(trail))
+        if (isGb2312Byte(b) && isGb2312Byte(trail) && isChineseRow(b))
             inPairs += 2;
         ++i;
     }
@@ -543,6 +548,12 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
 constexpr std::string_view kMarc8KnownFinals = "BsEgbp2NQ34S1";
 constexpr unsigned char kMarc8Eacc = '1';  // the three-byte East Asian set
 constexpr std::size_t kEaccCacheLimit = 1 << 16;
+constexpr unsigned char kAnsel = 'E';
+// ANSEL writes the double diacritics in two halves, one over each letter;
+// Unicode has one combining character over both, so the second half maps to
+// nothing, rightly.
+constexpr unsigned char kAnselLigatureSecondHalf = 0xEC;
+constexpr unsigned char kAnselDoubleTildeSecondHalf = 0xFB;
 
 struct Marc8Escape {
     std::size_t length = 0;  ///< 0: the run ends inside it
@@ -610,6 +621,8 @@ std::bitset<256> probeMarc8Set(yaz_iconv_t cd, unsigned char final)
     }
     unmapped[0x7F] = unmapped[0xFF] = true;
     unmapped[0x80] = true;
+    if (final == kAnsel)
+        unmapped[kAnselLigatureSecondHalf] = unmapped[kAnselDoubleTildeSecondHalf] = false;
     return unmapped;
 }
 
