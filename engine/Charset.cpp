@@ -707,9 +707,10 @@ std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes
         }
         const unsigned char set = b < 0x80 ? g0 : g1;
         if (set == kMarc8Eacc && b != ' ') {
-            // Three bytes a character; libyaz drops a cut or unknown one.
+            // Three bytes a character; libyaz drops a cut or unknown one. A
+            // space is one by itself and ends a cut character.
             std::size_t n = 1;
-            while (n < 3 && i + n < bytes.size() && bytes[i + n] >= 0x20)
+            while (n < 3 && i + n < bytes.size() && bytes[i + n] > ' ')
                 ++n;
             if (n < 3 || !eaccMapped(bytes.subspan(i, 3))) {
                 replace(i, n, false);

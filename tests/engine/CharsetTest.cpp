@@ -74,6 +74,8 @@ TEST(CharsetDetection, OneRowPerRule)
          Charset::Marc8, 4},
         {"5_marc21_diacritics_before_letters", recordWith(' ', {{"008", "850101s1985"}, {"245", "10" + marc8Diacritics}}),
          Charset::Marc8, 5},
+        {"5_soft_sign_before_a_ligature", recordWith(' ', {{"245", "10\x1f" "aItal\xa7\xebi\xec" "anskie stikhi"}}),
+         Charset::Marc8, 5},
         {"5_needs_245_or_008", recordWith(' ', {{"100", "1 " + marc8Diacritics}}), Charset::Gbk, 7},
         {"5_needs_blank_leader_byte", recordWith('z', {{"245", "10" + marc8Diacritics}}), Charset::Gbk, 7},
         {"5_gbk_chinese_with_rare_names_stays_gbk",
@@ -201,6 +203,8 @@ TEST(TextCodec, DecodesEachSetAndCountsInvalidBytes)
         {"marc8_unmapped_byte", Charset::Marc8, "a\xff" "b", "a" + r + "b", 1},
         {"marc8_diacritic_without_base", Charset::Marc8, "ab\xe2", "ab" + r, 1},
         {"marc8_cut_eacc", Charset::Marc8, "\x1b$1\x21\x30", r, 2},
+        {"marc8_eacc_cut_by_a_space", Charset::Marc8, "\x1b$1\x21\x30 \x21\x30\x21", r + " \xe4\xb8\x80", 2},
+        {"marc8_ligature_halves", Charset::Marc8, "\xeb" "i\xec" "a", "i\xcd\xa1" "a", 0},
         {"marc8_cut_escape", Charset::Marc8, "a\x1b(", "a" + r, 2},
         {"marc8_control_passes", Charset::Marc8, "a\x0a" "b", "a\nb", 0},
     };

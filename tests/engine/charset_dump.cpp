@@ -2,8 +2,9 @@
 // file, for the oracle suite and for measuring the detection rule.
 //   charset_dump detect FILE          number, set, rule, invalid bytes, leader/09, UNIMARC shape
 //   charset_dump show [--charset C] FILE   every record's decoded display text
-//   charset_dump runs [--charset C] FILE   one line per text run: number, tag,
-//                                          raw bytes and decoded text in hex
+//   charset_dump runs [--charset C] FILE   one line per text run: number, set,
+//                                          field index, tag, raw bytes and
+//                                          decoded text in hex
 // Records are framed as the record index frames them.
 
 #include <fcntl.h>
@@ -46,7 +47,8 @@ void printRuns(TextCodec& codec, Charset charset, long number, const RecordField
                 return;
             std::string text;
             codec.decode(charset, data.subspan(start, end - start), text);
-            std::printf("%ld\t%zu\t%.*s\t%s\t%s\n", number, i, static_cast<int>(record.tag(i).size()),
+            std::printf("%ld\t%s\t%zu\t%.*s\t%s\t%s\n", number, std::string(CharsetName(charset)).c_str(), i,
+                        static_cast<int>(record.tag(i).size()),
                         record.tag(i).data(), hex(data.data() + start, end - start).c_str(),
                         hex(reinterpret_cast<const unsigned char*>(text.data()), text.size()).c_str());
         };
