@@ -60,9 +60,9 @@ const WidthRange* widthRange(char32_t cp)
     return cp <= it->last ? it : nullptr;
 }
 
-/// A code point that stays on the line of the character before it: combining
-/// marks and the joiners.
-bool extendsCluster(char32_t cp)
+}  // namespace
+
+bool IsClusterExtender(char32_t cp)
 {
     if (cp < 0x300)
         return false;
@@ -71,6 +71,8 @@ bool extendsCluster(char32_t cp)
     const WidthRange* r = widthRange(cp);
     return r != nullptr && (r->kind == kMark || r->kind == kSpacingMark);
 }
+
+namespace {
 
 void appendUtf8(std::string& out, char32_t cp)
 {
@@ -282,7 +284,7 @@ public:
             while (end < line.size()) {
                 std::size_t next = end;
                 const char32_t cp = nextCodePoint(line, next);
-                if (!extendsCluster(cp))
+                if (!IsClusterExtender(cp))
                     break;
                 width += columns(cp);
                 end = next;
@@ -514,6 +516,9 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
     std::size_t invalid = 0;
     char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
     std::size_t inLeft = bytes.size();
+    // No set makes more than a few bytes of a byte; a converter that keeps
+    // asking for room without end is stopped.
+    const std::size_t outLimit = out.size() + bytes.size() * 16 + 256;
     while (true) {
         const std::size_t used = out.size();
         const std::size_t room = inLeft * 4 + 16;
@@ -527,8 +532,12 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
                 return invalid;
             continue;
         }
-        if (errno == E2BIG)
+        if (errno == E2BIG && out.size() < outLimit)
             continue;
+        if (errno == E2BIG) {
+            appendUtf8(out, kReplacement);
+            return invalid + inLeft;
+        }
         // EILSEQ, or EINVAL for a sequence cut off at the end.
         if (inLeft == 0)
             return invalid;
@@ -582,15 +591,34 @@ Marc8Escape parseMarc8Escape(std::span<const unsigned char> bytes, std::size_t i
     return e;
 }
 
-/// Runs libyaz over bytes without ending the run: its sets stay designated.
-std::size_t feedMarc8(yaz_iconv_t cd, std::span<const unsigned char> bytes, std::string& out)
+/// Starts libyaz afresh with the sets g0 and g1 designated. After an error its
+/// state is not to be trusted: it may still hold marks read for a base letter.
+void restartMarc8(yaz_iconv_t cd, unsigned char g0, unsigned char g1)
 {
-    return convertLenient(bytes, out, [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
-        if (yaz_iconv(cd, in, inLeft, outPtr, outLeft) != static_cast<std::size_t>(-1))
-            return false;
-        errno = yaz_iconv_error(cd) == YAZ_ICONV_E2BIG ? E2BIG : EILSEQ;
-        return true;
-    }, [] {});
+    yaz_iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const unsigned char designate[] = {kEscape, '(', g0, kEscape, ')', g1};
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(designate));
+    std::size_t inLeft = sizeof designate;
+    std::array<char, 16> ignored;
+    char* outPtr = ignored.data();
+    std::size_t outLeft = ignored.size();
+    yaz_iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+}
+
+/// Runs libyaz over bytes without ending the run: its sets stay designated. A
+/// byte it refuses becomes U+FFFD, and it goes on with g0 and g1 designated.
+std::size_t feedMarc8(yaz_iconv_t cd, std::span<const unsigned char> bytes, std::string& out,
+                      unsigned char g0 = 'B', unsigned char g1 = 'E')
+{
+    return convertLenient(
+        bytes, out,
+        [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
+            if (yaz_iconv(cd, in, inLeft, outPtr, outLeft) != static_cast<std::size_t>(-1))
+                return false;
+            errno = yaz_iconv_error(cd) == YAZ_ICONV_E2BIG ? E2BIG : EILSEQ;
+            return true;
+        },
+        [cd, g0, g1] { restartMarc8(cd, g0, g1); });
 }
 
 /// Ends a libyaz run: marks held for a base letter come out, and the next run
@@ -672,8 +700,14 @@ std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes
     std::size_t invalid = 0;
     unsigned char g0 = 'B', g1 = 'E';
     std::size_t fed = 0;  // bytes before this have gone to libyaz or been replaced
+    // libyaz never sees an escape within a stretch of text: each goes alone,
+    // so the sets in use are known wherever it may fail.
+    auto feed = [&](std::size_t end) {
+        invalid += feedMarc8(cd, bytes.subspan(fed, end - fed), out, g0, g1);
+        fed = end;
+    };
     auto replace = [&](std::size_t at, std::size_t length, bool picture) {
-        invalid += feedMarc8(cd, bytes.subspan(fed, at - fed), out);
+        feed(at);
         if (picture) {
             out += static_cast<char>(bytes[at]);
         } else {
@@ -692,10 +726,10 @@ std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes
             }
             if (kMarc8KnownFinals.find(static_cast<char>(e.final)) == std::string_view::npos) {
                 replace(i, e.length, false);
-            } else if (e.g1) {
-                g1 = e.final;
             } else {
-                g0 = e.final;
+                feed(i);
+                (e.g1 ? g1 : g0) = e.final;
+                feed(i + e.length);
             }
             i += e.length;
             continue;
@@ -722,7 +756,7 @@ std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes
             replace(i, 1, false);
         ++i;
     }
-    invalid += feedMarc8(cd, bytes.subspan(fed), out);
+    feed(bytes.size());
     endMarc8Run(cd, out);
     return invalid;
 }

@@ -72,7 +72,17 @@ private:
 /// one line per field), wrapped at 77 display columns (East Asian wide and
 /// full-width characters count 2, combining marks and format characters 0)
 /// with five-space continuation lines. A break never falls inside a
-/// character, never parts a combining mark from its base. Line ends are '\n'.
+/// character, never parts a combining mark from its base (only a run of
+/// spacing marks wider than a whole line is broken between code points), so no
+/// line is wider than 77 columns. Every line, the last included, ends with
+/// '\n'; a wrap that falls exactly at a field's end makes no empty
+/// continuation line. Each text run (tag, subfield, the bytes between
+/// delimiters) is decoded on its own, so MARC-8 escapes start afresh in each.
+/// Controls show as pictures: C0 controls as U+2400-U+241F (NUL as U+2400,
+/// a lone subfield delimiter as U+241F), DEL as U+2421, C1 controls as U+FFFD
+/// (not counted as invalid). invalidBytes counts the bytes not valid in the
+/// set (U+FFFD stands for each such byte, or in UTF-8 for each maximal
+/// ill-formed subpart).
 struct DecodedDisplay {
     std::string text;
     std::size_t invalidBytes = 0;
@@ -82,5 +92,8 @@ struct DecodedDisplay {
 
 /// Display columns of one code point (0, 1 or 2) under the rule above.
 [[nodiscard]] int DisplayWidth(char32_t codePoint);
+/// Whether a code point stays on the line of the one before it: combining
+/// marks (Mn, Mc, Me) and the zero-width joiner and non-joiner.
+[[nodiscard]] bool IsClusterExtender(char32_t codePoint);
 
 }  // namespace veltrane
