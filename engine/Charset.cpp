@@ -74,6 +74,13 @@ bool IsClusterExtender(char32_t cp)
 
 namespace {
 
+constexpr bool isPrintableAscii(char c) { return c >= 0x20 && c < 0x7F; }
+
+bool allPrintableAscii(std::span<const unsigned char> bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b >= 0x20 && b < kDelete; });
+}
+
 void appendUtf8(std::string& out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -277,6 +284,27 @@ public:
         bool pendingWrap = false;
         std::size_t i = 0;
         while (i < line.size()) {
+            // Printable ASCII goes in stretches; the last letter before a
+            // non-ASCII byte may take a mark, so it goes the long way.
+            std::size_t run = 0;
+            while (i + run < line.size() && isPrintableAscii(line[i + run]))
+                ++run;
+            if (run > 0 && i + run < line.size())
+                --run;
+            while (run > 0) {
+                if (pendingWrap) {
+                    m_out += kWrap;
+                    col = kContinuationIndent;
+                }
+                const std::size_t n = std::min(run, static_cast<std::size_t>(kLineColumns - col));
+                m_out.append(line.data() + i, n);
+                col += static_cast<int>(n);
+                i += n;
+                run -= n;
+                pendingWrap = col >= kLineColumns;
+            }
+            if (i >= line.size())
+                break;
             // The cluster: one code point and every mark or joiner after it.
             const std::size_t start = i;
             int width = columns(nextCodePoint(line, i));
@@ -483,6 +511,14 @@ std::size_t decodeUtf8(std::span<const unsigned char> bytes, std::string& out)
 {
     std::size_t invalid = 0;
     for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t ascii = i;
+        while (ascii < bytes.size() && bytes[ascii] < 0x80)
+            ++ascii;
+        if (ascii > i) {
+            out.append(reinterpret_cast<const char*>(bytes.data() + i), ascii - i);
+            i = ascii;
+            continue;
+        }
         std::size_t subpart;
         char32_t cp;
         const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
@@ -765,6 +801,12 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
 {
     if (bytes.empty())
         return 0;
+    // Most runs are plain ASCII, the same in every set (every MARC-8 run starts
+    // in ASCII and ANSEL).
+    if (allPrintableAscii(bytes)) {
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return 0;
+    }
     Handles& h = *m_handles;
     switch (charset) {
     case Charset::Utf8:
@@ -847,6 +889,7 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
     DecodedDisplay display;
     const auto bytes = record.bytes();
     const auto fields = record.fields();
+    display.text.reserve(bytes.size() + bytes.size() / 4 + 64);
     LineLayout layout(display.text);
     std::string line;
     std::size_t runStart = 0;

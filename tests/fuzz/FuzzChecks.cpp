@@ -234,7 +234,7 @@ std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size)
                 // continuation line's 72 columns.
                 if (continuation && IsClusterExtender((*cps)[5]) && carried + leading <= 72)
                     return say(where, "line ", line, " starts with a mark parted from its base");
-                carried = seenBase ? trailing : (continuation ? carried + trailing : 0);
+                carried = seenBase || !continuation ? trailing : carried + trailing;
             }
         }
     }
