@@ -31,6 +31,12 @@ struct CharsetDecision {
 /// Reads a `--charset` name (case-insensitive); nothing for an unknown one.
 [[nodiscard]] std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name);
 
+/// A record is UNIMARC-shaped when it has a field 100 whose $a starts with
+/// eight digits or blanks followed by a lowercase letter (date of entry, type
+/// of date); otherwise it is MARC 21-shaped. $a is what follows the first 0x1F
+/// 'a' of the field, or its first "$a" when it has no 0x1F 'a'.
+[[nodiscard]] bool IsUnimarcShaped(const RecordFields& record);
+
 /// Decides the set of one record by the automatic rules (the README lists
 /// them). Never fails: GBK when nothing else fits.
 [[nodiscard]] CharsetDecision DetectCharset(const RecordFields& record);
@@ -66,7 +72,17 @@ private:
 /// one line per field), wrapped at 77 display columns (East Asian wide and
 /// full-width characters count 2, combining marks and format characters 0)
 /// with five-space continuation lines. A break never falls inside a
-/// character, never parts a combining mark from its base. Line ends are '\n'.
+/// character, never parts a combining mark from its base (only a run of
+/// spacing marks wider than a whole line is broken between code points), so no
+/// line is wider than 77 columns. Every line, the last included, ends with
+/// '\n'; a wrap that falls exactly at a field's end makes no empty
+/// continuation line. Each text run (tag, subfield, the bytes between
+/// delimiters) is decoded on its own, so MARC-8 escapes start afresh in each.
+/// Controls show as pictures: C0 controls as U+2400-U+241F (NUL as U+2400,
+/// a lone subfield delimiter as U+241F), DEL as U+2421, C1 controls as U+FFFD
+/// (not counted as invalid). invalidBytes counts the bytes not valid in the
+/// set (U+FFFD stands for each such byte, or in UTF-8 for each maximal
+/// ill-formed subpart).
 struct DecodedDisplay {
     std::string text;
     std::size_t invalidBytes = 0;
@@ -76,5 +92,8 @@ struct DecodedDisplay {
 
 /// Display columns of one code point (0, 1 or 2) under the rule above.
 [[nodiscard]] int DisplayWidth(char32_t codePoint);
+/// Whether a code point stays on the line of the one before it: combining
+/// marks (Mn, Mc, Me) and the zero-width joiner and non-joiner.
+[[nodiscard]] bool IsClusterExtender(char32_t codePoint);
 
 }  // namespace veltrane

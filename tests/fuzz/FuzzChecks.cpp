@@ -11,9 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "Charset.h"
 #include "EngineTestDoubles.h"
 #include "DisplayText.h"
 #include "RecordExtract.h"
+#include "RecordFields.h"
 #include "RecordFiles.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
@@ -243,6 +245,92 @@ std::string checkDisplayText(const std::uint8_t* data, std::size_t size)
     for (std::size_t start = 0, end = 0; start <= text.size(); start = end + 1)
         if ((end = std::min(text.find('\n', start), text.size())) - start > 78)
             return say("a line of ", end - start, " bytes");
+    return {};
+}
+
+namespace {
+
+/// The code points of UTF-8 text, checked independently of the engine's
+/// decoder: nothing when the text is not well-formed.
+std::optional<std::vector<char32_t>> codePoints(std::string_view text)
+{
+    std::vector<char32_t> cps;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > text.size())
+            return std::nullopt;
+        char32_t cp = n == 1 ? b : b & (0x7F >> n);
+        for (int k = 1; k < n; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            if ((c & 0xC0) != 0x80)
+                return std::nullopt;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return std::nullopt;
+        cps.push_back(cp);
+        i += n;
+    }
+    return cps;
+}
+
+}  // namespace
+
+std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size)
+{
+    static RecordFields record;
+    static TextCodec codec;
+    record.assemble(data, std::min(size, kRecordBufferSize));
+    (void)DetectCharset(record);
+    for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8, Charset::Marc8}) {
+        for (int mode = 0; mode < 3; ++mode) {
+            const DecodedDisplay display =
+                RenderDecodedDisplayText(codec, charset, record, FieldTerminator(mode), SubfieldDelimiter(mode));
+            const std::string where = say(CharsetName(charset), " mode ", mode, ": ");
+            if (display.invalidBytes > record.bytes().size())
+                return say(where, display.invalidBytes, " invalid bytes of ", record.bytes().size());
+            if (!display.text.empty() && display.text.back() != '\n')
+                return where + "the text does not end with a line end";
+            const std::string_view text = display.text;
+            int carried = 0;  // columns of the cluster open at the end of the line before
+            for (std::size_t start = 0, line = 1; start < text.size(); ++line) {
+                const std::size_t end = text.find('\n', start);
+                const auto cps = codePoints(text.substr(start, end - start));
+                start = end + 1;
+                if (!cps)
+                    return say(where, "line ", line, " is not valid UTF-8");
+                const bool continuation = cps->size() > 5 && std::all_of(cps->begin(), cps->begin() + 5,
+                                                                         [](char32_t c) { return c == U' '; });
+                int columns = 0, leading = 0, trailing = 0;
+                bool seenBase = false;
+                for (std::size_t k = 0; k < cps->size(); ++k) {
+                    const char32_t cp = (*cps)[k];
+                    if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0))
+                        return say(where, "line ", line, " holds control ", static_cast<unsigned>(cp));
+                    const int width = DisplayWidth(cp);
+                    columns += width;
+                    if (continuation && k < 5)
+                        continue;
+                    if (!IsClusterExtender(cp)) {
+                        seenBase = true;
+                        trailing = 0;
+                    } else if (!seenBase) {
+                        leading += width;
+                    }
+                    trailing += width;
+                }
+                if (columns > 77)
+                    return say(where, "line ", line, " is ", columns, " columns wide");
+                // Marks part from their base only in a cluster wider than a
+                // continuation line's 72 columns.
+                if (continuation && IsClusterExtender((*cps)[5]) && carried + leading <= 72)
+                    return say(where, "line ", line, " starts with a mark parted from its base");
+                carried = seenBase || !continuation ? trailing : carried + trailing;
+            }
+        }
+    }
     return {};
 }
 

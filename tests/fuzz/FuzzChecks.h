@@ -29,6 +29,12 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size);
 /// no line of the text is longer than 78 bytes.
 std::string checkDisplayText(const std::uint8_t* data, std::size_t size);
 
+/// The bytes are one record, rendered as decoded display text in every set
+/// and delimiter variant: the text is valid UTF-8, no line is wider than 77
+/// columns, and no continuation line starts with a combining mark unless the
+/// line before it holds one character and its marks alone.
+std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size);
+
 /// The last bytes pick a range; the rest is a record file. A new target must end
 /// up with exactly the source bytes from the first record's offset to the
 /// sentinel (capped at the file size).
@@ -44,7 +50,7 @@ struct NamedCheck {
 inline constexpr NamedCheck kChecks[] = {
     {"record_index", checkRecordIndex}, {"scan_show", checkScanShow},
     {"scan_search", checkScanSearch},   {"display_text", checkDisplayText},
-    {"extract", checkExtract},
+    {"extract", checkExtract},          {"decoded_display", checkDecodedDisplay},
 };
 
 }  // namespace fuzzchecks

@@ -64,6 +64,12 @@ def seeds():
     yield "junk_between.mrc", one + b"  \x00\x1a\n" + two + b"0\n"
     yield "dollar_literals.mrc", record([(b"200", b"1 $ $- $$a" + SD + b" " + SD + GBK_TITLE + SD)])
     yield "empty.mrc", b""
+    utf8 = record([(b"245", b"10" + sub(b"a", b"a" * 73 + "中e\u0301\u0903".encode() * 30 + "רצבי".encode())),
+                   (b"246", "\u0903".encode() * 90)])
+    yield "utf8_wide_and_marks.mrc", utf8[:9] + b"a" + utf8[10:]
+    yield "marc8_escapes.mrc", record([(b"245", b"10" + sub(b"a", b"a" * 74 + b"\xe2e\x1b(SaB\x1b(Zx\x1b$1!0!!0" + b"\xebi\xeca" * 30)),
+                                       (b"880", sub(b"a", b"\x1b(2yez\x7f\x1b(B" + b"\xe2" + SD + b"b\x1b("))])
+    yield "gb18030_four_byte.mrc", record([(b"200", b"1 " + sub(b"a", b"x" * 72 + b"\x81\x30\x85\x38" * 20 + GBK_TITLE))])
 
 
 def main():

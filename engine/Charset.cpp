@@ -1,0 +1,931 @@
+#include "Charset.h"
+
+#include <iconv.h>
+#include <yaz/yaz-iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+#include <cerrno>
+#include <cstdint>
+#include <unordered_map>
+
+#include "RecordLayout.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr unsigned char kEscape = 0x1B;  // MARC-8 escape sequences start with ESC, 27
+constexpr unsigned char kDelete = 0x7F;  // DEL, 127
+constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kControlPictures = 0x2400;  // U+2400..U+241F picture the C0 controls
+constexpr char32_t kDeletePicture = 0x2421;
+constexpr char32_t kZeroWidthNonJoiner = 0x200C;
+constexpr char32_t kZeroWidthJoiner = 0x200D;
+constexpr std::size_t kLeaderCodingScheme = 9;   // leader/09: 'a' for UCS/Unicode in MARC 21
+constexpr std::size_t kDateOfEntryLength = 8;  // 100 $a/0-7 (eight digits, or blanks)
+constexpr std::size_t kCharsetPosition = 26;   // 100 $a/26-27 names the character set
+constexpr int kMinMultibyteSequences = 4;
+
+// A line holds 77 columns before it is wrapped; continuation lines start with
+// five spaces, so they carry 72 further columns.
+constexpr int kLineColumns = 77;
+constexpr int kContinuationIndent = 5;
+constexpr std::string_view kWrap = "\n     ";
+
+// ---------------------------------------------------------------- Unicode
+
+enum WidthClass : unsigned char { kMark, kFormat, kSpacingMark, kWide };
+struct WidthRange {
+    char32_t first;
+    char32_t last;
+    WidthClass kind;
+};
+constexpr WidthRange kWidthRanges[] = {
+#include "UnicodeWidth.inc"
+};
+
+/// The class of a code point, nothing for an ordinary one-column character.
+const WidthRange* widthRange(char32_t cp)
+{
+    if (cp < 0xAD)
+        return nullptr;
+    const auto* end = std::end(kWidthRanges);
+    const auto* it = std::upper_bound(std::begin(kWidthRanges), end, cp,
+                                      [](char32_t c, const WidthRange& r) { return c < r.first; });
+    if (it == std::begin(kWidthRanges))
+        return nullptr;
+    --it;
+    return cp <= it->last ? it : nullptr;
+}
+
+}  // namespace
+
+bool IsClusterExtender(char32_t cp)
+{
+    if (cp < 0x300)
+        return false;
+    if (cp == kZeroWidthJoiner || cp == kZeroWidthNonJoiner)
+        return true;
+    const WidthRange* r = widthRange(cp);
+    return r != nullptr && (r->kind == kMark || r->kind == kSpacingMark);
+}
+
+namespace {
+
+constexpr bool isPrintableAscii(char c) { return c >= 0x20 && c < 0x7F; }
+
+bool allPrintableAscii(std::span<const unsigned char> bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b >= 0x20 && b < kDelete; });
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+/// Length of the well-formed UTF-8 sequence at bytes[i], 0 when the bytes there
+/// are not one (overlong forms, surrogates and code points above U+10FFFF are
+/// not). `subpart` receives the length of the longest start of a well-formed
+/// sequence (at least 1): the bytes one U+FFFD stands for.
+std::size_t utf8SequenceAt(std::span<const unsigned char> bytes, std::size_t i, std::size_t& subpart,
+                           char32_t& cp)
+{
+    const unsigned char b = bytes[i];
+    subpart = 1;
+    if (b < 0x80) {
+        cp = b;
+        return 1;
+    }
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        cp = b & 0x0F;
+        if (b == 0xE0)
+            low = 0xA0;  // overlong below
+        else if (b == 0xED)
+            high = 0x9F;  // surrogates above
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        cp = b & 0x07;
+        if (b == 0xF0)
+            low = 0x90;
+        else if (b == 0xF4)
+            high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if (i + k >= bytes.size())
+            return 0;
+        const unsigned char c = bytes[i + k];
+        if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF))
+            return 0;
+        cp = (cp << 6) | (c & 0x3F);
+        subpart = k + 1;
+    }
+    return length;
+}
+
+/// The code point starting at text[i] of valid UTF-8; i moves past it.
+char32_t nextCodePoint(std::string_view text, std::size_t& i)
+{
+    const auto b = static_cast<unsigned char>(text[i++]);
+    if (b < 0x80)
+        return b;
+    const int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+    char32_t cp = b & (0x3F >> more);
+    for (int k = 0; k < more && i < text.size(); ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
+    return cp;
+}
+
+// ---------------------------------------------------------------- detection
+
+/// The bytes of $a of a field, up to the next delimiter or terminator, or
+/// nothing. The standard delimiter 0x1F comes first; "$a" (the printable
+/// variants) counts only in a field without any 0x1F 'a'.
+std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned char> data)
+{
+    for (unsigned char delimiter : {kStandardSubfieldDelimiter, kSpecialSubfieldDelimiter}) {
+        for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+            if (data[i] != delimiter || data[i + 1] != 'a')
+                continue;
+            std::size_t end = i + 2;
+            while (end < data.size() && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
+                   data[end] != kStandardSubfieldDelimiter &&
+                   !(delimiter == kSpecialSubfieldDelimiter && data[end] == kSpecialFieldTerminator))
+                ++end;
+            return data.subspan(i + 2, end - i - 2);
+        }
+    }
+    return std::nullopt;
+}
+
+/// $a of the first field 100 whose $a starts the UNIMARC way, or nothing.
+std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFields& record)
+{
+    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+        if (record.tag(i) != "100")
+            continue;
+        const auto a = subfieldA(record.data(i));
+        if (!a || a->size() <= kDateOfEntryLength)
+            continue;
+        const bool dated = std::all_of(a->begin(), a->begin() + kDateOfEntryLength,
+                                       [](unsigned char b) { return IsAsciiDigit(b) || b == ' '; });
+        const unsigned char type = (*a)[kDateOfEntryLength];
+        if (dated && type >= 'a' && type <= 'z')
+            return a;
+    }
+    return std::nullopt;
+}
+
+/// Valid UTF-8 with at least kMinMultibyteSequences sequences of two bytes or more.
+bool looksLikeUtf8(std::span<const unsigned char> bytes)
+{
+    int multibyte = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t subpart;
+        char32_t cp;
+        const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
+        if (n == 0)
+            return false;
+        multibyte += n > 1;
+        i += n;
+    }
+    return multibyte >= kMinMultibyteSequences;
+}
+
+bool hasTag(const RecordFields& record, std::string_view tag)
+{
+    for (std::size_t i = 0; i < record.fields().size(); ++i)
+        if (record.tag(i) == tag)
+            return true;
+    return false;
+}
+
+constexpr bool isGbkLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+constexpr bool isGb2312Byte(unsigned char b) { return b >= 0xA1 && b <= 0xFE; }
+/// GB2312 rows of Chinese text: punctuation and full-width forms (0xA1-0xA3)
+/// and the hanzi (0xB0-0xF7). Rows 0xA4-0xA9 (kana, Greek, Cyrillic, pinyin,
+/// box drawing) are left out: MARC-8's special letters 0xA1-0xA9 (such as the
+/// soft sign 0xA7) before a diacritic would read as such a pair.
+constexpr bool isChineseRow(unsigned char lead) { return lead <= 0xA3 || (lead >= 0xB0 && lead <= 0xF7); }
+
+/// Read as GBK pairs, fewer than half of the high bytes lie in pairs of two
+/// GB2312-range bytes in the rows of Chinese text. MARC-8 puts a diacritic
+/// (0xE0 and up) before an ASCII letter, which never makes such a pair.
+bool fewGb2312Pairs(std::span<const unsigned char> bytes)
+{
+    std::size_t high = 0, inPairs = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char b = bytes[i];
+        if (b < 0x80)
+            continue;
+        ++high;
+        if (!isGbkLead(b) || i + 1 >= bytes.size())
+            continue;
+        const unsigned char trail = bytes[i + 1];
+        high += trail >= 0x80;
+        if (isGb2312Byte(b) && isGb2312Byte(trail) && isChineseRow(b))
+            inPairs += 2;
+        ++i;
+    }
+    return 2 * inPairs < high;
+}
+
+/// A GB18030 four-byte sequence (lead, digit, lead, digit), read from the
+/// start in GBK pairs so that a trail byte never starts one.
+bool hasGb18030FourByte(std::span<const unsigned char> bytes)
+{
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!isGbkLead(bytes[i]) || i + 1 >= bytes.size())
+            continue;
+        if (i + 3 < bytes.size() && IsAsciiDigit(bytes[i + 1]) && isGbkLead(bytes[i + 2]) &&
+            IsAsciiDigit(bytes[i + 3]))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- rendering
+
+/// Lays one logical line (a field's decoded text) out: clusters of a base
+/// character and its marks stay whole, a line ends when it reaches 77
+/// columns, and a cluster that would cross that column starts the next line.
+class LineLayout {
+public:
+    explicit LineLayout(std::string& out) : m_out(out) {}
+
+    void layout(std::string_view line, bool terminated)
+    {
+        int col = 0;
+        bool pendingWrap = false;
+        std::size_t i = 0;
+        while (i < line.size()) {
+            // Printable ASCII goes in stretches; the last letter before a
+            // non-ASCII byte may take a mark, so it goes the long way.
+            std::size_t run = 0;
+            while (i + run < line.size() && isPrintableAscii(line[i + run]))
+                ++run;
+            if (run > 0 && i + run < line.size())
+                --run;
+            while (run > 0) {
+                if (pendingWrap) {
+                    m_out += kWrap;
+                    col = kContinuationIndent;
+                }
+                const std::size_t n = std::min(run, static_cast<std::size_t>(kLineColumns - col));
+                m_out.append(line.data() + i, n);
+                col += static_cast<int>(n);
+                i += n;
+                run -= n;
+                pendingWrap = col >= kLineColumns;
+            }
+            if (i >= line.size())
+                break;
+            // The cluster: one code point and every mark or joiner after it.
+            const std::size_t start = i;
+            int width = columns(nextCodePoint(line, i));
+            std::size_t end = i;
+            while (end < line.size()) {
+                std::size_t next = end;
+                const char32_t cp = nextCodePoint(line, next);
+                if (!IsClusterExtender(cp))
+                    break;
+                width += columns(cp);
+                end = next;
+            }
+            i = end;
+            if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent)) {
+                m_out += kWrap;
+                col = kContinuationIndent;
+                pendingWrap = false;
+            }
+            if (col + width <= kLineColumns) {
+                putCluster(line.substr(start, end - start));
+                col += width;
+            } else {
+                // Only a run of spacing marks wider than a whole line gets here;
+                // it is broken between code points.
+                for (std::size_t k = start; k < end;) {
+                    const std::size_t from = k;
+                    const int w = columns(nextCodePoint(line, k));
+                    if (col + w > kLineColumns) {
+                        m_out += kWrap;
+                        col = kContinuationIndent;
+                    }
+                    putCluster(line.substr(from, k - from));
+                    col += w;
+                }
+            }
+            pendingWrap = col >= kLineColumns;
+        }
+        // A wrap that falls exactly at the field's end makes no empty
+        // continuation line.
+        if (terminated || !line.empty())
+            m_out += '\n';
+    }
+
+private:
+    /// Columns of a code point as shown: controls show as their pictures.
+    static int columns(char32_t cp)
+    {
+        if (cp < 0x20 || cp == kDelete || (cp >= 0x80 && cp < 0xA0))
+            return 1;
+        return DisplayWidth(cp);
+    }
+
+    /// Appends code points, controls as pictures: C0 controls as U+2400-241F,
+    /// DEL as U+2421, C1 controls as U+FFFD.
+    void putCluster(std::string_view text)
+    {
+        for (std::size_t i = 0; i < text.size();) {
+            const auto b = static_cast<unsigned char>(text[i]);
+            if (b >= 0x20 && b < kDelete) {
+                m_out += static_cast<char>(b);
+                ++i;
+                continue;
+            }
+            const std::size_t from = i;
+            const char32_t cp = nextCodePoint(text, i);
+            if (cp < 0x20)
+                appendUtf8(m_out, kControlPictures + cp);
+            else if (cp == kDelete)
+                appendUtf8(m_out, kDeletePicture);
+            else if (cp >= 0x80 && cp < 0xA0)
+                appendUtf8(m_out, kReplacement);
+            else
+                m_out.append(text.substr(from, i - from));
+        }
+    }
+
+    std::string& m_out;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- names
+
+std::string_view CharsetName(Charset charset)
+{
+    switch (charset) {
+    case Charset::Gbk: return "gbk";
+    case Charset::Gb18030: return "gb18030";
+    case Charset::Utf8: return "utf-8";
+    case Charset::Marc8: return "marc-8";
+    }
+    return "gbk";
+}
+
+std::string_view CharsetSettingName(CharsetSetting setting)
+{
+    switch (setting) {
+    case CharsetSetting::Auto: return "auto";
+    case CharsetSetting::Gbk: return CharsetName(Charset::Gbk);
+    case CharsetSetting::Gb18030: return CharsetName(Charset::Gb18030);
+    case CharsetSetting::Utf8: return CharsetName(Charset::Utf8);
+    case CharsetSetting::Marc8: return CharsetName(Charset::Marc8);
+    }
+    return "auto";
+}
+
+std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name)
+{
+    for (CharsetSetting s : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Gb18030,
+                             CharsetSetting::Utf8, CharsetSetting::Marc8}) {
+        const std::string_view known = CharsetSettingName(s);
+        if (std::equal(name.begin(), name.end(), known.begin(), known.end(), [](char a, char b) {
+                return FoldUpper(static_cast<unsigned char>(a)) == FoldUpper(static_cast<unsigned char>(b));
+            }))
+            return s;
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- detection
+
+bool IsUnimarcShaped(const RecordFields& record)
+{
+    return unimarcGeneralData(record).has_value();
+}
+
+CharsetDecision DetectCharset(const RecordFields& record)
+{
+    const auto bytes = record.bytes();
+    const unsigned char codingScheme = record.leader()[kLeaderCodingScheme];
+    const auto unimarc = unimarcGeneralData(record);
+    if (!unimarc && codingScheme == 'a')
+        return {Charset::Utf8, 1};
+    if (unimarc && unimarc->size() >= kCharsetPosition + 2 && (*unimarc)[kCharsetPosition] == '5' &&
+        (*unimarc)[kCharsetPosition + 1] == '0')
+        return {Charset::Utf8, 2};
+    if (looksLikeUtf8(bytes))
+        return {Charset::Utf8, 3};
+    if (std::find(bytes.begin(), bytes.end(), kEscape) != bytes.end())
+        return {Charset::Marc8, 4};
+    if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008")) &&
+        fewGb2312Pairs(bytes))
+        return {Charset::Marc8, 5};
+    if (hasGb18030FourByte(bytes))
+        return {Charset::Gb18030, 6};
+    return {Charset::Gbk, 7};
+}
+
+CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)
+{
+    switch (setting) {
+    case CharsetSetting::Auto: return DetectCharset(record);
+    case CharsetSetting::Gbk: return {Charset::Gbk, 0};
+    case CharsetSetting::Gb18030: return {Charset::Gb18030, 0};
+    case CharsetSetting::Utf8: return {Charset::Utf8, 0};
+    case CharsetSetting::Marc8: return {Charset::Marc8, 0};
+    }
+    return DetectCharset(record);
+}
+
+// ---------------------------------------------------------------- codec
+
+struct TextCodec::Handles {
+    inline static const iconv_t kClosed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+    yaz_iconv_t marc8 = nullptr;
+    bool marc8Tried = false;
+    /// Per single-byte MARC-8 set (by its final byte): the bytes libyaz maps
+    /// to nothing, found by asking libyaz once per set. It drops such bytes
+    /// without a word; the display shows them as U+FFFD and counts them.
+    std::array<std::optional<std::bitset<256>>, 128> marc8Unmapped;
+    yaz_iconv_t marc8Probe = nullptr;  ///< a handle of its own, so probing never disturbs a run
+
+    [[nodiscard]] std::size_t decodeMarc8(std::span<const unsigned char> bytes, std::string& out);
+    [[nodiscard]] const std::bitset<256>& unmappedIn(unsigned char set);
+    [[nodiscard]] bool eaccMapped(std::span<const unsigned char> triple);
+    std::unordered_map<std::uint32_t, bool> eaccKnown;  ///< answers of the probe handle so far
+    iconv_t fromGbk = kClosed, fromGb18030 = kClosed, toGbk = kClosed, toGb18030 = kClosed;
+
+    ~Handles()
+    {
+        for (yaz_iconv_t h : {marc8, marc8Probe})
+            if (h != nullptr)
+                yaz_iconv_close(h);
+        for (iconv_t h : {fromGbk, fromGb18030, toGbk, toGb18030})
+            if (h != kClosed)
+                iconv_close(h);
+    }
+
+    /// The handle, opened on first use; kClosed when the system lacks the set.
+    static iconv_t open(iconv_t& handle, const char* to, const char* from)
+    {
+        if (handle == kClosed)
+            handle = iconv_open(to, from);
+        return handle;
+    }
+};
+
+TextCodec::TextCodec() : m_handles(std::make_unique<Handles>()) {}
+TextCodec::~TextCodec() = default;
+
+namespace {
+
+std::size_t decodeUtf8(std::span<const unsigned char> bytes, std::string& out)
+{
+    std::size_t invalid = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t ascii = i;
+        while (ascii < bytes.size() && bytes[ascii] < 0x80)
+            ++ascii;
+        if (ascii > i) {
+            out.append(reinterpret_cast<const char*>(bytes.data() + i), ascii - i);
+            i = ascii;
+            continue;
+        }
+        std::size_t subpart;
+        char32_t cp;
+        const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
+        if (n == 0) {
+            // One U+FFFD for each maximal start of a sequence, as Unicode
+            // recommends; the count is of bytes.
+            appendUtf8(out, kReplacement);
+            invalid += subpart;
+            i += subpart;
+        } else {
+            out.append(reinterpret_cast<const char*>(bytes.data() + i), n);
+            i += n;
+        }
+    }
+    return invalid;
+}
+
+/// Every byte as U+FFFD, for a set whose converter could not be opened.
+std::size_t replaceAll(std::span<const unsigned char> bytes, std::string& out)
+{
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        appendUtf8(out, kReplacement);
+    return bytes.size();
+}
+
+/// Runs an iconv-like converter over bytes, appending to out. A byte it
+/// refuses becomes U+FFFD and is counted; conversion goes on after it.
+template <class Convert, class Reset>
+std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& out, Convert convert, Reset reset)
+{
+    std::size_t invalid = 0;
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+    std::size_t inLeft = bytes.size();
+    // No set makes more than a few bytes of a byte; a converter that keeps
+    // asking for room without end is stopped.
+    const std::size_t outLimit = out.size() + bytes.size() * 16 + 256;
+    while (true) {
+        const std::size_t used = out.size();
+        const std::size_t room = inLeft * 4 + 16;
+        out.resize(used + room);
+        char* outPtr = out.data() + used;
+        std::size_t outLeft = room;
+        const bool failed = convert(&in, &inLeft, &outPtr, &outLeft);
+        out.resize(out.size() - outLeft);
+        if (!failed) {
+            if (inLeft == 0)
+                return invalid;
+            continue;
+        }
+        if (errno == E2BIG && out.size() < outLimit)
+            continue;
+        if (errno == E2BIG) {
+            appendUtf8(out, kReplacement);
+            return invalid + inLeft;
+        }
+        // EILSEQ, or EINVAL for a sequence cut off at the end.
+        if (inLeft == 0)
+            return invalid;
+        ++in;
+        --inLeft;
+        ++invalid;
+        appendUtf8(out, kReplacement);
+        reset();
+    }
+}
+
+
+// MARC-8 escape sequences: ESC, then '$' for a multibyte set, then '(' or ','
+// for G0 or ')' or '-' for G1, then '!' for ANSEL, then the final byte naming
+// the set. Technique 1 escapes (ESC g, ESC b, ESC p, ESC s) have the final
+// byte alone.
+constexpr std::string_view kMarc8KnownFinals = "BsEgbp2NQ34S1";
+constexpr unsigned char kMarc8Eacc = '1';  // the three-byte East Asian set
+constexpr std::size_t kEaccCacheLimit = 1 << 16;
+constexpr unsigned char kAnsel = 'E';
+// ANSEL writes the double diacritics in two halves, one over each letter;
+// Unicode has one combining character over both, so the second half maps to
+// nothing, rightly.
+constexpr unsigned char kAnselLigatureSecondHalf = 0xEC;
+constexpr unsigned char kAnselDoubleTildeSecondHalf = 0xFB;
+
+struct Marc8Escape {
+    std::size_t length = 0;  ///< 0: the run ends inside it
+    bool g1 = false;
+    unsigned char final = 0;
+};
+
+Marc8Escape parseMarc8Escape(std::span<const unsigned char> bytes, std::size_t i)
+{
+    Marc8Escape e;
+    std::size_t k = i + 1;
+    if (k < bytes.size() && bytes[k] == '$')
+        ++k;
+    if (k < bytes.size() && (bytes[k] == '(' || bytes[k] == ','))
+        ++k;
+    else if (k < bytes.size() && (bytes[k] == ')' || bytes[k] == '-')) {
+        e.g1 = true;
+        ++k;
+    }
+    if (k < bytes.size() && bytes[k] == '!')
+        ++k;
+    if (k >= bytes.size())
+        return e;
+    e.final = bytes[k];
+    e.length = k + 1 - i;
+    return e;
+}
+
+/// Starts libyaz afresh with the sets g0 and g1 designated. After an error its
+/// state is not to be trusted: it may still hold marks read for a base letter.
+void restartMarc8(yaz_iconv_t cd, unsigned char g0, unsigned char g1)
+{
+    yaz_iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const unsigned char designate[] = {kEscape, '(', g0, kEscape, ')', g1};
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(designate));
+    std::size_t inLeft = sizeof designate;
+    std::array<char, 16> ignored;
+    char* outPtr = ignored.data();
+    std::size_t outLeft = ignored.size();
+    yaz_iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+}
+
+/// Runs libyaz over bytes without ending the run: its sets stay designated. A
+/// byte it refuses becomes U+FFFD, and it goes on with g0 and g1 designated.
+std::size_t feedMarc8(yaz_iconv_t cd, std::span<const unsigned char> bytes, std::string& out,
+                      unsigned char g0 = 'B', unsigned char g1 = 'E')
+{
+    return convertLenient(
+        bytes, out,
+        [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
+            if (yaz_iconv(cd, in, inLeft, outPtr, outLeft) != static_cast<std::size_t>(-1))
+                return false;
+            errno = yaz_iconv_error(cd) == YAZ_ICONV_E2BIG ? E2BIG : EILSEQ;
+            return true;
+        },
+        [cd, g0, g1] { restartMarc8(cd, g0, g1); });
+}
+
+/// Ends a libyaz run: marks held for a base letter come out, and the next run
+/// starts from the default sets (ASCII and ANSEL).
+void endMarc8Run(yaz_iconv_t cd, std::string& out)
+{
+    std::array<char, 64> tail;
+    char* tailPtr = tail.data();
+    std::size_t tailLeft = tail.size();
+    yaz_iconv(cd, nullptr, nullptr, &tailPtr, &tailLeft);
+    out.append(tail.data(), tail.size() - tailLeft);
+}
+
+/// The bytes libyaz maps to nothing in the single-byte set `final`.
+std::bitset<256> probeMarc8Set(yaz_iconv_t cd, unsigned char final)
+{
+    std::bitset<256> unmapped;
+    for (int b = 0x21; b < 0x100; ++b) {
+        if (b == 0x7F || b == 0x80)
+            continue;
+        // The byte in the set, then an ASCII space as a base for a mark.
+        const unsigned char probe[] = {kEscape, static_cast<unsigned char>(b < 0x80 ? '(' : ')'), final,
+                                       static_cast<unsigned char>(b), kEscape, '(', 'B', ' '};
+        std::string text;
+        const std::size_t invalid = feedMarc8(cd, probe, text);
+        endMarc8Run(cd, text);
+        unmapped[b] = invalid != 0 || text == " ";
+    }
+    unmapped[0x7F] = unmapped[0xFF] = true;
+    unmapped[0x80] = true;
+    if (final == kAnsel)
+        unmapped[kAnselLigatureSecondHalf] = unmapped[kAnselDoubleTildeSecondHalf] = false;
+    return unmapped;
+}
+
+
+}  // namespace
+
+const std::bitset<256>& TextCodec::Handles::unmappedIn(unsigned char set)
+{
+    auto& table = marc8Unmapped[set & 0x7F];
+    if (!table) {
+        if (marc8Probe == nullptr)
+            marc8Probe = yaz_iconv_open("UTF-8", "MARC8");
+        table = marc8Probe != nullptr ? probeMarc8Set(marc8Probe, set) : std::bitset<256>();
+    }
+    return *table;
+}
+
+bool TextCodec::Handles::eaccMapped(std::span<const unsigned char> triple)
+{
+    const std::uint32_t key = triple[0] << 16 | triple[1] << 8 | triple[2];
+    if (const auto it = eaccKnown.find(key); it != eaccKnown.end())
+        return it->second;
+    if (marc8Probe == nullptr)
+        marc8Probe = yaz_iconv_open("UTF-8", "MARC8");
+    bool mapped = false;
+    if (marc8Probe != nullptr) {
+        const unsigned char probe[] = {kEscape, '$', '1', triple[0], triple[1], triple[2]};
+        std::string text;
+        mapped = feedMarc8(marc8Probe, probe, text) == 0 && !text.empty();
+        endMarc8Run(marc8Probe, text);
+    }
+    // Bounded: a file of random triples must not grow it without end.
+    if (eaccKnown.size() >= kEaccCacheLimit)
+        eaccKnown.clear();
+    eaccKnown.emplace(key, mapped);
+    return mapped;
+}
+
+/// MARC-8 through libyaz, which knows the sets and moves each combining mark
+/// after its base letter. What it would drop or stall on is taken out first:
+/// an escape to a set it does not know becomes one U+FFFD (the run goes on in
+/// the sets before it), a byte a single-byte set does not map becomes U+FFFD,
+/// and C0 controls pass as they are.
+std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes, std::string& out)
+{
+    const yaz_iconv_t cd = marc8;
+    std::size_t invalid = 0;
+    unsigned char g0 = 'B', g1 = 'E';
+    std::size_t fed = 0;  // bytes before this have gone to libyaz or been replaced
+    // libyaz never sees an escape within a stretch of text: each goes alone,
+    // so the sets in use are known wherever it may fail.
+    auto feed = [&](std::size_t end) {
+        invalid += feedMarc8(cd, bytes.subspan(fed, end - fed), out, g0, g1);
+        fed = end;
+    };
+    auto replace = [&](std::size_t at, std::size_t length, bool picture) {
+        feed(at);
+        if (picture) {
+            out += static_cast<char>(bytes[at]);
+        } else {
+            appendUtf8(out, kReplacement);
+            invalid += length;
+        }
+        fed = at + length;
+    };
+    for (std::size_t i = 0; i < bytes.size();) {
+        const unsigned char b = bytes[i];
+        if (b == kEscape) {
+            const Marc8Escape e = parseMarc8Escape(bytes, i);
+            if (e.length == 0) {
+                replace(i, bytes.size() - i, false);  // cut off by the run's end
+                break;
+            }
+            if (kMarc8KnownFinals.find(static_cast<char>(e.final)) == std::string_view::npos) {
+                replace(i, e.length, false);
+            } else {
+                feed(i);
+                (e.g1 ? g1 : g0) = e.final;
+                feed(i + e.length);
+            }
+            i += e.length;
+            continue;
+        }
+        if (b < 0x20) {
+            replace(i, 1, true);
+            ++i;
+            continue;
+        }
+        const unsigned char set = b < 0x80 ? g0 : g1;
+        if (set == kMarc8Eacc && b != ' ') {
+            // Three bytes a character; libyaz drops a cut or unknown one. A
+            // space is one by itself and ends a cut character.
+            std::size_t n = 1;
+            while (n < 3 && i + n < bytes.size() && bytes[i + n] > ' ')
+                ++n;
+            if (n < 3 || !eaccMapped(bytes.subspan(i, 3))) {
+                replace(i, n, false);
+            }
+            i += n;
+            continue;
+        }
+        if (b != ' ' && unmappedIn(set)[b])
+            replace(i, 1, false);
+        ++i;
+    }
+    feed(bytes.size());
+    endMarc8Run(cd, out);
+    return invalid;
+}
+
+std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> bytes, std::string& out)
+{
+    if (bytes.empty())
+        return 0;
+    // Most runs are plain ASCII, the same in every set (every MARC-8 run starts
+    // in ASCII and ANSEL).
+    if (allPrintableAscii(bytes)) {
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return 0;
+    }
+    Handles& h = *m_handles;
+    switch (charset) {
+    case Charset::Utf8:
+        return decodeUtf8(bytes, out);
+    case Charset::Gbk:
+    case Charset::Gb18030: {
+        const iconv_t cd = charset == Charset::Gbk ? Handles::open(h.fromGbk, "UTF-8", "GBK")
+                                                   : Handles::open(h.fromGb18030, "UTF-8", "GB18030");
+        if (cd == Handles::kClosed)
+            return replaceAll(bytes, out);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        return convertLenient(
+            bytes, out,
+            [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
+                return iconv(cd, in, inLeft, outPtr, outLeft) == static_cast<std::size_t>(-1);
+            },
+            [cd] { iconv(cd, nullptr, nullptr, nullptr, nullptr); });
+    }
+    case Charset::Marc8:
+        if (!h.marc8Tried) {
+            h.marc8Tried = true;
+            h.marc8 = yaz_iconv_open("UTF-8", "MARC8");
+        }
+        if (h.marc8 == nullptr)
+            return replaceAll(bytes, out);
+        return h.decodeMarc8(bytes, out);
+    }
+    return replaceAll(bytes, out);
+}
+
+std::optional<std::string> TextCodec::encode(Charset charset, std::string_view utf8)
+{
+    const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
+    std::string checked;
+    if (decodeUtf8(bytes, checked) != 0)
+        return std::nullopt;
+    if (charset == Charset::Utf8)
+        return checked;
+    if (charset == Charset::Marc8)
+        return std::nullopt;
+    Handles& h = *m_handles;
+    const iconv_t cd = charset == Charset::Gbk ? Handles::open(h.toGbk, "GBK", "UTF-8")
+                                               : Handles::open(h.toGb18030, "GB18030", "UTF-8");
+    if (cd == Handles::kClosed)
+        return std::nullopt;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::string encoded(utf8.size() * 2 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* outPtr = encoded.data();
+    std::size_t outLeft = encoded.size();
+    // Every character takes at most four bytes in either set, never more than
+    // its UTF-8 form plus one, so one pass always has room.
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+        iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
+        return std::nullopt;
+    encoded.resize(encoded.size() - outLeft);
+    return encoded;
+}
+
+// ---------------------------------------------------------------- display
+
+int DisplayWidth(char32_t codePoint)
+{
+    const WidthRange* r = widthRange(codePoint);
+    if (r == nullptr)
+        return 1;
+    switch (r->kind) {
+    case kMark:
+    case kFormat: return 0;
+    case kSpacingMark: return 1;
+    case kWide: return 2;
+    }
+    return 1;
+}
+
+DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const RecordFields& record,
+                                        unsigned char fieldTerminator, unsigned char subfieldDelimiter)
+{
+    DecodedDisplay display;
+    const auto bytes = record.bytes();
+    const auto fields = record.fields();
+    display.text.reserve(bytes.size() + bytes.size() / 4 + 64);
+    LineLayout layout(display.text);
+    std::string line;
+    std::size_t runStart = 0;
+    auto flush = [&](std::size_t end) {
+        if (end > runStart)
+            display.invalidBytes += codec.decode(charset, bytes.subspan(runStart, end - runStart), line);
+        runStart = end;
+    };
+    // A run starts at every tag and after it, so escape sequences never carry
+    // from one field into the next. Boundary 2i is field i's start, 2i+1 its
+    // tag's end; both never decrease.
+    auto boundary = [&](std::size_t b) {
+        const FieldSpan& f = fields[b / 2];
+        return b % 2 == 0 ? f.offset : f.offset + std::min(f.length, kTagLength);
+    };
+    std::size_t nextBoundary = 0;
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        while (nextBoundary < 2 * fields.size() && boundary(nextBoundary) < k)
+            ++nextBoundary;
+        if (nextBoundary < 2 * fields.size() && boundary(nextBoundary) == k)
+            flush(k);
+        const unsigned char b = bytes[k];
+        if (b == fieldTerminator) {
+            flush(k);
+            runStart = k + 1;
+            layout.layout(line, true);
+            line.clear();
+        } else if (b == subfieldDelimiter && k + 1 < bytes.size() && IsAsciiLetterOrDigit(bytes[k + 1])) {
+            flush(k);
+            runStart = k + 1;
+            line += '$';
+        }
+    }
+    flush(bytes.size());
+    layout.layout(line, false);
+    return display;
+}
+
+}  // namespace veltrane

@@ -1,0 +1,1 @@
+00203nam0 2200037   450 2000165000001 axxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxµµµµµµµµµµµµµµµµµµµµ中文书名

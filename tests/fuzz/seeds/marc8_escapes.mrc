@@ -1,0 +1,1 @@
+00286nam0 2200049   450 24502180000088000180021810aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaâe(SaB(Zx$1!0!!0ëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaëiìaa(2yez(Bâb(

@@ -1,0 +1,1 @@
+00677nam0a2200049   450 24503560000024602710035610aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éः中éःרצביःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःःः
