@@ -148,8 +148,9 @@ public:
     void build(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available)
     {
         m_out.clear();
-        if (m_options.decode)
-            m_charset = ChooseCharset(m_options.charset, fields).charset;
+        // Kept bytes need the set too: it says how many bytes an indicator or
+        // a subfield code takes.
+        m_charset = ChooseCharset(m_options.charset, fields).charset;
         buildLeader(fields.leader());
         if (available < declaredLength)
             m_out.addProblem("the file ends inside the record (" + std::to_string(available) + " of " +
@@ -241,15 +242,19 @@ private:
         std::size_t first = 0;
         while (first < body.size() && !isDelimiterAt(body, first, m_options.mode, delimiter))
             ++first;
-        constexpr std::size_t kIndicators = 2;
-        if (first < kIndicators)
-            m_out.addProblem("field " + shownTag + " has " + std::to_string(first) + " indicators, not 2");
-        else if (first > kIndicators)
-            m_out.addProblem("field " + shownTag + ": " + std::to_string(first - kIndicators) +
+        // Indicators and subfield codes are one character each: in UTF-8 a
+        // character may take more than one byte.
+        const std::size_t unit1 = std::min(unitLength(body, 0), first);
+        const std::size_t unit2 = std::min(unitLength(body, unit1), first - unit1);
+        const std::size_t indicators = (unit1 > 0 ? 1 : 0) + (unit2 > 0 ? 1 : 0);
+        if (indicators < 2)
+            m_out.addProblem("field " + shownTag + " has " + std::to_string(indicators) + " indicators, not 2");
+        else if (first > unit1 + unit2)
+            m_out.addProblem("field " + shownTag + ": " + std::to_string(first - unit1 - unit2) +
                              " bytes between the indicators and the first subfield are left out");
         static constexpr unsigned char kBlank[] = {' '};
-        std::tie(field.indicator1, field.indicator1Length) = put(first > 0 ? body.subspan(0, 1) : kBlank);
-        std::tie(field.indicator2, field.indicator2Length) = put(first > 1 ? body.subspan(1, 1) : kBlank);
+        std::tie(field.indicator1, field.indicator1Length) = put(unit1 > 0 ? body.subspan(0, unit1) : kBlank);
+        std::tie(field.indicator2, field.indicator2Length) = put(unit2 > 0 ? body.subspan(unit1, unit2) : kBlank);
         field.firstSubfield = m_out.m_subfieldCount;
         std::size_t k = first;
         while (k < body.size()) {
@@ -263,11 +268,30 @@ private:
                 std::tie(sub.code, sub.codeLength) = put({});
                 std::tie(sub.value, sub.valueLength) = put({});
             } else {
-                std::tie(sub.code, sub.codeLength) = put(body.subspan(k + 1, 1));
-                std::tie(sub.value, sub.valueLength) = put(body.subspan(k + 2, next - k - 2));
+                const std::size_t code = std::min(unitLength(body, k + 1), next - k - 1);
+                std::tie(sub.code, sub.codeLength) = put(body.subspan(k + 1, code));
+                std::tie(sub.value, sub.valueLength) = put(body.subspan(k + 1 + code, next - k - 1 - code));
             }
             k = next;
         }
+    }
+
+    /// Bytes of the character at body[at]: a whole UTF-8 sequence when the
+    /// record is in UTF-8, else one byte; 0 at the end.
+    std::size_t unitLength(std::span<const unsigned char> body, std::size_t at) const
+    {
+        if (at >= body.size())
+            return 0;
+        const unsigned char lead = body[at];
+        if (m_charset != Charset::Utf8 || lead < 0xC2 || lead > 0xF4)
+            return 1;
+        const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (at + n > body.size())
+            return 1;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((body[at + k] & 0xC0) != 0x80)
+                return 1;
+        return n;
     }
 
     MarcRecord::Field& nextField()
