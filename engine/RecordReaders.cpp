@@ -649,12 +649,19 @@ private:
 
 // ---------------------------------------------------------------- JSON
 
+struct JsonMember;
+
 struct JsonValue {
     enum class Kind { Null, Boolean, Number, String, Array, Object };
     Kind kind = Kind::Null;
     std::string text;  ///< a string's value
     std::vector<JsonValue> items;
-    std::vector<std::pair<std::string, JsonValue>> members;
+    std::vector<JsonMember> members;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 class JsonReader final : public RecordReader {
@@ -766,7 +773,7 @@ private:
                 JsonValue member;
                 if (!parseValue(member, depth + 1))
                     return false;
-                value.members.emplace_back(std::move(name), std::move(member));
+                value.members.push_back({std::move(name), std::move(member)});
                 skipSpace();
                 const int after = m_source.get();
                 if (after == '}')
@@ -919,7 +926,8 @@ private:
                 record.addProblem("a field that is not an object of one tag is left out");
                 continue;
             }
-            const auto& [tag, body] = field.members.front();
+            const std::string& tag = field.members.front().name;
+            const JsonValue& body = field.members.front().value;
             if (body.kind == JsonValue::Kind::String) {
                 record.addControlField(tag, body.text);
                 continue;
@@ -945,11 +953,11 @@ private:
             }
             for (const JsonValue& s : subfields->items) {
                 if (s.kind != JsonValue::Kind::Object || s.members.size() != 1 ||
-                    s.members.front().second.kind != JsonValue::Kind::String) {
+                    s.members.front().value.kind != JsonValue::Kind::String) {
                     record.addProblem("field " + tag + ": a subfield that is not one code and its text is left out");
                     continue;
                 }
-                record.addSubfield(s.members.front().first, s.members.front().second.text);
+                record.addSubfield(s.members.front().name, s.members.front().value.text);
             }
         }
     }

@@ -34,6 +34,16 @@ std::string checkDisplayText(const std::uint8_t* data, std::size_t size);
 /// sentinel (capped at the file size).
 std::string checkExtract(const std::uint8_t* data, std::size_t size);
 
+/// The first byte picks the input format and the delimiter variant, the rest
+/// is the input: converting it into every format and checking it end without
+/// a crash, and every XML output is complete.
+std::string checkConvertAny(const std::uint8_t* data, std::size_t size);
+
+/// The bytes are a record file, put into standard ISO 2709 first. When the
+/// check finds nothing and the conversion warns of nothing, ISO 2709 to
+/// MARCXML, JSON, JSON Lines and mnemonic text and back is the identity.
+std::string checkConvertRoundTrip(const std::uint8_t* data, std::size_t size);
+
 /// A check returns a description of the first broken expectation, or an empty
 /// string when everything held.
 struct NamedCheck {
@@ -44,7 +54,8 @@ struct NamedCheck {
 inline constexpr NamedCheck kChecks[] = {
     {"record_index", checkRecordIndex}, {"scan_show", checkScanShow},
     {"scan_search", checkScanSearch},   {"display_text", checkDisplayText},
-    {"extract", checkExtract},
+    {"extract", checkExtract},          {"convert_any", checkConvertAny},
+    {"convert_round_trip", checkConvertRoundTrip},
 };
 
 }  // namespace fuzzchecks

@@ -11,7 +11,7 @@ source_dir=${VELTRANE_SOURCE_DIR:?VELTRANE_SOURCE_DIR must name the source folde
 build_root=${VELTRANE_BUILD_DIR:?VELTRANE_BUILD_DIR must name the build folder}
 build_dir=$build_root/fuzz
 seconds=${VELTRANE_FUZZ_SECONDS:-45}
-targets=${VELTRANE_FUZZ_TARGETS:-record_index scan_show scan_search display_text extract}
+targets=${VELTRANE_FUZZ_TARGETS:-record_index scan_show scan_search display_text extract convert_any convert_round_trip}
 
 compiler=
 for candidate in clang++ clang++-14; do
