@@ -182,6 +182,8 @@ private:
                             std::to_string(dataEnd));
                 continue;
             }
+            if (end > available)
+                continue;  // beyond the end of the file: told as truncated
             if (fieldLength == 0 || m_bytes[end - 1] != m_terminator)
                 add(fieldLength == 0 ? begin : end - 1, "field-terminator",
                     "field " + tag + " (entry " + std::to_string(i + 1) + ") does not end with the field terminator");
