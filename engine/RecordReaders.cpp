@@ -179,12 +179,17 @@ private:
     void takeLine(MarcRecord& record, bool& leader)
     {
         const std::string_view line = m_line;
-        if (line.size() < 6 || line[0] != '=' || line.substr(4, 2) != "  ") {
+        // The tag is three characters, each perhaps a mnemonic ({dollar}).
+        std::size_t tagEnd = 1;
+        for (int i = 0; i < 3 && tagEnd < line.size(); ++i)
+            tagEnd += unitLength(line.substr(tagEnd));
+        if (line.size() < 6 || line[0] != '=' || line.substr(tagEnd, 2) != "  ") {
             record.addProblem("line " + std::to_string(m_lineNumber) + " is not a field line and is left out");
             return;
         }
-        const std::string_view tag = line.substr(1, 3);
-        std::string_view rest = line.substr(6);
+        std::string tag;
+        unescape(line.substr(1, tagEnd - 1), false, tag);
+        std::string_view rest = line.substr(tagEnd + 2);
         if (tag == "LDR") {
             m_value.clear();
             unescape(rest, true, m_value);
@@ -204,7 +209,7 @@ private:
         std::string indicators[2];
         for (std::string& indicator : indicators) {
             if (rest.empty() || rest[0] == '$') {
-                record.addProblem("field " + std::string(tag) + " lacks an indicator; a blank is written");
+                record.addProblem("field " + tag + " lacks an indicator; a blank is written");
                 indicator = " ";
                 continue;
             }
@@ -215,7 +220,7 @@ private:
         record.addDataField(tag, indicators[0], indicators[1]);
         if (!rest.empty() && rest[0] != '$') {
             const std::size_t cut = std::min(rest.find('$'), rest.size());
-            record.addProblem("field " + std::string(tag) + ": text before the first subfield is left out");
+            record.addProblem("field " + tag + ": text before the first subfield is left out");
             rest.remove_prefix(cut);
         }
         // Every raw '$' starts a subfield: a literal one is written {dollar}.
