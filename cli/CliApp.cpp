@@ -17,7 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "CheckCommand.h"
 #include "CommandLine.h"
+#include "ConvertCommand.h"
 #include "Output.h"
 #include "DisplayText.h"
 #include "FileAccess.h"
@@ -442,6 +444,10 @@ int runCli(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
     std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    if (!arguments.empty() && (arguments[0] == "convert" || arguments[0] == "check")) {
+        const std::vector<std::string_view> rest(arguments.begin() + 1, arguments.end());
+        return arguments[0] == "convert" ? runConvertCommand(rest) : runCheckCommand(rest);
+    }
     ParseResult parsed = parseCommandLine(arguments);
     if (!parsed.invocation) {
         tell(parsed.error);

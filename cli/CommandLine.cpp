@@ -3,6 +3,9 @@
 #include <array>
 #include <cstddef>
 
+#include "CheckCommand.h"
+#include "ConvertCommand.h"
+
 namespace veltrane::cli {
 
 namespace {
@@ -240,6 +243,8 @@ std::string usageText(std::optional<Command> command)
     }
     for (const CommandInfo& info : kCommands)
         addLine(info.usage);
+    addLine(kConvertUsage);
+    addLine(kCheckUsage);
     addLine("COMMAND --help");
     addLine("--help | --version");
     return text;
@@ -263,6 +268,8 @@ std::string helpText(std::optional<Command> command)
         "  show      print the display text of records\n"
         "  find      print the numbers of records that hold a text\n"
         "  extract   copy a range of records into another file\n"
+        "  convert   write records as ISO 2709, MARCXML, JSON, JSON Lines, .mrk or text\n"
+        "  check     list structural problems of records\n"
         "\n"
         "Records are numbered from 1. Results go to standard output, messages to\n"
         "standard error. Exit status: 0 success, 1 nothing found or a record that\n"

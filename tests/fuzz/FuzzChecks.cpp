@@ -1,5 +1,6 @@
 #include "FuzzChecks.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,8 @@
 #include "RecordFiles.h"
 #include "RecordIndex.h"
 #include "RecordLayout.h"
+#include "RecordCheck.h"
+#include "RecordConvert.h"
 #include "RecordScan.h"
 
 namespace fuzzchecks {
@@ -357,6 +360,94 @@ std::string checkExtract(const std::uint8_t* data, std::size_t size)
     const std::string expected = file.substr(start, end - start);
     const std::string got = testsupport::ReadFile(files.target);
     return got == expected ? "" : say("records ", a, " to ", b, ": ", got.size(), " bytes, expected ", expected.size());
+}
+
+namespace {
+
+struct ConvertRun {
+    veltrane::ConvertResult result;
+    std::string out;
+};
+
+ConvertRun convertFile(const std::string& input, const veltrane::ConvertOptions& options)
+{
+    ConvertRun run;
+    testsupport::TempDir dir;
+    const std::string out = dir.file("out");
+    const int in = ::open(input.c_str(), O_RDONLY);
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    run.result = veltrane::ConvertRecords(in, fd, options, veltrane::NoMonitor(), [](const veltrane::ConvertWarning&) {});
+    ::close(in);
+    ::close(fd);
+    run.out = testsupport::ReadFile(out);
+    return run;
+}
+
+constexpr veltrane::RecordFormat kAllFormats[] = {
+    veltrane::RecordFormat::Iso2709, veltrane::RecordFormat::MarcXml, veltrane::RecordFormat::Json,
+    veltrane::RecordFormat::JsonLines, veltrane::RecordFormat::Mrk,   veltrane::RecordFormat::Text};
+
+}  // namespace
+
+std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return {};
+    const unsigned pick = data[0] % 6;
+    constexpr RecordFormat kFrom[] = {RecordFormat::Iso2709, RecordFormat::Iso2709, RecordFormat::Iso2709,
+                                      RecordFormat::MarcXml, RecordFormat::Json,    RecordFormat::Mrk};
+    const std::string input = files.dir.write("convert.in", std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+    for (RecordFormat to : kAllFormats) {
+        ConvertOptions options;
+        options.from = kFrom[pick];
+        options.mode = pick < 3 ? static_cast<int>(pick) : 0;
+        options.to = to;
+        options.charset = (data[0] / 6) % 2 ? CharsetSetting::Utf8 : CharsetSetting::Auto;
+        ConvertRun run = convertFile(input, options);
+        if (to == RecordFormat::MarcXml && run.result.status == ConvertResult::Status::Done &&
+            !run.out.ends_with("</collection>\n"))
+            return "a finished MARCXML output does not end with </collection>";
+    }
+    if (pick < 3) {
+        CheckOptions options;
+        options.mode = static_cast<int>(pick);
+        const int fd = ::open(input.c_str(), O_RDONLY);
+        (void)CheckRecords(fd, options, NoMonitor(), [](const CheckProblem&) {});
+        ::close(fd);
+    }
+    return {};
+}
+
+std::string checkConvertRoundTrip(const std::uint8_t* data, std::size_t size)
+{
+    const std::string input = files.dir.write("round.in", std::string(reinterpret_cast<const char*>(data), size));
+    ConvertOptions options;
+    options.to = RecordFormat::Iso2709;
+    options.charset = CharsetSetting::Utf8;
+    const std::string standard = convertFile(input, options).out;
+    const std::string path = files.dir.write("round.mrc", standard);
+    CheckOptions check;
+    check.charset = CharsetSetting::Utf8;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const CheckResult checked = CheckRecords(fd, check, NoMonitor(), [](const CheckProblem&) {});
+    ::close(fd);
+    if (checked.problems > 0 || checked.records == 0)
+        return {};
+    for (RecordFormat format : {RecordFormat::MarcXml, RecordFormat::Json, RecordFormat::JsonLines, RecordFormat::Mrk}) {
+        options.from = RecordFormat::Iso2709;
+        options.to = format;
+        ConvertRun there = convertFile(path, options);
+        if (there.result.partial > 0)
+            return {};  // not well-formed: lacking indicators, or text the format cannot hold
+        const std::string textPath = files.dir.write("round.text", there.out);
+        options.from = format;
+        options.to = RecordFormat::Iso2709;
+        ConvertRun back = convertFile(textPath, options);
+        if (back.out != standard)
+            return say("iso2709 -> ", RecordFormatName(format), " -> iso2709 changed the records (",
+                       standard.size(), " bytes, ", back.out.size(), " back)");
+    }
+    return {};
 }
 
 }  // namespace fuzzchecks

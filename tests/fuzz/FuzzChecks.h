@@ -17,12 +17,14 @@ namespace fuzzchecks {
 std::string checkRecordIndex(const std::uint8_t* data, std::size_t size);
 
 /// The bytes are a record file: every record is shown in all three delimiter
-/// variants, as itself or not at all, with no message.
+/// variants with the text its fields, taken apart here independently, lay
+/// out; a record cut off by the end of the file not at all; no message.
 std::string checkScanShow(const std::uint8_t* data, std::size_t size);
 
 /// The bytes are a record file; a search text is cut from the file itself so it
-/// often matches. A find returns the first match of its range: the record
-/// found matches alone, and no record before it in the range does.
+/// often matches. A find gives the record a byte-by-byte comparison over the
+/// independently taken fields finds first in its range, or nothing when it
+/// finds none (an unreadable record ends both).
 std::string checkScanSearch(const std::uint8_t* data, std::size_t size);
 
 /// The first byte picks the delimiter variant, the rest are the field bytes:
@@ -40,6 +42,16 @@ std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size);
 /// sentinel (capped at the file size).
 std::string checkExtract(const std::uint8_t* data, std::size_t size);
 
+/// The first byte picks the input format and the delimiter variant, the rest
+/// is the input: converting it into every format and checking it end without
+/// a crash, and every XML output is complete.
+std::string checkConvertAny(const std::uint8_t* data, std::size_t size);
+
+/// The bytes are a record file, put into standard ISO 2709 first. When the
+/// check finds nothing and the conversion warns of nothing, ISO 2709 to
+/// MARCXML, JSON, JSON Lines and mnemonic text and back is the identity.
+std::string checkConvertRoundTrip(const std::uint8_t* data, std::size_t size);
+
 /// A check returns a description of the first broken expectation, or an empty
 /// string when everything held.
 struct NamedCheck {
@@ -51,6 +63,8 @@ inline constexpr NamedCheck kChecks[] = {
     {"record_index", checkRecordIndex}, {"scan_show", checkScanShow},
     {"scan_search", checkScanSearch},   {"display_text", checkDisplayText},
     {"extract", checkExtract},          {"decoded_display", checkDecodedDisplay},
+    {"convert_any", checkConvertAny},
+    {"convert_round_trip", checkConvertRoundTrip},
 };
 
 }  // namespace fuzzchecks

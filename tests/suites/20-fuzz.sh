@@ -3,15 +3,15 @@
 # UndefinedBehaviorSanitizer) and runs each for a short, fixed time over the
 # seed corpus. A crash or a broken check fails the run; its input is kept under
 # tests/regressions/<target>/ where the replay test picks it up.
-#   VELTRANE_FUZZ_SECONDS   seconds per target (default 45)
+#   VELTRANE_FUZZ_SECONDS   seconds per target (default 30)
 #   VELTRANE_FUZZ_TARGETS   targets to run (default: all)
 set -euo pipefail
 
 source_dir=${VELTRANE_SOURCE_DIR:?VELTRANE_SOURCE_DIR must name the source folder}
 build_root=${VELTRANE_BUILD_DIR:?VELTRANE_BUILD_DIR must name the build folder}
 build_dir=$build_root/fuzz
-seconds=${VELTRANE_FUZZ_SECONDS:-45}
-targets=${VELTRANE_FUZZ_TARGETS:-record_index scan_show scan_search display_text extract decoded_display}
+seconds=${VELTRANE_FUZZ_SECONDS:-30}
+targets=${VELTRANE_FUZZ_TARGETS:-record_index scan_show scan_search display_text extract decoded_display convert_any convert_round_trip}
 
 compiler=
 for candidate in clang++ clang++-14; do

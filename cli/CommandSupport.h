@@ -1,0 +1,143 @@
+#pragma once
+
+// Small pieces the convert and check commands share: messages, the options
+// both take and the record range.
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Charset.h"
+
+namespace veltrane::cli {
+
+inline void tellError(std::string_view message)
+{
+    std::fprintf(stderr, "veltrane-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+}
+
+inline std::string quotedName(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+/// Reads a record number: plain decimal digits, from 1; nothing otherwise.
+[[nodiscard]] inline std::optional<std::int64_t> parseRecordNumberText(std::string_view text)
+{
+    if (text.empty() || text.size() > 18)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 ? std::optional<std::int64_t>(value) : std::nullopt;
+}
+
+/// Walks "--name value", "--name=value" and flags; operands after the
+/// options or after "--".
+class ArgumentWalker {
+public:
+    explicit ArgumentWalker(const std::vector<std::string_view>& arguments) : m_arguments(arguments) {}
+
+    /// The next option, or nothing when the options have ended.
+    std::optional<std::string_view> nextOption()
+    {
+        if (m_ended || m_at >= m_arguments.size())
+            return std::nullopt;
+        std::string_view argument = m_arguments[m_at];
+        if (argument == "--") {
+            ++m_at;
+            m_ended = true;
+            return std::nullopt;
+        }
+        if (argument.size() < 2 || argument[0] != '-')
+            return std::nullopt;
+        ++m_at;
+        m_attached.reset();
+        if (const std::size_t equals = argument.find('='); equals != std::string_view::npos) {
+            m_attached = argument.substr(equals + 1);
+            argument = argument.substr(0, equals);
+        }
+        return argument;
+    }
+    /// The value of the option just read.
+    std::optional<std::string_view> value()
+    {
+        if (m_attached)
+            return std::exchange(m_attached, std::nullopt);
+        if (m_at < m_arguments.size())
+            return m_arguments[m_at++];
+        return std::nullopt;
+    }
+    [[nodiscard]] bool hasAttachedValue() const { return m_attached.has_value(); }
+    [[nodiscard]] std::vector<std::string_view> operands() const
+    {
+        return {m_arguments.begin() + static_cast<std::ptrdiff_t>(m_at), m_arguments.end()};
+    }
+    [[nodiscard]] bool optionsEnded() const { return m_ended; }
+
+private:
+    const std::vector<std::string_view>& m_arguments;
+    std::size_t m_at = 0;
+    bool m_ended = false;
+    std::optional<std::string_view> m_attached;
+};
+
+/// Reads --mode's value; an error message otherwise.
+[[nodiscard]] inline std::string parseModeValue(std::optional<std::string_view> value, int& mode)
+{
+    if (!value)
+        return "option '--mode' needs a value: 0, 1 or 2";
+    if (*value != "0" && *value != "1" && *value != "2")
+        return "delimiter mode must be 0, 1 or 2, not '" + std::string(*value) + "'";
+    mode = (*value)[0] - '0';
+    return {};
+}
+
+[[nodiscard]] inline std::string parseCharsetValue(std::optional<std::string_view> value, CharsetSetting& setting)
+{
+    if (!value)
+        return "option '--charset' needs a value: auto, gbk, gb18030, utf-8 or marc-8";
+    std::optional<CharsetSetting> parsed = ParseCharsetSetting(*value);
+    if (!parsed)
+        return "unknown character set '" + std::string(*value) + "': auto, gbk, gb18030, utf-8 or marc-8";
+    setting = *parsed;
+    return {};
+}
+
+/// Operands FILE [A [B]] into file and range; an error message otherwise.
+[[nodiscard]] inline std::string parseFileAndRange(const std::vector<std::string_view>& operands, bool optionsEnded,
+                                                   std::string& file, std::int64_t& first, std::int64_t& last)
+{
+    if (!optionsEnded)
+        for (std::string_view operand : operands)
+            if (operand.starts_with("--") && operand.size() > 2)
+                return "option " + std::string(operand) +
+                       " after the operands: options come first, and '--' before an operand that begins with '-'";
+    if (operands.empty())
+        return "missing operand";
+    if (operands.size() > 3)
+        return "unexpected operand '" + std::string(operands[3]) + "'";
+    file = operands[0];
+    if (operands.size() > 1) {
+        std::optional<std::int64_t> a = parseRecordNumberText(operands[1]);
+        if (!a)
+            return "invalid record number '" + std::string(operands[1]) + "': record numbers start at 1";
+        first = last = *a;
+    }
+    if (operands.size() > 2) {
+        std::optional<std::int64_t> b = parseRecordNumberText(operands[2]);
+        if (!b)
+            return "invalid record number '" + std::string(operands[2]) + "': record numbers start at 1";
+        if (*b < first)
+            return "the last record number " + std::string(operands[2]) + " is below the first " +
+                   std::string(operands[1]);
+        last = *b;
+    }
+    return {};
+}
+
+}  // namespace veltrane::cli

@@ -1,0 +1,336 @@
+#include "ConvertCommand.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+
+#include "CommandLine.h"
+#include "CommandSupport.h"
+#include "FileAccess.h"
+#include "RecordConvert.h"
+
+namespace veltrane::cli {
+
+namespace {
+
+constexpr std::string_view kConvertHelp =
+    "Converts records of FILE (all, record A, or records A to B, numbered as\n"
+    "count and show number them) into another format, on standard output or\n"
+    "into TARGET.\n"
+    "\n"
+    "FORMAT is one of:\n"
+    "  iso2709   standard ISO 2709 (0x1E, 0x1F, 0x1D), length, base address and\n"
+    "            directory recomputed; the record's bytes are kept unless --utf8\n"
+    "  marcxml   a MARC 21 slim collection in UTF-8\n"
+    "  json      one array of MARC-in-JSON objects\n"
+    "  jsonl     MARC-in-JSON, one record per line\n"
+    "  mrk       mnemonic lines (=LDR, =245  10$a...), a blank line between records\n"
+    "  text      the display text in UTF-8\n"
+    "\n"
+    "  --mode 0|1|2   delimiter variant of ISO 2709 input (see 'show --help'); in\n"
+    "                 variants 1 and 2 a '$' before an ASCII letter or digit is a\n"
+    "                 subfield delimiter, any other '$' is data\n"
+    "  --charset C    the records' character set: auto (default), gbk, gb18030,\n"
+    "                 utf-8 or marc-8\n"
+    "  --from FORMAT  the format of FILE (default iso2709): marcxml, json, jsonl, mrk\n"
+    "  --to FORMAT    the format to write\n"
+    "  --utf8         with --to iso2709: convert the text to UTF-8, leader byte 9 'a'\n"
+    "  -o TARGET      write into TARGET instead of standard output\n"
+    "  --overwrite    replace an existing TARGET\n"
+    "\n"
+    "A record read only in part is converted as far as it goes, with a warning\n"
+    "naming it. Exit status: 0 every record converted whole, 1 some only in part,\n"
+    "2 a usage error or a file that cannot be read or written (no TARGET is then\n"
+    "left behind).\n";
+
+// The temporary target, removed when a signal ends the process. Only a fixed
+// buffer and a flag, so the handler can read them safely.
+char g_partialTarget[PATH_MAX];
+volatile sig_atomic_t g_partialTargetActive = 0;
+
+extern "C" void removePartialTargetAndReraise(int signalNumber)
+{
+    if (g_partialTargetActive)
+        ::unlink(g_partialTarget);
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    ::sigaction(signalNumber, &defaultAction, nullptr);
+    ::raise(signalNumber);
+}
+
+void installPartialTargetHandlers()
+{
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction old {};
+        ::sigaction(signalNumber, nullptr, &old);
+        if (old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = removePartialTargetAndReraise;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+struct ConvertArguments {
+    ConvertOptions options;
+    bool haveTo = false;
+    bool overwrite = false;
+    bool help = false;
+    std::string file;
+    std::string target;  ///< empty: standard output
+};
+
+std::string parseArguments(const std::vector<std::string_view>& arguments, ConvertArguments& parsed)
+{
+    ArgumentWalker walker(arguments);
+    while (std::optional<std::string_view> option = walker.nextOption()) {
+        const std::string name(*option);
+        auto format = [&](RecordFormat& into) -> std::string {
+            std::optional<std::string_view> value = walker.value();
+            if (!value)
+                return "option '" + name + "' needs a format: iso2709, marcxml, json, jsonl, mrk or text";
+            std::optional<RecordFormat> f = ParseRecordFormat(*value);
+            if (!f)
+                return "unknown format '" + std::string(*value) + "': iso2709, marcxml, json, jsonl, mrk or text";
+            into = *f;
+            return {};
+        };
+        auto flag = [&](bool& into) -> std::string {
+            if (walker.hasAttachedValue())
+                return "option '" + name + "' takes no value";
+            into = true;
+            return {};
+        };
+        std::string error;
+        if (name == "--help" || name == "-h") {
+            parsed.help = true;
+            return {};
+        } else if (name == "--mode") {
+            error = parseModeValue(walker.value(), parsed.options.mode);
+        } else if (name == "--charset") {
+            error = parseCharsetValue(walker.value(), parsed.options.charset);
+        } else if (name == "--from") {
+            error = format(parsed.options.from);
+            if (error.empty() && parsed.options.from == RecordFormat::Text)
+                error = "the text format cannot be read back; --from takes iso2709, marcxml, json, jsonl or mrk";
+        } else if (name == "--to") {
+            error = format(parsed.options.to);
+            parsed.haveTo = true;
+        } else if (name == "-o" || name == "--output") {
+            std::optional<std::string_view> value = walker.value();
+            if (!value || value->empty())
+                error = "option '-o' needs a TARGET file";
+            else
+                parsed.target = *value;
+        } else if (name == "--overwrite") {
+            error = flag(parsed.overwrite);
+        } else if (name == "--utf8") {
+            error = flag(parsed.options.utf8);
+        } else {
+            error = "unknown option '" + name + "'";
+        }
+        if (!error.empty())
+            return error;
+    }
+    if (!parsed.haveTo)
+        return "option '--to FORMAT' is required";
+    if (parsed.overwrite && parsed.target.empty())
+        return "option '--overwrite' needs '-o TARGET'";
+    return parseFileAndRange(walker.operands(), walker.optionsEnded(), parsed.file, parsed.options.first,
+                             parsed.options.last);
+}
+
+/// Writes into a new file beside TARGET and puts it in TARGET's place only
+/// when everything went well: a failed run leaves no partial target.
+class TargetFile {
+public:
+    ~TargetFile() { discard(); }
+
+    /// Refuses an existing TARGET without --overwrite, a directory, and the
+    /// record file itself; creates the temporary file.
+    bool open(const std::string& target, bool overwrite, const fileaccess::FileIdentity& recordFile)
+    {
+        m_target = target;
+        struct stat info {};
+        if (::stat(target.c_str(), &info) == 0) {
+            if (S_ISDIR(info.st_mode)) {
+                tellError(quotedName(target) + " is a directory");
+                return false;
+            }
+            if (fileaccess::FileIdentity{info.st_dev, info.st_ino} == recordFile) {
+                tellError(quotedName(target) + " is the record file itself; it cannot be a target");
+                return false;
+            }
+            if (!overwrite) {
+                tellError(quotedName(target) + " exists; give --overwrite to replace it");
+                return false;
+            }
+            m_mode = info.st_mode & 07777;
+        } else if (errno != ENOENT) {
+            tellError("cannot write " + quotedName(target) + ": " + std::strerror(errno));
+            return false;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            m_mode = 0666 & ~mask;
+        }
+        const std::string::size_type slash = target.rfind('/');
+        const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+        m_temporary = directory + "." + base + ".veltrane-XXXXXX";
+        if (m_temporary.size() >= sizeof g_partialTarget) {
+            tellError("cannot write " + quotedName(target) + ": the name is too long");
+            return false;
+        }
+        sigset_t all, previous;
+        sigfillset(&all);
+        ::sigprocmask(SIG_BLOCK, &all, &previous);
+        const int fd = ::mkstemp(m_temporary.data());
+        if (fd >= 0) {
+            std::memcpy(g_partialTarget, m_temporary.c_str(), m_temporary.size() + 1);
+            g_partialTargetActive = 1;
+        }
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        if (fd < 0) {
+            tellError("cannot write " + quotedName(target) + ": " + std::strerror(errno));
+            return false;
+        }
+        m_fd.emplace(fd);
+        return true;
+    }
+
+    [[nodiscard]] int fd() const { return m_fd ? m_fd->get() : -1; }
+
+    /// Puts the written file in TARGET's place.
+    bool commit()
+    {
+        if (::fchmod(fd(), m_mode) != 0 || ::fsync(fd()) != 0 || !m_fd->reset() ||
+            ::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
+            tellError("cannot write " + quotedName(m_target) + ": " + std::strerror(errno));
+            discard();
+            return false;
+        }
+        g_partialTargetActive = 0;
+        m_temporary.clear();
+        return true;
+    }
+
+    void discard()
+    {
+        m_fd.reset();  // closes it
+        if (!m_temporary.empty()) {
+            g_partialTargetActive = 0;
+            ::unlink(m_temporary.c_str());
+            m_temporary.clear();
+        }
+    }
+
+private:
+    std::string m_target, m_temporary;
+    std::optional<fileaccess::UniqueFd> m_fd;
+    mode_t m_mode = 0644;
+};
+
+}  // namespace
+
+int runConvertCommand(const std::vector<std::string_view>& arguments)
+{
+    ConvertArguments parsed;
+    if (std::string error = parseArguments(arguments, parsed); !error.empty()) {
+        tellError(error);
+        std::fprintf(stderr, "usage: veltrane-cli %s\n       veltrane-cli convert --help\n", std::string(kConvertUsage).c_str());
+        return kExitFailure;
+    }
+    if (parsed.help) {
+        std::printf("usage: veltrane-cli %s\n\n%s", std::string(kConvertUsage).c_str(), std::string(kConvertHelp).c_str());
+        return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
+    }
+
+    struct stat info {};
+    if (::stat(parsed.file.c_str(), &info) != 0) {
+        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
+        return kExitFailure;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        tellError(quotedName(parsed.file) + " is a directory");
+        return kExitFailure;
+    }
+    if (parsed.options.from == RecordFormat::Iso2709 && !S_ISREG(info.st_mode)) {
+        tellError(quotedName(parsed.file) + " is not a regular file");
+        return kExitFailure;
+    }
+    fileaccess::UniqueFd input(::open(parsed.file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input) {
+        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
+        return kExitFailure;
+    }
+    const std::optional<fileaccess::FileIdentity> recordFile = fileaccess::identityOf(input.get());
+    if (!recordFile) {
+        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
+        return kExitFailure;
+    }
+
+    TargetFile target;
+    int outputFd = STDOUT_FILENO;
+    if (!parsed.target.empty()) {
+        installPartialTargetHandlers();
+        if (!target.open(parsed.target, parsed.overwrite, *recordFile))
+            return kExitFailure;
+        outputFd = target.fd();
+    } else if (std::optional<fileaccess::FileIdentity> out = fileaccess::identityOf(STDOUT_FILENO);
+               out && *out == *recordFile) {
+        tellError("standard output is the record file itself; it cannot be a target");
+        return kExitFailure;
+    }
+
+    auto warn = [](const ConvertWarning& warning) {
+        tellError("record " + std::to_string(warning.number) + ": " + warning.problem);
+    };
+    const ConvertResult result = ConvertRecords(input.get(), outputFd, parsed.options, NoMonitor(), warn);
+    switch (result.status) {
+    case ConvertResult::Status::Done:
+        break;
+    case ConvertResult::Status::ReadError:
+        tellError("cannot read " + quotedName(parsed.file) + ": " + std::strerror(result.error));
+        return kExitFailure;
+    case ConvertResult::Status::FormatError:
+        tellError(quotedName(parsed.file) + " is not readable as " +
+                  std::string(RecordFormatName(parsed.options.from)) + ": " + result.message);
+        return kExitFailure;
+    case ConvertResult::Status::WriteError:
+        // A reader that went away (head, a closed pager) is not worth a message.
+        if (!(parsed.target.empty() && result.error == EPIPE))
+            tellError("cannot write " + (parsed.target.empty() ? std::string("the output") : quotedName(parsed.target)) +
+                      ": " + std::strerror(result.error));
+        return kExitFailure;
+    case ConvertResult::Status::Cancelled:
+        return kExitFailure;
+    }
+    const bool rangeGiven = parsed.options.first != 1 || parsed.options.last != std::numeric_limits<std::int64_t>::max();
+    if (rangeGiven && parsed.options.first > result.records) {
+        tellError("invalid record number " + std::to_string(parsed.options.first) + ": " + quotedName(parsed.file) +
+                  " holds " + std::to_string(result.records) + " records");
+        return kExitFailure;
+    }
+    if (rangeGiven && parsed.options.last != std::numeric_limits<std::int64_t>::max() &&
+        parsed.options.last > result.records) {
+        tellError("invalid record number " + std::to_string(parsed.options.last) + ": " + quotedName(parsed.file) +
+                  " holds " + std::to_string(result.records) + " records");
+        return kExitFailure;
+    }
+    if (!parsed.target.empty() && !target.commit())
+        return kExitFailure;
+    return result.partial > 0 ? kExitNothingFound : kExitSuccess;
+}
+
+}  // namespace veltrane::cli

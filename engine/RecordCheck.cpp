@@ -1,0 +1,393 @@
+#include "RecordCheck.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "FileAccess.h"
+#include "MarcRecord.h"
+#include "RecordLayout.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr unsigned char kRecordTerminator = 0x1D;  // group separator, 29
+constexpr unsigned char kEscape = 0x1B;            // starts a MARC-8 set change
+constexpr std::size_t kLengthDigits = 5;
+constexpr std::size_t kFieldLengthDigits = 4;
+constexpr std::size_t kFieldStartDigits = 5;
+
+bool allDigits(const unsigned char* bytes, std::size_t n)
+{
+    return std::all_of(bytes, bytes + n, IsAsciiDigit);
+}
+
+std::string printable(std::span<const unsigned char> bytes)
+{
+    std::string text;
+    for (unsigned char b : bytes)
+        text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
+    return text;
+}
+
+std::string hexByte(unsigned char b)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+class RecordChecker {
+public:
+    RecordChecker(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
+                  std::vector<CheckProblem>& out)
+        : m_record(record), m_bytes(record.bytes), m_options(options), m_fields(fields), m_codec(codec), m_out(out),
+          m_terminator(FieldTerminator(options.mode))
+    {
+    }
+
+    void run()
+    {
+        const std::uint32_t length = m_record.declaredLength;
+        const std::size_t available = m_bytes.size();
+        if (available < kLeaderLength) {
+            add(0, "truncated", "the file ends inside the leader (" + std::to_string(available) + " bytes)");
+            return;
+        }
+        m_fields.assemble(m_bytes.data(), available);
+        findControlNumber();
+        if (!allDigits(m_bytes.data(), kLengthDigits))
+            add(0, "length-digits", "the record length '" + printable(m_bytes.first(kLengthDigits)) +
+                                        "' is not five digits; taken as " + std::to_string(length));
+        const bool whole = available >= length;
+        if (!whole)
+            add(0, "truncated", "the record runs past the end of the file: " + std::to_string(length) +
+                                    " bytes declared, " + std::to_string(available) + " in the file");
+        // Fields end before the record terminator when it stands where the
+        // length says; otherwise they may reach the declared end.
+        std::size_t dataEnd = length;
+        if (whole) {
+            if (m_bytes[length - 1] == kRecordTerminator) {
+                dataEnd = length - 1;
+            } else {
+                const auto* first = std::find(m_bytes.data() + kLeaderLength, m_bytes.data() + length, kRecordTerminator);
+                const std::size_t at = static_cast<std::size_t>(first - m_bytes.data());
+                add(length - 1, "length-mismatch",
+                    "the record length is " + std::to_string(length) + " but its last byte is " +
+                        hexByte(m_bytes[length - 1]) +
+                        (at < length ? ", the record terminator is at byte " + std::to_string(at)
+                                     : ", not the record terminator"));
+            }
+        }
+        checkStructure(length, std::min<std::size_t>(available, length), dataEnd);
+        checkCharacters();
+    }
+
+    [[nodiscard]] const std::string& controlNumber() const { return m_controlNumber; }
+
+private:
+    void add(std::size_t at, std::string_view code, std::string description)
+    {
+        m_out.push_back({m_record.number, m_record.offset + at, m_controlNumber, code, std::move(description)});
+    }
+
+    void findControlNumber()
+    {
+        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
+            if (m_fields.tag(i) != "001")
+                continue;
+            std::span<const unsigned char> data = m_fields.data(i);
+            const auto end = std::find(data.begin(), data.end(), m_terminator);
+            data = data.first(static_cast<std::size_t>(end - data.begin()));
+            std::string text;
+            if (std::all_of(data.begin(), data.end(), [](unsigned char b) { return b < 0x80; }))
+                text.assign(reinterpret_cast<const char*>(data.data()), data.size());
+            else
+                (void)m_codec.decode(ChooseCharset(m_options.charset, m_fields).charset, data, text);
+            // The value stands in a tab-separated line.
+            for (char& c : text)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                    c = '?';
+            m_controlNumber = std::move(text);
+            return;
+        }
+    }
+
+    void checkStructure(std::uint32_t length, std::size_t available, std::size_t dataEnd)
+    {
+        const unsigned char* leader = m_bytes.data();
+        const std::uint32_t base = ParseDigits(leader + kBaseAddressOffset, 5);
+        if (!allDigits(leader + kBaseAddressOffset, 5) || base <= kLeaderLength || base > length) {
+            add(kBaseAddressOffset, "base-address",
+                "the base address '" + printable(m_bytes.subspan(kBaseAddressOffset, 5)) +
+                    "' lies outside the record of " + std::to_string(length) + " bytes");
+            checkEntries(0, available, dataEnd, length);
+            return;
+        }
+        const std::size_t directoryLength = base - kLeaderLength - 1;
+        // Where the directory really ends: the first entry that starts with the
+        // field terminator.
+        std::size_t end = kLeaderLength;
+        while (end < available && end < base && m_bytes[end] != m_terminator)
+            end += kDirectoryEntryLength;
+        if (directoryLength % kDirectoryEntryLength != 0) {
+            add(kBaseAddressOffset, "directory-length",
+                "the directory is " + std::to_string(directoryLength) + " bytes (base address " +
+                    std::to_string(base) + "), not a multiple of 12");
+        } else if (base <= available && m_bytes[base - 1] != m_terminator) {
+            add(base - 1, "directory-end",
+                "the directory ends with " + hexByte(m_bytes[base - 1]) + ", not the field terminator");
+        } else if (end + 1 != base && end < available) {
+            add(kBaseAddressOffset, "base-address",
+                "the base address is " + std::to_string(base) + " but the directory ends at byte " +
+                    std::to_string(end));
+        }
+        checkEntries(base, available, dataEnd, length);
+    }
+
+    void checkEntries(std::uint32_t base, std::size_t available, std::size_t dataEnd, std::uint32_t length)
+    {
+        const std::size_t entries = DirectoryEntryCount(base);
+        struct Span {
+            std::size_t begin, end, entry;
+        };
+        std::vector<Span> spans;
+        for (std::size_t i = 0; i < entries; ++i) {
+            const std::size_t position = kLeaderLength + i * kDirectoryEntryLength;
+            if (position + kDirectoryEntryLength > available)
+                break;
+            const unsigned char* entry = m_bytes.data() + position;
+            const std::string tag = printable({entry, kTagLength});
+            if (!allDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits + kFieldStartDigits)) {
+                add(position, "entry-digits",
+                    "directory entry " + std::to_string(i + 1) + " (tag " + tag + ") reads '" +
+                        printable({entry + kTagLength, kFieldLengthDigits + kFieldStartDigits}) +
+                        "' for its length and start");
+                continue;
+            }
+            const std::size_t fieldLength = ParseDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits);
+            const std::size_t begin = std::size_t{base} + ParseDigits(entry + kFieldStartOffsetInEntry, kFieldStartDigits);
+            const std::size_t end = begin + fieldLength;
+            if (end > dataEnd) {
+                // In a record cut short by the end of the file only fields
+                // beyond the declared length are outside.
+                if (end > length || available >= length)
+                    add(position, "field-outside",
+                        "field " + tag + " (entry " + std::to_string(i + 1) + ") spans bytes " + std::to_string(begin) +
+                            " to " + std::to_string(end) + ", past the record's data ending at " +
+                            std::to_string(dataEnd));
+                continue;
+            }
+            if (end > available)
+                continue;  // beyond the end of the file: told as truncated
+            if (fieldLength == 0 || m_bytes[end - 1] != m_terminator)
+                add(fieldLength == 0 ? begin : end - 1, "field-terminator",
+                    "field " + tag + " (entry " + std::to_string(i + 1) + ") does not end with the field terminator");
+            spans.push_back({begin, end, i});
+        }
+        std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+        for (std::size_t k = 1; k < spans.size(); ++k)
+            if (spans[k].begin < spans[k - 1].end)
+                add(spans[k].begin, "field-overlap",
+                    "the field of entry " + std::to_string(spans[k].entry + 1) + " overlaps the field of entry " +
+                        std::to_string(spans[k - 1].entry + 1));
+    }
+
+    void checkCharacters()
+    {
+        const bool flaggedUtf8 = m_bytes[kCharacterCodingOffset] == 'a';
+        const Charset charset = ChooseCharset(m_options.charset, m_fields).charset;
+        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
+            std::span<const unsigned char> data = m_fields.data(i);
+            if (flaggedUtf8 && !IsValidUtf8(data)) {
+                add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
+                                       " (entry " + std::to_string(i + 1) + ") is not valid UTF-8");
+                // The same bytes counted again as invalid would say the same.
+                if (charset == Charset::Utf8)
+                    return;
+                break;
+            }
+        }
+        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
+            std::span<const unsigned char> data = m_fields.data(i);
+            if (std::none_of(data.begin(), data.end(), [](unsigned char b) { return b >= 0x80 || b == kEscape; }))
+                continue;
+            std::size_t invalid = 0;
+            if (charset == Charset::Utf8) {
+                if (IsValidUtf8(data))
+                    continue;
+                m_scratch.clear();
+                invalid = m_codec.decode(charset, data, m_scratch);
+            } else {
+                m_scratch.clear();
+                invalid = m_codec.decode(charset, data, m_scratch);
+            }
+            if (invalid > 0)
+                add(0, "invalid-bytes",
+                    "field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
+                        " (entry " + std::to_string(i + 1) + ") has " + std::to_string(invalid) + " bytes invalid in " +
+                        std::string(CharsetName(charset)));
+        }
+    }
+
+    const FramedRecord& m_record;
+    std::span<const unsigned char> m_bytes;
+    const CheckOptions& m_options;
+    RecordFields& m_fields;
+    TextCodec& m_codec;
+    std::vector<CheckProblem>& m_out;
+    unsigned char m_terminator;
+    std::string m_controlNumber;
+    std::string m_scratch;
+};
+
+}  // namespace
+
+bool IsValidUtf8(std::span<const unsigned char> bytes)
+{
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        // ASCII runs, the common case, a word at a time.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + i, sizeof word);
+            if (word & 0x8080808080808080ull)
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + length > n || bytes[i + 1] < low || bytes[i + 1] > high)
+            return false;
+        for (std::size_t k = 2; k < length; ++k)
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+void CheckRecord(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
+                 std::vector<CheckProblem>& out, std::string* controlNumber)
+{
+    RecordChecker checker(record, options, fields, codec, out);
+    checker.run();
+    if (controlNumber != nullptr)
+        *controlNumber = checker.controlNumber();
+}
+
+CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
+                         const std::function<void(const CheckProblem&)>& report)
+{
+    CheckResult result;
+    struct stat info {};
+    const std::uint64_t size = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    RecordStream stream(fd);
+    RecordFields fields;
+    TextCodec codec;
+    FramedRecord framed;
+    std::vector<CheckProblem> problems;
+    std::string lastControlNumber;
+    std::uint64_t previousEnd = 0;
+    std::uint64_t nextReport = 0;
+    auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
+    auto tell = [&](const CheckProblem& problem) {
+        ++result.problems;
+        report(problem);
+    };
+    auto junk = [&](std::uint64_t from, std::uint64_t bytes, std::int64_t before) {
+        if (bytes == 0 || !inRange(before == 0 ? 1 : before))
+            return;
+        tell({before, from, before == 0 ? std::string() : lastControlNumber, "junk",
+              std::to_string(bytes) + " bytes between records, from byte " + std::to_string(from) +
+                  (before == 0 ? " (before the first record)" : "")});
+    };
+    for (;;) {
+        const RecordStream::Step step = stream.next(framed);
+        if (step == RecordStream::Step::ReadError) {
+            result.status = CheckResult::Status::ReadError;
+            result.error = errno;
+            return result;
+        }
+        if (step == RecordStream::Step::End)
+            break;
+        result.records = framed.number;
+        if (framed.offset >= nextReport) {
+            nextReport = framed.offset + kWorkReportInterval;
+            if (monitor.stopRequested()) {
+                result.status = CheckResult::Status::Cancelled;
+                return result;
+            }
+            monitor.report(std::min(framed.offset, size), size);
+        }
+        junk(previousEnd, framed.separatorBefore, framed.number - 1);
+        previousEnd = framed.offset + framed.declaredLength;
+        if (framed.number > options.last)
+            return result;
+        if (!inRange(framed.number))
+            continue;
+        problems.clear();
+        std::string controlNumber;
+        CheckRecord(framed, options, fields, codec, problems, &controlNumber);
+        for (const CheckProblem& p : problems)
+            tell(p);
+        lastControlNumber = std::move(controlNumber);
+    }
+    // What follows the last record: skipped bytes, then perhaps bytes that
+    // start like a record but cannot be one.
+    const std::int64_t last = stream.count();
+    if (last > options.last)
+        return result;
+    const std::uint64_t stop = std::min(stream.position(), size);
+    if (stop > previousEnd)
+        junk(previousEnd, stop - previousEnd, last);
+    if (stop < size && inRange(last == 0 ? 1 : last)) {
+        unsigned char head[kLeaderLength] = {};
+        const ssize_t got = fileaccess::readAt(fd, head, sizeof head, static_cast<off_t>(stop));
+        const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+        const std::string rest = std::to_string(size - stop) + " bytes from byte " + std::to_string(stop);
+        if (n < kLeaderLength)
+            tell({last, stop, lastControlNumber, "truncated",
+                  "the file ends inside the leader of the next record: " + rest + " are not read"});
+        else if (!allDigits(head, kLengthDigits))
+            tell({last, stop, lastControlNumber, "length-digits",
+                  "the record length '" + printable({head, kLengthDigits}) + "' is not five digits: " + rest +
+                      " are not read"});
+        else
+            tell({last, stop, lastControlNumber, "length-short",
+                  "the record length " + std::to_string(ParseDigits(head, kLengthDigits)) +
+                      " is under 25: " + rest + " are not read"});
+    }
+    return result;
+}
+
+}  // namespace veltrane

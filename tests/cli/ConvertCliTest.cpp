@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "RecordFiles.h"
+
+namespace {
+
+using clitest::Finished;
+using clitest::Sandbox;
+using testsupport::Joined;
+using testsupport::MakeRecord;
+using testsupport::ReadFile;
+
+const std::vector<std::string> kRecords{
+    MakeRecord({{"001", "r1"}, {"245", "10\x1f" "aOne"}}),
+    MakeRecord({{"001", "r2"}, {"245", "10\x1f" "aTwo"}}),
+};
+const std::string kMrk =
+    "=LDR  00061nam0\\2200049\\\\\\450\\\n=001  r1\n=245  10$aOne\n\n"
+    "=LDR  00061nam0\\2200049\\\\\\450\\\n=001  r2\n=245  10$aTwo\n\n";
+
+class ConvertCliTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        std::vector<std::string> left = sandbox.leftovers();
+        EXPECT_TRUE(left.empty()) << "left behind: " << Joined(left, " ");
+    }
+    /// Names in the folder of the record files other than those given.
+    std::vector<std::string> extraFiles(const std::vector<std::string>& known) const
+    {
+        std::vector<std::string> extra;
+        for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(sandbox.filePath("x")).parent_path())) {
+            const std::string name = e.path().filename().string();
+            if (std::find(known.begin(), known.end(), name) == known.end())
+                extra.push_back(name);
+        }
+        return extra;
+    }
+
+    Sandbox sandbox;
+};
+
+TEST_F(ConvertCliTest, TargetsAndStatuses)
+{
+    const std::string file = sandbox.writeFile("in.mrc", Joined(kRecords));
+    const std::string existing = sandbox.writeFile("existing.mrk", "old");
+    const std::string fresh = sandbox.filePath("fresh.mrk");
+    std::string cut = kRecords[1];
+    cut[cut.size() - 2] = 'X';  // the last field's terminator
+    const std::string partial = sandbox.writeFile("partial.mrc", kRecords[0] + cut);
+    const std::string notXml = sandbox.writeFile("bad.xml", "<record><leader>");
+    const std::string failed = sandbox.filePath("failed.mrc");
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string message;  ///< part of standard error ("" for none)
+    };
+    const Case cases[] = {
+        {{"convert", "--to", "mrk", file}, 0, kMrk, ""},
+        {{"convert", "--to", "mrk", file, "2"}, 0, kMrk.substr(kMrk.size() / 2), ""},
+        {{"convert", "--to", "mrk", "-o", fresh, file}, 0, "", ""},
+        {{"convert", "--to", "mrk", "-o", existing, file}, 2, "", "exists; give --overwrite"},
+        {{"convert", "--to", "iso2709", "--overwrite", "-o", file, file}, 2, "", "is the record file itself"},
+        {{"convert", "--to", "iso2709", "-o", failed, "--from", "marcxml", notXml}, 2, "", "is not readable as marcxml"},
+        {{"convert", "--to", "iso2709", "-o", failed, file, "3"}, 2, "", "holds 2 records"},
+        {{"convert", "--to", "mrk", partial}, 1, "", "record 2: field 245 does not end with its terminator"},
+        {{"convert", "--to", "pdf", file}, 2, "", "unknown format 'pdf'"},
+        {{"convert", file}, 2, "", "'--to FORMAT' is required"},
+        {{"check", file}, 0, "", ""},
+        {{"check", partial}, 1, "2\t120\tr2\tfield-terminator\t", ""},
+        {{"check", "--summary", partial}, 1, "field-terminator\t1\n", ""},
+        {{"check", "--mode", "7", file}, 2, "", "delimiter mode must be 0, 1 or 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.arguments, " "));
+        Finished run = sandbox.run(c.arguments);
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        if (!c.out.empty())
+            EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+        if (c.message.empty())
+            EXPECT_EQ(run.err, "");
+        else
+            EXPECT_NE(run.err.find("veltrane-cli: "), std::string::npos);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(fresh), kMrk);
+    EXPECT_EQ(ReadFile(existing), "old");
+    EXPECT_EQ(ReadFile(file), Joined(kRecords));
+    // No partial target of a failed conversion, no temporary file beside it.
+    EXPECT_FALSE(std::filesystem::exists(failed));
+    std::vector<std::string> extra = extraFiles({"in.mrc", "existing.mrk", "fresh.mrk", "partial.mrc", "bad.xml"});
+    EXPECT_TRUE(extra.empty()) << Joined(extra, " ");
+
+    Finished replaced = sandbox.run({"convert", "--to", "mrk", "--overwrite", "-o", existing, file});
+    EXPECT_EQ(replaced.exitCode, 0);
+    EXPECT_EQ(ReadFile(existing), kMrk);
+}
+
+TEST_F(ConvertCliTest, HelpNamesEveryFormatAndEveryCheckCode)
+{
+    Finished convertHelp = sandbox.run({"convert", "--help"});
+    EXPECT_EQ(convertHelp.exitCode, 0);
+    for (const char* format : {"iso2709", "marcxml", "json", "jsonl", "mrk", "text"})
+        EXPECT_NE(convertHelp.out.find(format), std::string::npos) << format;
+    Finished checkHelp = sandbox.run({"check", "--help"});
+    EXPECT_EQ(checkHelp.exitCode, 0);
+    EXPECT_NE(checkHelp.out.find("bad-utf8"), std::string::npos);
+    Finished overall = sandbox.run({"--help"});
+    EXPECT_NE(overall.out.find("convert"), std::string::npos);
+    EXPECT_NE(overall.out.find("check"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "FileAccess.h"
+#include "RecordCheck.h"
+#include "RecordFiles.h"
+
+namespace {
+
+using namespace veltrane;
+using testsupport::MakeRecord;
+
+// Three clean records of 100 to 999 bytes, so a length fits in three digits.
+std::vector<std::string> CleanRecords()
+{
+    std::vector<std::string> records;
+    for (int i = 1; i <= 3; ++i)
+        records.push_back(MakeRecord({{"001", "id" + std::to_string(i)},
+                                      {"245", "10\x1f" "aA title long enough for three digits " + std::to_string(i)},
+                                      {"500", "  \x1f" "aA note"}}));
+    return records;
+}
+
+std::string Joined(const std::vector<std::string>& records)
+{
+    std::string all;
+    for (const std::string& r : records)
+        all += r;
+    return all;
+}
+
+std::size_t FieldStart(const std::string& record, int entry)
+{
+    const std::size_t base = std::stoul(record.substr(12, 5));
+    return base + std::stoul(record.substr(24 + 12 * entry + 7, 5));
+}
+
+struct FaultRow {
+    const char* code;
+    std::int64_t number;  ///< the record the problem is told with
+    std::function<std::string(std::vector<std::string>)> make;
+    CharsetSetting charset = CharsetSetting::Auto;
+    bool controlNumberReadable = true;
+};
+
+const FaultRow kFaults[] = {
+    {"length-digits", 2, [](auto r) { r[1].replace(0, 5, r[1].substr(2, 3) + "  "); return Joined(r); }},
+    {"length-short", 2, [](auto r) { r[2].replace(0, 5, "00020"); return Joined(r); }},
+    {"truncated", 3, [](auto r) { return Joined(r).substr(0, Joined(r).size() - 20); }},
+    {"length-mismatch", 2, [](auto r) { r[1].back() = 'X'; return Joined(r); }},
+    {"base-address", 2, [](auto r) { r[1].replace(12, 5, "99999"); return Joined(r); }, CharsetSetting::Auto, false},
+    {"directory-length", 2,
+     [](auto r) {
+         // One byte too many before the directory's terminator.
+         const std::size_t base = std::stoul(r[1].substr(12, 5));
+         r[1].insert(base - 1, "X");
+         char digits[6];
+         std::snprintf(digits, sizeof digits, "%05zu", base + 1);
+         r[1].replace(12, 5, digits);
+         std::snprintf(digits, sizeof digits, "%05zu", r[1].size());
+         r[1].replace(0, 5, digits);
+         return Joined(r);
+     }},
+    {"directory-end", 2, [](auto r) { r[1][std::stoul(r[1].substr(12, 5)) - 1] = 'X'; return Joined(r); }},
+    {"entry-digits", 2, [](auto r) { r[1][24 + 12 + 4] = 'x'; return Joined(r); }},
+    {"field-outside", 2, [](auto r) { r[1].replace(24 + 12 * 2 + 7, 5, "90000"); return Joined(r); }},
+    {"field-overlap", 2, [](auto r) { r[1].replace(24 + 12 * 2 + 7, 5, r[1].substr(24 + 12 + 7, 5)); r[1].replace(24 + 12 * 2 + 3, 4, r[1].substr(24 + 12 + 3, 4)); return Joined(r); }},
+    {"field-terminator", 2, [](auto r) { r[1][FieldStart(r[1], 2) - 1] = 'X'; return Joined(r); }},
+    {"junk", 1, [](auto r) { return r[0] + "junk" + r[1] + r[2]; }},
+    {"invalid-bytes", 3, [](auto r) { r[2][FieldStart(r[2], 1) + 5] = '\xff'; return Joined(r); }, CharsetSetting::Gbk},
+    {"bad-utf8", 1, [](auto r) { r[0][9] = 'a'; r[0][FieldStart(r[0], 1) + 5] = '\xc3'; return Joined(r); },
+     CharsetSetting::Utf8},
+};
+
+std::vector<CheckProblem> Check(const std::string& bytes, const CheckOptions& options, CheckResult& result)
+{
+    testsupport::TempDir dir;
+    const std::string path = dir.write("records.mrc", bytes);
+    fileaccess::UniqueFd fd(::open(path.c_str(), O_RDONLY));
+    std::vector<CheckProblem> problems;
+    result = CheckRecords(fd.get(), options, NoMonitor(), [&](const CheckProblem& p) { problems.push_back(p); });
+    return problems;
+}
+
+TEST(RecordCheck, EachFaultIsToldWithItsCodeOnItsRecordAndNothingElse)
+{
+    for (const FaultRow& row : kFaults) {
+        SCOPED_TRACE(row.code);
+        CheckOptions options;
+        options.charset = row.charset;
+        CheckResult result;
+        std::vector<CheckProblem> problems = Check(row.make(CleanRecords()), options, result);
+        ASSERT_EQ(problems.size(), 1u) << problems[1].code << ": " << problems[1].description;
+        EXPECT_EQ(problems[0].code, row.code) << problems[0].description;
+        EXPECT_EQ(problems[0].number, row.number);
+        EXPECT_EQ(problems[0].controlNumber, row.controlNumberReadable ? "id" + std::to_string(row.number) : "");
+        EXPECT_EQ(result.problems, 1u);
+    }
+}
+
+TEST(RecordCheck, CleanFilesAndUtf8TextGiveNothing)
+{
+    std::vector<std::string> records = CleanRecords();
+    records.push_back(MakeRecord({{"001", "u"}, {"245", "10\x1f" "a中文 Ärger"}}));
+    records.back()[9] = 'a';
+    for (CharsetSetting charset : {CharsetSetting::Auto, CharsetSetting::Utf8}) {
+        CheckOptions options;
+        options.charset = charset;
+        CheckResult result;
+        EXPECT_TRUE(Check(Joined(records), options, result).empty());
+        EXPECT_EQ(result.records, 4);
+    }
+}
+
+TEST(RecordCheck, OffsetsPointAtTheFaultAndTheRangeLimitsWhatIsTold)
+{
+    std::vector<std::string> records = CleanRecords();
+    const std::string file = records[0] + "\r\n" + records[1] + "\r\n" + records[2];
+    CheckOptions options;
+    CheckResult result;
+    std::vector<CheckProblem> problems = Check(file, options, result);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].offset, records[0].size());
+    EXPECT_EQ(problems[1].number, 2);
+    options.first = options.last = 2;
+    problems = Check(file, options, result);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].number, 2);
+}
+
+TEST(RecordCheck, Utf8ValidityFollowsTheStandardSequences)
+{
+    struct Row {
+        std::string bytes;
+        bool valid;
+    };
+    const Row rows[] = {{"plain ascii text longer than a word", true}, {"\xe4\xb8\xad", true},
+                        {"\xf0\x9f\x98\x80", true},                    {"\xc0\xaf", false},
+                        {"\xed\xa0\x80", false},                        {"\xe4\xb8", false},
+                        {"\xf4\x90\x80\x80", false},                    {"abcdefgh\xff", false}};
+    for (const Row& row : rows)
+        EXPECT_EQ(IsValidUtf8({reinterpret_cast<const unsigned char*>(row.bytes.data()), row.bytes.size()}), row.valid)
+            << row.bytes;
+}
+
+}  // namespace
