@@ -132,7 +132,7 @@ void FindAllSearch::run(std::stop_token stop)
         monitor.interval = reportInterval;
         monitor.progress = [&](std::uint64_t done, std::uint64_t) {
             if (onReportForTests)
-                onReportForTests();
+                onReportForTests(stop);
             m_done.store(before + std::min(done, sizes[i]));
             if (!m_progressPosted.exchange(true)) {
                 QMetaObject::invokeMethod(this, [this] {

@@ -91,9 +91,9 @@ public:
 
     /// Bytes of a record file between two progress checks.
     static inline std::uint64_t reportInterval = veltrane::kWorkReportInterval;
-    /// Tests only: runs on the worker at every progress report (a test holds
-    /// the search there to cancel it at a point of its choosing).
-    static inline std::function<void()> onReportForTests;
+    /// Tests only: runs on the worker at every progress report, with the
+    /// search's stop token (a test holds the search there until it is cancelled).
+    static inline std::function<void(std::stop_token)> onReportForTests;
 
 signals:
     /// Hits wait in takeHits(); one signal for many hits.
