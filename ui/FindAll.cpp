@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <utility>
 
@@ -22,6 +23,12 @@
 #include "Prompt.h"
 #include "RecordFile.h"
 #include "WindowSearch.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kHitsInterval(50);
+
+}  // namespace
 
 TFormFindAll::TFormFindAll(QWidget* owner) : TModalDialog(owner)
 {
@@ -121,9 +128,18 @@ void FindAllSearch::run(std::stop_token stop)
     RecordTitleReader titles;
     std::size_t found = 0;
     std::uint64_t before = 0;  // bytes of the files searched already
-    const auto post = [this](std::atomic<bool>& posted, void (FindAllSearch::*signal)()) {
-        if (!posted.exchange(true))
-            QMetaObject::invokeMethod(this, [this, signal] { emit (this->*signal)(); }, Qt::QueuedConnection);
+    // Hits are handed over at most every kHitsInterval (and at the end): a
+    // batch per hit would keep the interface thread as busy as the search.
+    auto lastPost = std::chrono::steady_clock::now();
+    bool unposted = false;
+    const auto postHits = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (!unposted || now - lastPost < kHitsInterval)
+            return;
+        lastPost = now;
+        unposted = false;
+        if (!m_hitsPosted.exchange(true))
+            QMetaObject::invokeMethod(this, [this] { emit hitsReady(); }, Qt::QueuedConnection);
     };
     for (std::size_t i = 0; i < m_targets.size() && !stop.stop_requested() && !m_limitReached.load(); ++i) {
         const FindAllTarget& target = m_targets[i];
@@ -133,6 +149,7 @@ void FindAllSearch::run(std::stop_token stop)
         monitor.progress = [&](std::uint64_t done, std::uint64_t) {
             if (onReportForTests)
                 onReportForTests(stop);
+            postHits();
             m_done.store(before + std::min(done, sizes[i]));
             if (!m_progressPosted.exchange(true)) {
                 QMetaObject::invokeMethod(this, [this] {
@@ -161,7 +178,8 @@ void FindAllSearch::run(std::stop_token stop)
                         std::lock_guard lock(m_mutex);
                         m_pending.push_back(std::move(hit));
                     }
-                    post(m_hitsPosted, &FindAllSearch::hitsReady);
+                    unposted = true;
+                    postHits();
                     return true;
                 });
             m_outcomes[i] = status.outcome;
