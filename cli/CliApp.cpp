@@ -80,11 +80,38 @@ private:
     bool m_refusedOverwrite = false;
 };
 
-/// One run of a command over one record file.
+/// find's TEXT as the bytes searched; nothing (told) when it cannot be searched for.
+std::optional<std::string> searchPattern(const Invocation& invocation)
+{
+    const std::string& text = invocation.text;
+    if (text.empty()) {
+        tell("TEXT is empty");
+        return std::nullopt;
+    }
+    std::string pattern = text;
+    if (!invocation.rawText) {
+        GbkText converted = convertToGbk(text);
+        if (!converted.error.empty()) {
+            tell(converted.error);
+            return std::nullopt;
+        }
+        pattern = std::move(converted.bytes);
+    }
+    if (pattern.size() > kMaxSearchTextLength) {
+        tell("TEXT is " + std::to_string(pattern.size()) + (invocation.rawText ? " bytes" : " bytes in GBK") +
+             "; at most " + std::to_string(kMaxSearchTextLength) + " are searched");
+        return std::nullopt;
+    }
+    return pattern;
+}
+
+/// One run of a command over one record file. A find that is one of several
+/// files' starts each line with the file's name and a tab, and takes a --from
+/// beyond the file's records as nothing found.
 class CommandRun {
 public:
-    explicit CommandRun(const Invocation& invocation)
-        : m_invocation(invocation), m_prompt(invocation.existingTarget)
+    explicit CommandRun(const Invocation& invocation, bool oneOfSeveral = false)
+        : m_invocation(invocation), m_prompt(invocation.existingTarget), m_oneOfSeveral(oneOfSeveral)
     {
     }
 
@@ -92,7 +119,7 @@ public:
     {
         // A bad TEXT is told before a large file is indexed.
         if (m_invocation.command == Command::Find) {
-            m_pattern = searchPattern();
+            m_pattern = searchPattern(m_invocation);
             if (!m_pattern)
                 return kExitFailure;
         }
@@ -121,6 +148,8 @@ public:
         }
         return finishOutput(status);
     }
+
+    [[nodiscard]] bool outputFailed() const { return m_output.failed(); }
 
 private:
     const char* fileName() const { return m_invocation.file.c_str(); }
@@ -262,30 +291,6 @@ private:
         return status;
     }
 
-    std::optional<std::string> searchPattern()
-    {
-        const std::string& text = m_invocation.text;
-        if (text.empty()) {
-            tell("TEXT is empty");
-            return std::nullopt;
-        }
-        std::string pattern = text;
-        if (!m_invocation.rawText) {
-            GbkText converted = convertToGbk(text);
-            if (!converted.error.empty()) {
-                tell(converted.error);
-                return std::nullopt;
-            }
-            pattern = std::move(converted.bytes);
-        }
-        if (pattern.size() > kMaxSearchTextLength) {
-            tell("TEXT is " + std::to_string(pattern.size()) + (m_invocation.rawText ? " bytes" : " bytes in GBK") +
-                 "; at most " + std::to_string(kMaxSearchTextLength) + " are searched");
-            return std::nullopt;
-        }
-        return pattern;
-    }
-
     int find()
     {
         // A well-formed --from is checked against the count the search itself
@@ -301,11 +306,15 @@ private:
             }
             from = *number;
         }
-        const SearchQuery query{*m_pattern, m_invocation.caseSensitive, m_invocation.mode, {}};
+        const SearchQuery query{*m_pattern, m_invocation.caseSensitive, m_invocation.mode, m_invocation.tag};
         bool found = false;
         const Status searched =
             SearchRecordStream(m_recordFd.get(), from, query, NoMonitor(), [&](std::int64_t record, std::string_view) {
                 found = true;
+                if (m_oneOfSeveral) {
+                    m_output.write(m_invocation.file);
+                    m_output.write("\t");
+                }
                 m_output.writeLine(static_cast<unsigned long long>(record));
                 return m_invocation.allMatches && !m_output.failed();
             });
@@ -314,7 +323,7 @@ private:
             tell("cannot index " + quoted(m_invocation.file) + " (unreadable file or no room in the temporary directory)");
             return kExitFailure;
         }
-        if (!found && from > 1) {
+        if (!found && from > 1 && !m_oneOfSeveral) {
             std::optional<std::int64_t> count = countRecords();
             if (!count)
                 return kExitFailure;
@@ -429,7 +438,34 @@ private:
     std::string m_indexFileName;
     int m_count = 0;
     std::optional<std::string> m_pattern;  ///< find's TEXT as the bytes searched
+    bool m_oneOfSeveral;
 };
+
+/// find --all over several files, one after another: a file that cannot be
+/// read is told and the others are still searched.
+int findInFiles(const Invocation& invocation)
+{
+    if (!searchPattern(invocation))
+        return kExitFailure;
+    if (invocation.from && !parseRecordNumber(*invocation.from, INT_MAX)) {
+        tell("invalid record number " + quoted(*invocation.from) + ": record number must be a whole number from 1");
+        return kExitFailure;
+    }
+    bool found = false, failed = false;
+    for (const std::string& file : invocation.files) {
+        Invocation one = invocation;
+        one.file = file;
+        CommandRun run(one, true);
+        const int status = run.run();
+        // Output that cannot be written (a reader that went away) ends it all.
+        if (run.outputFailed())
+            return kExitFailure;
+        found = found || status == kExitSuccess;
+        failed = failed || status == kExitFailure;
+    }
+    // A file that was not searched weighs more than the hits of the others.
+    return failed ? kExitFailure : found ? kExitSuccess : kExitNothingFound;
+}
 
 int printText(const std::string& text)
 {
@@ -465,7 +501,8 @@ int runCli(int argc, char** argv)
     }
 
     installCleanupHandlers();
-    int status = CommandRun(invocation).run();
+    const bool severalFiles = invocation.command == Command::Find && invocation.files.size() > 1;
+    int status = severalFiles ? findInFiles(invocation) : CommandRun(invocation).run();
     removeTemporaryFiles();
     return status;
 }

@@ -32,16 +32,24 @@ constexpr std::array<CommandInfo, 5> kCommands{{
      "\n"
      "  --mode 0|1|2   delimiter variant: 0 field terminator 0x1E and subfield\n"
      "                 delimiter 0x1F (default), 1 '#' and '$', 2 0x1E and '$'\n"},
-    {Command::Find, "find", "find [--mode 0|1|2] [--case] [--from N] [--all] [--raw] FILE TEXT", 2, 2,
+    {Command::Find, "find", "find [--mode 0|1|2] [--case] [--from N] [--tag TAG] [--all] [--raw] FILE [FILE...] TEXT",
+     2, 2,
      "Prints the number of the first record from N on that holds TEXT; with\n"
      "--all, the number of every such record, one a line. A match lies within one\n"
      "field (its tag included); '$' before a letter or digit stands for the\n"
      "subfield delimiter, so '$aTitle' finds subfield a starting with Title.\n"
      "TEXT is converted from the terminal's character set to GBK.\n"
      "\n"
+     "With --all, several FILEs may be given: each is searched in turn and each\n"
+     "line is then FILE, a tab and the record number. Exit status 0 when any\n"
+     "record was found, 1 when none was, 2 when a FILE could not be read (it is\n"
+     "told, and the other FILEs are still searched).\n"
+     "\n"
      "  --mode 0|1|2   delimiter variant (see 'show --help')\n"
      "  --case         distinguish upper and lower case letters\n"
-     "  --from N       start at record N (default 1)\n"
+     "  --from N       start at record N (default 1), in each FILE\n"
+     "  --tag TAG      a match must lie within a field with this three-character\n"
+     "                 tag, e.g. 200 or 245\n"
      "  --all          print every matching record, not only the first\n"
      "  --raw          search for the bytes of TEXT as given, unconverted\n"},
     {Command::Extract, "extract", "extract [--append | --overwrite] FILE A B TARGET", 4, 4,
@@ -124,6 +132,13 @@ std::string applyOption(Invocation& invocation, std::string_view argument,
         invocation.from = std::string(*value);
         return {};
     }
+    if (name == "--tag" && finds) {
+        std::optional<std::string_view> value = takeValue();
+        if (!value || value->size() != 3)
+            return "option '--tag' needs a field tag of three characters, e.g. 200";
+        invocation.tag = std::string(*value);
+        return {};
+    }
     if (name == "--case")
         return flag(finds, invocation.caseSensitive);
     if (name == "--all")
@@ -200,7 +215,10 @@ ParseResult parseCommandLine(const std::vector<std::string_view>& arguments)
     }
     if (operands.size() < info->minOperands)
         return failure("missing operand", info->command);
-    if (operands.size() > info->maxOperands)
+    const bool severalFiles = info->command == Command::Find && operands.size() > info->maxOperands;
+    if (severalFiles && !invocation.allMatches)
+        return failure("more than one FILE needs --all", info->command);
+    if (operands.size() > info->maxOperands && !severalFiles)
         return failure("unexpected operand '" + std::string(operands[info->maxOperands]) + "'", info->command);
 
     invocation.file = operands[0];
@@ -214,7 +232,8 @@ ParseResult parseCommandLine(const std::vector<std::string_view>& arguments)
             invocation.last = std::string(operands[2]);
         break;
     case Command::Find:
-        invocation.text = operands[1];
+        invocation.files.assign(operands.begin(), operands.end() - 1);
+        invocation.text = operands.back();
         break;
     case Command::Extract:
         invocation.first = operands[1];

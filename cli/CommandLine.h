@@ -32,6 +32,9 @@ struct Invocation {
     ExistingTarget existingTarget = ExistingTarget::Refuse;
 
     std::string file;
+    /// find: every FILE (several only with --all); the first is also `file`.
+    std::vector<std::string> files;
+    std::string tag;    ///< find --tag: three tag bytes, or empty for any field
     std::string first;  ///< show N, extract A
     std::optional<std::string> last;  ///< show M, extract B
     std::string text;    ///< find TEXT

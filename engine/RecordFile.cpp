@@ -152,6 +152,15 @@ FindResult RecordFile::find(std::int64_t from, std::int64_t to, const SearchQuer
 Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, const WorkMonitor& monitor,
                           const MatchCallback& onMatch)
 {
+    return SearchRecordStream(fd, from, query, monitor,
+                              StreamMatchCallback([&onMatch](const StreamMatch& match) {
+                                  return onMatch(match.record, match.tag);
+                              }));
+}
+
+Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, const WorkMonitor& monitor,
+                          const StreamMatchCallback& onMatch)
+{
     const RecordMatcher matcher(query);
     RecordStream stream(fd);
     RecordFields fields;
@@ -183,7 +192,7 @@ Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, c
             continue;
         fields.assemble(bytes, record.declaredLength);
         if (const std::optional<std::size_t> field = matcher.matchIn(fields)) {
-            if (!onMatch(record.number, fields.tag(*field)))
+            if (!onMatch(StreamMatch{record.number, fields.tag(*field), fields}))
                 return {};
         }
     }

@@ -77,6 +77,17 @@ private:
 /// the field that matched. Return false to stop.
 using MatchCallback = std::function<bool(std::int64_t record, std::string_view tag)>;
 
+/// A record a stream search found, valid during the call only: besides its
+/// number and the matching tag, its fields as the search took them apart, so
+/// that more of the record (a title) costs no second read.
+struct StreamMatch {
+    std::int64_t record = 0;
+    std::string_view tag;
+    const RecordFields& fields;
+};
+/// Called for each record a stream search finds. Return false to stop.
+using StreamMatchCallback = std::function<bool(const StreamMatch& match)>;
+
 /// Searches an open record file (fd, not owned) front to back, framing its
 /// records as the index does, without an index: every record from `from` on
 /// that holds the pattern is handed to onMatch. Done when the file was
@@ -85,5 +96,8 @@ using MatchCallback = std::function<bool(std::int64_t record, std::string_view t
 /// message) when the file could not be read.
 [[nodiscard]] Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query,
                                         const WorkMonitor& monitor, const MatchCallback& onMatch);
+/// The same search, handing each match with the record's fields.
+[[nodiscard]] Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query,
+                                        const WorkMonitor& monitor, const StreamMatchCallback& onMatch);
 
 }  // namespace veltrane

@@ -25,6 +25,8 @@
 #include "BackgroundWork.h"
 #include "Chgfmt.h"
 #include "FileDrop.h"
+#include "FindAll.h"
+#include "FindResults.h"
 #include "Marc.h"
 #include "Prompt.h"
 #include "RecentFiles.h"
@@ -119,6 +121,11 @@ TFormMain::TFormMain(QWidget* parent)
     setCentralWidget(m_mdiArea);
     createActions();
     m_recentFiles = new RecentFiles(this);
+    // Before the menus, which offer its toggle, and before the settings, which
+    // restore its place.
+    m_findResults = new FindResultsDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_findResults);
+    m_findResults->hide();
     createMenus();
     createToolBar();
     createStatusBar();
@@ -192,6 +199,8 @@ void TFormMain::createActions()
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
     createAction("MZoomReset", QStringLiteral("原始大小(&Z)"), kNoImage, &TFormMain::MZoomResetClick)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    createAction("MFindAll", QStringLiteral("在所有窗口中查找(&A)..."), kNoImage, &TFormMain::MFindAllClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
 }
 
 void TFormMain::createMenus()
@@ -218,11 +227,18 @@ void TFormMain::createMenus()
     records->addActions({action("MTotal"), action("MGet")});
     records->addSeparator();
     records->addActions({action("MFirst"), action("MLast")});
+    records->addSeparator();
+    records->addAction(action("MFindAll"));
 
     QMenu* view = menu("V1", QStringLiteral("查看(&V)"));
     view->addAction(action("MDeli"));
     view->addSeparator();
     view->addActions({action("MZoomIn"), action("MZoomOut"), action("MZoomReset")});
+    view->addSeparator();
+    QAction* findResults = m_findResults->toggleViewAction();
+    findResults->setObjectName(QStringLiteral("MFindResults"));
+    findResults->setText(QStringLiteral("查找结果(&R)"));
+    view->addAction(findResults);
 
     m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
     m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
@@ -546,6 +562,11 @@ void TFormMain::MZoomResetClick()
     setRecordTextPixelSize(kDefaultRecordTextPixelSize);
 }
 
+void TFormMain::MFindAllClick()
+{
+    FindAllCommand(this);
+}
+
 void TFormMain::MHelpClick()
 {
     if (AboutBox != nullptr)
@@ -651,6 +672,7 @@ void TFormMain::showEvent(QShowEvent* event)
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    m_findResults->cancelSearchAndWait();
     settings::setMainWindowLayout(saveGeometry(), saveState());
     DeleteScratchDisplayFile();
     // Bottom-most first, as the frame lists them last to first.

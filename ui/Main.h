@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QStringList>
 
+class FindResultsDock;
 class QAction;
 class QLabel;
 class QProgressBar;
@@ -81,6 +82,9 @@ public:
     /// The submenu of recent files (文件 → 最近的文件).
     [[nodiscard]] RecentFiles* recentFiles() const { return m_recentFiles; }
 
+    /// The hit list of 在所有窗口中查找 (a dock, hidden until the first search).
+    [[nodiscard]] FindResultsDock* findResults() const { return m_findResults; }
+
     /// The font size of every document window's record text, in pixels.
     [[nodiscard]] int recordTextPixelSize() const { return m_recordTextPixelSize; }
     void setRecordTextPixelSize(int pixelSize);
@@ -109,6 +113,7 @@ public:
     void MZoomInClick();
     void MZoomOutClick();
     void MZoomResetClick();
+    void MFindAllClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -139,6 +144,7 @@ private:
     QStringList m_commandLine;
     bool m_shown = false;
     RecentFiles* m_recentFiles = nullptr;
+    FindResultsDock* m_findResults = nullptr;
     int m_recordTextPixelSize;
 };
 

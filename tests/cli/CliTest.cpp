@@ -114,6 +114,43 @@ TEST_F(CliTest, OutputAndStatusOfEachCommandAndBadInputRefusedWithNoOutput)
     EXPECT_EQ(testsupport::ReadFile(crlf), crlfRecords);
 }
 
+TEST_F(CliTest, FindWithTagAndOverSeveralFiles)
+{
+    const std::string one = sandbox.writeFile("one.mrc", Joined(kThreeRecords));
+    const std::string two = sandbox.writeFile("two.mrc", Joined({
+        MakeRecord({{"001", "s1"}, {"245", "10\x1f" "aSecond title"}}),
+        MakeRecord({{"001", "s2"}, {"200", "1 \x1f" "aNothing"}, {"500", "  \x1f" "aTitle in a note"}}),
+    }, "\n"));
+    const std::string missing = sandbox.filePath("missing.mrc");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string out;
+        int exitCode;
+        std::string message = "";  ///< empty: no message
+    };
+    const std::vector<Case> cases{
+        {{"find", "--all", "--tag", "500", two, "title"}, "2\n", 0},
+        {{"find", "--all", "--tag=245", one, "title"}, "", 1},
+        // The tag's own bytes are part of the field, as without --tag.
+        {{"find", "--all", "--tag", "200", one, "2001 $aT"}, "1\n", 0},
+        {{"find", "--tag", "20", one, "title"}, "", 2, "three characters"},
+        {{"find", "--all", one, two, "title"}, one + "\t1\n" + one + "\t3\n" + two + "\t1\n" + two + "\t2\n", 0},
+        {{"find", "--all", "--from", "2", "--tag", "200", one, two, "title"}, one + "\t3\n", 0},
+        {{"find", "--all", "--from", "3", two, one, "title"}, one + "\t3\n", 0},
+        {{"find", "--all", one, two, "absent"}, "", 1},
+        {{"find", "--all", one, missing, two, "second"}, two + "\t1\n", 2, "cannot open '" + missing + "'"},
+        {{"find", "--all", "--from", "0", one, two, "title"}, "", 2, "invalid record number '0'"},
+        {{"find", one, two, "title"}, "", 2, "more than one FILE needs --all"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.arguments, " "));
+        Finished run = sandbox.run(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_TRUE(c.message.empty() ? run.err.empty() : run.err.find(c.message) != std::string::npos) << run.err;
+    }
+}
+
 TEST_F(CliTest, InterruptedOrClosedPipeLeavesNoFileBehind)
 {
     // Far more display text than a pipe holds: the tool is still writing when

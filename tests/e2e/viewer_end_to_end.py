@@ -416,6 +416,20 @@ def run(work):
         subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
         check(os.path.exists(os.path.join(cwd, "tempdisp.mrc")), "the scratch file lives in the current folder")
 
+        step("find in all windows: the hit list, then a hit opened by keyboard")
+        open_dialog("在所有窗口中查找", "ctrl+shift+f")
+        type_text("e2e-")
+        keys("Tab", "Tab")
+        type_text("001")
+        keys("Return")
+        dialog_closed("在所有窗口中查找")
+        wait_for("five hits", lambda: "命中：5" in labels(main_frame()))
+        expect_captions(caption(a, 3), caption(b, 1))
+        keys("Down", "Return")  # the list starts on its first row: a1, then a2
+        expect_captions(caption(a, 2), caption(b, 1))
+        expect_status(a, 2)
+        expect_display(a, 2, 0)
+
         step("close the active window, then exit")
         keys("alt+f", "c")
         wait_for("one window left", lambda: len(documents()) == 1)
