@@ -182,19 +182,25 @@ std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned
     return std::nullopt;
 }
 
+/// $a of a field 100 when it starts the UNIMARC way, or nothing.
+std::optional<std::span<const unsigned char>> unimarcSubfieldA(std::span<const unsigned char> data)
+{
+    const auto a = subfieldA(data);
+    if (!a || a->size() <= kDateOfEntryLength)
+        return std::nullopt;
+    const bool dated = std::all_of(a->begin(), a->begin() + kDateOfEntryLength,
+                                   [](unsigned char b) { return IsAsciiDigit(b) || b == ' '; });
+    const unsigned char type = (*a)[kDateOfEntryLength];
+    return dated && type >= 'a' && type <= 'z' ? a : std::nullopt;
+}
+
 /// $a of the first field 100 whose $a starts the UNIMARC way, or nothing.
 std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFields& record)
 {
     for (std::size_t i = 0; i < record.fields().size(); ++i) {
         if (record.tag(i) != "100")
             continue;
-        const auto a = subfieldA(record.data(i));
-        if (!a || a->size() <= kDateOfEntryLength)
-            continue;
-        const bool dated = std::all_of(a->begin(), a->begin() + kDateOfEntryLength,
-                                       [](unsigned char b) { return IsAsciiDigit(b) || b == ' '; });
-        const unsigned char type = (*a)[kDateOfEntryLength];
-        if (dated && type >= 'a' && type <= 'z')
+        if (const auto a = unimarcSubfieldA(record.data(i)))
             return a;
     }
     return std::nullopt;
@@ -429,6 +435,11 @@ std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name)
 bool IsUnimarcShaped(const RecordFields& record)
 {
     return unimarcGeneralData(record).has_value();
+}
+
+bool IsUnimarcGeneralData(std::span<const unsigned char> field100)
+{
+    return unimarcSubfieldA(field100).has_value();
 }
 
 CharsetDecision DetectCharset(const RecordFields& record)

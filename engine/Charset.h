@@ -36,6 +36,9 @@ struct CharsetDecision {
 /// of date); otherwise it is MARC 21-shaped. $a is what follows the first 0x1F
 /// 'a' of the field, or its first "$a" when it has no 0x1F 'a'.
 [[nodiscard]] bool IsUnimarcShaped(const RecordFields& record);
+/// Whether the bytes of one field 100 (after its tag) make a record
+/// UNIMARC-shaped.
+[[nodiscard]] bool IsUnimarcGeneralData(std::span<const unsigned char> field100);
 
 /// Decides the set of one record by the automatic rules (the README lists
 /// them). Never fails: GBK when nothing else fits.

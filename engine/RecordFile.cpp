@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "QueryMatcher.h"
 #include "RecordStream.h"
 
 namespace veltrane {
@@ -114,7 +115,7 @@ Outcome RecordFile::render(std::int64_t number, int delimiterMode, DisplayText& 
 
 FindResult RecordFile::find(std::int64_t from, std::int64_t to, const SearchQuery& query, const WorkMonitor& monitor)
 {
-    const RecordMatcher matcher(query);
+    QueryMatcher matcher(query);
     if (matcher.empty())
         return {};
     std::uint64_t reported = 0;
@@ -135,10 +136,7 @@ FindResult RecordFile::find(std::int64_t from, std::int64_t to, const SearchQuer
         const unsigned char* record = view(*offset, length);
         if (record == nullptr)
             return {Outcome::Unreadable, number, {}, {}};
-        if (!matcher.mayHold(record, length, ParseDigits(record + kBaseAddressOffset, 5)))
-            continue;
-        m_fields.assemble(record, length);
-        if (const std::optional<std::size_t> field = matcher.matchIn(m_fields)) {
+        if (const std::optional<std::size_t> field = matcher.match(record, length, m_fields)) {
             monitor.report(m_size, m_size);
             return {Outcome::Done, number, std::string(m_fields.tag(*field)), {}};
         }
@@ -161,7 +159,7 @@ Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, c
 Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, const WorkMonitor& monitor,
                           const StreamMatchCallback& onMatch)
 {
-    const RecordMatcher matcher(query);
+    QueryMatcher matcher(query);
     RecordStream stream(fd);
     RecordFields fields;
     struct stat st {};
@@ -188,10 +186,9 @@ Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, c
         if (record.bytes.size() < record.declaredLength)
             return {Outcome::Unreadable, {}};
         const unsigned char* bytes = record.bytes.data();
-        if (matcher.empty() || !matcher.mayHold(bytes, record.declaredLength, ParseDigits(bytes + kBaseAddressOffset, 5)))
+        if (matcher.empty())
             continue;
-        fields.assemble(bytes, record.declaredLength);
-        if (const std::optional<std::size_t> field = matcher.matchIn(fields)) {
+        if (const std::optional<std::size_t> field = matcher.match(bytes, record.declaredLength, fields)) {
             if (!onMatch(StreamMatch{record.number, fields.tag(*field), fields}))
                 return {};
         }

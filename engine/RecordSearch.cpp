@@ -138,11 +138,18 @@ std::size_t wholeEntries(std::size_t length)
 
 }  // namespace
 
-RecordMatcher::RecordMatcher(const SearchQuery& query) : m_caseSensitive(query.caseSensitive), m_tag(query.tag)
+RecordMatcher::RecordMatcher(const SearchQuery& query)
+    : RecordMatcher(std::string_view(query.pattern)
+                        .substr(0, std::min(::strnlen(query.pattern.c_str(), query.pattern.size()), kMaxSearchTextLength)),
+                    query.caseSensitive, query.delimiterMode, query.tag)
 {
-    const unsigned char subfieldDelimiter = SubfieldDelimiter(query.delimiterMode);
-    m_length = std::min(::strnlen(query.pattern.c_str(), query.pattern.size()), kMaxSearchTextLength);
-    std::memcpy(m_pattern, query.pattern.data(), m_length);
+}
+
+RecordMatcher::RecordMatcher(std::string_view pattern, bool caseSensitive, int delimiterMode, std::string tag)
+    : m_given(pattern), m_pattern(pattern.begin(), pattern.end()), m_length(pattern.size()), m_caseSensitive(caseSensitive),
+      m_tag(std::move(tag))
+{
+    const unsigned char subfieldDelimiter = SubfieldDelimiter(delimiterMode);
     // "$a" names subfield a in every delimiter variant; any other '$' is the
     // literal byte.
     for (std::size_t i = 0; i + 1 < m_length; ++i) {

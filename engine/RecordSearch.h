@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "Charset.h"
 #include "RecordFields.h"
 
 namespace veltrane {
@@ -24,15 +25,25 @@ struct SearchQuery {
     /// Three tag bytes: a match must lie within a field with this tag; empty
     /// for any field.
     std::string tag;
+    /// The text as typed (UTF-8), compared with each record in the record's
+    /// own character set; when empty, `pattern` is compared byte for byte in
+    /// every record.
+    std::string text;
+    CharsetSetting charset = CharsetSetting::Auto;
 };
 
 /// A prepared search pattern; each object owns its buffers, so searches on
 /// several threads never share one.
 class RecordMatcher {
 public:
+    /// The query's pattern bytes, cut at kMaxSearchTextLength.
     explicit RecordMatcher(const SearchQuery& query);
+    /// Pattern bytes of any length.
+    RecordMatcher(std::string_view pattern, bool caseSensitive, int delimiterMode, std::string tag);
 
     [[nodiscard]] bool empty() const { return m_length == 0; }
+    /// The pattern bytes as given (before '$' and case are applied).
+    [[nodiscard]] const std::string& pattern() const { return m_given; }
 
     /// Whether the pattern may occur in the raw record: a cheap test that
     /// never says no when matchIn would find it. `base` is the leader's base
@@ -60,7 +71,8 @@ private:
     [[nodiscard]] unsigned char fold(unsigned char b) const { return m_caseSensitive ? b : FoldUpper(b); }
     [[nodiscard]] bool matchesAt(const unsigned char* bytes) const;
 
-    unsigned char m_pattern[kPatternBufferSize] = {};
+    std::string m_given;
+    std::basic_string<unsigned char> m_pattern;
     std::size_t m_length = 0;
     bool m_caseSensitive;
     std::string m_tag;

@@ -249,3 +249,59 @@ TEST_F(RecordFileTest, StreamSearchFindsWhatTheIndexedSearchFinds)
 }
 
 }  // namespace
+
+namespace {
+
+// "中文" in GBK and in UTF-8; "é" in MARC-8 (combining acute, then e) and UTF-8.
+const std::string kGbkChinese = "\xd6\xd0\xce\xc4", kUtf8Chinese = "\xe4\xb8\xad\xe6\x96\x87";
+
+std::string marc21Record(const std::string& id, char codingScheme, const std::string& title)
+{
+    std::string record = MakeRecord({{"001", id}, {"008", "850101s1985    xx            000 0 eng d"},
+                                     {"245", "10\x1f" "a" + title}});
+    record[9] = codingScheme;
+    return record;
+}
+
+}  // namespace
+
+TEST_F(RecordFileTest, TextIsComparedInEachRecordsOwnSet)
+{
+    const std::string bytes =
+        MakeRecord({{"001", "gbk"}, {"100", "  \x1f" "a20231201d1998    em y0chiy0110    ea"},
+                    {"200", "1 \x1f" "a" + kGbkChinese + kGbkChinese}})
+        + marc21Record("utf8", 'a', "Caf\xc3\xa9 " + kUtf8Chinese + " notes")
+        + marc21Record("marc8", ' ', "R\xe2" "esum\xe2" "e of a caf\xe2" "e");
+    ASSERT_EQ(open(bytes), 3);
+    RecordFile file;
+    ASSERT_TRUE(file.openRecords(m_records.c_str()) && file.openIndex(m_index.c_str()));
+    struct Case {
+        const char* name;
+        std::string text;
+        CharsetSetting charset;
+        std::vector<std::int64_t> records;
+    };
+    const Case cases[] = {
+        {"chinese in its GBK and its UTF-8 record", "中文", CharsetSetting::Auto, {1, 2}},
+        {"a fixed set reads every record in it", "中文", CharsetSetting::Gbk, {1}},
+        {"accented text in the UTF-8 record and, decoded, in the MARC-8 one", "café", CharsetSetting::Auto, {2, 3}},
+        {"MARC-8 is compared after decoding", "résumé", CharsetSetting::Auto, {3}},
+        {"letter case folds in decoded text", "RÉSUMÉ", CharsetSetting::Marc8, {}},
+        {"ascii case folds in decoded text", "OF A", CharsetSetting::Marc8, {3}},
+        {"a character GBK cannot hold never matches there", "שלום", CharsetSetting::Gbk, {}},
+        {"subfield delimiter in decoded text", "$aRésumé", CharsetSetting::Auto, {3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SearchQuery query{{}, false, dmNormal, {}, c.text, c.charset};
+        std::vector<std::int64_t> found;
+        for (std::int64_t from = 1;;) {
+            const FindResult result = file.find(from, 3, query);
+            if (result.outcome != Outcome::Done)
+                break;
+            found.push_back(result.record);
+            from = result.record + 1;
+        }
+        EXPECT_EQ(found, c.records);
+    }
+}
