@@ -31,6 +31,7 @@
 #include "RecordStream.h"
 #include "SearchTextConversion.h"
 #include "TemporaryFiles.h"
+#include "TerminalText.h"
 #include "UserPrompt.h"
 
 namespace veltrane::cli {
@@ -80,29 +81,36 @@ private:
     bool m_refusedOverwrite = false;
 };
 
-/// find's TEXT as the bytes searched; nothing (told) when it cannot be searched for.
-std::optional<std::string> searchPattern(const Invocation& invocation)
+/// find's TEXT as it is searched for: the bytes given (--raw), or the typed
+/// text compared with each record in its own set; nothing (told) when it
+/// cannot be searched for.
+std::optional<SearchQuery> searchQuery(const Invocation& invocation)
 {
     const std::string& text = invocation.text;
     if (text.empty()) {
         tell("TEXT is empty");
         return std::nullopt;
     }
-    std::string pattern = text;
+    SearchQuery query{text, invocation.caseSensitive, invocation.mode, invocation.tag, {}, invocation.charset};
+    std::size_t length = text.size();
+    const char* unit = " bytes";
     if (!invocation.rawText) {
-        GbkText converted = convertToGbk(text);
+        TypedSearchText converted = convertSearchText(text, invocation.charset);
         if (!converted.error.empty()) {
             tell(converted.error);
             return std::nullopt;
         }
-        pattern = std::move(converted.bytes);
+        query.pattern.clear();
+        query.text = std::move(converted.utf8);
+        length = converted.searchedLength;
+        unit = " bytes in the records' character set";
     }
-    if (pattern.size() > kMaxSearchTextLength) {
-        tell("TEXT is " + std::to_string(pattern.size()) + (invocation.rawText ? " bytes" : " bytes in GBK") +
-             "; at most " + std::to_string(kMaxSearchTextLength) + " are searched");
+    if (length > kMaxSearchTextLength) {
+        tell("TEXT is " + std::to_string(length) + unit + "; at most " + std::to_string(kMaxSearchTextLength) +
+             " are searched");
         return std::nullopt;
     }
-    return pattern;
+    return query;
 }
 
 /// One run of a command over one record file. A find that is one of several
@@ -119,8 +127,8 @@ public:
     {
         // A bad TEXT is told before a large file is indexed.
         if (m_invocation.command == Command::Find) {
-            m_pattern = searchPattern(m_invocation);
-            if (!m_pattern)
+            m_query = searchQuery(m_invocation);
+            if (!m_query)
                 return kExitFailure;
         }
         // A search frames the records as it reads them and needs no index.
@@ -144,6 +152,9 @@ public:
             break;
         case Command::Extract:
             status = extract();
+            break;
+        case Command::Charset:
+            status = printCharsets();
             break;
         }
         return finishOutput(status);
@@ -277,16 +288,97 @@ private:
             tell(fileaccess::kIndexFileMessage);
             return kExitFailure;
         }
+        // Scripts read the bytes; a person at a terminal reads text.
+        enum class Shown { Bytes, Utf8, Terminal };
+        const Shown shown = m_invocation.rawText      ? Shown::Bytes
+                            : m_invocation.utf8Output ? Shown::Utf8
+                            : ::isatty(STDOUT_FILENO) ? Shown::Terminal
+                                                      : Shown::Bytes;
+        std::optional<TextCodec> codec;
+        std::optional<TerminalText> terminal;
+        if (shown != Shown::Bytes)
+            codec.emplace();
+        if (shown == Shown::Terminal)
+            terminal.emplace();
         auto text = std::make_unique<DisplayText>();
+        std::string utf8;
         int status = kExitSuccess;
         for (int k = *first; k <= *last && !m_output.failed(); ++k) {
             if (records.render(k, m_invocation.mode, *text) == Outcome::Done) {
-                m_output.write(text->text());
+                if (shown == Shown::Bytes) {
+                    m_output.write(text->text());
+                    continue;
+                }
+                utf8 = decodedText(*codec, records.fields(), text->text());
+                m_output.write(shown == Shown::Terminal ? terminal->convert(utf8) : utf8);
                 continue;
             }
             m_output.flush();
             tell("record " + std::to_string(k) + " cannot be shown: it is short or unreadable");
             status = kExitNothingFound;
+        }
+        return status;
+    }
+
+    /// The display text of a record in UTF-8: a GBK record's byte layout
+    /// decoded, so its lines stay as they always were; any other set's
+    /// fields decoded and wrapped at 77 display columns.
+    std::string decodedText(TextCodec& codec, const RecordFields& fields, std::string_view bytes) const
+    {
+        const CharsetDecision decision = ChooseCharset(m_invocation.charset, fields);
+        if (decision.charset == Charset::Gbk) {
+            std::string utf8;
+            (void)codec.decode(Charset::Gbk,
+                               {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, utf8);
+            return utf8;
+        }
+        return RenderDecodedDisplayText(codec, decision.charset, fields, FieldTerminator(m_invocation.mode),
+                                        SubfieldDelimiter(m_invocation.mode))
+            .text;
+    }
+
+    int printCharsets()
+    {
+        int first = 1, last = m_count;
+        if (!m_invocation.first.empty()) {
+            if (refuseEmptyFile())
+                return kExitFailure;
+            std::optional<int> n = recordNumber(m_invocation.first, m_count);
+            if (!n)
+                return kExitFailure;
+            first = last = *n;
+            if (m_invocation.last) {
+                std::optional<int> m = recordNumber(*m_invocation.last, m_count);
+                if (!m)
+                    return kExitFailure;
+                if (*m < *n) {
+                    tell("the last record number " + std::to_string(*m) + " is below the first " + std::to_string(*n));
+                    return kExitFailure;
+                }
+                last = *m;
+            }
+        }
+        RecordFile records;
+        if (!records.openRecords(fileName()) || !records.openIndex(indexFileName())) {
+            tell(records.recordsFd() < 0 ? fileaccess::kInvalidDriveMessage : fileaccess::kIndexFileMessage);
+            return kExitFailure;
+        }
+        TextCodec codec;
+        int status = kExitSuccess;
+        for (int k = first; k <= last && !m_output.failed(); ++k) {
+            if (records.read(k) != Outcome::Done) {
+                m_output.flush();
+                tell("record " + std::to_string(k) + " cannot be read: it is short or unreadable");
+                status = kExitNothingFound;
+                continue;
+            }
+            const CharsetDecision decision = DetectCharset(records.fields());
+            const std::size_t invalid =
+                RenderDecodedDisplayText(codec, decision.charset, records.fields(), FieldTerminator(m_invocation.mode),
+                                         SubfieldDelimiter(m_invocation.mode))
+                    .invalidBytes;
+            m_output.write(std::to_string(k) + "\t" + std::string(CharsetName(decision.charset)) + "\t" +
+                           std::to_string(decision.rule) + "\t" + std::to_string(invalid) + "\n");
         }
         return status;
     }
@@ -306,7 +398,7 @@ private:
             }
             from = *number;
         }
-        const SearchQuery query{*m_pattern, m_invocation.caseSensitive, m_invocation.mode, m_invocation.tag};
+        const SearchQuery& query = *m_query;
         bool found = false;
         const Status searched =
             SearchRecordStream(m_recordFd.get(), from, query, NoMonitor(), [&](std::int64_t record, std::string_view) {
@@ -437,7 +529,7 @@ private:
     const ScratchDisplay m_scratch{std::string()};  ///< the tool shows no display file
     std::string m_indexFileName;
     int m_count = 0;
-    std::optional<std::string> m_pattern;  ///< find's TEXT as the bytes searched
+    std::optional<SearchQuery> m_query;  ///< find's TEXT as it is searched for
     bool m_oneOfSeveral;
 };
 
@@ -445,7 +537,7 @@ private:
 /// read is told and the others are still searched.
 int findInFiles(const Invocation& invocation)
 {
-    if (!searchPattern(invocation))
+    if (!searchQuery(invocation))
         return kExitFailure;
     if (invocation.from && !parseRecordNumber(*invocation.from, INT_MAX)) {
         tell("invalid record number " + quoted(*invocation.from) + ": record number must be a whole number from 1");

@@ -19,26 +19,35 @@ struct CommandInfo {
     std::string_view description;
 };
 
-constexpr std::array<CommandInfo, 5> kCommands{{
+constexpr std::array<CommandInfo, 6> kCommands{{
     {Command::Count, "count", "count FILE", 1, 1,
      "Prints the number of records in FILE.\n"},
     {Command::Index, "index", "index FILE", 1, 1,
      "Prints the byte offset of every record in FILE, one decimal number a line,\n"
      "then the end offset where the records stop.\n"},
-    {Command::Show, "show", "show [--mode 0|1|2] FILE N [M]", 2, 3,
+    {Command::Show, "show", "show [--mode 0|1|2] [--charset SET] [--utf8 | --raw] FILE N [M]", 2, 3,
      "Writes the display text of record N, or of records N to M one after\n"
      "another, to standard output: one line per field, tag first, subfields\n"
      "shown as '$', long fields wrapped into indented continuation lines.\n"
+     "Into a pipe or a file the text is the records' own bytes; on a terminal it\n"
+     "is converted from each record's character set to the terminal's ('?' for a\n"
+     "character it cannot show).\n"
      "\n"
      "  --mode 0|1|2   delimiter variant: 0 field terminator 0x1E and subfield\n"
-     "                 delimiter 0x1F (default), 1 '#' and '$', 2 0x1E and '$'\n"},
-    {Command::Find, "find", "find [--mode 0|1|2] [--case] [--from N] [--tag TAG] [--all] [--raw] FILE [FILE...] TEXT",
+     "                 delimiter 0x1F (default), 1 '#' and '$', 2 0x1E and '$'\n"
+     "  --charset SET  the records' character set: auto (default: decided for\n"
+     "                 each record), gbk, gb18030, utf-8 or marc-8\n"
+     "  --utf8         write the text in UTF-8, wrapped at 77 display columns\n"
+     "  --raw          write the records' bytes, even on a terminal\n"},
+    {Command::Find, "find",
+     "find [--mode 0|1|2] [--charset SET] [--case] [--from N] [--tag TAG] [--all] [--raw] FILE [FILE...] TEXT",
      2, 2,
      "Prints the number of the first record from N on that holds TEXT; with\n"
      "--all, the number of every such record, one a line. A match lies within one\n"
      "field (its tag included); '$' before a letter or digit stands for the\n"
      "subfield delimiter, so '$aTitle' finds subfield a starting with Title.\n"
-     "TEXT is converted from the terminal's character set to GBK.\n"
+     "TEXT is converted from the terminal's character set into each record's set\n"
+     "and compared there (MARC-8 records as decoded text).\n"
      "\n"
      "With --all, several FILEs may be given: each is searched in turn and each\n"
      "line is then FILE, a tab and the record number. Exit status 0 when any\n"
@@ -46,12 +55,21 @@ constexpr std::array<CommandInfo, 5> kCommands{{
      "told, and the other FILEs are still searched).\n"
      "\n"
      "  --mode 0|1|2   delimiter variant (see 'show --help')\n"
+     "  --charset SET  the records' character set (see 'show --help'); a TEXT that\n"
+     "                 one given set cannot hold is refused\n"
      "  --case         distinguish upper and lower case letters\n"
      "  --from N       start at record N (default 1), in each FILE\n"
      "  --tag TAG      a match must lie within a field with this three-character\n"
      "                 tag, e.g. 200 or 245\n"
      "  --all          print every matching record, not only the first\n"
      "  --raw          search for the bytes of TEXT as given, unconverted\n"},
+    {Command::Charset, "charset", "charset [--mode 0|1|2] FILE [N [M]]", 1, 3,
+     "Prints, for every record (or record N, or records N to M), its number, the\n"
+     "character set the automatic rules give it (gbk, gb18030, utf-8 or marc-8),\n"
+     "the number of the rule that decided, and the count of bytes not valid in\n"
+     "that set, separated by tabs.\n"
+     "\n"
+     "  --mode 0|1|2   delimiter variant (see 'show --help')\n"},
     {Command::Extract, "extract", "extract [--append | --overwrite] FILE A B TARGET", 4, 4,
      "Copies records A to B of FILE byte for byte, separators included, into\n"
      "TARGET, which is created when missing. An existing TARGET is left alone\n"
@@ -96,8 +114,9 @@ std::string applyOption(Invocation& invocation, std::string_view argument,
         attached = argument.substr(equals + 1);
     }
     const Command command = *invocation.command;
-    const bool scans = command == Command::Show || command == Command::Find;
+    const bool scans = command == Command::Show || command == Command::Find || command == Command::Charset;
     const bool finds = command == Command::Find;
+    const bool shows = command == Command::Show;
     const bool extracts = command == Command::Extract;
 
     auto takeValue = [&]() -> std::optional<std::string_view> {
@@ -138,6 +157,26 @@ std::string applyOption(Invocation& invocation, std::string_view argument,
             return "option '--tag' needs a field tag of three characters, e.g. 200";
         invocation.tag = std::string(*value);
         return {};
+    }
+    if (name == "--charset" && (shows || finds)) {
+        std::optional<std::string_view> value = takeValue();
+        if (!value)
+            return "option '--charset' needs a value: auto, gbk, gb18030, utf-8 or marc-8";
+        std::optional<CharsetSetting> setting = ParseCharsetSetting(*value);
+        if (!setting)
+            return "character set must be auto, gbk, gb18030, utf-8 or marc-8, not '" + std::string(*value) + "'";
+        invocation.charset = *setting;
+        return {};
+    }
+    if (name == "--utf8") {
+        if (std::string error = flag(shows, invocation.utf8Output); !error.empty())
+            return error;
+        return invocation.rawText ? "options '--utf8' and '--raw' exclude each other" : "";
+    }
+    if (name == "--raw" && shows) {
+        if (std::string error = flag(true, invocation.rawText); !error.empty())
+            return error;
+        return invocation.utf8Output ? "options '--utf8' and '--raw' exclude each other" : "";
     }
     if (name == "--case")
         return flag(finds, invocation.caseSensitive);
@@ -239,6 +278,12 @@ ParseResult parseCommandLine(const std::vector<std::string_view>& arguments)
         invocation.first = operands[1];
         invocation.last = std::string(operands[2]);
         invocation.target = operands[3];
+        break;
+    case Command::Charset:
+        if (operands.size() > 1)
+            invocation.first = operands[1];
+        if (operands.size() > 2)
+            invocation.last = std::string(operands[2]);
         break;
     }
     return {invocation, {}, info->command};

@@ -5,13 +5,15 @@
 #include <string_view>
 #include <vector>
 
+#include "Charset.h"
+
 namespace veltrane::cli {
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitNothingFound = 1;  ///< find found nothing, or show met an unreadable record
 inline constexpr int kExitFailure = 2;       ///< usage errors and files that cannot be read or written
 
-enum class Command { Count, Index, Show, Find, Extract };
+enum class Command { Count, Index, Show, Find, Extract, Charset };
 
 /// What to do with an extraction target that exists already.
 enum class ExistingTarget { Refuse, Append, Overwrite };
@@ -27,7 +29,9 @@ struct Invocation {
     int mode = 0;  ///< delimiter variant 0, 1 or 2
     bool caseSensitive = false;
     bool allMatches = false;
-    bool rawText = false;
+    bool rawText = false;   ///< find: TEXT as bytes; show: the display bytes even on a terminal
+    bool utf8Output = false;  ///< show --utf8
+    CharsetSetting charset = CharsetSetting::Auto;
     std::optional<std::string> from;
     ExistingTarget existingTarget = ExistingTarget::Refuse;
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 namespace veltrane::cli {
 
@@ -64,28 +65,68 @@ std::uint32_t codePointAt(const std::string& wide, std::size_t i)
 
 }  // namespace
 
-GbkText convertToGbk(std::string_view text)
+namespace {
+
+/// The text in wide characters, or the message why the locale's text is not.
+std::string toWide(std::string_view text, std::string& error)
 {
     const char* charset = ::nl_langinfo(CODESET);
-    Converter toWide(kWideCharset, charset);
-    Converter toGbk("GBK", kWideCharset);
-    if (!toWide.valid() || !toGbk.valid())
-        return {{}, std::string("cannot convert from ") + charset + " to GBK; give the bytes with --raw"};
-
+    Converter converter(kWideCharset, charset);
     std::string wide;
-    if (!toWide.convert(text, wide))
-        return {{}, std::string("TEXT is not valid ") + charset +
-                        " text; set the locale (LC_ALL, LANG) or give the bytes with --raw"};
+    if (!converter.valid())
+        error = std::string("cannot convert from ") + charset + "; give the bytes with --raw";
+    else if (!converter.convert(text, wide))
+        error = std::string("TEXT is not valid ") + charset +
+                " text; set the locale (LC_ALL, LANG) or give the bytes with --raw";
+    return wide;
+}
 
-    // One character at a time, so a failure names the character.
-    GbkText result;
+/// The wide text in a set, one character at a time so that a failure names
+/// the character; nothing (with the message) when the set cannot hold one.
+std::optional<std::string> wideTo(const char* set, const char* shownName, const std::string& wide, std::string& error)
+{
+    Converter converter(set, kWideCharset);
+    std::string bytes;
     for (std::size_t i = 0; i + 4 <= wide.size(); i += 4) {
-        if (!toGbk.convert(std::string_view(wide).substr(i, 4), result.bytes)) {
+        if (!converter.valid() || !converter.convert(std::string_view(wide).substr(i, 4), bytes)) {
             char name[16];
             std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(codePointAt(wide, i)));
-            return {{}, std::string("TEXT holds a character that GBK cannot hold (") + name + ")"};
+            error = std::string("TEXT holds a character that ") + shownName + " cannot hold (" + name + ")";
+            return std::nullopt;
         }
     }
+    return bytes;
+}
+
+}  // namespace
+
+TypedSearchText convertSearchText(std::string_view text, CharsetSetting setting)
+{
+    TypedSearchText result;
+    const std::string wide = toWide(text, result.error);
+    if (!result.error.empty())
+        return result;
+    std::string ignored;
+    const std::optional<std::string> utf8 = wideTo("UTF-8", "UTF-8", wide, ignored);
+    result.utf8 = utf8.value_or(std::string());
+    std::optional<std::string> limiting;
+    switch (setting) {
+    case CharsetSetting::Gbk:
+        limiting = wideTo("GBK", "GBK", wide, result.error);
+        break;
+    case CharsetSetting::Gb18030:
+        limiting = wideTo("GB18030", "GB18030", wide, result.error);
+        break;
+    case CharsetSetting::Auto:
+        limiting = wideTo("GBK", "GBK", wide, ignored);
+        break;
+    case CharsetSetting::Utf8:
+    case CharsetSetting::Marc8:
+        break;
+    }
+    if (!result.error.empty())
+        return result;
+    result.searchedLength = limiting ? limiting->size() : result.utf8.size();
     return result;
 }
 

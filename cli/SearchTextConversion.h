@@ -3,18 +3,22 @@
 #include <string>
 #include <string_view>
 
+#include "Charset.h"
+
 namespace veltrane::cli {
 
-/// A search text in the records' character set, or why it cannot be one.
-struct GbkText {
-    std::string bytes;
-    std::string error;  ///< empty on success
+/// A typed search text as UTF-8, to be compared with each record in its own
+/// set, with its length as the search counts it.
+struct TypedSearchText {
+    std::string utf8;
+    std::size_t searchedLength = 0;  ///< bytes in the set that limits it (GBK when GBK holds it)
+    std::string error;               ///< empty on success
 };
 
-/// Converts text from the character set of the current locale (setlocale must
-/// have been called) to GBK, the records' character set. Fails with a message
-/// for bytes that are not valid in the locale's character set and for a
-/// character GBK cannot hold.
-[[nodiscard]] GbkText convertToGbk(std::string_view text);
+/// Converts text from the locale's character set to UTF-8. A setting of one
+/// fixed set that cannot hold a character of it refuses the text with a
+/// message naming the character; automatic never refuses a text for its
+/// characters.
+[[nodiscard]] TypedSearchText convertSearchText(std::string_view text, CharsetSetting setting);
 
 }  // namespace veltrane::cli

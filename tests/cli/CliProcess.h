@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,19 +40,8 @@ public:
     /// Starts the tool with its standard output on a pipe read from readFd.
     pid_t start(const std::vector<std::string>& arguments, int& readFd, bool ignorePipeSignal = false) const
     {
-        std::vector<std::string> environment{"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin",
-                                             "TMPDIR=" + m_temporaryDirectory.path().string()};
-        // A sanitizer build of the tool keeps the settings of the test run.
-        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-            if (const char* value = std::getenv(name))
-                environment.push_back(std::string(name) + "=" + value);
-        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)}, envp;
-        for (const std::string& a : arguments)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        for (std::string& e : environment)
-            envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
+        std::vector<std::string> environment = environmentFor("C.UTF-8");
+        std::vector<char*> argv = argumentsFor(arguments), envp = pointersTo(environment);
         const std::string errPath = m_capture.file("stderr");
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -69,6 +59,35 @@ public:
         ::close(fds[1]);
         readFd = fds[0];
         return pid;
+    }
+
+    /// Runs the tool with its standard output on a terminal (a pseudo-terminal
+    /// read here) in the given locale; out is what the terminal got.
+    Finished runOnTerminal(const std::vector<std::string>& arguments, const std::string& locale) const
+    {
+        std::vector<std::string> environment = environmentFor(locale);
+        std::vector<char*> argv = argumentsFor(arguments), envp = pointersTo(environment);
+        const std::string errPath = m_capture.file("stderr");
+        int terminal = -1;
+        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid < 0)
+            std::abort();
+        if (pid == 0) {
+            const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (errFd < 0 || ::dup2(errFd, STDERR_FILENO) < 0 || ::chdir(m_workingDirectory.path().c_str()) != 0)
+                ::_exit(127);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        std::string out;
+        char buffer[4096];
+        // The terminal reports an error (EIO) once the tool has closed it.
+        for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+            out.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        ::close(terminal);
+        Finished finished = wait(pid);
+        finished.out = std::move(out);
+        return finished;
     }
 
     Finished wait(pid_t pid) const
@@ -112,6 +131,33 @@ public:
     }
 
 private:
+    std::vector<std::string> environmentFor(const std::string& locale) const
+    {
+        std::vector<std::string> environment{"LC_ALL=" + locale, "PATH=/usr/bin:/bin",
+                                             "TMPDIR=" + m_temporaryDirectory.path().string()};
+        // A sanitizer build of the tool keeps the settings of the test run.
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (const char* value = std::getenv(name))
+                environment.push_back(std::string(name) + "=" + value);
+        return environment;
+    }
+    static std::vector<char*> argumentsFor(const std::vector<std::string>& arguments)
+    {
+        std::vector<char*> argv{const_cast<char*>(VELTRANE_CLI_PATH)};
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        return argv;
+    }
+    static std::vector<char*> pointersTo(std::vector<std::string>& strings)
+    {
+        std::vector<char*> pointers;
+        for (std::string& s : strings)
+            pointers.push_back(s.data());
+        pointers.push_back(nullptr);
+        return pointers;
+    }
+
     testsupport::TempDir m_files, m_workingDirectory, m_temporaryDirectory, m_capture;
 };
 

@@ -91,7 +91,9 @@ TEST_F(CliTest, OutputAndStatusOfEachCommandAndBadInputRefusedWithNoOutput)
         {{"count", sandbox.filePath(".")}, "is a directory"},
         {{"find", file, ""}, "TEXT is empty"},
         {{"find", file, std::string(256, 'a')}, "at most 255"},
-        {{"find", file, "smile \xf0\x9f\x98\x80"}, "GBK cannot hold (U+1F600)"},
+        {{"find", "--charset", "gbk", file, "smile \xf0\x9f\x98\x80"}, "GBK cannot hold (U+1F600)"},
+        {{"find", file, "smile \xf0\x9f\x98\x80"}, "", "", 1},  // automatic: sought in every set, refused by none
+        {{"show", "--charset", "latin-1", file, "1"}, "character set must be auto"},
         {{"extract", file, "1", "1", missingDirectory + "/out.mrc"}, "no such directory"},
         {{"extract", "--overwrite", file, "1", "2", file}, "record file itself"},
     };
@@ -148,6 +150,67 @@ TEST_F(CliTest, FindWithTagAndOverSeveralFiles)
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         EXPECT_EQ(run.out, c.out);
         EXPECT_TRUE(c.message.empty() ? run.err.empty() : run.err.find(c.message) != std::string::npos) << run.err;
+    }
+}
+
+TEST_F(CliTest, CharacterSetsOfTheRecordsInShowFindAndCharset)
+{
+    // A GBK CNMARC record, a MARC 21 record in UTF-8 and one in MARC-8 ("é" as
+    // a combining acute before the e).
+    std::string utf8Record = MakeRecord({{"001", "u1"}, {"245", "10\x1f" "aCaf\xc3\xa9 \xe4\xb8\xad\xe6\x96\x87"}});
+    utf8Record[9] = 'a';
+    const std::string marc8Record = MakeRecord({{"001", "m1"}, {"008", "850101s1985    xx            000 0 eng d"},
+                                                {"245", "10\x1f" "aCaf\xe2" "e"}});
+    const std::string file = sandbox.writeFile("sets.mrc", kThreeRecords[1] + utf8Record + marc8Record);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string out;
+        int exitCode = 0;
+    };
+    const std::vector<Case> cases{
+        // Into a pipe: the bytes, as scripts have always read them.
+        {{"show", file, "1"}, "001r2\n2001 $a" + kGbkChinese + "$fAuthor\n"},
+        {{"show", "--utf8", file, "1", "3"},
+         "001r2\n2001 $a中文$fAuthor\n001u1\n24510$aCafé 中文\n001m1\n008850101s1985    xx            000 0 eng d\n"
+         "24510$aCafe\xcc\x81\n"},  // MARC-8's diacritic follows its letter as a combining mark
+        // Read as GBK, the UTF-8 bytes give other characters and two invalid bytes.
+        {{"show", "--utf8", "--charset", "gbk", file, "2"}, "001u1\n24510$aCaf茅 涓\xef\xbf\xbd鏂\xef\xbf\xbd\n"},
+        {{"find", "--all", file, "中文"}, "1\n2\n"},
+        {{"find", "--all", file, "café"}, "2\n3\n"},
+        {{"find", "--all", "--charset", "utf-8", file, "café"}, "2\n"},
+        {{"charset", file}, "1\tgbk\t7\t0\n2\tutf-8\t1\t0\n3\tmarc-8\t5\t0\n"},
+        {{"charset", file, "2", "3"}, "2\tutf-8\t1\t0\n3\tmarc-8\t5\t0\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.arguments, " "));
+        Finished run = sandbox.run(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(run.out, c.out);
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST_F(CliTest, ShowOnATerminalWritesTheTerminalsCharacterSet)
+{
+    const std::string file = sandbox.writeFile("three.mrc", Joined(kThreeRecords));
+    struct Case {
+        const char* locale;
+        std::vector<std::string> options;
+        std::string expected;  // the title line as the terminal gets it
+    };
+    const Case cases[] = {
+        {"C.UTF-8", {}, "2001 $a中文$fAuthor\r\n"},
+        {"C.UTF-8", {"--raw"}, "2001 $a" + kGbkChinese + "$fAuthor\r\n"},
+        {"C", {}, "2001 $a??$fAuthor\r\n"},  // ASCII cannot show the two characters
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        std::vector<std::string> arguments{"show"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.insert(arguments.end(), {file, "2"});
+        const clitest::Finished run = sandbox.runOnTerminal(arguments, c.locale);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
     }
 }
 
