@@ -48,6 +48,7 @@ public:
     void showInformation(const QString& text) override { showMessage(text.toStdString()); }
     void showError(const QString& text) override { showMessage(text.toStdString()); }
     veltrane::OverwriteChoice askOverwrite(std::string_view) override { return veltrane::OverwriteChoice::Cancel; }
+    bool askReplace(const QString&) override { return false; }
 };
 
 double seconds(const std::function<void()>& work)

@@ -26,6 +26,12 @@ public:
     {
         onInterface([&] { Prompt().showError(text); });
     }
+    bool askReplace(const QString& targetPath) override
+    {
+        bool replace = false;
+        onInterface([&] { replace = Prompt().askReplace(targetPath); });
+        return replace;
+    }
     veltrane::OverwriteChoice askOverwrite(std::string_view targetPath) override
     {
         const std::string copy(targetPath);

@@ -1,6 +1,7 @@
 #include "Main.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -23,7 +24,9 @@
 
 #include "About.h"
 #include "BackgroundWork.h"
+#include "CheckRecordDialog.h"
 #include "Chgfmt.h"
+#include "Export.h"
 #include "FileDrop.h"
 #include "FindAll.h"
 #include "FindResults.h"
@@ -134,6 +137,7 @@ TFormMain::TFormMain(QWidget* parent)
         if (auto* document = qobject_cast<TFormMarc*>(window))
             document->FormActivate();
         updateWorkState();
+        syncCharsetMenu();
     });
     auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     cancel->setContext(Qt::WindowShortcut);
@@ -201,6 +205,8 @@ void TFormMain::createActions()
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
     createAction("MFindAll", QStringLiteral("在所有窗口中查找(&A)..."), kNoImage, &TFormMain::MFindAllClick)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    createAction("MExport", QStringLiteral("导出(&E)..."), kNoImage, &TFormMain::MExportClick);
+    createAction("MCheckRecord", QStringLiteral("检查纪录(&K)..."), kNoImage, &TFormMain::MCheckRecordClick);
 }
 
 void TFormMain::createMenus()
@@ -216,6 +222,7 @@ void TFormMain::createMenus()
     QMenu* file = menu("F1", QStringLiteral("文件(&F)"));
     file->addActions({action("MOpen"), action("MClose")});
     file->addMenu(m_recentFiles->menu());
+    file->addAction(action("MExport"));
     separator(file, "N2");
     file->addAction(action("MExit"));
 
@@ -227,6 +234,7 @@ void TFormMain::createMenus()
     records->addActions({action("MTotal"), action("MGet")});
     records->addSeparator();
     records->addActions({action("MFirst"), action("MLast")});
+    records->addAction(action("MCheckRecord"));
     records->addSeparator();
     records->addAction(action("MFindAll"));
 
@@ -235,6 +243,7 @@ void TFormMain::createMenus()
     view->addSeparator();
     view->addActions({action("MZoomIn"), action("MZoomOut"), action("MZoomReset")});
     view->addSeparator();
+    createCharsetMenu(view);
     QAction* findResults = m_findResults->toggleViewAction();
     findResults->setObjectName(QStringLiteral("MFindResults"));
     findResults->setText(QStringLiteral("查找结果(&R)"));
@@ -330,6 +339,47 @@ void TFormMain::createStatusBar()
     layout->addWidget(cancelButton);
     bar->addPermanentWidget(m_workPanel);
     m_workPanel->hide();
+
+    // At the right end: the record's character set and problems, sized to its
+    // text, so that panel 1 reaches up to it.
+    m_infoPanel = new StatusPanel(bar);
+    m_infoPanel->setObjectName(QStringLiteral("InfoPanel"));
+    m_infoPanel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    bar->addPermanentWidget(m_infoPanel);
+    m_infoPanel->hide();
+}
+
+void TFormMain::createCharsetMenu(QMenu* view)
+{
+    m_charsetMenu = view->addMenu(QStringLiteral("字符集(&S)"));
+    m_charsetMenu->setObjectName(QStringLiteral("MCharset"));
+    auto* group = new QActionGroup(m_charsetMenu);
+    group->setExclusive(true);
+    using veltrane::CharsetSetting;
+    for (CharsetSetting setting : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Gb18030,
+                                   CharsetSetting::Utf8, CharsetSetting::Marc8}) {
+        QAction* item = m_charsetMenu->addAction(CharsetSettingCaption(setting));
+        const auto name = veltrane::CharsetSettingName(setting);
+        item->setObjectName(QStringLiteral("MCharset_") + QString::fromLatin1(name.data(), qsizetype(name.size())));
+        item->setData(static_cast<int>(setting));
+        item->setCheckable(true);
+        item->setChecked(setting == CharsetSetting::Auto);
+        group->addAction(item);
+        connect(item, &QAction::triggered, this, [this, setting] {
+            if (TFormMarc* document = activeDocument())
+                document->setCharsetChoice(setting);
+            syncCharsetMenu();
+        });
+    }
+    connect(m_charsetMenu, &QMenu::aboutToShow, this, &TFormMain::syncCharsetMenu);
+}
+
+void TFormMain::syncCharsetMenu()
+{
+    const TFormMarc* document = activeDocument();
+    const auto setting = static_cast<int>(document != nullptr ? document->CharsetChoice : veltrane::CharsetSetting::Auto);
+    for (QAction* item : m_charsetMenu->actions())
+        item->setChecked(item->data().toInt() == setting);
 }
 
 void TFormMain::updateWorkState()
@@ -351,6 +401,10 @@ void TFormMain::updateWorkState()
     for (const char* name : {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet", "MFirst", "MLast"})
         findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
     findChild<QAction*>(QStringLiteral("MDeli"))->setEnabled(!anyWork);
+    // Each shows the record again or reads the file: not while the window works.
+    for (const char* name : {"MExport", "MCheckRecord"})
+        findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
+    m_charsetMenu->setEnabled(work == nullptr);
 }
 
 void TFormMain::cancelActiveWork()
@@ -369,10 +423,13 @@ void TFormMain::restoreSettings()
                                                           kMaxRecordTextPixelSize);
 }
 
-void TFormMain::setStatusText(const QString& file, const QString& record)
+void TFormMain::setStatusText(const QString& file, const QString& record, const QString& info)
 {
     m_panels[0]->setText(file);
     m_panels[1]->setText(record);
+    m_infoPanel->setText(info);
+    m_infoPanel->setFixedWidth(m_infoPanel->fontMetrics().horizontalAdvance(info) + 2 * m_infoPanel->frameWidth() + 8);
+    m_infoPanel->setVisible(!info.isEmpty());
 }
 
 TFormMarc* TFormMain::activeDocument() const
@@ -565,6 +622,18 @@ void TFormMain::MZoomResetClick()
 void TFormMain::MFindAllClick()
 {
     FindAllCommand(this);
+}
+
+void TFormMain::MExportClick()
+{
+    if (TFormMarc* document = activeDocument())
+        ExportCommand(document);
+}
+
+void TFormMain::MCheckRecordClick()
+{
+    if (TFormMarc* document = activeDocument())
+        CheckRecordCommand(document);
 }
 
 void TFormMain::MHelpClick()

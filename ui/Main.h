@@ -54,7 +54,11 @@ public:
 
     /// Panel 0 shows the active document's file, panel 1 its record number.
     [[nodiscard]] StatusPanel* statusPanel(int index) const { return m_panels[index]; }
-    void setStatusText(const QString& file, const QString& record);
+    /// info goes to the information panel at the right end (the record's
+    /// character set and problems; empty without an active document).
+    void setStatusText(const QString& file, const QString& record, const QString& info = {});
+    /// The information panel after the two panels and the work panel.
+    [[nodiscard]] StatusPanel* infoPanel() const { return m_infoPanel; }
 
     /// The active child window when it is a document window, else nullptr.
     [[nodiscard]] TFormMarc* activeDocument() const;
@@ -114,6 +118,8 @@ public:
     void MZoomOutClick();
     void MZoomResetClick();
     void MFindAllClick();
+    void MExportClick();
+    void MCheckRecordClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -126,6 +132,9 @@ private:
     void createStatusBar();
     void restoreSettings();
     void rebuildWindowMenu();
+    void createCharsetMenu(QMenu* view);
+    /// Checks the active document's character set in 查看 → 字符集.
+    void syncCharsetMenu();
     void openNextPath();
     void tile(Qt::Orientation orientation);
     QAction* createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
@@ -137,6 +146,8 @@ private:
     QList<QAction*> m_windowListActions;
     StatusPanel* m_panels[2] = {};
     QWidget* m_workPanel = nullptr;
+    StatusPanel* m_infoPanel = nullptr;
+    QMenu* m_charsetMenu = nullptr;
     QLabel* m_workLabel = nullptr;
     QProgressBar* m_workBar = nullptr;
     QStringList m_pendingOpens;

@@ -114,7 +114,10 @@ std::optional<QString> LoadDisplayFile(const QString& path)
 }
 
 TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
-    : QMdiSubWindow(nullptr), MemoMarc(new QPlainTextEdit(this)), m_mainForm(mainForm)
+    : QMdiSubWindow(nullptr),
+      MemoMarc(new QPlainTextEdit(this)),
+      m_mainForm(mainForm),
+      m_codec(std::make_unique<veltrane::TextCodec>())
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("FormMarc"));
@@ -301,7 +304,12 @@ TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* patter
     std::optional<QString> text = LoadDisplayFile(QFile::decodeName(scratch));
     if (!text)
         return {-1, true};
-    MemoMarc->setPlainText(*text);
+    // The scratch file keeps the record's own bytes; what the window shows is
+    // decoded from the record's set, which for GBK is the scratch text itself.
+    m_recordInfo = InspectRecord(FileName, IndexFileName.value_or(std::string()), r, CharsetChoice,
+                                 shared.delimiterMode, *m_codec);
+    m_infoSetting = CharsetChoice;
+    MemoMarc->setPlainText(m_recordInfo.decodedText ? *m_recordInfo.decodedText : *text);
     CurrentRecord = r;
     setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
     FormActivate();
@@ -317,7 +325,13 @@ void TFormMarc::FormActivate()
 {
     if (m_mainForm != nullptr)
         m_mainForm->setStatusText(QStringLiteral("文件名：%1").arg(TitleName),
-                                  QStringLiteral("纪录号：%1").arg(CurrentRecord));
+                                  QStringLiteral("纪录号：%1").arg(CurrentRecord), infoText());
+}
+
+void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
+{
+    CharsetChoice = setting;
+    RedisplayRecord();
 }
 
 void TFormMarc::ShowPrevRecord()

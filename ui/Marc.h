@@ -8,8 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "Charset.h"
 #include "Prompt.h"
 #include "RecordIndex.h"
+#include "RecordInfo.h"
 #include "WorkMonitor.h"
 
 class BackgroundWork;
@@ -32,6 +34,15 @@ public:
     int CurrentRecord = 1;                      ///< 1-based number of the record on display
     int RecordCount = -1;                       ///< records in the index, or -1
     QString TitleName;                          ///< the path as shown in caption and status bar
+    /// The character set this window reads its records in; a new window decides per record.
+    veltrane::CharsetSetting CharsetChoice = veltrane::CharsetSetting::Auto;
+
+    /// Reads the records in another set from now on and shows the record again.
+    void setCharsetChoice(veltrane::CharsetSetting setting);
+    /// The set, invalid bytes and structural problems of the record on display.
+    [[nodiscard]] const RecordInfo& recordInfo() const { return m_recordInfo; }
+    /// What the information panel says while this window is active.
+    [[nodiscard]] QString infoText() const { return RecordInfoText(m_recordInfo, m_infoSetting); }
 
     /// Whether the first record could be shown (the window closes itself otherwise).
     [[nodiscard]] bool isOpen() const { return m_open; }
@@ -81,6 +92,9 @@ private:
     bool m_statusCleared = false;
     bool m_opening = false;
     std::unique_ptr<BackgroundWork> m_work;
+    std::unique_ptr<veltrane::TextCodec> m_codec;  // this window's own: codecs are not shared across threads
+    RecordInfo m_recordInfo;
+    veltrane::CharsetSetting m_infoSetting = veltrane::CharsetSetting::Auto;  // the setting m_recordInfo was made under
 };
 
 /// The document window opened last (null once it is gone).

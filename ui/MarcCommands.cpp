@@ -133,6 +133,28 @@ EncodedSearchText EncodeSearchText(const QString& text)
     return {bytes, {}};
 }
 
+EncodedSearchText EncodeSearchText(const QString& text, veltrane::CharsetSetting setting)
+{
+    using veltrane::CharsetSetting;
+    if (setting == CharsetSetting::Gbk)
+        return EncodeSearchText(text);
+    if (setting == CharsetSetting::Gb18030) {
+        QStringEncoder toGb18030("GB18030");
+        (void)toGb18030.encode(text);
+        if (!toGb18030.isValid() || toGb18030.hasError())
+            return {{}, QString::fromUtf8(kSearchTextNotGb18030Message)};
+    }
+    QStringEncoder toGbk("GBK");
+    QByteArray bytes = toGbk.encode(text);
+    if (!toGbk.isValid() || toGbk.hasError())
+        bytes = text.toUtf8();  // only for the length: the GBK pattern stays empty
+    if (static_cast<std::size_t>(bytes.size()) > veltrane::kMaxSearchTextLength)
+        return {{}, QString::fromUtf8(kSearchTextTooLongMessage)};
+    if (!toGbk.isValid() || toGbk.hasError())
+        bytes.clear();
+    return {bytes, {}};
+}
+
 void GotoRecordCommand(TFormMarc* window)
 {
     auto dialog = std::make_unique<TFormGotoRecord>(window);
@@ -164,15 +186,16 @@ void FindCommand(TFormMarc* window)
     const bool caseSensitive = dialog->CbxCase->isChecked();
     dialog.reset();
 
-    const EncodedSearchText encoded = EncodeSearchText(typed);
+    const EncodedSearchText encoded = EncodeSearchText(typed, window->CharsetChoice);
     if (!encoded.refusal.isEmpty()) {
         Prompt().showMessage(encoded.refusal.toStdString());
         return;
     }
     SharedState().searchText = encoded.bytes;
+    SharedState().searchTextTyped = typed;
     SharedState().searchCaseSensitive = caseSensitive;
 
-    if (SharedState().searchText.isEmpty())
+    if (SharedState().searchTextTyped.isEmpty())
         Prompt().showMessage(kFindNotFound);
     else
         window->FindFrom(window->CurrentRecord + 1, kFindNotFound);
@@ -180,7 +203,7 @@ void FindCommand(TFormMarc* window)
 
 void FindNextCommand(TFormMarc* window)
 {
-    if (SharedState().searchText.isEmpty())
+    if (SharedState().searchText.isEmpty() && SharedState().searchTextTyped.isEmpty())
         Prompt().showMessage(kFindNextNotFound);
     else
         window->FindFrom(window->CurrentRecord + 1, kFindNextNotFound);

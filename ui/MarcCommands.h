@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "Charset.h"
+
 // The record commands' process-wide state and the conversions they apply to
 // what is typed into their dialogs. The commands themselves are declared with
 // the document window (Marc.h).
@@ -39,8 +41,16 @@ struct EncodedSearchText {
 /// Converts a typed search text to GBK; refuses a character GBK cannot hold
 /// and a text longer than the engine's pattern buffer, never cutting it.
 [[nodiscard]] EncodedSearchText EncodeSearchText(const QString& text);
+/// The same for a window reading its records under setting: a character is
+/// refused only when the setting is one fixed set that cannot hold it (GBK or
+/// GB18030); otherwise a text GBK cannot hold gives no bytes, since each
+/// record is searched in its own set.
+[[nodiscard]] EncodedSearchText EncodeSearchText(const QString& text, veltrane::CharsetSetting setting);
 
 /// Shown instead of searching when the text has a character GBK cannot hold.
 inline constexpr const char* kSearchTextNotGbkMessage = "查找内容中有GBK编码不能表示的字符，无法查找。";
+/// Shown instead of searching when the window reads GB18030 and the text has a
+/// character GB18030 cannot hold (a lone surrogate).
+inline constexpr const char* kSearchTextNotGb18030Message = "查找内容中有GB18030编码不能表示的字符，无法查找。";
 /// Shown instead of searching when the text is longer than the engine can take.
 inline constexpr const char* kSearchTextTooLongMessage = "查找内容太长：GBK编码最多255个字节，请缩短后再查找。";

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 
 #include "Fileask.h"
@@ -54,6 +55,21 @@ public:
         if (!shown.isEmpty() && shown.back() > QLatin1Char('.'))
             shown += QLatin1Char('.');
         showBox(QMessageBox::Critical, QString::fromLatin1(kApplicationTitle), shown);
+    }
+
+    bool askReplace(const QString& targetPath) override
+    {
+        ScreenCentredMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationTitle),
+                                    QStringLiteral("文件“%1”已经存在。\n这种格式的文件是一个完整的文档，不能追加，只能覆盖。"
+                                                   "要覆盖它吗？")
+                                        .arg(targetPath));
+        box.setStandardButtons(QMessageBox::NoButton);
+        QPushButton* overwrite = box.addButton(QStringLiteral("覆盖"), QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == overwrite;
     }
 
     veltrane::OverwriteChoice askOverwrite(std::string_view) override

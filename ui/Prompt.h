@@ -15,6 +15,9 @@ public:
     /// The error box of an unhandled toolkit error: error icon, application title;
     /// a full stop is added when the text's last character sorts after '.'.
     virtual void showError(const QString& text) = 0;
+    /// Asks whether an existing file that cannot be appended to (one XML or
+    /// JSON document) is to be replaced; false leaves it alone.
+    [[nodiscard]] virtual bool askReplace(const QString& targetPath) = 0;
 };
 
 /// The prompt in force: the Qt one unless a test installed another.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include "RecordScan.h"
 
@@ -14,6 +15,9 @@ struct DocumentSharedState {
     /// The text of the last find as the records hold it (GBK bytes); empty
     /// before the first find.
     QByteArray searchText;
+    /// The same text as typed, for records read in other sets than GBK (which
+    /// may hold characters GBK cannot); empty before the first find.
+    QString searchTextTyped;
     bool searchCaseSensitive = false;
 
     [[nodiscard]] veltrane::ScanSettings scanSettings() const { return {delimiterMode, searchCaseSensitive}; }

@@ -25,52 +25,7 @@ using viewertest::ModalAnswer;
 
 Q_DECLARE_METATYPE(veltrane::OverwriteChoice)
 
-namespace {
-
-/// While alive, every operation goes to the background at once and its worker
-/// stops at its first progress report until released.
-class HeldWork {
-public:
-    HeldWork()
-    {
-        BackgroundWork::graceMilliseconds = 0;
-        BackgroundWork::reportInterval = 1;
-        BackgroundWork::onReportForTests = [this] {
-            if (m_holding.exchange(false)) {
-                m_reached.release();
-                m_release.acquire();
-            }
-        };
-    }
-    ~HeldWork()
-    {
-        release();
-        BackgroundWork::onReportForTests = nullptr;
-        BackgroundWork::graceMilliseconds = 300;
-        BackgroundWork::reportInterval = veltrane::kWorkReportInterval;
-    }
-    /// Whether the worker is held now; the interface thread keeps serving it
-    /// meanwhile (its questions and messages) when the test waits with QTRY_VERIFY.
-    bool held()
-    {
-        m_held = m_held || m_reached.try_acquire();
-        return m_held;
-    }
-    void release()
-    {
-        if (!m_released.exchange(true))
-            m_release.release();
-    }
-
-private:
-    std::atomic<bool> m_holding{true};
-    std::atomic<bool> m_released{false};
-    bool m_held = false;
-    std::binary_semaphore m_reached{0};
-    std::binary_semaphore m_release{0};
-};
-
-}  // namespace
+using viewertest::HeldWork;
 
 class BackgroundWorkTest : public QObject {
     Q_OBJECT

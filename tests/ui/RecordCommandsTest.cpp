@@ -28,6 +28,7 @@ using OptionalInt = std::optional<std::int32_t>;
 
 Q_DECLARE_METATYPE(veltrane::OverwriteChoice)
 Q_DECLARE_METATYPE(OptionalInt)
+Q_DECLARE_METATYPE(veltrane::CharsetSetting)
 
 class RecordCommandsTest : public QObject {
     Q_OBJECT
@@ -140,19 +141,29 @@ private slots:
         QTest::addColumn<int>("record");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("searchText");  // what find-next will look for afterwards
+        QTest::addColumn<veltrane::CharsetSetting>("charset");  // the window's
         const QString notFound = QStringLiteral("    没有找到纪录    ");
         const QString none, tooLong = QString::fromUtf8(kSearchTextTooLongMessage);
+        using veltrane::CharsetSetting;
 
-        QTest::newRow("case on finds the same case") << 1 << "ABC" << true << 4 << none << QByteArray("ABC");
-        QTest::newRow("at the last record") << 5 << "abc" << false << 5 << notFound << QByteArray("abc");
+        QTest::newRow("case on finds the same case") << 1 << "ABC" << true << 4 << none << QByteArray("ABC") << CharsetSetting::Auto;
+        QTest::newRow("at the last record") << 5 << "abc" << false << 5 << notFound << QByteArray("abc") << CharsetSetting::Auto;
         QTest::newRow("chinese text as gbk") << 1 << QString::fromUtf8("题名") << false << 2 << none
-                                             << QByteArray("\xCC\xE2\xC3\xFB");
+                                             << QByteArray("\xCC\xE2\xC3\xFB") << CharsetSetting::Auto;
         QTest::newRow("text GBK cannot hold is refused") << 1 << QString::fromUtf8("한") << false << 1
-                                                         << QString::fromUtf8(kSearchTextNotGbkMessage) << QByteArray("earlier");
+                                                         << QString::fromUtf8(kSearchTextNotGbkMessage) << QByteArray("earlier")
+                                                         << CharsetSetting::Gbk;
+        // Each record is searched in its own set: no GBK pattern, the typed text is kept.
+        QTest::newRow("automatic never refuses a character") << 1 << QString::fromUtf8("한") << false << 1 << notFound
+                                                             << QByteArray() << CharsetSetting::Auto;
+        QTest::newRow("GB18030 holds what GBK cannot") << 1 << QString::fromUtf8("한") << false << 1 << notFound
+                                                       << QByteArray() << CharsetSetting::Gb18030;
+        QTest::newRow("GBK text under a fixed GBK") << 1 << QString::fromUtf8("题名") << false << 2 << none
+                                                    << QByteArray("\xCC\xE2\xC3\xFB") << CharsetSetting::Gbk;
         QTest::newRow("255 bytes are searched whole") << 1 << QString(255, QLatin1Char('a')) << false << 1 << notFound
-                                                      << QByteArray(255, 'a');
+                                                      << QByteArray(255, 'a') << CharsetSetting::Auto;
         QTest::newRow("128 chinese characters are 256 bytes") << 1 << QString(128, QChar(0x4E2D)) << false << 1
-                                                               << tooLong << QByteArray("earlier");
+                                                               << tooLong << QByteArray("earlier") << CharsetSetting::Auto;
     }
 
     void findRecord()
@@ -163,14 +174,18 @@ private slots:
         QFETCH(int, record);
         QFETCH(QString, message);
         QFETCH(QByteArray, searchText);
+        QFETCH(veltrane::CharsetSetting, charset);
         TFormMarc* window = openTitled(start);
+        window->setCharsetChoice(charset);
         SharedState().searchText = "earlier";
+        SharedState().searchTextTyped = QStringLiteral("earlier");
 
         find(window, text, caseSensitive);
 
         QVERIFY2(shows(window, record), qPrintable(window->windowTitle()));
         QCOMPARE(m_v->prompt.texts(), message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(SharedState().searchText, searchText);
+        QCOMPARE(SharedState().searchTextTyped, searchText == "earlier" ? QStringLiteral("earlier") : text);
         if (searchText != "earlier")
             QCOMPARE(SharedState().searchCaseSensitive, caseSensitive);
     }

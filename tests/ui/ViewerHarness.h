@@ -11,11 +11,14 @@
 #include <QStringEncoder>
 #include <QTimer>
 
+#include <atomic>
 #include <filesystem>
+#include <semaphore>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "BackgroundWork.h"
 #include "Main.h"
 #include "Prompt.h"
 #include "RecordFiles.h"
@@ -33,9 +36,16 @@ public:
     void showInformation(const QString& text) override { m_shown.append("information: " + text); }
     void showError(const QString& text) override { m_shown.append("error: " + text); }
     veltrane::OverwriteChoice askOverwrite(std::string_view) override { return answer; }
+    /// Records the question as "replace: <path>" and answers with replaceAnswer.
+    bool askReplace(const QString& targetPath) override
+    {
+        m_shown.append("replace: " + targetPath);
+        return replaceAnswer;
+    }
     [[nodiscard]] const QStringList& texts() const { return m_shown; }
 
     veltrane::OverwriteChoice answer = veltrane::OverwriteChoice::Cancel;
+    bool replaceAnswer = false;
 
 private:
     QStringList m_shown;
@@ -138,6 +148,49 @@ std::function<void(QWidget*)> answerAs(std::function<void(D*)> act)
             modal->close();
     };
 }
+
+/// While alive, every operation goes to the background at once and its worker
+/// stops at its first progress report until released.
+class HeldWork {
+public:
+    HeldWork()
+    {
+        BackgroundWork::graceMilliseconds = 0;
+        BackgroundWork::reportInterval = 1;
+        BackgroundWork::onReportForTests = [this] {
+            if (m_holding.exchange(false)) {
+                m_reached.release();
+                m_release.acquire();
+            }
+        };
+    }
+    ~HeldWork()
+    {
+        release();
+        BackgroundWork::onReportForTests = nullptr;
+        BackgroundWork::graceMilliseconds = 300;
+        BackgroundWork::reportInterval = veltrane::kWorkReportInterval;
+    }
+    /// Whether the worker is held now; the interface thread keeps serving it
+    /// meanwhile (its questions and messages) when the test waits with QTRY_VERIFY.
+    bool held()
+    {
+        m_held = m_held || m_reached.try_acquire();
+        return m_held;
+    }
+    void release()
+    {
+        if (!m_released.exchange(true))
+            m_release.release();
+    }
+
+private:
+    std::atomic<bool> m_holding{true};
+    std::atomic<bool> m_released{false};
+    bool m_held = false;
+    std::binary_semaphore m_reached{0};
+    std::binary_semaphore m_release{0};
+};
 
 /// A main window over a fake prompt and a sandbox, torn down in reverse.
 struct Viewer {

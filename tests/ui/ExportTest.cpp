@@ -1,0 +1,230 @@
+// 文件 → 导出…: the records chosen, in the format chosen, into the file chosen,
+// with the questions about an existing file each format allows, and a target
+// left as it was when the export does not finish.
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "Export.h"
+#include "Main.h"
+#include "Marc.h"
+#include "RecordConvert.h"
+#include "SharedState.h"
+#include "ViewerHarness.h"
+
+using veltrane::OverwriteChoice;
+using veltrane::RecordFormat;
+using viewertest::answerAs;
+using viewertest::HeldWork;
+using viewertest::ModalAnswer;
+
+Q_DECLARE_METATYPE(veltrane::OverwriteChoice)
+Q_DECLARE_METATYPE(veltrane::RecordFormat)
+
+namespace {
+
+/// What the engine writes for records first..last of path: what the export must hold.
+std::string converted(const QString& path, RecordFormat format, std::int64_t first, std::int64_t last)
+{
+    testsupport::TempDir dir;
+    const std::string out = (dir.path() / "expected").string();
+    const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    veltrane::ConvertOptions options;
+    options.to = format;
+    options.first = first;
+    options.last = last;
+    (void)veltrane::ConvertRecords(in, fd, options, veltrane::NoMonitor(), [](const veltrane::ConvertWarning&) {});
+    ::close(in);
+    ::close(fd);
+    return testsupport::ReadFile(out);
+}
+
+std::string contents(const QString& path)
+{
+    return QFile::exists(path) ? testsupport::ReadFile(path.toStdString()) : std::string("<missing>");
+}
+
+}  // namespace
+
+class ExportTest : public QObject {
+    Q_OBJECT
+
+    std::optional<viewertest::Viewer> m_v;
+
+    TFormMarc* open(const QString& path)
+    {
+        (void)OpenMarcFile(&m_v->main, path);
+        // A long file is indexed in the background.
+        QTest::qWaitFor([] { return FormMarc && FormMarc->isOpen(); }, 20000);
+        return FormMarc.data();
+    }
+
+private slots:
+    void init()
+    {
+        m_v.emplace();
+        m_v->main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m_v->main));
+        SharedState().delimiterMode = veltrane::dmNormal;
+        LastExportChoice = {};
+    }
+    void cleanup() { m_v.reset(); }
+
+    void rangeInEachFormatThroughTheDialog_data()
+    {
+        QTest::addColumn<RecordFormat>("format");
+        QTest::addColumn<QString>("range");  // "current", "2-4" or "all"
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::newRow("marcxml, A-B") << RecordFormat::MarcXml << "2-4" << 2 << 4;
+        QTest::newRow("json, whole file") << RecordFormat::Json << "all" << 1 << 5;
+        QTest::newRow("json lines, A-B") << RecordFormat::JsonLines << "2-4" << 2 << 4;
+        QTest::newRow("mrk, record on display") << RecordFormat::Mrk << "current" << 3 << 3;
+        QTest::newRow("iso 2709, A-B") << RecordFormat::Iso2709 << "2-4" << 2 << 4;
+    }
+
+    void rangeInEachFormatThroughTheDialog()
+    {
+        QFETCH(RecordFormat, format);
+        QFETCH(QString, range);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        const QString path = m_v->sandbox.write("records.mrc", viewertest::numberedFile(5));
+        TFormMarc* window = open(path);
+        window->ShowNextRecord();
+        window->ShowNextRecord();
+        const QString target = m_v->sandbox.workDir() + "/out." + ExportSuffix(format);
+
+        ModalAnswer answer(answerAs<TDlgExport>([&](TDlgExport* dialog) {
+            if (range == "all") {
+                dialog->RbAll->setChecked(true);
+            } else if (range != "current") {
+                dialog->RbRange->setChecked(true);
+                dialog->EditFrom->setText(range.section('-', 0, 0));
+                dialog->EditTo->setText(range.section('-', 1, 1));
+            }
+            dialog->setFormat(format);
+            dialog->EditFileName->setText(target);
+            dialog->BtnOk->click();
+        }));
+        m_v->main.findChild<QAction*>(QStringLiteral("MExport"))->trigger();
+        QTRY_VERIFY(window->work() == nullptr);
+
+        QCOMPARE(m_v->prompt.texts(), QStringList());
+        const std::string written = contents(target);
+        QCOMPARE(written, converted(path, format, first, last));
+        // The range in the engine's own numbering: its records and no other.
+        for (int n = 1; n <= 5; ++n)
+            QCOMPARE(written.find("rec" + std::to_string(n)) != std::string::npos, n >= first && n <= last);
+    }
+
+    void existingTarget_data()
+    {
+        QTest::addColumn<RecordFormat>("format");
+        QTest::addColumn<OverwriteChoice>("answer");  // to the overwrite-append-cancel question
+        QTest::addColumn<bool>("replace");            // to the overwrite-or-cancel question
+        QTest::addColumn<QString>("result");          // "old", "new" or "old+new"
+        QTest::addColumn<QStringList>("asked");
+
+        const QStringList replaceAsked{"replace: TARGET"};
+        QTest::newRow("xml: overwrite or cancel, cancel") << RecordFormat::MarcXml << OverwriteChoice::Append << false
+                                                          << "old" << replaceAsked;
+        QTest::newRow("xml: overwrite") << RecordFormat::MarcXml << OverwriteChoice::Append << true << "new" << replaceAsked;
+        QTest::newRow("json: overwrite or cancel") << RecordFormat::Json << OverwriteChoice::Append << true << "new"
+                                                   << replaceAsked;
+        QTest::newRow("mrk: append") << RecordFormat::Mrk << OverwriteChoice::Append << false << "old+new" << QStringList();
+        QTest::newRow("json lines: overwrite") << RecordFormat::JsonLines << OverwriteChoice::Overwrite << false << "new"
+                                               << QStringList();
+        QTest::newRow("iso 2709: cancel") << RecordFormat::Iso2709 << OverwriteChoice::Cancel << true << "old"
+                                          << QStringList();
+    }
+
+    void existingTarget()
+    {
+        QFETCH(RecordFormat, format);
+        QFETCH(OverwriteChoice, answer);
+        QFETCH(bool, replace);
+        QFETCH(QString, result);
+        QFETCH(QStringList, asked);
+        const QString path = m_v->sandbox.write("records.mrc", viewertest::numberedFile(3));
+        TFormMarc* window = open(path);
+        const std::string old = "what the file held\n";
+        const QString target = m_v->sandbox.write("out." + ExportSuffix(format), old);
+        m_v->prompt.answer = answer;
+        m_v->prompt.replaceAnswer = replace;
+
+        ExportRecords(window, 1, 3, format, target);
+        QTRY_VERIFY(window->work() == nullptr);
+
+        asked.replaceInStrings("TARGET", target);
+        QCOMPARE(m_v->prompt.texts(), asked);
+        const std::string fresh = converted(path, format, 1, 3);
+        const std::string expected = result == "old" ? old : result == "new" ? fresh : old + fresh;
+        QCOMPARE(contents(target), expected);
+    }
+
+    void openRecordFileIsNeverATarget()
+    {
+        const QString path = m_v->sandbox.write("records.mrc", viewertest::numberedFile(3));
+        const QString other = m_v->sandbox.write("other.mrc", viewertest::numberedFile(2));
+        TFormMarc* window = open(path);
+        (void)open(other);
+        m_v->prompt.answer = OverwriteChoice::Append;
+        for (const QString& target : {path, other}) {
+            ExportRecords(window, 1, 3, RecordFormat::Iso2709, target);
+            QTRY_VERIFY(window->work() == nullptr);
+        }
+        QCOMPARE(m_v->prompt.texts(), QStringList(2, QString::fromUtf8(kExportTargetIsRecordFileMessage)));
+        QCOMPARE(contents(path), viewertest::numberedFile(3));
+        QCOMPARE(contents(other), viewertest::numberedFile(2));
+    }
+
+    void cancelledExportLeavesTheTargetAsItWas_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<OverwriteChoice>("answer");
+        QTest::addColumn<QString>("left");  // "<missing>", "old" or "" (a cancelled overwrite empties it)
+        QTest::newRow("new file is removed") << false << OverwriteChoice::Cancel << "<missing>";
+        QTest::newRow("append is cut back") << true << OverwriteChoice::Append << "old";
+        QTest::newRow("overwrite ends empty") << true << OverwriteChoice::Overwrite << "";
+    }
+
+    void cancelledExportLeavesTheTargetAsItWas()
+    {
+        QFETCH(bool, exists);
+        QFETCH(OverwriteChoice, answer);
+        QFETCH(QString, left);
+        // The conversion looks for a cancel every few MiB: the file is longer.
+        constexpr int kRecords = 90000;
+        TFormMarc* window = open(m_v->sandbox.write("records.mrc", viewertest::numberedFile(kRecords)));
+        QCOMPARE(window->RecordCount, kRecords);
+        const QString target = m_v->sandbox.workDir() + "/out.jsonl";
+        if (exists)
+            m_v->sandbox.write("out.jsonl", "old");
+        m_v->prompt.answer = answer;
+        {
+            HeldWork held;
+            ExportRecords(window, 1, kRecords, RecordFormat::JsonLines, target);
+            QTRY_VERIFY(held.held());
+            QVERIFY(m_v->main.workPanel()->isVisible());
+            QVERIFY(!m_v->main.findChild<QAction*>(QStringLiteral("MExport"))->isEnabled());
+            m_v->main.cancelActiveWork();
+            held.release();
+            QTRY_VERIFY(window->work() == nullptr);
+        }
+        QCOMPARE(QString::fromStdString(contents(target)), left);
+        QCOMPARE(m_v->prompt.texts(), QStringList());
+    }
+};
+
+QTEST_MAIN(ExportTest)
+#include "ExportTest.moc"

@@ -1,0 +1,199 @@
+// What a document window shows of a record's character set and structure: the
+// decoded text, the information panel, the 字符集 submenu and the check dialog.
+
+#include <QAction>
+#include <QFile>
+#include <QMdiArea>
+#include <QPlainTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include "CheckRecordDialog.h"
+#include "Main.h"
+#include "Marc.h"
+#include "SharedState.h"
+#include "ViewerHarness.h"
+
+using viewertest::answerAs;
+using viewertest::ModalAnswer;
+
+namespace {
+
+/// A MARC 21 record in UTF-8 (leader byte 9 'a') with a Greek title.
+std::string utf8Record()
+{
+    std::string record = testsupport::MakeRecord(
+        {{"001", "greek1"}, {"245", "10\x1f" "a" + QString::fromUtf8("Ελληνική γλώσσα").toStdString()}});
+    record[9] = 'a';
+    return record;
+}
+
+/// The text a window showed before records had sets: its scratch file read as GBK.
+QString scratchAsGbk()
+{
+    QFile scratch(QString::fromStdString(SharedState().scratch.path()));
+    return scratch.open(QIODevice::ReadOnly) ? DecodeDisplayText(scratch.readAll()) : QStringLiteral("<no scratch file>");
+}
+
+}  // namespace
+
+class RecordInfoTest : public QObject {
+    Q_OBJECT
+
+    std::optional<viewertest::Viewer> m_v;
+
+    TFormMarc* open(const QString& path)
+    {
+        (void)OpenMarcFile(&m_v->main, path);
+        return FormMarc.data();
+    }
+    QString info() const { return m_v->main.infoPanel()->text(); }
+    QAction* charsetItem(const char* name) const
+    {
+        return m_v->main.findChild<QAction*>(QStringLiteral("MCharset_") + QString::fromLatin1(name));
+    }
+
+private slots:
+    void init()
+    {
+        m_v.emplace();
+        m_v->main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m_v->main));
+        SharedState().delimiterMode = veltrane::dmNormal;
+    }
+    void cleanup() { m_v.reset(); }
+
+    void hebrewRecordShowsItsHebrewRightToLeft()
+    {
+        const QString path = QStringLiteral(VELTRANE_SOURCE_DIR "/../shared/corpus/traject_hebrew880s.marc");
+        if (!QFile::exists(path))
+            QSKIP("the shared corpus is not next to the source folder");
+        TFormMarc* window = open(path);
+        QVERIFY(window->isOpen());
+        const QString hebrew = QString::fromUtf8("רצבי, שלום");
+        const QString text = window->MemoMarc->toPlainText();
+        const qsizetype at = text.indexOf(hebrew);
+        QVERIFY2(at >= 0, qPrintable(text));
+        QCOMPARE(info(), QStringLiteral("字符集：UTF-8（自动）"));
+        QCOMPARE(m_v->main.infoPanel()->accessibleName(), info());
+
+        // Laid out right to left: each later letter of a word stands further left.
+        const QTextBlock block = window->MemoMarc->document()->findBlock(static_cast<int>(at));
+        auto* layout = qobject_cast<QPlainTextDocumentLayout*>(window->MemoMarc->document()->documentLayout());
+        QVERIFY(layout != nullptr);
+        layout->ensureBlockLayout(block);
+        const int first = static_cast<int>(at) - block.position();
+        const QTextLine line = block.layout()->lineForTextPosition(first);
+        QVERIFY(line.isValid());
+        // (The run's first position is where the text before it ends.)
+        for (int i = first + 1; i < first + 4; ++i)
+            QVERIFY2(line.cursorToX(i + 1) < line.cursorToX(i), qPrintable(QString::number(i - first)));
+    }
+
+    void samplesShowTodaysGbkTextUnderAutomatic_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("record");
+        QTest::newRow("chinese title") << QString() << 2;
+        QTest::newRow("samples folder") << QStringLiteral(VELTRANE_SOURCE_DIR "/samples/sample.mrc") << 1;
+    }
+
+    void samplesShowTodaysGbkTextUnderAutomatic()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, record);
+        if (file.isEmpty()) {
+            file = m_v->sandbox.write("gbk.mrc", viewertest::numberedRecord(1) +
+                                                     viewertest::numberedRecord(2, viewertest::gbk(QString::fromUtf8("中文题名：镕喆堃赟"))));
+        }
+        TFormMarc* window = open(file);
+        QVERIFY(window->isOpen());
+        while (window->CurrentRecord < record)
+            window->ShowNextRecord();
+        QCOMPARE(window->MemoMarc->toPlainText(), scratchAsGbk());
+        QVERIFY2(info().startsWith(QStringLiteral("字符集：GBK（自动）")), qPrintable(info()));
+    }
+
+    // Each window keeps its own setting; the submenu shows the active window's.
+    void charsetMenuSwitchesOnlyTheActiveWindow()
+    {
+        const QString path = m_v->sandbox.write("greek.mrc", utf8Record());
+        TFormMarc* a = open(path);
+        TFormMarc* b = open(path);
+        const QString greek = QString::fromUtf8("Ελληνική γλώσσα");
+        m_v->main.mdiArea()->setActiveSubWindow(a);
+        QVERIFY(a->MemoMarc->toPlainText().contains(greek));
+        QVERIFY(charsetItem("auto")->isChecked());
+
+        charsetItem("gbk")->trigger();
+        QCOMPARE(a->CharsetChoice, veltrane::CharsetSetting::Gbk);
+        QCOMPARE(a->MemoMarc->toPlainText(), scratchAsGbk());
+        QVERIFY(!a->MemoMarc->toPlainText().contains(greek));
+        QVERIFY2(info().startsWith(QStringLiteral("字符集：GBK")) && !info().contains(QStringLiteral("自动")),
+                 qPrintable(info()));
+
+        m_v->main.mdiArea()->setActiveSubWindow(b);
+        QCOMPARE(b->CharsetChoice, veltrane::CharsetSetting::Auto);
+        QVERIFY(b->MemoMarc->toPlainText().contains(greek));
+        QVERIFY(charsetItem("auto")->isChecked());
+        QCOMPARE(info(), QStringLiteral("字符集：UTF-8（自动）"));
+        charsetItem("utf-8")->trigger();
+        QCOMPARE(info(), QStringLiteral("字符集：UTF-8"));
+
+        m_v->main.mdiArea()->setActiveSubWindow(a);
+        QVERIFY(charsetItem("gbk")->isChecked());
+        a->ShowNextRecord();  // the one record: stays, and so does the setting
+        QCOMPARE(a->CharsetChoice, veltrane::CharsetSetting::Gbk);
+
+        a->close();
+        b->close();
+        QTRY_COMPARE(m_v->main.documents().size(), 0);
+        QCOMPARE(info(), QString());
+    }
+
+    void panelAndCheckDialogTellTheRecordsProblems_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<QString>("firstLine");  // of the check dialog, up to its first tab
+
+        QTest::newRow("clean") << QByteArray::fromStdString(viewertest::numberedRecord(1)) << QStringLiteral("字符集：GBK（自动）")
+                               << QString::fromUtf8(kNoStructuralProblemsText);
+        std::string unterminated = viewertest::numberedRecord(1);
+        unterminated[unterminated.size() - 2] = 'x';  // the last field's terminator
+        QTest::newRow("field without its terminator")
+            << QByteArray::fromStdString(unterminated) << QStringLiteral("字符集：GBK（自动），结构问题：1")
+            << QStringLiteral("field-terminator");
+        std::string badUtf8 = utf8Record();
+        badUtf8[badUtf8.size() - 3] = '\xff';  // the second byte of the last letter: two bytes go
+        QTest::newRow("invalid UTF-8 byte")
+            << QByteArray::fromStdString(badUtf8) << QStringLiteral("字符集：UTF-8（自动），无效字节：2，结构问题：1")
+            << QStringLiteral("bad-utf8");
+    }
+
+    void panelAndCheckDialogTellTheRecordsProblems()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QString, panel);
+        QFETCH(QString, firstLine);
+        TFormMarc* window = open(m_v->sandbox.write("one.mrc", record.toStdString()));
+        QVERIFY(window->isOpen());
+        QCOMPARE(info(), panel);
+
+        QString shown;
+        ModalAnswer answer(answerAs<TDlgCheckRecord>([&](TDlgCheckRecord* dialog) {
+            shown = dialog->MemoProblems->toPlainText();
+            dialog->BtnClose->click();
+        }));
+        m_v->main.findChild<QAction*>(QStringLiteral("MCheckRecord"))->trigger();
+        QVERIFY(answer.answered());
+        QCOMPARE(shown.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char('\t'), 0, 0), firstLine);
+        QCOMPARE(shown.count(QLatin1Char('\n')) + 1, qMax<qsizetype>(1, window->recordInfo().problems.size()));
+    }
+};
+
+QTEST_MAIN(RecordInfoTest)
+#include "RecordInfoTest.moc"
