@@ -103,7 +103,7 @@ int main(int argc, char** argv)
         auto findAll = [&] {
             std::vector<FindAllTarget> targets;
             for (TFormMarc* window : windows)
-                targets.push_back({window->FileName, window->RecordCount, MakeWindowSearchQuery(*window, text, false, {})});
+                targets.push_back({window->FileName, window->RecordCount, MakeWindowSearchQuery(*window, QString::fromLatin1(text), text, false, {})});
             dock->search(windows, std::move(targets));
             waitUntil([&] { return !dock->searching(); });
         };
@@ -113,7 +113,7 @@ int main(int argc, char** argv)
             for (TFormMarc* window : windows) {
                 const veltrane::fileaccess::UniqueFd fd(::open(window->FileName.c_str(), O_RDONLY | O_CLOEXEC));
                 std::vector<std::int64_t> records;
-                const veltrane::SearchQuery query{kText, false, veltrane::dmNormal, {}};
+                const veltrane::SearchQuery query{{}, false, veltrane::dmNormal, {}, kText, veltrane::CharsetSetting::Auto};
                 (void)veltrane::SearchRecordStream(fd.get(), 1, query, veltrane::NoMonitor(),
                                                    [&](std::int64_t record, std::string_view) {
                                                        records.push_back(record);

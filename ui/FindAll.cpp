@@ -172,7 +172,7 @@ void FindAllSearch::run(std::stop_token stop)
                     }
                     ++found;
                     FindAllHit hit{static_cast<int>(i), match.record,
-                                   titles.title(match.fields, target.query.delimiterMode),
+                                   titles.title(match.fields, target.query.delimiterMode, target.query.charset),
                                    QString::fromLatin1(match.tag.data(), qsizetype(match.tag.size()))};
                     {
                         std::lock_guard lock(m_mutex);
@@ -212,7 +212,8 @@ void FindAllCommand(TFormMain* mainForm)
     const QString tag = dialog->EditTag->text();
     dialog.reset();
 
-    const EncodedSearchText encoded = EncodeSearchText(typed);
+    // Each window compares the text in its records' own sets: no set refuses it.
+    const EncodedSearchText encoded = EncodeSearchText(typed, veltrane::CharsetSetting::Auto);
     if (!encoded.refusal.isEmpty()) {
         Prompt().showMessage(encoded.refusal.toStdString());
         return;
@@ -224,8 +225,8 @@ void FindAllCommand(TFormMain* mainForm)
     }
     std::vector<FindAllTarget> targets;
     // An empty text finds nothing anywhere: the list is emptied, nothing is read.
-    for (TFormMarc* window : encoded.bytes.isEmpty() ? QList<TFormMarc*>() : windows)
+    for (TFormMarc* window : typed.isEmpty() ? QList<TFormMarc*>() : windows)
         targets.push_back({window->FileName, window->RecordCount,
-                           MakeWindowSearchQuery(*window, encoded.bytes, caseSensitive, tag)});
+                           MakeWindowSearchQuery(*window, typed, encoded.bytes, caseSensitive, tag)});
     mainForm->findResults()->search(windows, std::move(targets));
 }

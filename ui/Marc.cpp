@@ -19,6 +19,7 @@
 #include "RecordScan.h"
 #include "RecordText.h"
 #include "SharedState.h"
+#include "WindowSearch.h"
 
 QPointer<TFormMarc> FormMarc;
 
@@ -220,7 +221,8 @@ void TFormMarc::FindFrom(int from, const char* notFoundMessage)
 {
     const DocumentSharedState& shared = SharedState();
     const QByteArray pattern = shared.searchText;
-    const veltrane::SearchQuery query{pattern.toStdString(), shared.searchCaseSensitive, shared.delimiterMode, {}};
+    const veltrane::SearchQuery query =
+        MakeWindowSearchQuery(*this, shared.searchTextTyped, pattern, shared.searchCaseSensitive, {});
     const int to = RecordCount;
     auto result = std::make_shared<veltrane::FindResult>();
     runWork(QStringLiteral("查找"),
@@ -235,14 +237,15 @@ void TFormMarc::FindFrom(int from, const char* notFoundMessage)
             [this, result, from, to, pattern, notFoundMessage] {
                 if (result->outcome == veltrane::Outcome::Cancelled)
                     return;
-                // The record found is shown by the scan itself, which also
-                // tells a file that fails now as it always has; with nothing
-                // found, the scan over the empty range leaves the scratch file
-                // and the messages as a search that found nothing does.
+                // The record found is shown as any record is, which also tells
+                // a file that fails now as it always has; with nothing found,
+                // a search of the empty range leaves the scratch file and the
+                // messages as a search that found nothing does.
                 const bool found = result->outcome == veltrane::Outcome::Done;
-                const int first = found ? static_cast<int>(result->record) : std::max(from, to + 1);
-                const int last = found ? first : to;
-                if (ShowRecord(first, last, pattern.constData()) < 1)
+                const int record = found ? ShowRecord(static_cast<int>(result->record),
+                                                      static_cast<int>(result->record), "")
+                                         : ShowRecord(std::max(from, to + 1), to, pattern.constData());
+                if (record < 1)
                     Prompt().showMessage(notFoundMessage);
             });
 }

@@ -30,13 +30,15 @@ std::optional<std::span<const unsigned char>> subfield(std::span<const unsigned 
 
 }  // namespace
 
-veltrane::SearchQuery MakeWindowSearchQuery([[maybe_unused]] const TFormMarc& window, const QByteArray& gbkText,
+veltrane::SearchQuery MakeWindowSearchQuery(const TFormMarc& window, const QString& typed, const QByteArray& gbkText,
                                             bool caseSensitive, const QString& tag)
 {
-    return {gbkText.toStdString(), caseSensitive, SharedState().delimiterMode, tag.toLatin1().toStdString()};
+    return {gbkText.toStdString(), caseSensitive, SharedState().delimiterMode, tag.toLatin1().toStdString(),
+            typed.toStdString(), window.CharsetChoice};
 }
 
-QString RecordTitleReader::title(const veltrane::RecordFields& fields, int delimiterMode)
+QString RecordTitleReader::title(const veltrane::RecordFields& fields, int delimiterMode,
+                                 veltrane::CharsetSetting charset)
 {
     const unsigned char delimiter = veltrane::SubfieldDelimiter(delimiterMode);
     const unsigned char terminator = veltrane::FieldTerminator(delimiterMode);
@@ -48,11 +50,9 @@ QString RecordTitleReader::title(const veltrane::RecordFields& fields, int delim
                 subfield(fields.data(i), 'a', delimiter, terminator);
             if (!bytes)
                 continue;
-            if (!m_gbk.isValid())
-                return QString::fromLatin1(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size()));
-            QString text = m_gbk.decode(QByteArrayView(bytes->data(), qsizetype(bytes->size())));
-            m_gbk.resetState();
-            return text.trimmed();
+            m_text.clear();
+            (void)m_codec.decode(veltrane::ChooseCharset(charset, fields).charset, *bytes, m_text);
+            return QString::fromStdString(m_text).trimmed();
         }
     }
     return {};

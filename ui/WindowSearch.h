@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringDecoder>
+#include <string>
+
+#include "Charset.h"
 
 #include "RecordFields.h"
 #include "RecordSearch.h"
@@ -13,19 +15,24 @@ class TFormMarc;
 // the one place that decides the bytes searched for in a window and the text
 // its titles are decoded to.
 
-/// The query that searches window's file for gbkText (the search text as the
-/// records hold it), with the shared delimiter variant; tag limits the match
-/// to fields with that tag (empty: any field).
-[[nodiscard]] veltrane::SearchQuery MakeWindowSearchQuery(const TFormMarc& window, const QByteArray& gbkText,
-                                                          bool caseSensitive, const QString& tag);
+/// The query that searches window's file for the typed text, each record in
+/// its own character set under the window's setting, with the shared
+/// delimiter variant; tag limits the match to fields with that tag (empty:
+/// any field). gbkText is the same text in GBK, kept with the query.
+[[nodiscard]] veltrane::SearchQuery MakeWindowSearchQuery(const TFormMarc& window, const QString& typed,
+                                                          const QByteArray& gbkText, bool caseSensitive,
+                                                          const QString& tag);
 
 /// Reads the title of found records: subfield a of the first 200 field that
-/// has one, else of the first such 245 field; empty when there is none.
-/// Keeps its decoder, so use one object per thread.
+/// has one, else of the first such 245 field, decoded from the record's
+/// character set; empty when there is none. Keeps its converters, so use one
+/// object per thread.
 class RecordTitleReader {
 public:
-    [[nodiscard]] QString title(const veltrane::RecordFields& fields, int delimiterMode);
+    [[nodiscard]] QString title(const veltrane::RecordFields& fields, int delimiterMode,
+                                veltrane::CharsetSetting charset);
 
 private:
-    QStringDecoder m_gbk{"GBK", QStringDecoder::Flag::Stateless};
+    veltrane::TextCodec m_codec;
+    std::string m_text;
 };

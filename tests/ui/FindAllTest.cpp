@@ -133,8 +133,9 @@ private slots:
         QTest::newRow("exactly the row limit") << ab << "common" << false << "" << 4 << QStringList{a2, a3, a4, b2} << "";
         QTest::newRow("tag of two characters") << ab << "common" << false << "20" << 100 << QStringList()
                                                << QString::fromUtf8(kFindAllBadTagMessage);
+        // Sought in each record's own set, a text GBK cannot hold is refused by none.
         QTest::newRow("text GBK cannot hold") << ab << QString::fromUtf8("한") << false << "" << 100 << QStringList()
-                                              << QString::fromUtf8(kSearchTextNotGbkMessage);
+                                              << "";
     }
 
     void hitList()
@@ -156,7 +157,7 @@ private slots:
         findAll(text, caseSensitive, tag);
         QTRY_VERIFY(!dock()->searching());
 
-        const bool refused = expected.isEmpty();
+        const bool refused = expected.isEmpty() && !note.isEmpty();
         QCOMPARE(dock()->isVisible(), !refused);
         QCOMPARE(m_v->prompt.texts(), refused ? QStringList{note} : QStringList());
         if (refused)
