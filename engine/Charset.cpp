@@ -1,6 +1,9 @@
 #include "Charset.h"
 
 #include <iconv.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <yaz/yaz-iconv.h>
 
 #include <algorithm>
@@ -8,6 +11,7 @@
 #include <bitset>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <unordered_map>
 
 #include "RecordLayout.h"
@@ -75,6 +79,36 @@ bool IsClusterExtender(char32_t cp)
 namespace {
 
 constexpr bool isPrintableAscii(char c) { return c >= 0x20 && c < 0x7F; }
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = kOnes * 0x80;
+
+std::uint64_t loadWord(const unsigned char* p)
+{
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+/// Bit 7 of each byte set where that byte of word is an ASCII digit; each
+/// byte is tested on its own, with no carry between bytes.
+constexpr std::uint64_t digitBits(std::uint64_t word)
+{
+    constexpr std::uint64_t kLow7 = kOnes * 0x7F;
+    const std::uint64_t low = word & kLow7;
+    return (kOnes * (127 + '9' + 1) - low) & ~word & (low + kOnes * (127 - ('0' - 1))) & kHighBits;
+}
+
+/// Where the ASCII bytes from p on end (at most end): records are mostly
+/// ASCII, so stretches of it go a word at a time.
+const unsigned char* skipAscii(const unsigned char* p, const unsigned char* end)
+{
+    while (end - p >= 8 && (loadWord(p) & kHighBits) == 0)
+        p += 8;
+    while (p < end && *p < 0x80)
+        ++p;
+    return p;
+}
 
 bool allPrintableAscii(std::span<const unsigned char> bytes)
 {
@@ -204,7 +238,11 @@ std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFie
 bool looksLikeUtf8(std::span<const unsigned char> bytes)
 {
     int multibyte = 0;
+    const unsigned char* const begin = bytes.data();
     for (std::size_t i = 0; i < bytes.size();) {
+        i = static_cast<std::size_t>(skipAscii(begin + i, begin + bytes.size()) - begin);
+        if (i >= bytes.size())
+            break;
         std::size_t subpart;
         char32_t cp;
         const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
@@ -258,6 +296,44 @@ bool fewGb2312Pairs(std::span<const unsigned char> bytes)
 /// start in GBK pairs so that a trail byte never starts one.
 bool hasGb18030FourByte(std::span<const unsigned char> bytes)
 {
+    // Such a sequence needs a high byte followed by a digit; most records
+    // have none, which a pass a word at a time finds out.
+    const unsigned char* const data = bytes.data();
+    const std::size_t n = bytes.size();
+    bool candidate = false;
+    std::size_t w = 0;
+#if defined(__SSE2__)
+    {
+        unsigned carriedHigh = 0;  // the byte before the block was high
+        const __m128i belowDigits = _mm_set1_epi8('0' - 1), aboveDigits = _mm_set1_epi8('9' + 1);
+        for (; w + 16 <= n; w += 16) {
+            // Signed compares: high bytes are negative, never digits.
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + w));
+            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
+            const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpgt_epi8(block, belowDigits), _mm_cmplt_epi8(block, aboveDigits))));
+            if ((((high << 1) | carriedHigh) & digits) != 0) {
+                candidate = true;
+                break;
+            }
+            carriedHigh = high >> 15;
+        }
+    }
+#endif
+    std::uint64_t carried = w > 0 && data[w - 1] >= 0x80 ? 0x80 : 0;  // bit 7 of byte 0: the byte before the word was high
+    for (; !candidate && w + 8 <= n; w += 8) {
+        const std::uint64_t word = loadWord(data + w);
+        const std::uint64_t high = word & kHighBits;
+        if ((((high << 8) | carried) & digitBits(word)) != 0) {
+            candidate = true;
+            break;
+        }
+        carried = high >> 56;
+    }
+    for (std::size_t k = std::max<std::size_t>(w, 1); !candidate && k < n; ++k)
+        candidate = data[k - 1] >= 0x80 && IsAsciiDigit(data[k]);
+    if (!candidate)
+        return false;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!isGbkLead(bytes[i]) || i + 1 >= bytes.size())
             continue;
@@ -443,7 +519,7 @@ CharsetDecision DetectCharset(const RecordFields& record)
         return {Charset::Utf8, 2};
     if (looksLikeUtf8(bytes))
         return {Charset::Utf8, 3};
-    if (std::find(bytes.begin(), bytes.end(), kEscape) != bytes.end())
+    if (!bytes.empty() && std::memchr(bytes.data(), kEscape, bytes.size()) != nullptr)
         return {Charset::Marc8, 4};
     if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008")) &&
         fewGb2312Pairs(bytes))
@@ -467,8 +543,37 @@ CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record
 
 // ---------------------------------------------------------------- codec
 
+namespace {
+
+/// The characters of a double-byte set as the converter reads them: the bytes
+/// that are a character alone, and the lead and trail pairs that are one.
+/// Asked of the converter itself, so a scan agrees with it byte for byte.
+struct DoubleByteTable {
+    std::array<std::uint64_t, 4> single{};
+    std::array<std::uint64_t, 65536 / 64> pair{};
+    bool asciiSingle = false;  ///< every byte below 0x80 is a character alone
+    /// Per lead byte: 1 when it makes a character with every trail in 0x40-0x7E
+    /// and 0x80-0xFE, as the rows of Chinese text do.
+    std::array<unsigned char, 256> fullRow{};
+
+    [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
+    [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
+    {
+        const unsigned index = unsigned{lead} << 8 | trail;
+        return (pair[index >> 6] >> (index & 63)) & 1;
+    }
+};
+
+}  // namespace
+
 struct TextCodec::Handles {
     inline static const iconv_t kClosed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+    std::unique_ptr<DoubleByteTable> gbkTable, gb18030Table;
+    std::string scratch;  ///< text countInvalid() has decode() make and throws away
+
+    /// The table of GBK or GB18030, made on first use; nullptr when the system
+    /// lacks the set.
+    [[nodiscard]] const DoubleByteTable* doubleByteTable(Charset charset);
     yaz_iconv_t marc8 = nullptr;
     bool marc8Tried = false;
     /// Per single-byte MARC-8 set (by its final byte): the bytes libyaz maps
@@ -502,6 +607,51 @@ struct TextCodec::Handles {
     }
 };
 
+const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
+{
+    const bool gbk = charset == Charset::Gbk;
+    std::unique_ptr<DoubleByteTable>& table = gbk ? gbkTable : gb18030Table;
+    if (table)
+        return table.get();
+    const iconv_t cd = gbk ? open(fromGbk, "UTF-8", "GBK") : open(fromGb18030, "UTF-8", "GB18030");
+    if (cd == kClosed)
+        return nullptr;
+    auto converts = [cd](const unsigned char* bytes, std::size_t n) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes));
+        std::array<char, 32> text;
+        char* out = text.data();
+        std::size_t outLeft = text.size();
+        return iconv(cd, &in, &n, &out, &outLeft) != static_cast<std::size_t>(-1) && n == 0;
+    };
+    table = std::make_unique<DoubleByteTable>();
+    for (unsigned b = 0; b < 256; ++b) {
+        const unsigned char byte = static_cast<unsigned char>(b);
+        if (converts(&byte, 1))
+            table->single[b >> 6] |= std::uint64_t{1} << (b & 63);
+    }
+    table->asciiSingle = table->single[0] == ~std::uint64_t{0} && table->single[1] == ~std::uint64_t{0};
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        // A byte that is a character alone never starts a pair.
+        if (table->isSingle(static_cast<unsigned char>(lead)))
+            continue;
+        for (unsigned trail = 0; trail < 256; ++trail) {
+            const unsigned char pair[] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+            const unsigned index = lead << 8 | trail;
+            if (converts(pair, 2))
+                table->pair[index >> 6] |= std::uint64_t{1} << (index & 63);
+        }
+    }
+    for (unsigned lead = 0x80; lead < 256; ++lead) {
+        bool full = true;
+        for (unsigned trail = 0x40; trail < 0xFF && full; ++trail)
+            full = trail == 0x7F || table->isPair(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
+        table->fullRow[lead] = full;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    return table.get();
+}
+
 TextCodec::TextCodec() : m_handles(std::make_unique<Handles>()) {}
 TextCodec::~TextCodec() = default;
 
@@ -532,6 +682,86 @@ std::size_t decodeUtf8(std::span<const unsigned char> bytes, std::string& out)
             out.append(reinterpret_cast<const char*>(bytes.data() + i), n);
             i += n;
         }
+    }
+    return invalid;
+}
+
+/// decodeUtf8's count without the text.
+std::size_t countInvalidUtf8(std::span<const unsigned char> bytes)
+{
+    std::size_t invalid = 0;
+    const unsigned char* const begin = bytes.data();
+    const unsigned char* const end = begin + bytes.size();
+    for (std::size_t i = 0; i < bytes.size();) {
+        i = static_cast<std::size_t>(skipAscii(begin + i, end) - begin);
+        if (i >= bytes.size())
+            break;
+        std::size_t subpart;
+        char32_t cp;
+        const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
+        if (n == 0) {
+            invalid += subpart;
+            i += subpart;
+        } else {
+            i += n;
+        }
+    }
+    return invalid;
+}
+
+constexpr std::size_t kUnsettled = static_cast<std::size_t>(-1);
+
+/// The count convertLenient gives for a double-byte set: a byte that starts
+/// no character counts one and the converter goes on after it. kUnsettled when
+/// `longerForms` (GB18030, whose four-byte forms the table does not hold) and
+/// anything but a one- or two-byte character shows.
+std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const unsigned char> bytes,
+                                   bool longerForms)
+{
+    std::size_t invalid = 0;
+    const unsigned char* p = bytes.data();
+    const unsigned char* const end = p + bytes.size();
+    while (p < end) {
+        // Text in the set goes eight bytes at a time: all high and none 0xFF,
+        // they are four pairs, all characters when each lead's row is full.
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (_mm_movemask_epi8(block) != 0xFFFF ||
+                _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xFF)))) != 0 ||
+                (table.fullRow[p[0]] & table.fullRow[p[2]] & table.fullRow[p[4]] & table.fullRow[p[6]] &
+                 table.fullRow[p[8]] & table.fullRow[p[10]] & table.fullRow[p[12]] & table.fullRow[p[14]]) == 0)
+                break;
+            p += 16;
+        }
+#endif
+        while (end - p >= 8) {
+            const std::uint64_t word = loadWord(p);
+            const std::uint64_t notFf = ~word;  // a zero byte where 0xFF was
+            if ((word & kHighBits) != kHighBits || ((notFf - kOnes) & ~notFf & kHighBits) != 0 ||
+                (table.fullRow[p[0]] & table.fullRow[p[2]] & table.fullRow[p[4]] & table.fullRow[p[6]]) == 0)
+                break;
+            p += 8;
+        }
+        if (p >= end)
+            break;
+        const unsigned char b = *p;
+        if (b < 0x80 && table.asciiSingle) {
+            p = skipAscii(p + 1, end);
+            continue;
+        }
+        if (end - p >= 2 && table.isPair(b, p[1])) {
+            p += 2;
+            continue;
+        }
+        if (table.isSingle(b)) {
+            ++p;
+            continue;
+        }
+        if (longerForms)
+            return kUnsettled;
+        ++invalid;
+        ++p;
     }
     return invalid;
 }
@@ -835,6 +1065,29 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
         return h.decodeMarc8(bytes, out);
     }
     return replaceAll(bytes, out);
+}
+
+std::size_t TextCodec::countInvalid(Charset charset, std::span<const unsigned char> bytes)
+{
+    Handles& h = *m_handles;
+    switch (charset) {
+    case Charset::Utf8:
+        return countInvalidUtf8(bytes);
+    case Charset::Gbk:
+    case Charset::Gb18030: {
+        const DoubleByteTable* table = h.doubleByteTable(charset);
+        if (table == nullptr)
+            return allPrintableAscii(bytes) ? 0 : bytes.size();
+        const std::size_t invalid = countInvalidDoubleByte(*table, bytes, charset == Charset::Gb18030);
+        if (invalid != kUnsettled)
+            return invalid;
+        break;
+    }
+    case Charset::Marc8:
+        break;
+    }
+    h.scratch.clear();
+    return decode(charset, bytes, h.scratch);
 }
 
 std::optional<std::string> TextCodec::encode(Charset charset, std::string_view utf8)

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -213,6 +215,33 @@ TEST(TextCodec, DecodesEachSetAndCountsInvalidBytes)
         std::size_t invalid = 0;
         EXPECT_EQ(decode(codec, row.charset, row.bytes, invalid), row.utf8) << row.name;
         EXPECT_EQ(invalid, row.invalid) << row.name;
+    }
+}
+
+TEST(TextCodec, CountingAgreesWithDecoding)
+{
+    // Random runs drawn from bytes each scan treats apart: ASCII and digits
+    // (GB18030's four-byte forms), leads, trails, bytes no set starts with,
+    // and UTF-8 leads and continuations; long runs of Chinese text take the
+    // scans' block paths.
+    const std::string pieces[] = {"a", "0", "9", "\x1f", "\x1b", "\x7f", "\x80", "\xff", "\x81", "\xa1", "\xd7",
+                                  "\xfe", "\x40", "\xc3", "\xe4\xb8", "\xf0\x9f", "\xbf", "\xed\xa0",
+                                  "\xd7\xfa", "\xb0\xa1", "\x81\x30\x85\x38", "\xaa\xa1", "\xf8\xa1"};
+    const std::string chinese = "\xb1\xb1\xbe\xa9\xd6\xec\xe9\x46\x86\xb4\xc0\xee";
+    std::mt19937 random(2709);
+    TextCodec codec;
+    for (int n = 0; n < 20000; ++n) {
+        std::string bytes;
+        const int length = static_cast<int>(random() % 24);
+        for (int k = 0; k < length; ++k)
+            bytes += random() % 4 == 0 ? chinese : pieces[random() % std::size(pieces)];
+        for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8, Charset::Marc8}) {
+            std::size_t decoded = 0;
+            decode(codec, charset, bytes, decoded);
+            const std::size_t counted =
+                codec.countInvalid(charset, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+            ASSERT_EQ(counted, decoded) << CharsetName(charset) << " " << testing::PrintToString(bytes);
+        }
     }
 }
 
