@@ -51,6 +51,42 @@ constexpr WidthRange kWidthRanges[] = {
 };
 
 /// The class of a code point, nothing for an ordinary one-column character.
+const WidthRange* widthRange(char32_t cp);
+
+// Blocks of 64 code points of the BMP whose code points all share one class:
+// text in one script looks its widths up here and never searches the ranges.
+constexpr int kPlain = 4;  // an ordinary one-column character
+constexpr unsigned char kMixedBlock = 0xFF;
+constexpr std::size_t kBlockBits = 6;
+constexpr auto kBlockClass = [] {
+    std::array<unsigned char, (0x10000 >> kBlockBits)> table{};
+    table.fill(kPlain);
+    for (const WidthRange& r : kWidthRanges) {
+        if (r.first > 0xFFFF)
+            break;
+        const char32_t last = std::min<char32_t>(r.last, 0xFFFF);
+        for (char32_t block = r.first >> kBlockBits; block <= last >> kBlockBits; ++block) {
+            const char32_t from = block << kBlockBits, to = from + (1u << kBlockBits) - 1;
+            table[block] = r.first <= from && r.last >= to ? static_cast<unsigned char>(r.kind) : kMixedBlock;
+        }
+    }
+    // The joiners extend clusters without a class of their own.
+    table[kZeroWidthJoiner >> kBlockBits] = kMixedBlock;
+    return table;
+}();
+
+/// WidthClass of a code point, or kPlain.
+int widthClass(char32_t cp)
+{
+    if (cp < 0x10000) {
+        const unsigned char c = kBlockClass[cp >> kBlockBits];
+        if (c != kMixedBlock)
+            return c;
+    }
+    const WidthRange* r = widthRange(cp);
+    return r == nullptr ? kPlain : r->kind;
+}
+
 const WidthRange* widthRange(char32_t cp)
 {
     if (cp < 0xAD)
@@ -72,8 +108,8 @@ bool IsClusterExtender(char32_t cp)
         return false;
     if (cp == kZeroWidthJoiner || cp == kZeroWidthNonJoiner)
         return true;
-    const WidthRange* r = widthRange(cp);
-    return r != nullptr && (r->kind == kMark || r->kind == kSpacingMark);
+    const int c = widthClass(cp);
+    return c == kMark || c == kSpacingMark;
 }
 
 namespace {
@@ -352,28 +388,35 @@ bool hasGb18030FourByte(std::span<const unsigned char> bytes)
 /// columns, and a cluster that would cross that column starts the next line.
 class LineLayout {
 public:
-    explicit LineLayout(std::string& out) : m_out(out) {}
+    /// Appends to out; finish() ends the text.
+    explicit LineLayout(std::string& out) : m_out(out), m_used(out.size()) {}
 
     void layout(std::string_view line, bool terminated)
     {
+        // Every byte makes at most three (a control's picture); wraps add six
+        // per line of at least 70 columns.
+        reserve(4 * line.size() + 2 * kWrap.size() + 8);
+        char* out = m_out.data() + m_used;
         int col = 0;
         bool pendingWrap = false;
         std::size_t i = 0;
+        auto wrap = [&] {
+            std::memcpy(out, kWrap.data(), kWrap.size());
+            out += kWrap.size();
+            col = kContinuationIndent;
+        };
         while (i < line.size()) {
             // Printable ASCII goes in stretches; the last letter before a
             // non-ASCII byte may take a mark, so it goes the long way.
-            std::size_t run = 0;
-            while (i + run < line.size() && isPrintableAscii(line[i + run]))
-                ++run;
+            std::size_t run = printableRun(line, i);
             if (run > 0 && i + run < line.size())
                 --run;
             while (run > 0) {
-                if (pendingWrap) {
-                    m_out += kWrap;
-                    col = kContinuationIndent;
-                }
+                if (pendingWrap)
+                    wrap();
                 const std::size_t n = std::min(run, static_cast<std::size_t>(kLineColumns - col));
-                m_out.append(line.data() + i, n);
+                std::memcpy(out, line.data() + i, n);
+                out += n;
                 col += static_cast<int>(n);
                 i += n;
                 run -= n;
@@ -383,9 +426,11 @@ public:
                 break;
             // The cluster: one code point and every mark or joiner after it.
             const std::size_t start = i;
-            int width = columns(nextCodePoint(line, i));
+            const char32_t first = nextCodePoint(line, i);
+            int width = columns(first);
             std::size_t end = i;
-            while (end < line.size()) {
+            // Below U+0300 (lead bytes under 0xCC) nothing extends a cluster.
+            while (end < line.size() && static_cast<unsigned char>(line[end]) >= 0xCC) {
                 std::size_t next = end;
                 const char32_t cp = nextCodePoint(line, next);
                 if (!IsClusterExtender(cp))
@@ -393,14 +438,20 @@ public:
                 width += columns(cp);
                 end = next;
             }
+            const bool single = end == i;
             i = end;
             if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent)) {
-                m_out += kWrap;
-                col = kContinuationIndent;
+                wrap();
                 pendingWrap = false;
             }
             if (col + width <= kLineColumns) {
-                putCluster(line.substr(start, end - start));
+                // A lone character past the C1 controls shows as it is.
+                if (single && first >= 0xA0) {
+                    std::memcpy(out, line.data() + start, end - start);
+                    out += end - start;
+                } else {
+                    out = putCluster(line.substr(start, end - start), out);
+                }
                 col += width;
             } else {
                 // Only a run of spacing marks wider than a whole line gets here;
@@ -408,11 +459,9 @@ public:
                 for (std::size_t k = start; k < end;) {
                     const std::size_t from = k;
                     const int w = columns(nextCodePoint(line, k));
-                    if (col + w > kLineColumns) {
-                        m_out += kWrap;
-                        col = kContinuationIndent;
-                    }
-                    putCluster(line.substr(from, k - from));
+                    if (col + w > kLineColumns)
+                        wrap();
+                    out = putCluster(line.substr(from, k - from), out);
                     col += w;
                 }
             }
@@ -421,10 +470,40 @@ public:
         // A wrap that falls exactly at the field's end makes no empty
         // continuation line.
         if (terminated || !line.empty())
-            m_out += '\n';
+            *out++ = '\n';
+        m_used = static_cast<std::size_t>(out - m_out.data());
     }
 
+    /// Cuts the text to what was laid out.
+    void finish() { m_out.resize(m_used); }
+
 private:
+    /// Room for n more bytes past what is laid out.
+    void reserve(std::size_t n)
+    {
+        if (m_out.size() - m_used < n)
+            m_out.resize(std::max(m_out.size() + m_out.size() / 2, m_used + n));
+    }
+
+    /// Length of the stretch of printable ASCII at line[i], a word at a time.
+    static std::size_t printableRun(std::string_view line, std::size_t i)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(line.data()) + i;
+        const auto* const end = reinterpret_cast<const unsigned char*>(line.data()) + line.size();
+        const auto* const from = p;
+        while (end - p >= 8) {
+            // A high bit in the byte itself, in it plus one (DEL) or in it
+            // less 0x20 (a control; a borrow only follows such a byte).
+            const std::uint64_t word = loadWord(p);
+            if (((word | (word + kOnes) | (word - kOnes * 0x20)) & kHighBits) != 0)
+                break;
+            p += 8;
+        }
+        while (p < end && isPrintableAscii(static_cast<char>(*p)))
+            ++p;
+        return static_cast<std::size_t>(p - from);
+    }
+
     /// Columns of a code point as shown: controls show as their pictures.
     static int columns(char32_t cp)
     {
@@ -433,31 +512,44 @@ private:
         return DisplayWidth(cp);
     }
 
-    /// Appends code points, controls as pictures: C0 controls as U+2400-241F,
-    /// DEL as U+2421, C1 controls as U+FFFD.
-    void putCluster(std::string_view text)
+    /// Writes code points at out, controls as pictures: C0 controls as
+    /// U+2400-241F, DEL as U+2421, C1 controls as U+FFFD. Returns the end.
+    static char* putCluster(std::string_view text, char* out)
     {
         for (std::size_t i = 0; i < text.size();) {
             const auto b = static_cast<unsigned char>(text[i]);
             if (b >= 0x20 && b < kDelete) {
-                m_out += static_cast<char>(b);
+                *out++ = static_cast<char>(b);
                 ++i;
                 continue;
             }
             const std::size_t from = i;
             const char32_t cp = nextCodePoint(text, i);
             if (cp < 0x20)
-                appendUtf8(m_out, kControlPictures + cp);
+                out = putUtf8(out, kControlPictures + cp);
             else if (cp == kDelete)
-                appendUtf8(m_out, kDeletePicture);
+                out = putUtf8(out, kDeletePicture);
             else if (cp >= 0x80 && cp < 0xA0)
-                appendUtf8(m_out, kReplacement);
-            else
-                m_out.append(text.substr(from, i - from));
+                out = putUtf8(out, kReplacement);
+            else {
+                std::memcpy(out, text.data() + from, i - from);
+                out += i - from;
+            }
         }
+        return out;
+    }
+
+    /// A code point of the BMP as three bytes of UTF-8 at out.
+    static char* putUtf8(char* out, char32_t cp)
+    {
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        return out;
     }
 
     std::string& m_out;
+    std::size_t m_used;  ///< bytes of m_out laid out; the rest is room
 };
 
 }  // namespace
@@ -660,29 +752,29 @@ namespace {
 std::size_t decodeUtf8(std::span<const unsigned char> bytes, std::string& out)
 {
     std::size_t invalid = 0;
+    const unsigned char* const begin = bytes.data();
+    const unsigned char* const end = begin + bytes.size();
+    std::size_t copied = 0;  // bytes before this are in out; valid text goes in whole stretches
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t ascii = i;
-        while (ascii < bytes.size() && bytes[ascii] < 0x80)
-            ++ascii;
-        if (ascii > i) {
-            out.append(reinterpret_cast<const char*>(bytes.data() + i), ascii - i);
-            i = ascii;
-            continue;
-        }
+        i = static_cast<std::size_t>(skipAscii(begin + i, end) - begin);
+        if (i >= bytes.size())
+            break;
         std::size_t subpart;
         char32_t cp;
         const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
         if (n == 0) {
             // One U+FFFD for each maximal start of a sequence, as Unicode
             // recommends; the count is of bytes.
+            out.append(reinterpret_cast<const char*>(begin + copied), i - copied);
             appendUtf8(out, kReplacement);
             invalid += subpart;
             i += subpart;
+            copied = i;
         } else {
-            out.append(reinterpret_cast<const char*>(bytes.data() + i), n);
             i += n;
         }
     }
+    out.append(reinterpret_cast<const char*>(begin + copied), bytes.size() - copied);
     return invalid;
 }
 
@@ -1031,6 +1123,9 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
 {
     if (bytes.empty())
         return 0;
+    // UTF-8 passes ASCII through as it is, controls included.
+    if (charset == Charset::Utf8)
+        return decodeUtf8(bytes, out);
     // Most runs are plain ASCII, the same in every set (every MARC-8 run starts
     // in ASCII and ANSEL).
     if (allPrintableAscii(bytes)) {
@@ -1124,10 +1219,7 @@ std::optional<std::string> TextCodec::encode(Charset charset, std::string_view u
 
 int DisplayWidth(char32_t codePoint)
 {
-    const WidthRange* r = widthRange(codePoint);
-    if (r == nullptr)
-        return 1;
-    switch (r->kind) {
+    switch (widthClass(codePoint)) {
     case kMark:
     case kFormat: return 0;
     case kSpacingMark: return 1;
@@ -1145,6 +1237,7 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
     display.text.reserve(bytes.size() + bytes.size() / 4 + 64);
     LineLayout layout(display.text);
     std::string line;
+    line.reserve(bytes.size());
     std::size_t runStart = 0;
     auto flush = [&](std::size_t end) {
         if (end > runStart)
@@ -1159,11 +1252,23 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
         return b % 2 == 0 ? f.offset : f.offset + std::min(f.length, kTagLength);
     };
     std::size_t nextBoundary = 0;
+    const std::size_t boundaries = 2 * fields.size();
     for (std::size_t k = 0; k < bytes.size(); ++k) {
-        while (nextBoundary < 2 * fields.size() && boundary(nextBoundary) < k)
+        while (nextBoundary < boundaries && boundary(nextBoundary) < k)
             ++nextBoundary;
-        if (nextBoundary < 2 * fields.size() && boundary(nextBoundary) == k)
+        if (nextBoundary < boundaries && boundary(nextBoundary) == k) {
             flush(k);
+        } else {
+            // Bytes that are neither at a boundary nor a delimiter only join the run.
+            const std::size_t limit = nextBoundary < boundaries ? boundary(nextBoundary) : bytes.size();
+            std::size_t j = k;
+            while (j < limit && bytes[j] != fieldTerminator && bytes[j] != subfieldDelimiter)
+                ++j;
+            if (j > k) {
+                k = j - 1;  // the loop goes on at j
+                continue;
+            }
+        }
         const unsigned char b = bytes[k];
         if (b == fieldTerminator) {
             flush(k);
@@ -1178,6 +1283,7 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
     }
     flush(bytes.size());
     layout.layout(line, false);
+    layout.finish();
     return display;
 }
 
