@@ -216,7 +216,12 @@ private:
                     "field " + tag() + " (entry " + std::to_string(i + 1) + ") does not end with the field terminator");
             spans.push_back({begin, end, i});
         }
-        std::sort(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) { return a.begin < b.begin; });
+        // Fields mostly lie in directory order; sorting those would change nothing.
+        const bool inOrder = std::adjacent_find(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) {
+                                 return a.begin >= b.begin;
+                             }) == spans.end();
+        if (!inOrder)
+            std::sort(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) { return a.begin < b.begin; });
         for (std::size_t k = 1; k < spans.size(); ++k)
             if (spans[k].begin < spans[k - 1].end)
                 add(spans[k].begin, "field-overlap",
