@@ -4,7 +4,8 @@
 // cache; the decoded display should take at most 1.5 times as long. For a
 // file holding MARC-8 records it also times the same decoding against
 // `yaz-marcdump -f MARC-8 -t UTF-8 FILE > /dev/null`, which it should not be
-// slower than. Prints the best of several runs and the ratios with their limits.
+// slower than. Prints the median of several runs after a warm-up, and the
+// ratios with their limits; both sides of a ratio are timed in the same run.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -33,16 +34,19 @@ constexpr int kRuns = 5;
 constexpr double kMinSeconds = 0.2;  // repeat a pass over small files until it takes this long
 constexpr double kUtf8Limit = 1.5;
 
-/// Best seconds of one call of work, over kRuns runs.
-double best(const std::function<void()>& work)
+/// Median seconds of one call of work over kRuns runs, after one warm-up
+/// run. The machine is shared: the median shrugs off a run that others slowed.
+double median(const std::function<void()>& work)
 {
-    double bestSeconds = 1e30;
+    work();
+    std::vector<double> seconds;
     for (int run = 0; run < kRuns; ++run) {
         const auto start = Clock::now();
         work();
-        bestSeconds = std::min(bestSeconds, std::chrono::duration<double>(Clock::now() - start).count());
+        seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
-    return bestSeconds;
+    std::sort(seconds.begin(), seconds.end());
+    return seconds[seconds.size() / 2];
 }
 
 std::string shellQuoted(const std::string& s)
@@ -111,8 +115,8 @@ int main(int argc, char** argv)
         int passes = 1;
         for (auto start = Clock::now(); std::chrono::duration<double>(Clock::now() - start).count() < kMinSeconds / 4;)
             decodedPass(CharsetSetting::Auto), ++passes;
-        const double raw = best([&] { for (int p = 0; p < passes; ++p) rawPass(); }) / passes;
-        const double decoded = best([&] { for (int p = 0; p < passes; ++p) decodedPass(CharsetSetting::Auto); }) / passes;
+        const double raw = median([&] { for (int p = 0; p < passes; ++p) rawPass(); }) / passes;
+        const double decoded = median([&] { for (int p = 0; p < passes; ++p) decodedPass(CharsetSetting::Auto); }) / passes;
         const double mib = static_cast<double>(bytes) / (1 << 20);
         std::printf("%s: %zu records, %.2f MiB, %zu read as MARC-8\n", path, records.size(), mib, marc8);
         std::printf("  byte display      %8.2f ms  %8.1f MiB/s\n", raw * 1e3, mib / raw);
@@ -121,12 +125,12 @@ int main(int argc, char** argv)
 
         if (marc8 > 0) {
             const std::string command = "yaz-marcdump -f MARC-8 -t UTF-8 " + shellQuoted(path) + " > /dev/null 2>&1";
-            const double yaz = best([&] {
+            const double yaz = median([&] {
                 if (std::system(command.c_str()) == -1)
                     std::fprintf(stderr, "charset_bench: cannot run yaz-marcdump\n");
             });
             // The same work as the command: start, read the file, decode every record as MARC-8.
-            const double ours = best([&] {
+            const double ours = median([&] {
                 const int f = ::open(path, O_RDONLY);
                 RecordStream stream(f);
                 FramedRecord framed;

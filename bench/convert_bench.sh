@@ -53,7 +53,8 @@ median_of() {
   local times=() peak=0
   for _ in $(seq $runs); do
     /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>/dev/null || true
-    read -r seconds kib < "$work/time"
+    # time(1) puts "Command exited with non-zero status" first when check finds problems.
+    read -r seconds kib < <(tail -n 1 "$work/time")
     times+=("$seconds")
     [ "$kib" -gt "$peak" ] && peak=$kib
   done

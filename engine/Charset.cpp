@@ -1,6 +1,9 @@
 #include "Charset.h"
 
 #include <iconv.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <yaz/yaz-iconv.h>
 
 #include <algorithm>
@@ -8,6 +11,7 @@
 #include <bitset>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <unordered_map>
 
 #include "RecordLayout.h"
@@ -47,6 +51,42 @@ constexpr WidthRange kWidthRanges[] = {
 };
 
 /// The class of a code point, nothing for an ordinary one-column character.
+const WidthRange* widthRange(char32_t cp);
+
+// Blocks of 64 code points of the BMP whose code points all share one class:
+// text in one script looks its widths up here and never searches the ranges.
+constexpr int kPlain = 4;  // an ordinary one-column character
+constexpr unsigned char kMixedBlock = 0xFF;
+constexpr std::size_t kBlockBits = 6;
+constexpr auto kBlockClass = [] {
+    std::array<unsigned char, (0x10000 >> kBlockBits)> table{};
+    table.fill(kPlain);
+    for (const WidthRange& r : kWidthRanges) {
+        if (r.first > 0xFFFF)
+            break;
+        const char32_t last = std::min<char32_t>(r.last, 0xFFFF);
+        for (char32_t block = r.first >> kBlockBits; block <= last >> kBlockBits; ++block) {
+            const char32_t from = block << kBlockBits, to = from + (1u << kBlockBits) - 1;
+            table[block] = r.first <= from && r.last >= to ? static_cast<unsigned char>(r.kind) : kMixedBlock;
+        }
+    }
+    // The joiners extend clusters without a class of their own.
+    table[kZeroWidthJoiner >> kBlockBits] = kMixedBlock;
+    return table;
+}();
+
+/// WidthClass of a code point, or kPlain.
+int widthClass(char32_t cp)
+{
+    if (cp < 0x10000) {
+        const unsigned char c = kBlockClass[cp >> kBlockBits];
+        if (c != kMixedBlock)
+            return c;
+    }
+    const WidthRange* r = widthRange(cp);
+    return r == nullptr ? kPlain : r->kind;
+}
+
 const WidthRange* widthRange(char32_t cp)
 {
     if (cp < 0xAD)
@@ -68,13 +108,43 @@ bool IsClusterExtender(char32_t cp)
         return false;
     if (cp == kZeroWidthJoiner || cp == kZeroWidthNonJoiner)
         return true;
-    const WidthRange* r = widthRange(cp);
-    return r != nullptr && (r->kind == kMark || r->kind == kSpacingMark);
+    const int c = widthClass(cp);
+    return c == kMark || c == kSpacingMark;
 }
 
 namespace {
 
 constexpr bool isPrintableAscii(char c) { return c >= 0x20 && c < 0x7F; }
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = kOnes * 0x80;
+
+std::uint64_t loadWord(const unsigned char* p)
+{
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+/// Bit 7 of each byte set where that byte of word is an ASCII digit; each
+/// byte is tested on its own, with no carry between bytes.
+constexpr std::uint64_t digitBits(std::uint64_t word)
+{
+    constexpr std::uint64_t kLow7 = kOnes * 0x7F;
+    const std::uint64_t low = word & kLow7;
+    return (kOnes * (127 + '9' + 1) - low) & ~word & (low + kOnes * (127 - ('0' - 1))) & kHighBits;
+}
+
+/// Where the ASCII bytes from p on end (at most end): records are mostly
+/// ASCII, so stretches of it go a word at a time.
+const unsigned char* skipAscii(const unsigned char* p, const unsigned char* end)
+{
+    while (end - p >= 8 && (loadWord(p) & kHighBits) == 0)
+        p += 8;
+    while (p < end && *p < 0x80)
+        ++p;
+    return p;
+}
 
 bool allPrintableAscii(std::span<const unsigned char> bytes)
 {
@@ -210,7 +280,11 @@ std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFie
 bool looksLikeUtf8(std::span<const unsigned char> bytes)
 {
     int multibyte = 0;
+    const unsigned char* const begin = bytes.data();
     for (std::size_t i = 0; i < bytes.size();) {
+        i = static_cast<std::size_t>(skipAscii(begin + i, begin + bytes.size()) - begin);
+        if (i >= bytes.size())
+            break;
         std::size_t subpart;
         char32_t cp;
         const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
@@ -264,6 +338,44 @@ bool fewGb2312Pairs(std::span<const unsigned char> bytes)
 /// start in GBK pairs so that a trail byte never starts one.
 bool hasGb18030FourByte(std::span<const unsigned char> bytes)
 {
+    // Such a sequence needs a high byte followed by a digit; most records
+    // have none, which a pass a word at a time finds out.
+    const unsigned char* const data = bytes.data();
+    const std::size_t n = bytes.size();
+    bool candidate = false;
+    std::size_t w = 0;
+#if defined(__SSE2__)
+    {
+        unsigned carriedHigh = 0;  // the byte before the block was high
+        const __m128i belowDigits = _mm_set1_epi8('0' - 1), aboveDigits = _mm_set1_epi8('9' + 1);
+        for (; w + 16 <= n; w += 16) {
+            // Signed compares: high bytes are negative, never digits.
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + w));
+            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
+            const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpgt_epi8(block, belowDigits), _mm_cmplt_epi8(block, aboveDigits))));
+            if ((((high << 1) | carriedHigh) & digits) != 0) {
+                candidate = true;
+                break;
+            }
+            carriedHigh = high >> 15;
+        }
+    }
+#endif
+    std::uint64_t carried = w > 0 && data[w - 1] >= 0x80 ? 0x80 : 0;  // bit 7 of byte 0: the byte before the word was high
+    for (; !candidate && w + 8 <= n; w += 8) {
+        const std::uint64_t word = loadWord(data + w);
+        const std::uint64_t high = word & kHighBits;
+        if ((((high << 8) | carried) & digitBits(word)) != 0) {
+            candidate = true;
+            break;
+        }
+        carried = high >> 56;
+    }
+    for (std::size_t k = std::max<std::size_t>(w, 1); !candidate && k < n; ++k)
+        candidate = data[k - 1] >= 0x80 && IsAsciiDigit(data[k]);
+    if (!candidate)
+        return false;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!isGbkLead(bytes[i]) || i + 1 >= bytes.size())
             continue;
@@ -282,28 +394,35 @@ bool hasGb18030FourByte(std::span<const unsigned char> bytes)
 /// columns, and a cluster that would cross that column starts the next line.
 class LineLayout {
 public:
-    explicit LineLayout(std::string& out) : m_out(out) {}
+    /// Appends to out; finish() ends the text.
+    explicit LineLayout(std::string& out) : m_out(out), m_used(out.size()) {}
 
     void layout(std::string_view line, bool terminated)
     {
+        // Every byte makes at most three (a control's picture); wraps add six
+        // per line of at least 70 columns.
+        reserve(4 * line.size() + 2 * kWrap.size() + 8);
+        char* out = m_out.data() + m_used;
         int col = 0;
         bool pendingWrap = false;
         std::size_t i = 0;
+        auto wrap = [&] {
+            std::memcpy(out, kWrap.data(), kWrap.size());
+            out += kWrap.size();
+            col = kContinuationIndent;
+        };
         while (i < line.size()) {
             // Printable ASCII goes in stretches; the last letter before a
             // non-ASCII byte may take a mark, so it goes the long way.
-            std::size_t run = 0;
-            while (i + run < line.size() && isPrintableAscii(line[i + run]))
-                ++run;
+            std::size_t run = printableRun(line, i);
             if (run > 0 && i + run < line.size())
                 --run;
             while (run > 0) {
-                if (pendingWrap) {
-                    m_out += kWrap;
-                    col = kContinuationIndent;
-                }
+                if (pendingWrap)
+                    wrap();
                 const std::size_t n = std::min(run, static_cast<std::size_t>(kLineColumns - col));
-                m_out.append(line.data() + i, n);
+                std::memcpy(out, line.data() + i, n);
+                out += n;
                 col += static_cast<int>(n);
                 i += n;
                 run -= n;
@@ -313,9 +432,11 @@ public:
                 break;
             // The cluster: one code point and every mark or joiner after it.
             const std::size_t start = i;
-            int width = columns(nextCodePoint(line, i));
+            const char32_t first = nextCodePoint(line, i);
+            int width = columns(first);
             std::size_t end = i;
-            while (end < line.size()) {
+            // Below U+0300 (lead bytes under 0xCC) nothing extends a cluster.
+            while (end < line.size() && static_cast<unsigned char>(line[end]) >= 0xCC) {
                 std::size_t next = end;
                 const char32_t cp = nextCodePoint(line, next);
                 if (!IsClusterExtender(cp))
@@ -323,14 +444,20 @@ public:
                 width += columns(cp);
                 end = next;
             }
+            const bool single = end == i;
             i = end;
             if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent)) {
-                m_out += kWrap;
-                col = kContinuationIndent;
+                wrap();
                 pendingWrap = false;
             }
             if (col + width <= kLineColumns) {
-                putCluster(line.substr(start, end - start));
+                // A lone character past the C1 controls shows as it is.
+                if (single && first >= 0xA0) {
+                    std::memcpy(out, line.data() + start, end - start);
+                    out += end - start;
+                } else {
+                    out = putCluster(line.substr(start, end - start), out);
+                }
                 col += width;
             } else {
                 // Only a run of spacing marks wider than a whole line gets here;
@@ -338,11 +465,9 @@ public:
                 for (std::size_t k = start; k < end;) {
                     const std::size_t from = k;
                     const int w = columns(nextCodePoint(line, k));
-                    if (col + w > kLineColumns) {
-                        m_out += kWrap;
-                        col = kContinuationIndent;
-                    }
-                    putCluster(line.substr(from, k - from));
+                    if (col + w > kLineColumns)
+                        wrap();
+                    out = putCluster(line.substr(from, k - from), out);
                     col += w;
                 }
             }
@@ -351,10 +476,40 @@ public:
         // A wrap that falls exactly at the field's end makes no empty
         // continuation line.
         if (terminated || !line.empty())
-            m_out += '\n';
+            *out++ = '\n';
+        m_used = static_cast<std::size_t>(out - m_out.data());
     }
 
+    /// Cuts the text to what was laid out.
+    void finish() { m_out.resize(m_used); }
+
 private:
+    /// Room for n more bytes past what is laid out.
+    void reserve(std::size_t n)
+    {
+        if (m_out.size() - m_used < n)
+            m_out.resize(std::max(m_out.size() + m_out.size() / 2, m_used + n));
+    }
+
+    /// Length of the stretch of printable ASCII at line[i], a word at a time.
+    static std::size_t printableRun(std::string_view line, std::size_t i)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(line.data()) + i;
+        const auto* const end = reinterpret_cast<const unsigned char*>(line.data()) + line.size();
+        const auto* const from = p;
+        while (end - p >= 8) {
+            // A high bit in the byte itself, in it plus one (DEL) or in it
+            // less 0x20 (a control; a borrow only follows such a byte).
+            const std::uint64_t word = loadWord(p);
+            if (((word | (word + kOnes) | (word - kOnes * 0x20)) & kHighBits) != 0)
+                break;
+            p += 8;
+        }
+        while (p < end && isPrintableAscii(static_cast<char>(*p)))
+            ++p;
+        return static_cast<std::size_t>(p - from);
+    }
+
     /// Columns of a code point as shown: controls show as their pictures.
     static int columns(char32_t cp)
     {
@@ -363,31 +518,44 @@ private:
         return DisplayWidth(cp);
     }
 
-    /// Appends code points, controls as pictures: C0 controls as U+2400-241F,
-    /// DEL as U+2421, C1 controls as U+FFFD.
-    void putCluster(std::string_view text)
+    /// Writes code points at out, controls as pictures: C0 controls as
+    /// U+2400-241F, DEL as U+2421, C1 controls as U+FFFD. Returns the end.
+    static char* putCluster(std::string_view text, char* out)
     {
         for (std::size_t i = 0; i < text.size();) {
             const auto b = static_cast<unsigned char>(text[i]);
             if (b >= 0x20 && b < kDelete) {
-                m_out += static_cast<char>(b);
+                *out++ = static_cast<char>(b);
                 ++i;
                 continue;
             }
             const std::size_t from = i;
             const char32_t cp = nextCodePoint(text, i);
             if (cp < 0x20)
-                appendUtf8(m_out, kControlPictures + cp);
+                out = putUtf8(out, kControlPictures + cp);
             else if (cp == kDelete)
-                appendUtf8(m_out, kDeletePicture);
+                out = putUtf8(out, kDeletePicture);
             else if (cp >= 0x80 && cp < 0xA0)
-                appendUtf8(m_out, kReplacement);
-            else
-                m_out.append(text.substr(from, i - from));
+                out = putUtf8(out, kReplacement);
+            else {
+                std::memcpy(out, text.data() + from, i - from);
+                out += i - from;
+            }
         }
+        return out;
+    }
+
+    /// A code point of the BMP as three bytes of UTF-8 at out.
+    static char* putUtf8(char* out, char32_t cp)
+    {
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        return out;
     }
 
     std::string& m_out;
+    std::size_t m_used;  ///< bytes of m_out laid out; the rest is room
 };
 
 }  // namespace
@@ -454,7 +622,7 @@ CharsetDecision DetectCharset(const RecordFields& record)
         return {Charset::Utf8, 2};
     if (looksLikeUtf8(bytes))
         return {Charset::Utf8, 3};
-    if (std::find(bytes.begin(), bytes.end(), kEscape) != bytes.end())
+    if (!bytes.empty() && std::memchr(bytes.data(), kEscape, bytes.size()) != nullptr)
         return {Charset::Marc8, 4};
     if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008")) &&
         fewGb2312Pairs(bytes))
@@ -478,8 +646,37 @@ CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record
 
 // ---------------------------------------------------------------- codec
 
+namespace {
+
+/// The characters of a double-byte set as the converter reads them: the bytes
+/// that are a character alone, and the lead and trail pairs that are one.
+/// Asked of the converter itself, so a scan agrees with it byte for byte.
+struct DoubleByteTable {
+    std::array<std::uint64_t, 4> single{};
+    std::array<std::uint64_t, 65536 / 64> pair{};
+    bool asciiSingle = false;  ///< every byte below 0x80 is a character alone
+    /// Per lead byte: 1 when it makes a character with every trail in 0x40-0x7E
+    /// and 0x80-0xFE, as the rows of Chinese text do.
+    std::array<unsigned char, 256> fullRow{};
+
+    [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
+    [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
+    {
+        const unsigned index = unsigned{lead} << 8 | trail;
+        return (pair[index >> 6] >> (index & 63)) & 1;
+    }
+};
+
+}  // namespace
+
 struct TextCodec::Handles {
     inline static const iconv_t kClosed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+    std::unique_ptr<DoubleByteTable> gbkTable, gb18030Table;
+    std::string scratch;  ///< text countInvalid() has decode() make and throws away
+
+    /// The table of GBK or GB18030, made on first use; nullptr when the system
+    /// lacks the set.
+    [[nodiscard]] const DoubleByteTable* doubleByteTable(Charset charset);
     yaz_iconv_t marc8 = nullptr;
     bool marc8Tried = false;
     /// Per single-byte MARC-8 set (by its final byte): the bytes libyaz maps
@@ -513,6 +710,51 @@ struct TextCodec::Handles {
     }
 };
 
+const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
+{
+    const bool gbk = charset == Charset::Gbk;
+    std::unique_ptr<DoubleByteTable>& table = gbk ? gbkTable : gb18030Table;
+    if (table)
+        return table.get();
+    const iconv_t cd = gbk ? open(fromGbk, "UTF-8", "GBK") : open(fromGb18030, "UTF-8", "GB18030");
+    if (cd == kClosed)
+        return nullptr;
+    auto converts = [cd](const unsigned char* bytes, std::size_t n) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes));
+        std::array<char, 32> text;
+        char* out = text.data();
+        std::size_t outLeft = text.size();
+        return iconv(cd, &in, &n, &out, &outLeft) != static_cast<std::size_t>(-1) && n == 0;
+    };
+    table = std::make_unique<DoubleByteTable>();
+    for (unsigned b = 0; b < 256; ++b) {
+        const unsigned char byte = static_cast<unsigned char>(b);
+        if (converts(&byte, 1))
+            table->single[b >> 6] |= std::uint64_t{1} << (b & 63);
+    }
+    table->asciiSingle = table->single[0] == ~std::uint64_t{0} && table->single[1] == ~std::uint64_t{0};
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        // A byte that is a character alone never starts a pair.
+        if (table->isSingle(static_cast<unsigned char>(lead)))
+            continue;
+        for (unsigned trail = 0; trail < 256; ++trail) {
+            const unsigned char pair[] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+            const unsigned index = lead << 8 | trail;
+            if (converts(pair, 2))
+                table->pair[index >> 6] |= std::uint64_t{1} << (index & 63);
+        }
+    }
+    for (unsigned lead = 0x80; lead < 256; ++lead) {
+        bool full = true;
+        for (unsigned trail = 0x40; trail < 0xFF && full; ++trail)
+            full = trail == 0x7F || table->isPair(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
+        table->fullRow[lead] = full;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    return table.get();
+}
+
 TextCodec::TextCodec() : m_handles(std::make_unique<Handles>()) {}
 TextCodec::~TextCodec() = default;
 
@@ -521,28 +763,108 @@ namespace {
 std::size_t decodeUtf8(std::span<const unsigned char> bytes, std::string& out)
 {
     std::size_t invalid = 0;
+    const unsigned char* const begin = bytes.data();
+    const unsigned char* const end = begin + bytes.size();
+    std::size_t copied = 0;  // bytes before this are in out; valid text goes in whole stretches
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t ascii = i;
-        while (ascii < bytes.size() && bytes[ascii] < 0x80)
-            ++ascii;
-        if (ascii > i) {
-            out.append(reinterpret_cast<const char*>(bytes.data() + i), ascii - i);
-            i = ascii;
-            continue;
-        }
+        i = static_cast<std::size_t>(skipAscii(begin + i, end) - begin);
+        if (i >= bytes.size())
+            break;
         std::size_t subpart;
         char32_t cp;
         const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
         if (n == 0) {
             // One U+FFFD for each maximal start of a sequence, as Unicode
             // recommends; the count is of bytes.
+            out.append(reinterpret_cast<const char*>(begin + copied), i - copied);
             appendUtf8(out, kReplacement);
             invalid += subpart;
             i += subpart;
+            copied = i;
         } else {
-            out.append(reinterpret_cast<const char*>(bytes.data() + i), n);
             i += n;
         }
+    }
+    out.append(reinterpret_cast<const char*>(begin + copied), bytes.size() - copied);
+    return invalid;
+}
+
+/// decodeUtf8's count without the text.
+std::size_t countInvalidUtf8(std::span<const unsigned char> bytes)
+{
+    std::size_t invalid = 0;
+    const unsigned char* const begin = bytes.data();
+    const unsigned char* const end = begin + bytes.size();
+    for (std::size_t i = 0; i < bytes.size();) {
+        i = static_cast<std::size_t>(skipAscii(begin + i, end) - begin);
+        if (i >= bytes.size())
+            break;
+        std::size_t subpart;
+        char32_t cp;
+        const std::size_t n = utf8SequenceAt(bytes, i, subpart, cp);
+        if (n == 0) {
+            invalid += subpart;
+            i += subpart;
+        } else {
+            i += n;
+        }
+    }
+    return invalid;
+}
+
+constexpr std::size_t kUnsettled = static_cast<std::size_t>(-1);
+
+/// The count convertLenient gives for a double-byte set: a byte that starts
+/// no character counts one and the converter goes on after it. kUnsettled when
+/// `longerForms` (GB18030, whose four-byte forms the table does not hold) and
+/// anything but a one- or two-byte character shows.
+std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const unsigned char> bytes,
+                                   bool longerForms)
+{
+    std::size_t invalid = 0;
+    const unsigned char* p = bytes.data();
+    const unsigned char* const end = p + bytes.size();
+    while (p < end) {
+        // Text in the set goes eight bytes at a time: all high and none 0xFF,
+        // they are four pairs, all characters when each lead's row is full.
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (_mm_movemask_epi8(block) != 0xFFFF ||
+                _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xFF)))) != 0 ||
+                (table.fullRow[p[0]] & table.fullRow[p[2]] & table.fullRow[p[4]] & table.fullRow[p[6]] &
+                 table.fullRow[p[8]] & table.fullRow[p[10]] & table.fullRow[p[12]] & table.fullRow[p[14]]) == 0)
+                break;
+            p += 16;
+        }
+#endif
+        while (end - p >= 8) {
+            const std::uint64_t word = loadWord(p);
+            const std::uint64_t notFf = ~word;  // a zero byte where 0xFF was
+            if ((word & kHighBits) != kHighBits || ((notFf - kOnes) & ~notFf & kHighBits) != 0 ||
+                (table.fullRow[p[0]] & table.fullRow[p[2]] & table.fullRow[p[4]] & table.fullRow[p[6]]) == 0)
+                break;
+            p += 8;
+        }
+        if (p >= end)
+            break;
+        const unsigned char b = *p;
+        if (b < 0x80 && table.asciiSingle) {
+            p = skipAscii(p + 1, end);
+            continue;
+        }
+        if (end - p >= 2 && table.isPair(b, p[1])) {
+            p += 2;
+            continue;
+        }
+        if (table.isSingle(b)) {
+            ++p;
+            continue;
+        }
+        if (longerForms)
+            return kUnsettled;
+        ++invalid;
+        ++p;
     }
     return invalid;
 }
@@ -812,6 +1134,9 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
 {
     if (bytes.empty())
         return 0;
+    // UTF-8 passes ASCII through as it is, controls included.
+    if (charset == Charset::Utf8)
+        return decodeUtf8(bytes, out);
     // Most runs are plain ASCII, the same in every set (every MARC-8 run starts
     // in ASCII and ANSEL).
     if (allPrintableAscii(bytes)) {
@@ -848,6 +1173,29 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
     return replaceAll(bytes, out);
 }
 
+std::size_t TextCodec::countInvalid(Charset charset, std::span<const unsigned char> bytes)
+{
+    Handles& h = *m_handles;
+    switch (charset) {
+    case Charset::Utf8:
+        return countInvalidUtf8(bytes);
+    case Charset::Gbk:
+    case Charset::Gb18030: {
+        const DoubleByteTable* table = h.doubleByteTable(charset);
+        if (table == nullptr)
+            return allPrintableAscii(bytes) ? 0 : bytes.size();
+        const std::size_t invalid = countInvalidDoubleByte(*table, bytes, charset == Charset::Gb18030);
+        if (invalid != kUnsettled)
+            return invalid;
+        break;
+    }
+    case Charset::Marc8:
+        break;
+    }
+    h.scratch.clear();
+    return decode(charset, bytes, h.scratch);
+}
+
 std::optional<std::string> TextCodec::encode(Charset charset, std::string_view utf8)
 {
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
@@ -882,10 +1230,7 @@ std::optional<std::string> TextCodec::encode(Charset charset, std::string_view u
 
 int DisplayWidth(char32_t codePoint)
 {
-    const WidthRange* r = widthRange(codePoint);
-    if (r == nullptr)
-        return 1;
-    switch (r->kind) {
+    switch (widthClass(codePoint)) {
     case kMark:
     case kFormat: return 0;
     case kSpacingMark: return 1;
@@ -903,6 +1248,7 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
     display.text.reserve(bytes.size() + bytes.size() / 4 + 64);
     LineLayout layout(display.text);
     std::string line;
+    line.reserve(bytes.size());
     std::size_t runStart = 0;
     auto flush = [&](std::size_t end) {
         if (end > runStart)
@@ -917,11 +1263,23 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
         return b % 2 == 0 ? f.offset : f.offset + std::min(f.length, kTagLength);
     };
     std::size_t nextBoundary = 0;
+    const std::size_t boundaries = 2 * fields.size();
     for (std::size_t k = 0; k < bytes.size(); ++k) {
-        while (nextBoundary < 2 * fields.size() && boundary(nextBoundary) < k)
+        while (nextBoundary < boundaries && boundary(nextBoundary) < k)
             ++nextBoundary;
-        if (nextBoundary < 2 * fields.size() && boundary(nextBoundary) == k)
+        if (nextBoundary < boundaries && boundary(nextBoundary) == k) {
             flush(k);
+        } else {
+            // Bytes that are neither at a boundary nor a delimiter only join the run.
+            const std::size_t limit = nextBoundary < boundaries ? boundary(nextBoundary) : bytes.size();
+            std::size_t j = k;
+            while (j < limit && bytes[j] != fieldTerminator && bytes[j] != subfieldDelimiter)
+                ++j;
+            if (j > k) {
+                k = j - 1;  // the loop goes on at j
+                continue;
+            }
+        }
         const unsigned char b = bytes[k];
         if (b == fieldTerminator) {
             flush(k);
@@ -936,6 +1294,7 @@ DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const
     }
     flush(bytes.size());
     layout.layout(line, false);
+    layout.finish();
     return display;
 }
 

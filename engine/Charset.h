@@ -60,6 +60,12 @@ public:
     /// Returns how many invalid bytes there were.
     std::size_t decode(Charset charset, std::span<const unsigned char> bytes, std::string& out);
 
+    /// What decode() would return for bytes, without making the text: UTF-8,
+    /// GBK and GB18030 are scanned byte by byte (GB18030 goes through the
+    /// converter only for what is not ASCII or a two-byte character), MARC-8
+    /// is decoded into a buffer of this object.
+    [[nodiscard]] std::size_t countInvalid(Charset charset, std::span<const unsigned char> bytes);
+
     /// The bytes of UTF-8 text in a set; nothing when the set cannot hold one
     /// of its characters (or it is not valid UTF-8). MARC-8 is not encoded:
     /// it is searched as decoded text.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "FileAccess.h"
 #include "MarcRecord.h"
@@ -23,7 +24,10 @@ constexpr std::size_t kFieldStartDigits = 5;
 
 bool allDigits(const unsigned char* bytes, std::size_t n)
 {
-    return std::all_of(bytes, bytes + n, IsAsciiDigit);
+    for (std::size_t i = 0; i < n; ++i)
+        if (!IsAsciiDigit(bytes[i]))
+            return false;
+    return true;
 }
 
 std::string printable(std::span<const unsigned char> bytes)
@@ -41,12 +45,36 @@ std::string hexByte(unsigned char b)
     return text;
 }
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kHighBits = kOnes * 0x80;
+
+/// Whether bytes hold anything but ASCII without ESC: only such a field can
+/// be invalid in a set, as ASCII reads the same in all of them.
+bool needsCharsetCheck(std::span<const unsigned char> bytes)
+{
+    const unsigned char* p = bytes.data();
+    const unsigned char* const end = p + bytes.size();
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        const std::uint64_t escapes = word ^ (kOnes * kEscape);  // a zero byte where ESC was
+        if (((word | ((escapes - kOnes) & ~escapes)) & kHighBits) != 0)
+            return true;
+    }
+    return std::any_of(p, end, [](unsigned char b) { return b >= 0x80 || b == kEscape; });
+}
+
+/// Where the fields of a record lie, for the overlap test.
+struct FieldRange {
+    std::size_t begin, end, entry;
+};
+
 class RecordChecker {
 public:
     RecordChecker(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-                  std::vector<CheckProblem>& out)
+                  std::vector<CheckProblem>& out, std::vector<FieldRange>& ranges)
         : m_record(record), m_bytes(record.bytes), m_options(options), m_fields(fields), m_codec(codec), m_out(out),
-          m_terminator(FieldTerminator(options.mode))
+          m_ranges(ranges), m_terminator(FieldTerminator(options.mode))
     {
     }
 
@@ -107,7 +135,7 @@ private:
             if (std::all_of(data.begin(), data.end(), [](unsigned char b) { return b < 0x80; }))
                 text.assign(reinterpret_cast<const char*>(data.data()), data.size());
             else
-                (void)m_codec.decode(ChooseCharset(m_options.charset, m_fields).charset, data, text);
+                (void)m_codec.decode(charset(), data, text);
             // The value stands in a tab-separated line.
             for (char& c : text)
                 if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
@@ -152,19 +180,18 @@ private:
     void checkEntries(std::uint32_t base, std::size_t available, std::size_t dataEnd, std::uint32_t length)
     {
         const std::size_t entries = DirectoryEntryCount(base);
-        struct Span {
-            std::size_t begin, end, entry;
-        };
-        std::vector<Span> spans;
+        std::vector<FieldRange>& spans = m_ranges;
+        spans.clear();
         for (std::size_t i = 0; i < entries; ++i) {
             const std::size_t position = kLeaderLength + i * kDirectoryEntryLength;
             if (position + kDirectoryEntryLength > available)
                 break;
             const unsigned char* entry = m_bytes.data() + position;
-            const std::string tag = printable({entry, kTagLength});
+            // Named only in a problem's description.
+            auto tag = [entry] { return printable({entry, kTagLength}); };
             if (!allDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits + kFieldStartDigits)) {
                 add(position, "entry-digits",
-                    "directory entry " + std::to_string(i + 1) + " (tag " + tag + ") reads '" +
+                    "directory entry " + std::to_string(i + 1) + " (tag " + tag() + ") reads '" +
                         printable({entry + kTagLength, kFieldLengthDigits + kFieldStartDigits}) +
                         "' for its length and start");
                 continue;
@@ -177,7 +204,7 @@ private:
                 // beyond the declared length are outside.
                 if (end > length || available >= length)
                     add(position, "field-outside",
-                        "field " + tag + " (entry " + std::to_string(i + 1) + ") spans bytes " + std::to_string(begin) +
+                        "field " + tag() + " (entry " + std::to_string(i + 1) + ") spans bytes " + std::to_string(begin) +
                             " to " + std::to_string(end) + ", past the record's data ending at " +
                             std::to_string(dataEnd));
                 continue;
@@ -186,10 +213,15 @@ private:
                 continue;  // beyond the end of the file: told as truncated
             if (fieldLength == 0 || m_bytes[end - 1] != m_terminator)
                 add(fieldLength == 0 ? begin : end - 1, "field-terminator",
-                    "field " + tag + " (entry " + std::to_string(i + 1) + ") does not end with the field terminator");
+                    "field " + tag() + " (entry " + std::to_string(i + 1) + ") does not end with the field terminator");
             spans.push_back({begin, end, i});
         }
-        std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+        // Fields mostly lie in directory order; sorting those would change nothing.
+        const bool inOrder = std::adjacent_find(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) {
+                                 return a.begin >= b.begin;
+                             }) == spans.end();
+        if (!inOrder)
+            std::sort(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) { return a.begin < b.begin; });
         for (std::size_t k = 1; k < spans.size(); ++k)
             if (spans[k].begin < spans[k - 1].end)
                 add(spans[k].begin, "field-overlap",
@@ -200,38 +232,37 @@ private:
     void checkCharacters()
     {
         const bool flaggedUtf8 = m_bytes[kCharacterCodingOffset] == 'a';
-        const Charset charset = ChooseCharset(m_options.charset, m_fields).charset;
         for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
             std::span<const unsigned char> data = m_fields.data(i);
             if (flaggedUtf8 && !IsValidUtf8(data)) {
                 add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
                                        " (entry " + std::to_string(i + 1) + ") is not valid UTF-8");
                 // The same bytes counted again as invalid would say the same.
-                if (charset == Charset::Utf8)
+                if (charset() == Charset::Utf8)
                     return;
                 break;
             }
         }
         for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
             std::span<const unsigned char> data = m_fields.data(i);
-            if (std::none_of(data.begin(), data.end(), [](unsigned char b) { return b >= 0x80 || b == kEscape; }))
+            if (!needsCharsetCheck(data))
                 continue;
-            std::size_t invalid = 0;
-            if (charset == Charset::Utf8) {
-                if (IsValidUtf8(data))
-                    continue;
-                m_scratch.clear();
-                invalid = m_codec.decode(charset, data, m_scratch);
-            } else {
-                m_scratch.clear();
-                invalid = m_codec.decode(charset, data, m_scratch);
-            }
+            const std::size_t invalid = m_codec.countInvalid(charset(), data);
             if (invalid > 0)
                 add(0, "invalid-bytes",
                     "field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
                         " (entry " + std::to_string(i + 1) + ") has " + std::to_string(invalid) + " bytes invalid in " +
-                        std::string(CharsetName(charset)));
+                        std::string(CharsetName(charset())));
         }
+    }
+
+    /// The record's set, decided when first needed: most records are ASCII
+    /// throughout and need none.
+    Charset charset()
+    {
+        if (!m_charset)
+            m_charset = ChooseCharset(m_options.charset, m_fields).charset;
+        return *m_charset;
     }
 
     const FramedRecord& m_record;
@@ -240,10 +271,20 @@ private:
     RecordFields& m_fields;
     TextCodec& m_codec;
     std::vector<CheckProblem>& m_out;
+    std::vector<FieldRange>& m_ranges;
     unsigned char m_terminator;
     std::string m_controlNumber;
-    std::string m_scratch;
+    std::optional<Charset> m_charset;
 };
+
+void checkOne(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
+              std::vector<CheckProblem>& out, std::vector<FieldRange>& ranges, std::string* controlNumber)
+{
+    RecordChecker checker(record, options, fields, codec, out, ranges);
+    checker.run();
+    if (controlNumber != nullptr)
+        *controlNumber = checker.controlNumber();
+}
 
 }  // namespace
 
@@ -299,10 +340,8 @@ bool IsValidUtf8(std::span<const unsigned char> bytes)
 void CheckRecord(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
                  std::vector<CheckProblem>& out, std::string* controlNumber)
 {
-    RecordChecker checker(record, options, fields, codec, out);
-    checker.run();
-    if (controlNumber != nullptr)
-        *controlNumber = checker.controlNumber();
+    std::vector<FieldRange> ranges;
+    checkOne(record, options, fields, codec, out, ranges, controlNumber);
 }
 
 CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
@@ -316,7 +355,8 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
     TextCodec codec;
     FramedRecord framed;
     std::vector<CheckProblem> problems;
-    std::string lastControlNumber;
+    std::vector<FieldRange> ranges;
+    std::string lastControlNumber, controlNumber;
     std::uint64_t previousEnd = 0;
     std::uint64_t nextReport = 0;
     auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
@@ -324,8 +364,10 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
         ++result.problems;
         report(problem);
     };
-    auto junk = [&](std::uint64_t from, std::uint64_t bytes, std::int64_t before) {
-        if (bytes == 0 || !inRange(before == 0 ? 1 : before))
+    // Runs of CR and LF alone are line ends, a common way to write record
+    // files, not junk.
+    auto junk = [&](std::uint64_t from, std::uint64_t bytes, bool lineEnds, std::int64_t before) {
+        if (bytes == 0 || lineEnds || !inRange(before == 0 ? 1 : before))
             return;
         tell({before, from, before == 0 ? std::string() : lastControlNumber, "junk",
               std::to_string(bytes) + " bytes between records, from byte " + std::to_string(from) +
@@ -349,18 +391,17 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
             }
             monitor.report(std::min(framed.offset, size), size);
         }
-        junk(previousEnd, framed.separatorBefore, framed.number - 1);
+        junk(previousEnd, framed.separatorBefore, framed.separatorLineEnds, framed.number - 1);
         previousEnd = framed.offset + framed.declaredLength;
         if (framed.number > options.last)
             return result;
         if (!inRange(framed.number))
             continue;
         problems.clear();
-        std::string controlNumber;
-        CheckRecord(framed, options, fields, codec, problems, &controlNumber);
+        checkOne(framed, options, fields, codec, problems, ranges, &controlNumber);
         for (const CheckProblem& p : problems)
             tell(p);
-        lastControlNumber = std::move(controlNumber);
+        std::swap(lastControlNumber, controlNumber);
     }
     // What follows the last record: skipped bytes, then perhaps bytes that
     // start like a record but cannot be one.
@@ -369,7 +410,7 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
         return result;
     const std::uint64_t stop = std::min(stream.position(), size);
     if (stop > previousEnd)
-        junk(previousEnd, stop - previousEnd, last);
+        junk(previousEnd, stop - previousEnd, stream.skippedLineEnds(), last);
     if (stop < size && inRange(last == 0 ? 1 : last)) {
         unsigned char head[kLeaderLength] = {};
         const ssize_t got = fileaccess::readAt(fd, head, sizeof head, static_cast<off_t>(stop));

@@ -23,9 +23,6 @@ inline constexpr std::size_t kRecordBufferSize = 99'999;
 /// Tag and field bytes of one record; the size of FieldBuffer.
 inline constexpr std::size_t kFieldBufferSize = 100'001;
 
-/// Reads at most n leading ASCII digits of bytes as a decimal number; 0 when the
-/// first byte is not a digit. Never reads past n bytes.
-[[nodiscard]] std::uint32_t ParseDigits(const unsigned char* bytes, std::size_t n);
 
 /// Delimiter variants a record file may use.
 enum DelimiterModeValue : int {
@@ -48,6 +45,17 @@ inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 // Byte classes as in the POSIX locale: bytes 0x80-0xFF belong to none of them
 // and folding never changes them, whatever the process locale says.
 [[nodiscard]] constexpr bool IsAsciiDigit(unsigned char b) { return b >= '0' && b <= '9'; }
+
+/// Reads at most n leading ASCII digits of bytes as a decimal number; 0 when the
+/// first byte is not a digit. Never reads past n bytes. Inline: every directory
+/// entry is read with it.
+[[nodiscard]] inline std::uint32_t ParseDigits(const unsigned char* bytes, std::size_t n)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < n && IsAsciiDigit(bytes[i]); ++i)
+        value = value * 10 + static_cast<std::uint32_t>(bytes[i] - '0');
+    return value;
+}
 [[nodiscard]] constexpr bool IsAsciiLetterOrDigit(unsigned char b)
 {
     return IsAsciiDigit(b) || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');

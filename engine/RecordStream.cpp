@@ -71,9 +71,14 @@ std::int64_t RecordStream::ensure(std::uint64_t offset, std::size_t need)
 
 bool RecordStream::skipNonDigits(std::uint64_t& offset)
 {
+    m_skippedLineEnds = true;
+    auto lineEnd = [](unsigned char b) { return b == '\r' || b == '\n'; };
     for (;;) {
-        if (offset >= end())
-            offset = pastHole(offset);
+        if (offset >= end()) {
+            const std::uint64_t past = pastHole(offset);
+            m_skippedLineEnds = m_skippedLineEnds && past == offset;
+            offset = past;
+        }
         const std::int64_t available = ensure(offset, 1);
         if (available < 0)
             return false;
@@ -84,9 +89,12 @@ bool RecordStream::skipNonDigits(std::uint64_t& offset)
         // Separators are usually none or a line end; long runs (a hole of
         // zero bytes) are passed a word at a time.
         while (p < stop && !IsAsciiDigit(*p)) {
+            m_skippedLineEnds = m_skippedLineEnds && lineEnd(*p);
             ++p;
-            while (stop - p >= 8 && !wordHasDigit(loadWord(p)))
+            while (stop - p >= 8 && !wordHasDigit(loadWord(p))) {
+                m_skippedLineEnds = m_skippedLineEnds && std::all_of(p, p + 8, lineEnd);
                 p += 8;
+            }
         }
         offset = m_start + static_cast<std::uint64_t>(p - m_block.get());
         if (p < stop)
@@ -133,6 +141,7 @@ RecordStream::Step RecordStream::next(FramedRecord& record, bool withBytes)
     record.offset = m_offset;
     record.declaredLength = length;
     record.separatorBefore = separator;
+    record.separatorLineEnds = separator == 0 || m_skippedLineEnds;
     record.bytes = {};
     if (withBytes) {
         const std::int64_t got = ensure(m_offset, length);

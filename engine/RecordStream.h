@@ -16,6 +16,7 @@ struct FramedRecord {
     /// the file ends inside it (empty when the bytes were not asked for).
     std::span<const unsigned char> bytes;
     std::uint64_t separatorBefore = 0; ///< bytes skipped between the previous record and this one
+    bool separatorLineEnds = true;     ///< those bytes are all CR and LF (or none)
 };
 
 /// Reads a record file front to back and frames its records as the record
@@ -40,6 +41,9 @@ public:
     [[nodiscard]] std::uint64_t position() const { return m_offset; }
     /// Records framed so far.
     [[nodiscard]] std::int64_t count() const { return m_count; }
+    /// Whether the bytes last skipped after a record were all CR and LF (or
+    /// none): after End, those before position().
+    [[nodiscard]] bool skippedLineEnds() const { return m_skippedLineEnds; }
 
     static constexpr std::size_t kDefaultBlockSize = 1024 * 1024;
 
@@ -59,6 +63,7 @@ private:
     std::uint64_t m_offset = 0;
     std::int64_t m_count = 0;
     bool m_pendingSkip = false;
+    bool m_skippedLineEnds = true;
     bool m_ended = false;
 };
 

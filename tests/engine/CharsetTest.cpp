@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <iterator>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -216,6 +219,33 @@ TEST(TextCodec, DecodesEachSetAndCountsInvalidBytes)
     }
 }
 
+TEST(TextCodec, CountingAgreesWithDecoding)
+{
+    // Random runs drawn from bytes each scan treats apart: ASCII and digits
+    // (GB18030's four-byte forms), leads, trails, bytes no set starts with,
+    // and UTF-8 leads and continuations; long runs of Chinese text take the
+    // scans' block paths.
+    const std::string pieces[] = {"a", "0", "9", "\x1f", "\x1b", "\x7f", "\x80", "\xff", "\x81", "\xa1", "\xd7",
+                                  "\xfe", "\x40", "\xc3", "\xe4\xb8", "\xf0\x9f", "\xbf", "\xed\xa0",
+                                  "\xd7\xfa", "\xb0\xa1", "\x81\x30\x85\x38", "\xaa\xa1", "\xf8\xa1"};
+    const std::string chinese = "\xb1\xb1\xbe\xa9\xd6\xec\xe9\x46\x86\xb4\xc0\xee";
+    std::mt19937 random(2709);
+    TextCodec codec;
+    for (int n = 0; n < 20000; ++n) {
+        std::string bytes;
+        const int length = static_cast<int>(random() % 24);
+        for (int k = 0; k < length; ++k)
+            bytes += random() % 4 == 0 ? chinese : pieces[random() % std::size(pieces)];
+        for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8, Charset::Marc8}) {
+            std::size_t decoded = 0;
+            decode(codec, charset, bytes, decoded);
+            const std::size_t counted =
+                codec.countInvalid(charset, {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+            ASSERT_EQ(counted, decoded) << CharsetName(charset) << " " << testing::PrintToString(bytes);
+        }
+    }
+}
+
 TEST(TextCodec, EscapeStateEndsWithTheRun)
 {
     TextCodec codec;
@@ -261,6 +291,36 @@ TEST(DecodedDisplay, DisplayWidthClasses)
         EXPECT_EQ(DisplayWidth(row.cp), row.width) << std::hex << static_cast<unsigned>(row.cp);
 }
 
+// The width classes as the generated ranges give them, looked up one range at
+// a time: the display's block table must give the same for every code point.
+enum WidthClass { kMark, kFormat, kSpacingMark, kWide };
+struct WidthRange {
+    char32_t first, last;
+    WidthClass kind;
+};
+constexpr WidthRange kWidthRanges[] = {
+#include "UnicodeWidth.inc"
+};
+
+TEST(DecodedDisplay, WidthsAndClustersOfEveryCodePointFollowTheRanges)
+{
+    for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
+        int width = 1;
+        bool extender = cp == 0x200C || cp == 0x200D;
+        for (const WidthRange& r : kWidthRanges) {
+            if (cp < r.first || cp > r.last)
+                continue;
+            width = r.kind == kWide ? 2 : r.kind == kSpacingMark ? 1 : 0;
+            extender = extender || r.kind == kMark || r.kind == kSpacingMark;
+        }
+        extender = extender && cp >= 0x300;
+        ASSERT_EQ(DisplayWidth(cp), width) << std::hex << static_cast<unsigned>(cp);
+        ASSERT_EQ(IsClusterExtender(cp), extender) << std::hex << static_cast<unsigned>(cp);
+        if (cp == 0x3FFFF)
+            cp = 0xDFFFF;  // nothing is assigned in planes 4 to 13
+    }
+}
+
 std::string renderDecoded(Charset charset, const std::vector<Field>& fields, std::size_t* invalid = nullptr,
                           int mode = dmNormal)
 {
@@ -271,6 +331,38 @@ std::string renderDecoded(Charset charset, const std::vector<Field>& fields, std
     if (invalid != nullptr)
         *invalid = d.invalidBytes;
     return d.text;
+}
+
+TEST(DecodedDisplay, Utf8TextLaysOutAsTheSameTextInGb18030)
+{
+    // UTF-8 is laid out straight from the record's bytes, GB18030 through the
+    // converter: the same text must give the same display. Pieces mix ASCII,
+    // marks after letters and after CJK, joiners, controls, C1 controls, wide
+    // and four-byte characters, in lines long enough to wrap.
+    const std::string pieces[] = {"a", "word ", "1", "\x1f" "b", "\x01", "\x7f", "\xc2\x85", "\xc3\xa9",
+                                  "e\xcc\x81", "\xcc\x81\xcc\x82", "\xe4\xb8\xad", "\xe6\x96\x87\xe3\x82\x99",
+                                  "\xe2\x80\x8d", "\xf0\x9f\x98\x80", "\xf0\xa0\x80\x80", "\xd7\xa8",
+                                  "\xe0\xa4\x95\xe0\xa4\xbf", "\xef\xbf\xbd", "\xc2\xad", "$", "\xd0\x96"};
+    std::mt19937 random(1709);
+    TextCodec codec;
+    for (int n = 0; n < 400; ++n) {
+        std::vector<Field> utf8, gb18030;
+        const int fieldCount = 1 + static_cast<int>(random() % 4);
+        for (int f = 0; f < fieldCount; ++f) {
+            std::string text = "10\x1f" "a";
+            const int length = static_cast<int>(random() % 120);
+            for (int k = 0; k < length; ++k)
+                text += pieces[random() % std::size(pieces)];
+            const std::optional<std::string> encoded = codec.encode(Charset::Gb18030, text);
+            ASSERT_TRUE(encoded.has_value());
+            utf8.push_back({"245", text});
+            gb18030.push_back({"245", *encoded});
+        }
+        std::size_t invalidUtf8 = 1, invalidGb18030 = 1;
+        ASSERT_EQ(renderDecoded(Charset::Utf8, utf8, &invalidUtf8), renderDecoded(Charset::Gb18030, gb18030, &invalidGb18030));
+        EXPECT_EQ(invalidUtf8, 0u);
+        EXPECT_EQ(invalidGb18030, 0u);
+    }
 }
 
 TEST(DecodedDisplay, AsciiRecordsLayOutAsTheBytesDo)

@@ -121,7 +121,7 @@ TEST(RecordCheck, CleanFilesAndUtf8TextGiveNothing)
 TEST(RecordCheck, OffsetsPointAtTheFaultAndTheRangeLimitsWhatIsTold)
 {
     std::vector<std::string> records = CleanRecords();
-    const std::string file = records[0] + "\r\n" + records[1] + "\r\n" + records[2];
+    const std::string file = records[0] + " \r\n" + records[1] + " \r\n" + records[2];
     CheckOptions options;
     CheckResult result;
     std::vector<CheckProblem> problems = Check(file, options, result);
@@ -132,6 +132,37 @@ TEST(RecordCheck, OffsetsPointAtTheFaultAndTheRangeLimitsWhatIsTold)
     problems = Check(file, options, result);
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].number, 2);
+}
+
+TEST(RecordCheck, LineEndsBetweenRecordsAreNoJunk)
+{
+    struct Row {
+        const char* name;
+        std::string separator;  ///< between the records, and after the last
+        std::uint64_t junk;     ///< junk problems told
+    } rows[] = {
+        {"crlf", "\r\n", 0},
+        {"lf", "\n", 0},
+        {"blank_lines", "\r\n\r\n\n\r", 0},
+        {"long_run", std::string(40, '\n'), 0},
+        {"space_before_line_end", " \n", 3},
+        {"nul_after_line_end", std::string("\n\0", 2), 3},
+        {"letters_among_line_ends", "\r\nxx\r\n", 3},
+        {"line_ends_around_a_long_run", "\n" + std::string(40, '.') + "\n", 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<std::string> records = CleanRecords();
+        CheckResult result;
+        std::vector<CheckProblem> problems =
+            Check(records[0] + row.separator + records[1] + row.separator + records[2] + row.separator, {}, result);
+        EXPECT_EQ(result.problems, row.junk);
+        for (const CheckProblem& p : problems) {
+            EXPECT_EQ(p.code, "junk");
+            EXPECT_EQ(p.description.substr(0, p.description.find(' ')), std::to_string(row.separator.size()));
+        }
+        EXPECT_EQ(result.records, 3);
+    }
 }
 
 TEST(RecordCheck, Utf8ValidityFollowsTheStandardSequences)
