@@ -304,12 +304,12 @@ private:
         std::string utf8;
         int status = kExitSuccess;
         for (int k = *first; k <= *last && !m_output.failed(); ++k) {
-            if (records.render(k, m_invocation.mode, *text) == Outcome::Done) {
-                if (shown == Shown::Bytes) {
-                    m_output.write(text->text());
-                    continue;
-                }
-                utf8 = decodedText(*codec, records.fields(), text->text());
+            if (shown == Shown::Bytes && records.render(k, m_invocation.mode, *text) == Outcome::Done) {
+                m_output.write(text->text());
+                continue;
+            }
+            if (shown != Shown::Bytes && records.read(k) == Outcome::Done) {
+                utf8 = decodedText(*codec, records.fields(), *text);
                 m_output.write(shown == Shown::Terminal ? terminal->convert(utf8) : utf8);
                 continue;
             }
@@ -323,13 +323,16 @@ private:
     /// The display text of a record in UTF-8: a GBK record's byte layout
     /// decoded, so its lines stay as they always were; any other set's
     /// fields decoded and wrapped at 77 display columns.
-    std::string decodedText(TextCodec& codec, const RecordFields& fields, std::string_view bytes) const
+    std::string decodedText(TextCodec& codec, const RecordFields& fields, DisplayText& bytes) const
     {
         const CharsetDecision decision = ChooseCharset(m_invocation.charset, fields);
         if (decision.charset == Charset::Gbk) {
+            bytes.clear();
+            RenderDisplayText(bytes, fields.bytes().data(), fields.bytes().size(), FieldTerminator(m_invocation.mode),
+                              SubfieldDelimiter(m_invocation.mode));
             std::string utf8;
             (void)codec.decode(Charset::Gbk,
-                               {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, utf8);
+                               {reinterpret_cast<const unsigned char*>(bytes.text().data()), bytes.text().size()}, utf8);
             return utf8;
         }
         return RenderDecodedDisplayText(codec, decision.charset, fields, FieldTerminator(m_invocation.mode),
