@@ -46,7 +46,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Section)" ] || fail "no Section"
 depends=$(field Depends)
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
-for package in libqt6widgets6 libqt6gui6 libqt6core6 fonts-noto-cjk shared-mime-info desktop-file-utils libc6 libstdc++6; do
+for package in libqt6widgets6 libqt6gui6 libqt6core6 fonts-noto-cjk fonts-noto-core shared-mime-info desktop-file-utils libc6 libstdc++6; do
   grep -qxF "$package" <<<"$depends_names" || fail "Depends lacks $package: $depends"
 done
 pass "control fields (Depends: $depends)"
