@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "Utf8.h"
+
 namespace veltrane {
 
 namespace {
@@ -17,37 +19,6 @@ struct Composition {
 constexpr Composition kCompositions[] = {
 #include "UnicodeCompose.inc"
 };
-
-/// The code point at i of valid UTF-8 (as the codec writes it), moving i on.
-char32_t nextCodePoint(std::string_view text, std::size_t& i)
-{
-    const auto b = static_cast<unsigned char>(text[i]);
-    const int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    char32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-    ++i;
-    for (int k = 0; k < extra && i < text.size(); ++k, ++i)
-        cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-    return cp;
-}
-
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 std::optional<char32_t> composed(char32_t base, char32_t mark)
 {
@@ -73,12 +44,12 @@ void composeCanonically(std::string& text)
     std::size_t baseAt = std::string::npos;  // where the last base character starts in out
     char32_t base = 0;
     for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = nextCodePoint(text, i);
+        const char32_t cp = NextCodePoint(text, i);
         if (baseAt != std::string::npos) {
             if (const std::optional<char32_t> joined = composed(base, cp)) {
                 out.resize(baseAt);
                 base = *joined;
-                appendUtf8(out, base);
+                AppendUtf8(out, base);
                 continue;
             }
         }
@@ -89,7 +60,7 @@ void composeCanonically(std::string& text)
             baseAt = out.size();
             base = cp;
         }
-        appendUtf8(out, cp);
+        AppendUtf8(out, cp);
     }
     text = std::move(out);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "RecordFormats.h"
+#include "Utf8.h"
 
 namespace veltrane {
 
@@ -22,26 +23,6 @@ constexpr int kMaxJsonDepth = 32;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::string_view kBlankLeader = "                        ";  // 24 blanks
 
-void appendUtf8(char32_t cp, std::string& out)
-{
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        out += kReplacement;
-    } else if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 int hexValue(int c)
 {
@@ -505,7 +486,7 @@ private:
             return fail("an unknown entity &" + name + ";");
         }
         if (out != nullptr)
-            appendUtf8(cp, *out);
+            AppendUtf8(*out, cp);
         return true;
     }
 
@@ -883,13 +864,13 @@ private:
                     if (!hex4(low))
                         return false;
                     if (low >= 0xDC00 && low <= 0xDFFF) {
-                        appendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
+                        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                     } else {
                         out += kReplacement;
-                        appendUtf8(low, out);
+                        AppendUtf8(out, low);
                     }
                 } else {
-                    appendUtf8(unit, out);
+                    AppendUtf8(out, unit);
                 }
                 break;
             }
