@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -346,6 +347,42 @@ TEST_F(ConvertTest, ConversionAndCheckReportRisingProgressAndACancelAnywhereLeav
             EXPECT_LT(cancelled.reports, all.reports);
             work.checkCancelled();
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConvertTest, MarcXmlEscapesMarkupWhereverItFallsInLongText)
+{
+    // Text is passed over in blocks of sixteen bytes: markup and multibyte
+    // characters at every place in and across a block must come out as the
+    // byte-by-byte rule gives them.
+    const std::string pieces[] = {"a", "Z", "0", " ", "&", "<", ">", "\"", "'", "é", "中", "\x7f"};
+    auto escaped = [](const std::string& piece) -> std::string {
+        if (piece == "&")
+            return "&amp;";
+        if (piece == "<")
+            return "&lt;";
+        if (piece == ">")
+            return "&gt;";
+        return piece;
+    };
+    std::mt19937 random(1613);
+    for (int n = 0; n < 300; ++n) {
+        std::string text, expected;
+        const int length = static_cast<int>(random() % 70);
+        for (int k = 0; k < length; ++k) {
+            const std::string& piece = pieces[random() % 3 == 0 ? random() % std::size(pieces) : random() % 4];
+            text += piece;
+            expected += escaped(piece);
+        }
+        const Converted c = convert(MakeRecord({{"245", "10" + Sub('a', text)}}), to(RecordFormat::MarcXml));
+        ASSERT_EQ(c.result.status, ConvertResult::Status::Done);
+        EXPECT_NE(c.out.find("<subfield code=\"a\">" + expected + "</subfield>"), std::string::npos)
+            << testing::PrintToString(text);
+        EXPECT_TRUE(c.warnings.empty());
     }
 }
 
