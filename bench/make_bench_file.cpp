@@ -66,8 +66,12 @@ private:
         std::string text;
         text.reserve(2 * count);
         for (std::size_t i = 0; i < count; ++i) {
-            text += static_cast<char>(0xB0 + m_random() % 0x28);  // lead bytes 0xB0-0xD7
-            text += static_cast<char>(0xA1 + m_random() % 0x5E);  // trail bytes 0xA1-0xFE
+            const unsigned lead = 0xB0 + m_random() % 0x28;  // lead bytes 0xB0-0xD7
+            // Trail bytes 0xA1-0xFE; the level ends at 0xD7F9, and GBK leaves
+            // 0xD7FA-0xD7FE unassigned.
+            const unsigned trails = lead == 0xD7 ? 0xF9 - 0xA1 + 1 : 0xFE - 0xA1 + 1;
+            text += static_cast<char>(lead);
+            text += static_cast<char>(0xA1 + m_random() % trails);
         }
         return text;
     }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "RecordLayout.h"
 
@@ -658,6 +659,15 @@ struct DoubleByteTable {
     /// Per lead byte: 1 when it makes a character with every trail in 0x40-0x7E
     /// and 0x80-0xFE, as the rows of Chinese text do.
     std::array<unsigned char, 256> fullRow{};
+    /// Per lead byte: the last trail up to which every trail from 0xA1 makes a
+    /// character with it (0 when 0xA1 does not), for Chinese text in its
+    /// 0xA1-0xFE pairs; a row with a few unassigned places at its end still
+    /// passes most of its pairs.
+    std::array<unsigned char, 256> highTrailLimit{};
+    /// The two longest runs of lead bytes whose rows take every trail
+    /// 0xA1-0xFE, as first and last lead: a block of such pairs is tested
+    /// with two range tests.
+    std::array<std::pair<std::int16_t, std::int16_t>, 2> highRuns{{{1, 0}, {1, 0}}};
 
     [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
     [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
@@ -750,6 +760,28 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
         for (unsigned trail = 0x40; trail < 0xFF && full; ++trail)
             full = trail == 0x7F || table->isPair(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
         table->fullRow[lead] = full;
+        unsigned trail = 0xA1;
+        while (trail <= 0xFE && table->isPair(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)))
+            ++trail;
+        table->highTrailLimit[lead] = static_cast<unsigned char>(trail == 0xA1 ? 0 : trail - 1);
+    }
+    for (unsigned lead = 0x80; lead < 256;) {
+        if (table->highTrailLimit[lead] != 0xFE) {
+            ++lead;
+            continue;
+        }
+        const unsigned first = lead;
+        while (lead < 256 && table->highTrailLimit[lead] == 0xFE)
+            ++lead;
+        const std::pair<std::int16_t, std::int16_t> run{static_cast<std::int16_t>(first),
+                                                        static_cast<std::int16_t>(lead - 1)};
+        auto length = [](const std::pair<std::int16_t, std::int16_t>& r) { return r.second - r.first; };
+        if (length(run) > length(table->highRuns[0])) {
+            table->highRuns[1] = table->highRuns[0];
+            table->highRuns[0] = run;
+        } else if (length(run) > length(table->highRuns[1])) {
+            table->highRuns[1] = run;
+        }
     }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
@@ -814,6 +846,44 @@ std::size_t countInvalidUtf8(std::span<const unsigned char> bytes)
 
 constexpr std::size_t kUnsettled = static_cast<std::size_t>(-1);
 
+#if defined(__SSE2__)
+/// Whether 16 bytes from a character's start are eight pairs of bytes
+/// 0xA1-0xFE that are all characters: leads in the table's two runs of full
+/// rows pass with range tests, others by their rows' trail limits.
+struct HighRowBounds {
+    __m128i below0, above0, below1, above1;  ///< each run's first lead - 1 and last lead + 1
+
+    explicit HighRowBounds(const DoubleByteTable& table)
+        : below0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1))),
+          above0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1))),
+          below1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1))),
+          above1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1)))
+    {
+    }
+};
+
+inline bool pairsInHighRows(const DoubleByteTable& table, const HighRowBounds& bounds, __m128i block,
+                            const unsigned char* p)
+{
+    // Bytes 0xA1-0xFE become 0x21-0x7E, compared as signed.
+    const __m128i shifted = _mm_xor_si128(block, _mm_set1_epi8(static_cast<char>(0x80)));
+    const __m128i high = _mm_and_si128(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(0x20)),
+                                       _mm_cmplt_epi8(shifted, _mm_set1_epi8(0x7F)));
+    if (_mm_movemask_epi8(high) != 0xFFFF)
+        return false;
+    // Leads are the low bytes of the 16-bit lanes.
+    const __m128i leads = _mm_and_si128(block, _mm_set1_epi16(0x00FF));
+    const __m128i inRun0 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below0), _mm_cmplt_epi16(leads, bounds.above0));
+    const __m128i inRun1 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below1), _mm_cmplt_epi16(leads, bounds.above1));
+    if (_mm_movemask_epi8(_mm_or_si128(inRun0, inRun1)) == 0xFFFF)
+        return true;
+    bool all = true;
+    for (int k = 0; k < 16; k += 2)
+        all &= p[k + 1] <= table.highTrailLimit[p[k]];
+    return all;
+}
+#endif
+
 /// The count convertLenient gives for a double-byte set: a byte that starts
 /// no character counts one and the converter goes on after it. kUnsettled when
 /// `longerForms` (GB18030, whose four-byte forms the table does not hold) and
@@ -824,12 +894,19 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
     std::size_t invalid = 0;
     const unsigned char* p = bytes.data();
     const unsigned char* const end = p + bytes.size();
+#if defined(__SSE2__)
+    const HighRowBounds bounds(table);
+#endif
     while (p < end) {
         // Text in the set goes eight bytes at a time: all high and none 0xFF,
         // they are four pairs, all characters when each lead's row is full.
 #if defined(__SSE2__)
         while (end - p >= 16) {
             const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (pairsInHighRows(table, bounds, block, p)) {
+                p += 16;
+                continue;
+            }
             if (_mm_movemask_epi8(block) != 0xFFFF ||
                 _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xFF)))) != 0 ||
                 (table.fullRow[p[0]] & table.fullRow[p[2]] & table.fullRow[p[4]] & table.fullRow[p[6]] &

@@ -1,6 +1,7 @@
 #include "MarcRecord.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <tuple>
 
@@ -19,8 +20,18 @@ std::string_view asText(std::span<const unsigned char> bytes)
 /// escape that would switch sets.
 bool plainAscii(std::span<const unsigned char> bytes)
 {
-    for (unsigned char b : bytes)
-        if (b >= 0x80 || b == kEscape)
+    // Eight bytes at a time: a high bit, or a zero byte where ESC was.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighBits = kOnes * 0x80;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        const std::uint64_t escapes = word ^ (kOnes * kEscape);
+        if (((word | ((escapes - kOnes) & ~escapes)) & kHighBits) != 0)
+            return false;
+    }
+    for (; i < bytes.size(); ++i)
+        if (bytes[i] >= 0x80 || bytes[i] == kEscape)
             return false;
     return true;
 }
@@ -239,9 +250,7 @@ private:
             return;
         }
         const unsigned char delimiter = SubfieldDelimiter(m_options.mode);
-        std::size_t first = 0;
-        while (first < body.size() && !isDelimiterAt(body, first, m_options.mode, delimiter))
-            ++first;
+        const std::size_t first = nextDelimiter(body, 0, delimiter);
         // Indicators and subfield codes are one character each: in UTF-8 a
         // character may take more than one byte.
         const std::size_t unit1 = std::min(unitLength(body, 0), first);
@@ -258,9 +267,7 @@ private:
         field.firstSubfield = m_out.m_subfieldCount;
         std::size_t k = first;
         while (k < body.size()) {
-            std::size_t next = k + 1;
-            while (next < body.size() && !isDelimiterAt(body, next, m_options.mode, delimiter))
-                ++next;
+            const std::size_t next = nextDelimiter(body, k + 1, delimiter);
             auto& sub = nextSubfield();
             ++m_out.m_fields[m_out.m_fieldCount - 1].subfieldCount;
             if (k + 1 >= next) {
@@ -274,6 +281,22 @@ private:
             }
             k = next;
         }
+    }
+
+    /// Where the first subfield delimiter from `from` on stands (body.size()
+    /// when none).
+    std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from, unsigned char delimiter) const
+    {
+        if (m_options.mode != dmSpecial1 && m_options.mode != dmSpecial2) {
+            // Every delimiter byte is one: found as memchr finds it.
+            if (from >= body.size())
+                return body.size();
+            const void* at = std::memchr(body.data() + from, delimiter, body.size() - from);
+            return at == nullptr ? body.size() : static_cast<std::size_t>(static_cast<const unsigned char*>(at) - body.data());
+        }
+        while (from < body.size() && !isDelimiterAt(body, from, m_options.mode, delimiter))
+            ++from;
+        return from;
     }
 
     /// Bytes of the character at body[at]: a whole UTF-8 sequence when the

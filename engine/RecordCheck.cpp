@@ -344,12 +344,12 @@ void CheckRecord(const FramedRecord& record, const CheckOptions& options, Record
     checkOne(record, options, fields, codec, out, ranges, controlNumber);
 }
 
-CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
-                         const std::function<void(const CheckProblem&)>& report)
+namespace {
+
+CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
+                     const std::function<void(const CheckProblem&)>& report)
 {
     CheckResult result;
-    struct stat info {};
-    const std::uint64_t size = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     RecordStream stream(fd);
     RecordFields fields;
     TextCodec codec;
@@ -358,7 +358,8 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
     std::vector<FieldRange> ranges;
     std::string lastControlNumber, controlNumber;
     std::uint64_t previousEnd = 0;
-    std::uint64_t nextReport = 0;
+    std::uint64_t reported = 0;
+    monitor.report(0, size);
     auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
     auto tell = [&](const CheckProblem& problem) {
         ++result.problems;
@@ -383,13 +384,13 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
         if (step == RecordStream::Step::End)
             break;
         result.records = framed.number;
-        if (framed.offset >= nextReport) {
-            nextReport = framed.offset + kWorkReportInterval;
+        if (framed.offset >= reported + monitor.interval) {
             if (monitor.stopRequested()) {
                 result.status = CheckResult::Status::Cancelled;
                 return result;
             }
-            monitor.report(std::min(framed.offset, size), size);
+            reported = framed.offset;
+            monitor.report(std::min(reported, size), size);
         }
         junk(previousEnd, framed.separatorBefore, framed.separatorLineEnds, framed.number - 1);
         previousEnd = framed.offset + framed.declaredLength;
@@ -427,6 +428,24 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
             tell({last, stop, lastControlNumber, "length-short",
                   "the record length " + std::to_string(ParseDigits(head, kLengthDigits)) +
                       " is under 25: " + rest + " are not read"});
+    }
+    return result;
+}
+
+}  // namespace
+
+CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
+                         const std::function<void(const CheckProblem&)>& report)
+{
+    struct stat info {};
+    const std::uint64_t size = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    CheckResult result = checkAll(fd, size, options, monitor, report);
+    if (result.status == CheckResult::Status::Done) {
+        // A stop asked for after the last check is honoured all the same.
+        if (monitor.stopRequested())
+            result.status = CheckResult::Status::Cancelled;
+        else
+            monitor.report(size, size);
     }
     return result;
 }

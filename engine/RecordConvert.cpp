@@ -33,14 +33,19 @@ public:
         m_writer = MakeRecordWriter(m_options.to);
         if (m_writer)
             m_writer->begin(m_out);
+        m_monitor.report(0, m_total);
         if (m_options.from == RecordFormat::Iso2709)
             readIso2709();
         else
             readText();
+        // A stop asked for after the last check still leaves no finished target.
+        if (m_result.status == ConvertResult::Status::Done && m_monitor.stopRequested())
+            m_result.status = ConvertResult::Status::Cancelled;
         if (m_result.status == ConvertResult::Status::Done) {
             if (m_writer)
                 m_writer->end(m_out);
             flush(true);
+            m_monitor.report(m_total, m_total);
         }
         return m_result;
     }
@@ -51,13 +56,13 @@ private:
     /// True to go on; checks for cancellation and reports progress now and then.
     bool progress(std::uint64_t position)
     {
-        if (position < m_nextReport)
+        if (position < m_reported + m_monitor.interval)
             return true;
-        m_nextReport = position + kWorkReportInterval;
         if (m_monitor.stopRequested()) {
             m_result.status = ConvertResult::Status::Cancelled;
             return false;
         }
+        m_reported = position;
         m_monitor.report(std::min(position, m_total), m_total);
         return true;
     }
@@ -200,7 +205,7 @@ private:
     const WorkMonitor& m_monitor;
     const std::function<void(const ConvertWarning&)>& m_warn;
     std::uint64_t m_total = 0;
-    std::uint64_t m_nextReport = 0;
+    std::uint64_t m_reported = 0;
     ConvertResult m_result;
     std::unique_ptr<RecordWriter> m_writer;
     TextCodec m_codec;

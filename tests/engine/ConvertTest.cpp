@@ -3,10 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "FileAccess.h"
+#include "RecordCheck.h"
 #include "RecordConvert.h"
 #include "RecordFiles.h"
 
@@ -238,6 +243,146 @@ TEST_F(ConvertTest, BrokenTextInputStopsWithAFormatErrorOrAPartialRecord)
         Converted c = convert(row.text, to(RecordFormat::Iso2709, row.from));
         EXPECT_EQ(c.result.status, row.status);
         EXPECT_EQ(c.result.partial, row.partial);
+    }
+}
+
+
+namespace cancel {
+
+/// Counts progress reports and asks for a stop at report number `stopAt`.
+struct ReportWatch {
+    explicit ReportWatch(int stopAt = 0) : m_stopAt(stopAt)
+    {
+        monitor.stop = m_source.get_token();
+        monitor.interval = 4096;
+        monitor.progress = [this](std::uint64_t done, std::uint64_t total) {
+            if (done < last || done > total)
+                rising = false;
+            last = done;
+            lastTotal = total;
+            if (++reports == m_stopAt)
+                m_source.request_stop();
+        };
+    }
+
+    WorkMonitor monitor;
+    int reports = 0;
+    std::uint64_t last = 0, lastTotal = 0;
+    bool rising = true;
+
+private:
+    int m_stopAt;
+    std::stop_source m_source;
+};
+
+enum class Ended { Done, Cancelled, Other };
+
+}  // namespace cancel
+
+TEST_F(ConvertTest, ConversionAndCheckReportRisingProgressAndACancelAnywhereLeavesThePromisedState)
+{
+    using cancel::Ended;
+    std::string bytes;
+    for (int i = 0; i < 300; ++i)
+        bytes += MakeRecord({{"001", "n" + std::to_string(i)}, {"245", "10" + Sub('a', std::string(200, 'a' + i % 26))}});
+    const std::string in = m_dir.write("long.mrc", bytes);
+    const std::string target = m_dir.file("target.xml");
+    std::string whole;  // the target of a run to the end
+    // A conversion to a target keeps it only when done, as its callers do.
+    auto convertTo = [&](const WorkMonitor& monitor) {
+        fileaccess::UniqueFd inFd(::open(in.c_str(), O_RDONLY));
+        fileaccess::UniqueFd outFd(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+        const ConvertResult result = ConvertRecords(inFd.get(), outFd.get(), to(RecordFormat::MarcXml), monitor,
+                                                    [](const ConvertWarning&) {});
+        const std::string written = testsupport::ReadFile(target);
+        // Whatever left before a stop is the start of the whole output.
+        if (!whole.empty()) {
+            EXPECT_EQ(whole.compare(0, written.size(), written), 0);
+        }
+        if (result.status != ConvertResult::Status::Done)
+            ::unlink(target.c_str());
+        return result.status == ConvertResult::Status::Done        ? Ended::Done
+               : result.status == ConvertResult::Status::Cancelled ? Ended::Cancelled
+                                                                    : Ended::Other;
+    };
+    auto check = [&](const WorkMonitor& monitor) {
+        fileaccess::UniqueFd inFd(::open(in.c_str(), O_RDONLY));
+        std::size_t problems = 0;
+        const CheckResult result = CheckRecords(inFd.get(), {}, monitor, [&](const CheckProblem&) { ++problems; });
+        EXPECT_EQ(problems, 0u);
+        return result.status == CheckResult::Status::Done        ? Ended::Done
+               : result.status == CheckResult::Status::Cancelled ? Ended::Cancelled
+                                                                  : Ended::Other;
+    };
+    struct Work {
+        const char* name;
+        std::function<Ended(const WorkMonitor&)> run;
+        std::function<void()> checkCancelled;  // the state a cancel promises
+    };
+    const Work works[] = {
+        {"conversion to a target", convertTo, [&] { EXPECT_FALSE(std::filesystem::exists(target)); }},
+        {"check", check, [] {}},
+    };
+    for (const Work& work : works) {
+        SCOPED_TRACE(work.name);
+        cancel::ReportWatch all;
+        whole.clear();
+        EXPECT_EQ(work.run(all.monitor), Ended::Done);
+        EXPECT_TRUE(all.rising);
+        EXPECT_EQ(all.last, bytes.size());
+        EXPECT_EQ(all.lastTotal, bytes.size());
+        ASSERT_GE(all.reports, 4);  // the first, some on the way, the last
+        if (std::filesystem::exists(target)) {
+            whole = testsupport::ReadFile(target);
+            EXPECT_NE(whole.find("</collection>"), std::string::npos);
+            std::filesystem::remove(target);
+        }
+        // Early (at the first report), midway, and at the last report before
+        // the end.
+        for (int stopAt : {1, all.reports / 2, all.reports - 1}) {
+            SCOPED_TRACE(stopAt);
+            cancel::ReportWatch cancelled(stopAt);
+            EXPECT_EQ(work.run(cancelled.monitor), Ended::Cancelled);
+            EXPECT_TRUE(cancelled.rising);
+            EXPECT_LT(cancelled.reports, all.reports);
+            work.checkCancelled();
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ConvertTest, MarcXmlEscapesMarkupWhereverItFallsInLongText)
+{
+    // Text is passed over in blocks of sixteen bytes: markup and multibyte
+    // characters at every place in and across a block must come out as the
+    // byte-by-byte rule gives them.
+    const std::string pieces[] = {"a", "Z", "0", " ", "&", "<", ">", "\"", "'", "é", "中", "\x7f"};
+    auto escaped = [](const std::string& piece) -> std::string {
+        if (piece == "&")
+            return "&amp;";
+        if (piece == "<")
+            return "&lt;";
+        if (piece == ">")
+            return "&gt;";
+        return piece;
+    };
+    std::mt19937 random(1613);
+    for (int n = 0; n < 300; ++n) {
+        std::string text, expected;
+        const int length = static_cast<int>(random() % 70);
+        for (int k = 0; k < length; ++k) {
+            const std::string& piece = pieces[random() % 3 == 0 ? random() % std::size(pieces) : random() % 4];
+            text += piece;
+            expected += escaped(piece);
+        }
+        const Converted c = convert(MakeRecord({{"245", "10" + Sub('a', text)}}), to(RecordFormat::MarcXml));
+        ASSERT_EQ(c.result.status, ConvertResult::Status::Done);
+        EXPECT_NE(c.out.find("<subfield code=\"a\">" + expected + "</subfield>"), std::string::npos)
+            << testing::PrintToString(text);
+        EXPECT_TRUE(c.warnings.empty());
     }
 }
 
