@@ -171,13 +171,12 @@ private:
         std::string tag;
         unescape(line.substr(1, tagEnd - 1), false, tag);
         std::string_view rest = line.substr(tagEnd + 2);
-        if (tag == "LDR") {
+        // The writer puts the leader first: a later "=LDR" line is a field
+        // that happens to have that tag.
+        if (tag == "LDR" && !leader) {
             m_value.clear();
             unescape(rest, true, m_value);
-            if (leader)
-                record.addProblem("a second leader line is left out");
-            else
-                record.setLeader(m_value);
+            record.setLeader(m_value);
             leader = true;
             return;
         }
