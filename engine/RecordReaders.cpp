@@ -160,10 +160,11 @@ private:
     void takeLine(MarcRecord& record, bool& leader)
     {
         const std::string_view line = m_line;
-        // The tag is three characters, each perhaps a mnemonic ({dollar}).
+        // The tag is three bytes, as in the record, each perhaps written as a
+        // mnemonic ({dollar}); a multibyte character counts by its bytes.
         std::size_t tagEnd = 1;
         for (int i = 0; i < 3 && tagEnd < line.size(); ++i)
-            tagEnd += unitLength(line.substr(tagEnd));
+            tagEnd += line[tagEnd] == '{' ? unitLength(line.substr(tagEnd)) : 1;
         if (line.size() < 6 || line[0] != '=' || line.substr(tagEnd, 2) != "  ") {
             record.addProblem("line " + std::to_string(m_lineNumber) + " is not a field line and is left out");
             return;
