@@ -630,11 +630,18 @@ public:
             const unsigned char b = m_bytes[p];
             if (inStretch(b)) {
                 std::size_t r = stretchEnd(p);
-                // The last letter before a possible mark goes with its marks.
-                if (r < m_size && m_bytes[r] >= kMarkLead)
+                // The last letter before a mark goes with its marks.
+                if (r < m_size && m_bytes[r] >= kMarkLead && extenderAt(r))
                     --r;
                 if (r > p) {
                     putStretch(p, r);
+                    p = r;
+                    m_lineEmpty = false;
+                    continue;
+                }
+            } else if (b >= 0xC2 && m_ahead.length == 0) {
+                const std::size_t r = putLetters(p);
+                if (r > p) {
                     p = r;
                     m_lineEmpty = false;
                     continue;
@@ -857,14 +864,110 @@ private:
         }
     }
 
-    /// Whether a character stays on the line of the one before it.
-    static bool extends(const Shown& s)
+    /// Lays out from p the characters of two or three bytes that are neither
+    /// controls nor followed by a mark, the bulk of text in most scripts, in
+    /// a loop of their own, with the lone ASCII letters and spaces between
+    /// them. Returns where it stopped: at anything else.
+    std::size_t putLetters(std::size_t p)
     {
-        if (!s.copy || s.shown < 0x300)
-            return false;
-        return s.kind == kMark || s.kind == kSpacingMark || s.shown == kZeroWidthJoiner ||
-               s.shown == kZeroWidthNonJoiner;
+        if (p >= m_runEnd)
+            m_runEnd = runEnd(p, m_field);
+        const std::size_t end = m_runEnd;
+        // Each byte makes at most one; wraps come after 64 bytes or more.
+        ensure(end - p + ((end - p) / 64 + 1) * kWrap.size() + 8);
+        const unsigned char* const bytes = m_bytes;
+        char* at = m_at;
+        int col = m_col;
+        bool pendingWrap = m_pendingWrap;
+        // The character at i, decoded: its length (0: not one for this loop),
+        // code point and class.
+        std::size_t length = 0;
+        char32_t cp = 0;
+        int kind = kPlain;
+        // Inlined, or its call costs more than its work.
+        auto decode = [&](std::size_t i) __attribute__((always_inline)) {
+            const unsigned b0 = bytes[i];
+            length = 0;
+            if (b0 < 0x80) {
+                // A space or a word of one letter between words in another script.
+                if (inStretch(static_cast<unsigned char>(b0)) && i + 1 < end && bytes[i + 1] >= 0x80) {
+                    length = 1;
+                    kind = kPlain;
+                }
+                return;
+            }
+            if (b0 < 0xC2 || b0 >= 0xF0)
+                return;
+            if (b0 < 0xE0) {
+                if (i + 1 < end && (bytes[i + 1] & 0xC0) == 0x80) {
+                    cp = (b0 & 0x1F) << 6 | (bytes[i + 1] & 0x3F);
+                    length = cp >= 0xA0 ? 2 : 0;  // C1 controls go the long way
+                }
+            } else {
+                const unsigned low = b0 == 0xE0 ? 0xA0 : 0x80, high = b0 == 0xED ? 0x9F : 0xBF;
+                if (i + 2 < end && bytes[i + 1] >= low && bytes[i + 1] <= high && (bytes[i + 2] & 0xC0) == 0x80) {
+                    cp = (b0 & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F);
+                    length = 3;
+                }
+            }
+            if (length != 0)
+                kind = widthClass(cp);
+        };
+        decode(p);
+        while (length != 0) {
+            const std::size_t here = length;
+            const int width = kind == kWide ? 2 : kind == kMark || kind == kFormat ? 0 : 1;
+            const std::size_t next = p + here;
+            if (next < end)
+                decode(next);
+            else
+                length = 0;
+            // A mark or joiner after it makes a cluster: the long way.
+            if (length != 0) {
+                if (isExtender(cp, kind))
+                    break;
+            } else if (next < m_size && bytes[next] >= kMarkLead && extenderAt(next)) {
+                break;
+            }
+            if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent)) {
+                std::memcpy(at, kWrap.data(), kWrap.size());
+                at += kWrap.size();
+                col = kContinuationIndent;
+            }
+            if (p + 4 <= m_size) {
+                std::memcpy(at, bytes + p, 4);  // the room has bytes to spare
+            } else {
+                for (std::size_t k = 0; k < here; ++k)
+                    at[k] = static_cast<char>(bytes[p + k]);
+            }
+            at += here;
+            col += width;
+            pendingWrap = col >= kLineColumns;
+            p = next;
+        }
+        m_at = at;
+        m_col = col;
+        m_pendingWrap = pendingWrap;
+        return p;
     }
+
+    /// Whether a well-formed character of class kind stays on the line of the
+    /// one before it.
+    static bool isExtender(char32_t cp, int kind)
+    {
+        return cp >= 0x300 &&
+               (kind == kMark || kind == kSpacingMark || cp == kZeroWidthJoiner || cp == kZeroWidthNonJoiner);
+    }
+
+    /// Whether the character at p (in any run) stays on the line of the one before it.
+    [[nodiscard]] bool extenderAt(std::size_t p) const
+    {
+        std::size_t field = m_field;
+        return extends(decodeAt(p, p < m_runEnd ? m_runEnd : runEnd(p, field)));
+    }
+
+    /// Whether a character stays on the line of the one before it.
+    static bool extends(const Shown& s) { return s.copy && isExtender(s.shown, s.kind); }
 
     /// Lays out the cluster at p: its first character and every mark or
     /// joiner after it. p moves past it.

@@ -381,9 +381,10 @@ TEST(DecodedDisplay, Utf8SinglePassMatchesDecodingRunByRun)
                                   "\xf0\x9f\x98\x80", "\xd7\xa8", "\xe0\xa4\x95\xe0\xa4\xbf\xe0\xa4\x83",
                                   "\xef\xbf\xbd", "\xc2\xad", "\xd0\x96", "\xce\xb1\xcd\x82", "\xe3\x81\xae",
                                   "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe4\xb8", "\xf0\x9f\x98",
-                                  "\xff", "\x80", "\xcc", "\xe1\xbf\x81", std::string(70, 'x'),
+                                  "\xff", "\x80", "\xcc", "\xe1\xbf\x81", "\xf0\x9d\x85\xa5", "\xf0\x91\x84\x80",
+                                  std::string(70, 'x'),
                                   "\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe"};
-    const std::string tags[] = {"245", "\xcc\x81" "1", "\xb8\xad" "0", "\x1f" "ab", "a\xe4\xb8", "\x1e" "12"};
+    const std::string tags[] = {"245", "\xcc\x81" "1", "\xb8\xad" "0", "\x1f" "ab", "a\xe4\xb8", "\x1e" "12", "1\xce\xb1"};
     std::mt19937 random(4711);
     TextCodec codec;
     for (int n = 0; n < 3000; ++n) {
