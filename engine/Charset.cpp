@@ -627,26 +627,31 @@ public:
     {
         std::size_t p = 0;
         while (p < m_size) {
-            const unsigned char b = m_bytes[p];
-            if (inStretch(b)) {
-                std::size_t r = stretchEnd(p);
-                // The last letter before a mark goes with its marks.
-                if (r < m_size && m_bytes[r] >= kMarkLead && extenderAt(r))
-                    --r;
-                if (r > p) {
-                    putStretch(p, r);
-                    p = r;
-                    m_lineEmpty = false;
-                    continue;
+            if (m_ahead.length == 0) {
+                if (inStretch(m_bytes[p])) {
+                    std::size_t r = stretchEnd(p);
+                    // The last letter before anything else goes with what
+                    // follows, which may be its mark.
+                    if (r < m_size && m_bytes[r] >= 0x80)
+                        --r;
+                    if (r > p) {
+                        putStretch(p, r);
+                        p = r;
+                        m_lineEmpty = false;
+                    }
                 }
-            } else if (b >= 0xC2 && m_ahead.length == 0) {
-                const std::size_t r = putLetters(p);
-                if (r > p) {
-                    p = r;
-                    m_lineEmpty = false;
-                    continue;
+                if (p < m_size && (m_bytes[p] >= 0xC2 || inStretch(m_bytes[p]))) {
+                    const std::size_t r = putLetters(p);
+                    if (r > p) {
+                        p = r;
+                        m_lineEmpty = false;
+                        continue;
+                    }
                 }
+                if (p >= m_size)
+                    break;
             }
+            const unsigned char b = m_bytes[p];
             if (b == m_terminator) {
                 ensure(1);
                 *m_at++ = '\n';
@@ -889,7 +894,8 @@ private:
             const unsigned b0 = bytes[i];
             length = 0;
             if (b0 < 0x80) {
-                // A space or a word of one letter between words in another script.
+                // A space or a letter between letters of more bytes: longer
+                // stretches go faster the other way.
                 if (inStretch(static_cast<unsigned char>(b0)) && i + 1 < end && bytes[i + 1] >= 0x80) {
                     length = 1;
                     kind = kPlain;
@@ -1057,8 +1063,12 @@ private:
     /// Room for n more bytes at m_at.
     void ensure(std::size_t n)
     {
-        if (static_cast<std::size_t>(m_end - m_at) >= n)
-            return;
+        if (static_cast<std::size_t>(m_end - m_at) < n) [[unlikely]]
+            grow(n);
+    }
+
+    [[gnu::noinline]] void grow(std::size_t n)
+    {
         const std::size_t used = static_cast<std::size_t>(m_at - m_out.data());
         m_out.resize(std::max(m_out.size() + m_out.size() / 2, used + n));
         m_at = m_out.data() + used;
