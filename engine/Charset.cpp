@@ -628,25 +628,11 @@ public:
         std::size_t p = 0;
         while (p < m_size) {
             if (m_ahead.length == 0) {
-                if (inStretch(m_bytes[p])) {
-                    std::size_t r = stretchEnd(p);
-                    // The last letter before anything else goes with what
-                    // follows, which may be its mark.
-                    if (r < m_size && m_bytes[r] >= 0x80)
-                        --r;
-                    if (r > p) {
-                        putStretch(p, r);
-                        p = r;
-                        m_lineEmpty = false;
-                    }
-                }
-                if (p < m_size && (m_bytes[p] >= 0xC2 || inStretch(m_bytes[p]))) {
-                    const std::size_t r = putLetters(p);
-                    if (r > p) {
-                        p = r;
-                        m_lineEmpty = false;
-                        continue;
-                    }
+                const std::size_t r = putLetters(p);
+                if (r > p) {
+                    p = r;
+                    m_lineEmpty = false;
+                    continue;
                 }
                 if (p >= m_size)
                     break;
@@ -869,47 +855,39 @@ private:
         }
     }
 
-    /// Lays out from p the characters of two or three bytes that are neither
-    /// controls nor followed by a mark, the bulk of text in most scripts, in
-    /// a loop of their own, with the lone ASCII letters and spaces between
-    /// them. Returns where it stopped: at anything else.
+    /// Lays out from p, in a loop of its own, the bulk of text in most
+    /// scripts: stretches of printable ASCII, and characters of two or three
+    /// bytes (not controls), none followed by a mark. Returns where it
+    /// stopped: at anything else, which goes the cluster way.
     std::size_t putLetters(std::size_t p)
     {
-        if (p >= m_runEnd)
-            m_runEnd = runEnd(p, m_field);
-        const std::size_t end = m_runEnd;
-        // Each byte makes at most one; wraps come after 64 bytes or more.
-        ensure(end - p + ((end - p) / 64 + 1) * kWrap.size() + 8);
         const unsigned char* const bytes = m_bytes;
         char* at = m_at;
         int col = m_col;
         bool pendingWrap = m_pendingWrap;
-        // The character at i, decoded: its length (0: not one for this loop),
-        // code point and class.
+        std::size_t end = m_runEnd;  // of the run holding the character decoded last
+        // The character at hand, decoded: its length (0: none), code point and class.
         std::size_t length = 0;
         char32_t cp = 0;
         int kind = kPlain;
-        // Inlined, or its call costs more than its work.
+        // Decodes a character of two or three bytes (not a C1 control) at i
+        // within its run. Inlined, or its call costs more than its work.
         auto decode = [&](std::size_t i) __attribute__((always_inline)) {
             const unsigned b0 = bytes[i];
             length = 0;
-            if (b0 < 0x80) {
-                // A space or a letter between letters of more bytes: longer
-                // stretches go faster the other way.
-                if (inStretch(static_cast<unsigned char>(b0)) && i + 1 < end && bytes[i + 1] >= 0x80) {
-                    length = 1;
-                    kind = kPlain;
-                }
-                return;
-            }
             if (b0 < 0xC2 || b0 >= 0xF0)
                 return;
+            if (i >= end) {
+                end = runEnd(i, m_field);
+                m_runEnd = end;
+            }
             if (b0 < 0xE0) {
                 if (i + 1 < end && (bytes[i + 1] & 0xC0) == 0x80) {
                     cp = (b0 & 0x1F) << 6 | (bytes[i + 1] & 0x3F);
                     length = cp >= 0xA0 ? 2 : 0;  // C1 controls go the long way
                 }
             } else {
+                // The second byte's range keeps out overlong forms and surrogates.
                 const unsigned low = b0 == 0xE0 ? 0xA0 : 0x80, high = b0 == 0xED ? 0x9F : 0xBF;
                 if (i + 2 < end && bytes[i + 1] >= low && bytes[i + 1] <= high && (bytes[i + 2] & 0xC0) == 0x80) {
                     cp = (b0 & 0x0F) << 12 | (bytes[i + 1] & 0x3F) << 6 | (bytes[i + 2] & 0x3F);
@@ -919,27 +897,67 @@ private:
             if (length != 0)
                 kind = widthClass(cp);
         };
-        decode(p);
-        while (length != 0) {
+        auto wrap = [&] {
+            std::memcpy(at, kWrap.data(), kWrap.size());
+            at += kWrap.size();
+            col = kContinuationIndent;
+        };
+        while (true) {
+            if (length == 0) {
+                if (p >= m_size)
+                    break;
+                if (inStretch(bytes[p])) {
+                    std::size_t r = stretchEnd(p);
+                    // The last letter before anything else goes with what
+                    // follows, which may be its mark.
+                    const bool held = r < m_size && bytes[r] >= 0x80;
+                    r -= held;
+                    if (r > p) {
+                        const std::size_t n = r - p;
+                        if (static_cast<std::size_t>(m_end - at) < n + (n / 64 + 2) * kWrap.size() + 8) {
+                            m_at = at;
+                            grow(n + (n / 64 + 2) * kWrap.size() + 8);
+                            at = m_at;
+                        }
+                        while (p < r) {
+                            if (pendingWrap)
+                                wrap();
+                            const std::size_t k = std::min(r - p, static_cast<std::size_t>(kLineColumns - col));
+                            copyBytes(at, bytes + p, k);
+                            at += k;
+                            col += static_cast<int>(k);
+                            p += k;
+                            pendingWrap = col >= kLineColumns;
+                        }
+                    }
+                    if (!held)
+                        continue;
+                    length = 1;
+                    kind = kPlain;
+                } else {
+                    decode(p);
+                    if (length == 0)
+                        break;
+                }
+            }
+            // The character at p; a mark or joiner after it makes a cluster,
+            // which goes the long way.
             const std::size_t here = length;
             const int width = kind == kWide ? 2 : kind == kMark || kind == kFormat ? 0 : 1;
             const std::size_t next = p + here;
-            if (next < end)
+            length = 0;
+            if (next < m_size && bytes[next] >= 0x80) {
                 decode(next);
-            else
-                length = 0;
-            // A mark or joiner after it makes a cluster: the long way.
-            if (length != 0) {
-                if (isExtender(cp, kind))
+                if (length != 0 ? isExtender(cp, kind) : bytes[next] >= kMarkLead && extenderAt(next))
                     break;
-            } else if (next < m_size && bytes[next] >= kMarkLead && extenderAt(next)) {
-                break;
             }
-            if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent)) {
-                std::memcpy(at, kWrap.data(), kWrap.size());
-                at += kWrap.size();
-                col = kContinuationIndent;
+            if (static_cast<std::size_t>(m_end - at) < 16) {
+                m_at = at;
+                grow(16);
+                at = m_at;
             }
+            if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent))
+                wrap();
             if (p + 4 <= m_size) {
                 std::memcpy(at, bytes + p, 4);  // the room has bytes to spare
             } else {
