@@ -6,7 +6,10 @@
 # ratio and each command's peak memory.
 #   bench/peer_bench.sh [SIZE_MIB]        (default 100; 1024 for the search and copy ratios)
 # The build folder is VELTRANE_BUILD_DIR, else build/. yaz-marcdump comes from
-# Debian's yaz package; rows that need it are skipped without it.
+# Debian's yaz package; rows that need it are skipped without it. The rows of
+# show --utf8 build their UTF-8 and MARC-8 files from the shared corpus
+# (VELTRANE_CORPUS_DIR, else ../shared/corpus beside the project) and are
+# skipped without it.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -84,3 +87,40 @@ extract_s=$(median bash -c 'rm -f "$3"; "$1" extract "$2" 1 "$4" "$3"' _ "$cli" 
 row "veltrane-cli extract FILE 1 N TARGET" "$extract_s" "cp FILE TARGET" "$cp_s" 1.5 \
   "$(rm -f "$extract_target"; peak "$cli" extract "$file" 1 "$count" "$extract_target")"
 cmp -s "$file" "$extract_target" || { echo "peer_bench: the extraction differs from the file" >&2; exit 1; }
+
+# show --utf8 against show on real UTF-8 records, and on MARC-8 records
+# against yaz-marcdump's own MARC-8 to UTF-8 conversion.
+corpus=${VELTRANE_CORPUS_DIR:-$here/../shared/corpus}
+utf8_parts=(evergreen_auth_1066.mrc evergreen_nepali.marc marc4j_065001035.mrc marc4j_brkrtest_utf8.mrc
+            pymarc_regression45.dat traject_test_data_utf8.mrc yaz_marccol1_utf8.marc yaz_marccol5_utf8.marc)
+have_utf8=1
+for part in "${utf8_parts[@]}"; do [ -f "$corpus/$part" ] || have_utf8=0; done
+if [ "$have_utf8" = 1 ]; then
+  utf8_file=$work/utf8.mrc
+  (cd "$corpus" && cat "${utf8_parts[@]}") > "$work/utf8-mix.mrc"
+  for _ in $(seq 150); do cat "$work/utf8-mix.mrc"; done > "$utf8_file"
+  utf8_count=$("$cli" count "$utf8_file")
+  raw_s=$(median "$cli" show "$utf8_file" 1 "$utf8_count")
+  utf8_s=$(median "$cli" show --utf8 "$utf8_file" 1 "$utf8_count")
+  row "veltrane-cli show --utf8 (UTF-8 records)" "$utf8_s" "veltrane-cli show" "$raw_s" 1.5 \
+    "$(peak "$cli" show --utf8 "$utf8_file" 1 "$utf8_count")"
+  rm -f "$utf8_file"*
+else
+  echo "peer_bench: no UTF-8 files of the corpus in $corpus: show --utf8 row skipped"
+fi
+if [ ! -f "$corpus/solrmarc_uva_2000.mrc" ]; then
+  echo "peer_bench: no solrmarc_uva_2000.mrc in $corpus: MARC-8 row skipped"
+elif ! command -v yaz-marcdump > /dev/null; then
+  echo "peer_bench: no yaz-marcdump: MARC-8 row skipped"
+else
+  marc8_file=$work/marc8.mrc
+  : > "$marc8_file"
+  while [ "$(stat -c %s "$marc8_file")" -lt $((50 * 1024 * 1024)) ]; do
+    cat "$corpus/solrmarc_uva_2000.mrc" >> "$marc8_file"
+  done
+  marc8_count=$("$cli" count "$marc8_file")
+  yaz8_s=$(median yaz-marcdump -f MARC-8 -t UTF-8 "$marc8_file")
+  show8_s=$(median "$cli" show --utf8 "$marc8_file" 1 "$marc8_count")
+  row "veltrane-cli show --utf8 (MARC-8 records)" "$show8_s" "yaz-marcdump -f MARC-8 -t UTF-8" "$yaz8_s" 1.0 \
+    "$(peak "$cli" show --utf8 "$marc8_file" 1 "$marc8_count")"
+fi

@@ -309,7 +309,8 @@ private:
                 continue;
             }
             if (shown != Shown::Bytes && records.read(k) == Outcome::Done) {
-                utf8 = decodedText(*codec, records.fields(), *text);
+                utf8.clear();
+                decodedText(*codec, records.fields(), *text, utf8);
                 m_output.write(shown == Shown::Terminal ? terminal->convert(utf8) : utf8);
                 continue;
             }
@@ -320,24 +321,23 @@ private:
         return status;
     }
 
-    /// The display text of a record in UTF-8: a GBK record's byte layout
-    /// decoded, so its lines stay as they always were; any other set's
-    /// fields decoded and wrapped at 77 display columns.
-    std::string decodedText(TextCodec& codec, const RecordFields& fields, DisplayText& bytes) const
+    /// Appends the display text of a record in UTF-8 to utf8 (one buffer for
+    /// all records): a GBK record's byte layout decoded, so its lines stay as
+    /// they always were; any other set's fields decoded and wrapped at 77
+    /// display columns.
+    void decodedText(TextCodec& codec, const RecordFields& fields, DisplayText& bytes, std::string& utf8) const
     {
         const CharsetDecision decision = ChooseCharset(m_invocation.charset, fields);
         if (decision.charset == Charset::Gbk) {
             bytes.clear();
             RenderDisplayText(bytes, fields.bytes().data(), fields.bytes().size(), FieldTerminator(m_invocation.mode),
                               SubfieldDelimiter(m_invocation.mode));
-            std::string utf8;
             (void)codec.decode(Charset::Gbk,
                                {reinterpret_cast<const unsigned char*>(bytes.text().data()), bytes.text().size()}, utf8);
-            return utf8;
+            return;
         }
-        return RenderDecodedDisplayText(codec, decision.charset, fields, FieldTerminator(m_invocation.mode),
-                                        SubfieldDelimiter(m_invocation.mode))
-            .text;
+        (void)RenderDecodedDisplayText(codec, decision.charset, fields, FieldTerminator(m_invocation.mode),
+                                       SubfieldDelimiter(m_invocation.mode), utf8);
     }
 
     int printCharsets()

@@ -98,6 +98,16 @@ struct DecodedDisplay {
 };
 [[nodiscard]] DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const RecordFields& record,
                                                       unsigned char fieldTerminator, unsigned char subfieldDelimiter);
+/// The same text appended to out (whose buffer a caller may use again from
+/// record to record); returns invalidBytes.
+std::size_t RenderDecodedDisplayText(TextCodec& codec, Charset charset, const RecordFields& record,
+                                     unsigned char fieldTerminator, unsigned char subfieldDelimiter, std::string& out);
+/// The same text made the general way for every set: each run decoded
+/// through the codec, then each line laid out. UTF-8 records take a single
+/// pass over their bytes instead, which must give exactly this.
+std::size_t RenderDecodedDisplayTextByRuns(TextCodec& codec, Charset charset, const RecordFields& record,
+                                           unsigned char fieldTerminator, unsigned char subfieldDelimiter,
+                                           std::string& out);
 
 /// Display columns of one code point (0, 1 or 2) under the rule above.
 [[nodiscard]] int DisplayWidth(char32_t codePoint);

@@ -378,6 +378,71 @@ TEST(DecodedDisplay, Utf8TextLaysOutAsTheSameTextInGb18030)
     }
 }
 
+TEST(DecodedDisplay, Utf8SinglePassMatchesDecodingRunByRun)
+{
+    // UTF-8 records are laid out in one pass over their bytes; every other set
+    // decodes each run through the codec and lays the lines out after. Random
+    // records mixing valid text, marks, wide and four-byte characters with
+    // ill-formed and cut sequences, controls, delimiters and stray
+    // terminators, some with no terminator at a field's end (so a sequence or a
+    // cluster reaches into the next tag) and tags of high bytes, must show the
+    // same text and count the same invalid bytes both ways, appended after
+    // what the buffer held.
+    const std::string pieces[] = {"a", "word ", "Z9", "\x1f" "b", "\x1f" " ", "\x1f", "$a", "$ ", "#", "\x1e",
+                                  "\x01", "\x7f", "\xc2\x85", "\xc3\xa9", "e\xcc\x81", "\xcc\x81\xcc\x82",
+                                  "\xe4\xb8\xad", "\xe6\x96\x87\xe3\x82\x99", "\xe2\x80\x8d", "\xe2\x80\x8c",
+                                  "\xf0\x9f\x98\x80", "\xd7\xa8", "\xe0\xa4\x95\xe0\xa4\xbf\xe0\xa4\x83",
+                                  "\xef\xbf\xbd", "\xc2\xad", "\xd0\x96", "\xce\xb1\xcd\x82", "\xe3\x81\xae",
+                                  "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe4\xb8", "\xf0\x9f\x98",
+                                  "\xff", "\x80", "\xcc", "\xe1\xbf\x81", "\xf0\x9d\x85\xa5", "\xf0\x91\x84\x80",
+                                  std::string(70, 'x'),
+                                  "\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe\xe0\xa4\xbe"};
+    const std::string tags[] = {"245", "\xcc\x81" "1", "\xb8\xad" "0", "\x1f" "ab", "a\xe4\xb8", "\x1e" "12", "1\xce\xb1"};
+    std::mt19937 random(4711);
+    TextCodec codec;
+    for (int n = 0; n < 3000; ++n) {
+        const int mode = static_cast<int>(random() % 3);
+        const char terminator = static_cast<char>(FieldTerminator(mode));
+        std::vector<Field> fields;
+        const int fieldCount = 1 + static_cast<int>(random() % 5);
+        for (int f = 0; f < fieldCount; ++f) {
+            std::string text;
+            const int length = static_cast<int>(random() % 90);
+            for (int k = 0; k < length; ++k) {
+                std::string piece = pieces[random() % std::size(pieces)];
+                // Long runs of one mark make clusters wider than a line.
+                if (random() % 200 == 0)
+                    for (int r = 0; r < 5; ++r)
+                        piece += piece;
+                text += piece;
+            }
+            fields.push_back({tags[random() % 4 == 0 ? random() % std::size(tags) : 0], text});
+        }
+        std::string bytes = MakeRecord(fields, terminator);
+        // Some field ends lose their terminator: the field runs on into the next tag.
+        const std::size_t base = std::stoul(bytes.substr(12, 5));
+        for (std::size_t at = base; at < bytes.size(); ++at)
+            if (bytes[at] == terminator && random() % 3 == 0)
+                bytes[at] = "\xe4\xb8\xcc\x81" "a"[random() % 5];
+        // Some records are cut short, parting a field from its end.
+        if (random() % 8 == 0)
+            bytes.resize(base + (bytes.size() - base) * (random() % 100) / 100);
+        const Assembled record(bytes);
+        std::string single = "kept", general = "kept";
+        const std::size_t singleInvalid = RenderDecodedDisplayText(codec, Charset::Utf8, record.fields,
+                                                                   FieldTerminator(mode), SubfieldDelimiter(mode), single);
+        const std::size_t generalInvalid = RenderDecodedDisplayTextByRuns(
+            codec, Charset::Utf8, record.fields, FieldTerminator(mode), SubfieldDelimiter(mode), general);
+        ASSERT_EQ(single, general) << "record " << n << " mode " << mode;
+        ASSERT_EQ(singleInvalid, generalInvalid) << "record " << n << " mode " << mode;
+        // The record-at-a-time form gives the same text.
+        const DecodedDisplay whole = RenderDecodedDisplayText(codec, Charset::Utf8, record.fields,
+                                                              FieldTerminator(mode), SubfieldDelimiter(mode));
+        ASSERT_EQ("kept" + whole.text, single);
+        ASSERT_EQ(whole.invalidBytes, singleInvalid);
+    }
+}
+
 TEST(DecodedDisplay, AsciiRecordsLayOutAsTheBytesDo)
 {
     std::string k200;

@@ -292,6 +292,14 @@ std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size)
             const DecodedDisplay display =
                 RenderDecodedDisplayText(codec, charset, record, FieldTerminator(mode), SubfieldDelimiter(mode));
             const std::string where = say(CharsetName(charset), " mode ", mode, ": ");
+            if (charset == Charset::Utf8) {
+                // UTF-8 takes its own single pass; the general way must agree.
+                std::string general = "kept";
+                const std::size_t invalid = RenderDecodedDisplayTextByRuns(codec, charset, record, FieldTerminator(mode),
+                                                                           SubfieldDelimiter(mode), general);
+                if (general.substr(4) != display.text || invalid != display.invalidBytes)
+                    return where + "the single pass differs from decoding run by run";
+            }
             if (display.invalidBytes > record.bytes().size())
                 return say(where, display.invalidBytes, " invalid bytes of ", record.bytes().size());
             if (!display.text.empty() && display.text.back() != '\n')
