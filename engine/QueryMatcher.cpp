@@ -134,23 +134,35 @@ QueryMatcher::QueryMatcher(const SearchQuery& query)
 }
 
 // Whether the automatic rules could read the record as MARC-8, judged from
-// its raw bytes: it holds an escape, or its leader declares no Unicode and
-// it has high bytes and no UNIMARC field 100. A record the rules cannot read
-// as MARC-8 needs no decoding to be searched.
+// its raw bytes: it holds an escape (rule 4), or its leader declares no
+// Unicode and it is a MARC 21 record with a 245 or 008 field, high bytes and
+// no UNIMARC field 100 (rule 5). A record the rules cannot read as MARC-8
+// needs no decoding to be searched. The cheap tests go first: most records
+// fail on the leader or the directory.
 bool QueryMatcher::mayBeMarc8(const unsigned char* record, std::size_t length, std::uint32_t base) const
 {
     if (m_setting == CharsetSetting::Marc8)
         return true;
     if (!m_searchMarc8)
         return false;
-    const std::size_t dataStart = std::min<std::size_t>(base, length);
+    const std::size_t dataStart = std::min<std::size_t>(std::max<std::size_t>(base, kLeaderLength), length);
     if (std::memchr(record + kLeaderLength, kEscape, length - std::min(length, kLeaderLength)) != nullptr)
         return true;
     if (record[kLeaderCodingScheme] != ' ')
         return false;
+    const std::size_t entries = DirectoryEntryCount(base);
+    bool marc21Tag = false;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = kLeaderLength + i * kDirectoryEntryLength;
+        if (at + kDirectoryEntryLength > length)
+            break;
+        const unsigned char* tag = record + at;
+        marc21Tag = marc21Tag || std::memcmp(tag, "245", kTagLength) == 0 || std::memcmp(tag, "008", kTagLength) == 0;
+    }
+    if (!marc21Tag)
+        return false;
     if (std::none_of(record + dataStart, record + length, [](unsigned char b) { return b >= 0x80; }))
         return false;
-    const std::size_t entries = DirectoryEntryCount(base);
     for (std::size_t i = 0; i < entries; ++i) {
         const std::size_t at = kLeaderLength + i * kDirectoryEntryLength;
         if (at + kDirectoryEntryLength > length)
@@ -159,8 +171,7 @@ bool QueryMatcher::mayBeMarc8(const unsigned char* record, std::size_t length, s
             continue;
         const std::size_t fieldLength = ParseDigits(record + at + kFieldLengthOffsetInEntry, 4);
         const std::size_t begin = std::size_t{base} + ParseDigits(record + at + kFieldStartOffsetInEntry, 5);
-        if (begin < length
-            && IsUnimarcGeneralData({record + begin, std::min(fieldLength, length - begin)}))
+        if (begin < length && IsUnimarcGeneralData({record + begin, std::min(fieldLength, length - begin)}))
             return false;
     }
     return true;

@@ -88,7 +88,7 @@ int ScanRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSet
 
     std::int64_t number = from;
     if (pattern != nullptr && *pattern != '\0') {
-        const SearchQuery query{pattern, settings.caseSensitive, settings.delimiterMode, {}};
+        const SearchQuery query{pattern, settings.caseSensitive, settings.delimiterMode, {}, {}, {}};
         const FindResult found = file.find(from, to, query);
         number = found.outcome == Outcome::Done ? found.record : 0;
     } else if (from > to) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 
@@ -76,7 +77,8 @@ private:
     std::size_t m_length = 0;
     bool m_caseSensitive;
     std::string m_tag;
-    CandidateBytes m_wholePattern{};
+    CandidateBytes m_wholePattern{};  ///< the two probe bytes, each in both cases
+    std::pair<std::size_t, std::size_t> m_probe{};  ///< where they stand in the pattern
     CandidateBytes m_firstByte{};
 };
 

@@ -56,7 +56,7 @@ FilePass passOver(const std::string& records, const std::string& index, int coun
     RecordFile file;
     if (!file.openRecords(records.c_str()) || !file.openIndex(index.c_str()))
         return pass;
-    const SearchQuery query{"NEEDLE", false, dmNormal, {}};
+    const SearchQuery query{"NEEDLE", false, dmNormal, {}, {}, {}};
     for (std::int64_t from = 1;;) {
         const FindResult found = file.find(from, count, query);
         if (found.outcome != Outcome::Done)
@@ -123,7 +123,7 @@ TEST_F(RecordFileTest, TagLimitsTheFieldsAMatchMayLieIn)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern + " in " + c.tag);
-        const FindResult found = file.find(1, 2, {c.pattern, false, dmNormal, c.tag});
+        const FindResult found = file.find(1, 2, {c.pattern, false, dmNormal, c.tag, {}, {}});
         EXPECT_EQ(found.outcome, c.record != 0 ? Outcome::Done : Outcome::NotFound);
         EXPECT_EQ(found.record, c.record);
         EXPECT_EQ(found.tag, c.matchedTag);
@@ -170,7 +170,7 @@ TEST_F(RecordFileTest, LongWorkReportsRisingProgressAndACancelAnywhereLeavesTheP
     auto find = [&](const WorkMonitor& monitor) {
         RecordFile file;
         EXPECT_TRUE(file.openRecords(m_records.c_str()) && file.openIndex(m_index.c_str()));
-        return file.find(1, 300, {"absent text", true, dmNormal, {}}, monitor).outcome;
+        return file.find(1, 300, {"absent text", true, dmNormal, {}, {}, {}}, monitor).outcome;
     };
     auto extract = [&](OverwriteChoice answer) {
         return [&, answer](const WorkMonitor& monitor) {
@@ -233,7 +233,7 @@ TEST_F(RecordFileTest, StreamSearchFindsWhatTheIndexedSearchFinds)
         SCOPED_TRACE(from);
         std::vector<std::pair<std::int64_t, std::string>> streamed;
         fileaccess::UniqueFd fd(::open(m_records.c_str(), O_RDONLY));
-        const Status status = SearchRecordStream(fd.get(), from, {"NEEDLE", false, dmNormal, {}}, NoMonitor(),
+        const Status status = SearchRecordStream(fd.get(), from, {"NEEDLE", false, dmNormal, {}, {}, {}}, NoMonitor(),
                                                  [&](std::int64_t record, std::string_view tag) {
                                                      streamed.emplace_back(record, std::string(tag));
                                                      return true;
