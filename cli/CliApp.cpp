@@ -131,15 +131,18 @@ public:
             if (!m_query)
                 return kExitFailure;
         }
-        // A search frames the records as it reads them and needs no index.
-        const bool needsIndex = m_invocation.command != Command::Find;
+        // A search and a count frame the records as they read them and need
+        // no index.
+        const bool needsIndex = m_invocation.command != Command::Find && m_invocation.command != Command::Count;
         if (int status = openRecordFile(needsIndex); status != kExitSuccess)
             return status;
         int status = kExitFailure;
         switch (*m_invocation.command) {
         case Command::Count:
-            m_output.writeLine(static_cast<unsigned long long>(m_count));
-            status = kExitSuccess;
+            if (const std::optional<std::int64_t> count = countRecords()) {
+                m_output.writeLine(static_cast<unsigned long long>(*count));
+                status = kExitSuccess;
+            }
             break;
         case Command::Index:
             status = printIndex();
