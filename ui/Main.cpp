@@ -741,6 +741,8 @@ void TFormMain::showEvent(QShowEvent* event)
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    // Files still waiting to open are not opened any more.
+    m_pendingOpens.clear();
     m_findResults->cancelSearchAndWait();
     settings::setMainWindowLayout(saveGeometry(), saveState());
     DeleteScratchDisplayFile();
