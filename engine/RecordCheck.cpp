@@ -6,7 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "FileAccess.h"
 #include "MarcRecord.h"
@@ -288,6 +292,12 @@ void checkOne(const FramedRecord& record, const CheckOptions& options, RecordFie
 
 }  // namespace
 
+int DefaultCheckWorkers()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxCheckWorkers)));
+}
+
 bool IsValidUtf8(std::span<const unsigned char> bytes)
 {
     std::size_t i = 0;
@@ -346,6 +356,295 @@ void CheckRecord(const FramedRecord& record, const CheckOptions& options, Record
 
 namespace {
 
+std::string junkDescription(std::uint64_t from, std::uint64_t bytes, std::int64_t before)
+{
+    return std::to_string(bytes) + " bytes between records, from byte " + std::to_string(from) +
+           (before == 0 ? " (before the first record)" : "");
+}
+
+/// Tells what follows the last record: skipped bytes, then perhaps bytes
+/// that start like a record but cannot be one.
+template <typename Tell>
+void tellTail(int fd, std::uint64_t size, const CheckOptions& options, const RecordStream& stream,
+              std::uint64_t previousEnd, const std::string& lastControlNumber, Tell& tell)
+{
+    auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
+    const std::int64_t last = stream.count();
+    if (last > options.last)
+        return;
+    const std::uint64_t stop = std::min(stream.position(), size);
+    if (stop > previousEnd && !stream.skippedLineEnds() && inRange(last == 0 ? 1 : last))
+        tell({last, previousEnd, last == 0 ? std::string() : lastControlNumber, "junk",
+              junkDescription(previousEnd, stop - previousEnd, last)});
+    if (stop < size && inRange(last == 0 ? 1 : last)) {
+        unsigned char head[kLeaderLength] = {};
+        const ssize_t got = fileaccess::readAt(fd, head, sizeof head, static_cast<off_t>(stop));
+        const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+        const std::string rest = std::to_string(size - stop) + " bytes from byte " + std::to_string(stop);
+        if (n < kLeaderLength)
+            tell({last, stop, lastControlNumber, "truncated",
+                  "the file ends inside the leader of the next record: " + rest + " are not read"});
+        else if (!allDigits(head, kLengthDigits))
+            tell({last, stop, lastControlNumber, "length-digits",
+                  "the record length '" + printable({head, kLengthDigits}) + "' is not five digits: " + rest +
+                      " are not read"});
+        else
+            tell({last, stop, lastControlNumber, "length-short",
+                  "the record length " + std::to_string(ParseDigits(head, kLengthDigits)) +
+                      " is under 25: " + rest + " are not read"});
+    }
+}
+
+/// Records handed to a worker: their bytes back to back, copied out of the
+/// stream's block, so the stream can read on while they are checked.
+struct BatchRecord {
+    std::int64_t number = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t declaredLength = 0;
+    std::size_t at = 0, size = 0;  ///< where its bytes are in the batch
+    std::uint64_t junkFrom = 0, junkBytes = 0;
+    bool junkLineEnds = true;
+    bool checked = true;  ///< false: only the junk before it is told (the record after the range)
+};
+
+struct Batch {
+    std::vector<unsigned char> bytes;
+    std::vector<BatchRecord> records;
+    std::vector<CheckProblem> problems;
+    /// The first problem is junk after the last record of the batch before,
+    /// whose 001 value only the printer knows.
+    bool firstTakesPrevious = false;
+    std::string lastControlNumber;  ///< of its last checked record
+    bool anyChecked = false;
+    bool done = false;
+
+    void clear()
+    {
+        bytes.clear();
+        records.clear();
+        problems.clear();
+        firstTakesPrevious = false;
+        anyChecked = false;
+        done = false;
+    }
+};
+
+constexpr std::size_t kBatchBytes = 2 * 1024 * 1024;
+
+/// Checks batches on worker threads and gives them back in the order they
+/// were handed in; each worker has its own scratch objects.
+class BatchChecker {
+public:
+    BatchChecker(const CheckOptions& options, int workers)
+        : m_options(options), m_slots(static_cast<std::size_t>(workers) * 2)
+    {
+        for (int i = 0; i < workers; ++i)
+            m_threads.emplace_back([this](std::stop_token stop) { work(stop); });
+    }
+
+    ~BatchChecker()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+        m_threads.clear();  // joins
+    }
+
+    BatchChecker(const BatchChecker&) = delete;
+    BatchChecker& operator=(const BatchChecker&) = delete;
+
+    /// The batch to fill next; waits until the one that used its slot has
+    /// been handed back to `drain`.
+    Batch& current() { return m_slots[m_next % m_slots.size()]; }
+
+    /// Hands the current batch to the workers; when all slots are busy, first
+    /// gives the oldest to `take` (in order).
+    template <typename Take>
+    void submit(Take&& take)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(&current());
+        }
+        m_work.notify_one();
+        ++m_next;
+        if (m_next - m_taken == m_slots.size())
+            takeOldest(take);
+        current().clear();
+    }
+
+    /// Gives every batch handed in to `take`, in order.
+    template <typename Take>
+    void drain(Take&& take)
+    {
+        while (m_taken < m_next)
+            takeOldest(take);
+    }
+
+private:
+    template <typename Take>
+    void takeOldest(Take& take)
+    {
+        Batch& batch = m_slots[m_taken % m_slots.size()];
+        {
+            std::unique_lock lock(m_mutex);
+            m_done.wait(lock, [&] { return batch.done; });
+        }
+        take(batch);
+        ++m_taken;
+    }
+
+    void work(const std::stop_token&)
+    {
+        RecordFields fields;
+        TextCodec codec;
+        std::vector<FieldRange> ranges;
+        std::string controlNumber;
+        for (;;) {
+            Batch* batch = nullptr;
+            {
+                std::unique_lock lock(m_mutex);
+                m_work.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+                if (m_queue.empty())
+                    return;
+                batch = m_queue.front();
+                m_queue.pop_front();
+            }
+            checkBatch(*batch, fields, codec, ranges, controlNumber);
+            {
+                std::lock_guard lock(m_mutex);
+                batch->done = true;
+            }
+            m_done.notify_one();
+        }
+    }
+
+    void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, std::vector<FieldRange>& ranges,
+                    std::string& controlNumber) const
+    {
+        FramedRecord framed;
+        for (const BatchRecord& r : batch.records) {
+            if (r.junkBytes != 0 && !r.junkLineEnds) {
+                const std::int64_t before = r.number - 1;
+                if (before == 0 || (before >= m_options.first && before <= m_options.last)) {
+                    if (before != 0 && !batch.anyChecked && batch.problems.empty())
+                        batch.firstTakesPrevious = true;
+                    batch.problems.push_back({before, r.junkFrom,
+                                              before == 0 || !batch.anyChecked ? std::string() : batch.lastControlNumber,
+                                              "junk", junkDescription(r.junkFrom, r.junkBytes, before)});
+                }
+            }
+            if (!r.checked)
+                continue;
+            framed.number = r.number;
+            framed.offset = r.offset;
+            framed.declaredLength = r.declaredLength;
+            framed.bytes = std::span<const unsigned char>(batch.bytes.data() + r.at, r.size);
+            checkOne(framed, m_options, fields, codec, batch.problems, ranges, &controlNumber);
+            std::swap(batch.lastControlNumber, controlNumber);
+            batch.anyChecked = true;
+        }
+    }
+
+    const CheckOptions& m_options;
+    std::vector<Batch> m_slots;
+    std::size_t m_next = 0;   ///< batches handed in
+    std::size_t m_taken = 0;  ///< batches given back
+    std::mutex m_mutex;
+    std::condition_variable m_work, m_done;
+    std::deque<Batch*> m_queue;
+    bool m_stopping = false;
+    std::vector<std::jthread> m_threads;
+};
+
+CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
+                          const std::function<void(const CheckProblem&)>& report, int workers)
+{
+    CheckResult result;
+    RecordStream stream(fd);
+    FramedRecord framed;
+    std::string lastControlNumber;
+    std::uint64_t previousEnd = 0;
+    std::uint64_t reported = 0;
+    monitor.report(0, size);
+    auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
+    auto tell = [&](const CheckProblem& problem) {
+        ++result.problems;
+        report(problem);
+    };
+    auto take = [&](Batch& batch) {
+        for (std::size_t i = 0; i < batch.problems.size(); ++i) {
+            if (i == 0 && batch.firstTakesPrevious)
+                batch.problems[0].controlNumber = lastControlNumber;
+            tell(batch.problems[i]);
+        }
+        if (batch.anyChecked)
+            std::swap(lastControlNumber, batch.lastControlNumber);
+    };
+    BatchChecker checker(options, workers);
+    // Everything framed so far is checked and told before any early return,
+    // as one record after another would have been.
+    auto finish = [&] {
+        if (!checker.current().records.empty())
+            checker.submit(take);
+        checker.drain(take);
+    };
+    auto add = [&](bool checked) {
+        Batch& batch = checker.current();
+        BatchRecord r;
+        r.number = framed.number;
+        r.offset = framed.offset;
+        r.declaredLength = framed.declaredLength;
+        r.junkFrom = previousEnd;
+        r.junkBytes = framed.separatorBefore;
+        r.junkLineEnds = framed.separatorLineEnds;
+        r.checked = checked;
+        if (checked) {
+            r.at = batch.bytes.size();
+            r.size = framed.bytes.size();
+            batch.bytes.insert(batch.bytes.end(), framed.bytes.begin(), framed.bytes.end());
+        }
+        batch.records.push_back(r);
+        if (batch.bytes.size() >= kBatchBytes)
+            checker.submit(take);
+    };
+    for (;;) {
+        const RecordStream::Step step = stream.next(framed);
+        if (step == RecordStream::Step::ReadError) {
+            const int error = errno;
+            finish();
+            result.status = CheckResult::Status::ReadError;
+            result.error = error;
+            return result;
+        }
+        if (step == RecordStream::Step::End)
+            break;
+        result.records = framed.number;
+        if (framed.offset >= reported + monitor.interval) {
+            if (monitor.stopRequested()) {
+                finish();
+                result.status = CheckResult::Status::Cancelled;
+                return result;
+            }
+            reported = framed.offset;
+            monitor.report(std::min(reported, size), size);
+        }
+        if (framed.number > options.last) {
+            add(false);
+            finish();
+            return result;
+        }
+        if (inRange(framed.number))
+            add(true);
+        previousEnd = framed.offset + framed.declaredLength;
+    }
+    finish();
+    tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
+    return result;
+}
+
 CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
                      const std::function<void(const CheckProblem&)>& report)
 {
@@ -371,8 +670,7 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
         if (bytes == 0 || lineEnds || !inRange(before == 0 ? 1 : before))
             return;
         tell({before, from, before == 0 ? std::string() : lastControlNumber, "junk",
-              std::to_string(bytes) + " bytes between records, from byte " + std::to_string(from) +
-                  (before == 0 ? " (before the first record)" : "")});
+              junkDescription(from, bytes, before)});
     };
     for (;;) {
         const RecordStream::Step step = stream.next(framed);
@@ -404,31 +702,7 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
             tell(p);
         std::swap(lastControlNumber, controlNumber);
     }
-    // What follows the last record: skipped bytes, then perhaps bytes that
-    // start like a record but cannot be one.
-    const std::int64_t last = stream.count();
-    if (last > options.last)
-        return result;
-    const std::uint64_t stop = std::min(stream.position(), size);
-    if (stop > previousEnd)
-        junk(previousEnd, stop - previousEnd, stream.skippedLineEnds(), last);
-    if (stop < size && inRange(last == 0 ? 1 : last)) {
-        unsigned char head[kLeaderLength] = {};
-        const ssize_t got = fileaccess::readAt(fd, head, sizeof head, static_cast<off_t>(stop));
-        const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
-        const std::string rest = std::to_string(size - stop) + " bytes from byte " + std::to_string(stop);
-        if (n < kLeaderLength)
-            tell({last, stop, lastControlNumber, "truncated",
-                  "the file ends inside the leader of the next record: " + rest + " are not read"});
-        else if (!allDigits(head, kLengthDigits))
-            tell({last, stop, lastControlNumber, "length-digits",
-                  "the record length '" + printable({head, kLengthDigits}) + "' is not five digits: " + rest +
-                      " are not read"});
-        else
-            tell({last, stop, lastControlNumber, "length-short",
-                  "the record length " + std::to_string(ParseDigits(head, kLengthDigits)) +
-                      " is under 25: " + rest + " are not read"});
-    }
+    tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
     return result;
 }
 
@@ -439,7 +713,9 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
 {
     struct stat info {};
     const std::uint64_t size = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    CheckResult result = checkAll(fd, size, options, monitor, report);
+    const int workers = options.workers > 0 ? options.workers : DefaultCheckWorkers();
+    CheckResult result = workers > 1 ? checkThreaded(fd, size, options, monitor, report, workers)
+                                     : checkAll(fd, size, options, monitor, report);
     if (result.status == CheckResult::Status::Done) {
         // A stop asked for after the last check is honoured all the same.
         if (monitor.stopRequested())
