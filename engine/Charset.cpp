@@ -1221,6 +1221,11 @@ struct DoubleByteTable {
     /// 0xA1-0xFE, as first and last lead: a block of such pairs is tested
     /// with two range tests.
     std::array<std::pair<std::int16_t, std::int16_t>, 2> highRuns{{{1, 0}, {1, 0}}};
+    /// The lead outside those runs whose row takes the most trails from 0xA1
+    /// (GBK's row 0xD7, common hanzi, lacks only its last five), and the last
+    /// such trail; -1 when there is none.
+    std::int16_t partialLead = -1;
+    std::int16_t partialLimit = -1;
 
     [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
     [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
@@ -1336,6 +1341,13 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             table->highRuns[1] = run;
         }
     }
+    for (unsigned lead = 0xA1; lead <= 0xFE; ++lead) {
+        const unsigned char limit = table->highTrailLimit[lead];
+        if (limit != 0xFE && limit > table->partialLimit) {
+            table->partialLead = static_cast<std::int16_t>(lead);
+            table->partialLimit = limit;
+        }
+    }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
 }
@@ -1405,12 +1417,15 @@ constexpr std::size_t kUnsettled = static_cast<std::size_t>(-1);
 /// rows pass with range tests, others by their rows' trail limits.
 struct HighRowBounds {
     __m128i below0, above0, below1, above1;  ///< each run's first lead - 1 and last lead + 1
+    __m128i partialLead, abovePartial;       ///< the partial row's lead, its last trail + 1
 
     explicit HighRowBounds(const DoubleByteTable& table)
         : below0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1))),
           above0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1))),
           below1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1))),
-          above1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1)))
+          above1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1))),
+          partialLead(_mm_set1_epi16(table.partialLead)),
+          abovePartial(_mm_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1)))
     {
     }
 };
@@ -1428,7 +1443,9 @@ inline bool pairsInHighRows(const DoubleByteTable& table, const HighRowBounds& b
     const __m128i leads = _mm_and_si128(block, _mm_set1_epi16(0x00FF));
     const __m128i inRun0 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below0), _mm_cmplt_epi16(leads, bounds.above0));
     const __m128i inRun1 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below1), _mm_cmplt_epi16(leads, bounds.above1));
-    if (_mm_movemask_epi8(_mm_or_si128(inRun0, inRun1)) == 0xFFFF)
+    const __m128i inPartial = _mm_and_si128(_mm_cmpeq_epi16(leads, bounds.partialLead),
+                                            _mm_cmplt_epi16(_mm_srli_epi16(block, 8), bounds.abovePartial));
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(inRun0, inRun1), inPartial)) == 0xFFFF)
         return true;
     bool all = true;
     for (int k = 0; k < 16; k += 2)

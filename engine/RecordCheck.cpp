@@ -34,6 +34,30 @@ bool allDigits(const unsigned char* bytes, std::size_t n)
     return true;
 }
 
+/// Whether the length and start of a directory entry are all digits: records
+/// have many entries, so the nine bytes go as a word and a byte.
+bool entryDigits(const unsigned char* entry)
+{
+    static_assert(kFieldLengthDigits + kFieldStartDigits == 9 && kFieldStartOffsetInEntry == kFieldLengthOffsetInEntry + 4);
+    constexpr std::uint64_t kNibbles = 0x0101010101010101ull * 0xF0;
+    constexpr std::uint64_t kThrees = 0x0101010101010101ull * 0x30;
+    std::uint64_t word;
+    std::memcpy(&word, entry + kFieldLengthOffsetInEntry, sizeof word);
+    // A digit is 0x3N with N below 10, so adding 6 leaves its high half 3;
+    // no carry crosses into the next byte.
+    return (word & kNibbles) == kThrees && ((word + 0x0606060606060606ull) & kNibbles) == kThrees &&
+           IsAsciiDigit(entry[kFieldLengthOffsetInEntry + 8]);
+}
+
+template <std::size_t N>
+std::size_t digitsValue(const unsigned char* digits)
+{
+    std::size_t value = 0;
+    for (std::size_t i = 0; i < N; ++i)
+        value = value * 10 + (digits[i] - '0');
+    return value;
+}
+
 std::string printable(std::span<const unsigned char> bytes)
 {
     std::string text;
@@ -193,15 +217,15 @@ private:
             const unsigned char* entry = m_bytes.data() + position;
             // Named only in a problem's description.
             auto tag = [entry] { return printable({entry, kTagLength}); };
-            if (!allDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits + kFieldStartDigits)) {
+            if (!entryDigits(entry)) {
                 add(position, "entry-digits",
                     "directory entry " + std::to_string(i + 1) + " (tag " + tag() + ") reads '" +
                         printable({entry + kTagLength, kFieldLengthDigits + kFieldStartDigits}) +
                         "' for its length and start");
                 continue;
             }
-            const std::size_t fieldLength = ParseDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits);
-            const std::size_t begin = std::size_t{base} + ParseDigits(entry + kFieldStartOffsetInEntry, kFieldStartDigits);
+            const std::size_t fieldLength = digitsValue<kFieldLengthDigits>(entry + kFieldLengthOffsetInEntry);
+            const std::size_t begin = std::size_t{base} + digitsValue<kFieldStartDigits>(entry + kFieldStartOffsetInEntry);
             const std::size_t end = begin + fieldLength;
             if (end > dataEnd) {
                 // In a record cut short by the end of the file only fields
