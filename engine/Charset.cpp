@@ -304,10 +304,23 @@ std::optional<std::span<const unsigned char>> unimarcSubfieldA(std::span<const u
     return dated && type >= 'a' && type <= 'z' ? a : std::nullopt;
 }
 
+/// The fields of a record where they stand in its bytes, read as RecordFields.
+struct FieldViews {
+    std::span<const FieldView> views;
+
+    [[nodiscard]] std::size_t count() const { return views.size(); }
+    [[nodiscard]] std::string_view tag(std::size_t i) const { return views[i].tag; }
+    [[nodiscard]] std::span<const unsigned char> data(std::size_t i) const { return views[i].data; }
+};
+
+std::size_t fieldCount(const RecordFields& record) { return record.fields().size(); }
+std::size_t fieldCount(const FieldViews& record) { return record.count(); }
+
 /// $a of the first field 100 whose $a starts the UNIMARC way, or nothing.
-std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFields& record)
+template <typename Record>
+std::optional<std::span<const unsigned char>> unimarcGeneralData(const Record& record)
 {
-    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+    for (std::size_t i = 0; i < fieldCount(record); ++i) {
         if (record.tag(i) != "100")
             continue;
         if (const auto a = unimarcSubfieldA(record.data(i)))
@@ -316,10 +329,11 @@ std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFie
     return std::nullopt;
 }
 
-/// Valid UTF-8 with at least kMinMultibyteSequences sequences of two bytes or more.
-bool looksLikeUtf8(std::span<const unsigned char> bytes)
+/// Valid UTF-8 with at least kMinMultibyteSequences sequences of two bytes or
+/// more: adds the sequences of bytes to `multibyte`, false when they are not
+/// valid.
+bool countUtf8Sequences(std::span<const unsigned char> bytes, int& multibyte)
 {
-    int multibyte = 0;
     const unsigned char* const begin = bytes.data();
     for (std::size_t i = 0; i < bytes.size();) {
         i = static_cast<std::size_t>(skipAscii(begin + i, begin + bytes.size()) - begin);
@@ -333,12 +347,13 @@ bool looksLikeUtf8(std::span<const unsigned char> bytes)
         multibyte += n > 1;
         i += n;
     }
-    return multibyte >= kMinMultibyteSequences;
+    return true;
 }
 
-bool hasTag(const RecordFields& record, std::string_view tag)
+template <typename Record>
+bool hasTag(const Record& record, std::string_view tag)
 {
-    for (std::size_t i = 0; i < record.fields().size(); ++i)
+    for (std::size_t i = 0; i < fieldCount(record); ++i)
         if (record.tag(i) == tag)
             return true;
     return false;
@@ -355,9 +370,9 @@ constexpr bool isChineseRow(unsigned char lead) { return lead <= 0xA3 || (lead >
 /// Read as GBK pairs, fewer than half of the high bytes lie in pairs of two
 /// GB2312-range bytes in the rows of Chinese text. MARC-8 puts a diacritic
 /// (0xE0 and up) before an ASCII letter, which never makes such a pair.
-bool fewGb2312Pairs(std::span<const unsigned char> bytes)
+/// Adds the high bytes of bytes and those of them in such pairs.
+void countGb2312Pairs(std::span<const unsigned char> bytes, std::size_t& high, std::size_t& inPairs)
 {
-    std::size_t high = 0, inPairs = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char b = bytes[i];
         if (b < 0x80)
@@ -371,7 +386,6 @@ bool fewGb2312Pairs(std::span<const unsigned char> bytes)
             inPairs += 2;
         ++i;
     }
-    return 2 * inPairs < high;
 }
 
 /// A GB18030 four-byte sequence (lead, digit, lead, digit), read from the
@@ -1164,26 +1178,61 @@ bool IsUnimarcGeneralData(std::span<const unsigned char> field100)
     return unimarcSubfieldA(field100).has_value();
 }
 
-CharsetDecision DetectCharset(const RecordFields& record)
+namespace {
+
+/// The automatic rules over a record whose tag and field bytes, in directory
+/// order, are the pieces back to back. A piece must not end inside a
+/// character nor a character start in one piece and end in the next, so the
+/// scans add up piece by piece.
+template <typename Record>
+CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
+                              std::span<const std::span<const unsigned char>> pieces)
 {
-    const auto bytes = record.bytes();
-    const unsigned char codingScheme = record.leader()[kLeaderCodingScheme];
     const auto unimarc = unimarcGeneralData(record);
     if (!unimarc && codingScheme == 'a')
         return {Charset::Utf8, 1};
     if (unimarc && unimarc->size() >= kCharsetPosition + 2 && (*unimarc)[kCharsetPosition] == '5' &&
         (*unimarc)[kCharsetPosition + 1] == '0')
         return {Charset::Utf8, 2};
-    if (looksLikeUtf8(bytes))
+    int multibyte = 0;
+    bool validUtf8 = true;
+    for (std::size_t k = 0; k < pieces.size() && validUtf8; ++k)
+        validUtf8 = countUtf8Sequences(pieces[k], multibyte);
+    if (validUtf8 && multibyte >= kMinMultibyteSequences)
         return {Charset::Utf8, 3};
-    if (!bytes.empty() && std::memchr(bytes.data(), kEscape, bytes.size()) != nullptr)
-        return {Charset::Marc8, 4};
-    if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008")) &&
-        fewGb2312Pairs(bytes))
-        return {Charset::Marc8, 5};
-    if (hasGb18030FourByte(bytes))
-        return {Charset::Gb18030, 6};
+    for (const auto& piece : pieces)
+        if (!piece.empty() && std::memchr(piece.data(), kEscape, piece.size()) != nullptr)
+            return {Charset::Marc8, 4};
+    if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008"))) {
+        std::size_t high = 0, inPairs = 0;
+        for (const auto& piece : pieces)
+            countGb2312Pairs(piece, high, inPairs);
+        if (2 * inPairs < high)
+            return {Charset::Marc8, 5};
+    }
+    for (const auto& piece : pieces)
+        if (hasGb18030FourByte(piece))
+            return {Charset::Gb18030, 6};
     return {Charset::Gbk, 7};
+}
+
+}  // namespace
+
+CharsetDecision DetectCharset(const RecordFields& record)
+{
+    const std::span<const unsigned char> bytes = record.bytes();
+    return detectCharset(record.leader()[kLeaderCodingScheme], record, {&bytes, 1});
+}
+
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces)
+{
+    // Tags are ASCII letters and digits, so they change none of the scans:
+    // only the field bytes are scanned.
+    pieces.clear();
+    for (const FieldView& f : fields)
+        pieces.push_back(f.data);
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces);
 }
 
 CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)

@@ -97,17 +97,33 @@ struct FieldRange {
     std::size_t begin, end, entry;
 };
 
+/// Scratch objects of one thread, kept from record to record.
+struct CheckScratch {
+    std::vector<FieldRange> ranges;
+    std::vector<FieldView> views;
+    std::vector<std::span<const unsigned char>> pieces;
+};
+
 class RecordChecker {
 public:
     RecordChecker(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-                  std::vector<CheckProblem>& out, std::vector<FieldRange>& ranges)
+                  std::vector<CheckProblem>& out, CheckScratch& scratch)
         : m_record(record), m_bytes(record.bytes), m_options(options), m_fields(fields), m_codec(codec), m_out(out),
-          m_ranges(ranges), m_terminator(FieldTerminator(options.mode))
+          m_ranges(scratch.ranges), m_views(scratch.views), m_pieces(scratch.pieces),
+          m_terminator(FieldTerminator(options.mode))
     {
     }
 
-    void run()
+    /// inPlace: a well-formed record is checked where it stands, without
+    /// RecordFields; what it tells is the same.
+    void run(bool inPlace)
     {
+        if (inPlace && takeInPlace()) {
+            m_inPlace = true;
+            findControlNumber();
+            checkCharacters();
+            return;
+        }
         const std::uint32_t length = m_record.declaredLength;
         const std::size_t available = m_bytes.size();
         if (available < kLeaderLength) {
@@ -115,6 +131,9 @@ public:
             return;
         }
         m_fields.assemble(m_bytes.data(), available);
+        m_views.clear();
+        for (std::size_t i = 0; i < m_fields.fields().size(); ++i)
+            m_views.push_back({m_fields.tag(i), m_fields.data(i)});
         findControlNumber();
         if (!allDigits(m_bytes.data(), kLengthDigits))
             add(0, "length-digits", "the record length '" + printable(m_bytes.first(kLengthDigits)) +
@@ -151,12 +170,49 @@ private:
         m_out.push_back({m_record.number, m_record.offset + at, m_controlNumber, code, std::move(description)});
     }
 
+    /// Whether the record has none of the structural problems, its fields
+    /// lie back to back in order and RecordFields would hold them whole; then
+    /// m_views holds them as RecordFields would. Anything else goes the long
+    /// way, which tells what is wrong.
+    bool takeInPlace()
+    {
+        const std::uint32_t length = m_record.declaredLength;
+        const unsigned char* r = m_bytes.data();
+        if (m_bytes.size() < length || length <= kLeaderLength || !allDigits(r, kLengthDigits) ||
+            r[length - 1] != kRecordTerminator || !allDigits(r + kBaseAddressOffset, 5))
+            return false;
+        const std::uint32_t base = ParseDigits(r + kBaseAddressOffset, 5);
+        if (base <= kLeaderLength || base > length || (base - kLeaderLength - 1) % kDirectoryEntryLength != 0 ||
+            r[base - 1] != m_terminator)
+            return false;
+        const std::size_t entries = DirectoryEntryCount(base);
+        const std::size_t dataEnd = length - 1;
+        std::size_t previousEnd = 0, held = 0;
+        m_views.clear();
+        for (std::size_t i = 0; i < entries; ++i) {
+            const unsigned char* entry = r + kLeaderLength + i * kDirectoryEntryLength;
+            // Tags of letters and digits leave the charset scans as they are.
+            if (!IsAsciiLetterOrDigit(entry[0]) || !IsAsciiLetterOrDigit(entry[1]) ||
+                !IsAsciiLetterOrDigit(entry[2]) || !entryDigits(entry))
+                return false;
+            const std::size_t fieldLength = digitsValue<kFieldLengthDigits>(entry + kFieldLengthOffsetInEntry);
+            const std::size_t begin = std::size_t{base} + digitsValue<kFieldStartDigits>(entry + kFieldStartOffsetInEntry);
+            const std::size_t end = begin + fieldLength;
+            if (fieldLength == 0 || end > dataEnd || r[end - 1] != m_terminator || begin < previousEnd)
+                return false;
+            previousEnd = end;
+            held += kTagLength + fieldLength;
+            m_views.push_back({{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}});
+        }
+        return held <= kFieldBufferSize;
+    }
+
     void findControlNumber()
     {
-        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
-            if (m_fields.tag(i) != "001")
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            if (m_views[i].tag != "001")
                 continue;
-            std::span<const unsigned char> data = m_fields.data(i);
+            std::span<const unsigned char> data = m_views[i].data;
             const auto end = std::find(data.begin(), data.end(), m_terminator);
             data = data.first(static_cast<std::size_t>(end - data.begin()));
             std::string text;
@@ -260,10 +316,10 @@ private:
     void checkCharacters()
     {
         const bool flaggedUtf8 = m_bytes[kCharacterCodingOffset] == 'a';
-        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
-            std::span<const unsigned char> data = m_fields.data(i);
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            std::span<const unsigned char> data = m_views[i].data;
             if (flaggedUtf8 && !IsValidUtf8(data)) {
-                add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
+                add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + tagText(i) +
                                        " (entry " + std::to_string(i + 1) + ") is not valid UTF-8");
                 // The same bytes counted again as invalid would say the same.
                 if (charset() == Charset::Utf8)
@@ -271,14 +327,14 @@ private:
                 break;
             }
         }
-        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
-            std::span<const unsigned char> data = m_fields.data(i);
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            std::span<const unsigned char> data = m_views[i].data;
             if (!needsCharsetCheck(data))
                 continue;
             const std::size_t invalid = m_codec.countInvalid(charset(), data);
             if (invalid > 0)
                 add(0, "invalid-bytes",
-                    "field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
+                    "field " + tagText(i) +
                         " (entry " + std::to_string(i + 1) + ") has " + std::to_string(invalid) + " bytes invalid in " +
                         std::string(CharsetName(charset())));
         }
@@ -289,8 +345,16 @@ private:
     Charset charset()
     {
         if (!m_charset)
-            m_charset = ChooseCharset(m_options.charset, m_fields).charset;
+            m_charset = !m_inPlace ? ChooseCharset(m_options.charset, m_fields).charset
+                        : m_options.charset == CharsetSetting::Auto
+                            ? DetectCharset(m_bytes.first<kLeaderLength>(), m_views, m_pieces).charset
+                            : ChooseCharset(m_options.charset, m_fields).charset;
         return *m_charset;
+    }
+
+    std::string tagText(std::size_t i) const
+    {
+        return printable({reinterpret_cast<const unsigned char*>(m_views[i].tag.data()), m_views[i].tag.size()});
     }
 
     const FramedRecord& m_record;
@@ -300,16 +364,19 @@ private:
     TextCodec& m_codec;
     std::vector<CheckProblem>& m_out;
     std::vector<FieldRange>& m_ranges;
+    std::vector<FieldView>& m_views;  ///< the record's fields, in RecordFields or in place
+    std::vector<std::span<const unsigned char>>& m_pieces;
+    bool m_inPlace = false;
     unsigned char m_terminator;
     std::string m_controlNumber;
     std::optional<Charset> m_charset;
 };
 
 void checkOne(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-              std::vector<CheckProblem>& out, std::vector<FieldRange>& ranges, std::string* controlNumber)
+              std::vector<CheckProblem>& out, CheckScratch& scratch, std::string* controlNumber, bool inPlace)
 {
-    RecordChecker checker(record, options, fields, codec, out, ranges);
-    checker.run();
+    RecordChecker checker(record, options, fields, codec, out, scratch);
+    checker.run(inPlace);
     if (controlNumber != nullptr)
         *controlNumber = checker.controlNumber();
 }
@@ -374,8 +441,8 @@ bool IsValidUtf8(std::span<const unsigned char> bytes)
 void CheckRecord(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
                  std::vector<CheckProblem>& out, std::string* controlNumber)
 {
-    std::vector<FieldRange> ranges;
-    checkOne(record, options, fields, codec, out, ranges, controlNumber);
+    CheckScratch scratch;
+    checkOne(record, options, fields, codec, out, scratch, controlNumber, false);
 }
 
 namespace {
@@ -524,7 +591,7 @@ private:
     {
         RecordFields fields;
         TextCodec codec;
-        std::vector<FieldRange> ranges;
+        CheckScratch scratch;
         std::string controlNumber;
         for (;;) {
             Batch* batch = nullptr;
@@ -536,7 +603,7 @@ private:
                 batch = m_queue.front();
                 m_queue.pop_front();
             }
-            checkBatch(*batch, fields, codec, ranges, controlNumber);
+            checkBatch(*batch, fields, codec, scratch, controlNumber);
             {
                 std::lock_guard lock(m_mutex);
                 batch->done = true;
@@ -545,7 +612,7 @@ private:
         }
     }
 
-    void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, std::vector<FieldRange>& ranges,
+    void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, CheckScratch& scratch,
                     std::string& controlNumber) const
     {
         FramedRecord framed;
@@ -566,7 +633,7 @@ private:
             framed.offset = r.offset;
             framed.declaredLength = r.declaredLength;
             framed.bytes = std::span<const unsigned char>(batch.bytes.data() + r.at, r.size);
-            checkOne(framed, m_options, fields, codec, batch.problems, ranges, &controlNumber);
+            checkOne(framed, m_options, fields, codec, batch.problems, scratch, &controlNumber, true);
             std::swap(batch.lastControlNumber, controlNumber);
             batch.anyChecked = true;
         }
@@ -678,7 +745,7 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
     TextCodec codec;
     FramedRecord framed;
     std::vector<CheckProblem> problems;
-    std::vector<FieldRange> ranges;
+    CheckScratch scratch;
     std::string lastControlNumber, controlNumber;
     std::uint64_t previousEnd = 0;
     std::uint64_t reported = 0;
@@ -721,7 +788,7 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
         if (!inRange(framed.number))
             continue;
         problems.clear();
-        checkOne(framed, options, fields, codec, problems, ranges, &controlNumber);
+        checkOne(framed, options, fields, codec, problems, scratch, &controlNumber, false);
         for (const CheckProblem& p : problems)
             tell(p);
         std::swap(lastControlNumber, controlNumber);

@@ -55,8 +55,10 @@ struct CheckOptions {
     std::int64_t first = 1;
     std::int64_t last = std::numeric_limits<std::int64_t>::max();
     /// Threads that check records while the calling thread reads the file; 0
-    /// takes DefaultCheckWorkers(), 1 checks on the calling thread alone. The
-    /// problems and their order are the same for any number.
+    /// takes DefaultCheckWorkers(). 1 checks on the calling thread alone, each
+    /// record taken apart as CheckRecord does; workers check well-formed
+    /// records where they stand. The problems and their order are the same
+    /// for any number.
     int workers = 0;
 };
 
