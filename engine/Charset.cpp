@@ -1229,9 +1229,15 @@ CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> lead
 {
     // Tags are ASCII letters and digits, so they change none of the scans:
     // only the field bytes are scanned.
+    // Fields that follow one another are scanned as one piece: most records
+    // hold them back to back.
     pieces.clear();
-    for (const FieldView& f : fields)
-        pieces.push_back(f.data);
+    for (const FieldView& f : fields) {
+        if (!pieces.empty() && pieces.back().data() + pieces.back().size() == f.data.data())
+            pieces.back() = {pieces.back().data(), pieces.back().size() + f.data.size()};
+        else
+            pieces.push_back(f.data);
+    }
     return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces);
 }
 

@@ -127,10 +127,14 @@ TEST(CharsetDetection, FieldsWhereTheyStandDecideAsRecordFields)
         const char schemes[] = {' ', 'a', 'z'};
         const std::string record = recordWith(schemes[random() % 3], fields);
         const Assembled assembled(record);
-        std::vector<FieldView> views;
-        for (std::size_t i = 0; i < assembled.fields.fields().size(); ++i)
-            views.push_back({assembled.fields.tag(i), assembled.fields.data(i)});
+        // The fields where the record holds them, back to back.
         const auto* bytes = reinterpret_cast<const unsigned char*>(record.data());
+        const std::size_t base = std::stoul(record.substr(12, 5));
+        std::vector<FieldView> views;
+        for (std::size_t entry = 24; entry + 1 < base; entry += 12)
+            views.push_back({std::string_view(record).substr(entry, 3),
+                             {bytes + base + std::stoul(record.substr(entry + 7, 5)), std::stoul(record.substr(entry + 3, 4))}});
+        ASSERT_EQ(views.size(), assembled.fields.fields().size());
         const CharsetDecision whole = DetectCharset(assembled.fields);
         const CharsetDecision inPlace =
             DetectCharset(std::span<const unsigned char, kLeaderLength>(bytes, kLeaderLength), views, scratch);
