@@ -498,8 +498,17 @@ struct BatchRecord {
     bool checked = true;  ///< false: only the junk before it is told (the record after the range)
 };
 
+constexpr std::size_t kBatchBytes = 2 * 1024 * 1024;
+/// A batch spans at most this much of the file, so a long run of junk
+/// between two records starts a new one.
+constexpr std::size_t kBatchSpan = 2 * kBatchBytes + kRecordBufferSize;
+
+/// Records and the stretch of the file they lie in, which the worker reads
+/// itself: the thread that frames the records then copies nothing.
 struct Batch {
-    std::vector<unsigned char> bytes;
+    std::unique_ptr<unsigned char[]> bytes{new unsigned char[kBatchSpan]};
+    std::uint64_t start = 0, end = 0;  ///< the stretch of the file
+    int readError = 0;                 ///< errno of the worker's read
     std::vector<BatchRecord> records;
     std::vector<CheckProblem> problems;
     /// The first problem is junk after the last record of the batch before,
@@ -511,7 +520,8 @@ struct Batch {
 
     void clear()
     {
-        bytes.clear();
+        start = end = 0;
+        readError = 0;
         records.clear();
         problems.clear();
         firstTakesPrevious = false;
@@ -520,14 +530,12 @@ struct Batch {
     }
 };
 
-constexpr std::size_t kBatchBytes = 2 * 1024 * 1024;
-
 /// Checks batches on worker threads and gives them back in the order they
 /// were handed in; each worker has its own scratch objects.
 class BatchChecker {
 public:
-    BatchChecker(const CheckOptions& options, int workers)
-        : m_options(options), m_slots(static_cast<std::size_t>(workers) * 2)
+    BatchChecker(int fd, const CheckOptions& options, int workers)
+        : m_fd(fd), m_options(options), m_slots(static_cast<std::size_t>(workers) * 2)
     {
         for (int i = 0; i < workers; ++i)
             m_threads.emplace_back([this](std::stop_token stop) { work(stop); });
@@ -615,6 +623,20 @@ private:
     void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, CheckScratch& scratch,
                     std::string& controlNumber) const
     {
+        std::size_t got = 0;
+        while (got < batch.end - batch.start) {
+            const ssize_t n = ::pread(m_fd, batch.bytes.get() + got, batch.end - batch.start - got,
+                                      static_cast<off_t>(batch.start + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                batch.readError = errno;
+                return;
+            }
+            if (n == 0)
+                break;  // the file ends inside the last record
+            got += static_cast<std::size_t>(n);
+        }
         FramedRecord framed;
         for (const BatchRecord& r : batch.records) {
             if (r.junkBytes != 0 && !r.junkLineEnds) {
@@ -632,13 +654,14 @@ private:
             framed.number = r.number;
             framed.offset = r.offset;
             framed.declaredLength = r.declaredLength;
-            framed.bytes = std::span<const unsigned char>(batch.bytes.data() + r.at, r.size);
+            framed.bytes = std::span<const unsigned char>(batch.bytes.get() + r.at, got > r.at ? std::min<std::size_t>(r.size, got - r.at) : 0);
             checkOne(framed, m_options, fields, codec, batch.problems, scratch, &controlNumber, true);
             std::swap(batch.lastControlNumber, controlNumber);
             batch.anyChecked = true;
         }
     }
 
+    int m_fd;
     const CheckOptions& m_options;
     std::vector<Batch> m_slots;
     std::size_t m_next = 0;   ///< batches handed in
@@ -665,7 +688,12 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         ++result.problems;
         report(problem);
     };
+    int readError = 0;
     auto take = [&](Batch& batch) {
+        if (readError == 0)
+            readError = batch.readError;
+        if (readError != 0)
+            return;
         for (std::size_t i = 0; i < batch.problems.size(); ++i) {
             if (i == 0 && batch.firstTakesPrevious)
                 batch.problems[0].controlNumber = lastControlNumber;
@@ -674,7 +702,7 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         if (batch.anyChecked)
             std::swap(lastControlNumber, batch.lastControlNumber);
     };
-    BatchChecker checker(options, workers);
+    BatchChecker checker(fd, options, workers);
     // Everything framed so far is checked and told before any early return,
     // as one record after another would have been.
     auto finish = [&] {
@@ -683,7 +711,6 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         checker.drain(take);
     };
     auto add = [&](bool checked) {
-        Batch& batch = checker.current();
         BatchRecord r;
         r.number = framed.number;
         r.offset = framed.offset;
@@ -692,22 +719,40 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         r.junkBytes = framed.separatorBefore;
         r.junkLineEnds = framed.separatorLineEnds;
         r.checked = checked;
+        Batch* batch = &checker.current();
         if (checked) {
-            r.at = batch.bytes.size();
-            r.size = framed.bytes.size();
-            batch.bytes.insert(batch.bytes.end(), framed.bytes.begin(), framed.bytes.end());
+            if (batch->end == 0) {
+                batch->start = framed.offset;
+            } else if (framed.offset + framed.declaredLength - batch->start > kBatchSpan) {
+                checker.submit(take);
+                batch = &checker.current();
+                batch->start = framed.offset;
+            }
+            r.at = static_cast<std::size_t>(framed.offset - batch->start);
+            r.size = framed.declaredLength;
+            batch->end = framed.offset + framed.declaredLength;
         }
-        batch.records.push_back(r);
-        if (batch.bytes.size() >= kBatchBytes)
+        batch->records.push_back(r);
+        if (batch->end - batch->start >= kBatchBytes)
             checker.submit(take);
     };
+    auto failed = [&] {
+        if (readError == 0)
+            return false;
+        result.status = CheckResult::Status::ReadError;
+        result.error = readError;
+        return true;
+    };
     for (;;) {
-        const RecordStream::Step step = stream.next(framed);
+        // Workers read the bytes of the records themselves.
+        const RecordStream::Step step = stream.next(framed, false);
         if (step == RecordStream::Step::ReadError) {
             const int error = errno;
             finish();
-            result.status = CheckResult::Status::ReadError;
-            result.error = error;
+            if (!failed()) {
+                result.status = CheckResult::Status::ReadError;
+                result.error = error;
+            }
             return result;
         }
         if (step == RecordStream::Step::End)
@@ -716,7 +761,8 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         if (framed.offset >= reported + monitor.interval) {
             if (monitor.stopRequested()) {
                 finish();
-                result.status = CheckResult::Status::Cancelled;
+                if (!failed())
+                    result.status = CheckResult::Status::Cancelled;
                 return result;
             }
             reported = framed.offset;
@@ -725,6 +771,7 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         if (framed.number > options.last) {
             add(false);
             finish();
+            (void)failed();
             return result;
         }
         if (inRange(framed.number))
@@ -732,6 +779,8 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         previousEnd = framed.offset + framed.declaredLength;
     }
     finish();
+    if (failed())
+        return result;
     tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
     return result;
 }

@@ -232,7 +232,11 @@ std::string VariedFile(std::mt19937& random, std::size_t size)
 TEST(RecordCheck, CheckingOnWorkerThreadsTellsWhatOneThreadTells)
 {
     std::mt19937 random(13);
-    const std::string file = VariedFile(random, 7 * 1024 * 1024);
+    const std::string varied = VariedFile(random, 7 * 1024 * 1024);
+    // Junk longer than a batch between two records, and a hole of zeros.
+    std::string withLongJunk = VariedFile(random, 1024 * 1024);
+    withLongJunk += std::string(5 * 1024 * 1024, 'x') + CleanRecords()[0] + std::string(3 * 1024 * 1024, '\0') +
+                    VariedFile(random, 1024 * 1024);
     struct Row {
         CharsetSetting charset;
         std::int64_t first, last;
@@ -243,6 +247,7 @@ TEST(RecordCheck, CheckingOnWorkerThreadsTellsWhatOneThreadTells)
                 {CharsetSetting::Auto, 2, 2},
                 {CharsetSetting::Auto, 777, 4321},
                 {CharsetSetting::Auto, 3000, std::numeric_limits<std::int64_t>::max()}};
+    for (const std::string* file : {&varied, static_cast<const std::string*>(&withLongJunk)})
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.first) + "-" + std::to_string(row.last));
         CheckOptions options;
@@ -251,14 +256,14 @@ TEST(RecordCheck, CheckingOnWorkerThreadsTellsWhatOneThreadTells)
         options.last = row.last;
         options.workers = 1;
         CheckResult one;
-        const std::vector<CheckProblem> expected = Check(file, options, one);
-        if (row.last - row.first > 1000)
+        const std::vector<CheckProblem> expected = Check(*file, options, one);
+        if (row.last - row.first > 1000 && file == &varied)
             ASSERT_GT(expected.size(), 100u);
         for (int workers : {2, 3}) {
             SCOPED_TRACE(workers);
             options.workers = workers;
             CheckResult many;
-            const std::vector<CheckProblem> got = Check(file, options, many);
+            const std::vector<CheckProblem> got = Check(*file, options, many);
             EXPECT_EQ(many.records, one.records);
             EXPECT_EQ(many.problems, one.problems);
             ASSERT_EQ(got.size(), expected.size());
