@@ -188,7 +188,7 @@ private:
         const std::size_t entries = DirectoryEntryCount(base);
         const std::size_t dataEnd = length - 1;
         std::size_t previousEnd = 0, held = 0;
-        m_views.clear();
+        m_views.resize(entries);
         for (std::size_t i = 0; i < entries; ++i) {
             const unsigned char* entry = r + kLeaderLength + i * kDirectoryEntryLength;
             // Tags of letters and digits leave the charset scans as they are.
@@ -202,7 +202,7 @@ private:
                 return false;
             previousEnd = end;
             held += kTagLength + fieldLength;
-            m_views.push_back({{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}});
+            m_views[i] = {{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}};
         }
         return held <= kFieldBufferSize;
     }
