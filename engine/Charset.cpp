@@ -304,10 +304,23 @@ std::optional<std::span<const unsigned char>> unimarcSubfieldA(std::span<const u
     return dated && type >= 'a' && type <= 'z' ? a : std::nullopt;
 }
 
+/// The fields of a record where they stand in its bytes, read as RecordFields.
+struct FieldViews {
+    std::span<const FieldView> views;
+
+    [[nodiscard]] std::size_t count() const { return views.size(); }
+    [[nodiscard]] std::string_view tag(std::size_t i) const { return views[i].tag; }
+    [[nodiscard]] std::span<const unsigned char> data(std::size_t i) const { return views[i].data; }
+};
+
+std::size_t fieldCount(const RecordFields& record) { return record.fields().size(); }
+std::size_t fieldCount(const FieldViews& record) { return record.count(); }
+
 /// $a of the first field 100 whose $a starts the UNIMARC way, or nothing.
-std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFields& record)
+template <typename Record>
+std::optional<std::span<const unsigned char>> unimarcGeneralData(const Record& record)
 {
-    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+    for (std::size_t i = 0; i < fieldCount(record); ++i) {
         if (record.tag(i) != "100")
             continue;
         if (const auto a = unimarcSubfieldA(record.data(i)))
@@ -316,10 +329,11 @@ std::optional<std::span<const unsigned char>> unimarcGeneralData(const RecordFie
     return std::nullopt;
 }
 
-/// Valid UTF-8 with at least kMinMultibyteSequences sequences of two bytes or more.
-bool looksLikeUtf8(std::span<const unsigned char> bytes)
+/// Valid UTF-8 with at least kMinMultibyteSequences sequences of two bytes or
+/// more: adds the sequences of bytes to `multibyte`, false when they are not
+/// valid.
+bool countUtf8Sequences(std::span<const unsigned char> bytes, int& multibyte)
 {
-    int multibyte = 0;
     const unsigned char* const begin = bytes.data();
     for (std::size_t i = 0; i < bytes.size();) {
         i = static_cast<std::size_t>(skipAscii(begin + i, begin + bytes.size()) - begin);
@@ -333,12 +347,13 @@ bool looksLikeUtf8(std::span<const unsigned char> bytes)
         multibyte += n > 1;
         i += n;
     }
-    return multibyte >= kMinMultibyteSequences;
+    return true;
 }
 
-bool hasTag(const RecordFields& record, std::string_view tag)
+template <typename Record>
+bool hasTag(const Record& record, std::string_view tag)
 {
-    for (std::size_t i = 0; i < record.fields().size(); ++i)
+    for (std::size_t i = 0; i < fieldCount(record); ++i)
         if (record.tag(i) == tag)
             return true;
     return false;
@@ -355,9 +370,9 @@ constexpr bool isChineseRow(unsigned char lead) { return lead <= 0xA3 || (lead >
 /// Read as GBK pairs, fewer than half of the high bytes lie in pairs of two
 /// GB2312-range bytes in the rows of Chinese text. MARC-8 puts a diacritic
 /// (0xE0 and up) before an ASCII letter, which never makes such a pair.
-bool fewGb2312Pairs(std::span<const unsigned char> bytes)
+/// Adds the high bytes of bytes and those of them in such pairs.
+void countGb2312Pairs(std::span<const unsigned char> bytes, std::size_t& high, std::size_t& inPairs)
 {
-    std::size_t high = 0, inPairs = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char b = bytes[i];
         if (b < 0x80)
@@ -371,7 +386,6 @@ bool fewGb2312Pairs(std::span<const unsigned char> bytes)
             inPairs += 2;
         ++i;
     }
-    return 2 * inPairs < high;
 }
 
 /// A GB18030 four-byte sequence (lead, digit, lead, digit), read from the
@@ -1164,26 +1178,67 @@ bool IsUnimarcGeneralData(std::span<const unsigned char> field100)
     return unimarcSubfieldA(field100).has_value();
 }
 
-CharsetDecision DetectCharset(const RecordFields& record)
+namespace {
+
+/// The automatic rules over a record whose tag and field bytes, in directory
+/// order, are the pieces back to back. A piece must not end inside a
+/// character nor a character start in one piece and end in the next, so the
+/// scans add up piece by piece.
+template <typename Record>
+CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
+                              std::span<const std::span<const unsigned char>> pieces)
 {
-    const auto bytes = record.bytes();
-    const unsigned char codingScheme = record.leader()[kLeaderCodingScheme];
     const auto unimarc = unimarcGeneralData(record);
     if (!unimarc && codingScheme == 'a')
         return {Charset::Utf8, 1};
     if (unimarc && unimarc->size() >= kCharsetPosition + 2 && (*unimarc)[kCharsetPosition] == '5' &&
         (*unimarc)[kCharsetPosition + 1] == '0')
         return {Charset::Utf8, 2};
-    if (looksLikeUtf8(bytes))
+    int multibyte = 0;
+    bool validUtf8 = true;
+    for (std::size_t k = 0; k < pieces.size() && validUtf8; ++k)
+        validUtf8 = countUtf8Sequences(pieces[k], multibyte);
+    if (validUtf8 && multibyte >= kMinMultibyteSequences)
         return {Charset::Utf8, 3};
-    if (!bytes.empty() && std::memchr(bytes.data(), kEscape, bytes.size()) != nullptr)
-        return {Charset::Marc8, 4};
-    if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008")) &&
-        fewGb2312Pairs(bytes))
-        return {Charset::Marc8, 5};
-    if (hasGb18030FourByte(bytes))
-        return {Charset::Gb18030, 6};
+    for (const auto& piece : pieces)
+        if (!piece.empty() && std::memchr(piece.data(), kEscape, piece.size()) != nullptr)
+            return {Charset::Marc8, 4};
+    if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008"))) {
+        std::size_t high = 0, inPairs = 0;
+        for (const auto& piece : pieces)
+            countGb2312Pairs(piece, high, inPairs);
+        if (2 * inPairs < high)
+            return {Charset::Marc8, 5};
+    }
+    for (const auto& piece : pieces)
+        if (hasGb18030FourByte(piece))
+            return {Charset::Gb18030, 6};
     return {Charset::Gbk, 7};
+}
+
+}  // namespace
+
+CharsetDecision DetectCharset(const RecordFields& record)
+{
+    const std::span<const unsigned char> bytes = record.bytes();
+    return detectCharset(record.leader()[kLeaderCodingScheme], record, {&bytes, 1});
+}
+
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces)
+{
+    // Tags are ASCII letters and digits, so they change none of the scans:
+    // only the field bytes are scanned.
+    // Fields that follow one another are scanned as one piece: most records
+    // hold them back to back.
+    pieces.clear();
+    for (const FieldView& f : fields) {
+        if (!pieces.empty() && pieces.back().data() + pieces.back().size() == f.data.data())
+            pieces.back() = {pieces.back().data(), pieces.back().size() + f.data.size()};
+        else
+            pieces.push_back(f.data);
+    }
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces);
 }
 
 CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)
@@ -1221,6 +1276,11 @@ struct DoubleByteTable {
     /// 0xA1-0xFE, as first and last lead: a block of such pairs is tested
     /// with two range tests.
     std::array<std::pair<std::int16_t, std::int16_t>, 2> highRuns{{{1, 0}, {1, 0}}};
+    /// The lead outside those runs whose row takes the most trails from 0xA1
+    /// (GBK's row 0xD7, common hanzi, lacks only its last five), and the last
+    /// such trail; -1 when there is none.
+    std::int16_t partialLead = -1;
+    std::int16_t partialLimit = -1;
 
     [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
     [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
@@ -1336,6 +1396,13 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             table->highRuns[1] = run;
         }
     }
+    for (unsigned lead = 0xA1; lead <= 0xFE; ++lead) {
+        const unsigned char limit = table->highTrailLimit[lead];
+        if (limit != 0xFE && limit > table->partialLimit) {
+            table->partialLead = static_cast<std::int16_t>(lead);
+            table->partialLimit = limit;
+        }
+    }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
 }
@@ -1405,12 +1472,15 @@ constexpr std::size_t kUnsettled = static_cast<std::size_t>(-1);
 /// rows pass with range tests, others by their rows' trail limits.
 struct HighRowBounds {
     __m128i below0, above0, below1, above1;  ///< each run's first lead - 1 and last lead + 1
+    __m128i partialLead, abovePartial;       ///< the partial row's lead, its last trail + 1
 
     explicit HighRowBounds(const DoubleByteTable& table)
         : below0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1))),
           above0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1))),
           below1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1))),
-          above1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1)))
+          above1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1))),
+          partialLead(_mm_set1_epi16(table.partialLead)),
+          abovePartial(_mm_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1)))
     {
     }
 };
@@ -1428,7 +1498,9 @@ inline bool pairsInHighRows(const DoubleByteTable& table, const HighRowBounds& b
     const __m128i leads = _mm_and_si128(block, _mm_set1_epi16(0x00FF));
     const __m128i inRun0 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below0), _mm_cmplt_epi16(leads, bounds.above0));
     const __m128i inRun1 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below1), _mm_cmplt_epi16(leads, bounds.above1));
-    if (_mm_movemask_epi8(_mm_or_si128(inRun0, inRun1)) == 0xFFFF)
+    const __m128i inPartial = _mm_and_si128(_mm_cmpeq_epi16(leads, bounds.partialLead),
+                                            _mm_cmplt_epi16(_mm_srli_epi16(block, 8), bounds.abovePartial));
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(inRun0, inRun1), inPartial)) == 0xFFFF)
         return true;
     bool all = true;
     for (int k = 0; k < 16; k += 2)

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "RecordFields.h"
 
@@ -43,6 +44,18 @@ struct CharsetDecision {
 /// Decides the set of one record by the automatic rules (the README lists
 /// them). Never fails: GBK when nothing else fits.
 [[nodiscard]] CharsetDecision DetectCharset(const RecordFields& record);
+/// One field of a record where it stands: its tag and the bytes after it.
+struct FieldView {
+    std::string_view tag;
+    std::span<const unsigned char> data;
+};
+/// DetectCharset of the RecordFields a record would give whose fields are
+/// these, without copying them: every tag must be three ASCII letters or
+/// digits and every field must end with an ASCII byte that is neither a digit
+/// nor ESC (its terminator). `pieces` is scratch of the caller.
+[[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
+                                            std::span<const FieldView> fields,
+                                            std::vector<std::span<const unsigned char>>& pieces);
 /// The set a setting gives a record: the named one, or the detected one.
 [[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record);
 

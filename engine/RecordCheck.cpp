@@ -6,7 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "FileAccess.h"
 #include "MarcRecord.h"
@@ -28,6 +32,30 @@ bool allDigits(const unsigned char* bytes, std::size_t n)
         if (!IsAsciiDigit(bytes[i]))
             return false;
     return true;
+}
+
+/// Whether the length and start of a directory entry are all digits: records
+/// have many entries, so the nine bytes go as a word and a byte.
+bool entryDigits(const unsigned char* entry)
+{
+    static_assert(kFieldLengthDigits + kFieldStartDigits == 9 && kFieldStartOffsetInEntry == kFieldLengthOffsetInEntry + 4);
+    constexpr std::uint64_t kNibbles = 0x0101010101010101ull * 0xF0;
+    constexpr std::uint64_t kThrees = 0x0101010101010101ull * 0x30;
+    std::uint64_t word;
+    std::memcpy(&word, entry + kFieldLengthOffsetInEntry, sizeof word);
+    // A digit is 0x3N with N below 10, so adding 6 leaves its high half 3;
+    // no carry crosses into the next byte.
+    return (word & kNibbles) == kThrees && ((word + 0x0606060606060606ull) & kNibbles) == kThrees &&
+           IsAsciiDigit(entry[kFieldLengthOffsetInEntry + 8]);
+}
+
+template <std::size_t N>
+std::size_t digitsValue(const unsigned char* digits)
+{
+    std::size_t value = 0;
+    for (std::size_t i = 0; i < N; ++i)
+        value = value * 10 + (digits[i] - '0');
+    return value;
 }
 
 std::string printable(std::span<const unsigned char> bytes)
@@ -69,17 +97,33 @@ struct FieldRange {
     std::size_t begin, end, entry;
 };
 
+/// Scratch objects of one thread, kept from record to record.
+struct CheckScratch {
+    std::vector<FieldRange> ranges;
+    std::vector<FieldView> views;
+    std::vector<std::span<const unsigned char>> pieces;
+};
+
 class RecordChecker {
 public:
     RecordChecker(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-                  std::vector<CheckProblem>& out, std::vector<FieldRange>& ranges)
+                  std::vector<CheckProblem>& out, CheckScratch& scratch)
         : m_record(record), m_bytes(record.bytes), m_options(options), m_fields(fields), m_codec(codec), m_out(out),
-          m_ranges(ranges), m_terminator(FieldTerminator(options.mode))
+          m_ranges(scratch.ranges), m_views(scratch.views), m_pieces(scratch.pieces),
+          m_terminator(FieldTerminator(options.mode))
     {
     }
 
-    void run()
+    /// inPlace: a well-formed record is checked where it stands, without
+    /// RecordFields; what it tells is the same.
+    void run(bool inPlace)
     {
+        if (inPlace && takeInPlace()) {
+            m_inPlace = true;
+            findControlNumber();
+            checkCharacters();
+            return;
+        }
         const std::uint32_t length = m_record.declaredLength;
         const std::size_t available = m_bytes.size();
         if (available < kLeaderLength) {
@@ -87,6 +131,9 @@ public:
             return;
         }
         m_fields.assemble(m_bytes.data(), available);
+        m_views.clear();
+        for (std::size_t i = 0; i < m_fields.fields().size(); ++i)
+            m_views.push_back({m_fields.tag(i), m_fields.data(i)});
         findControlNumber();
         if (!allDigits(m_bytes.data(), kLengthDigits))
             add(0, "length-digits", "the record length '" + printable(m_bytes.first(kLengthDigits)) +
@@ -123,12 +170,49 @@ private:
         m_out.push_back({m_record.number, m_record.offset + at, m_controlNumber, code, std::move(description)});
     }
 
+    /// Whether the record has none of the structural problems, its fields
+    /// lie back to back in order and RecordFields would hold them whole; then
+    /// m_views holds them as RecordFields would. Anything else goes the long
+    /// way, which tells what is wrong.
+    bool takeInPlace()
+    {
+        const std::uint32_t length = m_record.declaredLength;
+        const unsigned char* r = m_bytes.data();
+        if (m_bytes.size() < length || length <= kLeaderLength || !allDigits(r, kLengthDigits) ||
+            r[length - 1] != kRecordTerminator || !allDigits(r + kBaseAddressOffset, 5))
+            return false;
+        const std::uint32_t base = ParseDigits(r + kBaseAddressOffset, 5);
+        if (base <= kLeaderLength || base > length || (base - kLeaderLength - 1) % kDirectoryEntryLength != 0 ||
+            r[base - 1] != m_terminator)
+            return false;
+        const std::size_t entries = DirectoryEntryCount(base);
+        const std::size_t dataEnd = length - 1;
+        std::size_t previousEnd = 0, held = 0;
+        m_views.resize(entries);
+        for (std::size_t i = 0; i < entries; ++i) {
+            const unsigned char* entry = r + kLeaderLength + i * kDirectoryEntryLength;
+            // Tags of letters and digits leave the charset scans as they are.
+            if (!IsAsciiLetterOrDigit(entry[0]) || !IsAsciiLetterOrDigit(entry[1]) ||
+                !IsAsciiLetterOrDigit(entry[2]) || !entryDigits(entry))
+                return false;
+            const std::size_t fieldLength = digitsValue<kFieldLengthDigits>(entry + kFieldLengthOffsetInEntry);
+            const std::size_t begin = std::size_t{base} + digitsValue<kFieldStartDigits>(entry + kFieldStartOffsetInEntry);
+            const std::size_t end = begin + fieldLength;
+            if (fieldLength == 0 || end > dataEnd || r[end - 1] != m_terminator || begin < previousEnd)
+                return false;
+            previousEnd = end;
+            held += kTagLength + fieldLength;
+            m_views[i] = {{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}};
+        }
+        return held <= kFieldBufferSize;
+    }
+
     void findControlNumber()
     {
-        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
-            if (m_fields.tag(i) != "001")
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            if (m_views[i].tag != "001")
                 continue;
-            std::span<const unsigned char> data = m_fields.data(i);
+            std::span<const unsigned char> data = m_views[i].data;
             const auto end = std::find(data.begin(), data.end(), m_terminator);
             data = data.first(static_cast<std::size_t>(end - data.begin()));
             std::string text;
@@ -189,15 +273,15 @@ private:
             const unsigned char* entry = m_bytes.data() + position;
             // Named only in a problem's description.
             auto tag = [entry] { return printable({entry, kTagLength}); };
-            if (!allDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits + kFieldStartDigits)) {
+            if (!entryDigits(entry)) {
                 add(position, "entry-digits",
                     "directory entry " + std::to_string(i + 1) + " (tag " + tag() + ") reads '" +
                         printable({entry + kTagLength, kFieldLengthDigits + kFieldStartDigits}) +
                         "' for its length and start");
                 continue;
             }
-            const std::size_t fieldLength = ParseDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits);
-            const std::size_t begin = std::size_t{base} + ParseDigits(entry + kFieldStartOffsetInEntry, kFieldStartDigits);
+            const std::size_t fieldLength = digitsValue<kFieldLengthDigits>(entry + kFieldLengthOffsetInEntry);
+            const std::size_t begin = std::size_t{base} + digitsValue<kFieldStartDigits>(entry + kFieldStartOffsetInEntry);
             const std::size_t end = begin + fieldLength;
             if (end > dataEnd) {
                 // In a record cut short by the end of the file only fields
@@ -232,10 +316,10 @@ private:
     void checkCharacters()
     {
         const bool flaggedUtf8 = m_bytes[kCharacterCodingOffset] == 'a';
-        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
-            std::span<const unsigned char> data = m_fields.data(i);
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            std::span<const unsigned char> data = m_views[i].data;
             if (flaggedUtf8 && !IsValidUtf8(data)) {
-                add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
+                add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + tagText(i) +
                                        " (entry " + std::to_string(i + 1) + ") is not valid UTF-8");
                 // The same bytes counted again as invalid would say the same.
                 if (charset() == Charset::Utf8)
@@ -243,14 +327,14 @@ private:
                 break;
             }
         }
-        for (std::size_t i = 0; i < m_fields.fields().size(); ++i) {
-            std::span<const unsigned char> data = m_fields.data(i);
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            std::span<const unsigned char> data = m_views[i].data;
             if (!needsCharsetCheck(data))
                 continue;
             const std::size_t invalid = m_codec.countInvalid(charset(), data);
             if (invalid > 0)
                 add(0, "invalid-bytes",
-                    "field " + printable({reinterpret_cast<const unsigned char*>(m_fields.tag(i).data()), m_fields.tag(i).size()}) +
+                    "field " + tagText(i) +
                         " (entry " + std::to_string(i + 1) + ") has " + std::to_string(invalid) + " bytes invalid in " +
                         std::string(CharsetName(charset())));
         }
@@ -261,8 +345,16 @@ private:
     Charset charset()
     {
         if (!m_charset)
-            m_charset = ChooseCharset(m_options.charset, m_fields).charset;
+            m_charset = !m_inPlace ? ChooseCharset(m_options.charset, m_fields).charset
+                        : m_options.charset == CharsetSetting::Auto
+                            ? DetectCharset(m_bytes.first<kLeaderLength>(), m_views, m_pieces).charset
+                            : ChooseCharset(m_options.charset, m_fields).charset;
         return *m_charset;
+    }
+
+    std::string tagText(std::size_t i) const
+    {
+        return printable({reinterpret_cast<const unsigned char*>(m_views[i].tag.data()), m_views[i].tag.size()});
     }
 
     const FramedRecord& m_record;
@@ -272,21 +364,30 @@ private:
     TextCodec& m_codec;
     std::vector<CheckProblem>& m_out;
     std::vector<FieldRange>& m_ranges;
+    std::vector<FieldView>& m_views;  ///< the record's fields, in RecordFields or in place
+    std::vector<std::span<const unsigned char>>& m_pieces;
+    bool m_inPlace = false;
     unsigned char m_terminator;
     std::string m_controlNumber;
     std::optional<Charset> m_charset;
 };
 
 void checkOne(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-              std::vector<CheckProblem>& out, std::vector<FieldRange>& ranges, std::string* controlNumber)
+              std::vector<CheckProblem>& out, CheckScratch& scratch, std::string* controlNumber, bool inPlace)
 {
-    RecordChecker checker(record, options, fields, codec, out, ranges);
-    checker.run();
+    RecordChecker checker(record, options, fields, codec, out, scratch);
+    checker.run(inPlace);
     if (controlNumber != nullptr)
         *controlNumber = checker.controlNumber();
 }
 
 }  // namespace
+
+int DefaultCheckWorkers()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxCheckWorkers)));
+}
 
 bool IsValidUtf8(std::span<const unsigned char> bytes)
 {
@@ -340,11 +441,349 @@ bool IsValidUtf8(std::span<const unsigned char> bytes)
 void CheckRecord(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
                  std::vector<CheckProblem>& out, std::string* controlNumber)
 {
-    std::vector<FieldRange> ranges;
-    checkOne(record, options, fields, codec, out, ranges, controlNumber);
+    CheckScratch scratch;
+    checkOne(record, options, fields, codec, out, scratch, controlNumber, false);
 }
 
 namespace {
+
+std::string junkDescription(std::uint64_t from, std::uint64_t bytes, std::int64_t before)
+{
+    return std::to_string(bytes) + " bytes between records, from byte " + std::to_string(from) +
+           (before == 0 ? " (before the first record)" : "");
+}
+
+/// Tells what follows the last record: skipped bytes, then perhaps bytes
+/// that start like a record but cannot be one.
+template <typename Tell>
+void tellTail(int fd, std::uint64_t size, const CheckOptions& options, const RecordStream& stream,
+              std::uint64_t previousEnd, const std::string& lastControlNumber, Tell& tell)
+{
+    auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
+    const std::int64_t last = stream.count();
+    if (last > options.last)
+        return;
+    const std::uint64_t stop = std::min(stream.position(), size);
+    if (stop > previousEnd && !stream.skippedLineEnds() && inRange(last == 0 ? 1 : last))
+        tell({last, previousEnd, last == 0 ? std::string() : lastControlNumber, "junk",
+              junkDescription(previousEnd, stop - previousEnd, last)});
+    if (stop < size && inRange(last == 0 ? 1 : last)) {
+        unsigned char head[kLeaderLength] = {};
+        const ssize_t got = fileaccess::readAt(fd, head, sizeof head, static_cast<off_t>(stop));
+        const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+        const std::string rest = std::to_string(size - stop) + " bytes from byte " + std::to_string(stop);
+        if (n < kLeaderLength)
+            tell({last, stop, lastControlNumber, "truncated",
+                  "the file ends inside the leader of the next record: " + rest + " are not read"});
+        else if (!allDigits(head, kLengthDigits))
+            tell({last, stop, lastControlNumber, "length-digits",
+                  "the record length '" + printable({head, kLengthDigits}) + "' is not five digits: " + rest +
+                      " are not read"});
+        else
+            tell({last, stop, lastControlNumber, "length-short",
+                  "the record length " + std::to_string(ParseDigits(head, kLengthDigits)) +
+                      " is under 25: " + rest + " are not read"});
+    }
+}
+
+/// Records handed to a worker: their bytes back to back, copied out of the
+/// stream's block, so the stream can read on while they are checked.
+struct BatchRecord {
+    std::int64_t number = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t declaredLength = 0;
+    std::size_t at = 0, size = 0;  ///< where its bytes are in the batch
+    std::uint64_t junkFrom = 0, junkBytes = 0;
+    bool junkLineEnds = true;
+    bool checked = true;  ///< false: only the junk before it is told (the record after the range)
+};
+
+constexpr std::size_t kBatchBytes = 2 * 1024 * 1024;
+/// A batch spans at most this much of the file, so a long run of junk
+/// between two records starts a new one.
+constexpr std::size_t kBatchSpan = 2 * kBatchBytes + kRecordBufferSize;
+
+/// Records and the stretch of the file they lie in, which the worker reads
+/// itself: the thread that frames the records then copies nothing.
+struct Batch {
+    std::unique_ptr<unsigned char[]> bytes{new unsigned char[kBatchSpan]};
+    std::uint64_t start = 0, end = 0;  ///< the stretch of the file
+    int readError = 0;                 ///< errno of the worker's read
+    std::vector<BatchRecord> records;
+    std::vector<CheckProblem> problems;
+    /// The first problem is junk after the last record of the batch before,
+    /// whose 001 value only the printer knows.
+    bool firstTakesPrevious = false;
+    std::string lastControlNumber;  ///< of its last checked record
+    bool anyChecked = false;
+    bool done = false;
+
+    void clear()
+    {
+        start = end = 0;
+        readError = 0;
+        records.clear();
+        problems.clear();
+        firstTakesPrevious = false;
+        anyChecked = false;
+        done = false;
+    }
+};
+
+/// Checks batches on worker threads and gives them back in the order they
+/// were handed in; each worker has its own scratch objects.
+class BatchChecker {
+public:
+    BatchChecker(int fd, const CheckOptions& options, int workers)
+        : m_fd(fd), m_options(options), m_slots(static_cast<std::size_t>(workers) * 2)
+    {
+        for (int i = 0; i < workers; ++i)
+            m_threads.emplace_back([this](std::stop_token stop) { work(stop); });
+    }
+
+    ~BatchChecker()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+        m_threads.clear();  // joins
+    }
+
+    BatchChecker(const BatchChecker&) = delete;
+    BatchChecker& operator=(const BatchChecker&) = delete;
+
+    /// The batch to fill next; waits until the one that used its slot has
+    /// been handed back to `drain`.
+    Batch& current() { return m_slots[m_next % m_slots.size()]; }
+
+    /// Hands the current batch to the workers; when all slots are busy, first
+    /// gives the oldest to `take` (in order).
+    template <typename Take>
+    void submit(Take&& take)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queue.push_back(&current());
+        }
+        m_work.notify_one();
+        ++m_next;
+        if (m_next - m_taken == m_slots.size())
+            takeOldest(take);
+        current().clear();
+    }
+
+    /// Gives every batch handed in to `take`, in order.
+    template <typename Take>
+    void drain(Take&& take)
+    {
+        while (m_taken < m_next)
+            takeOldest(take);
+    }
+
+private:
+    template <typename Take>
+    void takeOldest(Take& take)
+    {
+        Batch& batch = m_slots[m_taken % m_slots.size()];
+        {
+            std::unique_lock lock(m_mutex);
+            m_done.wait(lock, [&] { return batch.done; });
+        }
+        take(batch);
+        ++m_taken;
+    }
+
+    void work(const std::stop_token&)
+    {
+        RecordFields fields;
+        TextCodec codec;
+        CheckScratch scratch;
+        std::string controlNumber;
+        for (;;) {
+            Batch* batch = nullptr;
+            {
+                std::unique_lock lock(m_mutex);
+                m_work.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+                if (m_queue.empty())
+                    return;
+                batch = m_queue.front();
+                m_queue.pop_front();
+            }
+            checkBatch(*batch, fields, codec, scratch, controlNumber);
+            {
+                std::lock_guard lock(m_mutex);
+                batch->done = true;
+            }
+            m_done.notify_one();
+        }
+    }
+
+    void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, CheckScratch& scratch,
+                    std::string& controlNumber) const
+    {
+        std::size_t got = 0;
+        while (got < batch.end - batch.start) {
+            const ssize_t n = ::pread(m_fd, batch.bytes.get() + got, batch.end - batch.start - got,
+                                      static_cast<off_t>(batch.start + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                batch.readError = errno;
+                return;
+            }
+            if (n == 0)
+                break;  // the file ends inside the last record
+            got += static_cast<std::size_t>(n);
+        }
+        FramedRecord framed;
+        for (const BatchRecord& r : batch.records) {
+            if (r.junkBytes != 0 && !r.junkLineEnds) {
+                const std::int64_t before = r.number - 1;
+                if (before == 0 || (before >= m_options.first && before <= m_options.last)) {
+                    if (before != 0 && !batch.anyChecked && batch.problems.empty())
+                        batch.firstTakesPrevious = true;
+                    batch.problems.push_back({before, r.junkFrom,
+                                              before == 0 || !batch.anyChecked ? std::string() : batch.lastControlNumber,
+                                              "junk", junkDescription(r.junkFrom, r.junkBytes, before)});
+                }
+            }
+            if (!r.checked)
+                continue;
+            framed.number = r.number;
+            framed.offset = r.offset;
+            framed.declaredLength = r.declaredLength;
+            framed.bytes = std::span<const unsigned char>(batch.bytes.get() + r.at, got > r.at ? std::min<std::size_t>(r.size, got - r.at) : 0);
+            checkOne(framed, m_options, fields, codec, batch.problems, scratch, &controlNumber, true);
+            std::swap(batch.lastControlNumber, controlNumber);
+            batch.anyChecked = true;
+        }
+    }
+
+    int m_fd;
+    const CheckOptions& m_options;
+    std::vector<Batch> m_slots;
+    std::size_t m_next = 0;   ///< batches handed in
+    std::size_t m_taken = 0;  ///< batches given back
+    std::mutex m_mutex;
+    std::condition_variable m_work, m_done;
+    std::deque<Batch*> m_queue;
+    bool m_stopping = false;
+    std::vector<std::jthread> m_threads;
+};
+
+CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
+                          const std::function<void(const CheckProblem&)>& report, int workers)
+{
+    CheckResult result;
+    RecordStream stream(fd);
+    FramedRecord framed;
+    std::string lastControlNumber;
+    std::uint64_t previousEnd = 0;
+    std::uint64_t reported = 0;
+    monitor.report(0, size);
+    auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
+    auto tell = [&](const CheckProblem& problem) {
+        ++result.problems;
+        report(problem);
+    };
+    int readError = 0;
+    auto take = [&](Batch& batch) {
+        if (readError == 0)
+            readError = batch.readError;
+        if (readError != 0)
+            return;
+        for (std::size_t i = 0; i < batch.problems.size(); ++i) {
+            if (i == 0 && batch.firstTakesPrevious)
+                batch.problems[0].controlNumber = lastControlNumber;
+            tell(batch.problems[i]);
+        }
+        if (batch.anyChecked)
+            std::swap(lastControlNumber, batch.lastControlNumber);
+    };
+    BatchChecker checker(fd, options, workers);
+    // Everything framed so far is checked and told before any early return,
+    // as one record after another would have been.
+    auto finish = [&] {
+        if (!checker.current().records.empty())
+            checker.submit(take);
+        checker.drain(take);
+    };
+    auto add = [&](bool checked) {
+        BatchRecord r;
+        r.number = framed.number;
+        r.offset = framed.offset;
+        r.declaredLength = framed.declaredLength;
+        r.junkFrom = previousEnd;
+        r.junkBytes = framed.separatorBefore;
+        r.junkLineEnds = framed.separatorLineEnds;
+        r.checked = checked;
+        Batch* batch = &checker.current();
+        if (checked) {
+            if (batch->end == 0) {
+                batch->start = framed.offset;
+            } else if (framed.offset + framed.declaredLength - batch->start > kBatchSpan) {
+                checker.submit(take);
+                batch = &checker.current();
+                batch->start = framed.offset;
+            }
+            r.at = static_cast<std::size_t>(framed.offset - batch->start);
+            r.size = framed.declaredLength;
+            batch->end = framed.offset + framed.declaredLength;
+        }
+        batch->records.push_back(r);
+        if (batch->end - batch->start >= kBatchBytes)
+            checker.submit(take);
+    };
+    auto failed = [&] {
+        if (readError == 0)
+            return false;
+        result.status = CheckResult::Status::ReadError;
+        result.error = readError;
+        return true;
+    };
+    for (;;) {
+        // Workers read the bytes of the records themselves.
+        const RecordStream::Step step = stream.next(framed, false);
+        if (step == RecordStream::Step::ReadError) {
+            const int error = errno;
+            finish();
+            if (!failed()) {
+                result.status = CheckResult::Status::ReadError;
+                result.error = error;
+            }
+            return result;
+        }
+        if (step == RecordStream::Step::End)
+            break;
+        result.records = framed.number;
+        if (framed.offset >= reported + monitor.interval) {
+            if (monitor.stopRequested()) {
+                finish();
+                if (!failed())
+                    result.status = CheckResult::Status::Cancelled;
+                return result;
+            }
+            reported = framed.offset;
+            monitor.report(std::min(reported, size), size);
+        }
+        if (framed.number > options.last) {
+            add(false);
+            finish();
+            (void)failed();
+            return result;
+        }
+        if (inRange(framed.number))
+            add(true);
+        previousEnd = framed.offset + framed.declaredLength;
+    }
+    finish();
+    if (failed())
+        return result;
+    tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
+    return result;
+}
 
 CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
                      const std::function<void(const CheckProblem&)>& report)
@@ -355,7 +794,7 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
     TextCodec codec;
     FramedRecord framed;
     std::vector<CheckProblem> problems;
-    std::vector<FieldRange> ranges;
+    CheckScratch scratch;
     std::string lastControlNumber, controlNumber;
     std::uint64_t previousEnd = 0;
     std::uint64_t reported = 0;
@@ -371,8 +810,7 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
         if (bytes == 0 || lineEnds || !inRange(before == 0 ? 1 : before))
             return;
         tell({before, from, before == 0 ? std::string() : lastControlNumber, "junk",
-              std::to_string(bytes) + " bytes between records, from byte " + std::to_string(from) +
-                  (before == 0 ? " (before the first record)" : "")});
+              junkDescription(from, bytes, before)});
     };
     for (;;) {
         const RecordStream::Step step = stream.next(framed);
@@ -399,36 +837,12 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
         if (!inRange(framed.number))
             continue;
         problems.clear();
-        checkOne(framed, options, fields, codec, problems, ranges, &controlNumber);
+        checkOne(framed, options, fields, codec, problems, scratch, &controlNumber, false);
         for (const CheckProblem& p : problems)
             tell(p);
         std::swap(lastControlNumber, controlNumber);
     }
-    // What follows the last record: skipped bytes, then perhaps bytes that
-    // start like a record but cannot be one.
-    const std::int64_t last = stream.count();
-    if (last > options.last)
-        return result;
-    const std::uint64_t stop = std::min(stream.position(), size);
-    if (stop > previousEnd)
-        junk(previousEnd, stop - previousEnd, stream.skippedLineEnds(), last);
-    if (stop < size && inRange(last == 0 ? 1 : last)) {
-        unsigned char head[kLeaderLength] = {};
-        const ssize_t got = fileaccess::readAt(fd, head, sizeof head, static_cast<off_t>(stop));
-        const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
-        const std::string rest = std::to_string(size - stop) + " bytes from byte " + std::to_string(stop);
-        if (n < kLeaderLength)
-            tell({last, stop, lastControlNumber, "truncated",
-                  "the file ends inside the leader of the next record: " + rest + " are not read"});
-        else if (!allDigits(head, kLengthDigits))
-            tell({last, stop, lastControlNumber, "length-digits",
-                  "the record length '" + printable({head, kLengthDigits}) + "' is not five digits: " + rest +
-                      " are not read"});
-        else
-            tell({last, stop, lastControlNumber, "length-short",
-                  "the record length " + std::to_string(ParseDigits(head, kLengthDigits)) +
-                      " is under 25: " + rest + " are not read"});
-    }
+    tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
     return result;
 }
 
@@ -439,7 +853,9 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
 {
     struct stat info {};
     const std::uint64_t size = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    CheckResult result = checkAll(fd, size, options, monitor, report);
+    const int workers = options.workers > 0 ? options.workers : DefaultCheckWorkers();
+    CheckResult result = workers > 1 ? checkThreaded(fd, size, options, monitor, report, workers)
+                                     : checkAll(fd, size, options, monitor, report);
     if (result.status == CheckResult::Status::Done) {
         // A stop asked for after the last check is honoured all the same.
         if (monitor.stopRequested())

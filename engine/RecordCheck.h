@@ -54,7 +54,17 @@ struct CheckOptions {
     CharsetSetting charset = CharsetSetting::Auto;
     std::int64_t first = 1;
     std::int64_t last = std::numeric_limits<std::int64_t>::max();
+    /// Threads that check records while the calling thread reads the file; 0
+    /// takes DefaultCheckWorkers(). 1 checks on the calling thread alone, each
+    /// record taken apart as CheckRecord does; workers check well-formed
+    /// records where they stand. The problems and their order are the same
+    /// for any number.
+    int workers = 0;
 };
+
+inline constexpr int kMaxCheckWorkers = 2;
+/// One worker per core, at most kMaxCheckWorkers.
+[[nodiscard]] int DefaultCheckWorkers();
 
 struct CheckResult {
     enum class Status { Done, ReadError, Cancelled };

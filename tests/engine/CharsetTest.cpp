@@ -103,6 +103,46 @@ TEST(CharsetDetection, OneRowPerRule)
     }
 }
 
+TEST(CharsetDetection, FieldsWhereTheyStandDecideAsRecordFields)
+{
+    // Records of random fields, in every set and with the pieces the rules
+    // look for across the ends of fields; each decided from its assembled
+    // fields and from its fields where they stand.
+    const std::string pieces[] = {"plain ", "\x1f" "a", "$a", "0", "9", kGbkTitle, kGbkNames[0], kHebrewUtf8,
+                                  "\xc3\xa9", "\xe4\xb8", "\x1b(S", "\xe1" "e", "\xa7\xeb", "\x81\x30\x85\x38",
+                                  "\xd6", "\x81", "\xff", "\x80"};
+    const std::string tags[] = {"001", "008", "100", "200", "245", "500", "abc"};
+    std::mt19937 random(709);
+    std::vector<std::span<const unsigned char>> scratch;
+    for (int n = 0; n < 5000; ++n) {
+        std::vector<Field> fields;
+        for (int f = static_cast<int>(random() % 6); f >= 0; --f) {
+            std::string body;
+            if (random() % 4 == 0)
+                body = random() % 2 ? kUnimarc100Gbk : kUnimarc100Utf8;
+            for (int k = static_cast<int>(random() % 8); k > 0; --k)
+                body += pieces[random() % std::size(pieces)];
+            fields.push_back({tags[random() % std::size(tags)], body});
+        }
+        const char schemes[] = {' ', 'a', 'z'};
+        const std::string record = recordWith(schemes[random() % 3], fields);
+        const Assembled assembled(record);
+        // The fields where the record holds them, back to back.
+        const auto* bytes = reinterpret_cast<const unsigned char*>(record.data());
+        const std::size_t base = std::stoul(record.substr(12, 5));
+        std::vector<FieldView> views;
+        for (std::size_t entry = 24; entry + 1 < base; entry += 12)
+            views.push_back({std::string_view(record).substr(entry, 3),
+                             {bytes + base + std::stoul(record.substr(entry + 7, 5)), std::stoul(record.substr(entry + 3, 4))}});
+        ASSERT_EQ(views.size(), assembled.fields.fields().size());
+        const CharsetDecision whole = DetectCharset(assembled.fields);
+        const CharsetDecision inPlace =
+            DetectCharset(std::span<const unsigned char, kLeaderLength>(bytes, kLeaderLength), views, scratch);
+        ASSERT_EQ(inPlace.charset, whole.charset) << testing::PrintToString(record);
+        ASSERT_EQ(inPlace.rule, whole.rule) << testing::PrintToString(record);
+    }
+}
+
 TEST(CharsetDetection, ShapeAndSettings)
 {
     struct Row {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,104 @@ TEST(RecordCheck, Utf8ValidityFollowsTheStandardSequences)
     for (const Row& row : rows)
         EXPECT_EQ(IsValidUtf8({reinterpret_cast<const unsigned char*>(row.bytes.data()), row.bytes.size()}), row.valid)
             << row.bytes;
+}
+
+// Several MiB of records in every set the detection tells apart, with faults
+// of every kind, junk, line ends and a cut at the end: enough for many
+// batches of the threaded check.
+std::string VariedFile(std::mt19937& random, std::size_t size)
+{
+    const std::string texts[] = {"plain text", "\xd6\xd0\xce\xc4\xca\xe9\xc3\xfb",  // GBK
+                                 "\xe4\xb8\xad\xe6\x96\x87 \xc3\x84rger \xc3\xa9t\xc3\xa9",  // UTF-8
+                                 "\x1b(3\x1b)4abc\x1b(B", "\xe1" "e\xe2" "a",               // MARC-8
+                                 "\x81\x30\x81\x30\xb0\xa1",                              // GB18030
+                                 "\xff\xfe\x80 bad", "\xc3\x28\xed\xa0\x80"};
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    auto text = [&] {
+        std::string t;
+        for (std::size_t k = pick(40) + 1; k > 0; --k)
+            t += texts[pick(std::size(texts))];
+        return t;
+    };
+    std::string file;
+    for (int serial = 1; file.size() < size; ++serial) {
+        std::vector<testsupport::Field> fields{{"001", pick(8) == 0 ? text() : "id" + std::to_string(serial)}};
+        if (pick(2) == 0)
+            fields.push_back({"100", "  \x1f" "a20231201d1999    em y0chiy" + std::string(pick(2) ? "50" : "01") + "10    ea"});
+        if (pick(3) == 0)
+            fields.push_back({"008", "240101s2024    xx            000 0 eng d"});
+        for (std::size_t k = pick(6) + 1; k > 0; --k)
+            fields.push_back({pick(2) ? "245" : "520", "10\x1f" "a" + text() + "\x1f" "b" + text()});
+        std::string record = MakeRecord(fields);
+        if (pick(3) == 0)
+            record[9] = 'a';
+        if (pick(4) == 0) {
+            // Any byte after the record length (a short one would end the
+            // file), mostly in the leader and the directory.
+            const std::size_t base = std::stoul(record.substr(12, 5));
+            for (std::size_t k = pick(3) + 1; k > 0; --k) {
+                const std::size_t at = pick(3) == 0 ? 5 + pick(record.size() - 5) : 5 + pick(base - 5);
+                const char bytes[] = {'0', '9', 'x', ' ', '\x1e', '\x1d', '\x1f', '\xff'};
+                record[at] = bytes[pick(std::size(bytes))];
+            }
+        }
+        if (pick(30) == 0)
+            record.back() = 'X';
+        file += record;
+        const std::string separators[] = {"", "", "", "\r\n", "\n", "junk", std::string(3, '\0'), " \r\n"};
+        file += separators[pick(std::size(separators))];
+    }
+    return file.substr(0, file.size() - pick(300));
+}
+
+TEST(RecordCheck, CheckingOnWorkerThreadsTellsWhatOneThreadTells)
+{
+    std::mt19937 random(13);
+    const std::string varied = VariedFile(random, 7 * 1024 * 1024);
+    // Junk longer than a batch between two records, and a hole of zeros.
+    std::string withLongJunk = VariedFile(random, 1024 * 1024);
+    withLongJunk += std::string(5 * 1024 * 1024, 'x') + CleanRecords()[0] + std::string(3 * 1024 * 1024, '\0') +
+                    VariedFile(random, 1024 * 1024);
+    struct Row {
+        CharsetSetting charset;
+        std::int64_t first, last;
+    } rows[] = {{CharsetSetting::Auto, 1, std::numeric_limits<std::int64_t>::max()},
+                {CharsetSetting::Gbk, 1, std::numeric_limits<std::int64_t>::max()},
+                {CharsetSetting::Utf8, 1, std::numeric_limits<std::int64_t>::max()},
+                {CharsetSetting::Auto, 1, 1},
+                {CharsetSetting::Auto, 2, 2},
+                {CharsetSetting::Auto, 777, 4321},
+                {CharsetSetting::Auto, 3000, std::numeric_limits<std::int64_t>::max()}};
+    for (const std::string* file : {&varied, static_cast<const std::string*>(&withLongJunk)})
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.first) + "-" + std::to_string(row.last));
+        CheckOptions options;
+        options.charset = row.charset;
+        options.first = row.first;
+        options.last = row.last;
+        options.workers = 1;
+        CheckResult one;
+        const std::vector<CheckProblem> expected = Check(*file, options, one);
+        if (row.last - row.first > 1000 && file == &varied)
+            ASSERT_GT(expected.size(), 100u);
+        for (int workers : {2, 3}) {
+            SCOPED_TRACE(workers);
+            options.workers = workers;
+            CheckResult many;
+            const std::vector<CheckProblem> got = Check(*file, options, many);
+            EXPECT_EQ(many.records, one.records);
+            EXPECT_EQ(many.problems, one.problems);
+            ASSERT_EQ(got.size(), expected.size());
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                SCOPED_TRACE(i);
+                EXPECT_EQ(got[i].number, expected[i].number);
+                EXPECT_EQ(got[i].offset, expected[i].offset);
+                EXPECT_EQ(got[i].controlNumber, expected[i].controlNumber);
+                EXPECT_EQ(got[i].code, expected[i].code);
+                ASSERT_EQ(got[i].description, expected[i].description);
+            }
+        }
+    }
 }
 
 }  // namespace
