@@ -1,6 +1,7 @@
 #include "RecordExtract.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstdint>
 #include <optional>
@@ -47,16 +48,48 @@ enum class CopyResult { Done, Failed, Cancelled };
 CopyResult copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint64_t end, std::uint64_t targetOffset,
                      const WorkMonitor& monitor)
 {
-    CopyBuffer buffer;
-    if (buffer.bytes == nullptr)
-        return CopyResult::Failed;
     std::uint64_t reported = start;
     monitor.report(start, end);
+    std::uint64_t position = start;
+    // The kernel copies without bringing the bytes through this process
+    // (and may share the blocks), as cp does; where it cannot for these two
+    // files (other file systems, an appending target), the bytes go through a
+    // buffer. A chunk at a time, so that a stop is seen.
+    const std::uint64_t chunk = std::clamp<std::uint64_t>(monitor.interval, 4096, 64 * 1024 * 1024);
+    bool inKernel = true;
+    while (inKernel && position < end) {
+        if (position >= reported + monitor.interval) {
+            if (monitor.stopRequested())
+                return CopyResult::Cancelled;
+            reported = position;
+            monitor.report(position, end);
+        }
+        auto from = static_cast<off_t>(position);
+        const ssize_t copied =
+            ::copy_file_range(recordFd, &from, targetFd, nullptr, static_cast<std::size_t>(std::min(end - position, chunk)), 0);
+        if (copied < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
+                return CopyResult::Failed;
+            inKernel = false;
+            break;
+        }
+        if (copied == 0) {
+            position = end;  // the file ended early: nothing more to copy
+            break;
+        }
+        position += static_cast<std::uint64_t>(copied);
+        targetOffset += static_cast<std::uint64_t>(copied);
+    }
+
+    CopyBuffer buffer;
+    if (position < end && buffer.bytes == nullptr)
+        return CopyResult::Failed;
     // Blocks end on the target's page boundaries: whole-page writes cost the
     // page cache a good deal less than writes that split pages.
     constexpr std::uint64_t kPageSize = 4096;
     constexpr std::uint64_t kAlignedBlock = kRecordBufferSize / kPageSize * kPageSize;
-    std::uint64_t position = start;
     while (position < end) {
         const std::uint64_t fitting = kAlignedBlock - targetOffset % kPageSize;
         const auto block = static_cast<std::size_t>(std::min(end - position, fitting));
