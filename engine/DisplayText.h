@@ -17,6 +17,7 @@ public:
     void clear() { m_position = m_length = 0; }
     void put(unsigned char b);
     void put(std::string_view bytes);
+    void put(const unsigned char* bytes, std::size_t n);
     void moveBack(std::size_t n);
 
     [[nodiscard]] std::string_view text() const

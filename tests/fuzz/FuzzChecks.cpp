@@ -235,6 +235,57 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
     return prompt.messages.empty() ? "" : "message on readable files: " + prompt.messages[0];
 }
 
+namespace {
+
+/// The display rule a byte at a time, written here plainly: the text is what
+/// the renderer must give, whatever shortcuts it takes.
+std::string referenceDisplayText(const std::uint8_t* bytes, std::size_t n, unsigned char terminator,
+                                 unsigned char delimiter)
+{
+    std::string text;
+    std::size_t position = 0;
+    auto put = [&](char c) {
+        if (position < text.size())
+            text[position] = c;
+        else
+            text += c;
+        ++position;
+    };
+    int col = 0, hi = 0;
+    bool wrapped = false;
+    for (std::size_t k = 0; k < n;) {
+        const unsigned char b = bytes[k];
+        hi = b >= 0x80 ? hi + 1 : 0;
+        if (b == terminator) {
+            col = -1;
+            hi = 0;
+            if (wrapped)
+                position -= 5;
+            else
+                put('\n');
+        } else if (b == delimiter && k + 1 < n && std::isalnum(bytes[k + 1]) != 0 && bytes[k + 1] < 0x80) {
+            put('$');
+        } else {
+            put(static_cast<char>(b));
+        }
+        ++k;
+        ++col;
+        wrapped = false;
+        if (col > 76) {
+            if (hi % 2 == 1 && k < n && bytes[k] >= 0x80)
+                put(static_cast<char>(bytes[k++]));
+            for (char c : std::string_view("\n     "))
+                put(c);
+            hi = 0;
+            col = 5;
+            wrapped = true;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string checkDisplayText(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
@@ -248,6 +299,8 @@ std::string checkDisplayText(const std::uint8_t* data, std::size_t size)
     for (std::size_t start = 0, end = 0; start <= text.size(); start = end + 1)
         if ((end = std::min(text.find('\n', start), text.size())) - start > 78)
             return say("a line of ", end - start, " bytes");
+    if (text != referenceDisplayText(data + 1, used, FieldTerminator(mode), SubfieldDelimiter(mode)))
+        return "the display text is not the byte rule's";
     return {};
 }
 

@@ -28,7 +28,8 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size);
 std::string checkScanSearch(const std::uint8_t* data, std::size_t size);
 
 /// The first byte picks the delimiter variant, the rest are the field bytes:
-/// no line of the text is longer than 78 bytes.
+/// no line of the text is longer than 78 bytes, and the text is the byte
+/// rule's, taken a byte at a time.
 std::string checkDisplayText(const std::uint8_t* data, std::size_t size);
 
 /// The bytes are one record, rendered as decoded display text in every set
