@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "RecordLayout.h"
+#include "Utf8.h"
 
 namespace veltrane {
 
@@ -191,25 +192,6 @@ bool allPrintableAscii(std::span<const unsigned char> bytes)
     return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b >= 0x20 && b < kDelete; });
 }
 
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 /// Length of the well-formed UTF-8 sequence at bytes[i], 0 when the bytes there
 /// are not one (overlong forms, surrogates and code points above U+10FFFF are
 /// not). `subpart` receives the length of the longest start of a well-formed
@@ -255,19 +237,6 @@ std::size_t utf8SequenceAt(std::span<const unsigned char> bytes, std::size_t i, 
         subpart = k + 1;
     }
     return length;
-}
-
-/// The code point starting at text[i] of valid UTF-8; i moves past it.
-char32_t nextCodePoint(std::string_view text, std::size_t& i)
-{
-    const auto b = static_cast<unsigned char>(text[i++]);
-    if (b < 0x80)
-        return b;
-    const int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
-    char32_t cp = b & (0x3F >> more);
-    for (int k = 0; k < more && i < text.size(); ++k)
-        cp = (cp << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
-    return cp;
 }
 
 // ---------------------------------------------------------------- detection
@@ -486,13 +455,13 @@ public:
                 break;
             // The cluster: one code point and every mark or joiner after it.
             const std::size_t start = i;
-            const char32_t first = nextCodePoint(line, i);
+            const char32_t first = NextCodePoint(line, i);
             int width = columns(first);
             std::size_t end = i;
             // Below U+0300 (lead bytes under 0xCC) nothing extends a cluster.
             while (end < line.size() && static_cast<unsigned char>(line[end]) >= 0xCC) {
                 std::size_t next = end;
-                const char32_t cp = nextCodePoint(line, next);
+                const char32_t cp = NextCodePoint(line, next);
                 if (!IsClusterExtender(cp))
                     break;
                 width += columns(cp);
@@ -518,7 +487,7 @@ public:
                 // it is broken between code points.
                 for (std::size_t k = start; k < end;) {
                     const std::size_t from = k;
-                    const int w = columns(nextCodePoint(line, k));
+                    const int w = columns(NextCodePoint(line, k));
                     if (col + w > kLineColumns)
                         wrap();
                     out = putCluster(line.substr(from, k - from), out);
@@ -584,7 +553,7 @@ private:
                 continue;
             }
             const std::size_t from = i;
-            const char32_t cp = nextCodePoint(text, i);
+            const char32_t cp = NextCodePoint(text, i);
             if (cp < 0x20)
                 out = putUtf8(out, kControlPictures + cp);
             else if (cp == kDelete)
@@ -1429,7 +1398,7 @@ std::size_t decodeUtf8(std::span<const unsigned char> bytes, std::string& out)
             // One U+FFFD for each maximal start of a sequence, as Unicode
             // recommends; the count is of bytes.
             out.append(reinterpret_cast<const char*>(begin + copied), i - copied);
-            appendUtf8(out, kReplacement);
+            AppendUtf8(out, kReplacement);
             invalid += subpart;
             i += subpart;
             copied = i;
@@ -1575,7 +1544,7 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
 std::size_t replaceAll(std::span<const unsigned char> bytes, std::string& out)
 {
     for (std::size_t i = 0; i < bytes.size(); ++i)
-        appendUtf8(out, kReplacement);
+        AppendUtf8(out, kReplacement);
     return bytes.size();
 }
 
@@ -1606,7 +1575,7 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
         if (errno == E2BIG && out.size() < outLimit)
             continue;
         if (errno == E2BIG) {
-            appendUtf8(out, kReplacement);
+            AppendUtf8(out, kReplacement);
             return invalid + inLeft;
         }
         // EILSEQ, or EINVAL for a sequence cut off at the end.
@@ -1615,7 +1584,7 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
         ++in;
         --inLeft;
         ++invalid;
-        appendUtf8(out, kReplacement);
+        AppendUtf8(out, kReplacement);
         reset();
     }
 }
@@ -1782,7 +1751,7 @@ std::size_t TextCodec::Handles::decodeMarc8(std::span<const unsigned char> bytes
         if (picture) {
             out += static_cast<char>(bytes[at]);
         } else {
-            appendUtf8(out, kReplacement);
+            AppendUtf8(out, kReplacement);
             invalid += length;
         }
         fed = at + length;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineTestDoubles.h"
 #include "FileAccess.h"
 #include "RecordCheck.h"
 #include "RecordConvert.h"
@@ -249,31 +250,7 @@ TEST_F(ConvertTest, BrokenTextInputStopsWithAFormatErrorOrAPartialRecord)
 
 namespace cancel {
 
-/// Counts progress reports and asks for a stop at report number `stopAt`.
-struct ReportWatch {
-    explicit ReportWatch(int stopAt = 0) : m_stopAt(stopAt)
-    {
-        monitor.stop = m_source.get_token();
-        monitor.interval = 4096;
-        monitor.progress = [this](std::uint64_t done, std::uint64_t total) {
-            if (done < last || done > total)
-                rising = false;
-            last = done;
-            lastTotal = total;
-            if (++reports == m_stopAt)
-                m_source.request_stop();
-        };
-    }
-
-    WorkMonitor monitor;
-    int reports = 0;
-    std::uint64_t last = 0, lastTotal = 0;
-    bool rising = true;
-
-private:
-    int m_stopAt;
-    std::stop_source m_source;
-};
+using testsupport::ReportWatch;
 
 enum class Ended { Done, Cancelled, Other };
 

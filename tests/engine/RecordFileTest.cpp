@@ -130,32 +130,7 @@ TEST_F(RecordFileTest, TagLimitsTheFieldsAMatchMayLieIn)
     }
 }
 
-/// Counts the reports of one run and asks to stop at report number stopAt
-/// (0: never); reports must rise and end at the total.
-struct ReportWatch {
-    explicit ReportWatch(int stopAt = 0) : m_stopAt(stopAt)
-    {
-        monitor.stop = m_source.get_token();
-        monitor.interval = 4096;
-        monitor.progress = [this](std::uint64_t done, std::uint64_t total) {
-            if (done < last || done > total)
-                rising = false;
-            last = done;
-            lastTotal = total;
-            if (++reports == m_stopAt)
-                m_source.request_stop();
-        };
-    }
-
-    WorkMonitor monitor;
-    int reports = 0;
-    std::uint64_t last = 0, lastTotal = 0;
-    bool rising = true;
-
-private:
-    int m_stopAt;
-    std::stop_source m_source;
-};
+using testsupport::ReportWatch;
 
 TEST_F(RecordFileTest, LongWorkReportsRisingProgressAndACancelAnywhereLeavesThePromisedState)
 {
