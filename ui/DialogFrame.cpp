@@ -1,10 +1,13 @@
 #include "DialogFrame.h"
 
 #include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QStyle>
 
 #include "Main.h"
+#include "Settings.h"
 
 QFont ChineseDialogFont()
 {
@@ -64,4 +67,15 @@ void CentreOnMainWindow(QDialog* dialog, QWidget* owner)
     const QSize outer = dialog->size() + frameExtra;
     const QPoint centre = mainWindow->frameGeometry().center();
     dialog->move(centre.x() - outer.width() / 2, centre.y() - outer.height() / 2);
+}
+
+QString ExecSaveDialog(QFileDialog& dialog)
+{
+    if (const QString folder = settings::saveFolder(); !folder.isEmpty())
+        dialog.setDirectory(folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QFileInfo chosen(dialog.selectedFiles().front());
+    settings::setSaveFolder(chosen.absolutePath());
+    return chosen.absoluteFilePath();
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QFont>
 
+class QFileDialog;
 class QPushButton;
 class QWidget;
 
@@ -33,6 +34,11 @@ void SetFixedDialogFrame(QDialog* dialog, int width, int height);
 /// Places dialog centred on the main window (the top-level window of owner,
 /// else FormMain); left to the system when there is none.
 void CentreOnMainWindow(QDialog* dialog, QWidget* owner);
+
+/// Runs a save dialog from the folder last saved to and remembers the folder
+/// of the file chosen (the current directory never changes). The chosen
+/// file's absolute path; empty when none was chosen.
+[[nodiscard]] QString ExecSaveDialog(QFileDialog& dialog);
 
 /// A modal dialog whose Esc and close box give the cancel result, 2, as the
 /// Cancel button does (QDialog's own reject() gives 0).

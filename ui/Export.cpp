@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -28,7 +27,6 @@
 #include "MarcCommands.h"
 #include "Prompt.h"
 #include "RecordConvert.h"
-#include "Settings.h"
 #include "SharedState.h"
 
 ExportChoice LastExportChoice;
@@ -299,13 +297,8 @@ void TDlgExport::BtnBrowseClick()
     saveDialog.setDefaultSuffix(suffix);
     // The question about an existing file comes later, with the answers its format allows.
     saveDialog.setOption(QFileDialog::DontConfirmOverwrite);
-    if (const QString folder = settings::saveFolder(); !folder.isEmpty())
-        saveDialog.setDirectory(folder);
-    if (saveDialog.exec() != QDialog::Accepted || saveDialog.selectedFiles().isEmpty())
-        return;
-    const QFileInfo chosen(saveDialog.selectedFiles().front());
-    settings::setSaveFolder(chosen.absolutePath());
-    EditFileName->setText(chosen.absoluteFilePath());
+    if (const QString chosen = ExecSaveDialog(saveDialog); !chosen.isEmpty())
+        EditFileName->setText(chosen);
 }
 
 void ExportCommand(TFormMarc* window)

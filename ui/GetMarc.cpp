@@ -1,7 +1,6 @@
 #include "GetMarc.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,7 +9,6 @@
 #include <QToolButton>
 
 #include "DialogFrame.h"
-#include "Settings.h"
 
 namespace {
 
@@ -91,11 +89,6 @@ void TDlgGetMarc::SpeedButton1Click()
     saveDialog.setDefaultSuffix(QStringLiteral("mrc"));
     // The overwrite question comes later, from the extraction itself.
     saveDialog.setOption(QFileDialog::DontConfirmOverwrite);
-    if (const QString folder = settings::saveFolder(); !folder.isEmpty())
-        saveDialog.setDirectory(folder);
-    if (saveDialog.exec() != QDialog::Accepted || saveDialog.selectedFiles().isEmpty())
-        return;
-    const QFileInfo chosen(saveDialog.selectedFiles().front());
-    settings::setSaveFolder(chosen.absolutePath());
-    EditFileName->setText(chosen.absoluteFilePath());
+    if (const QString chosen = ExecSaveDialog(saveDialog); !chosen.isEmpty())
+        EditFileName->setText(chosen);
 }
