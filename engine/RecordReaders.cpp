@@ -23,7 +23,6 @@ constexpr int kMaxJsonDepth = 32;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::string_view kBlankLeader = "                        ";  // 24 blanks
 
-
 int hexValue(int c)
 {
     if (c >= '0' && c <= '9')
@@ -278,9 +277,32 @@ private:
 
 // ---------------------------------------------------------------- MARCXML
 
-class XmlReader final : public RecordReader {
+/// A reader of one text file's bytes: where it stands, and failures told with
+/// the byte offset where they were met.
+class SourceReader : public RecordReader {
 public:
-    explicit XmlReader(int fd) : m_source(fd) {}
+    explicit SourceReader(int fd) : m_source(fd) {}
+
+    std::uint64_t position() const override { return m_source.position(); }
+
+protected:
+    bool fail(std::string message)
+    {
+        m_message = "byte " + std::to_string(m_source.position()) + ": " + std::move(message);
+        return false;
+    }
+    Step formatError(std::string message)
+    {
+        fail(std::move(message));
+        return Step::FormatError;
+    }
+
+    ByteSource m_source;
+};
+
+class XmlReader final : public SourceReader {
+public:
+    explicit XmlReader(int fd) : SourceReader(fd) {}
 
     Step next(MarcRecord& record) override
     {
@@ -318,8 +340,6 @@ public:
         }
     }
 
-    std::uint64_t position() const override { return m_source.position(); }
-
 private:
     enum class Leaf { None, Leader, Control, Subfield, Other };
     struct Tag {
@@ -341,17 +361,6 @@ private:
     {
         const std::size_t colon = name.rfind(':');
         return colon == std::string_view::npos ? name : name.substr(colon + 1);
-    }
-
-    bool fail(std::string message)
-    {
-        m_message = "byte " + std::to_string(m_source.position()) + ": " + std::move(message);
-        return false;
-    }
-    Step formatError(std::string message)
-    {
-        fail(std::move(message));
-        return Step::FormatError;
     }
 
     void start(MarcRecord& record, const Tag& tag)
@@ -626,7 +635,6 @@ private:
         }
     }
 
-    ByteSource m_source;
     bool m_inRecord = false;
     bool m_hasLeader = false;
     Leaf m_leaf = Leaf::None;
@@ -650,9 +658,9 @@ struct JsonMember {
     JsonValue value;
 };
 
-class JsonReader final : public RecordReader {
+class JsonReader final : public SourceReader {
 public:
-    explicit JsonReader(int fd) : m_source(fd) {}
+    explicit JsonReader(int fd) : SourceReader(fd) {}
 
     Step next(MarcRecord& record) override
     {
@@ -703,19 +711,7 @@ public:
         return Step::Record;
     }
 
-    std::uint64_t position() const override { return m_source.position(); }
-
 private:
-    bool fail(std::string message)
-    {
-        m_message = "byte " + std::to_string(m_source.position()) + ": " + std::move(message);
-        return false;
-    }
-    Step formatError(std::string message)
-    {
-        fail(std::move(message));
-        return Step::FormatError;
-    }
 
     void skipSpace()
     {
@@ -948,7 +944,6 @@ private:
         }
     }
 
-    ByteSource m_source;
     bool m_started = false;
     bool m_inArray = false;
     bool m_arrayClosed = false;
