@@ -486,29 +486,21 @@ void tellTail(int fd, std::uint64_t size, const CheckOptions& options, const Rec
     }
 }
 
-/// Records handed to a worker: their bytes back to back, copied out of the
-/// stream's block, so the stream can read on while they are checked.
+/// A record handed to a worker, in the block the stream framed it in.
 struct BatchRecord {
     std::int64_t number = 0;
     std::uint64_t offset = 0;
     std::uint32_t declaredLength = 0;
-    std::size_t at = 0, size = 0;  ///< where its bytes are in the batch
+    std::size_t at = 0, size = 0;  ///< where its bytes are in the block
     std::uint64_t junkFrom = 0, junkBytes = 0;
     bool junkLineEnds = true;
     bool checked = true;  ///< false: only the junk before it is told (the record after the range)
 };
 
-constexpr std::size_t kBatchBytes = 2 * 1024 * 1024;
-/// A batch spans at most this much of the file, so a long run of junk
-/// between two records starts a new one.
-constexpr std::size_t kBatchSpan = 2 * kBatchBytes + kRecordBufferSize;
-
-/// Records and the stretch of the file they lie in, which the worker reads
-/// itself: the thread that frames the records then copies nothing.
+/// The records the stream framed in one of its blocks, checked by a worker
+/// where they stand: the file is read once and nothing is copied.
 struct Batch {
-    std::unique_ptr<unsigned char[]> bytes{new unsigned char[kBatchSpan]};
-    std::uint64_t start = 0, end = 0;  ///< the stretch of the file
-    int readError = 0;                 ///< errno of the worker's read
+    std::unique_ptr<unsigned char[]> bytes;  ///< the stream's block
     std::vector<BatchRecord> records;
     std::vector<CheckProblem> problems;
     /// The first problem is junk after the last record of the batch before,
@@ -520,8 +512,6 @@ struct Batch {
 
     void clear()
     {
-        start = end = 0;
-        readError = 0;
         records.clear();
         problems.clear();
         firstTakesPrevious = false;
@@ -530,18 +520,22 @@ struct Batch {
     }
 };
 
-/// Checks batches on worker threads and gives them back in the order they
-/// were handed in; each worker has its own scratch objects.
-class BatchChecker {
+/// Lends the stream its blocks, one batch each, checks each batch on a worker
+/// thread once the stream has moved on from its block, and gives the batches
+/// back to `take` in order; a block is lent again only after its batch has
+/// been given back. Each worker has its own scratch objects.
+class BatchChecker final : public BlockLender {
 public:
-    BatchChecker(int fd, const CheckOptions& options, int workers)
-        : m_fd(fd), m_options(options), m_slots(static_cast<std::size_t>(workers) * 2)
+    BatchChecker(const CheckOptions& options, int workers, std::size_t blockCapacity, std::function<void(Batch&)> take)
+        : m_options(options), m_take(std::move(take)), m_slots(static_cast<std::size_t>(workers) * 3)
     {
+        for (Batch& batch : m_slots)
+            batch.bytes.reset(new unsigned char[blockCapacity]);
         for (int i = 0; i < workers; ++i)
-            m_threads.emplace_back([this](std::stop_token stop) { work(stop); });
+            m_threads.emplace_back([this] { work(); });
     }
 
-    ~BatchChecker()
+    ~BatchChecker() override
     {
         {
             std::lock_guard lock(m_mutex);
@@ -554,14 +548,24 @@ public:
     BatchChecker(const BatchChecker&) = delete;
     BatchChecker& operator=(const BatchChecker&) = delete;
 
-    /// The batch to fill next; waits until the one that used its slot has
-    /// been handed back to `drain`.
+    /// The batch of the stream's current block.
     Batch& current() { return m_slots[m_next % m_slots.size()]; }
 
-    /// Hands the current batch to the workers; when all slots are busy, first
-    /// gives the oldest to `take` (in order).
-    template <typename Take>
-    void submit(Take&& take)
+    unsigned char* freshBlock() override
+    {
+        if (!m_lent) {
+            m_lent = true;
+            return current().bytes.get();
+        }
+        // The next slot's batch is given back first when it is still out.
+        if (m_next + 1 - m_taken == m_slots.size())
+            takeOldest();
+        Batch& next = m_slots[(m_next + 1) % m_slots.size()];
+        next.clear();
+        return next.bytes.get();
+    }
+
+    void leftBlock(unsigned char*) override
     {
         {
             std::lock_guard lock(m_mutex);
@@ -569,33 +573,30 @@ public:
         }
         m_work.notify_one();
         ++m_next;
-        if (m_next - m_taken == m_slots.size())
-            takeOldest(take);
-        current().clear();
     }
 
-    /// Gives every batch handed in to `take`, in order.
-    template <typename Take>
-    void drain(Take&& take)
+    /// Hands in the current batch and gives every batch back, in order.
+    void finish()
     {
+        if (!current().records.empty())
+            leftBlock(current().bytes.get());
         while (m_taken < m_next)
-            takeOldest(take);
+            takeOldest();
     }
 
 private:
-    template <typename Take>
-    void takeOldest(Take& take)
+    void takeOldest()
     {
         Batch& batch = m_slots[m_taken % m_slots.size()];
         {
             std::unique_lock lock(m_mutex);
             m_done.wait(lock, [&] { return batch.done; });
         }
-        take(batch);
+        m_take(batch);
         ++m_taken;
     }
 
-    void work(const std::stop_token&)
+    void work()
     {
         RecordFields fields;
         TextCodec codec;
@@ -623,20 +624,6 @@ private:
     void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, CheckScratch& scratch,
                     std::string& controlNumber) const
     {
-        std::size_t got = 0;
-        while (got < batch.end - batch.start) {
-            const ssize_t n = ::pread(m_fd, batch.bytes.get() + got, batch.end - batch.start - got,
-                                      static_cast<off_t>(batch.start + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                batch.readError = errno;
-                return;
-            }
-            if (n == 0)
-                break;  // the file ends inside the last record
-            got += static_cast<std::size_t>(n);
-        }
         FramedRecord framed;
         for (const BatchRecord& r : batch.records) {
             if (r.junkBytes != 0 && !r.junkLineEnds) {
@@ -654,16 +641,17 @@ private:
             framed.number = r.number;
             framed.offset = r.offset;
             framed.declaredLength = r.declaredLength;
-            framed.bytes = std::span<const unsigned char>(batch.bytes.get() + r.at, got > r.at ? std::min<std::size_t>(r.size, got - r.at) : 0);
+            framed.bytes = {batch.bytes.get() + r.at, r.size};
             checkOne(framed, m_options, fields, codec, batch.problems, scratch, &controlNumber, true);
             std::swap(batch.lastControlNumber, controlNumber);
             batch.anyChecked = true;
         }
     }
 
-    int m_fd;
     const CheckOptions& m_options;
+    std::function<void(Batch&)> m_take;
     std::vector<Batch> m_slots;
+    bool m_lent = false;      ///< the stream has its first block
     std::size_t m_next = 0;   ///< batches handed in
     std::size_t m_taken = 0;  ///< batches given back
     std::mutex m_mutex;
@@ -677,7 +665,6 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
                           const std::function<void(const CheckProblem&)>& report, int workers)
 {
     CheckResult result;
-    RecordStream stream(fd);
     FramedRecord framed;
     std::string lastControlNumber;
     std::uint64_t previousEnd = 0;
@@ -688,12 +675,7 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         ++result.problems;
         report(problem);
     };
-    int readError = 0;
     auto take = [&](Batch& batch) {
-        if (readError == 0)
-            readError = batch.readError;
-        if (readError != 0)
-            return;
         for (std::size_t i = 0; i < batch.problems.size(); ++i) {
             if (i == 0 && batch.firstTakesPrevious)
                 batch.problems[0].controlNumber = lastControlNumber;
@@ -702,14 +684,9 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         if (batch.anyChecked)
             std::swap(lastControlNumber, batch.lastControlNumber);
     };
-    BatchChecker checker(fd, options, workers);
-    // Everything framed so far is checked and told before any early return,
-    // as one record after another would have been.
-    auto finish = [&] {
-        if (!checker.current().records.empty())
-            checker.submit(take);
-        checker.drain(take);
-    };
+    constexpr std::size_t kBlockSize = RecordStream::kDefaultBlockSize;
+    BatchChecker checker(options, workers, RecordStream::blockCapacity(kBlockSize), take);
+    RecordStream stream(fd, kBlockSize, checker);
     auto add = [&](bool checked) {
         BatchRecord r;
         r.number = framed.number;
@@ -719,40 +696,22 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         r.junkBytes = framed.separatorBefore;
         r.junkLineEnds = framed.separatorLineEnds;
         r.checked = checked;
-        Batch* batch = &checker.current();
+        Batch& batch = checker.current();
         if (checked) {
-            if (batch->end == 0) {
-                batch->start = framed.offset;
-            } else if (framed.offset + framed.declaredLength - batch->start > kBatchSpan) {
-                checker.submit(take);
-                batch = &checker.current();
-                batch->start = framed.offset;
-            }
-            r.at = static_cast<std::size_t>(framed.offset - batch->start);
-            r.size = framed.declaredLength;
-            batch->end = framed.offset + framed.declaredLength;
+            r.at = static_cast<std::size_t>(framed.bytes.data() - batch.bytes.get());
+            r.size = framed.bytes.size();
         }
-        batch->records.push_back(r);
-        if (batch->end - batch->start >= kBatchBytes)
-            checker.submit(take);
+        batch.records.push_back(r);
     };
-    auto failed = [&] {
-        if (readError == 0)
-            return false;
-        result.status = CheckResult::Status::ReadError;
-        result.error = readError;
-        return true;
-    };
+    // Everything framed so far is checked and told before any early return,
+    // as one record after another would have been.
     for (;;) {
-        // Workers read the bytes of the records themselves.
-        const RecordStream::Step step = stream.next(framed, false);
+        const RecordStream::Step step = stream.next(framed);
         if (step == RecordStream::Step::ReadError) {
             const int error = errno;
-            finish();
-            if (!failed()) {
-                result.status = CheckResult::Status::ReadError;
-                result.error = error;
-            }
+            checker.finish();
+            result.status = CheckResult::Status::ReadError;
+            result.error = error;
             return result;
         }
         if (step == RecordStream::Step::End)
@@ -760,9 +719,8 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         result.records = framed.number;
         if (framed.offset >= reported + monitor.interval) {
             if (monitor.stopRequested()) {
-                finish();
-                if (!failed())
-                    result.status = CheckResult::Status::Cancelled;
+                checker.finish();
+                result.status = CheckResult::Status::Cancelled;
                 return result;
             }
             reported = framed.offset;
@@ -770,17 +728,14 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         }
         if (framed.number > options.last) {
             add(false);
-            finish();
-            (void)failed();
+            checker.finish();
             return result;
         }
         if (inRange(framed.number))
             add(true);
         previousEnd = framed.offset + framed.declaredLength;
     }
-    finish();
-    if (failed())
-        return result;
+    checker.finish();
     tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
     return result;
 }

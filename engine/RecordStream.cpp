@@ -38,9 +38,23 @@ std::uint64_t loadWord(const unsigned char* p)
 RecordStream::RecordStream(int fd, std::size_t blockSize)
     : m_fd(fd),
       m_blockSize(std::clamp(blockSize, kLeaderLength, kDefaultBlockSize)),
-      m_capacity(std::max(m_blockSize, kRecordBufferSize)),
-      m_block(new unsigned char[m_capacity])
+      m_capacity(blockCapacity(blockSize)),
+      m_ownBlock(new unsigned char[m_capacity]),
+      m_block(m_ownBlock.get())
 {
+}
+
+RecordStream::RecordStream(int fd, std::size_t blockSize, BlockLender& lender)
+    : m_fd(fd),
+      m_blockSize(std::clamp(blockSize, kLeaderLength, kDefaultBlockSize)),
+      m_capacity(blockCapacity(blockSize)),
+      m_lender(&lender)
+{
+}
+
+std::size_t RecordStream::blockCapacity(std::size_t blockSize)
+{
+    return std::max(std::clamp(blockSize, kLeaderLength, kDefaultBlockSize), kRecordBufferSize);
 }
 
 std::int64_t RecordStream::ensure(std::uint64_t offset, std::size_t need)
@@ -48,15 +62,24 @@ std::int64_t RecordStream::ensure(std::uint64_t offset, std::size_t need)
     if (offset >= m_start && offset + need <= end())
         return static_cast<std::int64_t>(need);
     std::size_t kept = 0;
-    if (offset >= m_start && offset < end()) {
+    const bool keep = offset >= m_start && offset < end();
+    if (keep)
         kept = static_cast<std::size_t>(end() - offset);
-        std::memmove(m_block.get(), m_block.get() + (offset - m_start), kept);
+    if (m_lender != nullptr) {
+        unsigned char* fresh = m_lender->freshBlock();
+        if (keep)
+            std::memcpy(fresh, at(offset), kept);
+        if (m_block != nullptr)
+            m_lender->leftBlock(m_block);
+        m_block = fresh;
+    } else if (keep) {
+        std::memmove(m_block, at(offset), kept);
     }
     m_start = offset;
     m_length = kept;
     const std::size_t wanted = std::max(m_blockSize, need);
     while (m_length < wanted) {
-        const ssize_t n = ::pread(m_fd, m_block.get() + m_length, wanted - m_length,
+        const ssize_t n = ::pread(m_fd, m_block + m_length, wanted - m_length,
                                   static_cast<off_t>(m_start + m_length));
         if (n < 0 && errno == EINTR)
             continue;
@@ -85,7 +108,7 @@ bool RecordStream::skipNonDigits(std::uint64_t& offset)
         if (available == 0)
             return true;
         const unsigned char* p = at(offset);
-        const unsigned char* stop = m_block.get() + m_length;
+        const unsigned char* stop = m_block + m_length;
         // Separators are usually none or a line end; long runs (a hole of
         // zero bytes) are passed a word at a time.
         while (p < stop && !IsAsciiDigit(*p)) {
@@ -96,7 +119,7 @@ bool RecordStream::skipNonDigits(std::uint64_t& offset)
                 p += 8;
             }
         }
-        offset = m_start + static_cast<std::uint64_t>(p - m_block.get());
+        offset = m_start + static_cast<std::uint64_t>(p - m_block);
         if (p < stop)
             return true;
     }

@@ -19,6 +19,20 @@ struct FramedRecord {
     bool separatorLineEnds = true;     ///< those bytes are all CR and LF (or none)
 };
 
+/// Blocks for a stream to read into, from whoever reads the records framed in
+/// them: a stream that takes its blocks from a lender never writes a block
+/// again once it has moved on, so the records framed in it stay readable (on
+/// any thread) until the lender hands the block out again.
+class BlockLender {
+public:
+    virtual ~BlockLender() = default;
+    /// A block of RecordStream::blockCapacity() bytes that nobody reads any more.
+    virtual unsigned char* freshBlock() = 0;
+    /// The stream has moved on from block (after copying the unread bytes
+    /// at its end into the fresh one): every record in it is framed.
+    virtual void leftBlock(unsigned char* block) = 0;
+};
+
 /// Reads a record file front to back and frames its records as the record
 /// index does: a record starts where its leader's five length digits stand;
 /// after it, bytes that are not ASCII digits (line ends, junk) are skipped; a
@@ -31,6 +45,11 @@ public:
     /// Reads fd (not owned) from offset 0, `blockSize` bytes at a time
     /// (clamped to 24 .. 1 MiB; a whole record always fits).
     explicit RecordStream(int fd, std::size_t blockSize = kDefaultBlockSize);
+    /// Reads into blocks of `lender` (not owned) instead of one of its own.
+    RecordStream(int fd, std::size_t blockSize, BlockLender& lender);
+
+    /// The bytes of each block a stream reads `blockSize` bytes at a time uses.
+    [[nodiscard]] static std::size_t blockCapacity(std::size_t blockSize);
 
     /// Frames the next record; with withBytes, its bytes are made available
     /// until the next call. End: no record from position() on (the index's end
@@ -49,7 +68,7 @@ public:
 
 private:
     [[nodiscard]] std::int64_t ensure(std::uint64_t offset, std::size_t need);
-    [[nodiscard]] const unsigned char* at(std::uint64_t offset) const { return m_block.get() + (offset - m_start); }
+    [[nodiscard]] const unsigned char* at(std::uint64_t offset) const { return m_block + (offset - m_start); }
     [[nodiscard]] bool skipNonDigits(std::uint64_t& offset);
     [[nodiscard]] std::uint64_t end() const { return m_start + m_length; }
     [[nodiscard]] std::uint64_t pastHole(std::uint64_t offset) const;
@@ -57,7 +76,9 @@ private:
     int m_fd;
     std::size_t m_blockSize;
     std::size_t m_capacity;
-    std::unique_ptr<unsigned char[]> m_block;
+    std::unique_ptr<unsigned char[]> m_ownBlock;
+    BlockLender* m_lender = nullptr;
+    unsigned char* m_block = nullptr;  ///< the own block or the lender's current one
     std::uint64_t m_start = 0;
     std::size_t m_length = 0;
     std::uint64_t m_offset = 0;
