@@ -1,13 +1,16 @@
 #include "Charset.h"
 
 #include <iconv.h>
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #include <yaz/yaz-iconv.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <bitset>
 #include <cerrno>
 #include <cstdint>
@@ -1155,7 +1158,8 @@ namespace {
 /// scans add up piece by piece.
 template <typename Record>
 CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
-                              std::span<const std::span<const unsigned char>> pieces)
+                              std::span<const std::span<const unsigned char>> pieces,
+                              const CharsetHints* hints = nullptr)
 {
     const auto unimarc = unimarcGeneralData(record);
     if (!unimarc && codingScheme == 'a')
@@ -1169,9 +1173,11 @@ CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
         validUtf8 = countUtf8Sequences(pieces[k], multibyte);
     if (validUtf8 && multibyte >= kMinMultibyteSequences)
         return {Charset::Utf8, 3};
-    for (const auto& piece : pieces)
-        if (!piece.empty() && std::memchr(piece.data(), kEscape, piece.size()) != nullptr)
-            return {Charset::Marc8, 4};
+    const bool escape = hints != nullptr ? hints->escape : std::any_of(pieces.begin(), pieces.end(), [](const auto& piece) {
+        return !piece.empty() && std::memchr(piece.data(), kEscape, piece.size()) != nullptr;
+    });
+    if (escape)
+        return {Charset::Marc8, 4};
     if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008"))) {
         std::size_t high = 0, inPairs = 0;
         for (const auto& piece : pieces)
@@ -1179,9 +1185,11 @@ CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
         if (2 * inPairs < high)
             return {Charset::Marc8, 5};
     }
-    for (const auto& piece : pieces)
-        if (hasGb18030FourByte(piece))
-            return {Charset::Gb18030, 6};
+    // A four-byte form starts with a high byte followed by a digit.
+    if (hints == nullptr || hints->highBeforeDigit)
+        for (const auto& piece : pieces)
+            if (hasGb18030FourByte(piece))
+                return {Charset::Gb18030, 6};
     return {Charset::Gbk, 7};
 }
 
@@ -1193,8 +1201,10 @@ CharsetDecision DetectCharset(const RecordFields& record)
     return detectCharset(record.leader()[kLeaderCodingScheme], record, {&bytes, 1});
 }
 
-CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
-                              std::vector<std::span<const unsigned char>>& pieces)
+namespace {
+
+CharsetDecision detectInPlace(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces, const CharsetHints* hints)
 {
     // Tags are ASCII letters and digits, so they change none of the scans:
     // only the field bytes are scanned.
@@ -1207,7 +1217,21 @@ CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> lead
         else
             pieces.push_back(f.data);
     }
-    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces);
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces, hints);
+}
+
+}  // namespace
+
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces)
+{
+    return detectInPlace(leader, fields, pieces, nullptr);
+}
+
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces, const CharsetHints& hints)
+{
+    return detectInPlace(leader, fields, pieces, &hints);
 }
 
 CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)
@@ -1250,6 +1274,11 @@ struct DoubleByteTable {
     /// such trail; -1 when there is none.
     std::int16_t partialLead = -1;
     std::int16_t partialLimit = -1;
+    /// Passes blocks of pairs of bytes 0xA1-0xFE that are all characters, from
+    /// a character's start; where it stopped. The widest vectors the processor
+    /// has.
+    const unsigned char* (*skipHighRowPairs)(const struct DoubleByteTable&, const unsigned char*,
+                                             const unsigned char*) = nullptr;
 
     [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
     [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
@@ -1258,6 +1287,119 @@ struct DoubleByteTable {
         return (pair[index >> 6] >> (index & 63)) & 1;
     }
 };
+
+/// Whether the two bytes at p are 0xA1-0xFE and a character, by the lead's
+/// row's trail limit.
+inline bool isHighRowPair(const DoubleByteTable& table, const unsigned char* p)
+{
+    return p[0] >= 0xA1 && p[0] <= 0xFE && p[1] >= 0xA1 && p[1] <= 0xFE && p[1] <= table.highTrailLimit[p[0]];
+}
+
+/// skipHighRowPairs a pair at a time, for machines without vectors and for
+/// the bytes after the last whole vector.
+const unsigned char* skipHighRowPairsByPair(const DoubleByteTable& table, const unsigned char* p,
+                                            const unsigned char* end)
+{
+    while (end - p >= 2 && isHighRowPair(table, p))
+        p += 2;
+    return p;
+}
+
+// The vector passes below test a block of bytes at once: bytes 0xA1-0xFE
+// only, leads in the table's two runs of full rows or the partial row's lead
+// with a trail up to its limit. A block that fails is passed up to its first
+// pair that fails; a pair outside the runs (punctuation, a row with gaps) is
+// then tested by its row's trail limit, and the pass goes on after it.
+
+#if defined(__SSE2__)
+const unsigned char* skipHighRowPairsSse2(const DoubleByteTable& table, const unsigned char* p,
+                                          const unsigned char* end)
+{
+    const __m128i below0 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1));
+    const __m128i above0 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1));
+    const __m128i below1 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1));
+    const __m128i above1 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1));
+    const __m128i partialLead = _mm_set1_epi16(table.partialLead);
+    const __m128i abovePartial = _mm_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1));
+    while (end - p >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Bytes 0xA1-0xFE become 0x21-0x7E, compared as signed.
+        const __m128i shifted = _mm_xor_si128(block, _mm_set1_epi8(static_cast<char>(0x80)));
+        const __m128i high = _mm_and_si128(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(0x20)),
+                                           _mm_cmplt_epi8(shifted, _mm_set1_epi8(0x7F)));
+        // Leads are the low bytes of the 16-bit lanes.
+        const __m128i leads = _mm_and_si128(block, _mm_set1_epi16(0x00FF));
+        const __m128i inRun0 = _mm_and_si128(_mm_cmpgt_epi16(leads, below0), _mm_cmplt_epi16(leads, above0));
+        const __m128i inRun1 = _mm_and_si128(_mm_cmpgt_epi16(leads, below1), _mm_cmplt_epi16(leads, above1));
+        const __m128i inPartial = _mm_and_si128(_mm_cmpeq_epi16(leads, partialLead),
+                                                _mm_cmplt_epi16(_mm_srli_epi16(block, 8), abovePartial));
+        const unsigned passed = static_cast<unsigned>(_mm_movemask_epi8(high)) &
+                                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(inRun0, inRun1), inPartial)));
+        if (passed == 0xFFFF) {
+            p += 16;
+            continue;
+        }
+        p += std::countr_one(passed) & ~1u;  // both bytes of a pair pass, or neither counts
+        if (!isHighRowPair(table, p))
+            return p;
+        p += 2;
+    }
+    return skipHighRowPairsByPair(table, p, end);
+}
+#endif
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) const unsigned char* skipHighRowPairsAvx2(const DoubleByteTable& table,
+                                                                            const unsigned char* p,
+                                                                            const unsigned char* end)
+{
+    const __m256i below0 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1));
+    const __m256i above0 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1));
+    const __m256i below1 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1));
+    const __m256i above1 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1));
+    const __m256i partialLead = _mm256_set1_epi16(table.partialLead);
+    const __m256i abovePartial = _mm256_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1));
+    const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i belowHigh = _mm256_set1_epi8(0x20), aboveHigh = _mm256_set1_epi8(0x7F);
+    const __m256i leadBytes = _mm256_set1_epi16(0x00FF);
+    while (end - p >= 32) {
+        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i shifted = _mm256_xor_si256(block, flip);
+        const __m256i high =
+            _mm256_and_si256(_mm256_cmpgt_epi8(shifted, belowHigh), _mm256_cmpgt_epi8(aboveHigh, shifted));
+        const __m256i leads = _mm256_and_si256(block, leadBytes);
+        const __m256i inRun0 = _mm256_and_si256(_mm256_cmpgt_epi16(leads, below0), _mm256_cmpgt_epi16(above0, leads));
+        const __m256i inRun1 = _mm256_and_si256(_mm256_cmpgt_epi16(leads, below1), _mm256_cmpgt_epi16(above1, leads));
+        const __m256i inPartial = _mm256_and_si256(_mm256_cmpeq_epi16(leads, partialLead),
+                                                   _mm256_cmpgt_epi16(abovePartial, _mm256_srli_epi16(block, 8)));
+        const std::uint32_t passed =
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(high)) &
+            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(inRun0, inRun1), inPartial)));
+        if (passed == 0xFFFFFFFFu) {
+            p += 32;
+            continue;
+        }
+        p += std::countr_one(passed) & ~1u;
+        if (!isHighRowPair(table, p))
+            return p;
+        p += 2;
+    }
+    return skipHighRowPairsSse2(table, p, end);
+}
+#endif
+
+decltype(DoubleByteTable::skipHighRowPairs) widestHighRowPairsSkip()
+{
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return skipHighRowPairsAvx2;
+#endif
+#if defined(__SSE2__)
+    return skipHighRowPairsSse2;
+#else
+    return skipHighRowPairsByPair;
+#endif
+}
 
 }  // namespace
 
@@ -1372,6 +1514,7 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             table->partialLimit = limit;
         }
     }
+    table->skipHighRowPairs = widestHighRowPairsSkip();
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
 }
@@ -1435,72 +1578,44 @@ std::size_t countInvalidUtf8(std::span<const unsigned char> bytes)
 
 constexpr std::size_t kUnsettled = static_cast<std::size_t>(-1);
 
-#if defined(__SSE2__)
-/// Whether 16 bytes from a character's start are eight pairs of bytes
-/// 0xA1-0xFE that are all characters: leads in the table's two runs of full
-/// rows pass with range tests, others by their rows' trail limits.
-struct HighRowBounds {
-    __m128i below0, above0, below1, above1;  ///< each run's first lead - 1 and last lead + 1
-    __m128i partialLead, abovePartial;       ///< the partial row's lead, its last trail + 1
-
-    explicit HighRowBounds(const DoubleByteTable& table)
-        : below0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1))),
-          above0(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1))),
-          below1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1))),
-          above1(_mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1))),
-          partialLead(_mm_set1_epi16(table.partialLead)),
-          abovePartial(_mm_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1)))
-    {
-    }
-};
-
-inline bool pairsInHighRows(const DoubleByteTable& table, const HighRowBounds& bounds, __m128i block,
-                            const unsigned char* p)
+/// Passes ASCII from p on as skipAscii does, noting an ESC among it.
+const unsigned char* skipAsciiNotingEscape(const unsigned char* p, const unsigned char* end, bool& escape)
 {
-    // Bytes 0xA1-0xFE become 0x21-0x7E, compared as signed.
-    const __m128i shifted = _mm_xor_si128(block, _mm_set1_epi8(static_cast<char>(0x80)));
-    const __m128i high = _mm_and_si128(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(0x20)),
-                                       _mm_cmplt_epi8(shifted, _mm_set1_epi8(0x7F)));
-    if (_mm_movemask_epi8(high) != 0xFFFF)
-        return false;
-    // Leads are the low bytes of the 16-bit lanes.
-    const __m128i leads = _mm_and_si128(block, _mm_set1_epi16(0x00FF));
-    const __m128i inRun0 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below0), _mm_cmplt_epi16(leads, bounds.above0));
-    const __m128i inRun1 = _mm_and_si128(_mm_cmpgt_epi16(leads, bounds.below1), _mm_cmplt_epi16(leads, bounds.above1));
-    const __m128i inPartial = _mm_and_si128(_mm_cmpeq_epi16(leads, bounds.partialLead),
-                                            _mm_cmplt_epi16(_mm_srli_epi16(block, 8), bounds.abovePartial));
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(inRun0, inRun1), inPartial)) == 0xFFFF)
-        return true;
-    bool all = true;
-    for (int k = 0; k < 16; k += 2)
-        all &= p[k + 1] <= table.highTrailLimit[p[k]];
-    return all;
+    while (end - p >= 8) {
+        const std::uint64_t word = loadWord(p);
+        if ((word & kHighBits) != 0)
+            break;
+        const std::uint64_t escapes = word ^ (kOnes * kEscape);  // a zero byte where ESC was
+        escape |= ((escapes - kOnes) & ~escapes & kHighBits) != 0;
+        p += 8;
+    }
+    for (; p < end && *p < 0x80; ++p)
+        escape |= *p == kEscape;
+    return p;
 }
-#endif
 
 /// The count convertLenient gives for a double-byte set: a byte that starts
 /// no character counts one and the converter goes on after it. kUnsettled when
 /// `longerForms` (GB18030, whose four-byte forms the table does not hold) and
-/// anything but a one- or two-byte character shows.
+/// anything but a one- or two-byte character shows. With `facts`, also notes
+/// what the automatic rules look for (its invalidGbk is left to the caller).
 std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const unsigned char> bytes,
-                                   bool longerForms)
+                                   bool longerForms, TextScan* facts = nullptr)
 {
     std::size_t invalid = 0;
-    const unsigned char* p = bytes.data();
+    const unsigned char* const begin = bytes.data();
+    const unsigned char* p = begin;
     const unsigned char* const end = p + bytes.size();
-#if defined(__SSE2__)
-    const HighRowBounds bounds(table);
-#endif
+    bool high = false, escape = false, highBeforeDigit = false;
     while (p < end) {
-        // Text in the set goes eight bytes at a time: all high and none 0xFF,
-        // they are four pairs, all characters when each lead's row is full.
+        // Text in the set goes a vector at a time, and then eight bytes at a
+        // time: all high and none 0xFF, they are four pairs, all characters
+        // when each lead's row is full. Neither holds ESC or a digit.
+        const unsigned char* const run = p;
+        p = table.skipHighRowPairs(table, p, end);
 #if defined(__SSE2__)
         while (end - p >= 16) {
             const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            if (pairsInHighRows(table, bounds, block, p)) {
-                p += 16;
-                continue;
-            }
             if (_mm_movemask_epi8(block) != 0xFFFF ||
                 _mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xFF)))) != 0 ||
                 (table.fullRow[p[0]] & table.fullRow[p[2]] & table.fullRow[p[4]] & table.fullRow[p[6]] &
@@ -1517,12 +1632,20 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
                 break;
             p += 8;
         }
+        high |= p != run;
         if (p >= end)
             break;
         const unsigned char b = *p;
-        if (b < 0x80 && table.asciiSingle) {
-            p = skipAscii(p + 1, end);
-            continue;
+        if (b < 0x80) {
+            highBeforeDigit |= p != begin && p[-1] >= 0x80 && IsAsciiDigit(b);
+            if (table.asciiSingle) {
+                p = facts != nullptr ? skipAsciiNotingEscape(p + 1, end, escape) : skipAscii(p + 1, end);
+                escape |= b == kEscape;
+                continue;
+            }
+            escape |= b == kEscape;
+        } else {
+            high = true;
         }
         if (end - p >= 2 && table.isPair(b, p[1])) {
             p += 2;
@@ -1536,6 +1659,11 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
             return kUnsettled;
         ++invalid;
         ++p;
+    }
+    if (facts != nullptr) {
+        facts->high = high;
+        facts->escape = escape;
+        facts->highBeforeDigit = highBeforeDigit;
     }
     return invalid;
 }
@@ -1865,6 +1993,22 @@ std::size_t TextCodec::countInvalid(Charset charset, std::span<const unsigned ch
     }
     h.scratch.clear();
     return decode(charset, bytes, h.scratch);
+}
+
+TextScan TextCodec::scanText(std::span<const unsigned char> bytes)
+{
+    TextScan scan;
+    if (const DoubleByteTable* table = m_handles->doubleByteTable(Charset::Gbk)) {
+        scan.invalidGbk = countInvalidDoubleByte(*table, bytes, false, &scan);
+        return scan;
+    }
+    scan.invalidGbk = countInvalid(Charset::Gbk, bytes);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        scan.high |= bytes[i] >= 0x80;
+        scan.escape |= bytes[i] == kEscape;
+        scan.highBeforeDigit |= i > 0 && bytes[i - 1] >= 0x80 && IsAsciiDigit(bytes[i]);
+    }
+    return scan;
 }
 
 std::optional<std::string> TextCodec::encode(Charset charset, std::string_view utf8)

@@ -56,6 +56,26 @@ struct FieldView {
 [[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
                                             std::span<const FieldView> fields,
                                             std::vector<std::span<const unsigned char>>& pieces);
+/// What one pass over a record's text tells a record check: the count
+/// TextCodec::countInvalid gives for GBK, and what the automatic rules look
+/// for in it.
+struct TextScan {
+    std::size_t invalidGbk = 0;
+    bool high = false;             ///< a byte 0x80 or above
+    bool escape = false;           ///< an ESC, which starts a MARC-8 set change
+    bool highBeforeDigit = false;  ///< a high byte followed by an ASCII digit, as in a GB18030 four-byte form
+};
+/// What the TextScans of all the fields of a record found, so that the
+/// automatic rules need not scan the bytes again for them.
+struct CharsetHints {
+    bool escape = false;
+    bool highBeforeDigit = false;
+};
+/// DetectCharset of fields where they stand, given their CharsetHints.
+[[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
+                                            std::span<const FieldView> fields,
+                                            std::vector<std::span<const unsigned char>>& pieces,
+                                            const CharsetHints& hints);
 /// The set a setting gives a record: the named one, or the detected one.
 [[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record);
 
@@ -78,6 +98,11 @@ public:
     /// converter only for what is not ASCII or a two-byte character), MARC-8
     /// is decoded into a buffer of this object.
     [[nodiscard]] std::size_t countInvalid(Charset charset, std::span<const unsigned char> bytes);
+
+    /// countInvalid for GBK together with what the automatic rules look for,
+    /// in one pass over bytes that hold whole characters (such as fields back
+    /// to back).
+    [[nodiscard]] TextScan scanText(std::span<const unsigned char> bytes);
 
     /// The bytes of UTF-8 text in a set; nothing when the set cannot hold one
     /// of its characters (or it is not valid UTF-8). MARC-8 is not encoded:

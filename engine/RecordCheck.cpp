@@ -316,28 +316,80 @@ private:
     void checkCharacters()
     {
         const bool flaggedUtf8 = m_bytes[kCharacterCodingOffset] == 'a';
-        for (std::size_t i = 0; i < m_views.size(); ++i) {
-            std::span<const unsigned char> data = m_views[i].data;
-            if (flaggedUtf8 && !IsValidUtf8(data)) {
+        bool validUtf8 = flaggedUtf8;
+        for (std::size_t i = 0; flaggedUtf8 && i < m_views.size(); ++i) {
+            if (!IsValidUtf8(m_views[i].data)) {
                 add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + tagText(i) +
                                        " (entry " + std::to_string(i + 1) + ") is not valid UTF-8");
                 // The same bytes counted again as invalid would say the same.
                 if (charset() == Charset::Utf8)
                     return;
+                validUtf8 = false;
                 break;
             }
         }
-        for (std::size_t i = 0; i < m_views.size(); ++i) {
-            std::span<const unsigned char> data = m_views[i].data;
-            if (!needsCharsetCheck(data))
-                continue;
-            const std::size_t invalid = m_codec.countInvalid(charset(), data);
-            if (invalid > 0)
-                add(0, "invalid-bytes",
-                    "field " + tagText(i) +
-                        " (entry " + std::to_string(i + 1) + ") has " + std::to_string(invalid) + " bytes invalid in " +
-                        std::string(CharsetName(charset())));
+        if (!flaggedUtf8 && m_inPlace &&
+            (m_options.charset == CharsetSetting::Auto || m_options.charset == CharsetSetting::Gbk)) {
+            checkCharactersFromScan();
+            return;
         }
+        for (std::size_t i = 0; i < m_views.size(); ++i) {
+            if (!needsCharsetCheck(m_views[i].data))
+                continue;
+            // What is valid UTF-8 has nothing invalid in UTF-8.
+            if (validUtf8 && charset() == Charset::Utf8)
+                return;
+            addInvalid(i);
+        }
+    }
+
+    /// Scans the fields once as GBK, which also finds what the automatic rules
+    /// look for: most records not flagged UTF-8 that have high bytes are GBK,
+    /// and in most of those nothing is invalid. Fields are counted one by one
+    /// only when something is.
+    void checkCharactersFromScan()
+    {
+        m_pieces.clear();
+        for (const FieldView& field : m_views) {
+            if (!m_pieces.empty() && m_pieces.back().data() + m_pieces.back().size() == field.data.data())
+                m_pieces.back() = {m_pieces.back().data(), m_pieces.back().size() + field.data.size()};
+            else
+                m_pieces.push_back(field.data);
+        }
+        TextScan record;
+        for (const auto& piece : m_pieces) {
+            const TextScan scan = m_codec.scanText(piece);
+            record.invalidGbk += scan.invalidGbk;
+            record.high |= scan.high;
+            record.escape |= scan.escape;
+            record.highBeforeDigit |= scan.highBeforeDigit;
+        }
+        if (!record.high && !record.escape)
+            return;
+        if (m_options.charset == CharsetSetting::Auto) {
+            const CharsetDecision decision = DetectCharset(m_bytes.first<kLeaderLength>(), m_views, m_pieces,
+                                                           {record.escape, record.highBeforeDigit});
+            m_charset = decision.charset;
+            // The bytes that decided UTF-8 by the third rule are valid UTF-8.
+            if (decision.charset == Charset::Utf8 && decision.rule == 3)
+                return;
+        } else {
+            m_charset = Charset::Gbk;
+        }
+        if (*m_charset == Charset::Gbk && record.invalidGbk == 0)
+            return;
+        for (std::size_t i = 0; i < m_views.size(); ++i)
+            if (needsCharsetCheck(m_views[i].data))
+                addInvalid(i);
+    }
+
+    void addInvalid(std::size_t field)
+    {
+        const std::size_t invalid = m_codec.countInvalid(charset(), m_views[field].data);
+        if (invalid > 0)
+            add(0, "invalid-bytes",
+                "field " + tagText(field) + " (entry " + std::to_string(field + 1) + ") has " +
+                    std::to_string(invalid) + " bytes invalid in " + std::string(CharsetName(charset())));
     }
 
     /// The record's set, decided when first needed: most records are ASCII
