@@ -1250,6 +1250,14 @@ CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record
 
 namespace {
 
+/// What a pass over text saw besides its characters: what the automatic
+/// rules look for.
+struct TextFacts {
+    bool high = false;             ///< a byte 0x80 or above
+    bool escape = false;           ///< ESC
+    bool highBeforeDigit = false;  ///< a high byte followed by an ASCII digit
+};
+
 /// The characters of a double-byte set as the converter reads them: the bytes
 /// that are a character alone, and the lead and trail pairs that are one.
 /// Asked of the converter itself, so a scan agrees with it byte for byte.
@@ -1279,6 +1287,11 @@ struct DoubleByteTable {
     /// has.
     const unsigned char* (*skipHighRowPairs)(const struct DoubleByteTable&, const unsigned char*,
                                              const unsigned char*) = nullptr;
+    /// Passes ASCII mixed with such pairs 64 bytes at a time (see
+    /// skipMixedText); nullptr where the processor has no vectors for it.
+    const unsigned char* (*skipMixedText)(const struct DoubleByteTable&, const unsigned char* begin,
+                                          const unsigned char* p, const unsigned char* end,
+                                          struct TextFacts& facts) = nullptr;
 
     [[nodiscard]] bool isSingle(unsigned char b) const { return (single[b >> 6] >> (b & 63)) & 1; }
     [[nodiscard]] bool isPair(unsigned char lead, unsigned char trail) const
@@ -1387,6 +1400,162 @@ __attribute__((target("avx2"))) const unsigned char* skipHighRowPairsAvx2(const 
     return skipHighRowPairsSse2(table, p, end);
 }
 #endif
+
+// ASCII mixed with pairs of the table's runs of full rows (the text of most
+// Chinese records) is passed 64 bytes at a time with bit masks, one bit per
+// byte. Each run of high bytes is read in pairs from its first byte, as the
+// converter reads it: the leads stand at the run's even places.
+
+/// Bit i for byte i of a 64-byte block.
+struct BlockMasks {
+    std::uint64_t high = 0;      ///< 0x80 and above
+    std::uint64_t highRow = 0;   ///< 0xA1-0xFE
+    std::uint64_t goodLead = 0;  ///< a lead in the runs, or the partial row's lead before a trail within its limit
+    std::uint64_t escape = 0;
+    std::uint64_t digit = 0;
+};
+
+/// The table's bounds as signed bytes after flipping bit 7, so that signed
+/// compares order them as unsigned bytes.
+struct MixedTextBounds {
+    std::int8_t belowRun0, lastOfRun0, belowRun1, lastOfRun1, partialLead, partialLimit;
+
+    explicit MixedTextBounds(const DoubleByteTable& table)
+    {
+        auto flipped = [](int byte) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(byte) ^ 0x80); };
+        // An empty run (first after last) takes no byte: nothing is above its
+        // "below" and at most its "last" at once.
+        belowRun0 = flipped(table.highRuns[0].first - 1);
+        lastOfRun0 = flipped(table.highRuns[0].second);
+        belowRun1 = flipped(table.highRuns[1].first - 1);
+        lastOfRun1 = flipped(table.highRuns[1].second);
+        partialLead = static_cast<std::int8_t>(table.partialLead);  // -1 (0xFF) is never in a row
+        partialLimit = flipped(table.partialLimit);
+    }
+};
+
+/// How many bytes from the start of a block are characters passed (64; 63
+/// when its last byte leads a pair into the next block; else where the first
+/// character that is not passed starts), noting the facts of the whole block.
+/// highBefore: the byte before the block is 0x80 or above.
+inline std::size_t passableBytes(const BlockMasks& m, bool highBefore, TextFacts& facts)
+{
+    constexpr std::uint64_t kEvenPlaces = 0x5555555555555555ull;
+    constexpr std::uint64_t kLastPlace = std::uint64_t{1} << 63;
+    const std::uint64_t high = m.high;
+    facts.high |= high != 0;
+    facts.escape |= m.escape != 0;
+    facts.highBeforeDigit |= (m.digit & ((high << 1) | (highBefore ? 1 : 0))) != 0;
+    const std::uint64_t runStarts = high & ~(high << 1);
+    // Adding a run's start bit clears the whole run: what stays set are the
+    // runs that start at odd places.
+    const std::uint64_t oddRuns = (high + (runStarts & kEvenPlaces)) & high;
+    const std::uint64_t leads = (high & ~oddRuns & kEvenPlaces) | (oddRuns & ~kEvenPlaces);
+    const std::uint64_t failing = leads & ~kLastPlace & ~(m.highRow & (m.highRow >> 1) & m.goodLead);
+    if (failing != 0)
+        return static_cast<std::size_t>(std::countr_zero(failing));
+    return (leads & kLastPlace) != 0 ? 63 : 64;
+}
+
+#if defined(__SSE2__)
+/// BlockMasks bits of 16 bytes at p (and the byte after them).
+inline void maskSse2(const unsigned char* p, const MixedTextBounds& b, int shift, BlockMasks& m)
+{
+    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i x = _mm_xor_si128(bytes, flip);
+    const __m128i next = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), flip);
+    auto bits = [shift](__m128i v) { return static_cast<std::uint64_t>(_mm_movemask_epi8(v)) << shift; };
+    auto inRange = [&x](std::int8_t below, std::int8_t last) {
+        return _mm_andnot_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(last)), _mm_cmpgt_epi8(x, _mm_set1_epi8(below)));
+    };
+    m.high |= bits(bytes);
+    m.highRow |= bits(_mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F))));
+    const __m128i partial = _mm_andnot_si128(_mm_cmpgt_epi8(next, _mm_set1_epi8(b.partialLimit)),
+                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8(b.partialLead)));
+    m.goodLead |= bits(_mm_or_si128(_mm_or_si128(inRange(b.belowRun0, b.lastOfRun0), inRange(b.belowRun1, b.lastOfRun1)),
+                                    partial));
+    m.escape |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEscape)));
+    m.digit |= bits(_mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(bytes, _mm_set1_epi8('9' + 1))));
+}
+
+/// Passes characters from p (a character's start) while 65 bytes are left;
+/// where it stopped.
+const unsigned char* skipMixedTextSse2(const DoubleByteTable& table, const unsigned char* begin, const unsigned char* p,
+                                       const unsigned char* end, TextFacts& facts)
+{
+    const MixedTextBounds bounds(table);
+    while (end - p > 64) {
+        BlockMasks m;
+        for (int quarter = 0; quarter < 4; ++quarter)
+            maskSse2(p + 16 * quarter, bounds, 16 * quarter, m);
+        const std::size_t passed = passableBytes(m, p != begin && p[-1] >= 0x80, facts);
+        p += passed;
+        if (passed < 63)
+            break;
+    }
+    return p;
+}
+#endif
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) inline void maskAvx2(const unsigned char* p, const MixedTextBounds& b, int shift,
+                                                     BlockMasks& m)
+{
+    const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i x = _mm256_xor_si256(bytes, flip);
+    const __m256i next = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)), flip);
+    auto bits = [shift](__m256i v) __attribute__((target("avx2"))) {
+        return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(v))) << shift;
+    };
+    auto inRange = [&x](std::int8_t below, std::int8_t last) __attribute__((target("avx2"))) {
+        return _mm256_andnot_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(last)),
+                                   _mm256_cmpgt_epi8(x, _mm256_set1_epi8(below)));
+    };
+    m.high |= bits(bytes);
+    m.highRow |= bits(_mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(0x20)),
+                                       _mm256_cmpgt_epi8(_mm256_set1_epi8(0x7F), x)));
+    const __m256i partial = _mm256_andnot_si256(_mm256_cmpgt_epi8(next, _mm256_set1_epi8(b.partialLimit)),
+                                                _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(b.partialLead)));
+    m.goodLead |= bits(_mm256_or_si256(
+        _mm256_or_si256(inRange(b.belowRun0, b.lastOfRun0), inRange(b.belowRun1, b.lastOfRun1)), partial));
+    m.escape |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(kEscape)));
+    m.digit |= bits(_mm256_and_si256(_mm256_cmpgt_epi8(bytes, _mm256_set1_epi8('0' - 1)),
+                                     _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), bytes)));
+}
+
+__attribute__((target("avx2"))) const unsigned char* skipMixedTextAvx2(const DoubleByteTable& table,
+                                                                         const unsigned char* begin,
+                                                                         const unsigned char* p,
+                                                                         const unsigned char* end, TextFacts& facts)
+{
+    const MixedTextBounds bounds(table);
+    while (end - p > 64) {
+        BlockMasks m;
+        maskAvx2(p, bounds, 0, m);
+        maskAvx2(p + 32, bounds, 32, m);
+        const std::size_t passed = passableBytes(m, p != begin && p[-1] >= 0x80, facts);
+        p += passed;
+        if (passed < 63)
+            break;
+    }
+    return p;
+}
+#endif
+
+decltype(DoubleByteTable::skipMixedText) widestMixedTextSkip()
+{
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return skipMixedTextAvx2;
+#endif
+#if defined(__SSE2__)
+    return skipMixedTextSse2;
+#else
+    return nullptr;
+#endif
+}
 
 decltype(DoubleByteTable::skipHighRowPairs) widestHighRowPairsSkip()
 {
@@ -1515,6 +1684,8 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
         }
     }
     table->skipHighRowPairs = widestHighRowPairsSkip();
+    // Only where ASCII bytes are characters alone.
+    table->skipMixedText = table->asciiSingle ? widestMixedTextSkip() : nullptr;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
 }
@@ -1606,11 +1777,14 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
     const unsigned char* const begin = bytes.data();
     const unsigned char* p = begin;
     const unsigned char* const end = p + bytes.size();
-    bool high = false, escape = false, highBeforeDigit = false;
+    TextFacts seen;
     while (p < end) {
-        // Text in the set goes a vector at a time, and then eight bytes at a
-        // time: all high and none 0xFF, they are four pairs, all characters
-        // when each lead's row is full. Neither holds ESC or a digit.
+        if (table.skipMixedText != nullptr)
+            p = table.skipMixedText(table, begin, p, end, seen);
+        // Then runs of text in the set go a vector at a time, and eight bytes
+        // at a time: all high and none 0xFF, they are four pairs, all
+        // characters when each lead's row is full. Neither holds ESC or a
+        // digit.
         const unsigned char* const run = p;
         p = table.skipHighRowPairs(table, p, end);
 #if defined(__SSE2__)
@@ -1632,20 +1806,20 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
                 break;
             p += 8;
         }
-        high |= p != run;
+        seen.high |= p != run;
         if (p >= end)
             break;
         const unsigned char b = *p;
         if (b < 0x80) {
-            highBeforeDigit |= p != begin && p[-1] >= 0x80 && IsAsciiDigit(b);
+            seen.highBeforeDigit |= p != begin && p[-1] >= 0x80 && IsAsciiDigit(b);
             if (table.asciiSingle) {
-                p = facts != nullptr ? skipAsciiNotingEscape(p + 1, end, escape) : skipAscii(p + 1, end);
-                escape |= b == kEscape;
+                p = facts != nullptr ? skipAsciiNotingEscape(p + 1, end, seen.escape) : skipAscii(p + 1, end);
+                seen.escape |= b == kEscape;
                 continue;
             }
-            escape |= b == kEscape;
+            seen.escape |= b == kEscape;
         } else {
-            high = true;
+            seen.high = true;
         }
         if (end - p >= 2 && table.isPair(b, p[1])) {
             p += 2;
@@ -1661,9 +1835,9 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
         ++p;
     }
     if (facts != nullptr) {
-        facts->high = high;
-        facts->escape = escape;
-        facts->highBeforeDigit = highBeforeDigit;
+        facts->high = seen.high;
+        facts->escape = seen.escape;
+        facts->highBeforeDigit = seen.highBeforeDigit;
     }
     return invalid;
 }
