@@ -1408,11 +1408,21 @@ __attribute__((target("avx2"))) const unsigned char* skipHighRowPairsAvx2(const 
 
 /// Bit i for byte i of a 64-byte block.
 struct BlockMasks {
-    std::uint64_t high = 0;      ///< 0x80 and above
-    std::uint64_t highRow = 0;   ///< 0xA1-0xFE
-    std::uint64_t goodLead = 0;  ///< a lead in the runs, or the partial row's lead before a trail within its limit
+    std::uint64_t high = 0;          ///< 0x80 and above
+    std::uint64_t highRow = 0;       ///< 0xA1-0xFE
+    std::uint64_t inRuns = 0;        ///< in one of the table's two runs of full rows
+    std::uint64_t partialLead = 0;   ///< the lead of the table's partial row
+    std::uint64_t partialTrail = 0;  ///< at most the partial row's last trail
     std::uint64_t escape = 0;
     std::uint64_t digit = 0;
+
+    /// The masks of bytes `from` on, as bits 0 up; the bytes past the block
+    /// read as zero bits: no character is passed there.
+    [[nodiscard]] BlockMasks from(unsigned first) const
+    {
+        return {high >> first,        highRow >> first, inRuns >> first, partialLead >> first,
+                partialTrail >> first, escape >> first,  digit >> first};
+    }
 };
 
 /// The table's bounds as signed bytes after flipping bit 7, so that signed
@@ -1434,11 +1444,14 @@ struct MixedTextBounds {
     }
 };
 
-/// How many bytes from the start of a block are characters passed (64; 63
-/// when its last byte leads a pair into the next block; else where the first
-/// character that is not passed starts), noting the facts of the whole block.
-/// highBefore: the byte before the block is 0x80 or above.
-inline std::size_t passableBytes(const BlockMasks& m, bool highBefore, TextFacts& facts)
+/// How many of the `length` bytes from the start of a block's masks are
+/// characters passed, noting the facts of those bytes. A pair is passed when
+/// both bytes are in a row and its lead in the runs (or the partial row's
+/// lead before a trail within its limit). With `open`, the block goes on
+/// past its 64 bytes, so a lead in the last place is left for the next block
+/// (63 is passed). highBefore: the byte before the block is 0x80 or above.
+inline std::size_t passableBytes(const BlockMasks& m, std::size_t length, bool open, bool highBefore,
+                                 TextFacts& facts)
 {
     constexpr std::uint64_t kEvenPlaces = 0x5555555555555555ull;
     constexpr std::uint64_t kLastPlace = std::uint64_t{1} << 63;
@@ -1451,50 +1464,66 @@ inline std::size_t passableBytes(const BlockMasks& m, bool highBefore, TextFacts
     // runs that start at odd places.
     const std::uint64_t oddRuns = (high + (runStarts & kEvenPlaces)) & high;
     const std::uint64_t leads = (high & ~oddRuns & kEvenPlaces) | (oddRuns & ~kEvenPlaces);
-    const std::uint64_t failing = leads & ~kLastPlace & ~(m.highRow & (m.highRow >> 1) & m.goodLead);
+    const std::uint64_t goodLeads = m.inRuns | (m.partialLead & (m.partialTrail >> 1));
+    std::uint64_t failing = leads & ~(m.highRow & (m.highRow >> 1) & goodLeads);
+    if (open)
+        failing &= ~kLastPlace;
     if (failing != 0)
-        return static_cast<std::size_t>(std::countr_zero(failing));
-    return (leads & kLastPlace) != 0 ? 63 : 64;
+        return std::min<std::size_t>(static_cast<std::size_t>(std::countr_zero(failing)), length);
+    return open && (leads & kLastPlace) != 0 ? 63 : length;
+}
+
+/// Passes characters from p (a character's start) with a vector pass
+/// `masks` that makes the BlockMasks of the 64 bytes from a place; where it
+/// stopped. The last bytes of text of 64 bytes or more are passed with the
+/// masks of its last 64 bytes.
+template <typename Masks>
+inline const unsigned char* skipMixedTextWith(const unsigned char* begin, const unsigned char* p, const unsigned char* end,
+                                              TextFacts& facts, Masks masks)
+{
+    while (end - p >= 64) {
+        const std::size_t passed = passableBytes(masks(p), 64, true, p != begin && p[-1] >= 0x80, facts);
+        p += passed;
+        if (passed < 63)
+            return p;
+    }
+    if (p < end && end - begin >= 64) {
+        const unsigned char* const last = end - 64;
+        const auto length = static_cast<std::size_t>(end - p);
+        p += passableBytes(masks(last).from(static_cast<unsigned>(p - last)), length, false,
+                           p != begin && p[-1] >= 0x80, facts);
+    }
+    return p;
 }
 
 #if defined(__SSE2__)
-/// BlockMasks bits of 16 bytes at p (and the byte after them).
+/// BlockMasks bits of 16 bytes at p, from bit `shift` on.
 inline void maskSse2(const unsigned char* p, const MixedTextBounds& b, int shift, BlockMasks& m)
 {
-    const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i x = _mm_xor_si128(bytes, flip);
-    const __m128i next = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), flip);
+    const __m128i x = _mm_xor_si128(bytes, _mm_set1_epi8(static_cast<char>(0x80)));
     auto bits = [shift](__m128i v) { return static_cast<std::uint64_t>(_mm_movemask_epi8(v)) << shift; };
-    auto inRange = [&x](std::int8_t below, std::int8_t last) {
-        return _mm_andnot_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(last)), _mm_cmpgt_epi8(x, _mm_set1_epi8(below)));
-    };
+    auto atMost = [&x](std::int8_t last) { return _mm_cmpgt_epi8(x, _mm_set1_epi8(last)); };  // its opposite
     m.high |= bits(bytes);
     m.highRow |= bits(_mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F))));
-    const __m128i partial = _mm_andnot_si128(_mm_cmpgt_epi8(next, _mm_set1_epi8(b.partialLimit)),
-                                             _mm_cmpeq_epi8(bytes, _mm_set1_epi8(b.partialLead)));
-    m.goodLead |= bits(_mm_or_si128(_mm_or_si128(inRange(b.belowRun0, b.lastOfRun0), inRange(b.belowRun1, b.lastOfRun1)),
-                                    partial));
+    m.inRuns |= bits(_mm_or_si128(_mm_andnot_si128(atMost(b.lastOfRun0), _mm_cmpgt_epi8(x, _mm_set1_epi8(b.belowRun0))),
+                                  _mm_andnot_si128(atMost(b.lastOfRun1), _mm_cmpgt_epi8(x, _mm_set1_epi8(b.belowRun1)))));
+    m.partialLead |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(b.partialLead)));
+    m.partialTrail |= ~bits(atMost(b.partialLimit)) & (std::uint64_t{0xFFFF} << shift);
     m.escape |= bits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kEscape)));
     m.digit |= bits(_mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(bytes, _mm_set1_epi8('9' + 1))));
 }
 
-/// Passes characters from p (a character's start) while 65 bytes are left;
-/// where it stopped.
-const unsigned char* skipMixedTextSse2(const DoubleByteTable& table, const unsigned char* begin, const unsigned char* p,
+__attribute__((flatten)) const unsigned char* skipMixedTextSse2(const DoubleByteTable& table, const unsigned char* begin, const unsigned char* p,
                                        const unsigned char* end, TextFacts& facts)
 {
     const MixedTextBounds bounds(table);
-    while (end - p > 64) {
+    return skipMixedTextWith(begin, p, end, facts, [&bounds](const unsigned char* at) {
         BlockMasks m;
         for (int quarter = 0; quarter < 4; ++quarter)
-            maskSse2(p + 16 * quarter, bounds, 16 * quarter, m);
-        const std::size_t passed = passableBytes(m, p != begin && p[-1] >= 0x80, facts);
-        p += passed;
-        if (passed < 63)
-            break;
-    }
-    return p;
+            maskSse2(at + 16 * quarter, bounds, 16 * quarter, m);
+        return m;
+    });
 }
 #endif
 
@@ -1502,45 +1531,39 @@ const unsigned char* skipMixedTextSse2(const DoubleByteTable& table, const unsig
 __attribute__((target("avx2"))) inline void maskAvx2(const unsigned char* p, const MixedTextBounds& b, int shift,
                                                      BlockMasks& m)
 {
-    const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i x = _mm256_xor_si256(bytes, flip);
-    const __m256i next = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1)), flip);
+    const __m256i x = _mm256_xor_si256(bytes, _mm256_set1_epi8(static_cast<char>(0x80)));
     auto bits = [shift](__m256i v) __attribute__((target("avx2"))) {
         return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(v))) << shift;
     };
-    auto inRange = [&x](std::int8_t below, std::int8_t last) __attribute__((target("avx2"))) {
-        return _mm256_andnot_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(last)),
-                                   _mm256_cmpgt_epi8(x, _mm256_set1_epi8(below)));
+    auto above = [&x](std::int8_t bound) __attribute__((target("avx2"))) {
+        return _mm256_cmpgt_epi8(x, _mm256_set1_epi8(bound));
     };
     m.high |= bits(bytes);
-    m.highRow |= bits(_mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(0x20)),
-                                       _mm256_cmpgt_epi8(_mm256_set1_epi8(0x7F), x)));
-    const __m256i partial = _mm256_andnot_si256(_mm256_cmpgt_epi8(next, _mm256_set1_epi8(b.partialLimit)),
-                                                _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(b.partialLead)));
-    m.goodLead |= bits(_mm256_or_si256(
-        _mm256_or_si256(inRange(b.belowRun0, b.lastOfRun0), inRange(b.belowRun1, b.lastOfRun1)), partial));
+    m.highRow |= bits(_mm256_and_si256(above(0x20), _mm256_cmpgt_epi8(_mm256_set1_epi8(0x7F), x)));
+    m.inRuns |= bits(_mm256_or_si256(_mm256_andnot_si256(above(b.lastOfRun0), above(b.belowRun0)),
+                                     _mm256_andnot_si256(above(b.lastOfRun1), above(b.belowRun1))));
+    m.partialLead |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(b.partialLead)));
+    m.partialTrail |= ~bits(above(b.partialLimit)) & (std::uint64_t{0xFFFFFFFF} << shift);
     m.escape |= bits(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(kEscape)));
     m.digit |= bits(_mm256_and_si256(_mm256_cmpgt_epi8(bytes, _mm256_set1_epi8('0' - 1)),
                                      _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), bytes)));
 }
 
-__attribute__((target("avx2"))) const unsigned char* skipMixedTextAvx2(const DoubleByteTable& table,
+// Flattened, so the mask pass is inlined into the loop in this function's
+// instruction set.
+__attribute__((target("avx2"), flatten)) const unsigned char* skipMixedTextAvx2(const DoubleByteTable& table,
                                                                          const unsigned char* begin,
                                                                          const unsigned char* p,
                                                                          const unsigned char* end, TextFacts& facts)
 {
     const MixedTextBounds bounds(table);
-    while (end - p > 64) {
+    return skipMixedTextWith(begin, p, end, facts, [&bounds](const unsigned char* at) __attribute__((target("avx2"))) {
         BlockMasks m;
-        maskAvx2(p, bounds, 0, m);
-        maskAvx2(p + 32, bounds, 32, m);
-        const std::size_t passed = passableBytes(m, p != begin && p[-1] >= 0x80, facts);
-        p += passed;
-        if (passed < 63)
-            break;
-    }
-    return p;
+        maskAvx2(at, bounds, 0, m);
+        maskAvx2(at + 32, bounds, 32, m);
+        return m;
+    });
 }
 #endif
 
