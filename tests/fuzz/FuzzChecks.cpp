@@ -470,11 +470,26 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
             return "a finished MARCXML output does not end with </collection>";
     }
     if (pick < 3) {
-        CheckOptions options;
-        options.mode = static_cast<int>(pick);
-        const int fd = ::open(input.c_str(), O_RDONLY);
-        (void)CheckRecords(fd, options, NoMonitor(), [](const CheckProblem&) {});
-        ::close(fd);
+        // Workers check well-formed records where they stand, with one pass
+        // over their text; one thread takes every record apart. Both must
+        // tell the same problems.
+        std::vector<std::string> told[2];
+        for (int workers : {1, 2}) {
+            CheckOptions options;
+            options.mode = static_cast<int>(pick);
+            options.charset = (data[0] / 6) % 2 ? CharsetSetting::Gbk : CharsetSetting::Auto;
+            options.workers = workers;
+            const int fd = ::open(input.c_str(), O_RDONLY);
+            (void)CheckRecords(fd, options, NoMonitor(), [&](const CheckProblem& p) {
+                told[workers - 1].push_back(say(p.number, " ", p.offset, " ", p.controlNumber, " ", p.code, " ",
+                                                p.description));
+            });
+            ::close(fd);
+        }
+        if (told[0] != told[1])
+            return say("check told ", told[0].size(), " problems on one thread, ", told[1].size(),
+                       " on workers; first: ", told[0].empty() ? "" : told[0][0], " / ",
+                       told[1].empty() ? "" : told[1][0]);
     }
     return {};
 }
