@@ -1201,15 +1201,8 @@ CharsetDecision DetectCharset(const RecordFields& record)
     return detectCharset(record.leader()[kLeaderCodingScheme], record, {&bytes, 1});
 }
 
-namespace {
-
-CharsetDecision detectInPlace(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
-                              std::vector<std::span<const unsigned char>>& pieces, const CharsetHints* hints)
+void JoinFieldBytes(std::span<const FieldView> fields, std::vector<std::span<const unsigned char>>& pieces)
 {
-    // Tags are ASCII letters and digits, so they change none of the scans:
-    // only the field bytes are scanned.
-    // Fields that follow one another are scanned as one piece: most records
-    // hold them back to back.
     pieces.clear();
     for (const FieldView& f : fields) {
         if (!pieces.empty() && pieces.back().data() + pieces.back().size() == f.data.data())
@@ -1217,6 +1210,16 @@ CharsetDecision detectInPlace(std::span<const unsigned char, kLeaderLength> lead
         else
             pieces.push_back(f.data);
     }
+}
+
+namespace {
+
+CharsetDecision detectInPlace(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces, const CharsetHints* hints)
+{
+    // Tags are ASCII letters and digits, so they change none of the scans:
+    // only the field bytes are scanned.
+    JoinFieldBytes(fields, pieces);
     return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces, hints);
 }
 
@@ -1567,29 +1570,22 @@ __attribute__((target("avx2"), flatten)) const unsigned char* skipMixedTextAvx2(
 }
 #endif
 
-decltype(DoubleByteTable::skipMixedText) widestMixedTextSkip()
+/// The widest vector passes the processor has; the mixed-text pass only
+/// where ASCII bytes are characters alone.
+void chooseVectorPasses(DoubleByteTable& table)
 {
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2"))
-        return skipMixedTextAvx2;
+    if (__builtin_cpu_supports("avx2")) {
+        table.skipHighRowPairs = skipHighRowPairsAvx2;
+        table.skipMixedText = table.asciiSingle ? skipMixedTextAvx2 : nullptr;
+        return;
+    }
 #endif
 #if defined(__SSE2__)
-    return skipMixedTextSse2;
+    table.skipHighRowPairs = skipHighRowPairsSse2;
+    table.skipMixedText = table.asciiSingle ? skipMixedTextSse2 : nullptr;
 #else
-    return nullptr;
-#endif
-}
-
-decltype(DoubleByteTable::skipHighRowPairs) widestHighRowPairsSkip()
-{
-#if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2"))
-        return skipHighRowPairsAvx2;
-#endif
-#if defined(__SSE2__)
-    return skipHighRowPairsSse2;
-#else
-    return skipHighRowPairsByPair;
+    table.skipHighRowPairs = skipHighRowPairsByPair;
 #endif
 }
 
@@ -1706,9 +1702,7 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             table->partialLimit = limit;
         }
     }
-    table->skipHighRowPairs = widestHighRowPairsSkip();
-    // Only where ASCII bytes are characters alone.
-    table->skipMixedText = table->asciiSingle ? widestMixedTextSkip() : nullptr;
+    chooseVectorPasses(*table);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
 }

@@ -49,6 +49,9 @@ struct FieldView {
     std::string_view tag;
     std::span<const unsigned char> data;
 };
+/// The bytes of fields as runs: fields that follow one another, as most
+/// records hold them, make one run.
+void JoinFieldBytes(std::span<const FieldView> fields, std::vector<std::span<const unsigned char>>& pieces);
 /// DetectCharset of the RecordFields a record would give whose fields are
 /// these, without copying them: every tag must be three ASCII letters or
 /// digits and every field must end with an ASCII byte that is neither a digit

@@ -349,13 +349,7 @@ private:
     /// only when something is.
     void checkCharactersFromScan()
     {
-        m_pieces.clear();
-        for (const FieldView& field : m_views) {
-            if (!m_pieces.empty() && m_pieces.back().data() + m_pieces.back().size() == field.data.data())
-                m_pieces.back() = {m_pieces.back().data(), m_pieces.back().size() + field.data.size()};
-            else
-                m_pieces.push_back(field.data);
-        }
+        JoinFieldBytes(m_views, m_pieces);
         TextScan record;
         for (const auto& piece : m_pieces) {
             const TextScan scan = m_codec.scanText(piece);
