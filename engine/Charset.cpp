@@ -1285,11 +1285,6 @@ struct DoubleByteTable {
     /// such trail; -1 when there is none.
     std::int16_t partialLead = -1;
     std::int16_t partialLimit = -1;
-    /// Passes blocks of pairs of bytes 0xA1-0xFE that are all characters, from
-    /// a character's start; where it stopped. The widest vectors the processor
-    /// has.
-    const unsigned char* (*skipHighRowPairs)(const struct DoubleByteTable&, const unsigned char*,
-                                             const unsigned char*) = nullptr;
     /// Passes ASCII mixed with such pairs 64 bytes at a time (see
     /// skipMixedText); nullptr where the processor has no vectors for it.
     const unsigned char* (*skipMixedText)(const struct DoubleByteTable&, const unsigned char* begin,
@@ -1311,8 +1306,8 @@ inline bool isHighRowPair(const DoubleByteTable& table, const unsigned char* p)
     return p[0] >= 0xA1 && p[0] <= 0xFE && p[1] >= 0xA1 && p[1] <= 0xFE && p[1] <= table.highTrailLimit[p[0]];
 }
 
-/// skipHighRowPairs a pair at a time, for machines without vectors and for
-/// the bytes after the last whole vector.
+/// Passes pairs of bytes 0xA1-0xFE that are characters by their rows' trail
+/// limits, from a character's start; where it stopped.
 const unsigned char* skipHighRowPairsByPair(const DoubleByteTable& table, const unsigned char* p,
                                             const unsigned char* end)
 {
@@ -1320,89 +1315,6 @@ const unsigned char* skipHighRowPairsByPair(const DoubleByteTable& table, const 
         p += 2;
     return p;
 }
-
-// The vector passes below test a block of bytes at once: bytes 0xA1-0xFE
-// only, leads in the table's two runs of full rows or the partial row's lead
-// with a trail up to its limit. A block that fails is passed up to its first
-// pair that fails; a pair outside the runs (punctuation, a row with gaps) is
-// then tested by its row's trail limit, and the pass goes on after it.
-
-#if defined(__SSE2__)
-const unsigned char* skipHighRowPairsSse2(const DoubleByteTable& table, const unsigned char* p,
-                                          const unsigned char* end)
-{
-    const __m128i below0 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1));
-    const __m128i above0 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1));
-    const __m128i below1 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1));
-    const __m128i above1 = _mm_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1));
-    const __m128i partialLead = _mm_set1_epi16(table.partialLead);
-    const __m128i abovePartial = _mm_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1));
-    while (end - p >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // Bytes 0xA1-0xFE become 0x21-0x7E, compared as signed.
-        const __m128i shifted = _mm_xor_si128(block, _mm_set1_epi8(static_cast<char>(0x80)));
-        const __m128i high = _mm_and_si128(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(0x20)),
-                                           _mm_cmplt_epi8(shifted, _mm_set1_epi8(0x7F)));
-        // Leads are the low bytes of the 16-bit lanes.
-        const __m128i leads = _mm_and_si128(block, _mm_set1_epi16(0x00FF));
-        const __m128i inRun0 = _mm_and_si128(_mm_cmpgt_epi16(leads, below0), _mm_cmplt_epi16(leads, above0));
-        const __m128i inRun1 = _mm_and_si128(_mm_cmpgt_epi16(leads, below1), _mm_cmplt_epi16(leads, above1));
-        const __m128i inPartial = _mm_and_si128(_mm_cmpeq_epi16(leads, partialLead),
-                                                _mm_cmplt_epi16(_mm_srli_epi16(block, 8), abovePartial));
-        const unsigned passed = static_cast<unsigned>(_mm_movemask_epi8(high)) &
-                                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(inRun0, inRun1), inPartial)));
-        if (passed == 0xFFFF) {
-            p += 16;
-            continue;
-        }
-        p += std::countr_one(passed) & ~1u;  // both bytes of a pair pass, or neither counts
-        if (!isHighRowPair(table, p))
-            return p;
-        p += 2;
-    }
-    return skipHighRowPairsByPair(table, p, end);
-}
-#endif
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) const unsigned char* skipHighRowPairsAvx2(const DoubleByteTable& table,
-                                                                            const unsigned char* p,
-                                                                            const unsigned char* end)
-{
-    const __m256i below0 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].first - 1));
-    const __m256i above0 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[0].second + 1));
-    const __m256i below1 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].first - 1));
-    const __m256i above1 = _mm256_set1_epi16(static_cast<std::int16_t>(table.highRuns[1].second + 1));
-    const __m256i partialLead = _mm256_set1_epi16(table.partialLead);
-    const __m256i abovePartial = _mm256_set1_epi16(static_cast<std::int16_t>(table.partialLimit + 1));
-    const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
-    const __m256i belowHigh = _mm256_set1_epi8(0x20), aboveHigh = _mm256_set1_epi8(0x7F);
-    const __m256i leadBytes = _mm256_set1_epi16(0x00FF);
-    while (end - p >= 32) {
-        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i shifted = _mm256_xor_si256(block, flip);
-        const __m256i high =
-            _mm256_and_si256(_mm256_cmpgt_epi8(shifted, belowHigh), _mm256_cmpgt_epi8(aboveHigh, shifted));
-        const __m256i leads = _mm256_and_si256(block, leadBytes);
-        const __m256i inRun0 = _mm256_and_si256(_mm256_cmpgt_epi16(leads, below0), _mm256_cmpgt_epi16(above0, leads));
-        const __m256i inRun1 = _mm256_and_si256(_mm256_cmpgt_epi16(leads, below1), _mm256_cmpgt_epi16(above1, leads));
-        const __m256i inPartial = _mm256_and_si256(_mm256_cmpeq_epi16(leads, partialLead),
-                                                   _mm256_cmpgt_epi16(abovePartial, _mm256_srli_epi16(block, 8)));
-        const std::uint32_t passed =
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(high)) &
-            static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(inRun0, inRun1), inPartial)));
-        if (passed == 0xFFFFFFFFu) {
-            p += 32;
-            continue;
-        }
-        p += std::countr_one(passed) & ~1u;
-        if (!isHighRowPair(table, p))
-            return p;
-        p += 2;
-    }
-    return skipHighRowPairsSse2(table, p, end);
-}
-#endif
 
 // ASCII mixed with pairs of the table's runs of full rows (the text of most
 // Chinese records) is passed 64 bytes at a time with bit masks, one bit per
@@ -1570,22 +1482,20 @@ __attribute__((target("avx2"), flatten)) const unsigned char* skipMixedTextAvx2(
 }
 #endif
 
-/// The widest vector passes the processor has; the mixed-text pass only
-/// where ASCII bytes are characters alone.
-void chooseVectorPasses(DoubleByteTable& table)
+/// The widest mixed-text pass the processor has, where ASCII bytes are
+/// characters alone.
+decltype(DoubleByteTable::skipMixedText) widestMixedTextPass(const DoubleByteTable& table)
 {
+    if (!table.asciiSingle)
+        return nullptr;
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2")) {
-        table.skipHighRowPairs = skipHighRowPairsAvx2;
-        table.skipMixedText = table.asciiSingle ? skipMixedTextAvx2 : nullptr;
-        return;
-    }
+    if (__builtin_cpu_supports("avx2"))
+        return skipMixedTextAvx2;
 #endif
 #if defined(__SSE2__)
-    table.skipHighRowPairs = skipHighRowPairsSse2;
-    table.skipMixedText = table.asciiSingle ? skipMixedTextSse2 : nullptr;
+    return skipMixedTextSse2;
 #else
-    table.skipHighRowPairs = skipHighRowPairsByPair;
+    return nullptr;
 #endif
 }
 
@@ -1702,7 +1612,7 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             table->partialLimit = limit;
         }
     }
-    chooseVectorPasses(*table);
+    table->skipMixedText = widestMixedTextPass(*table);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return table.get();
 }
@@ -1798,12 +1708,12 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
     while (p < end) {
         if (table.skipMixedText != nullptr)
             p = table.skipMixedText(table, begin, p, end, seen);
-        // Then runs of text in the set go a vector at a time, and eight bytes
-        // at a time: all high and none 0xFF, they are four pairs, all
-        // characters when each lead's row is full. Neither holds ESC or a
-        // digit.
+        // Then pairs of the rows of Chinese text go by their rows' trail
+        // limits, and other runs of pairs 16 and eight bytes at a time: all
+        // high and none 0xFF, they are pairs, all characters when each lead's
+        // row is full. None of them holds ESC or a digit.
         const unsigned char* const run = p;
-        p = table.skipHighRowPairs(table, p, end);
+        p = skipHighRowPairsByPair(table, p, end);
 #if defined(__SSE2__)
         while (end - p >= 16) {
             const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
