@@ -244,17 +244,18 @@ std::size_t utf8SequenceAt(std::span<const unsigned char> bytes, std::size_t i, 
 
 // ---------------------------------------------------------------- detection
 
-/// The bytes of $a of a field, up to the next delimiter or terminator, or
-/// nothing. The standard delimiter 0x1F comes first; "$a" (the printable
-/// variants) counts only in a field without any 0x1F 'a'.
-std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned char> data)
+/// The bytes of $a of a field, up to the next delimiter or terminator but at
+/// most `most` of them, or nothing. The standard delimiter 0x1F comes first;
+/// "$a" (the printable variants) counts only in a field without any 0x1F 'a'.
+std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned char> data, std::size_t most)
 {
     for (unsigned char delimiter : {kStandardSubfieldDelimiter, kSpecialSubfieldDelimiter}) {
         for (std::size_t i = 0; i + 1 < data.size(); ++i) {
             if (data[i] != delimiter || data[i + 1] != 'a')
                 continue;
             std::size_t end = i + 2;
-            while (end < data.size() && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
+            const std::size_t stop = std::min(data.size(), end + most);
+            while (end < stop && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
                    data[end] != kStandardSubfieldDelimiter &&
                    !(delimiter == kSpecialSubfieldDelimiter && data[end] == kSpecialFieldTerminator))
                 ++end;
@@ -264,10 +265,11 @@ std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned
     return std::nullopt;
 }
 
-/// $a of a field 100 when it starts the UNIMARC way, or nothing.
+/// $a of a field 100 when it starts the UNIMARC way, or nothing; only as far
+/// as the rules read it, up to its character set (bytes 26-27).
 std::optional<std::span<const unsigned char>> unimarcSubfieldA(std::span<const unsigned char> data)
 {
-    const auto a = subfieldA(data);
+    const auto a = subfieldA(data, kCharsetPosition + 2);
     if (!a || a->size() <= kDateOfEntryLength)
         return std::nullopt;
     const bool dated = std::all_of(a->begin(), a->begin() + kDateOfEntryLength,
@@ -1212,29 +1214,19 @@ void JoinFieldBytes(std::span<const FieldView> fields, std::vector<std::span<con
     }
 }
 
-namespace {
-
-CharsetDecision detectInPlace(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
-                              std::vector<std::span<const unsigned char>>& pieces, const CharsetHints* hints)
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces)
 {
     // Tags are ASCII letters and digits, so they change none of the scans:
     // only the field bytes are scanned.
     JoinFieldBytes(fields, pieces);
-    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces, hints);
-}
-
-}  // namespace
-
-CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
-                              std::vector<std::span<const unsigned char>>& pieces)
-{
-    return detectInPlace(leader, fields, pieces, nullptr);
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces);
 }
 
 CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
-                              std::vector<std::span<const unsigned char>>& pieces, const CharsetHints& hints)
+                              std::span<const std::span<const unsigned char>> joined, const CharsetHints& hints)
 {
-    return detectInPlace(leader, fields, pieces, &hints);
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, joined, &hints);
 }
 
 CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)

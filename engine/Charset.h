@@ -74,10 +74,11 @@ struct CharsetHints {
     bool escape = false;
     bool highBeforeDigit = false;
 };
-/// DetectCharset of fields where they stand, given their CharsetHints.
+/// DetectCharset of fields where they stand, whose bytes JoinFieldBytes has
+/// joined into `joined`, given the CharsetHints of those bytes.
 [[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
                                             std::span<const FieldView> fields,
-                                            std::vector<std::span<const unsigned char>>& pieces,
+                                            std::span<const std::span<const unsigned char>> joined,
                                             const CharsetHints& hints);
 /// The set a setting gives a record: the named one, or the detected one.
 [[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record);
