@@ -255,6 +255,15 @@ std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned
                 continue;
             std::size_t end = i + 2;
             const std::size_t stop = std::min(data.size(), end + most);
+            if (delimiter == kStandardSubfieldDelimiter) {
+                // Only 0x1E and 0x1F end it: (byte | 1) == 0x1F, a word at a time.
+                static_assert(kStandardFieldTerminator == (kStandardSubfieldDelimiter & ~1));
+                for (; end + 8 <= stop; end += 8) {
+                    const std::uint64_t stops = (loadWord(data.data() + end) | kOnes) ^ (kOnes * kStandardSubfieldDelimiter);
+                    if (((stops - kOnes) & ~stops & kHighBits) != 0)
+                        break;
+                }
+            }
             while (end < stop && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
                    data[end] != kStandardSubfieldDelimiter &&
                    !(delimiter == kSpecialSubfieldDelimiter && data[end] == kSpecialFieldTerminator))

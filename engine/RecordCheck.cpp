@@ -49,13 +49,21 @@ bool entryDigits(const unsigned char* entry)
            IsAsciiDigit(entry[kFieldLengthOffsetInEntry + 8]);
 }
 
-template <std::size_t N>
-std::size_t digitsValue(const unsigned char* digits)
+/// The length and start of a directory entry whose nine digits entryDigits
+/// has passed: the first eight go as a word, pairs then quads of digits
+/// combined in its lanes.
+struct EntryValues {
+    std::size_t length, start;
+};
+EntryValues entryValues(const unsigned char* entry)
 {
-    std::size_t value = 0;
-    for (std::size_t i = 0; i < N; ++i)
-        value = value * 10 + (digits[i] - '0');
-    return value;
+    std::uint64_t word;
+    std::memcpy(&word, entry + kFieldLengthOffsetInEntry, sizeof word);
+    word -= 0x3030303030303030ull;                                      // digits, first in the lowest byte
+    word = (word * 10 + (word >> 8)) & 0x00FF00FF00FF00FFull;          // two-digit values
+    word = (word * 100 + (word >> 16)) & 0x0000FFFF0000FFFFull;        // four-digit values
+    return {static_cast<std::size_t>(word & 0xFFFF),
+            static_cast<std::size_t>(word >> 32) * 10 + (entry[kFieldLengthOffsetInEntry + 8] - '0')};
 }
 
 std::string printable(std::span<const unsigned char> bytes)
@@ -195,8 +203,8 @@ private:
             if (!IsAsciiLetterOrDigit(entry[0]) || !IsAsciiLetterOrDigit(entry[1]) ||
                 !IsAsciiLetterOrDigit(entry[2]) || !entryDigits(entry))
                 return false;
-            const std::size_t fieldLength = digitsValue<kFieldLengthDigits>(entry + kFieldLengthOffsetInEntry);
-            const std::size_t begin = std::size_t{base} + digitsValue<kFieldStartDigits>(entry + kFieldStartOffsetInEntry);
+            const auto [fieldLength, start] = entryValues(entry);
+            const std::size_t begin = std::size_t{base} + start;
             const std::size_t end = begin + fieldLength;
             if (fieldLength == 0 || end > dataEnd || r[end - 1] != m_terminator || begin < previousEnd)
                 return false;
@@ -280,8 +288,8 @@ private:
                         "' for its length and start");
                 continue;
             }
-            const std::size_t fieldLength = digitsValue<kFieldLengthDigits>(entry + kFieldLengthOffsetInEntry);
-            const std::size_t begin = std::size_t{base} + digitsValue<kFieldStartDigits>(entry + kFieldStartOffsetInEntry);
+            const auto [fieldLength, start] = entryValues(entry);
+            const std::size_t begin = std::size_t{base} + start;
             const std::size_t end = begin + fieldLength;
             if (end > dataEnd) {
                 // In a record cut short by the end of the file only fields
