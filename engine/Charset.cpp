@@ -1277,15 +1277,16 @@ struct DoubleByteTable {
     /// 0xA1-0xFE pairs; a row with a few unassigned places at its end still
     /// passes most of its pairs.
     std::array<unsigned char, 256> highTrailLimit{};
-    /// The two longest runs of lead bytes whose rows take every trail
-    /// 0xA1-0xFE, as first and last lead: a block of such pairs is tested
-    /// with two range tests.
-    std::array<std::pair<std::int16_t, std::int16_t>, 2> highRuns{{{1, 0}, {1, 0}}};
-    /// The lead outside those runs whose row takes the most trails from 0xA1
-    /// (GBK's row 0xD7, common hanzi, lacks only its last five), and the last
-    /// such trail; -1 when there is none.
+    /// The lead whose row takes the most trails from 0xA1 but not all (GBK's
+    /// row 0xD7, common hanzi, lacks only its last five), and the last such
+    /// trail; -1 when there is none.
     std::int16_t partialLead = -1;
     std::int16_t partialLimit = -1;
+    /// The two longest runs of lead bytes whose rows take every trail
+    /// 0xA1-0xFE, or are the partial row, as first and last lead: a block of
+    /// such pairs is tested with two range tests and the partial row's limit.
+    /// In GBK they are the hanzi (0xB0-0xF7) and GBK's own rows below them.
+    std::array<std::pair<std::int16_t, std::int16_t>, 2> highRuns{{{1, 0}, {1, 0}}};
     /// Passes ASCII mixed with such pairs 64 bytes at a time (see
     /// skipMixedText); nullptr where the processor has no vectors for it.
     const unsigned char* (*skipMixedText)(const struct DoubleByteTable&, const unsigned char* begin,
@@ -1317,7 +1318,7 @@ const unsigned char* skipHighRowPairsByPair(const DoubleByteTable& table, const 
     return p;
 }
 
-// ASCII mixed with pairs of the table's runs of full rows (the text of most
+// ASCII mixed with pairs of the table's runs of rows (the text of most
 // Chinese records) is passed 64 bytes at a time with bit masks, one bit per
 // byte. Each run of high bytes is read in pairs from its first byte, as the
 // converter reads it: the leads stand at the run's even places.
@@ -1326,7 +1327,7 @@ const unsigned char* skipHighRowPairsByPair(const DoubleByteTable& table, const 
 struct BlockMasks {
     std::uint64_t high = 0;          ///< 0x80 and above
     std::uint64_t highRow = 0;       ///< 0xA1-0xFE
-    std::uint64_t inRuns = 0;        ///< in one of the table's two runs of full rows
+    std::uint64_t inRuns = 0;        ///< in one of the table's two runs of rows
     std::uint64_t partialLead = 0;   ///< the lead of the table's partial row
     std::uint64_t partialTrail = 0;  ///< at most the partial row's last trail
     std::uint64_t escape = 0;
@@ -1360,10 +1361,25 @@ struct MixedTextBounds {
     }
 };
 
+/// The table's runs and partial row as 16-bit lanes of a lead and its trail.
+struct PairLaneBounds {
+    std::int16_t belowRun0, aboveRun0, belowRun1, aboveRun1, partialLead, abovePartial;
+
+    explicit PairLaneBounds(const DoubleByteTable& table)
+        : belowRun0(static_cast<std::int16_t>(table.highRuns[0].first - 1)),
+          aboveRun0(static_cast<std::int16_t>(table.highRuns[0].second + 1)),
+          belowRun1(static_cast<std::int16_t>(table.highRuns[1].first - 1)),
+          aboveRun1(static_cast<std::int16_t>(table.highRuns[1].second + 1)),
+          partialLead(table.partialLead),
+          abovePartial(static_cast<std::int16_t>(table.partialLimit + 1))
+    {
+    }
+};
+
 /// How many of the `length` bytes from the start of a block's masks are
 /// characters passed, noting the facts of those bytes. A pair is passed when
-/// both bytes are in a row and its lead in the runs (or the partial row's
-/// lead before a trail within its limit). With `open`, the block goes on
+/// both bytes are in a row and its lead in the runs (the partial row's lead
+/// only before a trail within its limit). With `open`, the block goes on
 /// past its 64 bytes, so a lead in the last place is left for the next block
 /// (63 is passed). highBefore: the byte before the block is 0x80 or above.
 inline std::size_t passableBytes(const BlockMasks& m, std::size_t length, bool open, bool highBefore,
@@ -1380,7 +1396,7 @@ inline std::size_t passableBytes(const BlockMasks& m, std::size_t length, bool o
     // runs that start at odd places.
     const std::uint64_t oddRuns = (high + (runStarts & kEvenPlaces)) & high;
     const std::uint64_t leads = (high & ~oddRuns & kEvenPlaces) | (oddRuns & ~kEvenPlaces);
-    const std::uint64_t goodLeads = m.inRuns | (m.partialLead & (m.partialTrail >> 1));
+    const std::uint64_t goodLeads = m.inRuns & ~(m.partialLead & ~(m.partialTrail >> 1));
     std::uint64_t failing = leads & ~(m.highRow & (m.highRow >> 1) & goodLeads);
     if (open)
         failing &= ~kLastPlace;
@@ -1393,11 +1409,18 @@ inline std::size_t passableBytes(const BlockMasks& m, std::size_t length, bool o
 /// `masks` that makes the BlockMasks of the 64 bytes from a place; where it
 /// stopped. The last bytes of text of 64 bytes or more are passed with the
 /// masks of its last 64 bytes.
-template <typename Masks>
+template <typename Masks, typename AllPairs>
 inline const unsigned char* skipMixedTextWith(const unsigned char* begin, const unsigned char* p, const unsigned char* end,
-                                              TextFacts& facts, Masks masks)
+                                              TextFacts& facts, Masks masks, AllPairs allPairs)
 {
     while (end - p >= 64) {
+        // Long runs of Chinese text go by a cheaper test: 64 bytes that are
+        // all pairs in the runs, tested a pair to a 16-bit lane.
+        if (allPairs(p)) {
+            facts.high = true;
+            p += 64;
+            continue;
+        }
         const std::size_t passed = passableBytes(masks(p), 64, true, p != begin && p[-1] >= 0x80, facts);
         p += passed;
         if (passed < 63)
@@ -1434,12 +1457,33 @@ __attribute__((flatten)) const unsigned char* skipMixedTextSse2(const DoubleByte
                                        const unsigned char* end, TextFacts& facts)
 {
     const MixedTextBounds bounds(table);
-    return skipMixedTextWith(begin, p, end, facts, [&bounds](const unsigned char* at) {
-        BlockMasks m;
-        for (int quarter = 0; quarter < 4; ++quarter)
-            maskSse2(at + 16 * quarter, bounds, 16 * quarter, m);
-        return m;
-    });
+    const PairLaneBounds lanes(table);
+    auto pairs16 = [&lanes](const unsigned char* at) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i x = _mm_xor_si128(bytes, _mm_set1_epi8(static_cast<char>(0x80)));
+        const __m128i inRow = _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x20)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F)));
+        const __m128i leads = _mm_and_si128(bytes, _mm_set1_epi16(0x00FF));
+        auto between = [&leads](std::int16_t below, std::int16_t above) {
+            return _mm_and_si128(_mm_cmpgt_epi16(leads, _mm_set1_epi16(below)), _mm_cmplt_epi16(leads, _mm_set1_epi16(above)));
+        };
+        const __m128i partialBeyond =
+            _mm_andnot_si128(_mm_cmplt_epi16(_mm_srli_epi16(bytes, 8), _mm_set1_epi16(lanes.abovePartial)),
+                             _mm_cmpeq_epi16(leads, _mm_set1_epi16(lanes.partialLead)));
+        const __m128i good = _mm_andnot_si128(
+            partialBeyond, _mm_or_si128(between(lanes.belowRun0, lanes.aboveRun0), between(lanes.belowRun1, lanes.aboveRun1)));
+        return _mm_movemask_epi8(_mm_and_si128(inRow, good)) == 0xFFFF;
+    };
+    return skipMixedTextWith(
+        begin, p, end, facts,
+        [&bounds](const unsigned char* at) {
+            BlockMasks m;
+            for (int quarter = 0; quarter < 4; ++quarter)
+                maskSse2(at + 16 * quarter, bounds, 16 * quarter, m);
+            return m;
+        },
+        [&pairs16](const unsigned char* at) {
+            return pairs16(at) && pairs16(at + 16) && pairs16(at + 32) && pairs16(at + 48);
+        });
 }
 #endif
 
@@ -1474,12 +1518,34 @@ __attribute__((target("avx2"), flatten)) const unsigned char* skipMixedTextAvx2(
                                                                          const unsigned char* end, TextFacts& facts)
 {
     const MixedTextBounds bounds(table);
-    return skipMixedTextWith(begin, p, end, facts, [&bounds](const unsigned char* at) __attribute__((target("avx2"))) {
-        BlockMasks m;
-        maskAvx2(at, bounds, 0, m);
-        maskAvx2(at + 32, bounds, 32, m);
-        return m;
-    });
+    const PairLaneBounds lanes(table);
+    const __m256i belowRun0 = _mm256_set1_epi16(lanes.belowRun0), aboveRun0 = _mm256_set1_epi16(lanes.aboveRun0);
+    const __m256i belowRun1 = _mm256_set1_epi16(lanes.belowRun1), aboveRun1 = _mm256_set1_epi16(lanes.aboveRun1);
+    const __m256i partialLead = _mm256_set1_epi16(lanes.partialLead);
+    const __m256i abovePartial = _mm256_set1_epi16(lanes.abovePartial);
+    auto pairs32 = [&](const unsigned char* at) __attribute__((target("avx2"))) {
+        const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i x = _mm256_xor_si256(bytes, _mm256_set1_epi8(static_cast<char>(0x80)));
+        const __m256i inRow =
+            _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8(0x20)), _mm256_cmpgt_epi8(_mm256_set1_epi8(0x7F), x));
+        const __m256i leads = _mm256_and_si256(bytes, _mm256_set1_epi16(0x00FF));
+        const __m256i inRun0 = _mm256_and_si256(_mm256_cmpgt_epi16(leads, belowRun0), _mm256_cmpgt_epi16(aboveRun0, leads));
+        const __m256i inRun1 = _mm256_and_si256(_mm256_cmpgt_epi16(leads, belowRun1), _mm256_cmpgt_epi16(aboveRun1, leads));
+        // The partial row's lead passes only before a trail within its limit.
+        const __m256i partialBeyond = _mm256_andnot_si256(_mm256_cmpgt_epi16(abovePartial, _mm256_srli_epi16(bytes, 8)),
+                                                          _mm256_cmpeq_epi16(leads, partialLead));
+        const __m256i good = _mm256_andnot_si256(partialBeyond, _mm256_or_si256(inRun0, inRun1));
+        return _mm256_movemask_epi8(_mm256_and_si256(inRow, good)) == -1;
+    };
+    return skipMixedTextWith(
+        begin, p, end, facts,
+        [&bounds](const unsigned char* at) __attribute__((target("avx2"))) {
+            BlockMasks m;
+            maskAvx2(at, bounds, 0, m);
+            maskAvx2(at + 32, bounds, 32, m);
+            return m;
+        },
+        [&pairs32](const unsigned char* at) __attribute__((target("avx2"))) { return pairs32(at) && pairs32(at + 32); });
 }
 #endif
 
@@ -1588,13 +1654,23 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             ++trail;
         table->highTrailLimit[lead] = static_cast<unsigned char>(trail == 0xA1 ? 0 : trail - 1);
     }
+    for (unsigned lead = 0xA1; lead <= 0xFE; ++lead) {
+        const unsigned char limit = table->highTrailLimit[lead];
+        if (limit != 0xFE && limit > table->partialLimit) {
+            table->partialLead = static_cast<std::int16_t>(lead);
+            table->partialLimit = limit;
+        }
+    }
+    auto inRun = [&table](unsigned lead) {
+        return table->highTrailLimit[lead] == 0xFE || static_cast<int>(lead) == table->partialLead;
+    };
     for (unsigned lead = 0x80; lead < 256;) {
-        if (table->highTrailLimit[lead] != 0xFE) {
+        if (!inRun(lead)) {
             ++lead;
             continue;
         }
         const unsigned first = lead;
-        while (lead < 256 && table->highTrailLimit[lead] == 0xFE)
+        while (lead < 256 && inRun(lead))
             ++lead;
         const std::pair<std::int16_t, std::int16_t> run{static_cast<std::int16_t>(first),
                                                         static_cast<std::int16_t>(lead - 1)};
@@ -1604,13 +1680,6 @@ const DoubleByteTable* TextCodec::Handles::doubleByteTable(Charset charset)
             table->highRuns[0] = run;
         } else if (length(run) > length(table->highRuns[1])) {
             table->highRuns[1] = run;
-        }
-    }
-    for (unsigned lead = 0xA1; lead <= 0xFE; ++lead) {
-        const unsigned char limit = table->highTrailLimit[lead];
-        if (limit != 0xFE && limit > table->partialLimit) {
-            table->partialLead = static_cast<std::int16_t>(lead);
-            table->partialLimit = limit;
         }
     }
     table->skipMixedText = widestMixedTextPass(*table);
