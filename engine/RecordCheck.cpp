@@ -715,15 +715,52 @@ private:
     std::vector<std::jthread> m_threads;
 };
 
+/// How framing the records ended.
+enum class FramingEnd {
+    Finished,   ///< no record after the last: what follows it is told
+    LeftRange,  ///< `take` stopped at the record after the range
+    Failed,     ///< a read error or a stop; the result says which
+};
+
+/// Frames the records of stream front to back and hands each to `take`
+/// until it returns false; reports progress and honours a stop every
+/// monitor.interval bytes.
+template <typename Take>
+FramingEnd frameRecords(RecordStream& stream, std::uint64_t size, const WorkMonitor& monitor, CheckResult& result,
+                        Take take)
+{
+    FramedRecord framed;
+    std::uint64_t reported = 0;
+    monitor.report(0, size);
+    for (;;) {
+        const RecordStream::Step step = stream.next(framed);
+        if (step == RecordStream::Step::ReadError) {
+            result.status = CheckResult::Status::ReadError;
+            result.error = errno;
+            return FramingEnd::Failed;
+        }
+        if (step == RecordStream::Step::End)
+            return FramingEnd::Finished;
+        result.records = framed.number;
+        if (framed.offset >= reported + monitor.interval) {
+            if (monitor.stopRequested()) {
+                result.status = CheckResult::Status::Cancelled;
+                return FramingEnd::Failed;
+            }
+            reported = framed.offset;
+            monitor.report(std::min(reported, size), size);
+        }
+        if (!take(framed))
+            return FramingEnd::LeftRange;
+    }
+}
+
 CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
                           const std::function<void(const CheckProblem&)>& report, int workers)
 {
     CheckResult result;
-    FramedRecord framed;
     std::string lastControlNumber;
     std::uint64_t previousEnd = 0;
-    std::uint64_t reported = 0;
-    monitor.report(0, size);
     auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
     auto tell = [&](const CheckProblem& problem) {
         ++result.problems;
@@ -741,7 +778,7 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
     constexpr std::size_t kBlockSize = RecordStream::kDefaultBlockSize;
     BatchChecker checker(options, workers, RecordStream::blockCapacity(kBlockSize), take);
     RecordStream stream(fd, kBlockSize, checker);
-    auto add = [&](bool checked) {
+    auto add = [&](const FramedRecord& framed, bool checked) {
         BatchRecord r;
         r.number = framed.number;
         r.offset = framed.offset;
@@ -757,40 +794,21 @@ CheckResult checkThreaded(int fd, std::uint64_t size, const CheckOptions& option
         }
         batch.records.push_back(r);
     };
-    // Everything framed so far is checked and told before any early return,
-    // as one record after another would have been.
-    for (;;) {
-        const RecordStream::Step step = stream.next(framed);
-        if (step == RecordStream::Step::ReadError) {
-            const int error = errno;
-            checker.finish();
-            result.status = CheckResult::Status::ReadError;
-            result.error = error;
-            return result;
-        }
-        if (step == RecordStream::Step::End)
-            break;
-        result.records = framed.number;
-        if (framed.offset >= reported + monitor.interval) {
-            if (monitor.stopRequested()) {
-                checker.finish();
-                result.status = CheckResult::Status::Cancelled;
-                return result;
-            }
-            reported = framed.offset;
-            monitor.report(std::min(reported, size), size);
-        }
+    const FramingEnd end = frameRecords(stream, size, monitor, result, [&](const FramedRecord& framed) {
         if (framed.number > options.last) {
-            add(false);
-            checker.finish();
-            return result;
+            add(framed, false);
+            return false;
         }
         if (inRange(framed.number))
-            add(true);
+            add(framed, true);
         previousEnd = framed.offset + framed.declaredLength;
-    }
+        return true;
+    });
+    // Everything framed is checked and told, whatever ended the framing, as
+    // one record after another would have been.
     checker.finish();
-    tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
+    if (end == FramingEnd::Finished)
+        tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
     return result;
 }
 
@@ -801,13 +819,10 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
     RecordStream stream(fd);
     RecordFields fields;
     TextCodec codec;
-    FramedRecord framed;
     std::vector<CheckProblem> problems;
     CheckScratch scratch;
     std::string lastControlNumber, controlNumber;
     std::uint64_t previousEnd = 0;
-    std::uint64_t reported = 0;
-    monitor.report(0, size);
     auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
     auto tell = [&](const CheckProblem& problem) {
         ++result.problems;
@@ -821,37 +836,22 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
         tell({before, from, before == 0 ? std::string() : lastControlNumber, "junk",
               junkDescription(from, bytes, before)});
     };
-    for (;;) {
-        const RecordStream::Step step = stream.next(framed);
-        if (step == RecordStream::Step::ReadError) {
-            result.status = CheckResult::Status::ReadError;
-            result.error = errno;
-            return result;
-        }
-        if (step == RecordStream::Step::End)
-            break;
-        result.records = framed.number;
-        if (framed.offset >= reported + monitor.interval) {
-            if (monitor.stopRequested()) {
-                result.status = CheckResult::Status::Cancelled;
-                return result;
-            }
-            reported = framed.offset;
-            monitor.report(std::min(reported, size), size);
-        }
+    const FramingEnd end = frameRecords(stream, size, monitor, result, [&](const FramedRecord& framed) {
         junk(previousEnd, framed.separatorBefore, framed.separatorLineEnds, framed.number - 1);
         previousEnd = framed.offset + framed.declaredLength;
         if (framed.number > options.last)
-            return result;
+            return false;
         if (!inRange(framed.number))
-            continue;
+            return true;
         problems.clear();
         checkOne(framed, options, fields, codec, problems, scratch, &controlNumber, false);
         for (const CheckProblem& p : problems)
             tell(p);
         std::swap(lastControlNumber, controlNumber);
-    }
-    tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
+        return true;
+    });
+    if (end == FramingEnd::Finished)
+        tellTail(fd, size, options, stream, previousEnd, lastControlNumber, tell);
     return result;
 }
 
