@@ -911,22 +911,14 @@ private:
                     const bool held = r < m_size && bytes[r] >= 0x80;
                     r -= held;
                     if (r > p) {
-                        const std::size_t n = r - p;
-                        if (static_cast<std::size_t>(m_end - at) < n + (n / 64 + 2) * kWrap.size() + 8) {
-                            m_at = at;
-                            grow(n + (n / 64 + 2) * kWrap.size() + 8);
-                            at = m_at;
-                        }
-                        while (p < r) {
-                            if (pendingWrap)
-                                wrap();
-                            const std::size_t k = std::min(r - p, static_cast<std::size_t>(kLineColumns - col));
-                            copyBytes(at, bytes + p, k);
-                            at += k;
-                            col += static_cast<int>(k);
-                            p += k;
-                            pendingWrap = col >= kLineColumns;
-                        }
+                        m_at = at;
+                        m_col = col;
+                        m_pendingWrap = pendingWrap;
+                        putStretch(p, r);
+                        at = m_at;
+                        col = m_col;
+                        pendingWrap = m_pendingWrap;
+                        p = r;
                     }
                     if (!held)
                         continue;
