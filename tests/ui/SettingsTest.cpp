@@ -39,8 +39,7 @@ private slots:
     void init()
     {
         m_v.emplace();
-        m_v->main.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&m_v->main));
+        QVERIFY(m_v->show());
     }
     void cleanup() { m_v.reset(); }
 

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QStringEncoder>
+#include <QTest>
 #include <QTimer>
 
 #include <atomic>
@@ -197,6 +198,13 @@ struct Viewer {
     Sandbox sandbox;
     FakePrompt prompt;
     TFormMain main;
+
+    /// Shows the main window; whether it came on screen.
+    [[nodiscard]] bool show()
+    {
+        main.show();
+        return QTest::qWaitForWindowExposed(&main);
+    }
 };
 
 }  // namespace viewertest
