@@ -1802,7 +1802,7 @@ std::size_t countInvalidDoubleByte(const DoubleByteTable& table, std::span<const
         if (b < 0x80) {
             seen.highBeforeDigit |= p != begin && p[-1] >= 0x80 && IsAsciiDigit(b);
             if (table.asciiSingle) {
-                p = facts != nullptr ? skipAsciiNotingEscape(p + 1, end, seen.escape) : skipAscii(p + 1, end);
+                p = skipAsciiNotingEscape(p + 1, end, seen.escape);
                 seen.escape |= b == kEscape;
                 continue;
             }
