@@ -100,6 +100,16 @@ bool needsCharsetCheck(std::span<const unsigned char> bytes)
     return std::any_of(p, end, [](unsigned char b) { return b >= 0x80 || b == kEscape; });
 }
 
+/// A record's 001 value as a problem line shows it. Printable ASCII, as most
+/// are, is read where it stands in the record's bytes and made into text only
+/// for a problem; anything else is made into text at once.
+struct ControlNumber {
+    std::string_view standing;  ///< the value in the record's bytes, when printable ASCII
+    std::string made;           ///< otherwise: decoded, controls as '?'
+
+    [[nodiscard]] std::string_view value() const { return standing.data() != nullptr ? standing : made; }
+};
+
 /// Where the fields of a record lie, for the overlap test.
 struct FieldRange {
     std::size_t begin, end, entry;
@@ -170,12 +180,13 @@ public:
         checkCharacters();
     }
 
-    [[nodiscard]] const std::string& controlNumber() const { return m_controlNumber; }
+    [[nodiscard]] ControlNumber takeControlNumber() { return std::move(m_controlNumber); }
 
 private:
     void add(std::size_t at, std::string_view code, std::string description)
     {
-        m_out.push_back({m_record.number, m_record.offset + at, m_controlNumber, code, std::move(description)});
+        m_out.push_back(
+            {m_record.number, m_record.offset + at, std::string(m_controlNumber.value()), code, std::move(description)});
     }
 
     /// Whether the record has none of the structural problems, its fields
@@ -223,7 +234,11 @@ private:
             std::span<const unsigned char> data = m_views[i].data;
             const auto end = std::find(data.begin(), data.end(), m_terminator);
             data = data.first(static_cast<std::size_t>(end - data.begin()));
-            std::string text;
+            if (std::all_of(data.begin(), data.end(), [](unsigned char b) { return b >= 0x20 && b < 0x7F; })) {
+                m_controlNumber.standing = {reinterpret_cast<const char*>(data.data()), data.size()};
+                return;
+            }
+            std::string& text = m_controlNumber.made;
             if (std::all_of(data.begin(), data.end(), [](unsigned char b) { return b < 0x80; }))
                 text.assign(reinterpret_cast<const char*>(data.data()), data.size());
             else
@@ -232,7 +247,6 @@ private:
             for (char& c : text)
                 if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
                     c = '?';
-            m_controlNumber = std::move(text);
             return;
         }
     }
@@ -422,17 +436,16 @@ private:
     std::vector<std::span<const unsigned char>>& m_pieces;
     bool m_inPlace = false;
     unsigned char m_terminator;
-    std::string m_controlNumber;
+    ControlNumber m_controlNumber;
     std::optional<Charset> m_charset;
 };
 
 void checkOne(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-              std::vector<CheckProblem>& out, CheckScratch& scratch, std::string* controlNumber, bool inPlace)
+              std::vector<CheckProblem>& out, CheckScratch& scratch, ControlNumber& controlNumber, bool inPlace)
 {
     RecordChecker checker(record, options, fields, codec, out, scratch);
     checker.run(inPlace);
-    if (controlNumber != nullptr)
-        *controlNumber = checker.controlNumber();
+    controlNumber = checker.takeControlNumber();
 }
 
 }  // namespace
@@ -496,7 +509,10 @@ void CheckRecord(const FramedRecord& record, const CheckOptions& options, Record
                  std::vector<CheckProblem>& out, std::string* controlNumber)
 {
     CheckScratch scratch;
-    checkOne(record, options, fields, codec, out, scratch, controlNumber, false);
+    ControlNumber found;
+    checkOne(record, options, fields, codec, out, scratch, found, false);
+    if (controlNumber != nullptr)
+        controlNumber->assign(found.value());
 }
 
 namespace {
@@ -655,7 +671,7 @@ private:
         RecordFields fields;
         TextCodec codec;
         CheckScratch scratch;
-        std::string controlNumber;
+        ControlNumber controlNumber;
         for (;;) {
             Batch* batch = nullptr;
             {
@@ -676,7 +692,7 @@ private:
     }
 
     void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, CheckScratch& scratch,
-                    std::string& controlNumber) const
+                    ControlNumber& controlNumber) const
     {
         FramedRecord framed;
         for (const BatchRecord& r : batch.records) {
@@ -685,9 +701,10 @@ private:
                 if (before == 0 || (before >= m_options.first && before <= m_options.last)) {
                     if (before != 0 && !batch.anyChecked && batch.problems.empty())
                         batch.firstTakesPrevious = true;
-                    batch.problems.push_back({before, r.junkFrom,
-                                              before == 0 || !batch.anyChecked ? std::string() : batch.lastControlNumber,
-                                              "junk", junkDescription(r.junkFrom, r.junkBytes, before)});
+                    batch.problems.push_back(
+                        {before, r.junkFrom,
+                         before == 0 || !batch.anyChecked ? std::string() : std::string(controlNumber.value()), "junk",
+                         junkDescription(r.junkFrom, r.junkBytes, before)});
                 }
             }
             if (!r.checked)
@@ -696,10 +713,12 @@ private:
             framed.offset = r.offset;
             framed.declaredLength = r.declaredLength;
             framed.bytes = {batch.bytes.get() + r.at, r.size};
-            checkOne(framed, m_options, fields, codec, batch.problems, scratch, &controlNumber, true);
-            std::swap(batch.lastControlNumber, controlNumber);
+            checkOne(framed, m_options, fields, codec, batch.problems, scratch, controlNumber, true);
             batch.anyChecked = true;
         }
+        // The block goes back to the stream: the last value is kept as text.
+        if (batch.anyChecked)
+            batch.lastControlNumber.assign(controlNumber.value());
     }
 
     const CheckOptions& m_options;
@@ -821,7 +840,8 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
     TextCodec codec;
     std::vector<CheckProblem> problems;
     CheckScratch scratch;
-    std::string lastControlNumber, controlNumber;
+    std::string lastControlNumber;
+    ControlNumber controlNumber;
     std::uint64_t previousEnd = 0;
     auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
     auto tell = [&](const CheckProblem& problem) {
@@ -844,10 +864,10 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
         if (!inRange(framed.number))
             return true;
         problems.clear();
-        checkOne(framed, options, fields, codec, problems, scratch, &controlNumber, false);
+        checkOne(framed, options, fields, codec, problems, scratch, controlNumber, false);
         for (const CheckProblem& p : problems)
             tell(p);
-        std::swap(lastControlNumber, controlNumber);
+        lastControlNumber.assign(controlNumber.value());
         return true;
     });
     if (end == FramingEnd::Finished)
