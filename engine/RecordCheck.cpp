@@ -191,8 +191,9 @@ private:
 
     /// Whether the record has none of the structural problems, its fields
     /// lie back to back in order and RecordFields would hold them whole; then
-    /// m_views holds them as RecordFields would. Anything else goes the long
-    /// way, which tells what is wrong.
+    /// m_views holds them as RecordFields would, and m_pieces their bytes
+    /// joined as JoinFieldBytes joins them. Anything else goes the long way,
+    /// which tells what is wrong.
     bool takeInPlace()
     {
         const std::uint32_t length = m_record.declaredLength;
@@ -208,6 +209,7 @@ private:
         const std::size_t dataEnd = length - 1;
         std::size_t previousEnd = 0, held = 0;
         m_views.resize(entries);
+        m_pieces.clear();
         for (std::size_t i = 0; i < entries; ++i) {
             const unsigned char* entry = r + kLeaderLength + i * kDirectoryEntryLength;
             // Tags of letters and digits leave the charset scans as they are.
@@ -219,6 +221,10 @@ private:
             const std::size_t end = begin + fieldLength;
             if (fieldLength == 0 || end > dataEnd || r[end - 1] != m_terminator || begin < previousEnd)
                 return false;
+            if (begin == previousEnd && !m_pieces.empty())
+                m_pieces.back() = {m_pieces.back().data(), m_pieces.back().size() + fieldLength};
+            else
+                m_pieces.push_back({r + begin, fieldLength});
             previousEnd = end;
             held += kTagLength + fieldLength;
             m_views[i] = {{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}};
@@ -371,7 +377,6 @@ private:
     /// only when something is.
     void checkCharactersFromScan()
     {
-        JoinFieldBytes(m_views, m_pieces);
         TextScan record;
         for (const auto& piece : m_pieces) {
             const TextScan scan = m_codec.scanText(piece);
