@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "Charset.h"
-#include "DisplayText.h"
-#include "RecordFields.h"
-#include "RecordLayout.h"
-#include "RecordStream.h"
+#include "charset/Charset.h"
+#include "display/DisplayText.h"
+#include "iso2709/RecordFields.h"
+#include "iso2709/RecordLayout.h"
+#include "iso2709/RecordStream.h"
 
 namespace {
 

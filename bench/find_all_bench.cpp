@@ -25,13 +25,13 @@
 #include <string>
 #include <vector>
 
-#include "FileAccess.h"
-#include "FindResults.h"
-#include "Main.h"
-#include "Marc.h"
-#include "Prompt.h"
-#include "RecordFile.h"
-#include "WindowSearch.h"
+#include "files/FileAccess.h"
+#include "windows/FindResults.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "dialogs/Prompt.h"
+#include "files/RecordFile.h"
+#include "commands/WindowSearch.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "RecordIndex.h"
+#include "files/RecordIndex.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "RecordExtract.h"
-#include "RecordIndex.h"
-#include "RecordScan.h"
+#include "files/RecordExtract.h"
+#include "files/RecordIndex.h"
+#include "display/RecordScan.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Main.h"
-#include "Marc.h"
-#include "Prompt.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "dialogs/Prompt.h"
 
 namespace {
 

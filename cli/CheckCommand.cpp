@@ -11,9 +11,9 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
-#include "FileAccess.h"
+#include "files/FileAccess.h"
 #include "Output.h"
-#include "RecordCheck.h"
+#include "check/RecordCheck.h"
 
 namespace veltrane::cli {
 

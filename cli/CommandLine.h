@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Charset.h"
+#include "charset/Charset.h"
 
 namespace veltrane::cli {
 

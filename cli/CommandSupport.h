@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "Charset.h"
+#include "charset/Charset.h"
 
 namespace veltrane::cli {
 

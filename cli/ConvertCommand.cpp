@@ -14,8 +14,8 @@
 
 #include "CommandLine.h"
 #include "CommandSupport.h"
-#include "FileAccess.h"
-#include "RecordConvert.h"
+#include "files/FileAccess.h"
+#include "formats/RecordConvert.h"
 
 namespace veltrane::cli {
 

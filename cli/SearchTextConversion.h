@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "Charset.h"
+#include "charset/Charset.h"
 
 namespace veltrane::cli {
 

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "RecordIndex.h"
+#include "files/RecordIndex.h"
 
 namespace veltrane::cli {
 

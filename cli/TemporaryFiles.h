@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "UserPrompt.h"
+#include "common/UserPrompt.h"
 
 namespace veltrane::cli {
 

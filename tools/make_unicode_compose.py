@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Writes engine/UnicodeCompose.inc, the canonical compositions of a base
+"""Writes engine/charset/UnicodeCompose.generated.inc, the canonical compositions of a base
 character and one combining mark (the pairs canonical composition joins), from
 the Unicode Character Database files of Debian's unicode-data package (only
 needed to regenerate; the build uses the committed table).
 
-    python3 tools/make_unicode_compose.py [UCD_FOLDER] > engine/UnicodeCompose.inc
+    python3 tools/make_unicode_compose.py [UCD_FOLDER] > engine/charset/UnicodeCompose.generated.inc
 """
 import sys
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes engine/UnicodeWidth.inc, the code point classes the decoded display
+"""Writes engine/charset/UnicodeWidth.generated.inc, the code point classes the decoded display
 wraps by, from the Unicode Character Database files of Debian's unicode-data
 package (only needed to regenerate; the build uses the committed table).
 
-    python3 tools/make_unicode_width.py [UCD_FOLDER] > engine/UnicodeWidth.inc
+    python3 tools/make_unicode_width.py [UCD_FOLDER] > engine/charset/UnicodeWidth.generated.inc
 
 Classes: zero-width marks (Mn, Me), other zero-width characters (Cf),
 spacing marks (Mc, one column but kept with their base) and wide characters

@@ -4,9 +4,9 @@
 
 #include <exception>
 
-#include "About.h"
-#include "Main.h"
-#include "Prompt.h"
+#include "dialogs/About.h"
+#include "windows/Main.h"
+#include "dialogs/Prompt.h"
 
 int main(int argc, char* argv[])
 {

@@ -12,17 +12,17 @@
 #include <string_view>
 #include <vector>
 
-#include "Charset.h"
+#include "charset/Charset.h"
 #include "EngineTestDoubles.h"
-#include "DisplayText.h"
-#include "RecordExtract.h"
-#include "RecordFields.h"
+#include "display/DisplayText.h"
+#include "files/RecordExtract.h"
+#include "iso2709/RecordFields.h"
 #include "RecordFiles.h"
-#include "RecordIndex.h"
-#include "RecordLayout.h"
-#include "RecordCheck.h"
-#include "RecordConvert.h"
-#include "RecordScan.h"
+#include "files/RecordIndex.h"
+#include "iso2709/RecordLayout.h"
+#include "check/RecordCheck.h"
+#include "formats/RecordConvert.h"
+#include "display/RecordScan.h"
 
 namespace fuzzchecks {
 

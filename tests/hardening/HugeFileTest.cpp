@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "EngineFiles.h"
-#include "RecordExtract.h"
+#include "files/RecordExtract.h"
 
 using namespace veltrane;
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "EngineFiles.h"
-#include "RecordExtract.h"
+#include "files/RecordExtract.h"
 
 using namespace veltrane;
 using testsupport::RecordingPrompt;

@@ -9,9 +9,9 @@
 
 #include "EngineTestDoubles.h"
 #include "RecordFiles.h"
-#include "RecordIndex.h"
-#include "RecordLayout.h"
-#include "RecordScan.h"
+#include "files/RecordIndex.h"
+#include "iso2709/RecordLayout.h"
+#include "display/RecordScan.h"
 
 namespace testsupport {
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "UserPrompt.h"
-#include "WorkMonitor.h"
+#include "common/UserPrompt.h"
+#include "common/WorkMonitor.h"
 
 namespace testsupport {
 

@@ -11,13 +11,13 @@
 
 #include <semaphore>
 
-#include "BackgroundWork.h"
-#include "GetMarc.h"
-#include "Main.h"
-#include "Marc.h"
-#include "MarcCommands.h"
-#include "Goto.h"
-#include "SharedState.h"
+#include "work/BackgroundWork.h"
+#include "dialogs/GetMarc.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "commands/MarcCommands.h"
+#include "dialogs/Goto.h"
+#include "state/SharedState.h"
 #include "ViewerHarness.h"
 
 using viewertest::answerAs;

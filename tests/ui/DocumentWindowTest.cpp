@@ -4,10 +4,10 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "Main.h"
-#include "Marc.h"
-#include "RecordText.h"
-#include "Settings.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "windows/RecordText.h"
+#include "state/Settings.h"
 #include "ViewerHarness.h"
 
 class DocumentWindowTest : public QObject {

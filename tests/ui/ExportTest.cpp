@@ -13,11 +13,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "Export.h"
-#include "Main.h"
-#include "Marc.h"
-#include "RecordConvert.h"
-#include "SharedState.h"
+#include "dialogs/Export.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "formats/RecordConvert.h"
+#include "state/SharedState.h"
 #include "ViewerHarness.h"
 
 using veltrane::OverwriteChoice;

@@ -15,12 +15,12 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "FindAll.h"
-#include "FindResults.h"
-#include "Main.h"
-#include "Marc.h"
-#include "MarcCommands.h"
-#include "SharedState.h"
+#include "dialogs/FindAll.h"
+#include "windows/FindResults.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "commands/MarcCommands.h"
+#include "state/SharedState.h"
 #include "ViewerHarness.h"
 
 using testsupport::MakeRecord;

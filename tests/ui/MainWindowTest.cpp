@@ -12,8 +12,8 @@
 
 #include <unistd.h>
 
-#include "Main.h"
-#include "Marc.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
 #include "ViewerHarness.h"
 
 // Records the order in which watched windows receive their close event.

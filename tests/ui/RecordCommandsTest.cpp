@@ -7,18 +7,18 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "About.h"
-#include "Chgfmt.h"
-#include "Fileask.h"
-#include "Findmarc.h"
-#include "GetMarc.h"
-#include "Goto.h"
-#include "Main.h"
-#include "Marc.h"
-#include "MarcCommands.h"
-#include "RecordLayout.h"
-#include "RecordScan.h"
-#include "SharedState.h"
+#include "dialogs/About.h"
+#include "dialogs/Chgfmt.h"
+#include "dialogs/Fileask.h"
+#include "dialogs/Findmarc.h"
+#include "dialogs/GetMarc.h"
+#include "dialogs/Goto.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "commands/MarcCommands.h"
+#include "iso2709/RecordLayout.h"
+#include "display/RecordScan.h"
+#include "state/SharedState.h"
 #include "ViewerHarness.h"
 
 using viewertest::answerAs;

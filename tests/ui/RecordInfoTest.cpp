@@ -11,10 +11,10 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-#include "CheckRecordDialog.h"
-#include "Main.h"
-#include "Marc.h"
-#include "SharedState.h"
+#include "dialogs/CheckRecordDialog.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "state/SharedState.h"
 #include "ViewerHarness.h"
 
 using viewertest::answerAs;

@@ -6,11 +6,11 @@
 #include <QMdiArea>
 #include <QTest>
 
-#include "Main.h"
-#include "Marc.h"
-#include "RecentFiles.h"
-#include "RecordText.h"
-#include "Settings.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "state/RecentFiles.h"
+#include "windows/RecordText.h"
+#include "state/Settings.h"
 #include "ViewerHarness.h"
 
 class SettingsTest : public QObject {

@@ -19,9 +19,9 @@
 #include <optional>
 #include <string>
 
-#include "BackgroundWork.h"
-#include "Main.h"
-#include "Prompt.h"
+#include "work/BackgroundWork.h"
+#include "windows/Main.h"
+#include "dialogs/Prompt.h"
 #include "RecordFiles.h"
 
 namespace viewertest {

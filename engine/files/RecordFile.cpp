@@ -1,0 +1,200 @@
+#include "files/RecordFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "search/QueryMatcher.h"
+#include "iso2709/RecordStream.h"
+
+namespace veltrane {
+
+using namespace fileaccess;
+
+namespace {
+
+// Records are read through one buffer of many records: a scan visits records
+// in increasing offset order, so one read brings in many of them. A size that
+// stays in the processor's cache searched fastest.
+constexpr std::size_t kReadAheadSize = 128 * 1024;
+static_assert(kReadAheadSize >= kRecordBufferSize, "a whole record must fit in the read-ahead buffer");
+
+constexpr char kInvalidDrive[] = "Invalid drive or directory";
+
+}  // namespace
+
+RecordFile::RecordFile() : m_readAhead(new unsigned char[kReadAheadSize]) {}
+
+bool RecordFile::openRecords(const char* fileName)
+{
+    m_records = UniqueFd(::open(fileName, O_RDONLY | O_CLOEXEC));
+    m_start = m_length = 0;
+    struct stat st {};
+    if (!m_records || ::fstat(m_records.get(), &st) != 0) {
+        m_records.reset();
+        return false;
+    }
+    m_size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool RecordFile::openIndex(const char* indexFileName)
+{
+    m_index = UniqueFd(::open(indexFileName, O_RDONLY | O_CLOEXEC));
+    if (!m_index)
+        return false;
+    m_entries = std::make_unique<IndexReader>(m_index.get());
+    return true;
+}
+
+const unsigned char* RecordFile::readAhead(std::uint64_t offset, std::size_t n, std::size_t& available)
+{
+    if (offset >= m_start && offset - m_start + n <= m_length) {
+        available = n;
+        return m_readAhead.get() + (offset - m_start);
+    }
+    std::size_t kept = 0;
+    if (offset >= m_start && offset - m_start < m_length) {
+        kept = m_length - static_cast<std::size_t>(offset - m_start);
+        std::memmove(m_readAhead.get(), m_readAhead.get() + (offset - m_start), kept);
+    }
+    m_start = offset;
+    m_length = kept;
+    while (m_length < n) {
+        const ssize_t got = ::pread(m_records.get(), m_readAhead.get() + m_length, kReadAheadSize - m_length,
+                                    static_cast<off_t>(m_start + m_length));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        m_length += static_cast<std::size_t>(got);
+    }
+    available = std::min(n, m_length);
+    return m_readAhead.get();
+}
+
+const unsigned char* RecordFile::view(std::uint64_t offset, std::size_t& length)
+{
+    std::size_t available = 0;
+    const unsigned char* record = readAhead(offset, kLeaderLength, available);
+    if (available < kLeaderLength)
+        return nullptr;
+    length = ParseDigits(record + kRecordLengthOffset, 5);
+    if (length < kLeaderLength)
+        return nullptr;
+    record = readAhead(offset, length, available);
+    return available < length ? nullptr : record;
+}
+
+Outcome RecordFile::read(std::int64_t number)
+{
+    const std::optional<std::uint64_t> offset = m_entries ? m_entries->entry(number) : std::nullopt;
+    if (!offset)
+        return Outcome::NotFound;
+    std::size_t length = 0;
+    const unsigned char* record = view(*offset, length);
+    if (record == nullptr)
+        return Outcome::Unreadable;
+    m_fields.assemble(record, length);
+    return Outcome::Done;
+}
+
+Outcome RecordFile::render(std::int64_t number, int delimiterMode, DisplayText& out)
+{
+    const Outcome outcome = read(number);
+    out.clear();
+    if (outcome == Outcome::Done) {
+        const std::span<const unsigned char> bytes = m_fields.bytes();
+        RenderDisplayText(out, bytes.data(), bytes.size(), FieldTerminator(delimiterMode),
+                          SubfieldDelimiter(delimiterMode));
+    }
+    return outcome;
+}
+
+FindResult RecordFile::find(std::int64_t from, std::int64_t to, const SearchQuery& query, const WorkMonitor& monitor)
+{
+    QueryMatcher matcher(query);
+    if (matcher.empty())
+        return {};
+    std::uint64_t reported = 0;
+    monitor.report(0, m_size);
+    // Every record is read at its own offset, so bytes between records (line
+    // ends) never end a search early.
+    for (std::int64_t number = from; number <= to; ++number) {
+        const std::optional<std::uint64_t> offset = m_entries ? m_entries->entry(number) : std::nullopt;
+        if (!offset)
+            break;
+        if (*offset >= reported + monitor.interval) {
+            if (monitor.stopRequested())
+                return {Outcome::Cancelled, number, {}, {}};
+            reported = *offset;
+            monitor.report(std::min(reported, m_size), m_size);
+        }
+        std::size_t length = 0;
+        const unsigned char* record = view(*offset, length);
+        if (record == nullptr)
+            return {Outcome::Unreadable, number, {}, {}};
+        if (const std::optional<std::size_t> field = matcher.match(record, length, m_fields)) {
+            monitor.report(m_size, m_size);
+            return {Outcome::Done, number, std::string(m_fields.tag(*field)), {}};
+        }
+    }
+    if (monitor.stopRequested())
+        return {Outcome::Cancelled, to, {}, {}};
+    monitor.report(m_size, m_size);
+    return {};
+}
+
+Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, const WorkMonitor& monitor,
+                          const MatchCallback& onMatch)
+{
+    return SearchRecordStream(fd, from, query, monitor,
+                              StreamMatchCallback([&onMatch](const StreamMatch& match) {
+                                  return onMatch(match.record, match.tag);
+                              }));
+}
+
+Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, const WorkMonitor& monitor,
+                          const StreamMatchCallback& onMatch)
+{
+    QueryMatcher matcher(query);
+    RecordStream stream(fd);
+    RecordFields fields;
+    struct stat st {};
+    const std::uint64_t total = ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    std::uint64_t reported = 0;
+    monitor.report(0, total);
+    FramedRecord record;
+    for (;;) {
+        // Records before `from` are framed but not read.
+        const bool wanted = stream.count() + 1 >= from;
+        const RecordStream::Step step = stream.next(record, wanted);
+        if (step == RecordStream::Step::ReadError)
+            return {Outcome::FileError, {}};
+        if (step == RecordStream::Step::End)
+            break;
+        if (record.offset >= reported + monitor.interval) {
+            if (monitor.stopRequested())
+                return {Outcome::Cancelled, {}};
+            reported = record.offset;
+            monitor.report(std::min(reported, total), total);
+        }
+        if (!wanted)
+            continue;
+        if (record.bytes.size() < record.declaredLength)
+            return {Outcome::Unreadable, {}};
+        const unsigned char* bytes = record.bytes.data();
+        if (matcher.empty())
+            continue;
+        if (const std::optional<std::size_t> field = matcher.match(bytes, record.declaredLength, fields)) {
+            if (!onMatch(StreamMatch{record.number, fields.tag(*field), fields}))
+                return {};
+        }
+    }
+    monitor.report(total, total);
+    return {};
+}
+
+}  // namespace veltrane

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include "charset/Charset.h"
+#include "formats/RecordFormats.h"
+#include "common/WorkMonitor.h"
+
+namespace veltrane {
+
+/// What one conversion reads, writes and which records it takes.
+struct ConvertOptions {
+    RecordFormat from = RecordFormat::Iso2709;
+    RecordFormat to = RecordFormat::MarcXml;
+    int mode = dmNormal;  ///< delimiter variant of ISO 2709 input
+    CharsetSetting charset = CharsetSetting::Auto;
+    /// ISO 2709 output in UTF-8 with leader byte 9 'a' (else the bytes are kept).
+    bool utf8 = false;
+    std::int64_t first = 1;  ///< records first..last (numbered as count and show number them)
+    std::int64_t last = std::numeric_limits<std::int64_t>::max();
+};
+
+/// A record converted only in part, or written with replacements.
+struct ConvertWarning {
+    std::int64_t number = 0;
+    std::string problem;
+};
+
+struct ConvertResult {
+    enum class Status {
+        Done,         ///< every record read was written (some perhaps partly: see `partial`)
+        ReadError,    ///< the input could not be read (errno in `error`)
+        FormatError,  ///< the input text is not the format named (`message`)
+        WriteError,   ///< the output could not be written (errno in `error`)
+        Cancelled,
+    };
+    Status status = Status::Done;
+    std::int64_t records = 0;    ///< records seen in the input, up to the range's end
+    std::int64_t converted = 0;  ///< records written
+    std::int64_t partial = 0;    ///< of those, written only in part
+    int error = 0;
+    std::string message;
+};
+
+/// Converts the records of inputFd (read from offset 0; not owned) into
+/// outputFd (written from where it stands; not owned), streaming: memory
+/// stays flat whatever the size of the file. Each partial record is told to
+/// `warn` with its number. Checks `monitor` every few MiB of input.
+[[nodiscard]] ConvertResult ConvertRecords(int inputFd, int outputFd, const ConvertOptions& options,
+                                           const WorkMonitor& monitor,
+                                           const std::function<void(const ConvertWarning&)>& warn);
+
+}  // namespace veltrane

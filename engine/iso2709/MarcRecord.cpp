@@ -1,0 +1,350 @@
+#include "iso2709/MarcRecord.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <tuple>
+
+namespace veltrane {
+
+namespace {
+
+constexpr unsigned char kEscape = 0x1B;  // starts a MARC-8 set change
+
+std::string_view asText(std::span<const unsigned char> bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+/// True when decoding cannot change the bytes: plain ASCII, and no MARC-8
+/// escape that would switch sets.
+bool plainAscii(std::span<const unsigned char> bytes)
+{
+    // Eight bytes at a time: a high bit, or a zero byte where ESC was.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighBits = kOnes * 0x80;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        const std::uint64_t escapes = word ^ (kOnes * kEscape);
+        if (((word | ((escapes - kOnes) & ~escapes)) & kHighBits) != 0)
+            return false;
+    }
+    for (; i < bytes.size(); ++i)
+        if (bytes[i] >= 0x80 || bytes[i] == kEscape)
+            return false;
+    return true;
+}
+
+bool isDelimiterAt(std::span<const unsigned char> body, std::size_t i, int mode, unsigned char delimiter)
+{
+    if (body[i] != delimiter)
+        return false;
+    // A printable delimiter is one only before a letter or digit, as the
+    // display reads it; otherwise it is data.
+    if (mode == dmSpecial1 || mode == dmSpecial2)
+        return i + 1 < body.size() && IsAsciiLetterOrDigit(body[i + 1]);
+    return true;
+}
+
+std::string tagText(std::string_view tag)
+{
+    std::string text;
+    for (char c : tag)
+        text += (static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F) ? c : '?';
+    return text;
+}
+
+}  // namespace
+
+void MarcRecord::clear()
+{
+    m_text.clear();
+    m_leader = m_leaderLength = 0;
+    m_fieldCount = 0;
+    m_subfieldCount = 0;
+    m_problems.clear();
+}
+
+void MarcRecord::setLeader(std::string_view leader)
+{
+    m_leader = append(leader);
+    m_leaderLength = leader.size();
+}
+
+void MarcRecord::addControlField(std::string_view tag, std::string_view value)
+{
+    if (m_fieldCount == m_fields.size())
+        m_fields.emplace_back();
+    Field& f = m_fields[m_fieldCount++];
+    f = Field{};
+    f.control = true;
+    f.tag = append(tag);
+    f.tagLength = tag.size();
+    f.value = append(value);
+    f.valueLength = value.size();
+}
+
+void MarcRecord::addDataField(std::string_view tag, std::string_view indicator1, std::string_view indicator2)
+{
+    if (m_fieldCount == m_fields.size())
+        m_fields.emplace_back();
+    Field& f = m_fields[m_fieldCount++];
+    f = Field{};
+    f.tag = append(tag);
+    f.tagLength = tag.size();
+    f.indicator1 = append(indicator1);
+    f.indicator1Length = indicator1.size();
+    f.indicator2 = append(indicator2);
+    f.indicator2Length = indicator2.size();
+    f.firstSubfield = m_subfieldCount;
+}
+
+void MarcRecord::addSubfield(std::string_view code, std::string_view value)
+{
+    if (m_fieldCount == 0 || m_fields[m_fieldCount - 1].control)
+        return;
+    if (m_subfieldCount == m_subfields.size())
+        m_subfields.emplace_back();
+    Subfield& s = m_subfields[m_subfieldCount++];
+    s.code = append(code);
+    s.codeLength = code.size();
+    s.value = append(value);
+    s.valueLength = value.size();
+    ++m_fields[m_fieldCount - 1].subfieldCount;
+}
+
+std::string_view MarcRecord::controlNumber() const
+{
+    for (const Field& f : fields())
+        if (f.control && tag(f) == "001")
+            return value(f);
+    return {};
+}
+
+bool IsUnimarcShaped(const RecordFields& record, int mode)
+{
+    const unsigned char delimiter = SubfieldDelimiter(mode);
+    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+        if (record.tag(i) != "100")
+            continue;
+        std::span<const unsigned char> data = record.data(i);
+        for (std::size_t k = 0; k + 1 < data.size(); ++k) {
+            if (data[k] != delimiter)
+                continue;
+            if (data[k + 1] != 'a')
+                break;  // only the first subfield counts
+            constexpr std::size_t kDateLength = 8;
+            std::span<const unsigned char> rest = data.subspan(k + 2);
+            if (rest.size() <= kDateLength)
+                return false;
+            for (std::size_t d = 0; d < kDateLength; ++d)
+                if (!IsAsciiDigit(rest[d]) && rest[d] != ' ')
+                    return false;
+            return rest[kDateLength] >= 'a' && rest[kDateLength] <= 'z';
+        }
+        return false;
+    }
+    return false;
+}
+
+/// Turns the lenient reader's fields into a MarcRecord, decoding as it goes.
+class MarcRecordBuilder {
+public:
+    MarcRecordBuilder(const MarcReadOptions& options, TextCodec& codec, MarcRecord& out)
+        : m_options(options), m_codec(codec), m_out(out)
+    {
+    }
+
+    void build(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available)
+    {
+        m_out.clear();
+        // Kept bytes need the set too: it says how many bytes an indicator or
+        // a subfield code takes.
+        m_charset = ChooseCharset(m_options.charset, fields).charset;
+        buildLeader(fields.leader());
+        if (available < declaredLength)
+            m_out.addProblem("the file ends inside the record (" + std::to_string(available) + " of " +
+                             std::to_string(declaredLength) + " bytes)");
+        const std::size_t listed =
+            DirectoryEntryCount(ParseDigits(fields.leader().data() + kBaseAddressOffset, 5));
+        if (fields.fields().size() < listed)
+            m_out.addProblem(std::to_string(listed - fields.fields().size()) +
+                             " directory entries lie outside the record and are left out");
+        for (std::size_t i = 0; i < fields.fields().size(); ++i)
+            buildField(fields, i);
+        if (m_invalid > 0)
+            m_out.addProblem(std::to_string(m_invalid) + " bytes invalid in " + std::string(CharsetName(m_charset)) +
+                             ", written as U+FFFD");
+        if (m_options.decode && m_options.flagUtf8 && m_out.leader().size() > kCharacterCodingOffset &&
+            (m_options.forceUtf8Flag || (m_changed && !IsUnimarcShaped(fields, m_options.mode))))
+            m_out.m_text[m_out.m_leader + kCharacterCodingOffset] = kUtf8Coding;
+    }
+
+private:
+    /// Appends the text form of bytes to the record's buffer; returns where it starts.
+    std::pair<std::size_t, std::size_t> put(std::span<const unsigned char> bytes)
+    {
+        std::string& text = m_out.m_text;
+        const std::size_t at = text.size();
+        if (!m_options.decode || plainAscii(bytes)) {
+            text.append(asText(bytes));
+        } else {
+            m_invalid += m_codec.decode(m_charset, bytes, text);
+            if (!m_changed)
+                m_changed = text.size() - at != bytes.size() || std::memcmp(text.data() + at, bytes.data(), bytes.size()) != 0;
+        }
+        return {at, text.size() - at};
+    }
+
+    void buildLeader(std::span<const unsigned char, kLeaderLength> leader)
+    {
+        std::string& text = m_out.m_text;
+        m_out.m_leader = text.size();
+        std::size_t replaced = 0;
+        for (unsigned char b : leader) {
+            // The leader is 24 single bytes in every format; a byte that is no
+            // ASCII character cannot stay one once decoded.
+            if (m_options.decode && b >= 0x80) {
+                b = '?';
+                ++replaced;
+            }
+            text += static_cast<char>(b);
+        }
+        m_out.m_leaderLength = kLeaderLength;
+        if (replaced > 0)
+            m_out.addProblem(std::to_string(replaced) + " leader bytes are not ASCII, written as '?'");
+    }
+
+    void buildField(const RecordFields& fields, std::size_t i)
+    {
+        const std::string_view tag = fields.tag(i);
+        if (tag.size() < kTagLength) {
+            m_out.addProblem("a field was cut off inside its tag and is left out");
+            return;
+        }
+        const std::string shownTag = tagText(tag);
+        std::span<const unsigned char> data = fields.data(i);
+        const FieldSpan& span = fields.fields()[i];
+        if (span.length - kTagLength < span.declaredLength)
+            m_out.addProblem("field " + shownTag + " is cut short (" + std::to_string(span.length - kTagLength) +
+                             " of " + std::to_string(span.declaredLength) + " bytes)");
+        const unsigned char terminator = FieldTerminator(m_options.mode);
+        const auto end = std::find(data.begin(), data.end(), terminator);
+        if (end == data.end()) {
+            if (span.length - kTagLength >= span.declaredLength)
+                m_out.addProblem("field " + shownTag + " does not end with its terminator");
+        } else if (end + 1 != data.end()) {
+            m_out.addProblem("field " + shownTag + ": " + std::to_string(data.end() - end - 1) +
+                             " bytes after its terminator are left out");
+        }
+        std::span<const unsigned char> body = data.first(static_cast<std::size_t>(end - data.begin()));
+
+        const auto [tagAt, tagLength] = put({reinterpret_cast<const unsigned char*>(tag.data()), tag.size()});
+        auto& field = nextField();
+        field.tag = tagAt;
+        field.tagLength = tagLength;
+        if (IsControlTag(tag)) {
+            field.control = true;
+            std::tie(field.value, field.valueLength) = put(body);
+            return;
+        }
+        const unsigned char delimiter = SubfieldDelimiter(m_options.mode);
+        const std::size_t first = nextDelimiter(body, 0, delimiter);
+        // Indicators and subfield codes are one character each: in UTF-8 a
+        // character may take more than one byte.
+        const std::size_t unit1 = std::min(unitLength(body, 0), first);
+        const std::size_t unit2 = std::min(unitLength(body, unit1), first - unit1);
+        const std::size_t indicators = (unit1 > 0 ? 1 : 0) + (unit2 > 0 ? 1 : 0);
+        if (indicators < 2)
+            m_out.addProblem("field " + shownTag + " has " + std::to_string(indicators) + " indicators, not 2");
+        else if (first > unit1 + unit2)
+            m_out.addProblem("field " + shownTag + ": " + std::to_string(first - unit1 - unit2) +
+                             " bytes between the indicators and the first subfield are left out");
+        static constexpr unsigned char kBlank[] = {' '};
+        std::tie(field.indicator1, field.indicator1Length) = put(unit1 > 0 ? body.subspan(0, unit1) : kBlank);
+        std::tie(field.indicator2, field.indicator2Length) = put(unit2 > 0 ? body.subspan(unit1, unit2) : kBlank);
+        field.firstSubfield = m_out.m_subfieldCount;
+        std::size_t k = first;
+        while (k < body.size()) {
+            const std::size_t next = nextDelimiter(body, k + 1, delimiter);
+            auto& sub = nextSubfield();
+            ++m_out.m_fields[m_out.m_fieldCount - 1].subfieldCount;
+            if (k + 1 >= next) {
+                m_out.addProblem("field " + shownTag + " has a subfield delimiter with no code");
+                std::tie(sub.code, sub.codeLength) = put({});
+                std::tie(sub.value, sub.valueLength) = put({});
+            } else {
+                const std::size_t code = std::min(unitLength(body, k + 1), next - k - 1);
+                std::tie(sub.code, sub.codeLength) = put(body.subspan(k + 1, code));
+                std::tie(sub.value, sub.valueLength) = put(body.subspan(k + 1 + code, next - k - 1 - code));
+            }
+            k = next;
+        }
+    }
+
+    /// Where the first subfield delimiter from `from` on stands (body.size()
+    /// when none).
+    std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from, unsigned char delimiter) const
+    {
+        if (m_options.mode != dmSpecial1 && m_options.mode != dmSpecial2) {
+            // Every delimiter byte is one: found as memchr finds it.
+            if (from >= body.size())
+                return body.size();
+            const void* at = std::memchr(body.data() + from, delimiter, body.size() - from);
+            return at == nullptr ? body.size() : static_cast<std::size_t>(static_cast<const unsigned char*>(at) - body.data());
+        }
+        while (from < body.size() && !isDelimiterAt(body, from, m_options.mode, delimiter))
+            ++from;
+        return from;
+    }
+
+    /// Bytes of the character at body[at]: a whole UTF-8 sequence when the
+    /// record is in UTF-8, else one byte; 0 at the end.
+    std::size_t unitLength(std::span<const unsigned char> body, std::size_t at) const
+    {
+        if (at >= body.size())
+            return 0;
+        const unsigned char lead = body[at];
+        if (m_charset != Charset::Utf8 || lead < 0xC2 || lead > 0xF4)
+            return 1;
+        const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (at + n > body.size())
+            return 1;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((body[at + k] & 0xC0) != 0x80)
+                return 1;
+        return n;
+    }
+
+    MarcRecord::Field& nextField()
+    {
+        if (m_out.m_fieldCount == m_out.m_fields.size())
+            m_out.m_fields.emplace_back();
+        MarcRecord::Field& f = m_out.m_fields[m_out.m_fieldCount++];
+        f = MarcRecord::Field{};
+        return f;
+    }
+
+    MarcRecord::Subfield& nextSubfield()
+    {
+        if (m_out.m_subfieldCount == m_out.m_subfields.size())
+            m_out.m_subfields.emplace_back();
+        return m_out.m_subfields[m_out.m_subfieldCount++];
+    }
+
+    const MarcReadOptions& m_options;
+    TextCodec& m_codec;
+    MarcRecord& m_out;
+    Charset m_charset = Charset::Gbk;
+    std::size_t m_invalid = 0;
+    bool m_changed = false;
+};
+
+void BuildMarcRecord(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available,
+                     const MarcReadOptions& options, TextCodec& codec, MarcRecord& out)
+{
+    MarcRecordBuilder(options, codec, out).build(fields, declaredLength, available);
+}
+
+}  // namespace veltrane

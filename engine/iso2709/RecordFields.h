@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "iso2709/RecordLayout.h"
+
+namespace veltrane {
+
+/// One directory entry as the lenient reader took it: where its tag starts in
+/// the record's field bytes and how many bytes (tag plus field bytes) it has.
+struct FieldSpan {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::size_t declaredLength = 0;  ///< field length as the directory gives it
+};
+
+/// The tag-plus-field bytes of one record, entries back to back in directory
+/// order, as the display and the search read them; at most kFieldBufferSize
+/// bytes. Each object owns its buffer.
+///
+/// Records whose numbers point outside their own bytes are taken as far as
+/// those bytes go: a directory entry that does not lie wholly within the record
+/// is left out with all entries after it, a field keeps only its bytes that lie
+/// within the record (none when it starts beyond the end), and once the buffer
+/// is full nothing more is appended. Nothing outside the record's bytes is ever
+/// read, so no byte of an earlier record can show.
+class RecordFields {
+public:
+    RecordFields();
+
+    /// Takes the record of `length` bytes (its leader's length, all of them
+    /// readable) apart.
+    void assemble(const unsigned char* record, std::size_t length);
+
+    /// Every entry's tag and field bytes, back to back.
+    [[nodiscard]] std::span<const unsigned char> bytes() const { return {m_bytes.get(), m_used}; }
+    [[nodiscard]] std::span<const FieldSpan> fields() const { return m_fields; }
+    /// The record's leader (24 bytes).
+    [[nodiscard]] std::span<const unsigned char, kLeaderLength> leader() const
+    {
+        return std::span<const unsigned char, kLeaderLength>(m_leader, kLeaderLength);
+    }
+
+    /// The three tag bytes of field i (fewer when the buffer filled up inside it).
+    [[nodiscard]] std::string_view tag(std::size_t i) const;
+    /// The field bytes of field i after its tag, terminator included when stored.
+    [[nodiscard]] std::span<const unsigned char> data(std::size_t i) const;
+
+private:
+    std::unique_ptr<unsigned char[]> m_bytes;
+    std::size_t m_used = 0;
+    std::vector<FieldSpan> m_fields;
+    unsigned char m_leader[kLeaderLength] = {};
+};
+
+/// Directory entries a base address implies (its own terminator never counts).
+[[nodiscard]] constexpr std::size_t DirectoryEntryCount(std::uint32_t base)
+{
+    return base > kLeaderLength ? (base - kLeaderLength) / kDirectoryEntryLength : 0;
+}
+
+}  // namespace veltrane

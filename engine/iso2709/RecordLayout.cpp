@@ -1,0 +1,16 @@
+#include "iso2709/RecordLayout.h"
+
+namespace veltrane {
+
+unsigned char FieldTerminator(int mode)
+{
+    return mode == dmSpecial1 ? kSpecialFieldTerminator : kStandardFieldTerminator;
+}
+
+unsigned char SubfieldDelimiter(int mode)
+{
+    return (mode == dmSpecial1 || mode == dmSpecial2) ? kSpecialSubfieldDelimiter
+                                                      : kStandardSubfieldDelimiter;
+}
+
+}  // namespace veltrane

@@ -1,0 +1,241 @@
+#include "search/QueryMatcher.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "charset/Utf8.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr unsigned char kEscape = 0x1B;  // starts a MARC-8 escape sequence
+constexpr std::size_t kLeaderCodingScheme = 9;
+
+struct Composition {
+    char32_t base, mark, composite;
+};
+constexpr Composition kCompositions[] = {
+#include "charset/UnicodeCompose.generated.inc"
+};
+
+std::optional<char32_t> composed(char32_t base, char32_t mark)
+{
+    const auto* end = std::end(kCompositions);
+    const auto* it = std::lower_bound(std::begin(kCompositions), end, Composition{base, mark, 0},
+                                      [](const Composition& a, const Composition& b) {
+                                          return a.base != b.base ? a.base < b.base : a.mark < b.mark;
+                                      });
+    if (it != end && it->base == base && it->mark == mark)
+        return it->composite;
+    return std::nullopt;
+}
+
+/// Joins each base character with the combining marks after it wherever
+/// Unicode has one character for both, so that a decoded "e" and combining
+/// acute compare equal with a typed "é". Text without marks stays as it is.
+void composeCanonically(std::string& text)
+{
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0xCC; }))
+        return;  // no byte that can start a combining mark (U+0300 and up)
+    std::string out;
+    out.reserve(text.size());
+    std::size_t baseAt = std::string::npos;  // where the last base character starts in out
+    char32_t base = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t cp = NextCodePoint(text, i);
+        if (baseAt != std::string::npos) {
+            if (const std::optional<char32_t> joined = composed(base, cp)) {
+                out.resize(baseAt);
+                base = *joined;
+                AppendUtf8(out, base);
+                continue;
+            }
+        }
+        const bool mark = (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF)
+                          || (cp >= 0x1DC0 && cp <= 0x1DFF) || (cp >= 0x20D0 && cp <= 0x20FF)
+                          || (cp >= 0xFE20 && cp <= 0xFE2F) || (cp >= 0x3099 && cp <= 0x309A);
+        if (!mark) {
+            baseAt = out.size();
+            base = cp;
+        }
+        AppendUtf8(out, cp);
+    }
+    text = std::move(out);
+}
+
+constexpr unsigned setBit(Charset charset) { return 1u << static_cast<unsigned>(charset); }
+
+/// The sets a setting may give a record.
+unsigned possibleSets(CharsetSetting setting)
+{
+    switch (setting) {
+    case CharsetSetting::Gbk: return setBit(Charset::Gbk);
+    case CharsetSetting::Gb18030: return setBit(Charset::Gb18030);
+    case CharsetSetting::Utf8: return setBit(Charset::Utf8);
+    case CharsetSetting::Marc8: return setBit(Charset::Marc8);
+    case CharsetSetting::Auto: break;
+    }
+    return setBit(Charset::Gbk) | setBit(Charset::Gb18030) | setBit(Charset::Utf8) | setBit(Charset::Marc8);
+}
+
+/// "$a" names subfield a in every delimiter variant; any other '$' is the
+/// literal byte. Letters are folded to upper case unless case counts.
+std::string comparable(std::string text, unsigned char subfieldDelimiter, bool caseSensitive)
+{
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '$' && IsAsciiLetterOrDigit(static_cast<unsigned char>(text[i + 1])))
+            text[i] = static_cast<char>(subfieldDelimiter);
+    }
+    if (!caseSensitive) {
+        for (char& c : text)
+            c = static_cast<char>(FoldUpper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+}  // namespace
+
+QueryMatcher::QueryMatcher(const SearchQuery& query)
+    : m_setting(query.charset),
+      m_caseSensitive(query.caseSensitive),
+      m_subfieldDelimiter(SubfieldDelimiter(query.delimiterMode)),
+      m_tag(query.tag)
+{
+    if (query.text.empty()) {
+        // The bytes as given, in every record whatever its set.
+        m_patterns.push_back({RecordMatcher(query), ~0u});
+        m_empty = m_patterns.front().matcher.empty();
+        return;
+    }
+    const unsigned sets = possibleSets(query.charset);
+    for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8}) {
+        if ((sets & setBit(charset)) == 0)
+            continue;
+        const std::optional<std::string> bytes = m_codec.encode(charset, query.text);
+        if (!bytes || bytes->empty())
+            continue;
+        // Text the sets write alike (ASCII, most often) is compared once.
+        auto same = std::find_if(m_patterns.begin(), m_patterns.end(), [&](const EncodedPattern& p) {
+            return p.matcher.pattern() == *bytes;
+        });
+        if (same != m_patterns.end())
+            same->sets |= setBit(charset);
+        else
+            m_patterns.push_back({RecordMatcher(*bytes, query.caseSensitive, query.delimiterMode, query.tag),
+                                  setBit(charset)});
+    }
+    m_searchMarc8 = (sets & setBit(Charset::Marc8)) != 0;
+    std::string text = query.text;
+    composeCanonically(text);
+    m_marc8Text = comparable(std::move(text), m_subfieldDelimiter, m_caseSensitive);
+    m_empty = m_patterns.empty() && !m_searchMarc8;
+}
+
+// Whether the automatic rules could read the record as MARC-8, judged from
+// its raw bytes: it holds an escape (rule 4), or its leader declares no
+// Unicode and it is a MARC 21 record with a 245 or 008 field, high bytes and
+// no UNIMARC field 100 (rule 5). A record the rules cannot read as MARC-8
+// needs no decoding to be searched. The cheap tests go first: most records
+// fail on the leader or the directory.
+bool QueryMatcher::mayBeMarc8(const unsigned char* record, std::size_t length, std::uint32_t base) const
+{
+    if (m_setting == CharsetSetting::Marc8)
+        return true;
+    if (!m_searchMarc8)
+        return false;
+    const std::size_t dataStart = std::min<std::size_t>(std::max<std::size_t>(base, kLeaderLength), length);
+    if (std::memchr(record + kLeaderLength, kEscape, length - std::min(length, kLeaderLength)) != nullptr)
+        return true;
+    if (record[kLeaderCodingScheme] != ' ')
+        return false;
+    const std::size_t entries = DirectoryEntryCount(base);
+    bool marc21Tag = false;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = kLeaderLength + i * kDirectoryEntryLength;
+        if (at + kDirectoryEntryLength > length)
+            break;
+        const unsigned char* tag = record + at;
+        marc21Tag = marc21Tag || std::memcmp(tag, "245", kTagLength) == 0 || std::memcmp(tag, "008", kTagLength) == 0;
+    }
+    if (!marc21Tag)
+        return false;
+    if (std::none_of(record + dataStart, record + length, [](unsigned char b) { return b >= 0x80; }))
+        return false;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t at = kLeaderLength + i * kDirectoryEntryLength;
+        if (at + kDirectoryEntryLength > length)
+            break;
+        if (std::memcmp(record + at, "100", kTagLength) != 0)
+            continue;
+        const std::size_t fieldLength = ParseDigits(record + at + kFieldLengthOffsetInEntry, 4);
+        const std::size_t begin = std::size_t{base} + ParseDigits(record + at + kFieldStartOffsetInEntry, 5);
+        if (begin < length && IsUnimarcGeneralData({record + begin, std::min(fieldLength, length - begin)}))
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::size_t> QueryMatcher::match(const unsigned char* record, std::size_t length, RecordFields& fields)
+{
+    if (m_empty)
+        return std::nullopt;
+    const std::uint32_t base = ParseDigits(record + kBaseAddressOffset, 5);
+    unsigned mayHold = 0;
+    for (const EncodedPattern& p : m_patterns) {
+        if (p.matcher.mayHold(record, length, base))
+            mayHold |= p.sets;
+    }
+    const bool marc8 = mayBeMarc8(record, length, base);
+    if (mayHold == 0 && !marc8)
+        return std::nullopt;
+    fields.assemble(record, length);
+    if (m_patterns.size() == 1 && m_patterns.front().sets == ~0u)
+        return m_patterns.front().matcher.matchIn(fields);
+    const Charset charset = ChooseCharset(m_setting, fields).charset;
+    if (charset == Charset::Marc8)
+        return m_searchMarc8 ? matchDecoded(fields) : std::nullopt;
+    if ((mayHold & setBit(charset)) == 0)
+        return std::nullopt;
+    for (const EncodedPattern& p : m_patterns) {
+        if ((p.sets & setBit(charset)) != 0)
+            return p.matcher.matchIn(fields);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> QueryMatcher::matchDecoded(const RecordFields& fields)
+{
+    const std::span<const FieldSpan> entries = fields.fields();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!m_tag.empty() && fields.tag(i) != m_tag)
+            continue;
+        // As with bytes: the tag and the field, never its last byte (the
+        // terminator); each run between subfield delimiters decoded afresh.
+        const std::size_t searchable = std::min(kTagLength + entries[i].declaredLength - 1, entries[i].length);
+        const std::string_view tag = fields.tag(i);
+        m_decoded.assign(tag.begin(), tag.end());
+        const std::span<const unsigned char> data =
+            fields.data(i).first(searchable > kTagLength ? searchable - kTagLength : 0);
+        std::size_t runStart = 0;
+        for (std::size_t k = 0; k <= data.size(); ++k) {
+            if (k < data.size() && data[k] != m_subfieldDelimiter)
+                continue;
+            (void)m_codec.decode(Charset::Marc8, data.subspan(runStart, k - runStart), m_decoded);
+            if (k < data.size())
+                m_decoded += static_cast<char>(m_subfieldDelimiter);
+            runStart = k + 1;
+        }
+        composeCanonically(m_decoded);
+        if (!m_caseSensitive) {
+            for (char& c : m_decoded)
+                c = static_cast<char>(FoldUpper(static_cast<unsigned char>(c)));
+        }
+        if (m_decoded.find(m_marc8Text) != std::string::npos)
+            return i;
+    }
+    return std::nullopt;
+}
+
+}  // namespace veltrane

@@ -1,7 +1,0 @@
-#include "SharedState.h"
-
-DocumentSharedState& SharedState()
-{
-    static DocumentSharedState state;
-    return state;
-}

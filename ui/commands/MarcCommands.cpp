@@ -1,0 +1,241 @@
+#include "commands/MarcCommands.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QStringEncoder>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "dialogs/DialogFrame.h"
+#include "dialogs/Findmarc.h"
+#include "dialogs/GetMarc.h"
+#include "dialogs/Goto.h"
+#include "windows/Marc.h"
+#include "dialogs/Prompt.h"
+#include "files/RecordFile.h"
+#include "files/RecordExtract.h"
+#include "display/RecordScan.h"
+#include "state/SharedState.h"
+
+QString ExtractFromText;
+QString ExtractToText;
+QString ExtractFileName;
+
+namespace {
+
+constexpr const char* kNotInLegalRange = "Value is not in legal range";
+constexpr const char* kFindNotFound = "    没有找到纪录    ";
+constexpr const char* kFindNextNotFound = "    没有找到纪录！    ";
+constexpr const char* kInvalidRecordNumber = "    记录号不合法！    ";
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+int hexDigitValue(QChar c)
+{
+    if (isAsciiDigit(c))
+        return c.unicode() - '0';
+    if (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        return c.unicode() - 'a' + 10;
+    if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
+        return c.unicode() - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> StrictToInt(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+
+    const QStringView rest = text.mid(i);
+    qsizetype hexPrefix = 0;
+    if (rest.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        hexPrefix = 2;
+    else if (rest.startsWith(QLatin1Char('$')) || rest.startsWith(QLatin1Char('x'), Qt::CaseInsensitive))
+        hexPrefix = 1;
+
+    if (hexPrefix > 0) {
+        const QStringView digits = rest.mid(hexPrefix);
+        if (digits.isEmpty())
+            return std::nullopt;
+        std::uint32_t pattern = 0;
+        for (QChar c : digits) {
+            const int value = hexDigitValue(c);
+            if (value < 0 || pattern > 0x0FFF'FFFFu)
+                return std::nullopt;
+            pattern = (pattern << 4) | static_cast<std::uint32_t>(value);
+        }
+        if (negative)
+            pattern = 0u - pattern;
+        return static_cast<std::int32_t>(pattern);
+    }
+
+    if (rest.isEmpty())
+        return std::nullopt;
+    // The magnitude may reach 2^31 for the most negative value.
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (QChar c : rest) {
+        if (!isAsciiDigit(c))
+            return std::nullopt;
+        magnitude = magnitude * 10 + (c.unicode() - '0');
+        if (magnitude > kLimit)
+            return std::nullopt;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::int64_t LeadingDecimal(QStringView text)
+{
+    qsizetype i = 0;
+    auto isCSpace = [](QChar c) {
+        return c == QLatin1Char(' ') || (c >= QLatin1Char('\t') && c <= QLatin1Char('\r'));
+    };
+    while (i < text.size() && isCSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && isAsciiDigit(text[i]); ++i) {
+        const int digit = text[i].unicode() - '0';
+        magnitude = magnitude > (kMax - digit) / 10 ? kMax : magnitude * 10 + digit;
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+EncodedSearchText EncodeSearchText(const QString& text)
+{
+    QStringEncoder toGbk("GBK");
+    QByteArray bytes = toGbk.encode(text);
+    if (!toGbk.isValid() || toGbk.hasError())
+        return {{}, QString::fromUtf8(kSearchTextNotGbkMessage)};
+    if (static_cast<std::size_t>(bytes.size()) > veltrane::kMaxSearchTextLength)
+        return {{}, QString::fromUtf8(kSearchTextTooLongMessage)};
+    return {bytes, {}};
+}
+
+EncodedSearchText EncodeSearchText(const QString& text, veltrane::CharsetSetting setting)
+{
+    using veltrane::CharsetSetting;
+    if (setting == CharsetSetting::Gbk)
+        return EncodeSearchText(text);
+    if (setting == CharsetSetting::Gb18030) {
+        QStringEncoder toGb18030("GB18030");
+        (void)toGb18030.encode(text);
+        if (!toGb18030.isValid() || toGb18030.hasError())
+            return {{}, QString::fromUtf8(kSearchTextNotGb18030Message)};
+    }
+    QStringEncoder toGbk("GBK");
+    QByteArray bytes = toGbk.encode(text);
+    if (!toGbk.isValid() || toGbk.hasError())
+        bytes = text.toUtf8();  // only for the length: the GBK pattern stays empty
+    if (static_cast<std::size_t>(bytes.size()) > veltrane::kMaxSearchTextLength)
+        return {{}, QString::fromUtf8(kSearchTextTooLongMessage)};
+    if (!toGbk.isValid() || toGbk.hasError())
+        bytes.clear();
+    return {bytes, {}};
+}
+
+void GotoRecordCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TFormGotoRecord>(window);
+    if (dialog->exec() != kResultOk)
+        return;
+    const QString typed = dialog->EdtRecordNo->text();
+    dialog.reset();
+
+    const std::optional<std::int32_t> n = StrictToInt(typed);
+    if (!n) {
+        Prompt().showError(QStringLiteral("'%1' is not a valid integer value").arg(typed));
+        return;
+    }
+    if (*n > window->RecordCount || *n < 1) {
+        Prompt().showMessage(kNotInLegalRange);
+        return;
+    }
+    // The number changes only with the record shown: a display that fails
+    // leaves both as they were.
+    (void)window->ShowRecord(*n, *n, "");
+}
+
+void FindCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TFormFind>(window);
+    if (dialog->exec() != kResultOk)
+        return;
+    const QString typed = dialog->EditTextToFind->text();
+    const bool caseSensitive = dialog->CbxCase->isChecked();
+    dialog.reset();
+
+    const EncodedSearchText encoded = EncodeSearchText(typed, window->CharsetChoice);
+    if (!encoded.refusal.isEmpty()) {
+        Prompt().showMessage(encoded.refusal.toStdString());
+        return;
+    }
+    SharedState().searchText = encoded.bytes;
+    SharedState().searchTextTyped = typed;
+    SharedState().searchCaseSensitive = caseSensitive;
+
+    if (SharedState().searchTextTyped.isEmpty())
+        Prompt().showMessage(kFindNotFound);
+    else
+        window->FindFrom(window->CurrentRecord + 1, kFindNotFound);
+}
+
+void FindNextCommand(TFormMarc* window)
+{
+    if (SharedState().searchText.isEmpty() && SharedState().searchTextTyped.isEmpty())
+        Prompt().showMessage(kFindNextNotFound);
+    else
+        window->FindFrom(window->CurrentRecord + 1, kFindNextNotFound);
+}
+
+void ExtractCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TDlgGetMarc>(window);
+    dialog->EditFrom->setText(QString::number(window->CurrentRecord));
+    dialog->EditTo->setText(QString::number(window->CurrentRecord));
+    dialog->EditFileName->setText(ExtractFileName);
+    if (dialog->exec() != kResultOk)
+        return;
+    ExtractFromText = dialog->EditFrom->text();
+    ExtractToText = dialog->EditTo->text();
+    ExtractFileName = dialog->EditFileName->text();
+    dialog.reset();
+
+    const std::int64_t a = LeadingDecimal(ExtractFromText);
+    const std::int64_t b = LeadingDecimal(ExtractToText);
+    if (a < 1 || a > window->RecordCount || b < 1 || b > window->RecordCount || b < a) {
+        Prompt().showMessage(kInvalidRecordNumber);
+        return;
+    }
+    window->runWork(QStringLiteral("抽取"),
+                    [scratch = SharedState().scratch, file = window->FileName,
+                     index = window->IndexFileName.value_or(std::string()), target = QFile::encodeName(ExtractFileName),
+                     a, b](const veltrane::WorkMonitor& monitor, ViewerPrompt& prompt) {
+                        // A copy of the shared scratch file's record: the
+                        // windows may open and close meanwhile.
+                        (void)veltrane::ExtractRecords(prompt, scratch, file.c_str(), index.c_str(), static_cast<int>(a),
+                                                       static_cast<int>(b), target.constData(), monitor);
+                    },
+                    [] {});
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QStringList>
+
+#include <vector>
+
+#include "dialogs/DialogFrame.h"
+#include "check/RecordCheck.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class TFormMarc;
+
+/// 记录 → 检查纪录: the structural problems of the record on display, one a
+/// line, or that there are none.
+class TDlgCheckRecord : public TModalDialog {
+    Q_OBJECT
+public:
+    TDlgCheckRecord(QWidget* owner, int record, const std::vector<veltrane::CheckProblem>& problems);
+
+    QLabel* LabelRecord;
+    QPlainTextEdit* MemoProblems;
+    QPushButton* BtnClose;
+};
+
+/// Shown when the record has no structural problem.
+inline constexpr const char* kNoStructuralProblemsText = "没有发现结构问题。";
+
+/// The dialog's lines: the code, what it means, and the details the check gives.
+[[nodiscard]] QStringList CheckProblemLines(const std::vector<veltrane::CheckProblem>& problems);
+
+/// Shows the dialog for the record on display in window.
+void CheckRecordCommand(TFormMarc* window);

@@ -1,0 +1,81 @@
+#include "dialogs/Chgfmt.h"
+
+#include "state/SharedState.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <memory>
+
+#include "dialogs/DialogFrame.h"
+#include "windows/Main.h"
+#include "iso2709/RecordLayout.h"
+
+TFormChgFmt* FormChgFmt = nullptr;
+
+TFormChgFmt::TFormChgFmt() : TModalDialog(FormMain)
+{
+    SetFixedDialogFrame(this, 379, 147);
+    setWindowTitle(QStringLiteral("修改MARC显示格式"));
+
+    GroupBox1 = new QGroupBox(QStringLiteral("MARC格式"), this);
+    GroupBox1->setFont(ChineseDialogFont());
+    GroupBox1->setGeometry(12, 8, 264, 129);
+    BitBtn1 = MakeStockOkButton(this, QStringLiteral("OK"));
+    BitBtn1->setGeometry(291, 13, 71, 24);
+    BitBtn2 = MakeStockCancelButton(this, QStringLiteral("Cancel"));
+    BitBtn2->setGeometry(292, 45, 71, 24);
+
+    RBNormal = new QRadioButton(QStringLiteral("一般MARC格式(0x1E, 0x1F)"), GroupBox1);
+    RBNormal->setGeometry(30, 32, 193, 17);
+    RBSpecial1 = new QRadioButton(QStringLiteral("特殊MARC格式1('#', '$')"), GroupBox1);
+    RBSpecial1->setGeometry(30, 65, 193, 17);
+    RBSpecial2 = new QRadioButton(QStringLiteral("特殊MARC格式2(0x1F, '$')"), GroupBox1);
+    RBSpecial2->setGeometry(30, 97, 193, 17);
+    RBNormal->setChecked(true);
+
+    setTabOrder(RBNormal, RBSpecial1);
+    setTabOrder(RBSpecial1, RBSpecial2);
+    setTabOrder(RBSpecial2, BitBtn1);
+    setTabOrder(BitBtn1, BitBtn2);
+}
+
+int TFormChgFmt::selectedMode() const
+{
+    if (RBNormal->isChecked())
+        return veltrane::dmNormal;
+    if (RBSpecial1->isChecked())
+        return veltrane::dmSpecial1;
+    return veltrane::dmSpecial2;
+}
+
+void TFormChgFmt::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TFormChgFmt::FormShow()
+{
+    switch (SharedState().delimiterMode) {
+    case veltrane::dmNormal: RBNormal->setChecked(true); break;
+    case veltrane::dmSpecial1: RBSpecial1->setChecked(true); break;
+    case veltrane::dmSpecial2: RBSpecial2->setChecked(true); break;
+    default: break;  // the design state: RBNormal
+    }
+    // Inside the group box the focus goes to the selected radio button.
+    for (QRadioButton* button : {RBNormal, RBSpecial1, RBSpecial2}) {
+        if (button->isChecked())
+            button->setFocus();
+    }
+}
+
+void AskDelimiterMode()
+{
+    auto dialog = std::make_unique<TFormChgFmt>();
+    FormChgFmt = dialog.get();
+    CentreOnMainWindow(dialog.get(), nullptr);
+    if (dialog->exec() == kResultOk)
+        SharedState().delimiterMode = dialog->selectedMode();
+    FormChgFmt = nullptr;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "dialogs/DialogFrame.h"
+
+class QGroupBox;
+class QPushButton;
+class QRadioButton;
+
+/// The delimiter dialog: chooses the delimiter variant.
+class TFormChgFmt : public TModalDialog {
+    Q_OBJECT
+public:
+    TFormChgFmt();
+
+    QGroupBox* GroupBox1;
+    QPushButton* BitBtn1;
+    QPushButton* BitBtn2;
+    QRadioButton* RBNormal;
+    QRadioButton* RBSpecial1;
+    QRadioButton* RBSpecial2;
+
+    /// The mode of the selected radio button: 0, 1 or 2.
+    [[nodiscard]] int selectedMode() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+};
+
+/// The delimiter dialog while AskDelimiterMode runs it, otherwise nullptr.
+extern TFormChgFmt* FormChgFmt;
+
+/// Shows a new delimiter dialog selecting the mode in force; OK stores the mode
+/// chosen in DelimiterMode, anything else leaves it.
+void AskDelimiterMode();

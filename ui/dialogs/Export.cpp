@@ -1,0 +1,380 @@
+#include "dialogs/Export.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "files/FileAccess.h"
+#include "windows/Marc.h"
+#include "commands/MarcCommands.h"
+#include "dialogs/Prompt.h"
+#include "formats/RecordConvert.h"
+#include "state/SharedState.h"
+
+ExportChoice LastExportChoice;
+
+namespace {
+
+using veltrane::RecordFormat;
+using veltrane::fileaccess::identityOf;
+using veltrane::fileaccess::ignoreResult;
+using veltrane::fileaccess::UniqueFd;
+
+constexpr const char* kInvalidRecordNumber = "    记录号不合法！    ";
+
+struct FormatItem {
+    RecordFormat format;
+    const char* caption;
+};
+constexpr FormatItem kFormats[] = {
+    {RecordFormat::MarcXml, "MARCXML (*.xml)"},
+    {RecordFormat::Json, "MARC-in-JSON (*.json)"},
+    {RecordFormat::JsonLines, "JSON Lines (*.jsonl)"},
+    {RecordFormat::Mrk, "助记符文本 (*.mrk)"},
+    {RecordFormat::Iso2709, "标准 ISO 2709 (*.mrc)"},
+};
+
+enum class WriteMode { Create, Overwrite, Append };
+
+/// What the worker leaves for the interface thread.
+struct ExportOutcome {
+    veltrane::ConvertResult result;
+    QString failure;  ///< a file that could not be opened or written, said in full
+    std::vector<veltrane::ConvertWarning> warnings;
+};
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Runs on the worker. A target left unfinished (failure or cancel) goes back
+// to what it held: removed when made here, cut back when appended to, empty
+// when it was being overwritten.
+void exportOnWorker(const veltrane::ScratchDisplay& scratch, const std::string& recordFile, const std::string& target,
+                    WriteMode mode, const veltrane::ConvertOptions& options, const veltrane::WorkMonitor& monitor,
+                    ExportOutcome& outcome)
+{
+    const UniqueFd input(::open(recordFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input) {
+        outcome.failure = QStringLiteral("无法打开纪录文件：%1").arg(errorText(errno));
+        return;
+    }
+    const int flags = O_WRONLY | O_CLOEXEC | (mode == WriteMode::Create ? O_CREAT | O_EXCL : 0)
+                      | (mode == WriteMode::Append ? O_APPEND : 0);
+    // Opened without truncating it: what it is must be known before anything of it is lost.
+    UniqueFd output(::open(target.c_str(), flags, 0666));
+    struct stat targetStat {};
+    if (!output || ::fstat(output.get(), &targetStat) != 0) {
+        outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(target.c_str()), errorText(errno));
+        return;
+    }
+    const veltrane::fileaccess::FileIdentity identity{targetStat.st_dev, targetStat.st_ino};
+    const char* refusal = nullptr;
+    if (scratch.isOpenRecordFile(identity) || identity == identityOf(input.get()))
+        refusal = kExportTargetIsRecordFileMessage;
+    else if (identity == identityOf(scratch.path().c_str()))
+        refusal = kExportTargetIsScratchFileMessage;
+    if (refusal != nullptr) {
+        output.reset();
+        if (mode == WriteMode::Create)
+            ::unlink(target.c_str());
+        outcome.failure = QString::fromUtf8(refusal);
+        return;
+    }
+    const auto oldLength = static_cast<off_t>(mode == WriteMode::Append ? targetStat.st_size : 0);
+    if (mode == WriteMode::Overwrite && ::ftruncate(output.get(), 0) != 0) {
+        outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(target.c_str()), errorText(errno));
+        return;
+    }
+    outcome.result = veltrane::ConvertRecords(input.get(), output.get(), options, monitor,
+                                              [&outcome](const veltrane::ConvertWarning& warning) {
+                                                  outcome.warnings.push_back(warning);
+                                              });
+    bool ok = outcome.result.status == veltrane::ConvertResult::Status::Done;
+    if (!ok)
+        ignoreResult(::ftruncate(output.get(), oldLength));
+    if (!output.reset() && ok) {
+        outcome.result.status = veltrane::ConvertResult::Status::WriteError;
+        outcome.result.error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        if (mode == WriteMode::Create)
+            ::unlink(target.c_str());
+        else
+            ignoreResult(::truncate(target.c_str(), oldLength));
+    }
+}
+
+void tellOutcome(const ExportOutcome& outcome, const QString& target)
+{
+    using Status = veltrane::ConvertResult::Status;
+    if (!outcome.failure.isEmpty()) {
+        Prompt().showMessage(outcome.failure.toStdString());
+        return;
+    }
+    const veltrane::ConvertResult& result = outcome.result;
+    switch (result.status) {
+    case Status::Cancelled:
+        return;  // asked for: nothing to tell
+    case Status::ReadError:
+        Prompt().showMessage(QStringLiteral("读取纪录文件出错：%1。导出文件未写入。").arg(errorText(result.error)).toStdString());
+        return;
+    case Status::WriteError:
+        Prompt().showMessage(
+            QStringLiteral("写入导出文件“%1”出错：%2。导出未完成。").arg(target, errorText(result.error)).toStdString());
+        return;
+    case Status::FormatError:
+        Prompt().showMessage(QStringLiteral("导出失败：%1").arg(QString::fromStdString(result.message)).toStdString());
+        return;
+    case Status::Done:
+        break;
+    }
+    if (outcome.warnings.empty())
+        return;
+    // Partial records were written as far as they could be read: say which.
+    QString text = QStringLiteral("已导出 %1 条纪录，其中 %2 条纪录只能部分读出，按能读出的部分导出：")
+                       .arg(result.converted)
+                       .arg(result.partial > 0 ? result.partial : static_cast<std::int64_t>(outcome.warnings.size()));
+    constexpr std::size_t kShown = 10;
+    for (std::size_t i = 0; i < outcome.warnings.size() && i < kShown; ++i)
+        text += QStringLiteral("\n第 %1 条：%2").arg(outcome.warnings[i].number).arg(QString::fromStdString(outcome.warnings[i].problem));
+    if (outcome.warnings.size() > kShown)
+        text += QStringLiteral("\n……");
+    Prompt().showMessage(text.toStdString());
+}
+
+}  // namespace
+
+QString ExportSuffix(RecordFormat format)
+{
+    switch (format) {
+    case RecordFormat::MarcXml:
+        return QStringLiteral("xml");
+    case RecordFormat::Json:
+        return QStringLiteral("json");
+    case RecordFormat::JsonLines:
+        return QStringLiteral("jsonl");
+    case RecordFormat::Mrk:
+        return QStringLiteral("mrk");
+    case RecordFormat::Text:
+        return QStringLiteral("txt");
+    case RecordFormat::Iso2709:
+        break;
+    }
+    return QStringLiteral("mrc");
+}
+
+bool ExportAppendable(RecordFormat format)
+{
+    return format != RecordFormat::MarcXml && format != RecordFormat::Json;
+}
+
+TDlgExport::TDlgExport(QWidget* owner, int currentRecord) : TModalDialog(owner), m_lastFormat(LastExportChoice.format)
+{
+    setWindowTitle(QStringLiteral("导出纪录"));
+    setFont(ChineseDialogFont());
+
+    auto* range = new QGroupBox(QStringLiteral("范围"), this);
+    auto* rangeLayout = new QGridLayout(range);
+    RbCurrent = new QRadioButton(QStringLiteral("当前纪录（第 %1 条）").arg(currentRecord), range);
+    RbRange = new QRadioButton(QStringLiteral("纪录"), range);
+    RbAll = new QRadioButton(QStringLiteral("整个文件"), range);
+    EditFrom = new QLineEdit(range);
+    EditTo = new QLineEdit(range);
+    EditFrom->setText(QString::number(currentRecord));
+    EditTo->setText(QString::number(currentRecord));
+    EditFrom->setAccessibleName(QStringLiteral("开始记录号"));
+    EditTo->setAccessibleName(QStringLiteral("结束记录号"));
+    RbCurrent->setChecked(true);
+    rangeLayout->addWidget(RbCurrent, 0, 0, 1, 4);
+    rangeLayout->addWidget(RbRange, 1, 0);
+    rangeLayout->addWidget(EditFrom, 1, 1);
+    rangeLayout->addWidget(new QLabel(QStringLiteral("至"), range), 1, 2);
+    rangeLayout->addWidget(EditTo, 1, 3);
+    rangeLayout->addWidget(RbAll, 2, 0, 1, 4);
+    const auto rangeChanged = [this] {
+        EditFrom->setEnabled(RbRange->isChecked());
+        EditTo->setEnabled(RbRange->isChecked());
+    };
+    connect(RbRange, &QRadioButton::toggled, this, rangeChanged);
+    rangeChanged();
+    // Typing a number means that range.
+    for (QLineEdit* edit : {EditFrom, EditTo})
+        connect(edit, &QLineEdit::textEdited, this, [this] { RbRange->setChecked(true); });
+
+    auto* formatLabel = new QLabel(QStringLiteral("格式："), this);
+    CbxFormat = new QComboBox(this);
+    for (const FormatItem& item : kFormats)
+        CbxFormat->addItem(QString::fromUtf8(item.caption), static_cast<int>(item.format));
+    formatLabel->setBuddy(CbxFormat);
+
+    auto* fileLabel = new QLabel(QStringLiteral("导出到："), this);
+    EditFileName = new QLineEdit(LastExportChoice.fileName, this);
+    EditFileName->setMinimumWidth(280);
+    fileLabel->setBuddy(EditFileName);
+    BtnBrowse = new QToolButton(this);
+    BtnBrowse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    BtnBrowse->setToolTip(QStringLiteral("选择文件"));
+    BtnBrowse->setAutoRaise(true);
+    connect(BtnBrowse, &QToolButton::clicked, this, &TDlgExport::BtnBrowseClick);
+
+    BtnOk = MakeStockOkButton(this, QStringLiteral("确定"));
+    BtnCancel = MakeStockCancelButton(this, QStringLiteral("取消"));
+
+    auto* form = new QGridLayout;
+    form->addWidget(formatLabel, 0, 0);
+    form->addWidget(CbxFormat, 0, 1, 1, 2);
+    form->addWidget(fileLabel, 1, 0);
+    form->addWidget(EditFileName, 1, 1);
+    form->addWidget(BtnBrowse, 1, 2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(BtnOk);
+    buttons->addWidget(BtnCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(range);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    setFormat(LastExportChoice.format);
+    connect(CbxFormat, &QComboBox::currentIndexChanged, this, &TDlgExport::formatChanged);
+    CentreOnMainWindow(this, owner);
+}
+
+RecordFormat TDlgExport::format() const
+{
+    return static_cast<RecordFormat>(CbxFormat->currentData().toInt());
+}
+
+void TDlgExport::setFormat(RecordFormat format)
+{
+    const int index = CbxFormat->findData(static_cast<int>(format));
+    CbxFormat->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+void TDlgExport::formatChanged()
+{
+    const RecordFormat now = format();
+    const QString oldSuffix = QLatin1Char('.') + ExportSuffix(m_lastFormat);
+    QString name = EditFileName->text();
+    if (name.endsWith(oldSuffix, Qt::CaseInsensitive)) {
+        name.chop(oldSuffix.size());
+        EditFileName->setText(name + QLatin1Char('.') + ExportSuffix(now));
+    }
+    m_lastFormat = now;
+}
+
+void TDlgExport::BtnBrowseClick()
+{
+    QFileDialog saveDialog(this);
+    saveDialog.setObjectName(QStringLiteral("ExportSaveDialog"));
+    saveDialog.setWindowTitle(QStringLiteral("导出到"));
+    saveDialog.setAcceptMode(QFileDialog::AcceptSave);
+    saveDialog.setFileMode(QFileDialog::AnyFile);
+    const QString suffix = ExportSuffix(format());
+    saveDialog.setNameFilters({CbxFormat->currentText(), QStringLiteral("所有文件 (*)")});
+    saveDialog.setDefaultSuffix(suffix);
+    // The question about an existing file comes later, with the answers its format allows.
+    saveDialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (const QString chosen = ExecSaveDialog(saveDialog); !chosen.isEmpty())
+        EditFileName->setText(chosen);
+}
+
+void ExportCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TDlgExport>(window, window->CurrentRecord);
+    if (dialog->exec() != kResultOk)
+        return;
+    const RecordFormat format = dialog->format();
+    const QString target = dialog->EditFileName->text().trimmed();
+    std::int64_t first = window->CurrentRecord;
+    std::int64_t last = window->CurrentRecord;
+    if (dialog->RbAll->isChecked()) {
+        first = 1;
+        last = std::numeric_limits<std::int64_t>::max();
+    } else if (dialog->RbRange->isChecked()) {
+        first = LeadingDecimal(dialog->EditFrom->text());
+        last = LeadingDecimal(dialog->EditTo->text());
+        if (first < 1 || last < first || last > window->RecordCount) {
+            dialog.reset();
+            Prompt().showMessage(kInvalidRecordNumber);
+            return;
+        }
+    }
+    dialog.reset();
+    LastExportChoice = {format, target};
+    ExportRecords(window, first, last, format, target);
+}
+
+void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, RecordFormat format, const QString& target)
+{
+    if (target.isEmpty()) {
+        Prompt().showMessage(kExportNoTargetMessage);
+        return;
+    }
+    const std::string targetName = QFile::encodeName(target).toStdString();
+    const DocumentSharedState& shared = SharedState();
+    if (shared.scratch.isOpenRecordFile(targetName.c_str())) {
+        Prompt().showMessage(kExportTargetIsRecordFileMessage);
+        return;
+    }
+    WriteMode mode = WriteMode::Create;
+    if (::access(targetName.c_str(), F_OK) == 0) {
+        if (const auto identity = identityOf(targetName.c_str()); identity && identity == identityOf(shared.scratch.path().c_str())) {
+            Prompt().showMessage(kExportTargetIsScratchFileMessage);
+            return;
+        }
+        if (ExportAppendable(format)) {
+            switch (Prompt().askOverwrite(targetName)) {
+            case veltrane::OverwriteChoice::Overwrite:
+                mode = WriteMode::Overwrite;
+                break;
+            case veltrane::OverwriteChoice::Append:
+                mode = WriteMode::Append;
+                break;
+            default:
+                return;
+            }
+        } else {
+            if (!Prompt().askReplace(target))
+                return;
+            mode = WriteMode::Overwrite;
+        }
+    }
+    veltrane::ConvertOptions options;
+    options.from = RecordFormat::Iso2709;
+    options.to = format;
+    options.mode = shared.delimiterMode;
+    options.charset = window->CharsetChoice;
+    options.first = first;
+    options.last = last;
+    auto outcome = std::make_shared<ExportOutcome>();
+    window->runWork(QStringLiteral("导出"),
+                    [outcome, scratch = shared.scratch, file = window->FileName, targetName, mode,
+                     options](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
+                        // A copy of the shared scratch state: windows may open and close meanwhile.
+                        exportOnWorker(scratch, file, targetName, mode, options, monitor, *outcome);
+                    },
+                    [outcome, target] { tellOutcome(*outcome, target); });
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+#include "dialogs/DialogFrame.h"
+#include "formats/RecordFormats.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+class TFormMarc;
+
+/// 文件 → 导出…: which records, in which format, into which file.
+class TDlgExport : public TModalDialog {
+    Q_OBJECT
+public:
+    /// currentRecord names the first choice of range.
+    TDlgExport(QWidget* owner, int currentRecord);
+
+    QRadioButton* RbCurrent;
+    QRadioButton* RbRange;
+    QRadioButton* RbAll;
+    QLineEdit* EditFrom;
+    QLineEdit* EditTo;
+    QComboBox* CbxFormat;
+    QLineEdit* EditFileName;
+    QToolButton* BtnBrowse;
+    QPushButton* BtnOk;
+    QPushButton* BtnCancel;
+
+    [[nodiscard]] veltrane::RecordFormat format() const;
+    void setFormat(veltrane::RecordFormat format);
+
+public slots:
+    /// The save dialog; it starts in the folder last chosen and remembers the new one.
+    void BtnBrowseClick();
+
+private:
+    /// A file name ending in the previous format's suffix takes the new one.
+    void formatChanged();
+    veltrane::RecordFormat m_lastFormat;
+};
+
+/// The file name suffix of a format ("xml", "json", "jsonl", "mrk", "mrc").
+[[nodiscard]] QString ExportSuffix(veltrane::RecordFormat format);
+/// Whether a second run may be appended to an existing file of the format:
+/// not for one XML or JSON document.
+[[nodiscard]] bool ExportAppendable(veltrane::RecordFormat format);
+
+/// What the export dialog last confirmed: the next one starts from it.
+struct ExportChoice {
+    veltrane::RecordFormat format = veltrane::RecordFormat::MarcXml;
+    QString fileName;
+};
+extern ExportChoice LastExportChoice;
+
+/// Asks through the dialog, then exports from window in the background.
+void ExportCommand(TFormMarc* window);
+
+/// Exports records first..last of window's file into target (asking about an
+/// existing one through Prompt()) as the window's background work. The dialog
+/// hands its choice here; tests call it directly.
+void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, veltrane::RecordFormat format,
+                   const QString& target);
+
+// Messages of the export.
+inline constexpr const char* kExportNoTargetMessage = "请指定导出文件。";
+inline constexpr const char* kExportTargetIsRecordFileMessage =
+    "导出文件是一个正在打开的纪录文件，不能写入。请另选一个文件。";
+inline constexpr const char* kExportTargetIsScratchFileMessage =
+    "导出文件是显示纪录用的临时文件，每次显示都会改写它。请另选一个文件。";

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "dialogs/DialogFrame.h"
+
+class QLabel;
+class QPushButton;
+
+/// The overwrite question shown before an extraction writes to an existing file.
+/// Results: 1 overwrite, 2 append, 3 cancel (also its close box and Esc).
+class TFormSaveAsk : public TModalDialog {
+    Q_OBJECT
+public:
+    explicit TFormSaveAsk(QWidget* owner);
+
+    QLabel* Label1;
+    QPushButton* BtnAppend;
+    QPushButton* BtnOverwrite;
+    QPushButton* BtnCancel;
+
+public slots:
+    void BtnOverwriteClick();
+    void BtnAppendClick();
+    void BtnCancelClick();
+    /// Esc and the close box must not change the file: they cancel (3).
+    void reject() override;
+};
+
+/// Shows a new TFormSaveAsk owned by owner and returns its result (1, 2 or 3).
+int AskOverwrite(QWidget* owner);

@@ -1,0 +1,123 @@
+#include "state/Settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace settings {
+
+namespace {
+
+constexpr const char* kGeometry = "MainWindow/geometry";
+constexpr const char* kState = "MainWindow/state";
+constexpr const char* kOpenFolder = "Dialogs/openFolder";
+constexpr const char* kSaveFolder = "Dialogs/saveFolder";
+constexpr const char* kPixelSize = "RecordText/pixelSize";
+constexpr const char* kRecentFiles = "RecentFiles/paths";
+
+// The file is named explicitly rather than through QSettings' organization and
+// application names: QSettings looks the configuration folder up once per
+// process, and tests give each case a folder of its own. The place is the same.
+QSettings open()
+{
+    return QSettings(filePath(), QSettings::IniFormat);
+}
+
+QByteArray bytes(const char* key)
+{
+    const QVariant value = open().value(QLatin1String(key));
+    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : QByteArray();
+}
+
+void store(const char* key, const QVariant& value)
+{
+    QSettings file = open();
+    file.setValue(QLatin1String(key), value);
+}
+
+QString folder(const char* key)
+{
+    const QString path = open().value(QLatin1String(key)).toString();
+    return !path.isEmpty() && QDir::isAbsolutePath(path) && QFileInfo(path).isDir() ? path : QString();
+}
+
+}  // namespace
+
+QString filePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Veltrane/veltrane.conf");
+}
+
+QByteArray mainWindowGeometry()
+{
+    return bytes(kGeometry);
+}
+
+QByteArray mainWindowState()
+{
+    return bytes(kState);
+}
+
+void setMainWindowLayout(const QByteArray& geometry, const QByteArray& state)
+{
+    QSettings file = open();
+    file.setValue(QLatin1String(kGeometry), geometry);
+    file.setValue(QLatin1String(kState), state);
+}
+
+QString openFolder()
+{
+    return folder(kOpenFolder);
+}
+
+QString saveFolder()
+{
+    return folder(kSaveFolder);
+}
+
+void setOpenFolder(const QString& folder)
+{
+    store(kOpenFolder, folder);
+}
+
+void setSaveFolder(const QString& folder)
+{
+    store(kSaveFolder, folder);
+}
+
+int recordTextPixelSize(int fallback, int minimum, int maximum)
+{
+    bool ok = false;
+    const int size = open().value(QLatin1String(kPixelSize)).toInt(&ok);
+    return ok && size >= minimum && size <= maximum ? size : fallback;
+}
+
+void setRecordTextPixelSize(int pixelSize)
+{
+    store(kPixelSize, pixelSize);
+}
+
+QStringList recentFiles(int limit)
+{
+    QStringList paths;
+    const QVariant value = open().value(QLatin1String(kRecentFiles));
+    // One path reads back as a string, several as a list.
+    const QVariantList entries = value.typeId() == QMetaType::QString ? QVariantList{value} : value.toList();
+    for (const QVariant& entry : entries) {
+        if (paths.size() >= limit)
+            break;
+        const QString path = entry.typeId() == QMetaType::QString ? entry.toString() : QString();
+        if (QDir::isAbsolutePath(path) && !paths.contains(path))
+            paths.append(path);
+    }
+    return paths;
+}
+
+void setRecentFiles(const QStringList& paths)
+{
+    store(kRecentFiles, paths);
+}
+
+}  // namespace settings

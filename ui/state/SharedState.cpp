@@ -1,0 +1,7 @@
+#include "state/SharedState.h"
+
+DocumentSharedState& SharedState()
+{
+    static DocumentSharedState state;
+    return state;
+}

@@ -1,0 +1,756 @@
+#include "windows/Main.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QPainter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <cmath>
+#include <utility>
+
+#include "dialogs/About.h"
+#include "work/BackgroundWork.h"
+#include "dialogs/CheckRecordDialog.h"
+#include "dialogs/Chgfmt.h"
+#include "dialogs/Export.h"
+#include "windows/FileDrop.h"
+#include "dialogs/FindAll.h"
+#include "windows/FindResults.h"
+#include "windows/Marc.h"
+#include "dialogs/Prompt.h"
+#include "state/RecentFiles.h"
+#include "iso2709/RecordLayout.h"
+#include "windows/RecordText.h"
+#include "state/Settings.h"
+#include "state/SharedState.h"
+
+TFormMain* FormMain = nullptr;
+TAboutBox* AboutBox = nullptr;
+
+namespace {
+
+// ImageList1, shared by the menus and the tool bar; the index is the image number.
+constexpr const char* kImageList1[] = {
+    ":/icons/open.png",   ":/icons/close.png",   ":/icons/previous.png", ":/icons/next.png",
+    ":/icons/count.png",  ":/icons/delimiter.png", ":/icons/exit.png",   ":/icons/extract.png",
+    ":/icons/find.png",   ":/icons/find-next.png",
+};
+constexpr int kNoImage = -1;
+
+constexpr int kToolBarHeight = 27;
+constexpr int kToolBarIndent = 4;
+constexpr QSize kToolButtonSize(26, 24);
+constexpr int kToolBarSeparatorWidth = 8;
+constexpr int kStatusPanel0Width = 300;
+constexpr QSize kFirstStartSize(803, 614);
+
+// Qt applies a geometry that was cut short as far as it goes, down to a window
+// of one pixel: it is tried on a stand-in first.
+bool usableGeometry(const QByteArray& geometry, QSize minimum)
+{
+    QWidget standIn;
+    return standIn.restoreGeometry(geometry) && standIn.width() >= minimum.width()
+        && standIn.height() >= minimum.height();
+}
+
+}  // namespace
+
+StatusPanel::StatusPanel(QWidget* parent) : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+void StatusPanel::setText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    setAccessibleName(text);  // what screen readers, and the end-to-end test, read
+    update();
+    setToolTip(displayedText() == m_text ? QString() : m_text);
+}
+
+QString StatusPanel::displayedText() const
+{
+    return fontMetrics().elidedText(m_text, Qt::ElideMiddle, contentsRect().width() - 4);
+}
+
+QSize StatusPanel::sizeHint() const
+{
+    return {50, fontMetrics().height() + 2 * frameWidth()};
+}
+
+QSize StatusPanel::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void StatusPanel::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.drawText(contentsRect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
+}
+
+TFormMain::TFormMain(QWidget* parent)
+    : QMainWindow(parent), m_mdiArea(new QMdiArea(this)), m_recordTextPixelSize(kDefaultRecordTextPixelSize)
+{
+    // The images live in the static viewer library, whose resources load only when asked.
+    Q_INIT_RESOURCE(icons);
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Veltrane"));
+    QIcon applicationIcon;
+    for (const char* size : {"16", "32", "48"})
+        applicationIcon.addFile(QStringLiteral(":/application/veltrane-%1.png").arg(QLatin1String(size)));
+    setWindowIcon(applicationIcon);
+    resize(kFirstStartSize);
+    m_mdiArea->setObjectName(QStringLiteral("MdiArea"));
+    m_mdiArea->setBackground(palette().brush(QPalette::Dark));
+    setCentralWidget(m_mdiArea);
+    createActions();
+    m_recentFiles = new RecentFiles(this);
+    // Before the menus, which offer its toggle, and before the settings, which
+    // restore its place.
+    m_findResults = new FindResultsDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_findResults);
+    m_findResults->hide();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+    InstallFileDrop(this);
+    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
+        if (auto* document = qobject_cast<TFormMarc*>(window))
+            document->FormActivate();
+        updateWorkState();
+        syncCharsetMenu();
+    });
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancel->setContext(Qt::WindowShortcut);
+    connect(cancel, &QShortcut::activated, this, &TFormMain::cancelActiveWork);
+    SharedState().delimiterMode = veltrane::dmNormal;
+    restoreSettings();
+    if (FormMain == nullptr)
+        FormMain = this;
+}
+
+TFormMain::~TFormMain()
+{
+    // The document windows write this window's status bar while they go.
+    qDeleteAll(m_mdiArea->subWindowList());
+    if (FormMain == this)
+        FormMain = nullptr;
+}
+
+QAction* TFormMain::createAction(const char* name, const QString& caption, int image,
+                                 void (TFormMain::*handler)(), const QString& hint)
+{
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (image != kNoImage)
+        action->setIcon(QIcon(QString::fromLatin1(kImageList1[image])));
+    if (!hint.isEmpty())
+        action->setToolTip(hint);
+    if (handler != nullptr)
+        connect(action, &QAction::triggered, this, handler);
+    return action;
+}
+
+void TFormMain::createActions()
+{
+    createAction("MOpen", QStringLiteral("打开(&O)..."), 0, &TFormMain::MOpenClick, QStringLiteral("打开"));
+    createAction("MClose", QStringLiteral("关闭(&C)"), 1, &TFormMain::MCloseClick, QStringLiteral("关闭"));
+    createAction("MExit", QStringLiteral("退出(&X)"), 6, &TFormMain::MExitClick, QStringLiteral("退出"));
+    createAction("MPrev", QStringLiteral("上条(&P)"), 2, &TFormMain::MPrevClick, QStringLiteral("上条"))
+        ->setShortcut(Qt::Key_F7);
+    createAction("MNext", QStringLiteral("下条(&N)"), 3, &TFormMain::MNextClick, QStringLiteral("下条"))
+        ->setShortcut(Qt::Key_F8);
+    createAction("NGoto", QStringLiteral("到纪录(&G)..."), kNoImage, &TFormMain::NGotoClick);
+    createAction("MFind", QStringLiteral("查找(&F)"), 8, &TFormMain::MFindClick, QStringLiteral("查找"))
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    createAction("MFindNext", QStringLiteral("继续查找(&C)"), 9, &TFormMain::MFindNextClick, QStringLiteral("继续查找"))
+        ->setShortcut(Qt::Key_F3);
+    createAction("MTotal", QStringLiteral("记录总数(&T)"), 4, &TFormMain::MTotalClick, QStringLiteral("总数"));
+    createAction("MGet", QStringLiteral("抽取纪录->文件(S)..."), 7, &TFormMain::MGetClick, QStringLiteral("取纪录"));
+    createAction("MDeli", QStringLiteral("MARC(&D)分隔符..."), 5, &TFormMain::MDeliClick, QStringLiteral("分隔符"));
+    createAction("N13", QStringLiteral("层叠(&C)"), kNoImage, &TFormMain::N13Click);
+    createAction("N14", QStringLiteral("水平(&H)"), kNoImage, &TFormMain::N14Click);
+    createAction("N15", QStringLiteral("垂直(&V)"), kNoImage, &TFormMain::N15Click);
+    createAction("MHelp", QStringLiteral("关于(&A)"), kNoImage, &TFormMain::MHelpClick);
+    createAction("MContent", QStringLiteral("主题(&C)"), kNoImage, nullptr);
+
+    createAction("MFirst", QStringLiteral("首条(&H)"), kNoImage, &TFormMain::MFirstClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Home));
+    createAction("MLast", QStringLiteral("末条(&E)"), kNoImage, &TFormMain::MLastClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_End));
+    createAction("MZoomIn", QStringLiteral("放大(&I)"), kNoImage, &TFormMain::MZoomInClick)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus)});
+    createAction("MZoomOut", QStringLiteral("缩小(&O)"), kNoImage, &TFormMain::MZoomOutClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    createAction("MZoomReset", QStringLiteral("原始大小(&Z)"), kNoImage, &TFormMain::MZoomResetClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    createAction("MFindAll", QStringLiteral("在所有窗口中查找(&A)..."), kNoImage, &TFormMain::MFindAllClick)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    createAction("MExport", QStringLiteral("导出(&E)..."), kNoImage, &TFormMain::MExportClick);
+    createAction("MCheckRecord", QStringLiteral("检查纪录(&K)..."), kNoImage, &TFormMain::MCheckRecordClick);
+}
+
+void TFormMain::createMenus()
+{
+    const auto action = [this](const char* name) { return findChild<QAction*>(QString::fromLatin1(name)); };
+    const auto menu = [this](const char* name, const QString& caption) {
+        QMenu* m = menuBar()->addMenu(caption);
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    const auto separator = [](QMenu* m, const char* name) { m->addSeparator()->setObjectName(QString::fromLatin1(name)); };
+
+    QMenu* file = menu("F1", QStringLiteral("文件(&F)"));
+    file->addActions({action("MOpen"), action("MClose")});
+    file->addMenu(m_recentFiles->menu());
+    file->addAction(action("MExport"));
+    separator(file, "N2");
+    file->addAction(action("MExit"));
+
+    QMenu* records = menu("MARC1", QStringLiteral("记录(&R)"));
+    records->addActions({action("MPrev"), action("MNext"), action("NGoto")});
+    separator(records, "N5");
+    records->addActions({action("MFind"), action("MFindNext")});
+    separator(records, "N7");
+    records->addActions({action("MTotal"), action("MGet")});
+    records->addSeparator();
+    records->addActions({action("MFirst"), action("MLast")});
+    records->addAction(action("MCheckRecord"));
+    records->addSeparator();
+    records->addAction(action("MFindAll"));
+
+    QMenu* view = menu("V1", QStringLiteral("查看(&V)"));
+    view->addAction(action("MDeli"));
+    view->addSeparator();
+    view->addActions({action("MZoomIn"), action("MZoomOut"), action("MZoomReset")});
+    view->addSeparator();
+    createCharsetMenu(view);
+    QAction* findResults = m_findResults->toggleViewAction();
+    findResults->setObjectName(QStringLiteral("MFindResults"));
+    findResults->setText(QStringLiteral("查找结果(&R)"));
+    view->addAction(findResults);
+
+    m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
+    m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &TFormMain::rebuildWindowMenu);
+
+    QMenu* help = menu("N10", QStringLiteral("帮助(&H)"));
+    help->addActions({action("MHelp"), action("MContent")});
+}
+
+void TFormMain::createToolBar()
+{
+    m_toolBar = new QToolBar(QStringLiteral("ToolBar1"), this);
+    m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setFixedHeight(kToolBarHeight);
+    m_toolBar->setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"));
+    m_toolBar->toggleViewAction()->setVisible(false);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+    // The tool bar's own margins follow the style; an empty item makes the indent.
+    auto* indent = new QWidget(m_toolBar);
+    indent->setFixedSize(kToolBarIndent, 1);
+    m_toolBar->addWidget(indent);
+
+    struct Item {
+        const char* button;
+        const char* action;  // nullptr: a separator
+    };
+    static constexpr Item kItems[] = {
+        {"ToolButton1", "MOpen"},   {"ToolButton2", "MClose"}, {"ToolButton6", nullptr},
+        {"ToolButton3", "MPrev"},   {"ToolButton4", "MNext"},  {"ToolButton12", "MFind"},
+        {"ToolButton11", "MFindNext"}, {"ToolButton13", nullptr}, {"ToolButton5", "MTotal"},
+        {"ToolButton9", "MGet"},    {"ToolButton10", nullptr}, {"ToolButton7", "MDeli"},
+        {"ToolButton8", "MExit"},
+    };
+    for (const Item& item : kItems) {
+        if (item.action == nullptr) {
+            auto* separator = new QFrame(m_toolBar);
+            separator->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+            separator->setFixedSize(kToolBarSeparatorWidth, kToolButtonSize.height());
+            separator->setObjectName(QString::fromLatin1(item.button));
+            m_toolBar->addWidget(separator);
+            continue;
+        }
+        QAction* action = findChild<QAction*>(QString::fromLatin1(item.action));
+        m_toolBar->addAction(action);
+        QWidget* button = m_toolBar->widgetForAction(action);
+        button->setObjectName(QString::fromLatin1(item.button));
+        button->setFixedSize(kToolButtonSize);
+        if (auto* toolButton = qobject_cast<QToolButton*>(button))
+            toolButton->setAutoRaise(true);
+    }
+}
+
+void TFormMain::createStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    for (int i = 0; i < 2; ++i) {
+        m_panels[i] = new StatusPanel(bar);
+        m_panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
+    }
+    m_panels[0]->setFixedWidth(kStatusPanel0Width);
+    m_panels[0]->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    bar->addWidget(m_panels[0], 0);
+    bar->addWidget(m_panels[1], 1);
+
+    // After the two panels: the running operation's progress, with its cancel button.
+    m_workPanel = new QWidget(bar);
+    m_workPanel->setObjectName(QStringLiteral("WorkPanel"));
+    auto* layout = new QHBoxLayout(m_workPanel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_workLabel = new QLabel(m_workPanel);
+    m_workLabel->setObjectName(QStringLiteral("WorkLabel"));
+    m_workLabel->setMaximumWidth(240);
+    m_workBar = new QProgressBar(m_workPanel);
+    m_workBar->setObjectName(QStringLiteral("WorkBar"));
+    m_workBar->setRange(0, 1000);
+    m_workBar->setFixedWidth(140);
+    auto* cancelButton = new QToolButton(m_workPanel);
+    cancelButton->setObjectName(QStringLiteral("WorkCancel"));
+    cancelButton->setText(QStringLiteral("取消"));
+    cancelButton->setToolTip(QStringLiteral("取消 (Esc)"));
+    connect(cancelButton, &QToolButton::clicked, this, &TFormMain::cancelActiveWork);
+    layout->addWidget(m_workLabel);
+    layout->addWidget(m_workBar);
+    layout->addWidget(cancelButton);
+    bar->addPermanentWidget(m_workPanel);
+    m_workPanel->hide();
+
+    // At the right end: the record's character set and problems, sized to its
+    // text, so that panel 1 reaches up to it.
+    m_infoPanel = new StatusPanel(bar);
+    m_infoPanel->setObjectName(QStringLiteral("InfoPanel"));
+    m_infoPanel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    bar->addPermanentWidget(m_infoPanel);
+    m_infoPanel->hide();
+}
+
+void TFormMain::createCharsetMenu(QMenu* view)
+{
+    m_charsetMenu = view->addMenu(QStringLiteral("字符集(&S)"));
+    m_charsetMenu->setObjectName(QStringLiteral("MCharset"));
+    auto* group = new QActionGroup(m_charsetMenu);
+    group->setExclusive(true);
+    using veltrane::CharsetSetting;
+    for (CharsetSetting setting : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Gb18030,
+                                   CharsetSetting::Utf8, CharsetSetting::Marc8}) {
+        QAction* item = m_charsetMenu->addAction(CharsetSettingCaption(setting));
+        const auto name = veltrane::CharsetSettingName(setting);
+        item->setObjectName(QStringLiteral("MCharset_") + QString::fromLatin1(name.data(), qsizetype(name.size())));
+        item->setData(static_cast<int>(setting));
+        item->setCheckable(true);
+        item->setChecked(setting == CharsetSetting::Auto);
+        group->addAction(item);
+        connect(item, &QAction::triggered, this, [this, setting] {
+            if (TFormMarc* document = activeDocument())
+                document->setCharsetChoice(setting);
+            syncCharsetMenu();
+        });
+    }
+    connect(m_charsetMenu, &QMenu::aboutToShow, this, &TFormMain::syncCharsetMenu);
+}
+
+void TFormMain::syncCharsetMenu()
+{
+    const TFormMarc* document = activeDocument();
+    const auto setting = static_cast<int>(document != nullptr ? document->CharsetChoice : veltrane::CharsetSetting::Auto);
+    for (QAction* item : m_charsetMenu->actions())
+        item->setChecked(item->data().toInt() == setting);
+}
+
+void TFormMain::updateWorkState()
+{
+    TFormMarc* active = activeDocument();
+    BackgroundWork* work = active != nullptr ? active->work() : nullptr;
+    if (work != nullptr) {
+        const QString file = fontMetrics().elidedText(work->fileName(), Qt::ElideMiddle, 180);
+        m_workLabel->setText(QStringLiteral("%1：%2").arg(work->operation(), file));
+        m_workLabel->setToolTip(work->fileName());
+        const std::uint64_t total = work->total();
+        m_workBar->setValue(total == 0 ? 0 : static_cast<int>(work->done() * 1000 / total));
+        m_workBar->setAccessibleName(QStringLiteral("%1 %2%").arg(work->operation()).arg(m_workBar->value() / 10));
+    }
+    m_workPanel->setVisible(work != nullptr);
+    bool anyWork = false;
+    for (TFormMarc* document : documents())
+        anyWork = anyWork || document->work() != nullptr;
+    for (const char* name : {"MPrev", "MNext", "NGoto", "MFind", "MFindNext", "MTotal", "MGet", "MFirst", "MLast"})
+        findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
+    findChild<QAction*>(QStringLiteral("MDeli"))->setEnabled(!anyWork);
+    // Each shows the record again or reads the file: not while the window works.
+    for (const char* name : {"MExport", "MCheckRecord"})
+        findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
+    m_charsetMenu->setEnabled(work == nullptr);
+}
+
+void TFormMain::cancelActiveWork()
+{
+    if (TFormMarc* document = activeDocument())
+        document->cancelWork();
+}
+
+void TFormMain::restoreSettings()
+{
+    // Nothing kept, or nothing usable: the window keeps its first-start size.
+    if (const QByteArray geometry = settings::mainWindowGeometry(); usableGeometry(geometry, minimumSizeHint()))
+        (void)restoreGeometry(geometry);
+    (void)restoreState(settings::mainWindowState());
+    m_recordTextPixelSize = settings::recordTextPixelSize(kDefaultRecordTextPixelSize, kMinRecordTextPixelSize,
+                                                          kMaxRecordTextPixelSize);
+}
+
+void TFormMain::setStatusText(const QString& file, const QString& record, const QString& info)
+{
+    m_panels[0]->setText(file);
+    m_panels[1]->setText(record);
+    m_infoPanel->setText(info);
+    m_infoPanel->setFixedWidth(m_infoPanel->fontMetrics().horizontalAdvance(info) + 2 * m_infoPanel->frameWidth() + 8);
+    m_infoPanel->setVisible(!info.isEmpty());
+}
+
+TFormMarc* TFormMain::activeDocument() const
+{
+    return qobject_cast<TFormMarc*>(m_mdiArea->activeSubWindow());
+}
+
+QList<TFormMarc*> TFormMain::documents() const
+{
+    QList<TFormMarc*> result;
+    for (QMdiSubWindow* window : m_mdiArea->subWindowList(QMdiArea::StackingOrder)) {
+        if (auto* document = qobject_cast<TFormMarc*>(window))
+            result.append(document);
+    }
+    return result;
+}
+
+void TFormMain::openPath(const QString& path)
+{
+    m_pendingOpens.append(path);
+    openNextPath();
+}
+
+void TFormMain::openNextPath()
+{
+    while (m_openingDocument == nullptr && !m_pendingOpens.isEmpty()) {
+        const QString path = m_pendingOpens.takeFirst();
+        (void)OpenMarcFile(this, path);
+        if (FormMarc && FormMarc->isOpening())
+            m_openingDocument = FormMarc;
+        else if (FormMarc && FormMarc->isOpen())
+            m_recentFiles->add(path);
+    }
+}
+
+void TFormMain::documentOpened(TFormMarc* document)
+{
+    if (document != m_openingDocument)
+        return;
+    m_openingDocument = nullptr;
+    if (document->isOpen())
+        m_recentFiles->add(document->TitleName);
+    // Later, so that the window that ended has finished what it does.
+    QTimer::singleShot(0, this, &TFormMain::openNextPath);
+}
+
+void TFormMain::setRecordTextPixelSize(int pixelSize)
+{
+    pixelSize = ZoomedPixelSize(pixelSize, 0);
+    if (pixelSize == m_recordTextPixelSize)
+        return;
+    m_recordTextPixelSize = pixelSize;
+    for (TFormMarc* document : documents())
+        SetRecordTextPixelSize(document->MemoMarc, pixelSize);
+    settings::setRecordTextPixelSize(pixelSize);
+}
+
+void TFormMain::zoomRecordText(int steps)
+{
+    setRecordTextPixelSize(ZoomedPixelSize(m_recordTextPixelSize, steps));
+}
+
+void TFormMain::MOpenClick()
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("OpenDialog1"));
+    dialog.setWindowTitle(QStringLiteral("打开MARC文件"));
+    dialog.setNameFilters({QStringLiteral("MARC文件(*.mrc)"), QStringLiteral("ISO文件(*.iso)")});
+    dialog.setDefaultSuffix(QStringLiteral("mrc"));
+    // A typed name of a missing file is handed on: the document window reports it.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (const QString folder = settings::openFolder(); !folder.isEmpty())
+        dialog.setDirectory(folder);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    settings::setOpenFolder(QFileInfo(chosen.first()).absolutePath());
+    openPath(chosen.first());
+}
+
+void TFormMain::MCloseClick()
+{
+    if (QMdiSubWindow* window = m_mdiArea->activeSubWindow())
+        window->close();
+}
+
+void TFormMain::MExitClick()
+{
+    close();
+}
+
+void TFormMain::MPrevClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowPrevRecord();
+}
+
+void TFormMain::MNextClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowNextRecord();
+}
+
+void TFormMain::NGotoClick()
+{
+    if (TFormMarc* document = activeDocument())
+        GotoRecordCommand(document);
+}
+
+void TFormMain::MFindClick()
+{
+    if (TFormMarc* document = activeDocument())
+        FindCommand(document);
+}
+
+void TFormMain::MFindNextClick()
+{
+    if (TFormMarc* document = activeDocument())
+        FindNextCommand(document);
+}
+
+void TFormMain::MTotalClick()
+{
+    if (TFormMarc* document = activeDocument())
+        Prompt().showInformation(QStringLiteral("    纪录总数是: %1    ").arg(document->RecordCount));
+}
+
+void TFormMain::MGetClick()
+{
+    if (TFormMarc* document = activeDocument())
+        ExtractCommand(document);
+}
+
+void TFormMain::MDeliClick()
+{
+    AskDelimiterMode();
+    // Whether or not the mode changed, every document shows its record again.
+    const QList<TFormMarc*> windows = documents();
+    for (const QPointer<TFormMarc>& document : QList<QPointer<TFormMarc>>(windows.begin(), windows.end())) {
+        if (document)
+            document->RedisplayRecord();
+    }
+}
+
+void TFormMain::N13Click()
+{
+    m_mdiArea->cascadeSubWindows();
+}
+
+void TFormMain::N14Click()
+{
+    tile(Qt::Horizontal);
+}
+
+void TFormMain::N15Click()
+{
+    tile(Qt::Vertical);
+}
+
+void TFormMain::MFirstClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowFirstRecord();
+}
+
+void TFormMain::MLastClick()
+{
+    if (TFormMarc* document = activeDocument())
+        document->ShowLastRecord();
+}
+
+void TFormMain::MZoomInClick()
+{
+    zoomRecordText(1);
+}
+
+void TFormMain::MZoomOutClick()
+{
+    zoomRecordText(-1);
+}
+
+void TFormMain::MZoomResetClick()
+{
+    setRecordTextPixelSize(kDefaultRecordTextPixelSize);
+}
+
+void TFormMain::MFindAllClick()
+{
+    FindAllCommand(this);
+}
+
+void TFormMain::MExportClick()
+{
+    if (TFormMarc* document = activeDocument())
+        ExportCommand(document);
+}
+
+void TFormMain::MCheckRecordClick()
+{
+    if (TFormMarc* document = activeDocument())
+        CheckRecordCommand(document);
+}
+
+void TFormMain::MHelpClick()
+{
+    if (AboutBox != nullptr)
+        AboutBox->exec();
+}
+
+QList<QRect> TileRects(const QRect& area, int n, Qt::Orientation orientation)
+{
+    QList<QRect> rects;
+    if (n <= 0)
+        return rects;
+    // Laid out as vertical tiling in a frame whose axes may be exchanged: lines
+    // are the columns of vertical tiling and the rows of horizontal tiling.
+    const bool vertical = orientation == Qt::Vertical;
+    const int across = vertical ? area.width() : area.height();
+    const int along = vertical ? area.height() : area.width();
+    const int perLine = static_cast<int>(std::sqrt(static_cast<double>(n)));
+    const int lines = n / perLine;
+    int placed = 0;
+    for (int line = 0; line < lines; ++line) {
+        const int count = line == lines - 1 ? n - placed : perLine;
+        const int a0 = line * across / lines;
+        const int a1 = (line + 1) * across / lines;
+        for (int k = 0; k < count; ++k) {
+            const int b0 = k * along / count;
+            const int b1 = (k + 1) * along / count;
+            const QRect r = vertical ? QRect(a0, b0, a1 - a0, b1 - b0) : QRect(b0, a0, b1 - b0, a1 - a0);
+            rects.append(r.translated(area.topLeft()));
+        }
+        placed += count;
+    }
+    return rects;
+}
+
+void TFormMain::tile(Qt::Orientation orientation)
+{
+    QList<QMdiSubWindow*> windows;
+    const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);
+    // Topmost first: the active window takes the first place.
+    for (auto it = stacked.crbegin(); it != stacked.crend(); ++it) {
+        if ((*it)->isVisible() && !(*it)->isMinimized())
+            windows.append(*it);
+    }
+    if (windows.isEmpty())
+        return;
+    for (QMdiSubWindow* window : windows) {
+        if (window->isMaximized())
+            window->showNormal();
+    }
+    const QList<QRect> rects = TileRects(m_mdiArea->viewport()->rect(), static_cast<int>(windows.size()), orientation);
+    for (qsizetype i = 0; i < windows.size(); ++i)
+        windows[i]->setGeometry(rects[i]);
+}
+
+void TFormMain::rebuildWindowMenu()
+{
+    for (QAction* action : std::as_const(m_windowListActions)) {
+        m_windowMenu->removeAction(action);
+        action->deleteLater();
+    }
+    m_windowListActions.clear();
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    m_windowListActions.append(m_windowMenu->addSeparator());
+    QMdiSubWindow* active = m_mdiArea->activeSubWindow();
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        QMdiSubWindow* window = windows[i];
+        const QString number = i < 9 ? QStringLiteral("&%1 ").arg(i + 1) : QStringLiteral("%1 ").arg(i + 1);
+        QString title = window->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* entry = m_windowMenu->addAction(number + title);
+        entry->setCheckable(true);
+        entry->setChecked(window == active);
+        connect(entry, &QAction::triggered, this, [this, target = QPointer<QMdiSubWindow>(window)] {
+            if (!target)
+                return;
+            if (target->isMinimized())
+                target->showNormal();
+            m_mdiArea->setActiveSubWindow(target);
+        });
+        m_windowListActions.append(entry);
+    }
+}
+
+void TFormMain::FormShow()
+{
+    // Every argument is opened, whether or not an earlier one could be.
+    const QStringList paths = std::exchange(m_commandLine, {});
+    for (const QString& path : paths)
+        openPath(path);
+}
+
+void TFormMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // Once the window is on screen, so that messages about bad files appear over it.
+    QTimer::singleShot(0, this, &TFormMain::FormShow);
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    // Files still waiting to open are not opened any more.
+    m_pendingOpens.clear();
+    m_findResults->cancelSearchAndWait();
+    settings::setMainWindowLayout(saveGeometry(), saveState());
+    DeleteScratchDisplayFile();
+    // Bottom-most first, as the frame lists them last to first.
+    const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);
+    for (const QPointer<QMdiSubWindow>& window : QList<QPointer<QMdiSubWindow>>(stacked.begin(), stacked.end())) {
+        if (window)
+            window->close();
+    }
+    QMainWindow::closeEvent(event);
+}

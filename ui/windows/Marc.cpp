@@ -1,0 +1,381 @@
+#include "windows/Marc.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+
+#include <cstdio>
+
+#include "work/BackgroundWork.h"
+#include "files/FileAccess.h"
+#include "windows/Main.h"
+#include "dialogs/Prompt.h"
+#include "files/RecordIndex.h"
+#include "files/RecordFile.h"
+#include "display/RecordScan.h"
+#include "windows/RecordText.h"
+#include "state/SharedState.h"
+#include "commands/WindowSearch.h"
+
+QPointer<TFormMarc> FormMarc;
+
+namespace {
+
+constexpr int kMemoFontPixelSize = kDefaultRecordTextPixelSize;
+
+// A double-byte character must take exactly two Latin columns so that wrapped
+// lines stay aligned: the CJK monospace font does that, a plain monospace font
+// is the next best thing.
+QFont memoFont()
+{
+    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    font.setPixelSize(kMemoFontPixelSize);
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    if (QFontInfo(font).family() == font.family())
+        return font;
+    QFont fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fallback.setPixelSize(kMemoFontPixelSize);
+    fallback.setHintingPreference(QFont::PreferFullHinting);
+    return fallback;
+}
+
+QString decodeGbkLine(QStringDecoder& decoder, QByteArrayView bytes)
+{
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    // The decoder drops a lead byte left without its second byte at the end of
+    // the input; with a line end after it, it shows a replacement character.
+    QByteArray line(bytes.data(), bytes.size());
+    line.append('\n');
+    QString text = decoder.decode(line);
+    decoder.resetState();
+    text.chop(1);
+    return text;
+}
+
+using veltrane::fileaccess::FileIdentity;
+using veltrane::fileaccess::identityOf;
+
+// The scratch file as the last display left it: a file of that name is ours to
+// delete only while it is still that file.
+std::optional<FileIdentity> writtenScratchFile;
+
+}  // namespace
+
+QString DecodeDisplayText(QByteArrayView bytes)
+{
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes = bytes.first(zero);
+    // GBK trail bytes are never CR or LF, so the text can be cut into lines
+    // before it is decoded; each line is decoded on its own and a bad byte can
+    // never swallow a line end.
+    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char b = bytes[i];
+        if (b != '\r' && b != '\n')
+            continue;
+        text += decodeGbkLine(decoder, bytes.sliced(lineStart, i - lineStart));
+        text += QLatin1Char('\n');
+        if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    text += decodeGbkLine(decoder, bytes.sliced(lineStart));
+    return text;
+}
+
+void DeleteScratchDisplayFile()
+{
+    const char* scratch = SharedState().scratch.path().c_str();
+    const std::optional<FileIdentity> current = identityOf(scratch);
+    if (current && current == writtenScratchFile && !SharedState().scratch.isOpenRecordFile(scratch))
+        std::remove(scratch);
+    // Once deleted, its device and inode may come back on an unrelated file.
+    writtenScratchFile.reset();
+}
+
+std::optional<QString> LoadDisplayFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Prompt().showError(QStringLiteral("Cannot open file %1").arg(path));
+        return std::nullopt;
+    }
+    return DecodeDisplayText(file.readAll());
+}
+
+TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
+    : QMdiSubWindow(nullptr),
+      MemoMarc(new QPlainTextEdit(this)),
+      m_mainForm(mainForm),
+      m_codec(std::make_unique<veltrane::TextCodec>())
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("FormMarc"));
+    setWindowIcon(mainForm->windowIcon());
+    MemoMarc->setObjectName(QStringLiteral("MemoMarc"));
+    MemoMarc->setReadOnly(true);
+    MemoMarc->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoMarc->setWordWrapMode(QTextOption::NoWrap);
+    MemoMarc->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoMarc->setFont(memoFont());
+    PrepareRecordText(MemoMarc, mainForm);
+    setWidget(MemoMarc);
+
+    QMdiArea* area = mainForm->mdiArea();
+    area->addSubWindow(this);
+    // New child windows take three quarters of the frame; the frame picks the place.
+    const QSize areaSize = area->viewport()->size();
+    resize(qMax(areaSize.width() * 3 / 4, 200), qMax(areaSize.height() * 3 / 4, 150));
+    show();
+
+    FileName = QFile::encodeName(path).toStdString();
+    SharedState().scratch.registerRecordFile(FileName.c_str());
+    m_registered = true;
+    IndexFileName = veltrane::CreateIndexName(Prompt());
+    TitleName = path;
+    CurrentRecord = 1;
+    if (!IndexFileName) {
+        finishOpening({veltrane::Outcome::FileError, -1});
+        return;
+    }
+    m_opening = true;
+    auto build = std::make_shared<veltrane::IndexBuild>();
+    runWork(QStringLiteral("打开"),
+            [build, file = FileName, index = *IndexFileName](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
+                *build = veltrane::BuildRecordIndex(file.c_str(), index.c_str(), monitor);
+            },
+            [this, build] { finishOpening(*build); });
+}
+
+void TFormMarc::finishOpening(veltrane::IndexBuild build)
+{
+    const bool wasOpening = std::exchange(m_opening, false);
+    // Opened after the grace period: the next file waiting may open now.
+    const bool notifyMain = wasOpening && m_mainForm != nullptr && m_mainForm->openingDocument() == this;
+    if (build.outcome == veltrane::Outcome::Cancelled) {
+        close();
+    } else {
+        RecordCount = build.count;
+        const DisplayResult first = display(1, 1, "");
+        if (first.record < 1) {
+            // A scratch file that could not be read has been reported already.
+            if (!first.loadFailed)
+                Prompt().showMessage("Not marc format file!");
+            close();
+        } else {
+            m_open = true;
+        }
+    }
+    if (notifyMain)
+        m_mainForm->documentOpened(this);
+}
+
+void TFormMarc::runWork(const QString& operation,
+                        std::function<void(const veltrane::WorkMonitor&, ViewerPrompt&)> job,
+                        std::function<void()> done)
+{
+    if (m_work)
+        return;
+    m_work = std::make_unique<BackgroundWork>(operation, TitleName, std::move(job));
+    if (m_work->start()) {
+        m_work.reset();
+        done();
+        return;
+    }
+    BackgroundWork* work = m_work.get();
+    connect(work, &BackgroundWork::progressChanged, this, [this] {
+        if (m_mainForm != nullptr)
+            m_mainForm->updateWorkState();
+    });
+    connect(work, &BackgroundWork::finished, this, [this, done = std::move(done)] {
+        // The work object goes first, so that done() may start another; it is
+        // deleted once its signal has returned.
+        m_work.release()->deleteLater();
+        if (m_mainForm != nullptr)
+            m_mainForm->updateWorkState();
+        done();
+    });
+    if (m_mainForm != nullptr)
+        m_mainForm->updateWorkState();
+}
+
+void TFormMarc::cancelWork()
+{
+    if (m_work)
+        m_work->cancel();
+}
+
+void TFormMarc::FindFrom(int from, const char* notFoundMessage)
+{
+    const DocumentSharedState& shared = SharedState();
+    const QByteArray pattern = shared.searchText;
+    const veltrane::SearchQuery query =
+        MakeWindowSearchQuery(*this, shared.searchTextTyped, pattern, shared.searchCaseSensitive, {});
+    const int to = RecordCount;
+    auto result = std::make_shared<veltrane::FindResult>();
+    runWork(QStringLiteral("查找"),
+            [=, file = FileName, index = IndexFileName.value_or(std::string())](const veltrane::WorkMonitor& monitor,
+                                                                                 ViewerPrompt&) {
+                veltrane::RecordFile records;
+                if (records.openRecords(file.c_str()) && records.openIndex(index.c_str()))
+                    *result = records.find(from, to, query, monitor);
+                else
+                    result->outcome = veltrane::Outcome::FileError;
+            },
+            [this, result, from, to, pattern, notFoundMessage] {
+                if (result->outcome == veltrane::Outcome::Cancelled)
+                    return;
+                // The record found is shown as any record is, which also tells
+                // a file that fails now as it always has; with nothing found,
+                // a search of the empty range leaves the scratch file and the
+                // messages as a search that found nothing does.
+                const bool found = result->outcome == veltrane::Outcome::Done;
+                const int record = found ? ShowRecord(static_cast<int>(result->record),
+                                                      static_cast<int>(result->record), "")
+                                         : ShowRecord(std::max(from, to + 1), to, pattern.constData());
+                if (record < 1)
+                    Prompt().showMessage(notFoundMessage);
+            });
+}
+
+TFormMarc::~TFormMarc()
+{
+    releaseResources();
+}
+
+void TFormMarc::closeEvent(QCloseEvent* event)
+{
+    // Whatever runs stops first and undoes what it did; then the files go.
+    if (m_work) {
+        m_work->cancelAndWait();
+        m_work.reset();
+        const bool wasOpening = std::exchange(m_opening, false);
+        if (wasOpening && m_mainForm != nullptr && m_mainForm->openingDocument() == this)
+            m_mainForm->documentOpened(this);
+    }
+    QMdiSubWindow::closeEvent(event);
+    if (event->isAccepted())
+        releaseResources();
+}
+
+void TFormMarc::releaseResources()
+{
+    if (IndexFileName) {
+        std::remove(IndexFileName->c_str());
+        IndexFileName.reset();
+    }
+    if (m_registered) {
+        SharedState().scratch.unregisterRecordFile(FileName.c_str());
+        m_registered = false;
+    }
+    if (!m_statusCleared) {
+        m_statusCleared = true;
+        if (m_mainForm != nullptr)
+            m_mainForm->setStatusText({}, {});
+    }
+}
+
+TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* pattern)
+{
+    // Without an index name the scan fails on the index and says so.
+    const char* index = IndexFileName ? IndexFileName->c_str() : "";
+    const DocumentSharedState& shared = SharedState();
+    const char* scratch = shared.scratch.path().c_str();
+    const bool scratchExisted = identityOf(scratch).has_value();
+    const int r = veltrane::ScanRecords(Prompt(), shared.scratch, shared.scanSettings(), FileName.c_str(), index, from,
+                                        to, pattern);
+    // A scan that fails after creating the scratch file leaves it behind
+    // empty: it is ours as much as one that shows a record.
+    if (r > 0 || !scratchExisted)
+        writtenScratchFile = identityOf(scratch);
+    else if (shared.scratch.isOpenRecordFile(scratch))
+        writtenScratchFile.reset();  // refused: it is the user's record file, not ours
+    if (r <= 0)
+        return {r, false};
+    std::optional<QString> text = LoadDisplayFile(QFile::decodeName(scratch));
+    if (!text)
+        return {-1, true};
+    // The scratch file keeps the record's own bytes; what the window shows is
+    // decoded from the record's set, which for GBK is the scratch text itself.
+    m_recordInfo = InspectRecord(FileName, IndexFileName.value_or(std::string()), r, CharsetChoice,
+                                 shared.delimiterMode, *m_codec);
+    m_infoSetting = CharsetChoice;
+    MemoMarc->setPlainText(m_recordInfo.decodedText ? *m_recordInfo.decodedText : *text);
+    CurrentRecord = r;
+    setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
+    FormActivate();
+    return {r, false};
+}
+
+int TFormMarc::ShowRecord(int from, int to, const char* pattern)
+{
+    return display(from, to, pattern).record;
+}
+
+void TFormMarc::FormActivate()
+{
+    if (m_mainForm != nullptr)
+        m_mainForm->setStatusText(QStringLiteral("文件名：%1").arg(TitleName),
+                                  QStringLiteral("纪录号：%1").arg(CurrentRecord), infoText());
+}
+
+void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
+{
+    CharsetChoice = setting;
+    RedisplayRecord();
+}
+
+void TFormMarc::ShowPrevRecord()
+{
+    if (CurrentRecord < 2) {
+        Prompt().showMessage("  第一条记录!  ");
+        return;
+    }
+    (void)ShowRecord(CurrentRecord - 1, CurrentRecord - 1, "");
+}
+
+void TFormMarc::ShowNextRecord()
+{
+    if (CurrentRecord >= RecordCount) {
+        Prompt().showMessage("  最后一条记录!  ");
+        return;
+    }
+    (void)ShowRecord(CurrentRecord + 1, CurrentRecord + 1, "");
+}
+
+void TFormMarc::RedisplayRecord()
+{
+    (void)ShowRecord(CurrentRecord, CurrentRecord, "");
+}
+
+void TFormMarc::ShowFirstRecord()
+{
+    if (CurrentRecord != 1)
+        (void)ShowRecord(1, 1, "");
+}
+
+void TFormMarc::ShowLastRecord()
+{
+    // A file of one empty leader counts no records yet shows record 1: there
+    // is no last record to go to.
+    if (RecordCount >= 1 && CurrentRecord != RecordCount)
+        (void)ShowRecord(RecordCount, RecordCount, "");
+}
+
+int OpenMarcFile(TFormMain* mainForm, const QString& path)
+{
+    FormMarc = new TFormMarc(mainForm, path);
+    return 0;
+}

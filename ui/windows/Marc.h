@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "charset/Charset.h"
+#include "dialogs/Prompt.h"
+#include "files/RecordIndex.h"
+#include "windows/RecordInfo.h"
+#include "common/WorkMonitor.h"
+
+class BackgroundWork;
+class QPlainTextEdit;
+class TFormMain;
+
+/// The window of one open record file: shows one record as text and remembers
+/// which record that is. Owns the file's record index.
+class TFormMarc : public QMdiSubWindow {
+    Q_OBJECT
+public:
+    /// Builds the index of path and shows record 1; on failure reports it and
+    /// closes itself (check isOpen() after construction).
+    TFormMarc(TFormMain* mainForm, const QString& path);
+    ~TFormMarc() override;
+
+    QPlainTextEdit* MemoMarc;
+    std::string FileName;                       ///< path as local 8-bit bytes, for the engine
+    std::optional<std::string> IndexFileName;   ///< the record index, when one could be made
+    int CurrentRecord = 1;                      ///< 1-based number of the record on display
+    int RecordCount = -1;                       ///< records in the index, or -1
+    QString TitleName;                          ///< the path as shown in caption and status bar
+    /// The character set this window reads its records in; a new window decides per record.
+    veltrane::CharsetSetting CharsetChoice = veltrane::CharsetSetting::Auto;
+
+    /// Reads the records in another set from now on and shows the record again.
+    void setCharsetChoice(veltrane::CharsetSetting setting);
+    /// The set, invalid bytes and structural problems of the record on display.
+    [[nodiscard]] const RecordInfo& recordInfo() const { return m_recordInfo; }
+    /// What the information panel says while this window is active.
+    [[nodiscard]] QString infoText() const { return RecordInfoText(m_recordInfo, m_infoSetting); }
+
+    /// Whether the first record could be shown (the window closes itself otherwise).
+    [[nodiscard]] bool isOpen() const { return m_open; }
+    /// Whether the file is still being indexed (in the background).
+    [[nodiscard]] bool isOpening() const { return m_opening; }
+    /// The long operation running for this window, or nullptr.
+    [[nodiscard]] BackgroundWork* work() const { return m_work.get(); }
+    /// Asks the running operation, if any, to stop.
+    void cancelWork();
+    /// Finds the search text from record `from` to the last record in the
+    /// background and shows the record found; tells notFoundMessage when
+    /// there is none (not after a cancel).
+    void FindFrom(int from, const char* notFoundMessage);
+    /// Runs job in the background as this window's operation, then done() on
+    /// this thread (right away when it ends within the grace period). Nothing
+    /// when another operation runs.
+    void runWork(const QString& operation, std::function<void(const veltrane::WorkMonitor&, ViewerPrompt&)> job,
+                 std::function<void()> done);
+
+    /// Displays the record ScanRecords selects; returns its number, or the scan's
+    /// result when that is not positive (then nothing on screen changes).
+    int ShowRecord(int from, int to, const char* pattern);
+    void FormActivate();
+    void ShowPrevRecord();
+    void ShowNextRecord();
+    void RedisplayRecord();
+    /// Show record 1 / the last record unless it is on display already.
+    void ShowFirstRecord();
+    void ShowLastRecord();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct DisplayResult {
+        int record;       ///< as ShowRecord returns it
+        bool loadFailed;  ///< the record was rendered but its text could not be read
+    };
+    DisplayResult display(int from, int to, const char* pattern);
+    void finishOpening(veltrane::IndexBuild build);
+    /// Deletes the index, forgets the record file and empties the status bar; once.
+    void releaseResources();
+
+    TFormMain* m_mainForm;
+    bool m_open = false;
+    bool m_registered = false;
+    bool m_statusCleared = false;
+    bool m_opening = false;
+    std::unique_ptr<BackgroundWork> m_work;
+    std::unique_ptr<veltrane::TextCodec> m_codec;  // this window's own: codecs are not shared across threads
+    RecordInfo m_recordInfo;
+    veltrane::CharsetSetting m_infoSetting = veltrane::CharsetSetting::Auto;  // the setting m_recordInfo was made under
+};
+
+/// The document window opened last (null once it is gone).
+extern QPointer<TFormMarc> FormMarc;
+
+/// The display text of a record as the window shows it: the bytes up to the
+/// first zero byte, read as GBK; CR LF, LF and CR each end a line (given back as
+/// '\n'); a byte that is not GBK shows as a replacement character.
+[[nodiscard]] QString DecodeDisplayText(QByteArrayView bytes);
+/// Deletes the scratch display file when a display of this run wrote it and no
+/// open record file goes by that name (a user's file is never removed).
+void DeleteScratchDisplayFile();
+/// Reads and decodes the scratch display file; when it cannot be opened, shows
+/// "Cannot open file <path>" in the error box and returns nothing.
+[[nodiscard]] std::optional<QString> LoadDisplayFile(const QString& path);
+
+/// Opens path in a new document window of mainForm. Returns 0.
+int OpenMarcFile(TFormMain* mainForm, const QString& path);
+
+// Record commands: each asks through its dialog, then acts on the window.
+void GotoRecordCommand(TFormMarc* window);
+void FindCommand(TFormMarc* window);
+void FindNextCommand(TFormMarc* window);
+void ExtractCommand(TFormMarc* window);
