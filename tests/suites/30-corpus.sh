@@ -16,7 +16,7 @@ limit=${VELTRANE_CORPUS_TIMEOUT:-120}
 
 if [ ! -d "$corpus" ]; then
   echo "corpus folder not found: skipped ($corpus)"
-  exit 0
+  exit 77
 fi
 corpus=$(cd "$corpus" && pwd)
 

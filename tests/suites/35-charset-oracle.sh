@@ -19,7 +19,7 @@ corpus=${VELTRANE_CORPUS_DIR:-$source_dir/../shared/corpus}
 
 if [ ! -d "$corpus" ]; then
   echo "charset oracle: corpus folder not found: skipped ($corpus)"
-  exit 0
+  exit 77
 fi
 dump=$build_dir/tests/engine/charset_dump
 if [ ! -x "$dump" ]; then

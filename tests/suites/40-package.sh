@@ -61,6 +61,7 @@ expected=(
   /usr/share/man/man1/veltrane.1.gz
   /usr/share/man/man1/veltrane-cli.1.gz
   /usr/share/icons/hicolor/scalable/apps/veltrane.svg
+  /usr/share/doc/veltrane/copyright
 )
 icon_sizes=(16 22 24 32 48 64 128 256)
 for size in "${icon_sizes[@]}"; do expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/veltrane.png"); done
@@ -77,6 +78,7 @@ dpkg-deb -x "$deb" "$root"
 for program in veltrane veltrane-cli; do
   [ -x "$root/usr/bin/$program" ] || fail "/usr/bin/$program is not executable"
 done
+grep -qx 'License: Apache-2.0' "$root/usr/share/doc/veltrane/copyright" || fail "the copyright file does not name Apache-2.0"
 
 # --- Desktop entry -------------------------------------------------------------
 desktop=$root/usr/share/applications/veltrane.desktop
@@ -167,7 +169,7 @@ pass "MIME type in a private database"
 # --- Install, associate, remove (root only) --------------------------------------
 if [ "$(id -u)" -ne 0 ]; then
   echo "40-package: SKIPPED installing the package: not root (run as root to check install and removal)"
-  [ $failures -eq 0 ] && exit 0 || exit 1
+  [ $failures -eq 0 ] && exit 77 || exit 1
 fi
 # Two test runs on one machine take turns at installing.
 exec 9>"${TMPDIR:-/tmp}/veltrane-package-test.lock"
@@ -185,7 +187,7 @@ run_dpkg() {
 }
 if dpkg-query -W -f='${Status}' veltrane 2>/dev/null | grep -q 'install ok installed'; then
   echo "40-package: SKIPPED installing the package: a veltrane package is installed already and is left alone"
-  [ $failures -eq 0 ] && exit 0 || exit 1
+  [ $failures -eq 0 ] && exit 77 || exit 1
 fi
 
 # xdg-mime as on a desktop without a session: the shared-mime-info database and
