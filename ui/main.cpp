@@ -7,6 +7,7 @@
 #include "dialogs/About.h"
 #include "windows/Main.h"
 #include "dialogs/Prompt.h"
+#include "work/TerminationSignals.h"
 
 int main(int argc, char* argv[])
 {
@@ -25,6 +26,14 @@ int main(int argc, char* argv[])
         TFormMain mainForm;
         TAboutBox aboutBox;
         AboutBox = &aboutBox;
+
+        // Asked to end from outside, the viewer ends as its Exit command ends
+        // it: work is cancelled and the scratch and index files go.
+        TerminationSignals termination;
+        QObject::connect(&termination, &TerminationSignals::terminationRequested, &mainForm, [&mainForm] {
+            mainForm.close();
+            QApplication::exit(0);
+        });
 
         mainForm.setCommandLine(paths);
         mainForm.show();
