@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "CheckCommand.h"
+#include "CommandSupport.h"
 #include "ConvertCommand.h"
 
 namespace veltrane::cli {
@@ -136,13 +137,7 @@ std::string applyOption(Invocation& invocation, std::string_view argument,
     };
 
     if (name == "--mode" && scans) {
-        std::optional<std::string_view> value = takeValue();
-        if (!value)
-            return "option '--mode' needs a value: 0, 1 or 2";
-        if (*value != "0" && *value != "1" && *value != "2")
-            return "delimiter mode must be 0, 1 or 2, not '" + std::string(*value) + "'";
-        invocation.mode = (*value)[0] - '0';
-        return {};
+        return parseModeValue(takeValue(), invocation.mode);
     }
     if (name == "--from" && finds) {
         std::optional<std::string_view> value = takeValue();

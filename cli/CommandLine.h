@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "charset/Charset.h"
+#include "iso2709/RecordLayout.h"
 
 namespace veltrane::cli {
 
@@ -26,7 +27,7 @@ struct Invocation {
     Action action = Action::Run;
     std::optional<Command> command;  ///< empty for the overall help and --version
 
-    int mode = 0;  ///< delimiter variant 0, 1 or 2
+    DelimiterMode mode = dmNormal;  ///< delimiter variant
     bool caseSensitive = false;
     bool allMatches = false;
     bool rawText = false;   ///< find: TEXT as bytes; show: the display bytes even on a terminal

@@ -87,13 +87,15 @@ private:
 };
 
 /// Reads --mode's value; an error message otherwise.
-[[nodiscard]] inline std::string parseModeValue(std::optional<std::string_view> value, int& mode)
+[[nodiscard]] inline std::string parseModeValue(std::optional<std::string_view> value, DelimiterMode& mode)
 {
     if (!value)
         return "option '--mode' needs a value: 0, 1 or 2";
-    if (*value != "0" && *value != "1" && *value != "2")
+    const std::optional<DelimiterMode> parsed =
+        value->size() == 1 ? DelimiterModeFromNumber((*value)[0] - '0') : std::nullopt;
+    if (!parsed)
         return "delimiter mode must be 0, 1 or 2, not '" + std::string(*value) + "'";
-    mode = (*value)[0] - '0';
+    mode = *parsed;
     return {};
 }
 

@@ -50,7 +50,7 @@ inline constexpr CheckCode kCheckCodes[] = {
 };
 
 struct CheckOptions {
-    int mode = dmNormal;
+    DelimiterMode mode = dmNormal;
     CharsetSetting charset = CharsetSetting::Auto;
     std::int64_t first = 1;
     std::int64_t last = std::numeric_limits<std::int64_t>::max();

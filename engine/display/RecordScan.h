@@ -52,7 +52,7 @@ private:
 /// What the scans of one viewer share: the delimiter variant and how the last
 /// find compares letters.
 struct ScanSettings {
-    int delimiterMode = dmNormal;
+    DelimiterMode delimiterMode = dmNormal;
     bool caseSensitive = false;
 };
 

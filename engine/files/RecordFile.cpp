@@ -101,7 +101,7 @@ Outcome RecordFile::read(std::int64_t number)
     return Outcome::Done;
 }
 
-Outcome RecordFile::render(std::int64_t number, int delimiterMode, DisplayText& out)
+Outcome RecordFile::render(std::int64_t number, DelimiterMode delimiterMode, DisplayText& out)
 {
     const Outcome outcome = read(number);
     out.clear();

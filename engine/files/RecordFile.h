@@ -56,7 +56,7 @@ public:
 
     /// Renders the display text of record `number` under a delimiter variant
     /// into out (cleared first). Outcomes as read().
-    [[nodiscard]] Outcome render(std::int64_t number, int delimiterMode, DisplayText& out);
+    [[nodiscard]] Outcome render(std::int64_t number, DelimiterMode delimiterMode, DisplayText& out);
 
 private:
     /// The record at offset: its bytes, or nothing when it is short.

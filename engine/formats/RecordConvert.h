@@ -15,7 +15,7 @@ namespace veltrane {
 struct ConvertOptions {
     RecordFormat from = RecordFormat::Iso2709;
     RecordFormat to = RecordFormat::MarcXml;
-    int mode = dmNormal;  ///< delimiter variant of ISO 2709 input
+    DelimiterMode mode = dmNormal;  ///< delimiter variant of ISO 2709 input
     CharsetSetting charset = CharsetSetting::Auto;
     /// ISO 2709 output in UTF-8 with leader byte 9 'a' (else the bytes are kept).
     bool utf8 = false;

@@ -36,7 +36,7 @@ bool plainAscii(std::span<const unsigned char> bytes)
     return true;
 }
 
-bool isDelimiterAt(std::span<const unsigned char> body, std::size_t i, int mode, unsigned char delimiter)
+bool isDelimiterAt(std::span<const unsigned char> body, std::size_t i, DelimiterMode mode, unsigned char delimiter)
 {
     if (body[i] != delimiter)
         return false;
@@ -122,7 +122,7 @@ std::string_view MarcRecord::controlNumber() const
     return {};
 }
 
-bool IsUnimarcShaped(const RecordFields& record, int mode)
+bool IsUnimarcShaped(const RecordFields& record, DelimiterMode mode)
 {
     const unsigned char delimiter = SubfieldDelimiter(mode);
     for (std::size_t i = 0; i < record.fields().size(); ++i) {

@@ -94,11 +94,11 @@ private:
 /// Whether a record is shaped as UNIMARC: a field 100 whose first subfield a
 /// starts with eight digits or blanks followed by a lowercase letter (the
 /// general processing data). Records not so shaped are taken as MARC 21.
-[[nodiscard]] bool IsUnimarcShaped(const RecordFields& record, int mode = dmNormal);
+[[nodiscard]] bool IsUnimarcShaped(const RecordFields& record, DelimiterMode mode = dmNormal);
 
 /// How a record read from ISO 2709 is turned into a MarcRecord.
 struct MarcReadOptions {
-    int mode = dmNormal;  ///< delimiter variant
+    DelimiterMode mode = dmNormal;  ///< delimiter variant
     /// Decode the text to UTF-8 (else bytes are kept as they are).
     bool decode = true;
     CharsetSetting charset = CharsetSetting::Auto;

@@ -2,12 +2,12 @@
 
 namespace veltrane {
 
-unsigned char FieldTerminator(int mode)
+unsigned char FieldTerminator(DelimiterMode mode)
 {
     return mode == dmSpecial1 ? kSpecialFieldTerminator : kStandardFieldTerminator;
 }
 
-unsigned char SubfieldDelimiter(int mode)
+unsigned char SubfieldDelimiter(DelimiterMode mode)
 {
     return (mode == dmSpecial1 || mode == dmSpecial2) ? kSpecialSubfieldDelimiter
                                                       : kStandardSubfieldDelimiter;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace veltrane {
 
@@ -24,23 +25,36 @@ inline constexpr std::size_t kRecordBufferSize = 99'999;
 inline constexpr std::size_t kFieldBufferSize = 100'001;
 
 
-/// Delimiter variants a record file may use.
-enum DelimiterModeValue : int {
-    dmNormal = 0,    ///< field terminator 0x1E, subfield delimiter 0x1F
-    dmSpecial1 = 1,  ///< field terminator '#', subfield delimiter '$'
-    dmSpecial2 = 2,  ///< field terminator 0x1E, subfield delimiter '$'
+/// Delimiter variants a record file may use; the numbers are the ones the
+/// delimiter dialog and the CLI's --mode show.
+enum class DelimiterMode : std::uint16_t {
+    Normal = 0,    ///< field terminator 0x1E, subfield delimiter 0x1F
+    Special1 = 1,  ///< field terminator '#', subfield delimiter '$'
+    Special2 = 2,  ///< field terminator 0x1E, subfield delimiter '$'
 };
+inline constexpr DelimiterMode dmNormal = DelimiterMode::Normal;
+inline constexpr DelimiterMode dmSpecial1 = DelimiterMode::Special1;
+inline constexpr DelimiterMode dmSpecial2 = DelimiterMode::Special2;
+
+/// The variant numbered 0, 1 or 2; nullopt for any other number.
+[[nodiscard]] constexpr std::optional<DelimiterMode> DelimiterModeFromNumber(int number)
+{
+    if (number < 0 || number > 2)
+        return std::nullopt;
+    return static_cast<DelimiterMode>(number);
+}
+/// The number 0, 1 or 2 of a variant.
+[[nodiscard]] constexpr int DelimiterModeNumber(DelimiterMode mode) { return static_cast<int>(mode); }
 
 inline constexpr unsigned char kStandardFieldTerminator = 0x1E;     // record separator, 30
 inline constexpr unsigned char kStandardSubfieldDelimiter = 0x1F;   // unit separator, 31
 inline constexpr unsigned char kSpecialFieldTerminator = '#';       // 0x23
 inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 
-/// The field terminator of a delimiter variant (any value other than 1 and 2
-/// behaves as 0).
-[[nodiscard]] unsigned char FieldTerminator(int mode);
+/// The field terminator of a delimiter variant.
+[[nodiscard]] unsigned char FieldTerminator(DelimiterMode mode);
 /// The subfield delimiter of a delimiter variant.
-[[nodiscard]] unsigned char SubfieldDelimiter(int mode);
+[[nodiscard]] unsigned char SubfieldDelimiter(DelimiterMode mode);
 
 // Byte classes as in the POSIX locale: bytes 0x80-0xFF belong to none of them
 // and folding never changes them, whatever the process locale says.

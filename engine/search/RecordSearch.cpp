@@ -158,7 +158,7 @@ RecordMatcher::RecordMatcher(const SearchQuery& query)
 {
 }
 
-RecordMatcher::RecordMatcher(std::string_view pattern, bool caseSensitive, int delimiterMode, std::string tag)
+RecordMatcher::RecordMatcher(std::string_view pattern, bool caseSensitive, DelimiterMode delimiterMode, std::string tag)
     : m_given(pattern), m_pattern(pattern.begin(), pattern.end()), m_length(pattern.size()), m_caseSensitive(caseSensitive),
       m_tag(std::move(tag))
 {

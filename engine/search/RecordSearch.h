@@ -22,7 +22,7 @@ struct SearchQuery {
     /// kMaxSearchTextLength bytes are taken.
     std::string pattern;
     bool caseSensitive = false;  ///< otherwise ASCII letters match either case
-    int delimiterMode = dmNormal;
+    DelimiterMode delimiterMode = dmNormal;
     /// Three tag bytes: a match must lie within a field with this tag; empty
     /// for any field.
     std::string tag;
@@ -40,7 +40,7 @@ public:
     /// The query's pattern bytes, cut at kMaxSearchTextLength.
     explicit RecordMatcher(const SearchQuery& query);
     /// Pattern bytes of any length.
-    RecordMatcher(std::string_view pattern, bool caseSensitive, int delimiterMode, std::string tag);
+    RecordMatcher(std::string_view pattern, bool caseSensitive, DelimiterMode delimiterMode, std::string tag);
 
     [[nodiscard]] bool empty() const { return m_length == 0; }
     /// The pattern bytes as given (before '$' and case are applied).

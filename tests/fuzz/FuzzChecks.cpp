@@ -122,7 +122,7 @@ std::optional<std::vector<ReferenceEntry>> referenceEntries(std::string_view fil
 
 /// Whether pattern (as typed: "$a" for subfield a) lies in one entry, never
 /// taking in its last byte, compared byte by byte at every alignment.
-bool referenceMatch(const ReferenceEntry& entry, std::string pattern, int mode, bool caseSensitive)
+bool referenceMatch(const ReferenceEntry& entry, std::string pattern, DelimiterMode mode, bool caseSensitive)
 {
     const char subfieldDelimiter = mode == dmNormal ? '\x1f' : '$';
     for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
@@ -176,7 +176,7 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
     const std::vector<std::uint64_t> offsets = referenceIndex(file);
     RecordingPrompt prompt;
     auto expected = std::make_unique<DisplayText>();
-    for (int mode : {dmNormal, dmSpecial1, dmSpecial2})
+    for (DelimiterMode mode : {dmNormal, dmSpecial1, dmSpecial2})
         for (int n = 1; n <= std::min(count, 16); ++n) {  // enough for a small input, quick for thousands of runs
             const int r = ScanRecords(prompt, scratch, {mode, false}, files.records.c_str(), files.index.c_str(), n, n, "");
             const std::optional<std::vector<ReferenceEntry>> entries = referenceEntries(file, offsets[n - 1]);
@@ -187,9 +187,9 @@ std::string checkScanShow(const std::uint8_t* data, std::size_t size)
             RenderDisplayText(*expected, reinterpret_cast<const unsigned char*>(fieldBytes.data()), fieldBytes.size(),
                               FieldTerminator(mode), SubfieldDelimiter(mode));
             if (r != (entries ? n : -1))
-                return say("mode ", mode, ": showing record ", n, " gave ", r);
+                return say("mode ", DelimiterModeNumber(mode), ": showing record ", n, " gave ", r);
             if (testsupport::ReadFile(files.scratch) != (entries ? expected->text() : ""))
-                return say("mode ", mode, ": the display text of record ", n, " is not its fields laid out");
+                return say("mode ", DelimiterModeNumber(mode), ": the display text of record ", n, " is not its fields laid out");
         }
     return prompt.messages.empty() ? "" : "message on readable files: " + prompt.messages[0];
 }
@@ -198,7 +198,7 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
 {
     ChoiceReader input{data, size};
     ScanSettings settings;
-    settings.delimiterMode = static_cast<int>(input.byte() % 3);
+    settings.delimiterMode = *DelimiterModeFromNumber(static_cast<int>(input.byte() % 3));
     settings.caseSensitive = input.byte() & 1;
     const std::size_t patternStart = input.word(), patternLength = 1 + input.byte() % 40;
     const unsigned fromChoice = input.byte();
@@ -230,7 +230,7 @@ std::string checkScanSearch(const std::uint8_t* data, std::size_t size)
     }
     const int found = find(from, count);
     if (found != expected)
-        return say("mode ", settings.delimiterMode, settings.caseSensitive ? ", case" : ", any case", ", from ", from,
+        return say("mode ", DelimiterModeNumber(settings.delimiterMode), settings.caseSensitive ? ", case" : ", any case", ", from ", from,
                    " of ", count, ": the search gave record ", found, ", the byte comparison ", expected);
     return prompt.messages.empty() ? "" : "message on readable files: " + prompt.messages[0];
 }
@@ -290,7 +290,7 @@ std::string checkDisplayText(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
         return {};
-    const int mode = data[0] % 3;
+    const DelimiterMode mode = *DelimiterModeFromNumber(data[0] % 3);
     const std::size_t used = std::min(size - 1, kFieldBufferSize);
     static DisplayText rendered;
     rendered.clear();
@@ -341,10 +341,10 @@ std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size)
     record.assemble(data, std::min(size, kRecordBufferSize));
     (void)DetectCharset(record);
     for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8, Charset::Marc8}) {
-        for (int mode = 0; mode < 3; ++mode) {
+        for (DelimiterMode mode : {dmNormal, dmSpecial1, dmSpecial2}) {
             const DecodedDisplay display =
                 RenderDecodedDisplayText(codec, charset, record, FieldTerminator(mode), SubfieldDelimiter(mode));
-            const std::string where = say(CharsetName(charset), " mode ", mode, ": ");
+            const std::string where = say(CharsetName(charset), " mode ", DelimiterModeNumber(mode), ": ");
             if (charset == Charset::Utf8) {
                 // UTF-8 takes its own single pass; the general way must agree.
                 std::string general = "kept";
@@ -461,7 +461,7 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
     for (RecordFormat to : kAllFormats) {
         ConvertOptions options;
         options.from = kFrom[pick];
-        options.mode = pick < 3 ? static_cast<int>(pick) : 0;
+        options.mode = DelimiterModeFromNumber(static_cast<int>(pick)).value_or(dmNormal);
         options.to = to;
         options.charset = (data[0] / 6) % 2 ? CharsetSetting::Utf8 : CharsetSetting::Auto;
         ConvertRun run = convertFile(input, options);
@@ -476,7 +476,7 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
         std::vector<std::string> told[2];
         for (int workers : {1, 2}) {
             CheckOptions options;
-            options.mode = static_cast<int>(pick);
+            options.mode = *DelimiterModeFromNumber(static_cast<int>(pick));
             options.charset = (data[0] / 6) % 2 ? CharsetSetting::Gbk : CharsetSetting::Auto;
             options.workers = workers;
             const int fd = ::open(input.c_str(), O_RDONLY);

@@ -291,7 +291,7 @@ private slots:
         const QString path = m_v->sandbox.write("three.mrc", viewertest::numberedFile(3));
         TFormMarc* window = open(path, 2);
         window->MemoMarc->setPlainText("stale");
-        SharedState().delimiterMode = 2;
+        SharedState().delimiterMode = veltrane::dmSpecial2;
         QList<bool> checked;
         bool shownHasFocus = false, registered = false;
         ModalAnswer answer(answerAs<TFormChgFmt>([&](TFormChgFmt* dialog) {
@@ -308,7 +308,7 @@ private slots:
 
         QCOMPARE(checked, (QList<bool>{false, false, true}));
         QVERIFY(shownHasFocus && registered);
-        QCOMPARE(SharedState().delimiterMode, 2);
+        QCOMPARE(SharedState().delimiterMode, veltrane::dmSpecial2);
         QCOMPARE(FormChgFmt, nullptr);
         QCOMPARE(window->MemoMarc->toPlainText(), open(path, 2)->MemoMarc->toPlainText());
         QCOMPARE(window->CurrentRecord, 2);
@@ -351,7 +351,7 @@ private slots:
             for (int key : keys)  // at the focused control, as the user presses it
                 QTest::keyClick(shown->focusWidget() != nullptr ? shown->focusWidget() : shown, Qt::Key(key));
         }));
-        QCOMPARE(kind == "saveask" ? AskOverwrite(nullptr) : dialogs[kind]->exec(), result);
+        QCOMPARE(kind == "saveask" ? static_cast<int>(AskOverwrite(nullptr)) : dialogs[kind]->exec(), result);
         QVERIFY(answer.answered());
     }
 

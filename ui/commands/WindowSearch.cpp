@@ -37,7 +37,7 @@ veltrane::SearchQuery MakeWindowSearchQuery(const TFormMarc& window, const QStri
             typed.toStdString(), window.CharsetChoice};
 }
 
-QString RecordTitleReader::title(const veltrane::RecordFields& fields, int delimiterMode,
+QString RecordTitleReader::title(const veltrane::RecordFields& fields, veltrane::DelimiterMode delimiterMode,
                                  veltrane::CharsetSetting charset)
 {
     const unsigned char delimiter = veltrane::SubfieldDelimiter(delimiterMode);

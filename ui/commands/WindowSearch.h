@@ -29,7 +29,7 @@ class TFormMarc;
 /// object per thread.
 class RecordTitleReader {
 public:
-    [[nodiscard]] QString title(const veltrane::RecordFields& fields, int delimiterMode,
+    [[nodiscard]] QString title(const veltrane::RecordFields& fields, veltrane::DelimiterMode delimiterMode,
                                 veltrane::CharsetSetting charset);
 
 private:

@@ -40,7 +40,7 @@ TFormChgFmt::TFormChgFmt() : TModalDialog(FormMain)
     setTabOrder(BitBtn1, BitBtn2);
 }
 
-int TFormChgFmt::selectedMode() const
+veltrane::DelimiterMode TFormChgFmt::selectedMode() const
 {
     if (RBNormal->isChecked())
         return veltrane::dmNormal;
@@ -61,7 +61,6 @@ void TFormChgFmt::FormShow()
     case veltrane::dmNormal: RBNormal->setChecked(true); break;
     case veltrane::dmSpecial1: RBSpecial1->setChecked(true); break;
     case veltrane::dmSpecial2: RBSpecial2->setChecked(true); break;
-    default: break;  // the design state: RBNormal
     }
     // Inside the group box the focus goes to the selected radio button.
     for (QRadioButton* button : {RBNormal, RBSpecial1, RBSpecial2}) {

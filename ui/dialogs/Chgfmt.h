@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dialogs/DialogFrame.h"
+#include "iso2709/RecordLayout.h"
 
 class QGroupBox;
 class QPushButton;
@@ -20,7 +21,7 @@ public:
     QRadioButton* RBSpecial2;
 
     /// The mode of the selected radio button: 0, 1 or 2.
-    [[nodiscard]] int selectedMode() const;
+    [[nodiscard]] veltrane::DelimiterMode selectedMode() const;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -69,12 +69,12 @@ void TFormSaveAsk::reject()
     BtnCancelClick();
 }
 
-int AskOverwrite(QWidget* owner)
+OverwriteChoice AskOverwrite(QWidget* owner)
 {
     auto dialog = std::make_unique<TFormSaveAsk>(owner);
     const int result = dialog->exec();
     // Only a deliberate overwrite or append may touch the file.
     if (result == static_cast<int>(OverwriteChoice::Overwrite) || result == static_cast<int>(OverwriteChoice::Append))
-        return result;
-    return static_cast<int>(OverwriteChoice::Cancel);
+        return static_cast<OverwriteChoice>(result);
+    return OverwriteChoice::Cancel;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/UserPrompt.h"
 #include "dialogs/DialogFrame.h"
 
 class QLabel;
@@ -25,5 +26,6 @@ public slots:
     void reject() override;
 };
 
-/// Shows a new TFormSaveAsk owned by owner and returns its result (1, 2 or 3).
-int AskOverwrite(QWidget* owner);
+/// Shows a new TFormSaveAsk owned by owner and returns the user's answer:
+/// overwrite, append, or cancel for anything else.
+veltrane::OverwriteChoice AskOverwrite(QWidget* owner);

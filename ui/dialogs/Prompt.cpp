@@ -74,16 +74,7 @@ public:
 
     veltrane::OverwriteChoice askOverwrite(std::string_view) override
     {
-        switch (AskOverwrite(QApplication::activeWindow())) {
-        case 1:
-            return veltrane::OverwriteChoice::Overwrite;
-        case 2:
-            return veltrane::OverwriteChoice::Append;
-        case 3:
-            return veltrane::OverwriteChoice::Cancel;
-        default:
-            return veltrane::OverwriteChoice::Unavailable;
-        }
+        return AskOverwrite(QApplication::activeWindow());
     }
 };
 

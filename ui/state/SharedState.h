@@ -11,7 +11,7 @@
 struct DocumentSharedState {
     /// "tempdisp.mrc" in the folder the viewer was started from.
     veltrane::ScratchDisplay scratch{"tempdisp.mrc"};
-    int delimiterMode = veltrane::dmNormal;
+    veltrane::DelimiterMode delimiterMode = veltrane::dmNormal;
     /// The text of the last find as the records hold it (GBK bytes); empty
     /// before the first find.
     QByteArray searchText;

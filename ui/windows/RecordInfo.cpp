@@ -18,7 +18,7 @@ using veltrane::fileaccess::UniqueFd;
 // The record's bytes as the file holds them, a truncated last record included
 // (the check reports it), which RecordFile::read refuses.
 std::vector<veltrane::CheckProblem> checkRecord(int recordsFd, const std::string& indexFileName, std::int64_t number,
-                                                veltrane::CharsetSetting setting, int delimiterMode,
+                                                veltrane::CharsetSetting setting, veltrane::DelimiterMode delimiterMode,
                                                 veltrane::TextCodec& codec)
 {
     std::vector<veltrane::CheckProblem> problems;
@@ -55,7 +55,7 @@ std::vector<veltrane::CheckProblem> checkRecord(int recordsFd, const std::string
 }  // namespace
 
 RecordInfo InspectRecord(const std::string& fileName, const std::string& indexFileName, std::int64_t number,
-                         veltrane::CharsetSetting setting, int delimiterMode, veltrane::TextCodec& codec)
+                         veltrane::CharsetSetting setting, veltrane::DelimiterMode delimiterMode, veltrane::TextCodec& codec)
 {
     RecordInfo info;
     veltrane::RecordFile records;

@@ -29,7 +29,7 @@ struct RecordInfo {
 /// and checks it under a character-set setting and a delimiter variant. Runs
 /// on the interface thread with the window's own codec.
 [[nodiscard]] RecordInfo InspectRecord(const std::string& fileName, const std::string& indexFileName,
-                                       std::int64_t number, veltrane::CharsetSetting setting, int delimiterMode,
+                                       std::int64_t number, veltrane::CharsetSetting setting, veltrane::DelimiterMode delimiterMode,
                                        veltrane::TextCodec& codec);
 
 /// The information panel's text: the set in use ("（自动）" when the setting

@@ -410,7 +410,7 @@ TEST(DecodedDisplay, WidthsAndClustersOfEveryCodePointFollowTheRanges)
 }
 
 std::string renderDecoded(Charset charset, const std::vector<Field>& fields, std::size_t* invalid = nullptr,
-                          int mode = dmNormal)
+                          DelimiterMode mode = dmNormal)
 {
     static TextCodec codec;
     const Assembled record(MakeRecord(fields, static_cast<char>(FieldTerminator(mode))));
@@ -476,7 +476,7 @@ TEST(DecodedDisplay, Utf8SinglePassMatchesDecodingRunByRun)
     std::mt19937 random(4711);
     TextCodec codec;
     for (int n = 0; n < 3000; ++n) {
-        const int mode = static_cast<int>(random() % 3);
+        const DelimiterMode mode = *DelimiterModeFromNumber(static_cast<int>(random() % 3));
         const char terminator = static_cast<char>(FieldTerminator(mode));
         std::vector<Field> fields;
         const int fieldCount = 1 + static_cast<int>(random() % 5);
@@ -508,8 +508,8 @@ TEST(DecodedDisplay, Utf8SinglePassMatchesDecodingRunByRun)
                                                                    FieldTerminator(mode), SubfieldDelimiter(mode), single);
         const std::size_t generalInvalid = RenderDecodedDisplayTextByRuns(
             codec, Charset::Utf8, record.fields, FieldTerminator(mode), SubfieldDelimiter(mode), general);
-        ASSERT_EQ(single, general) << "record " << n << " mode " << mode;
-        ASSERT_EQ(singleInvalid, generalInvalid) << "record " << n << " mode " << mode;
+        ASSERT_EQ(single, general) << "record " << n << " mode " << DelimiterModeNumber(mode);
+        ASSERT_EQ(singleInvalid, generalInvalid) << "record " << n << " mode " << DelimiterModeNumber(mode);
         // The record-at-a-time form gives the same text.
         const DecodedDisplay whole = RenderDecodedDisplayText(codec, Charset::Utf8, record.fields,
                                                               FieldTerminator(mode), SubfieldDelimiter(mode));
@@ -532,7 +532,7 @@ TEST(DecodedDisplay, AsciiRecordsLayOutAsTheBytesDo)
         {{"200", "\x1f \x1f" "b\x1f"}},
     };
     for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8, Charset::Marc8}) {
-        for (int mode : {dmNormal, dmSpecial1}) {
+        for (DelimiterMode mode : {dmNormal, dmSpecial1}) {
             for (const auto& fields : records) {
                 std::vector<Field> own = fields;
                 if (mode == dmSpecial1)
@@ -549,7 +549,7 @@ TEST(DecodedDisplay, AsciiRecordsLayOutAsTheBytesDo)
                 for (std::size_t at; (at = expected.find('\x1f')) != std::string::npos;)
                     expected.replace(at, 1, "\xe2\x90\x9f");
                 EXPECT_EQ(renderDecoded(charset, own, nullptr, mode), expected)
-                    << CharsetName(charset) << " mode " << mode << " " << own.front().body.substr(0, 20);
+                    << CharsetName(charset) << " mode " << DelimiterModeNumber(mode) << " " << own.front().body.substr(0, 20);
             }
         }
     }

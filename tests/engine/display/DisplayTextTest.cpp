@@ -10,7 +10,7 @@ using namespace veltrane;
 namespace {
 
 /// Renders all but the last `stale` bytes, which lie beyond the used length.
-std::string render(const std::string& fieldBytes, int mode, std::size_t stale)
+std::string render(const std::string& fieldBytes, DelimiterMode mode, std::size_t stale)
 {
     static DisplayText text;
     text.clear();
@@ -28,7 +28,7 @@ TEST(DisplayLayout, MatchesByteForByte)
     k200.resize(200);
     struct Case {
         const char* name;
-        int mode;
+        DelimiterMode mode;
         std::string fieldBytes;  // tag and field bytes of each entry, back to back
         std::string expected;
         std::size_t stale = 0;

@@ -45,7 +45,7 @@ TEST_F(ScanTest, SearchFindsTheFirstRecordHoldingThePattern)
     struct Case {
         const char* name;
         const std::vector<std::string>& records;
-        int mode;
+        DelimiterMode mode;
         bool caseSensitive;
         int from, to;
         std::string pattern;
