@@ -15,6 +15,7 @@
 #include "CommandLine.h"
 #include "CommandSupport.h"
 #include "files/FileAccess.h"
+#include "files/TargetFile.h"
 #include "formats/RecordConvert.h"
 
 namespace veltrane::cli {
@@ -150,17 +151,19 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
                              parsed.options.last);
 }
 
-/// Writes into a new file beside TARGET and puts it in TARGET's place only
-/// when everything went well: a failed run leaves no partial target.
-class TargetFile {
+/// TARGET as the engine's target-file transaction writes it: beside, renamed
+/// into place only when everything went well, so a failed run leaves no
+/// partial target. The file beside is removed when a signal ends the process.
+class ConvertTarget {
 public:
-    ~TargetFile() { discard(); }
+    ~ConvertTarget() { discard(); }
 
     /// Refuses an existing TARGET without --overwrite, a directory, and the
-    /// record file itself; creates the temporary file.
+    /// record file itself; creates the file beside it.
     bool open(const std::string& target, bool overwrite, const fileaccess::FileIdentity& recordFile)
     {
         m_target = target;
+        TargetWrite write = TargetWrite::Create;
         struct stat info {};
         if (::stat(target.c_str(), &info) == 0) {
             if (S_ISDIR(info.st_mode)) {
@@ -175,70 +178,57 @@ public:
                 tellError(quotedName(target) + " exists; give --overwrite to replace it");
                 return false;
             }
-            m_mode = info.st_mode & 07777;
+            write = TargetWrite::Overwrite;
         } else if (errno != ENOENT) {
             tellError("cannot write " + quotedName(target) + ": " + std::strerror(errno));
             return false;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            m_mode = 0666 & ~mask;
         }
-        const std::string::size_type slash = target.rfind('/');
-        const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        m_temporary = directory + "." + base + ".veltrane-XXXXXX";
-        if (m_temporary.size() >= sizeof g_partialTarget) {
+        constexpr std::size_t kBesideNameExtra = std::string_view(".").size() + std::string_view(".veltrane-XXXXXX").size();
+        if (target.size() + kBesideNameExtra >= sizeof g_partialTarget) {
             tellError("cannot write " + quotedName(target) + ": the name is too long");
             return false;
         }
+        // The file beside and its entry for the signal handler come and go together.
         sigset_t all, previous;
         sigfillset(&all);
         ::sigprocmask(SIG_BLOCK, &all, &previous);
-        const int fd = ::mkstemp(m_temporary.data());
-        if (fd >= 0) {
-            std::memcpy(g_partialTarget, m_temporary.c_str(), m_temporary.size() + 1);
+        const int error = m_file.open(target, write, TargetPlacement::Beside);
+        if (error == 0) {
+            const std::string& temporary = m_file.temporaryPath();
+            std::memcpy(g_partialTarget, temporary.c_str(), temporary.size() + 1);
             g_partialTargetActive = 1;
         }
         ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-        if (fd < 0) {
-            tellError("cannot write " + quotedName(target) + ": " + std::strerror(errno));
+        if (error != 0) {
+            tellError("cannot write " + quotedName(target) + ": " + std::strerror(error));
             return false;
         }
-        m_fd.emplace(fd);
         return true;
     }
 
-    [[nodiscard]] int fd() const { return m_fd ? m_fd->get() : -1; }
+    [[nodiscard]] int fd() const { return m_file.fd(); }
 
     /// Puts the written file in TARGET's place.
     bool commit()
     {
-        if (::fchmod(fd(), m_mode) != 0 || ::fsync(fd()) != 0 || !m_fd->reset() ||
-            ::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-            tellError("cannot write " + quotedName(m_target) + ": " + std::strerror(errno));
-            discard();
+        const int error = m_file.commit();
+        g_partialTargetActive = 0;
+        if (error != 0) {
+            tellError("cannot write " + quotedName(m_target) + ": " + std::strerror(error));
             return false;
         }
-        g_partialTargetActive = 0;
-        m_temporary.clear();
         return true;
     }
 
     void discard()
     {
-        m_fd.reset();  // closes it
-        if (!m_temporary.empty()) {
-            g_partialTargetActive = 0;
-            ::unlink(m_temporary.c_str());
-            m_temporary.clear();
-        }
+        m_file.rollback();
+        g_partialTargetActive = 0;
     }
 
 private:
-    std::string m_target, m_temporary;
-    std::optional<fileaccess::UniqueFd> m_fd;
-    mode_t m_mode = 0644;
+    std::string m_target;
+    TargetFile m_file;
 };
 
 }  // namespace
@@ -280,7 +270,7 @@ int runConvertCommand(const std::vector<std::string_view>& arguments)
         return kExitFailure;
     }
 
-    TargetFile target;
+    ConvertTarget target;
     int outputFd = STDOUT_FILENO;
     if (!parsed.target.empty()) {
         installPartialTargetHandlers();

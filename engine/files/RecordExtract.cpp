@@ -9,6 +9,7 @@
 #include "files/FileAccess.h"
 #include "files/IndexFile.h"
 #include "files/RecordIndex.h"
+#include "files/TargetFile.h"
 #include "iso2709/RecordLayout.h"
 #include "display/RecordScan.h"
 
@@ -23,8 +24,6 @@ constexpr char kTargetIsRecordFileMessage[] =
     "Choose another file or append.";
 constexpr char kTargetIsScratchFileMessage[] =
     "The target is the display scratch file, which is rewritten by every display. Choose another file.";
-
-enum class WriteMode { Create, Overwrite, Append };
 
 bool isScratchDisplayFile(const ScratchDisplay& scratch, const std::optional<FileIdentity>& identity)
 {
@@ -157,7 +156,7 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
     }
     const FileIdentity recordIdentity{recordStat.st_dev, recordStat.st_ino};
 
-    WriteMode mode = WriteMode::Create;
+    TargetWrite write = TargetWrite::Create;
     if (::access(targetPath, F_OK) == 0) {
         if (isScratchDisplayFile(scratch, identityOf(targetPath))) {
             prompt.showMessage(kTargetIsScratchFileMessage);
@@ -165,10 +164,10 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
         }
         switch (prompt.askOverwrite(targetPath)) {
         case OverwriteChoice::Overwrite:
-            mode = WriteMode::Overwrite;
+            write = TargetWrite::Overwrite;
             break;
         case OverwriteChoice::Append:
-            mode = WriteMode::Append;
+            write = TargetWrite::Append;
             break;
         case OverwriteChoice::Cancel:
             return ExtractOutcome::Declined;
@@ -177,32 +176,24 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
         }
     }
 
-    // The target is opened without truncating it, so that its identity can be
-    // checked before anything of it is lost.
-    const int flags = O_WRONLY | O_CLOEXEC
-                      | (mode == WriteMode::Create ? O_CREAT | O_EXCL : 0)
-                      | (mode == WriteMode::Append ? O_APPEND : 0);
-    UniqueFd target(::open(targetPath, flags, 0666));
-    struct stat targetStat {};
-    if (!target || ::fstat(target.get(), &targetStat) != 0) {
+    // Extraction writes into the target itself, so that it may append to a
+    // record file open in a window.
+    TargetFile target;
+    if (target.open(targetPath, write, TargetPlacement::InPlace) != 0) {
         prompt.showMessage(kInvalidDriveMessage);
         return ExtractOutcome::Failed;
     }
-    const FileIdentity targetIdentity{targetStat.st_dev, targetStat.st_ino};
     const char* refusal = nullptr;
-    if (isScratchDisplayFile(scratch, targetIdentity))
+    if (isScratchDisplayFile(scratch, target.identity()))
         refusal = kTargetIsScratchFileMessage;
-    else if (mode == WriteMode::Overwrite && targetIdentity == recordIdentity)
+    else if (write == TargetWrite::Overwrite && target.identity() == recordIdentity)
         refusal = kTargetIsRecordFileMessage;
     if (refusal != nullptr) {
-        target.reset();
-        if (mode == WriteMode::Create)
-            ::unlink(targetPath);
+        target.rollback();
         prompt.showMessage(refusal);
         return ExtractOutcome::Failed;
     }
 
-    const auto oldLength = static_cast<off_t>(mode == WriteMode::Append ? targetStat.st_size : 0);
     // Appending to the record file itself must copy the range as it stood
     // before the copy began, never the bytes the copy is adding; a sentinel
     // beyond the end of the file also stops at the end.
@@ -210,23 +201,14 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
     const std::uint64_t copyEnd = std::min(*end, fileEnd);
     const std::uint64_t copyStart = std::min(*start, copyEnd);
     CopyResult copy = CopyResult::Failed;
-    if (mode != WriteMode::Overwrite || ::ftruncate(target.get(), 0) == 0)
-        copy = copyRange(records.get(), target.get(), copyStart, copyEnd, static_cast<std::uint64_t>(oldLength),
-                         monitor);
-    bool ok = copy == CopyResult::Done;
-    if (!ok) {
-        // Take back what was written: the target keeps what it held before
-        // (nothing, when it was made here or the user chose to overwrite it).
-        ignoreResult(::ftruncate(target.get(), oldLength));
-    }
-    ok = target.reset() && ok;
-    if (!ok) {
-        if (mode == WriteMode::Create)
-            ::unlink(targetPath);
-        else
-            ignoreResult(::truncate(targetPath, oldLength));
-        if (copy == CopyResult::Cancelled)
-            return ExtractOutcome::Cancelled;
+    if (target.begin() == 0)
+        copy = copyRange(records.get(), target.fd(), copyStart, copyEnd,
+                         static_cast<std::uint64_t>(target.oldLength()), monitor);
+    if (copy != CopyResult::Done)
+        target.rollback();
+    if (copy == CopyResult::Cancelled)
+        return ExtractOutcome::Cancelled;
+    if (copy != CopyResult::Done || target.commit() != 0) {
         prompt.showMessage(kInvalidDriveMessage);
         return ExtractOutcome::Failed;
     }

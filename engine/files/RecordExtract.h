@@ -18,10 +18,11 @@ enum class ExtractOutcome {
 /// Copies records a to b (1-based, inclusive, 1 <= a <= b <= count) of fileName
 /// byte for byte, separators included, into targetPath: created when missing,
 /// otherwise overwritten or appended to as the user answers (asked after the
-/// record file and the index have been checked). Never onto the scratch
-/// display file, nor overwriting the record file itself. A failed or
-/// cancelled copy is undone: a created target removed, an appended one cut
-/// back to its old length, an overwritten one left empty.
+/// record file and the index have been checked), in place, so that a record
+/// file open in a window may be appended to. Never onto the scratch display
+/// file, nor overwriting the record file itself. A failed or cancelled copy is
+/// undone: a created target removed, an appended one cut back to its old
+/// length, an overwritten one left empty.
 [[nodiscard]] ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,
                                             const char* indexFileName, int a, int b, const char* targetPath,
                                             const WorkMonitor& monitor);

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -192,10 +193,10 @@ private slots:
     {
         QTest::addColumn<bool>("exists");
         QTest::addColumn<OverwriteChoice>("answer");
-        QTest::addColumn<QString>("left");  // "<missing>", "old" or "" (a cancelled overwrite empties it)
+        QTest::addColumn<QString>("left");  // "<missing>" or "old"
         QTest::newRow("new file is removed") << false << OverwriteChoice::Cancel << "<missing>";
         QTest::newRow("append is cut back") << true << OverwriteChoice::Append << "old";
-        QTest::newRow("overwrite ends empty") << true << OverwriteChoice::Overwrite << "";
+        QTest::newRow("overwrite keeps the old file") << true << OverwriteChoice::Overwrite << "old";
     }
 
     void cancelledExportLeavesTheTargetAsItWas()
@@ -223,6 +224,9 @@ private slots:
         }
         QCOMPARE(QString::fromStdString(contents(target)), left);
         QCOMPARE(m_v->prompt.texts(), QStringList());
+        // Nothing written beside the target is left behind.
+        QCOMPARE(QDir(m_v->sandbox.workDir()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("out.jsonl")),
+                 exists ? QStringList{QStringLiteral("out.jsonl")} : QStringList());
     }
 };
 

@@ -23,6 +23,7 @@
 #include <memory>
 
 #include "files/FileAccess.h"
+#include "files/TargetFile.h"
 #include "windows/Marc.h"
 #include "commands/MarcCommands.h"
 #include "dialogs/Prompt.h"
@@ -35,7 +36,6 @@ namespace {
 
 using veltrane::RecordFormat;
 using veltrane::fileaccess::identityOf;
-using veltrane::fileaccess::ignoreResult;
 using veltrane::fileaccess::UniqueFd;
 
 constexpr const char* kInvalidRecordNumber = "    记录号不合法！    ";
@@ -52,8 +52,6 @@ constexpr FormatItem kFormats[] = {
     {RecordFormat::Iso2709, "标准 ISO 2709 (*.mrc)"},
 };
 
-enum class WriteMode { Create, Overwrite, Append };
-
 /// What the worker leaves for the interface thread.
 struct ExportOutcome {
     veltrane::ConvertResult result;
@@ -66,62 +64,47 @@ QString errorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Runs on the worker. A target left unfinished (failure or cancel) goes back
-// to what it held: removed when made here, cut back when appended to, empty
-// when it was being overwritten.
-void exportOnWorker(const veltrane::ScratchDisplay& scratch, const std::string& recordFile, const std::string& target,
-                    WriteMode mode, const veltrane::ConvertOptions& options, const veltrane::WorkMonitor& monitor,
-                    ExportOutcome& outcome)
+// Runs on the worker. A target left unfinished (failure or cancel) keeps what
+// it held: a new or overwritten one is written beside and only renamed into
+// place when done; an appended one is cut back.
+void exportOnWorker(const veltrane::ScratchDisplay& scratch, const std::string& recordFile, const std::string& targetName,
+                    veltrane::TargetWrite write, const veltrane::ConvertOptions& options,
+                    const veltrane::WorkMonitor& monitor, ExportOutcome& outcome)
 {
     const UniqueFd input(::open(recordFile.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input) {
         outcome.failure = QStringLiteral("无法打开纪录文件：%1").arg(errorText(errno));
         return;
     }
-    const int flags = O_WRONLY | O_CLOEXEC | (mode == WriteMode::Create ? O_CREAT | O_EXCL : 0)
-                      | (mode == WriteMode::Append ? O_APPEND : 0);
-    // Opened without truncating it: what it is must be known before anything of it is lost.
-    UniqueFd output(::open(target.c_str(), flags, 0666));
-    struct stat targetStat {};
-    if (!output || ::fstat(output.get(), &targetStat) != 0) {
-        outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(target.c_str()), errorText(errno));
+    veltrane::TargetFile target;
+    if (const int error = target.open(targetName, write, veltrane::TargetPlacement::Beside); error != 0) {
+        outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(targetName.c_str()), errorText(error));
         return;
     }
-    const veltrane::fileaccess::FileIdentity identity{targetStat.st_dev, targetStat.st_ino};
     const char* refusal = nullptr;
-    if (scratch.isOpenRecordFile(identity) || identity == identityOf(input.get()))
+    if (scratch.isOpenRecordFile(target.identity()) || target.identity() == identityOf(input.get()))
         refusal = kExportTargetIsRecordFileMessage;
-    else if (identity == identityOf(scratch.path().c_str()))
+    else if (target.identity() == identityOf(scratch.path().c_str()))
         refusal = kExportTargetIsScratchFileMessage;
     if (refusal != nullptr) {
-        output.reset();
-        if (mode == WriteMode::Create)
-            ::unlink(target.c_str());
+        target.rollback();
         outcome.failure = QString::fromUtf8(refusal);
         return;
     }
-    const auto oldLength = static_cast<off_t>(mode == WriteMode::Append ? targetStat.st_size : 0);
-    if (mode == WriteMode::Overwrite && ::ftruncate(output.get(), 0) != 0) {
-        outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(target.c_str()), errorText(errno));
+    if (const int error = target.begin(); error != 0) {
+        target.rollback();
+        outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(targetName.c_str()), errorText(error));
         return;
     }
-    outcome.result = veltrane::ConvertRecords(input.get(), output.get(), options, monitor,
+    outcome.result = veltrane::ConvertRecords(input.get(), target.fd(), options, monitor,
                                               [&outcome](const veltrane::ConvertWarning& warning) {
                                                   outcome.warnings.push_back(warning);
                                               });
-    bool ok = outcome.result.status == veltrane::ConvertResult::Status::Done;
-    if (!ok)
-        ignoreResult(::ftruncate(output.get(), oldLength));
-    if (!output.reset() && ok) {
+    if (outcome.result.status != veltrane::ConvertResult::Status::Done) {
+        target.rollback();
+    } else if (const int error = target.commit(); error != 0) {
         outcome.result.status = veltrane::ConvertResult::Status::WriteError;
-        outcome.result.error = errno;
-        ok = false;
-    }
-    if (!ok) {
-        if (mode == WriteMode::Create)
-            ::unlink(target.c_str());
-        else
-            ignoreResult(::truncate(target.c_str(), oldLength));
+        outcome.result.error = error;
     }
 }
 
@@ -339,7 +322,7 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
         Prompt().showMessage(kExportTargetIsRecordFileMessage);
         return;
     }
-    WriteMode mode = WriteMode::Create;
+    veltrane::TargetWrite write = veltrane::TargetWrite::Create;
     if (::access(targetName.c_str(), F_OK) == 0) {
         if (const auto identity = identityOf(targetName.c_str()); identity && identity == identityOf(shared.scratch.path().c_str())) {
             Prompt().showMessage(kExportTargetIsScratchFileMessage);
@@ -348,10 +331,10 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
         if (ExportAppendable(format)) {
             switch (Prompt().askOverwrite(targetName)) {
             case veltrane::OverwriteChoice::Overwrite:
-                mode = WriteMode::Overwrite;
+                write = veltrane::TargetWrite::Overwrite;
                 break;
             case veltrane::OverwriteChoice::Append:
-                mode = WriteMode::Append;
+                write = veltrane::TargetWrite::Append;
                 break;
             default:
                 return;
@@ -359,7 +342,7 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
         } else {
             if (!Prompt().askReplace(target))
                 return;
-            mode = WriteMode::Overwrite;
+            write = veltrane::TargetWrite::Overwrite;
         }
     }
     veltrane::ConvertOptions options;
@@ -371,10 +354,10 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
     options.last = last;
     auto outcome = std::make_shared<ExportOutcome>();
     window->runWork(QStringLiteral("导出"),
-                    [outcome, scratch = shared.scratch, file = window->FileName, targetName, mode,
+                    [outcome, scratch = shared.scratch, file = window->FileName, targetName, write,
                      options](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
                         // A copy of the shared scratch state: windows may open and close meanwhile.
-                        exportOnWorker(scratch, file, targetName, mode, options, monitor, *outcome);
+                        exportOnWorker(scratch, file, targetName, write, options, monitor, *outcome);
                     },
                     [outcome, target] { tellOutcome(*outcome, target); });
 }
