@@ -8,6 +8,7 @@
 #include "windows/Main.h"
 #include "dialogs/Prompt.h"
 #include "work/TerminationSignals.h"
+#include "dialogs/ToolkitTranslation.h"
 
 int main(int argc, char* argv[])
 {
@@ -21,6 +22,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Veltrane"));
     // Lets the desktop match the windows to veltrane.desktop, and so to its icon.
     QApplication::setDesktopFileName(QStringLiteral("veltrane"));
+    InstallToolkitTranslation(app);
 
     try {
         TFormMain mainForm;

@@ -30,7 +30,7 @@ TFormChgFmt::TFormChgFmt() : TModalDialog(FormMain)
     RBNormal->setGeometry(30, 32, 193, 17);
     RBSpecial1 = new QRadioButton(QStringLiteral("特殊MARC格式1('#', '$')"), GroupBox1);
     RBSpecial1->setGeometry(30, 65, 193, 17);
-    RBSpecial2 = new QRadioButton(QStringLiteral("特殊MARC格式2(0x1F, '$')"), GroupBox1);
+    RBSpecial2 = new QRadioButton(QStringLiteral("特殊MARC格式2(0x1E, '$')"), GroupBox1);
     RBSpecial2->setGeometry(30, 97, 193, 17);
     RBNormal->setChecked(true);
 

@@ -17,6 +17,8 @@ public:
         : QMessageBox(icon, title, text, QMessageBox::Ok, QApplication::activeWindow())
     {
         setTextFormat(Qt::PlainText);
+        // The boxes' button reads "OK" whatever language the toolkit's own texts are in.
+        button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     }
 
 protected:

@@ -497,8 +497,14 @@ void TFormMain::MOpenClick()
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setWindowTitle(QStringLiteral("打开MARC文件"));
-    dialog.setNameFilters({QStringLiteral("MARC文件(*.mrc)"), QStringLiteral("ISO文件(*.iso)")});
+    // The first entry is selected; the last lets files with other names (.marc, .dat, .usmarc) be picked.
+    const QString allFiles = QStringLiteral("所有文件 (*)");
+    dialog.setNameFilters({QStringLiteral("MARC文件(*.mrc)"), QStringLiteral("ISO文件(*.iso)"), allFiles});
     dialog.setDefaultSuffix(QStringLiteral("mrc"));
+    // Among all files a name without an extension means that very file.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, allFiles](const QString& filter) {
+        dialog.setDefaultSuffix(filter == allFiles ? QString() : QStringLiteral("mrc"));
+    });
     // A typed name of a missing file is handed on: the document window reports it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
