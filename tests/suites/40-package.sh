@@ -46,8 +46,14 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Section)" ] || fail "no Section"
 depends=$(field Depends)
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
-for package in libqt6widgets6 libqt6gui6 libqt6core6 fonts-noto-cjk fonts-noto-core shared-mime-info desktop-file-utils libc6 libstdc++6; do
+for package in libqt6widgets6 libqt6gui6 libqt6core6 fonts-noto-cjk fonts-noto-core qt6-translations-l10n \
+               shared-mime-info desktop-file-utils libc6 libstdc++6; do
   grep -qxF "$package" <<<"$depends_names" || fail "Depends lacks $package: $depends"
+done
+twice=$(sort <<<"$depends_names" | uniq -d | tr '\n' ' ')
+[ -z "$twice" ] || fail "Depends names a package more than once ($twice): $depends"
+for word in MARCXML MARC-in-JSON 'JSON Lines' 'mnemonic text' UTF-8 MARC-8 GB18030; do
+  grep -qF "$word" <<<"$(field Description | tr '\n' ' ' | tr -s ' ')" || fail "the description does not mention $word"
 done
 pass "control fields (Depends: $depends)"
 
@@ -122,7 +128,7 @@ for page in veltrane veltrane-cli; do
   fi
 done
 if [ -s "$work/veltrane-cli.txt" ]; then
-  for command in count index show find extract; do
+  for command in count index show find extract charset convert check; do
     grep -Eq "^ +$command " "$work/veltrane-cli.txt" || fail "veltrane-cli.1 does not describe '$command'"
   done
 fi
