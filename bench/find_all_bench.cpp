@@ -89,8 +89,7 @@ int main(int argc, char** argv)
         TFormMain main;
         QList<TFormMarc*> windows;
         for (const QString& path : paths) {
-            (void)OpenMarcFile(&main, path);
-            TFormMarc* window = FormMarc.data();
+            TFormMarc* window = main.openDocument(path);
             waitUntil([&] { return window == nullptr || !window->isOpening(); });
             if (window == nullptr || !window->isOpen()) {
                 std::fprintf(stderr, "find_all_bench: %s cannot be opened\n", qPrintable(path));
@@ -103,7 +102,7 @@ int main(int argc, char** argv)
         auto findAll = [&] {
             std::vector<FindAllTarget> targets;
             for (TFormMarc* window : windows)
-                targets.push_back({window->FileName, window->RecordCount, MakeWindowSearchQuery(*window, QString::fromLatin1(text), text, false, {})});
+                targets.push_back({window->FileName, window->RecordCount, MakeWindowSearchQuery(window->CharsetChoice, main.shared().delimiterMode, QString::fromLatin1(text), text, false, {})});
             dock->search(windows, std::move(targets));
             waitUntil([&] { return !dock->searching(); });
         };

@@ -26,8 +26,9 @@ int main(int argc, char* argv[])
 
     try {
         TFormMain mainForm;
-        TAboutBox aboutBox;
+        TAboutBox aboutBox(&mainForm);
         AboutBox = &aboutBox;
+        mainForm.setAboutBox(&aboutBox);
 
         // Asked to end from outside, the viewer ends as its Exit command ends
         // it: work is cancelled and the scratch and index files go.

@@ -61,8 +61,8 @@ private slots:
     {
         m_v.emplace();
         QVERIFY(m_v->show());
-        SharedState().searchText.clear();
-        ExtractFileName.clear();
+        m_v->main.shared().searchText.clear();
+        m_v->main.shared().lastExtract = {};
     }
 
     void cleanup() { m_v.reset(); }
@@ -92,7 +92,7 @@ private slots:
         QVERIFY(window->isOpen());
         window->ShowNextRecord();
         const QString text = window->MemoMarc->toPlainText();
-        SharedState().searchText = "rec39";
+        m_v->main.shared().searchText = "rec39";
         {
             HeldWork held;
             FindNextCommand(window);
@@ -150,7 +150,7 @@ private slots:
     {
         TFormMarc* window = openQuickly(m_v->sandbox.write("records.mrc", viewertest::numberedFile(40)));
         QPointer<TFormMarc> guard(window);
-        SharedState().searchText = "rec40";
+        m_v->main.shared().searchText = "rec40";
         HeldWork held;
         FindNextCommand(window);
         QTRY_VERIFY(held.held());

@@ -75,8 +75,8 @@ private slots:
     {
         m_v.emplace();
         QVERIFY(m_v->show());
-        SharedState().delimiterMode = veltrane::dmNormal;
-        LastExportChoice = {};
+        m_v->main.shared().delimiterMode = veltrane::dmNormal;
+        m_v->main.shared().lastExport = {};
     }
     void cleanup() { m_v.reset(); }
 

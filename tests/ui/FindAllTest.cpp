@@ -97,7 +97,7 @@ private slots:
     {
         m_v.emplace();
         QVERIFY(m_v->show());
-        SharedState().delimiterMode = veltrane::dmNormal;
+        m_v->main.shared().delimiterMode = veltrane::dmNormal;
     }
 
     void cleanup()

@@ -1,11 +1,14 @@
 // The record commands and their dialogs driven as the user drives them.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+
+#include <algorithm>
 
 #include "dialogs/About.h"
 #include "dialogs/Chgfmt.h"
@@ -91,10 +94,10 @@ private slots:
     {
         m_v.emplace();
         QVERIFY(m_v->show());
-        SharedState().searchText.clear();
-        SharedState().searchCaseSensitive = false;
-        SharedState().delimiterMode = veltrane::dmNormal;
-        ExtractFileName.clear();
+        m_v->main.shared().searchText.clear();
+        m_v->main.shared().searchCaseSensitive = false;
+        m_v->main.shared().delimiterMode = veltrane::dmNormal;
+        m_v->main.shared().lastExtract = {};
     }
 
     void cleanup() { m_v.reset(); }
@@ -176,17 +179,17 @@ private slots:
         QFETCH(veltrane::CharsetSetting, charset);
         TFormMarc* window = openTitled(start);
         window->setCharsetChoice(charset);
-        SharedState().searchText = "earlier";
-        SharedState().searchTextTyped = QStringLiteral("earlier");
+        m_v->main.shared().searchText = "earlier";
+        m_v->main.shared().searchTextTyped = QStringLiteral("earlier");
 
         find(window, text, caseSensitive);
 
         QVERIFY2(shows(window, record), qPrintable(window->windowTitle()));
         QCOMPARE(m_v->prompt.texts(), message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(SharedState().searchText, searchText);
-        QCOMPARE(SharedState().searchTextTyped, searchText == "earlier" ? QStringLiteral("earlier") : text);
+        QCOMPARE(m_v->main.shared().searchText, searchText);
+        QCOMPARE(m_v->main.shared().searchTextTyped, searchText == "earlier" ? QStringLiteral("earlier") : text);
         if (searchText != "earlier")
-            QCOMPARE(SharedState().searchCaseSensitive, caseSensitive);
+            QCOMPARE(m_v->main.shared().searchCaseSensitive, caseSensitive);
     }
 
     void findNextInAnotherWindow()
@@ -291,11 +294,12 @@ private slots:
         const QString path = m_v->sandbox.write("three.mrc", viewertest::numberedFile(3));
         TFormMarc* window = open(path, 2);
         window->MemoMarc->setPlainText("stale");
-        SharedState().delimiterMode = veltrane::dmSpecial2;
+        m_v->main.shared().delimiterMode = veltrane::dmSpecial2;
         QList<bool> checked;
-        bool shownHasFocus = false, registered = false;
+        bool shownHasFocus = false, overMainWindow = false;
         ModalAnswer answer(answerAs<TFormChgFmt>([&](TFormChgFmt* dialog) {
-            registered = FormChgFmt == dialog;
+            overMainWindow = dialog->windowTitle() == QStringLiteral("修改MARC显示格式") && dialog->isModal()
+                && dialog->parentWidget() == &m_v->main;
             const QList<QRadioButton*> buttons{dialog->RBNormal, dialog->RBSpecial1, dialog->RBSpecial2};
             for (QRadioButton* button : buttons)
                 checked << button->isChecked();
@@ -307,9 +311,13 @@ private slots:
         m_v->main.MDeliClick();
 
         QCOMPARE(checked, (QList<bool>{false, false, true}));
-        QVERIFY(shownHasFocus && registered);
-        QCOMPARE(SharedState().delimiterMode, veltrane::dmSpecial2);
-        QCOMPARE(FormChgFmt, nullptr);
+        QVERIFY(shownHasFocus && overMainWindow);
+        QCOMPARE(m_v->main.shared().delimiterMode, veltrane::dmSpecial2);
+        // The dialog is gone once the command ends.
+        QVERIFY(m_v->main.findChildren<TFormChgFmt*>().isEmpty());
+        const QWidgetList topLevel = QApplication::topLevelWidgets();
+        QVERIFY(std::none_of(topLevel.cbegin(), topLevel.cend(),
+                             [](QWidget* w) { return qobject_cast<TFormChgFmt*>(w) != nullptr; }));
         QCOMPARE(window->MemoMarc->toPlainText(), open(path, 2)->MemoMarc->toPlainText());
         QCOMPARE(window->CurrentRecord, 2);
         QVERIFY(m_v->prompt.texts().isEmpty());

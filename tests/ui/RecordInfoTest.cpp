@@ -34,7 +34,7 @@ std::string utf8Record()
 /// The text a window showed before records had sets: its scratch file read as GBK.
 QString scratchAsGbk()
 {
-    QFile scratch(QString::fromStdString(SharedState().scratch.path()));
+    QFile scratch(QString::fromStdString(veltrane::ScratchDisplay().path()));
     return scratch.open(QIODevice::ReadOnly) ? DecodeDisplayText(scratch.readAll()) : QStringLiteral("<no scratch file>");
 }
 
@@ -61,7 +61,7 @@ private slots:
     {
         m_v.emplace();
         QVERIFY(m_v->show());
-        SharedState().delimiterMode = veltrane::dmNormal;
+        m_v->main.shared().delimiterMode = veltrane::dmNormal;
     }
     void cleanup() { m_v.reset(); }
 

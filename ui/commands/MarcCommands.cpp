@@ -3,25 +3,29 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QRadioButton>
 #include <QStringEncoder>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
 
+#include "commands/WindowSearch.h"
+#include "dialogs/CheckRecordDialog.h"
 #include "dialogs/DialogFrame.h"
+#include "dialogs/Export.h"
+#include "dialogs/FindAll.h"
 #include "dialogs/Findmarc.h"
 #include "dialogs/GetMarc.h"
 #include "dialogs/Goto.h"
+#include "windows/FindResults.h"
 #include "windows/Marc.h"
 #include "dialogs/Prompt.h"
 #include "files/RecordFile.h"
 #include "files/RecordExtract.h"
 #include "display/RecordScan.h"
 #include "state/SharedState.h"
-
-QString ExtractFromText;
-QString ExtractToText;
-QString ExtractFileName;
 
 namespace {
 
@@ -191,11 +195,12 @@ void FindCommand(TFormMarc* window)
         Prompt().showMessage(encoded.refusal.toStdString());
         return;
     }
-    SharedState().searchText = encoded.bytes;
-    SharedState().searchTextTyped = typed;
-    SharedState().searchCaseSensitive = caseSensitive;
+    DocumentSharedState& shared = window->shared();
+    shared.searchText = encoded.bytes;
+    shared.searchTextTyped = typed;
+    shared.searchCaseSensitive = caseSensitive;
 
-    if (SharedState().searchTextTyped.isEmpty())
+    if (shared.searchTextTyped.isEmpty())
         Prompt().showMessage(kFindNotFound);
     else
         window->FindFrom(window->CurrentRecord + 1, kFindNotFound);
@@ -203,7 +208,8 @@ void FindCommand(TFormMarc* window)
 
 void FindNextCommand(TFormMarc* window)
 {
-    if (SharedState().searchText.isEmpty() && SharedState().searchTextTyped.isEmpty())
+    const DocumentSharedState& shared = window->shared();
+    if (shared.searchText.isEmpty() && shared.searchTextTyped.isEmpty())
         Prompt().showMessage(kFindNextNotFound);
     else
         window->FindFrom(window->CurrentRecord + 1, kFindNextNotFound);
@@ -211,26 +217,25 @@ void FindNextCommand(TFormMarc* window)
 
 void ExtractCommand(TFormMarc* window)
 {
+    ExtractChoice& last = window->shared().lastExtract;
     auto dialog = std::make_unique<TDlgGetMarc>(window);
     dialog->EditFrom->setText(QString::number(window->CurrentRecord));
     dialog->EditTo->setText(QString::number(window->CurrentRecord));
-    dialog->EditFileName->setText(ExtractFileName);
+    dialog->EditFileName->setText(last.fileName);
     if (dialog->exec() != kResultOk)
         return;
-    ExtractFromText = dialog->EditFrom->text();
-    ExtractToText = dialog->EditTo->text();
-    ExtractFileName = dialog->EditFileName->text();
+    last = {dialog->EditFrom->text(), dialog->EditTo->text(), dialog->EditFileName->text()};
     dialog.reset();
 
-    const std::int64_t a = LeadingDecimal(ExtractFromText);
-    const std::int64_t b = LeadingDecimal(ExtractToText);
+    const std::int64_t a = LeadingDecimal(last.fromText);
+    const std::int64_t b = LeadingDecimal(last.toText);
     if (a < 1 || a > window->RecordCount || b < 1 || b > window->RecordCount || b < a) {
         Prompt().showMessage(kInvalidRecordNumber);
         return;
     }
     window->runWork(QStringLiteral("抽取"),
-                    [scratch = SharedState().scratch, file = window->FileName,
-                     index = window->IndexFileName.value_or(std::string()), target = QFile::encodeName(ExtractFileName),
+                    [scratch = window->shared().scratch, file = window->FileName,
+                     index = window->IndexFileName.value_or(std::string()), target = QFile::encodeName(last.fileName),
                      a, b](const veltrane::WorkMonitor& monitor, ViewerPrompt& prompt) {
                         // A copy of the shared scratch file's record: the
                         // windows may open and close meanwhile.
@@ -238,4 +243,74 @@ void ExtractCommand(TFormMarc* window)
                                                        static_cast<int>(b), target.constData(), monitor);
                     },
                     [] {});
+}
+
+void ExportCommand(TFormMarc* window)
+{
+    auto dialog = std::make_unique<TDlgExport>(window, window->CurrentRecord, window->shared().lastExport);
+    if (dialog->exec() != kResultOk)
+        return;
+    const veltrane::RecordFormat format = dialog->format();
+    const QString target = dialog->EditFileName->text().trimmed();
+    std::int64_t first = window->CurrentRecord;
+    std::int64_t last = window->CurrentRecord;
+    if (dialog->RbAll->isChecked()) {
+        first = 1;
+        last = std::numeric_limits<std::int64_t>::max();
+    } else if (dialog->RbRange->isChecked()) {
+        first = LeadingDecimal(dialog->EditFrom->text());
+        last = LeadingDecimal(dialog->EditTo->text());
+        if (first < 1 || last < first || last > window->RecordCount) {
+            dialog.reset();
+            Prompt().showMessage(kInvalidRecordNumber);
+            return;
+        }
+    }
+    dialog.reset();
+    window->shared().lastExport = {format, target};
+    ExportRecords(window, first, last, format, target);
+}
+
+void CheckRecordCommand(TFormMarc* window)
+{
+    TDlgCheckRecord dialog(window, window->CurrentRecord, window->recordInfo().problems);
+    dialog.exec();
+}
+
+void FindAllCommand(QMdiArea* area, FindResultsDock* dock)
+{
+    QList<TFormMarc*> windows;
+    for (QMdiSubWindow* window : area->subWindowList(QMdiArea::CreationOrder)) {
+        // A file still being indexed has no records to show yet.
+        if (auto* document = qobject_cast<TFormMarc*>(window); document != nullptr && document->isOpen())
+            windows.append(document);
+    }
+    if (windows.isEmpty())
+        return;
+    auto dialog = std::make_unique<TFormFindAll>(area->window());
+    if (dialog->exec() != kResultOk)
+        return;
+    const QString typed = dialog->EditTextToFind->text();
+    const bool caseSensitive = dialog->CbxCase->isChecked();
+    const QString tag = dialog->EditTag->text();
+    dialog.reset();
+
+    // Each window compares the text in its records' own sets: no set refuses it.
+    const EncodedSearchText encoded = EncodeSearchText(typed, veltrane::CharsetSetting::Auto);
+    if (!encoded.refusal.isEmpty()) {
+        Prompt().showMessage(encoded.refusal.toStdString());
+        return;
+    }
+    const bool tagIsAscii = std::all_of(tag.begin(), tag.end(), [](QChar c) { return c.unicode() > ' ' && c.unicode() < 0x7F; });
+    if (!tag.isEmpty() && (tag.size() != 3 || !tagIsAscii)) {
+        Prompt().showMessage(kFindAllBadTagMessage);
+        return;
+    }
+    std::vector<FindAllTarget> targets;
+    // An empty text finds nothing anywhere: the list is emptied, nothing is read.
+    for (TFormMarc* window : typed.isEmpty() ? QList<TFormMarc*>() : windows)
+        targets.push_back({window->FileName, window->RecordCount,
+                           MakeWindowSearchQuery(window->CharsetChoice, window->shared().delimiterMode, typed,
+                                                 encoded.bytes, caseSensitive, tag)});
+    dock->search(windows, std::move(targets));
 }

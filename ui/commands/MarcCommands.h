@@ -8,15 +8,25 @@
 
 #include "charset/Charset.h"
 
-// The record commands' process-wide state and the conversions they apply to
-// what is typed into their dialogs. The commands themselves are declared with
-// the document window (Marc.h).
+class FindResultsDock;
+class QMdiArea;
+class TFormMarc;
 
-/// The texts of the extract dialog last confirmed, whole as typed. The file name
-/// prefills the next extract dialog; the record numbers never do.
-extern QString ExtractFromText;
-extern QString ExtractToText;
-extern QString ExtractFileName;
+// The record commands, each asking through its dialog and then acting on a
+// document window, and the conversions they apply to what is typed into their
+// dialogs. What they remember between runs lives in the window's shared state.
+
+void GotoRecordCommand(TFormMarc* window);
+void FindCommand(TFormMarc* window);
+void FindNextCommand(TFormMarc* window);
+void ExtractCommand(TFormMarc* window);
+/// Asks through the export dialog, then exports from window in the background.
+void ExportCommand(TFormMarc* window);
+/// Lists the structural problems of the record on display.
+void CheckRecordCommand(TFormMarc* window);
+/// Asks for a text, then searches the files of area's open document windows
+/// into dock's hit list; nothing without an open document window.
+void FindAllCommand(QMdiArea* area, FindResultsDock* dock);
 
 /// The go-to command's strict conversion: leading spaces, an optional sign, then
 /// decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X" whose

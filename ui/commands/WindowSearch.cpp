@@ -4,9 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "windows/Marc.h"
 #include "iso2709/RecordLayout.h"
-#include "state/SharedState.h"
 
 namespace {
 
@@ -30,11 +28,11 @@ std::optional<std::span<const unsigned char>> subfield(std::span<const unsigned 
 
 }  // namespace
 
-veltrane::SearchQuery MakeWindowSearchQuery(const TFormMarc& window, const QString& typed, const QByteArray& gbkText,
-                                            bool caseSensitive, const QString& tag)
+veltrane::SearchQuery MakeWindowSearchQuery(veltrane::CharsetSetting charset, veltrane::DelimiterMode delimiterMode, const QString& typed,
+                                            const QByteArray& gbkText, bool caseSensitive, const QString& tag)
 {
-    return {gbkText.toStdString(), caseSensitive, SharedState().delimiterMode, tag.toLatin1().toStdString(),
-            typed.toStdString(), window.CharsetChoice};
+    return {gbkText.toStdString(), caseSensitive, delimiterMode, tag.toLatin1().toStdString(), typed.toStdString(),
+            charset};
 }
 
 QString RecordTitleReader::title(const veltrane::RecordFields& fields, veltrane::DelimiterMode delimiterMode,

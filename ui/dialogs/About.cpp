@@ -66,7 +66,7 @@ TAboutBox::TAboutBox(QWidget* parent) : TModalDialog(parent)
 
 void TAboutBox::showEvent(QShowEvent* event)
 {
-    CentreOnMainWindow(this, nullptr);
+    CentreOnMainWindow(this, parentWidget());
     QDialog::showEvent(event);
     OKButton->setFocus();
 }

@@ -7,7 +7,6 @@
 
 #include <string_view>
 
-#include "windows/Marc.h"
 
 namespace {
 
@@ -86,10 +85,4 @@ TDlgCheckRecord::TDlgCheckRecord(QWidget* owner, int record, const std::vector<v
     layout->addWidget(BtnClose, 0, Qt::AlignRight);
     resize(560, 260);
     CentreOnMainWindow(this, owner);
-}
-
-void CheckRecordCommand(TFormMarc* window)
-{
-    TDlgCheckRecord dialog(window, window->CurrentRecord, window->recordInfo().problems);
-    dialog.exec();
 }

@@ -10,7 +10,6 @@
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class TFormMarc;
 
 /// 记录 → 检查纪录: the structural problems of the record on display, one a
 /// line, or that there are none.
@@ -29,6 +28,3 @@ inline constexpr const char* kNoStructuralProblemsText = "没有发现结构问�
 
 /// The dialog's lines: the code, what it means, and the details the check gives.
 [[nodiscard]] QStringList CheckProblemLines(const std::vector<veltrane::CheckProblem>& problems);
-
-/// Shows the dialog for the record on display in window.
-void CheckRecordCommand(TFormMarc* window);

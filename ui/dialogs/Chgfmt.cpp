@@ -1,19 +1,13 @@
 #include "dialogs/Chgfmt.h"
 
-#include "state/SharedState.h"
-
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <memory>
 
 #include "dialogs/DialogFrame.h"
-#include "windows/Main.h"
-#include "iso2709/RecordLayout.h"
 
-TFormChgFmt* FormChgFmt = nullptr;
-
-TFormChgFmt::TFormChgFmt() : TModalDialog(FormMain)
+TFormChgFmt::TFormChgFmt(QWidget* owner, veltrane::DelimiterMode mode) : TModalDialog(owner), m_mode(mode)
 {
     SetFixedDialogFrame(this, 379, 147);
     setWindowTitle(QStringLiteral("修改MARC显示格式"));
@@ -57,7 +51,7 @@ void TFormChgFmt::showEvent(QShowEvent* event)
 
 void TFormChgFmt::FormShow()
 {
-    switch (SharedState().delimiterMode) {
+    switch (m_mode) {
     case veltrane::dmNormal: RBNormal->setChecked(true); break;
     case veltrane::dmSpecial1: RBSpecial1->setChecked(true); break;
     case veltrane::dmSpecial2: RBSpecial2->setChecked(true); break;
@@ -69,12 +63,10 @@ void TFormChgFmt::FormShow()
     }
 }
 
-void AskDelimiterMode()
+void AskDelimiterMode(QWidget* owner, veltrane::DelimiterMode& delimiterMode)
 {
-    auto dialog = std::make_unique<TFormChgFmt>();
-    FormChgFmt = dialog.get();
-    CentreOnMainWindow(dialog.get(), nullptr);
+    auto dialog = std::make_unique<TFormChgFmt>(owner, delimiterMode);
+    CentreOnMainWindow(dialog.get(), owner);
     if (dialog->exec() == kResultOk)
-        SharedState().delimiterMode = dialog->selectedMode();
-    FormChgFmt = nullptr;
+        delimiterMode = dialog->selectedMode();
 }

@@ -11,7 +11,8 @@ class QRadioButton;
 class TFormChgFmt : public TModalDialog {
     Q_OBJECT
 public:
-    TFormChgFmt();
+    /// Selects mode when shown.
+    explicit TFormChgFmt(QWidget* owner = nullptr, veltrane::DelimiterMode mode = veltrane::dmNormal);
 
     QGroupBox* GroupBox1;
     QPushButton* BitBtn1;
@@ -28,11 +29,10 @@ protected:
 
 private:
     void FormShow();
+
+    veltrane::DelimiterMode m_mode;
 };
 
-/// The delimiter dialog while AskDelimiterMode runs it, otherwise nullptr.
-extern TFormChgFmt* FormChgFmt;
-
-/// Shows a new delimiter dialog selecting the mode in force; OK stores the mode
-/// chosen in DelimiterMode, anything else leaves it.
-void AskDelimiterMode();
+/// Shows a new delimiter dialog over owner, selecting delimiterMode; OK stores
+/// the mode chosen in delimiterMode, anything else leaves it.
+void AskDelimiterMode(QWidget* owner, veltrane::DelimiterMode& delimiterMode);

@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "windows/Main.h"
 #include "state/Settings.h"
 
 QFont ChineseDialogFont()
@@ -57,7 +56,9 @@ QPushButton* MakeStockCancelButton(QDialog* dialog, const QString& caption)
 
 void CentreOnMainWindow(QDialog* dialog, QWidget* owner)
 {
-    QWidget* mainWindow = owner != nullptr ? owner->window() : FormMain;
+    if (owner == nullptr)
+        owner = dialog->parentWidget();
+    QWidget* mainWindow = owner != nullptr ? owner->window() : nullptr;
     if (mainWindow == nullptr || !mainWindow->isVisible())
         return;
     // move() places the frame; centre the frame, not only the client area.

@@ -32,7 +32,7 @@ void SetFixedDialogFrame(QDialog* dialog, int width, int height);
 [[nodiscard]] QPushButton* MakeStockCancelButton(QDialog* dialog, const QString& caption);
 
 /// Places dialog centred on the main window (the top-level window of owner,
-/// else FormMain); left to the system when there is none.
+/// else of the dialog's parent); left to the system when there is none.
 void CentreOnMainWindow(QDialog* dialog, QWidget* owner);
 
 /// Runs a save dialog from the folder last saved to and remembers the folder

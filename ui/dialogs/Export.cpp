@@ -25,12 +25,9 @@
 #include "files/FileAccess.h"
 #include "files/TargetFile.h"
 #include "windows/Marc.h"
-#include "commands/MarcCommands.h"
 #include "dialogs/Prompt.h"
 #include "formats/RecordConvert.h"
 #include "state/SharedState.h"
-
-ExportChoice LastExportChoice;
 
 namespace {
 
@@ -38,7 +35,6 @@ using veltrane::RecordFormat;
 using veltrane::fileaccess::identityOf;
 using veltrane::fileaccess::UniqueFd;
 
-constexpr const char* kInvalidRecordNumber = "    记录号不合法！    ";
 
 struct FormatItem {
     RecordFormat format;
@@ -172,7 +168,8 @@ bool ExportAppendable(RecordFormat format)
     return format != RecordFormat::MarcXml && format != RecordFormat::Json;
 }
 
-TDlgExport::TDlgExport(QWidget* owner, int currentRecord) : TModalDialog(owner), m_lastFormat(LastExportChoice.format)
+TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& last)
+    : TModalDialog(owner), m_lastFormat(last.format)
 {
     setWindowTitle(QStringLiteral("导出纪录"));
     setFont(ChineseDialogFont());
@@ -212,7 +209,7 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord) : TModalDialog(owner),
     formatLabel->setBuddy(CbxFormat);
 
     auto* fileLabel = new QLabel(QStringLiteral("导出到："), this);
-    EditFileName = new QLineEdit(LastExportChoice.fileName, this);
+    EditFileName = new QLineEdit(last.fileName, this);
     EditFileName->setMinimumWidth(280);
     fileLabel->setBuddy(EditFileName);
     BtnBrowse = new QToolButton(this);
@@ -240,7 +237,7 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord) : TModalDialog(owner),
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    setFormat(LastExportChoice.format);
+    setFormat(last.format);
     connect(CbxFormat, &QComboBox::currentIndexChanged, this, &TDlgExport::formatChanged);
     CentreOnMainWindow(this, owner);
 }
@@ -284,32 +281,6 @@ void TDlgExport::BtnBrowseClick()
         EditFileName->setText(chosen);
 }
 
-void ExportCommand(TFormMarc* window)
-{
-    auto dialog = std::make_unique<TDlgExport>(window, window->CurrentRecord);
-    if (dialog->exec() != kResultOk)
-        return;
-    const RecordFormat format = dialog->format();
-    const QString target = dialog->EditFileName->text().trimmed();
-    std::int64_t first = window->CurrentRecord;
-    std::int64_t last = window->CurrentRecord;
-    if (dialog->RbAll->isChecked()) {
-        first = 1;
-        last = std::numeric_limits<std::int64_t>::max();
-    } else if (dialog->RbRange->isChecked()) {
-        first = LeadingDecimal(dialog->EditFrom->text());
-        last = LeadingDecimal(dialog->EditTo->text());
-        if (first < 1 || last < first || last > window->RecordCount) {
-            dialog.reset();
-            Prompt().showMessage(kInvalidRecordNumber);
-            return;
-        }
-    }
-    dialog.reset();
-    LastExportChoice = {format, target};
-    ExportRecords(window, first, last, format, target);
-}
-
 void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, RecordFormat format, const QString& target)
 {
     if (target.isEmpty()) {
@@ -317,7 +288,7 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
         return;
     }
     const std::string targetName = QFile::encodeName(target).toStdString();
-    const DocumentSharedState& shared = SharedState();
+    const DocumentSharedState& shared = window->shared();
     if (shared.scratch.isOpenRecordFile(targetName.c_str())) {
         Prompt().showMessage(kExportTargetIsRecordFileMessage);
         return;

@@ -6,6 +6,7 @@
 
 #include "dialogs/DialogFrame.h"
 #include "formats/RecordFormats.h"
+#include "state/SharedState.h"
 
 class QComboBox;
 class QLineEdit;
@@ -18,8 +19,9 @@ class TFormMarc;
 class TDlgExport : public TModalDialog {
     Q_OBJECT
 public:
-    /// currentRecord names the first choice of range.
-    TDlgExport(QWidget* owner, int currentRecord);
+    /// currentRecord names the first choice of range; the format and file
+    /// start as last confirmed.
+    TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& last = {});
 
     QRadioButton* RbCurrent;
     QRadioButton* RbRange;
@@ -50,16 +52,6 @@ private:
 /// Whether a second run may be appended to an existing file of the format:
 /// not for one XML or JSON document.
 [[nodiscard]] bool ExportAppendable(veltrane::RecordFormat format);
-
-/// What the export dialog last confirmed: the next one starts from it.
-struct ExportChoice {
-    veltrane::RecordFormat format = veltrane::RecordFormat::MarcXml;
-    QString fileName;
-};
-extern ExportChoice LastExportChoice;
-
-/// Asks through the dialog, then exports from window in the background.
-void ExportCommand(TFormMarc* window);
 
 /// Exports records first..last of window's file into target (asking about an
 /// existing one through Prompt()) as the window's background work. The dialog

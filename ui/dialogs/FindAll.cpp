@@ -16,11 +16,6 @@
 #include <utility>
 
 #include "files/FileAccess.h"
-#include "windows/FindResults.h"
-#include "windows/Main.h"
-#include "windows/Marc.h"
-#include "commands/MarcCommands.h"
-#include "dialogs/Prompt.h"
 #include "files/RecordFile.h"
 #include "commands/WindowSearch.h"
 
@@ -192,41 +187,4 @@ void FindAllSearch::run(std::stop_token stop)
             m_thread.join();
         report();
     }, Qt::QueuedConnection);
-}
-
-void FindAllCommand(TFormMain* mainForm)
-{
-    QList<TFormMarc*> windows;
-    for (QMdiSubWindow* window : mainForm->mdiArea()->subWindowList(QMdiArea::CreationOrder)) {
-        // A file still being indexed has no records to show yet.
-        if (auto* document = qobject_cast<TFormMarc*>(window); document != nullptr && document->isOpen())
-            windows.append(document);
-    }
-    if (windows.isEmpty())
-        return;
-    auto dialog = std::make_unique<TFormFindAll>(mainForm);
-    if (dialog->exec() != kResultOk)
-        return;
-    const QString typed = dialog->EditTextToFind->text();
-    const bool caseSensitive = dialog->CbxCase->isChecked();
-    const QString tag = dialog->EditTag->text();
-    dialog.reset();
-
-    // Each window compares the text in its records' own sets: no set refuses it.
-    const EncodedSearchText encoded = EncodeSearchText(typed, veltrane::CharsetSetting::Auto);
-    if (!encoded.refusal.isEmpty()) {
-        Prompt().showMessage(encoded.refusal.toStdString());
-        return;
-    }
-    const bool tagIsAscii = std::all_of(tag.begin(), tag.end(), [](QChar c) { return c.unicode() > ' ' && c.unicode() < 0x7F; });
-    if (!tag.isEmpty() && (tag.size() != 3 || !tagIsAscii)) {
-        Prompt().showMessage(kFindAllBadTagMessage);
-        return;
-    }
-    std::vector<FindAllTarget> targets;
-    // An empty text finds nothing anywhere: the list is emptied, nothing is read.
-    for (TFormMarc* window : typed.isEmpty() ? QList<TFormMarc*>() : windows)
-        targets.push_back({window->FileName, window->RecordCount,
-                           MakeWindowSearchQuery(*window, typed, encoded.bytes, caseSensitive, tag)});
-    mainForm->findResults()->search(windows, std::move(targets));
 }

@@ -22,7 +22,6 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TFormMain;
 
 /// The find-in-all-windows dialog: the find dialog's text and letter case,
 /// plus an optional field tag. Starts empty every time.
@@ -121,7 +120,3 @@ private:
     bool m_started = false;
     bool m_reported = false;
 };
-
-/// 记录 → 在所有窗口中查找: asks for the text, then searches every open
-/// document window's file into the main window's hit list.
-void FindAllCommand(TFormMain* mainForm);

@@ -3,12 +3,11 @@
 #include <QFileInfo>
 #include <QMenu>
 
-#include "windows/Main.h"
 #include "dialogs/Prompt.h"
 #include "state/Settings.h"
 
-RecentFiles::RecentFiles(TFormMain* mainForm)
-    : QObject(mainForm), m_mainForm(mainForm), m_menu(new QMenu(QStringLiteral("最近的文件(&R)"), mainForm))
+RecentFiles::RecentFiles(QWidget* mainWindow)
+    : QObject(mainWindow), m_menu(new QMenu(QStringLiteral("最近的文件(&R)"), mainWindow))
 {
     m_menu->setObjectName(QStringLiteral("MRecent"));
     // Read when shown: another viewer running at the same time may have opened files too.
@@ -50,7 +49,7 @@ void RecentFiles::rebuild()
 void RecentFiles::choose(const QString& path)
 {
     if (QFileInfo::exists(path)) {
-        m_mainForm->openPath(path);
+        emit openRequested(path);
         return;
     }
     QStringList paths = settings::recentFiles(kLimit);

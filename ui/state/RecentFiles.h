@@ -4,28 +4,31 @@
 #include <QString>
 
 class QMenu;
-class TFormMain;
+class QWidget;
 
 /// The submenu of the files opened last, newest first, kept in the settings so
-/// that it outlives the run. Choosing an entry opens the file as Open does; an
-/// entry whose file is gone is dropped from the list and the user told so.
+/// that it outlives the run. Choosing an entry asks for the file to be opened
+/// (openRequested; the main window opens it as Open does); an entry whose file
+/// is gone is dropped from the list and the user told so.
 class RecentFiles : public QObject {
     Q_OBJECT
 public:
     static constexpr int kLimit = 10;
 
-    /// Makes the submenu, to be placed in a menu of mainForm.
-    explicit RecentFiles(TFormMain* mainForm);
+    /// Makes the submenu, to be placed in a menu of mainWindow.
+    explicit RecentFiles(QWidget* mainWindow);
 
     [[nodiscard]] QMenu* menu() const { return m_menu; }
     /// Puts path at the top of the list.
     void add(const QString& path);
 
+signals:
+    void openRequested(const QString& path);
+
 private:
     void rebuild();
     void choose(const QString& path);
 
-    TFormMain* m_mainForm;
     QMenu* m_menu;
 };
 

@@ -3,10 +3,9 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
+#include <QWidget>
 
-#include "windows/Main.h"
-
-FileDrop::FileDrop(TFormMain* mainForm) : QObject(mainForm), m_mainForm(mainForm) {}
+FileDrop::FileDrop(QWidget* target) : QObject(target) {}
 
 bool FileDrop::eventFilter(QObject* watched, QEvent* event)
 {
@@ -27,7 +26,7 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event)
         drop->acceptProposedAction();
         // Opening may ask the user (a file that is no record file); the drag
         // source waits until the drop returns, so open once it has.
-        QMetaObject::invokeMethod(this, [this, paths] { openFiles(paths); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, paths] { emit filesDropped(paths); }, Qt::QueuedConnection);
         return true;
     }
     default:
@@ -35,16 +34,12 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
-void FileDrop::openFiles(const QStringList& paths)
+FileDrop* InstallFileDrop(QWidget* target)
 {
-    for (const QString& path : paths)
-        m_mainForm->openPath(path);
-}
-
-void InstallFileDrop(TFormMain* mainForm)
-{
-    mainForm->setAcceptDrops(true);
-    mainForm->installEventFilter(new FileDrop(mainForm));
+    target->setAcceptDrops(true);
+    auto* filter = new FileDrop(target);
+    target->installEventFilter(filter);
+    return filter;
 }
 
 QStringList DroppedFilePaths(const QMimeData* mimeData)

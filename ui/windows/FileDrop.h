@@ -4,27 +4,26 @@
 #include <QStringList>
 
 class QMimeData;
-class TFormMain;
+class QWidget;
 
-/// Opens the files dropped on the main window, each in a document window of its
-/// own and in the order of the drop, as the Open command does. Lives as an event
-/// filter on the main window, which owns it.
+/// Hands on the files dropped on a window, in the order of the drop, once the
+/// drop has returned (the main window opens each as the Open command does).
+/// Lives as an event filter on the window, which owns it.
 class FileDrop : public QObject {
     Q_OBJECT
 public:
-    explicit FileDrop(TFormMain* mainForm);
+    explicit FileDrop(QWidget* target);
+
+signals:
+    void filesDropped(const QStringList& paths);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void openFiles(const QStringList& paths);
-
-    TFormMain* m_mainForm;
 };
 
-/// Makes mainForm accept dropped files. Call once, from its constructor.
-void InstallFileDrop(TFormMain* mainForm);
+/// Makes target accept dropped files. Call once, from its constructor, and
+/// connect to the filter's filesDropped.
+FileDrop* InstallFileDrop(QWidget* target);
 
 /// The local files named by the URLs of a drag, in their order; URLs of other
 /// schemes are left out. Empty when the drag carries no local file.

@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "windows/Main.h"
 #include "windows/Marc.h"
 
 namespace {
@@ -128,8 +127,8 @@ QVariant FindResultsModel::headerData(int section, Qt::Orientation orientation, 
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-FindResultsDock::FindResultsDock(TFormMain* mainForm)
-    : QDockWidget(QStringLiteral("查找结果"), mainForm), m_mainForm(mainForm), m_model(new FindResultsModel(this))
+FindResultsDock::FindResultsDock(QWidget* mainWindow)
+    : QDockWidget(QStringLiteral("查找结果"), mainWindow), m_model(new FindResultsModel(this))
 {
     setObjectName(QStringLiteral("FindResultsDock"));
     auto* content = new QWidget(this);
@@ -309,7 +308,7 @@ void FindResultsDock::activateRow(int row)
         return;
     if (window->isMinimized())
         window->showNormal();
-    m_mainForm->mdiArea()->setActiveSubWindow(window);
+    window->mdiArea()->setActiveSubWindow(window);
     // A window busy with its own operation is only brought forward: its
     // record commands wait for that operation too.
     if (window->work() == nullptr)

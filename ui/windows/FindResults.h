@@ -16,7 +16,6 @@ class QLabel;
 class QProgressBar;
 class QTableView;
 class QToolButton;
-class TFormMain;
 class TFormMarc;
 
 /// The rows of the hit list: 文件, 纪录号, 题名, 字段. Rows belong to windows:
@@ -66,7 +65,7 @@ private:
 class FindResultsDock : public QDockWidget {
     Q_OBJECT
 public:
-    explicit FindResultsDock(TFormMain* mainForm);
+    explicit FindResultsDock(QWidget* mainWindow);
     ~FindResultsDock() override;
 
     /// Searches the files of windows (one target each, in that order) into a
@@ -101,7 +100,6 @@ private:
     void searchEnded();
     void watchWindows(bool watch);
 
-    TFormMain* m_mainForm;
     FindResultsModel* m_model;
     QTableView* m_view;
     QLabel* m_count;

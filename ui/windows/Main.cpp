@@ -24,11 +24,9 @@
 
 #include "dialogs/About.h"
 #include "work/BackgroundWork.h"
-#include "dialogs/CheckRecordDialog.h"
+#include "commands/MarcCommands.h"
 #include "dialogs/Chgfmt.h"
-#include "dialogs/Export.h"
 #include "windows/FileDrop.h"
-#include "dialogs/FindAll.h"
 #include "windows/FindResults.h"
 #include "windows/Marc.h"
 #include "dialogs/Prompt.h"
@@ -124,6 +122,7 @@ TFormMain::TFormMain(QWidget* parent)
     setCentralWidget(m_mdiArea);
     createActions();
     m_recentFiles = new RecentFiles(this);
+    connect(m_recentFiles, &RecentFiles::openRequested, this, &TFormMain::openPath);
     // Before the menus, which offer its toggle, and before the settings, which
     // restore its place.
     m_findResults = new FindResultsDock(this);
@@ -132,7 +131,10 @@ TFormMain::TFormMain(QWidget* parent)
     createMenus();
     createToolBar();
     createStatusBar();
-    InstallFileDrop(this);
+    connect(InstallFileDrop(this), &FileDrop::filesDropped, this, [this](const QStringList& paths) {
+        for (const QString& path : paths)
+            openPath(path);
+    });
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
         if (auto* document = qobject_cast<TFormMarc*>(window))
             document->FormActivate();
@@ -142,7 +144,6 @@ TFormMain::TFormMain(QWidget* parent)
     auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     cancel->setContext(Qt::WindowShortcut);
     connect(cancel, &QShortcut::activated, this, &TFormMain::cancelActiveWork);
-    SharedState().delimiterMode = veltrane::dmNormal;
     restoreSettings();
     if (FormMain == nullptr)
         FormMain = this;
@@ -449,27 +450,48 @@ QList<TFormMarc*> TFormMain::documents() const
 
 void TFormMain::openPath(const QString& path)
 {
-    m_pendingOpens.append(path);
+    m_shared.openQueue.waiting.append(path);
     openNextPath();
+}
+
+TFormMarc* TFormMain::openDocument(const QString& path)
+{
+    auto* document = new TFormMarc(m_shared, m_mdiArea, m_recordTextPixelSize);
+    connect(document, &TFormMarc::statusChanged, this, &TFormMain::setStatusText);
+    connect(document, &TFormMarc::workChanged, this, &TFormMain::updateWorkState);
+    connect(document, &TFormMarc::openingEnded, this, [this, document] { documentOpened(document); });
+    connect(document, &TFormMarc::zoomRequested, this, &TFormMain::zoomRecordText);
+    // The window may close itself while it opens: a guard sees it go.
+    const QPointer<TFormMarc> opened(document);
+    FormMarc = document;
+    document->open(path);
+    return opened.data();
+}
+
+int OpenMarcFile(TFormMain* mainForm, const QString& path)
+{
+    (void)mainForm->openDocument(path);
+    return 0;
 }
 
 void TFormMain::openNextPath()
 {
-    while (m_openingDocument == nullptr && !m_pendingOpens.isEmpty()) {
-        const QString path = m_pendingOpens.takeFirst();
-        (void)OpenMarcFile(this, path);
-        if (FormMarc && FormMarc->isOpening())
-            m_openingDocument = FormMarc;
-        else if (FormMarc && FormMarc->isOpen())
+    OpenQueue& queue = m_shared.openQueue;
+    while (queue.opening == nullptr && !queue.waiting.isEmpty()) {
+        const QString path = queue.waiting.takeFirst();
+        TFormMarc* document = openDocument(path);
+        if (document != nullptr && document->isOpening())
+            queue.opening = document;
+        else if (document != nullptr && document->isOpen())
             m_recentFiles->add(path);
     }
 }
 
 void TFormMain::documentOpened(TFormMarc* document)
 {
-    if (document != m_openingDocument)
+    if (document != m_shared.openQueue.opening)
         return;
-    m_openingDocument = nullptr;
+    m_shared.openQueue.opening = nullptr;
     if (document->isOpen())
         m_recentFiles->add(document->TitleName);
     // Later, so that the window that ended has finished what it does.
@@ -574,7 +596,7 @@ void TFormMain::MGetClick()
 
 void TFormMain::MDeliClick()
 {
-    AskDelimiterMode();
+    AskDelimiterMode(this, m_shared.delimiterMode);
     // Whether or not the mode changed, every document shows its record again.
     const QList<TFormMarc*> windows = documents();
     for (const QPointer<TFormMarc>& document : QList<QPointer<TFormMarc>>(windows.begin(), windows.end())) {
@@ -627,7 +649,7 @@ void TFormMain::MZoomResetClick()
 
 void TFormMain::MFindAllClick()
 {
-    FindAllCommand(this);
+    FindAllCommand(m_mdiArea, m_findResults);
 }
 
 void TFormMain::MExportClick()
@@ -644,8 +666,8 @@ void TFormMain::MCheckRecordClick()
 
 void TFormMain::MHelpClick()
 {
-    if (AboutBox != nullptr)
-        AboutBox->exec();
+    if (m_aboutBox != nullptr)
+        m_aboutBox->exec();
 }
 
 QList<QRect> TileRects(const QRect& area, int n, Qt::Orientation orientation)
@@ -748,10 +770,10 @@ void TFormMain::showEvent(QShowEvent* event)
 void TFormMain::closeEvent(QCloseEvent* event)
 {
     // Files still waiting to open are not opened any more.
-    m_pendingOpens.clear();
+    m_shared.openQueue.waiting.clear();
     m_findResults->cancelSearchAndWait();
     settings::setMainWindowLayout(saveGeometry(), saveState());
-    DeleteScratchDisplayFile();
+    m_shared.deleteScratchFile();
     // Bottom-most first, as the frame lists them last to first.
     const QList<QMdiSubWindow*> stacked = m_mdiArea->subWindowList(QMdiArea::StackingOrder);
     for (const QPointer<QMdiSubWindow>& window : QList<QPointer<QMdiSubWindow>>(stacked.begin(), stacked.end())) {

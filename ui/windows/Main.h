@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QStringList>
 
+#include "state/SharedState.h"
+
 class FindResultsDock;
 class QAction;
 class QLabel;
@@ -48,6 +50,11 @@ public:
     ~TFormMain() override;
 
     QMdiArea* mdiArea() const { return m_mdiArea; }
+    /// What the windows share: the delimiter variant, the scratch file and the
+    /// record files open, the files waiting to open, the last search.
+    [[nodiscard]] DocumentSharedState& shared() { return m_shared; }
+    /// The About dialog that 帮助 → 关于 shows (none: the command does nothing).
+    void setAboutBox(TAboutBox* aboutBox) { m_aboutBox = aboutBox; }
 
     /// The record files to open, in order, when the window is first shown.
     void setCommandLine(const QStringList& paths) { m_commandLine = paths; }
@@ -69,10 +76,12 @@ public:
     /// name is chosen). Files are opened one after another: while one is
     /// still being indexed, the next waits.
     void openPath(const QString& path);
+    /// Opens path in a new document window at once and returns it; the window
+    /// may still be indexing in the background, or have closed itself already
+    /// after telling why (check isOpen() and isOpening()). Kept in FormMarc.
+    TFormMarc* openDocument(const QString& path);
     /// The document still being indexed in the background, or nullptr.
-    [[nodiscard]] TFormMarc* openingDocument() const { return m_openingDocument; }
-    /// Told by a document whose background opening has ended (or was cancelled).
-    void documentOpened(TFormMarc* document);
+    [[nodiscard]] TFormMarc* openingDocument() const { return m_shared.openQueue.opening; }
 
     /// Shows the active document's running operation in the status bar and
     /// enables the commands as the operations allow: a window's record
@@ -136,6 +145,8 @@ private:
     /// Checks the active document's character set in 查看 → 字符集.
     void syncCharsetMenu();
     void openNextPath();
+    /// Told by a document whose background opening has ended (or was cancelled).
+    void documentOpened(TFormMarc* document);
     void tile(Qt::Orientation orientation);
     QAction* createAction(const char* name, const QString& caption, int image, void (TFormMain::*handler)(),
                        const QString& hint = {});
@@ -150,8 +161,8 @@ private:
     QMenu* m_charsetMenu = nullptr;
     QLabel* m_workLabel = nullptr;
     QProgressBar* m_workBar = nullptr;
-    QStringList m_pendingOpens;
-    TFormMarc* m_openingDocument = nullptr;
+    DocumentSharedState m_shared;
+    TAboutBox* m_aboutBox = nullptr;
     QStringList m_commandLine;
     bool m_shown = false;
     RecentFiles* m_recentFiles = nullptr;
@@ -166,7 +177,13 @@ private:
 /// windows. Returns one rectangle per window, in that order; none when n is 0.
 [[nodiscard]] QList<QRect> TileRects(const QRect& area, int n, Qt::Orientation orientation);
 
-/// The first main window made (the one the program shows); closing it ends the program.
+/// Opens path in a new document window of mainForm, as openDocument does.
+/// Returns 0.
+int OpenMarcFile(TFormMain* mainForm, const QString& path);
+
+/// The first main window made (the one the program shows); closing it ends the
+/// program. Written, never read.
 extern TFormMain* FormMain;
-/// The one About dialog, created at start-up.
+/// The one About dialog, created at start-up. Written, never read: the main
+/// window is handed it.
 extern TAboutBox* AboutBox;

@@ -12,7 +12,6 @@
 
 #include "work/BackgroundWork.h"
 #include "files/FileAccess.h"
-#include "windows/Main.h"
 #include "dialogs/Prompt.h"
 #include "files/RecordIndex.h"
 #include "files/RecordFile.h"
@@ -59,12 +58,7 @@ QString decodeGbkLine(QStringDecoder& decoder, QByteArrayView bytes)
     return text;
 }
 
-using veltrane::fileaccess::FileIdentity;
 using veltrane::fileaccess::identityOf;
-
-// The scratch file as the last display left it: a file of that name is ours to
-// delete only while it is still that file.
-std::optional<FileIdentity> writtenScratchFile;
 
 }  // namespace
 
@@ -94,16 +88,6 @@ QString DecodeDisplayText(QByteArrayView bytes)
     return text;
 }
 
-void DeleteScratchDisplayFile()
-{
-    const char* scratch = SharedState().scratch.path().c_str();
-    const std::optional<FileIdentity> current = identityOf(scratch);
-    if (current && current == writtenScratchFile && !SharedState().scratch.isOpenRecordFile(scratch))
-        std::remove(scratch);
-    // Once deleted, its device and inode may come back on an unrelated file.
-    writtenScratchFile.reset();
-}
-
 std::optional<QString> LoadDisplayFile(const QString& path)
 {
     QFile file(path);
@@ -114,15 +98,15 @@ std::optional<QString> LoadDisplayFile(const QString& path)
     return DecodeDisplayText(file.readAll());
 }
 
-TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
+TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelSize)
     : QMdiSubWindow(nullptr),
       MemoMarc(new QPlainTextEdit(this)),
-      m_mainForm(mainForm),
+      m_shared(shared),
       m_codec(std::make_unique<veltrane::TextCodec>())
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("FormMarc"));
-    setWindowIcon(mainForm->windowIcon());
+    setWindowIcon(area->window()->windowIcon());
     MemoMarc->setObjectName(QStringLiteral("MemoMarc"));
     MemoMarc->setReadOnly(true);
     MemoMarc->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -130,18 +114,20 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
     MemoMarc->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setFont(memoFont());
-    PrepareRecordText(MemoMarc, mainForm);
+    PrepareRecordText(MemoMarc, textPixelSize, [this](int steps) { emit zoomRequested(steps); });
     setWidget(MemoMarc);
 
-    QMdiArea* area = mainForm->mdiArea();
     area->addSubWindow(this);
     // New child windows take three quarters of the frame; the frame picks the place.
     const QSize areaSize = area->viewport()->size();
     resize(qMax(areaSize.width() * 3 / 4, 200), qMax(areaSize.height() * 3 / 4, 150));
     show();
+}
 
+void TFormMarc::open(const QString& path)
+{
     FileName = QFile::encodeName(path).toStdString();
-    SharedState().scratch.registerRecordFile(FileName.c_str());
+    m_shared.scratch.registerRecordFile(FileName.c_str());
     m_registered = true;
     IndexFileName = veltrane::CreateIndexName(Prompt());
     TitleName = path;
@@ -162,8 +148,6 @@ TFormMarc::TFormMarc(TFormMain* mainForm, const QString& path)
 void TFormMarc::finishOpening(veltrane::IndexBuild build)
 {
     const bool wasOpening = std::exchange(m_opening, false);
-    // Opened after the grace period: the next file waiting may open now.
-    const bool notifyMain = wasOpening && m_mainForm != nullptr && m_mainForm->openingDocument() == this;
     if (build.outcome == veltrane::Outcome::Cancelled) {
         close();
     } else {
@@ -178,8 +162,9 @@ void TFormMarc::finishOpening(veltrane::IndexBuild build)
             m_open = true;
         }
     }
-    if (notifyMain)
-        m_mainForm->documentOpened(this);
+    // Opened after the grace period: the next file waiting may open now.
+    if (wasOpening)
+        emit openingEnded();
 }
 
 void TFormMarc::runWork(const QString& operation,
@@ -195,20 +180,15 @@ void TFormMarc::runWork(const QString& operation,
         return;
     }
     BackgroundWork* work = m_work.get();
-    connect(work, &BackgroundWork::progressChanged, this, [this] {
-        if (m_mainForm != nullptr)
-            m_mainForm->updateWorkState();
-    });
+    connect(work, &BackgroundWork::progressChanged, this, &TFormMarc::workChanged);
     connect(work, &BackgroundWork::finished, this, [this, done = std::move(done)] {
         // The work object goes first, so that done() may start another; it is
         // deleted once its signal has returned.
         m_work.release()->deleteLater();
-        if (m_mainForm != nullptr)
-            m_mainForm->updateWorkState();
+        emit workChanged();
         done();
     });
-    if (m_mainForm != nullptr)
-        m_mainForm->updateWorkState();
+    emit workChanged();
 }
 
 void TFormMarc::cancelWork()
@@ -219,10 +199,10 @@ void TFormMarc::cancelWork()
 
 void TFormMarc::FindFrom(int from, const char* notFoundMessage)
 {
-    const DocumentSharedState& shared = SharedState();
-    const QByteArray pattern = shared.searchText;
-    const veltrane::SearchQuery query =
-        MakeWindowSearchQuery(*this, shared.searchTextTyped, pattern, shared.searchCaseSensitive, {});
+    const QByteArray pattern = m_shared.searchText;
+    const veltrane::SearchQuery query = MakeWindowSearchQuery(CharsetChoice, m_shared.delimiterMode,
+                                                              m_shared.searchTextTyped, pattern,
+                                                              m_shared.searchCaseSensitive, {});
     const int to = RecordCount;
     auto result = std::make_shared<veltrane::FindResult>();
     runWork(QStringLiteral("查找"),
@@ -261,9 +241,8 @@ void TFormMarc::closeEvent(QCloseEvent* event)
     if (m_work) {
         m_work->cancelAndWait();
         m_work.reset();
-        const bool wasOpening = std::exchange(m_opening, false);
-        if (wasOpening && m_mainForm != nullptr && m_mainForm->openingDocument() == this)
-            m_mainForm->documentOpened(this);
+        if (std::exchange(m_opening, false))
+            emit openingEnded();
     }
     QMdiSubWindow::closeEvent(event);
     if (event->isAccepted())
@@ -277,13 +256,12 @@ void TFormMarc::releaseResources()
         IndexFileName.reset();
     }
     if (m_registered) {
-        SharedState().scratch.unregisterRecordFile(FileName.c_str());
+        m_shared.scratch.unregisterRecordFile(FileName.c_str());
         m_registered = false;
     }
     if (!m_statusCleared) {
         m_statusCleared = true;
-        if (m_mainForm != nullptr)
-            m_mainForm->setStatusText({}, {});
+        emit statusChanged({}, {}, {});
     }
 }
 
@@ -291,17 +269,12 @@ TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* patter
 {
     // Without an index name the scan fails on the index and says so.
     const char* index = IndexFileName ? IndexFileName->c_str() : "";
-    const DocumentSharedState& shared = SharedState();
+    const DocumentSharedState& shared = m_shared;
     const char* scratch = shared.scratch.path().c_str();
     const bool scratchExisted = identityOf(scratch).has_value();
     const int r = veltrane::ScanRecords(Prompt(), shared.scratch, shared.scanSettings(), FileName.c_str(), index, from,
                                         to, pattern);
-    // A scan that fails after creating the scratch file leaves it behind
-    // empty: it is ours as much as one that shows a record.
-    if (r > 0 || !scratchExisted)
-        writtenScratchFile = identityOf(scratch);
-    else if (shared.scratch.isOpenRecordFile(scratch))
-        writtenScratchFile.reset();  // refused: it is the user's record file, not ours
+    m_shared.noteScratchDisplay(scratchExisted, r > 0);
     if (r <= 0)
         return {r, false};
     std::optional<QString> text = LoadDisplayFile(QFile::decodeName(scratch));
@@ -326,9 +299,8 @@ int TFormMarc::ShowRecord(int from, int to, const char* pattern)
 
 void TFormMarc::FormActivate()
 {
-    if (m_mainForm != nullptr)
-        m_mainForm->setStatusText(QStringLiteral("文件名：%1").arg(TitleName),
-                                  QStringLiteral("纪录号：%1").arg(CurrentRecord), infoText());
+    emit statusChanged(QStringLiteral("文件名：%1").arg(TitleName), QStringLiteral("纪录号：%1").arg(CurrentRecord),
+                       infoText());
 }
 
 void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
@@ -372,10 +344,4 @@ void TFormMarc::ShowLastRecord()
     // is no last record to go to.
     if (RecordCount >= 1 && CurrentRecord != RecordCount)
         (void)ShowRecord(RecordCount, RecordCount, "");
-}
-
-int OpenMarcFile(TFormMain* mainForm, const QString& path)
-{
-    FormMarc = new TFormMarc(mainForm, path);
-    return 0;
 }

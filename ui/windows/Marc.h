@@ -15,18 +15,26 @@
 #include "common/WorkMonitor.h"
 
 class BackgroundWork;
+class QMdiArea;
 class QPlainTextEdit;
-class TFormMain;
+struct DocumentSharedState;
 
 /// The window of one open record file: shows one record as text and remembers
-/// which record that is. Owns the file's record index.
+/// which record that is. Owns the file's record index. It tells the main
+/// window what changed through its signals.
 class TFormMarc : public QMdiSubWindow {
     Q_OBJECT
 public:
-    /// Builds the index of path and shows record 1; on failure reports it and
-    /// closes itself (check isOpen() after construction).
-    TFormMarc(TFormMain* mainForm, const QString& path);
+    /// A window in area, captioned "FormMarc" and showing nothing until
+    /// open(); its record text starts at textPixelSize.
+    TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelSize);
     ~TFormMarc() override;
+
+    /// Builds the index of path and shows record 1; on failure reports it and
+    /// closes itself (check isOpen() or isOpening() afterwards).
+    void open(const QString& path);
+    /// What the windows share (the delimiter variant, the scratch file, the last search).
+    [[nodiscard]] DocumentSharedState& shared() const { return m_shared; }
 
     QPlainTextEdit* MemoMarc;
     std::string FileName;                       ///< path as local 8-bit bytes, for the engine
@@ -73,6 +81,17 @@ public:
     void ShowFirstRecord();
     void ShowLastRecord();
 
+signals:
+    /// The status bar's panels for this window: its file, its record and the
+    /// information panel; all empty once the window has gone.
+    void statusChanged(const QString& file, const QString& record, const QString& info);
+    /// An operation started, made progress or ended.
+    void workChanged();
+    /// The background opening has ended (or was cancelled).
+    void openingEnded();
+    /// Ctrl+wheel over the record text: every window's text zooms steps steps.
+    void zoomRequested(int steps);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -86,7 +105,7 @@ private:
     /// Deletes the index, forgets the record file and empties the status bar; once.
     void releaseResources();
 
-    TFormMain* m_mainForm;
+    DocumentSharedState& m_shared;
     bool m_open = false;
     bool m_registered = false;
     bool m_statusCleared = false;
@@ -97,25 +116,13 @@ private:
     veltrane::CharsetSetting m_infoSetting = veltrane::CharsetSetting::Auto;  // the setting m_recordInfo was made under
 };
 
-/// The document window opened last (null once it is gone).
+/// The document window opened last (null once it is gone); written, never read.
 extern QPointer<TFormMarc> FormMarc;
 
 /// The display text of a record as the window shows it: the bytes up to the
 /// first zero byte, read as GBK; CR LF, LF and CR each end a line (given back as
 /// '\n'); a byte that is not GBK shows as a replacement character.
 [[nodiscard]] QString DecodeDisplayText(QByteArrayView bytes);
-/// Deletes the scratch display file when a display of this run wrote it and no
-/// open record file goes by that name (a user's file is never removed).
-void DeleteScratchDisplayFile();
 /// Reads and decodes the scratch display file; when it cannot be opened, shows
 /// "Cannot open file <path>" in the error box and returns nothing.
 [[nodiscard]] std::optional<QString> LoadDisplayFile(const QString& path);
-
-/// Opens path in a new document window of mainForm. Returns 0.
-int OpenMarcFile(TFormMain* mainForm, const QString& path);
-
-// Record commands: each asks through its dialog, then acts on the window.
-void GotoRecordCommand(TFormMarc* window);
-void FindCommand(TFormMarc* window);
-void FindNextCommand(TFormMarc* window);
-void ExtractCommand(TFormMarc* window);

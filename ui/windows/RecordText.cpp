@@ -2,19 +2,17 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QWheelEvent>
 
 #include <algorithm>
-
-#include "windows/Main.h"
+#include <utility>
 
 namespace {
 
 // One per record text, owned by it.
 class RecordTextFilter : public QObject {
 public:
-    RecordTextFilter(QPlainTextEdit* memo, TFormMain* mainForm) : QObject(memo), m_mainForm(mainForm) {}
+    RecordTextFilter(QPlainTextEdit* memo, std::function<void(int)> zoom) : QObject(memo), m_zoom(std::move(zoom)) {}
 
     bool eventFilter(QObject* /*watched*/, QEvent* event) override
     {
@@ -38,8 +36,8 @@ public:
             m_pending += wheel->angleDelta().y();
             const int steps = m_pending / QWheelEvent::DefaultDeltasPerStep;
             m_pending -= steps * QWheelEvent::DefaultDeltasPerStep;
-            if (steps != 0 && m_mainForm)
-                m_mainForm->zoomRecordText(steps);
+            if (steps != 0 && m_zoom)
+                m_zoom(steps);
             // Never the text's own zoom, which would change this window only.
             return true;
         }
@@ -49,7 +47,7 @@ public:
     }
 
 private:
-    QPointer<TFormMain> m_mainForm;
+    std::function<void(int)> m_zoom;
     int m_pending = 0;
 };
 
@@ -60,12 +58,12 @@ int ZoomedPixelSize(int pixelSize, int steps)
     return std::clamp(pixelSize + steps * kRecordTextZoomStep, kMinRecordTextPixelSize, kMaxRecordTextPixelSize);
 }
 
-void PrepareRecordText(QPlainTextEdit* memo, TFormMain* mainForm)
+void PrepareRecordText(QPlainTextEdit* memo, int pixelSize, std::function<void(int steps)> zoom)
 {
     memo->setReadOnly(true);
     memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    SetRecordTextPixelSize(memo, mainForm->recordTextPixelSize());
-    auto* filter = new RecordTextFilter(memo, mainForm);
+    SetRecordTextPixelSize(memo, pixelSize);
+    auto* filter = new RecordTextFilter(memo, std::move(zoom));
     memo->installEventFilter(filter);
     // Wheel events go to the viewport, not to the text widget itself.
     memo->viewport()->installEventFilter(filter);

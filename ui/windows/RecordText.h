@@ -1,7 +1,8 @@
 #pragma once
 
+#include <functional>
+
 class QPlainTextEdit;
-class TFormMain;
 
 // The record text of a document window (its MemoMarc) as the user works with
 // it: read-only, but selectable and copyable with mouse and keyboard, and
@@ -16,8 +17,9 @@ inline constexpr int kRecordTextZoomStep = 2;
 [[nodiscard]] int ZoomedPixelSize(int pixelSize, int steps);
 
 /// Sets memo up as a document window's record text: selectable and copyable,
-/// at mainForm's zoom; Ctrl+wheel over it zooms all of mainForm's windows, and
-/// the first and last record keys reach the main window while it has the focus.
-void PrepareRecordText(QPlainTextEdit* memo, TFormMain* mainForm);
+/// at pixelSize; Ctrl+wheel over it asks zoom for whole steps (the main window
+/// zooms all its windows), and the first and last record keys reach the main
+/// window while it has the focus.
+void PrepareRecordText(QPlainTextEdit* memo, int pixelSize, std::function<void(int steps)> zoom);
 /// Gives memo's font pixelSize, its family and other properties unchanged.
 void SetRecordTextPixelSize(QPlainTextEdit* memo, int pixelSize);
