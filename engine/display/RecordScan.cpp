@@ -70,20 +70,26 @@ bool ScratchDisplay::write(UniqueFd& fd, std::string_view text) const
 int ScanRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSettings& settings,
                 const char* fileName, const char* indexFileName, int from, int to, const char* pattern)
 {
+    return ScanRecordDisplay(prompt, scratch, settings, fileName, indexFileName, from, to, pattern).record;
+}
+
+ScanDisplay ScanRecordDisplay(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSettings& settings,
+                              const char* fileName, const char* indexFileName, int from, int to, const char* pattern)
+{
     RecordFile file;
     if (!file.openRecords(fileName)) {
         prompt.showMessage(kInvalidDriveMessage);
-        return -1;
+        return {};
     }
     UniqueFd display = scratch.open(file.recordsFd(), indexFileName);
     if (!display) {
         prompt.showMessage(kDisplayFileMessage);
-        return -1;
+        return {};
     }
     if (!file.openIndex(indexFileName)) {
         ignoreResult(::ftruncate(display.get(), 0));
         prompt.showMessage(kIndexFileMessage);
-        return -1;
+        return {};
     }
 
     std::int64_t number = from;
@@ -98,13 +104,13 @@ int ScanRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSet
     if (number < 1 || file.render(number, settings.delimiterMode, *text) != Outcome::Done) {
         // Nothing rendered: the scratch file holds no record.
         ignoreResult(::ftruncate(display.get(), 0));
-        return -1;
+        return {};
     }
     if (!scratch.write(display, text->text())) {
         prompt.showMessage(kDisplayFileMessage);
-        return -1;
+        return {};
     }
-    return static_cast<int>(number);
+    return {static_cast<int>(number), std::string(text->text())};
 }
 
 bool CheckScanFiles(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,

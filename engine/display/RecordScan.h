@@ -66,6 +66,19 @@ struct ScanSettings {
                               const char* fileName, const char* indexFileName, int from, int to,
                               const char* pattern);
 
+/// What a scan rendered: the record's number as ScanRecords returns it, and
+/// the display text it wrote to the scratch file (the same bytes; empty after
+/// -1), so that whoever shows it need not read the file back.
+struct ScanDisplay {
+    int record = -1;
+    std::string displayText;
+};
+
+/// ScanRecords, giving back the display text along with the number.
+[[nodiscard]] ScanDisplay ScanRecordDisplay(UserPrompt& prompt, const ScratchDisplay& scratch,
+                                            const ScanSettings& settings, const char* fileName,
+                                            const char* indexFileName, int from, int to, const char* pattern);
+
 /// Opens what a scan of fileName needs, in the scan's order, and tells the
 /// first failure as the scan would, leaving the scratch file as the scan would;
 /// false after a failure. Lets a long search run elsewhere after the same

@@ -88,16 +88,6 @@ QString DecodeDisplayText(QByteArrayView bytes)
     return text;
 }
 
-std::optional<QString> LoadDisplayFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        Prompt().showError(QStringLiteral("Cannot open file %1").arg(path));
-        return std::nullopt;
-    }
-    return DecodeDisplayText(file.readAll());
-}
-
 TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelSize)
     : QMdiSubWindow(nullptr),
       MemoMarc(new QPlainTextEdit(this)),
@@ -152,11 +142,8 @@ void TFormMarc::finishOpening(veltrane::IndexBuild build)
         close();
     } else {
         RecordCount = build.count;
-        const DisplayResult first = display(1, 1, "");
-        if (first.record < 1) {
-            // A scratch file that could not be read has been reported already.
-            if (!first.loadFailed)
-                Prompt().showMessage("Not marc format file!");
+        if (display(1, 1, "") < 1) {
+            Prompt().showMessage("Not marc format file!");
             close();
         } else {
             m_open = true;
@@ -265,36 +252,35 @@ void TFormMarc::releaseResources()
     }
 }
 
-TFormMarc::DisplayResult TFormMarc::display(int from, int to, const char* pattern)
+int TFormMarc::display(int from, int to, const char* pattern)
 {
     // Without an index name the scan fails on the index and says so.
     const char* index = IndexFileName ? IndexFileName->c_str() : "";
     const DocumentSharedState& shared = m_shared;
     const char* scratch = shared.scratch.path().c_str();
     const bool scratchExisted = identityOf(scratch).has_value();
-    const int r = veltrane::ScanRecords(Prompt(), shared.scratch, shared.scanSettings(), FileName.c_str(), index, from,
-                                        to, pattern);
+    const veltrane::ScanDisplay shown = veltrane::ScanRecordDisplay(Prompt(), shared.scratch, shared.scanSettings(),
+                                                                    FileName.c_str(), index, from, to, pattern);
+    const int r = shown.record;
     m_shared.noteScratchDisplay(scratchExisted, r > 0);
     if (r <= 0)
-        return {r, false};
-    std::optional<QString> text = LoadDisplayFile(QFile::decodeName(scratch));
-    if (!text)
-        return {-1, true};
+        return r;
     // The scratch file keeps the record's own bytes; what the window shows is
     // decoded from the record's set, which for GBK is the scratch text itself.
     m_recordInfo = InspectRecord(FileName, IndexFileName.value_or(std::string()), r, CharsetChoice,
                                  shared.delimiterMode, *m_codec);
     m_infoSetting = CharsetChoice;
-    MemoMarc->setPlainText(m_recordInfo.decodedText ? *m_recordInfo.decodedText : *text);
+    MemoMarc->setPlainText(m_recordInfo.decodedText ? *m_recordInfo.decodedText
+                                                    : DecodeDisplayText(QByteArrayView(shown.displayText)));
     CurrentRecord = r;
     setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
     FormActivate();
-    return {r, false};
+    return r;
 }
 
 int TFormMarc::ShowRecord(int from, int to, const char* pattern)
 {
-    return display(from, to, pattern).record;
+    return display(from, to, pattern);
 }
 
 void TFormMarc::FormActivate()

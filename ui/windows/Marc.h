@@ -96,11 +96,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct DisplayResult {
-        int record;       ///< as ShowRecord returns it
-        bool loadFailed;  ///< the record was rendered but its text could not be read
-    };
-    DisplayResult display(int from, int to, const char* pattern);
+    /// Shows the record the scan selects; the result as ShowRecord's.
+    int display(int from, int to, const char* pattern);
     void finishOpening(veltrane::IndexBuild build);
     /// Deletes the index, forgets the record file and empties the status bar; once.
     void releaseResources();
@@ -123,6 +120,3 @@ extern QPointer<TFormMarc> FormMarc;
 /// first zero byte, read as GBK; CR LF, LF and CR each end a line (given back as
 /// '\n'); a byte that is not GBK shows as a replacement character.
 [[nodiscard]] QString DecodeDisplayText(QByteArrayView bytes);
-/// Reads and decodes the scratch display file; when it cannot be opened, shows
-/// "Cannot open file <path>" in the error box and returns nothing.
-[[nodiscard]] std::optional<QString> LoadDisplayFile(const QString& path);

@@ -142,6 +142,34 @@ TEST_F(ScanTest, ScratchFileHoldsOnlyTheLatestResult)
     EXPECT_TRUE(m_prompt.messages.empty());
 }
 
+// The text handed back is what the scratch file holds, so the viewer shows it
+// without reading the file back; nothing is handed back when nothing is shown.
+TEST_F(ScanTest, DisplayTextHandedBackIsTheScratchFilesContent)
+{
+    ASSERT_EQ(open(Joined(kRecords, "\r\n")), 4);
+    const auto scanDisplay = [this](int from, int to, const char* pattern) {
+        return ScanRecordDisplay(m_prompt, m_scratch, m_settings, m_records.c_str(), m_index.c_str(), from, to, pattern);
+    };
+    for (int record = 1; record <= 4; ++record) {
+        const ScanDisplay shown = scanDisplay(record, record, "");
+        EXPECT_EQ(shown.record, record);
+        EXPECT_EQ(shown.displayText, display()) << "record " << record;
+    }
+    const ScanDisplay found = scanDisplay(1, 4, "\xbb\xfa");
+    EXPECT_EQ(found.record, 3);
+    EXPECT_EQ(found.displayText, "001r3\n6060 $a\xbb\xfa\xb6\xc1\n");
+    for (const ScanDisplay none : {scanDisplay(1, 4, "absent"), scanDisplay(5, 5, ""), scanDisplay(3, 2, "")}) {
+        EXPECT_EQ(none.record, -1);
+        EXPECT_EQ(none.displayText, "");
+        EXPECT_EQ(display(), "");
+    }
+    m_scratch.setPath(m_records);  // refused: nothing written, nothing handed back
+    const ScanDisplay refused = scanDisplay(1, 1, "");
+    EXPECT_EQ(refused.record, -1);
+    EXPECT_EQ(refused.displayText, "");
+    EXPECT_EQ(m_prompt.messages, std::vector<std::string>{"Display File open error!"});
+}
+
 TEST_F(ScanTest, FindsEveryRecordOfAFileLargerThanOneRead)
 {
     constexpr int kCount = 300;  // about 500 KB, records of 400 to 3,300 bytes
