@@ -1,7 +1,7 @@
 #pragma once
 
-// Small pieces the convert and check commands share: messages, the options
-// both take and the record range.
+// Small pieces the commands share: messages, usage and help, the walk over
+// the arguments, the options several commands take and the record range.
 
 #include <cstdint>
 #include <cstdio>
@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "CliCommand.h"
 #include "charset/Charset.h"
+#include "iso2709/RecordLayout.h"
 
 namespace veltrane::cli {
 
@@ -21,6 +23,17 @@ inline void tellError(std::string_view message)
 }
 
 inline std::string quotedName(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+/// Tells a wrong command line with the usage of the command; returns kExitFailure.
+int refuseUsage(const CliCommand& command, std::string_view message);
+
+/// Prints the usage of the command, a blank line and its description;
+/// returns the exit status (kExitFailure when the output cannot be written).
+int printCommandHelp(const CliCommand& command, std::string_view description);
+
+/// Reads a record number: plain decimal digits, nothing else, within
+/// [1, maximum]. Nothing when the text is not such a number.
+[[nodiscard]] std::optional<int> parseRecordNumber(std::string_view text, int maximum);
 
 /// Reads a record number: plain decimal digits, from 1; nothing otherwise.
 [[nodiscard]] inline std::optional<std::int64_t> parseRecordNumberText(std::string_view text)
@@ -110,15 +123,72 @@ private:
     return {};
 }
 
-/// Operands FILE [A [B]] into file and range; an error message otherwise.
-[[nodiscard]] inline std::string parseFileAndRange(const std::vector<std::string_view>& operands, bool optionsEnded,
-                                                   std::string& file, std::int64_t& first, std::int64_t& last)
+/// The --charset value of show and find, which word a refusal their own way.
+[[nodiscard]] inline std::string parseSearchCharsetValue(std::optional<std::string_view> value,
+                                                         CharsetSetting& setting)
+{
+    if (!value)
+        return "option '--charset' needs a value: auto, gbk, gb18030, utf-8 or marc-8";
+    std::optional<CharsetSetting> parsed = ParseCharsetSetting(*value);
+    if (!parsed)
+        return "character set must be auto, gbk, gb18030, utf-8 or marc-8, not '" + std::string(*value) + "'";
+    setting = *parsed;
+    return {};
+}
+
+/// A flag option: refused with a value attached ("--all=yes").
+[[nodiscard]] inline std::string takeFlag(const ArgumentWalker& walker, std::string_view name, bool& into)
+{
+    if (walker.hasAttachedValue())
+        return "option '" + std::string(name) + "' takes no value";
+    into = true;
+    return {};
+}
+
+/// An option typed after the operands would otherwise be taken as an operand
+/// and fail in a puzzling way; "--" makes such an operand explicit.
+[[nodiscard]] inline std::string refuseLateOption(const std::vector<std::string_view>& operands, bool optionsEnded)
 {
     if (!optionsEnded)
         for (std::string_view operand : operands)
             if (operand.starts_with("--") && operand.size() > 2)
                 return "option " + std::string(operand) +
                        " after the operands: options come first, and '--' before an operand that begins with '-'";
+    return {};
+}
+
+/// "--help" or "-h", with no value attached.
+[[nodiscard]] inline bool isHelpOption(const ArgumentWalker& walker, std::string_view option)
+{
+    return (option == "--help" || option == "-h") && !walker.hasAttachedValue();
+}
+
+[[nodiscard]] inline std::string unknownOption(std::string_view option)
+{
+    return "unknown option '" + std::string(option) + "'";
+}
+
+/// The operands after the options, from minimum to maximum of them; an error
+/// message otherwise.
+[[nodiscard]] inline std::string takeOperands(const ArgumentWalker& walker, std::size_t minimum, std::size_t maximum,
+                                              std::vector<std::string_view>& operands)
+{
+    operands = walker.operands();
+    if (std::string error = refuseLateOption(operands, walker.optionsEnded()); !error.empty())
+        return error;
+    if (operands.size() < minimum)
+        return "missing operand";
+    if (operands.size() > maximum)
+        return "unexpected operand '" + std::string(operands[maximum]) + "'";
+    return {};
+}
+
+/// Operands FILE [A [B]] into file and range; an error message otherwise.
+[[nodiscard]] inline std::string parseFileAndRange(const std::vector<std::string_view>& operands, bool optionsEnded,
+                                                   std::string& file, std::int64_t& first, std::int64_t& last)
+{
+    if (std::string error = refuseLateOption(operands, optionsEnded); !error.empty())
+        return error;
     if (operands.empty())
         return "missing operand";
     if (operands.size() > 3)

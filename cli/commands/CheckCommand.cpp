@@ -1,4 +1,4 @@
-#include "CheckCommand.h"
+#include "commands/CheckCommand.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,13 +9,21 @@
 #include <map>
 #include <string>
 
-#include "CommandLine.h"
 #include "CommandSupport.h"
 #include "files/FileAccess.h"
 #include "Output.h"
 #include "check/RecordCheck.h"
 
 namespace veltrane::cli {
+
+namespace {
+
+int runCheckCommand(const std::vector<std::string_view>& arguments);
+
+}  // namespace
+
+const CliCommand kCheckCommand{"check", "check [--mode M] [--charset C] [--summary] FILE [A [B]]",
+                               "list structural problems of records", runCheckCommand};
 
 namespace {
 
@@ -45,8 +53,6 @@ std::string checkHelp()
     return text;
 }
 
-}  // namespace
-
 int runCheckCommand(const std::vector<std::string_view>& arguments)
 {
     CheckOptions options;
@@ -55,10 +61,8 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
     ArgumentWalker walker(arguments);
     std::string error;
     while (std::optional<std::string_view> option = walker.nextOption()) {
-        if (*option == "--help" || *option == "-h") {
-            std::printf("usage: veltrane-cli %s\n\n%s", std::string(kCheckUsage).c_str(), checkHelp().c_str());
-            return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
-        }
+        if (*option == "--help" || *option == "-h")
+            return printCommandHelp(kCheckCommand, checkHelp());
         if (*option == "--mode")
             error = parseModeValue(walker.value(), options.mode);
         else if (*option == "--charset")
@@ -72,11 +76,8 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
     }
     if (error.empty())
         error = parseFileAndRange(walker.operands(), walker.optionsEnded(), file, options.first, options.last);
-    if (!error.empty()) {
-        tellError(error);
-        std::fprintf(stderr, "usage: veltrane-cli %s\n       veltrane-cli check --help\n", std::string(kCheckUsage).c_str());
-        return kExitFailure;
-    }
+    if (!error.empty())
+        return refuseUsage(kCheckCommand, error);
 
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {
@@ -140,5 +141,7 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
     }
     return result.problems > 0 ? kExitNothingFound : kExitSuccess;
 }
+
+}  // namespace
 
 }  // namespace veltrane::cli

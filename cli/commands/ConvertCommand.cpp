@@ -1,4 +1,4 @@
-#include "ConvertCommand.h"
+#include "commands/ConvertCommand.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,13 +12,23 @@
 #include <optional>
 #include <string>
 
-#include "CommandLine.h"
 #include "CommandSupport.h"
 #include "files/FileAccess.h"
 #include "files/TargetFile.h"
 #include "formats/RecordConvert.h"
 
 namespace veltrane::cli {
+
+namespace {
+
+int runConvertCommand(const std::vector<std::string_view>& arguments);
+
+}  // namespace
+
+const CliCommand kConvertCommand{
+    "convert",
+    "convert [--mode M] [--charset C] [--from FORMAT] --to FORMAT [--utf8] [-o TARGET [--overwrite]] FILE [A [B]]",
+    "write records as ISO 2709, MARCXML, JSON, JSON Lines, .mrk or text", runConvertCommand};
 
 namespace {
 
@@ -231,20 +241,13 @@ private:
     TargetFile m_file;
 };
 
-}  // namespace
-
 int runConvertCommand(const std::vector<std::string_view>& arguments)
 {
     ConvertArguments parsed;
-    if (std::string error = parseArguments(arguments, parsed); !error.empty()) {
-        tellError(error);
-        std::fprintf(stderr, "usage: veltrane-cli %s\n       veltrane-cli convert --help\n", std::string(kConvertUsage).c_str());
-        return kExitFailure;
-    }
-    if (parsed.help) {
-        std::printf("usage: veltrane-cli %s\n\n%s", std::string(kConvertUsage).c_str(), std::string(kConvertHelp).c_str());
-        return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
-    }
+    if (std::string error = parseArguments(arguments, parsed); !error.empty())
+        return refuseUsage(kConvertCommand, error);
+    if (parsed.help)
+        return printCommandHelp(kConvertCommand, kConvertHelp);
 
     struct stat info {};
     if (::stat(parsed.file.c_str(), &info) != 0) {
@@ -322,5 +325,7 @@ int runConvertCommand(const std::vector<std::string_view>& arguments)
         return kExitFailure;
     return result.partial > 0 ? kExitNothingFound : kExitSuccess;
 }
+
+}  // namespace
 
 }  // namespace veltrane::cli

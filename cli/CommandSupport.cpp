@@ -1,0 +1,43 @@
+#include "CommandSupport.h"
+
+#include "Output.h"
+
+namespace veltrane::cli {
+
+int refuseUsage(const CliCommand& command, std::string_view message)
+{
+    tellError(message);
+    const std::string usage = "usage: veltrane-cli " + std::string(command.usage) + "\n       veltrane-cli " +
+                              std::string(command.name) + " --help\n";
+    std::fputs(usage.c_str(), stderr);
+    return kExitFailure;
+}
+
+int printCommandHelp(const CliCommand& command, std::string_view description)
+{
+    StandardOutput output;
+    output.write("usage: veltrane-cli ");
+    output.write(command.usage);
+    output.write("\n\n");
+    output.write(description);
+    return output.flush() ? kExitSuccess : kExitFailure;
+}
+
+std::optional<int> parseRecordNumber(std::string_view text, int maximum)
+{
+    if (text.empty())
+        return std::nullopt;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > maximum)
+            return std::nullopt;
+    }
+    if (value < 1)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+}  // namespace veltrane::cli

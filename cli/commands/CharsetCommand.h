@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace veltrane::cli {
+
+/// `veltrane-cli charset`
+extern const CliCommand kCharsetCommand;
+
+}  // namespace veltrane::cli

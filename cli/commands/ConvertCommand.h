@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace veltrane::cli {
+
+/// `veltrane-cli convert`
+extern const CliCommand kConvertCommand;
+
+}  // namespace veltrane::cli

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace veltrane::cli {
+
+/// `veltrane-cli count`
+extern const CliCommand kCountCommand;
+
+}  // namespace veltrane::cli

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace veltrane::cli {
+
+/// `veltrane-cli extract`
+extern const CliCommand kExtractCommand;
+
+}  // namespace veltrane::cli

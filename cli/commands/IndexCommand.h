@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace veltrane::cli {
+
+/// `veltrane-cli index`
+extern const CliCommand kIndexCommand;
+
+}  // namespace veltrane::cli

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "CliCommand.h"
+
+namespace veltrane::cli {
+
+/// `veltrane-cli show`
+extern const CliCommand kShowCommand;
+
+}  // namespace veltrane::cli
