@@ -1,0 +1,12 @@
+#pragma once
+
+#include <memory>
+
+#include "formats/RecordFormats.h"
+
+namespace veltrane {
+
+/// A reader of MARCXML: records in a collection or alone from a file descriptor (not owned).
+[[nodiscard]] std::unique_ptr<RecordReader> MakeXmlReader(int fd);
+
+}  // namespace veltrane
