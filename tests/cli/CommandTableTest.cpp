@@ -192,8 +192,9 @@ TEST_F(CommandTableTest, OptionsUsageErrorsAndExitStatusOfEachCommand)
             expectedErr += commandUsage(*veltrane::cli::findCommand(row.arguments[0]));
         EXPECT_EQ(run.err, expectedErr);
         EXPECT_TRUE(run.out.starts_with(filled(row.outputStart))) << run.out;
-        if (row.usageFollows)
+        if (row.usageFollows) {
             EXPECT_EQ(run.out, "");
+        }
     }
     EXPECT_EQ(testsupport::ReadFile(existing), "old" + kTwoRecords.substr(0, kTwoRecords.size() / 2));
 }
