@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "search/SearchText.h"
+
 namespace veltrane::cli {
 
 namespace {
@@ -55,18 +57,6 @@ private:
     iconv_t m_handle;
 };
 
-std::uint32_t codePointAt(const std::string& wide, std::size_t i)
-{
-    std::uint32_t value = 0;
-    for (std::size_t k = 0; k < 4; ++k)
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(wide[i + k])) << (8 * k);
-    return value;
-}
-
-}  // namespace
-
-namespace {
-
 /// The text in wide characters, or the message why the locale's text is not.
 std::string toWide(std::string_view text, std::string& error)
 {
@@ -81,21 +71,29 @@ std::string toWide(std::string_view text, std::string& error)
     return wide;
 }
 
-/// The wide text in a set, one character at a time so that a failure names
-/// the character; nothing (with the message) when the set cannot hold one.
-std::optional<std::string> wideTo(const char* set, const char* shownName, const std::string& wide, std::string& error)
+/// The wide text as UTF-8.
+std::string wideToUtf8(const std::string& wide)
 {
-    Converter converter(set, kWideCharset);
-    std::string bytes;
-    for (std::size_t i = 0; i + 4 <= wide.size(); i += 4) {
-        if (!converter.valid() || !converter.convert(std::string_view(wide).substr(i, 4), bytes)) {
-            char name[16];
-            std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(codePointAt(wide, i)));
-            error = std::string("TEXT holds a character that ") + shownName + " cannot hold (" + name + ")";
-            return std::nullopt;
-        }
+    Converter converter("UTF-8", kWideCharset);
+    std::string utf8;
+    if (!converter.valid() || !converter.convert(wide, utf8))
+        utf8.clear();
+    return utf8;
+}
+
+/// The text in the set that limits its length; nothing, with the message,
+/// when the set cannot hold one of its characters.
+std::optional<std::string> limitingBytes(Charset set, const std::string& utf8, std::string& error)
+{
+    static TextCodec codec;
+    const SearchTextBytes encoded = SearchTextIn(codec, set, utf8);
+    if (!encoded.bytes) {
+        char name[16];
+        std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(encoded.unheld));
+        error = std::string("TEXT holds a character that ") + (set == Charset::Gbk ? "GBK" : "GB18030") +
+                " cannot hold (" + name + ")";
     }
-    return bytes;
+    return encoded.bytes;
 }
 
 }  // namespace
@@ -106,19 +104,18 @@ TypedSearchText convertSearchText(std::string_view text, CharsetSetting setting)
     const std::string wide = toWide(text, result.error);
     if (!result.error.empty())
         return result;
+    result.utf8 = wideToUtf8(wide);
     std::string ignored;
-    const std::optional<std::string> utf8 = wideTo("UTF-8", "UTF-8", wide, ignored);
-    result.utf8 = utf8.value_or(std::string());
     std::optional<std::string> limiting;
     switch (setting) {
     case CharsetSetting::Gbk:
-        limiting = wideTo("GBK", "GBK", wide, result.error);
+        limiting = limitingBytes(Charset::Gbk, result.utf8, result.error);
         break;
     case CharsetSetting::Gb18030:
-        limiting = wideTo("GB18030", "GB18030", wide, result.error);
+        limiting = limitingBytes(Charset::Gb18030, result.utf8, result.error);
         break;
     case CharsetSetting::Auto:
-        limiting = wideTo("GBK", "GBK", wide, ignored);
+        limiting = limitingBytes(Charset::Gbk, result.utf8, ignored);
         break;
     case CharsetSetting::Utf8:
     case CharsetSetting::Marc8:

@@ -113,34 +113,4 @@ ScanDisplay ScanRecordDisplay(UserPrompt& prompt, const ScratchDisplay& scratch,
     return {static_cast<int>(number), std::string(text->text())};
 }
 
-bool CheckScanFiles(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,
-                    const char* indexFileName)
-{
-    RecordFile file;
-    if (!file.openRecords(fileName)) {
-        prompt.showMessage(kInvalidDriveMessage);
-        return false;
-    }
-    UniqueFd display = scratch.open(file.recordsFd(), indexFileName);
-    if (!display) {
-        prompt.showMessage(kDisplayFileMessage);
-        return false;
-    }
-    if (!file.openIndex(indexFileName)) {
-        ignoreResult(::ftruncate(display.get(), 0));
-        prompt.showMessage(kIndexFileMessage);
-        return false;
-    }
-    return true;
-}
-
-void ClearScratchDisplay(const ScratchDisplay& scratch, const char* fileName, const char* indexFileName)
-{
-    RecordFile file;
-    if (!file.openRecords(fileName))
-        return;
-    if (UniqueFd display = scratch.open(file.recordsFd(), indexFileName))
-        ignoreResult(::ftruncate(display.get(), 0));
-}
-
 }  // namespace veltrane

@@ -79,15 +79,4 @@ struct ScanDisplay {
                                             const ScanSettings& settings, const char* fileName,
                                             const char* indexFileName, int from, int to, const char* pattern);
 
-/// Opens what a scan of fileName needs, in the scan's order, and tells the
-/// first failure as the scan would, leaving the scratch file as the scan would;
-/// false after a failure. Lets a long search run elsewhere after the same
-/// checks.
-[[nodiscard]] bool CheckScanFiles(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,
-                                  const char* indexFileName);
-
-/// Empties the scratch file as a scan that renders nothing leaves it (unless
-/// it is a file the user cares about).
-void ClearScratchDisplay(const ScratchDisplay& scratch, const char* fileName, const char* indexFileName);
-
 }  // namespace veltrane

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "charset/Utf8.h"
+#include "search/SearchText.h"
 
 namespace veltrane {
 
@@ -113,7 +114,7 @@ QueryMatcher::QueryMatcher(const SearchQuery& query)
     for (Charset charset : {Charset::Gbk, Charset::Gb18030, Charset::Utf8}) {
         if ((sets & setBit(charset)) == 0)
             continue;
-        const std::optional<std::string> bytes = m_codec.encode(charset, query.text);
+        const std::optional<std::string> bytes = SearchTextIn(m_codec, charset, query.text).bytes;
         if (!bytes || bytes->empty())
             continue;
         // Text the sets write alike (ASCII, most often) is compared once.

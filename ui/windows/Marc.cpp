@@ -205,7 +205,8 @@ void TFormMarc::FindFrom(int from, const char* notFoundMessage)
                 if (result->outcome == veltrane::Outcome::Cancelled)
                     return;
                 // The record found is shown as any record is, which also tells
-                // a file that fails now as it always has; with nothing found,
+                // a file that has failed since the search with the scan's own
+                // message; with nothing found,
                 // a search of the empty range leaves the scratch file and the
                 // messages as a search that found nothing does.
                 const bool found = result->outcome == veltrane::Outcome::Done;

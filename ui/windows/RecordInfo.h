@@ -15,7 +15,7 @@
 // its structural problems. The information panel and the check dialog show it.
 
 struct RecordInfo {
-    /// Whether the record could be read (else only today's GBK text is shown).
+    /// Whether the record could be read (else only its display bytes read as GBK are shown).
     bool read = false;
     veltrane::CharsetDecision decision;
     /// The text to show instead of the GBK-decoded display bytes: set for a

@@ -15,9 +15,9 @@
 
 /// One long operation of a document window (opening, find, extraction) run on
 /// a worker thread with progress and cancel. start() waits a short grace
-/// period: work done by then is finished as if it had run in place, so quick
-/// operations behave exactly as before; longer work ends later with
-/// finished(). The engine's messages and questions reach the user on the
+/// period: work done by then is finished as if it had run in place, so a quick
+/// operation ends before start() returns and shows no progress; longer work
+/// ends later with finished(). The engine's messages and questions reach the user on the
 /// interface thread, in the order the engine gives them.
 class BackgroundWork : public QObject {
     Q_OBJECT
