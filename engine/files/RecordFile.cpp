@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "search/QueryMatcher.h"
+#include "search/StreamSearch.h"
 #include "iso2709/RecordStream.h"
 
 namespace veltrane {
@@ -115,31 +116,32 @@ Outcome RecordFile::render(std::int64_t number, DelimiterMode delimiterMode, Dis
 
 FindResult RecordFile::find(std::int64_t from, std::int64_t to, const SearchQuery& query, const WorkMonitor& monitor)
 {
-    QueryMatcher matcher(query);
-    if (matcher.empty())
+    if (QueryMatcher(query).empty())
         return {};
-    std::uint64_t reported = 0;
     monitor.report(0, m_size);
-    // Every record is read at its own offset, so bytes between records (line
-    // ends) never end a search early.
-    for (std::int64_t number = from; number <= to; ++number) {
-        const std::optional<std::uint64_t> offset = m_entries ? m_entries->entry(number) : std::nullopt;
-        if (!offset)
-            break;
-        if (*offset >= reported + monitor.interval) {
-            if (monitor.stopRequested())
-                return {Outcome::Cancelled, number, {}, {}};
-            reported = *offset;
-            monitor.report(std::min(reported, m_size), m_size);
-        }
-        std::size_t length = 0;
-        const unsigned char* record = view(*offset, length);
-        if (record == nullptr)
-            return {Outcome::Unreadable, number, {}, {}};
-        if (const std::optional<std::size_t> field = matcher.match(record, length, m_fields)) {
+    const std::optional<std::uint64_t> start = m_entries && from <= to ? m_entries->entry(from) : std::nullopt;
+    if (start) {
+        // The records are framed from the first one searched on, as the index
+        // framed them.
+        FindResult result;
+        const SearchEnd end = SearchRecords(m_records.get(), {*start, from - 1, from, to}, query, monitor, m_size,
+                                            [&result](const FoundRecord& found) {
+                                                result = {Outcome::Done, found.number,
+                                                          std::string(found.fields.tag(found.field)), {}};
+                                                return false;
+                                            });
+        if (result.outcome == Outcome::Done) {
             monitor.report(m_size, m_size);
-            return {Outcome::Done, number, std::string(m_fields.tag(*field)), {}};
+            return result;
         }
+        if (end.outcome == Outcome::Cancelled || end.outcome == Outcome::Unreadable)
+            return {end.outcome, end.record, {}, {}};
+        if (end.outcome == Outcome::FileError)
+            return {Outcome::Unreadable, end.record, {}, {}};
+        // A record the index holds but the file no longer does (it was cut
+        // short since) cannot be read.
+        if (end.record < to && m_entries->entry(end.record + 1))
+            return {Outcome::Unreadable, end.record + 1, {}, {}};
     }
     if (monitor.stopRequested())
         return {Outcome::Cancelled, to, {}, {}};
@@ -159,41 +161,20 @@ Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, c
 Status SearchRecordStream(int fd, std::int64_t from, const SearchQuery& query, const WorkMonitor& monitor,
                           const StreamMatchCallback& onMatch)
 {
-    QueryMatcher matcher(query);
-    RecordStream stream(fd);
-    RecordFields fields;
     struct stat st {};
     const std::uint64_t total = ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    std::uint64_t reported = 0;
     monitor.report(0, total);
-    FramedRecord record;
-    for (;;) {
-        // Records before `from` are framed but not read.
-        const bool wanted = stream.count() + 1 >= from;
-        const RecordStream::Step step = stream.next(record, wanted);
-        if (step == RecordStream::Step::ReadError)
-            return {Outcome::FileError, {}};
-        if (step == RecordStream::Step::End)
-            break;
-        if (record.offset >= reported + monitor.interval) {
-            if (monitor.stopRequested())
-                return {Outcome::Cancelled, {}};
-            reported = record.offset;
-            monitor.report(std::min(reported, total), total);
-        }
-        if (!wanted)
-            continue;
-        if (record.bytes.size() < record.declaredLength)
-            return {Outcome::Unreadable, {}};
-        const unsigned char* bytes = record.bytes.data();
-        if (matcher.empty())
-            continue;
-        if (const std::optional<std::size_t> field = matcher.match(bytes, record.declaredLength, fields)) {
-            if (!onMatch(StreamMatch{record.number, fields.tag(*field), fields}))
-                return {};
-        }
-    }
-    monitor.report(total, total);
+    bool stopped = false;
+    const SearchEnd end = SearchRecords(fd, {0, 0, from, INT64_MAX}, query, monitor, total,
+                                        [&](const FoundRecord& found) {
+                                            stopped = !onMatch(StreamMatch{found.number, found.fields.tag(found.field),
+                                                                           found.fields});
+                                            return !stopped;
+                                        });
+    if (end.outcome != Outcome::Done)
+        return {end.outcome, {}};
+    if (!stopped)
+        monitor.report(total, total);
     return {};
 }
 

@@ -51,6 +51,14 @@ public:
     /// The bytes of each block a stream reads `blockSize` bytes at a time uses.
     [[nodiscard]] static std::size_t blockCapacity(std::size_t blockSize);
 
+    /// Frames from offset on (a record's first byte, before the first next()),
+    /// numbering the record there recordsBefore + 1.
+    void startAt(std::uint64_t offset, std::int64_t recordsBefore)
+    {
+        m_offset = offset;
+        m_count = recordsBefore;
+    }
+
     /// Frames the next record; with withBytes, its bytes are made available
     /// until the next call. End: no record from position() on (the index's end
     /// sentinel). ReadError: the file could not be read.

@@ -206,6 +206,14 @@ std::optional<std::size_t> QueryMatcher::match(const unsigned char* record, std:
     return std::nullopt;
 }
 
+std::vector<std::string_view> QueryMatcher::bytePatterns() const
+{
+    std::vector<std::string_view> patterns;
+    for (const EncodedPattern& p : m_patterns)
+        patterns.emplace_back(p.matcher.pattern());
+    return patterns;
+}
+
 std::optional<std::size_t> QueryMatcher::matchDecoded(const RecordFields& fields)
 {
     const std::span<const FieldSpan> entries = fields.fields();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "charset/Charset.h"
@@ -31,6 +32,14 @@ public:
     /// the record.
     [[nodiscard]] std::optional<std::size_t> match(const unsigned char* record, std::size_t length,
                                                    RecordFields& fields);
+
+    /// The byte patterns compared with records (each before '$' and case are
+    /// applied), whatever the sets they serve.
+    [[nodiscard]] std::vector<std::string_view> bytePatterns() const;
+    /// Whether some records are compared as decoded MARC-8 text, and that text
+    /// (composed, folded unless case counts, "$a" turned into the delimiter).
+    [[nodiscard]] bool searchesMarc8() const { return m_searchMarc8; }
+    [[nodiscard]] const std::string& marc8Text() const { return m_marc8Text; }
 
 private:
     /// One byte pattern and the sets whose records it is compared with.

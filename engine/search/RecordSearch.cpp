@@ -207,14 +207,24 @@ bool RecordMatcher::matchesAt(const unsigned char* bytes) const
 
 bool RecordMatcher::occursIn(const unsigned char* bytes, std::size_t n) const
 {
+    return firstIn(bytes, n).has_value();
+}
+
+std::optional<std::size_t> RecordMatcher::firstIn(const unsigned char* bytes, std::size_t n) const
+{
     if (m_length == 0 || m_length > n)
-        return false;
+        return std::nullopt;
     // Position i of the scan is the alignment whose probe bytes stand at
     // i + first and i + second; nothing past byte n - 1 is read.
     const CandidateBytes w = m_wholePattern;
-    return scanCandidates(bytes + m_probe.first, n - m_length + 1, m_probe.second - m_probe.first,
-                          {w.first, w.firstOtherCase, w.last, w.lastOtherCase},
-                          [this, bytes](std::size_t i) { return matchesAt(bytes + i); });
+    std::size_t found = 0;
+    const bool any = scanCandidates(bytes + m_probe.first, n - m_length + 1, m_probe.second - m_probe.first,
+                                    {w.first, w.firstOtherCase, w.last, w.lastOtherCase},
+                                    [this, bytes, &found](std::size_t i) {
+                                        found = i;
+                                        return matchesAt(bytes + i);
+                                    });
+    return any ? std::optional<std::size_t>(found) : std::nullopt;
 }
 
 bool RecordMatcher::mayStartInTags(const unsigned char* directory, std::size_t n) const

@@ -60,6 +60,9 @@ public:
     /// Whether the pattern lies within the n bytes (the same answer as
     /// comparing it at every alignment).
     [[nodiscard]] bool occursIn(const unsigned char* bytes, std::size_t n) const;
+    /// Where the pattern first starts within the n bytes; nothing when it does
+    /// not lie within them.
+    [[nodiscard]] std::optional<std::size_t> firstIn(const unsigned char* bytes, std::size_t n) const;
 
 private:
     /// The byte values a candidate alignment must show at its first and at
