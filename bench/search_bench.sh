@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # search_bench.sh FILE [MARC8_FILE]: times `veltrane-cli find --all` for a text
 # no record holds (ASCII and Chinese, letter case ignored and significant)
 # against `veltrane-cli count` and `cat` of the same file: five interleaved

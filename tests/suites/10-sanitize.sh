@@ -34,7 +34,7 @@ cmake -S "$source_dir" -B "$thread_dir" -G Ninja \
   -DCMAKE_CXX_COMPILER=g++ \
   -DVELTRANE_SANITIZE_THREAD=ON \
   -DVELTRANE_BUILD_UI=OFF >/dev/null
-engine_tests=(record_file_test record_scan_test record_index_test record_extract_test display_text_test record_check_test)
+engine_tests=(record_file_test record_scan_test record_index_test record_extract_test display_text_test record_check_test block_search_test)
 cmake --build "$thread_dir" -j "$jobs" --target "${engine_tests[@]}"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 thread_log=$thread_dir/thread-sanitize.log

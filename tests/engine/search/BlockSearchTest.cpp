@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The block search against the plain one: over generated files whose records
 // hold the query at the ends of blocks, in tags, in MARC-8 and GBK records,
 // under each delimiter variant, both find the same records and fields.
@@ -102,12 +103,12 @@ TEST(BlockSearch, FindsWhatTheRecordByRecordSearchFinds)
     };
     std::size_t withHits = 0;
     for (const Case& c : cases)
-        for (int mode : {dmNormal, dmSpecial1, dmSpecial2})
+        for (DelimiterMode mode : {dmNormal, dmSpecial1, dmSpecial2})
             for (bool caseSensitive : {false, true}) {
                 const SearchQuery query{c.pattern, caseSensitive, mode, c.tag, c.text, c.charset};
                 const std::vector<Hit> expected = searchAll(path, query, 1, SearchPath::OneByOne);
                 EXPECT_EQ(searchAll(path, query, 1, SearchPath::Blocks), expected)
-                    << "pattern '" << c.pattern << "' text '" << c.text << "' tag '" << c.tag << "' mode " << mode
+                    << "pattern '" << c.pattern << "' text '" << c.text << "' tag '" << c.tag << "' mode " << static_cast<int>(mode)
                     << (caseSensitive ? " case" : " any case");
                 if (mode == dmNormal && !caseSensitive)
                     EXPECT_EQ(searchAll(path, query, 150, SearchPath::Blocks),
