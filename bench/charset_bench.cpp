@@ -24,6 +24,7 @@
 #include "iso2709/RecordFields.h"
 #include "iso2709/RecordLayout.h"
 #include "iso2709/RecordStream.h"
+#include "display/DecodedText.h"
 
 namespace {
 

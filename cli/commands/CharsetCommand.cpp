@@ -8,6 +8,7 @@
 #include "RecordFileRun.h"
 #include "iso2709/RecordLayout.h"
 #include "charset/Charset.h"
+#include "display/DecodedText.h"
 #include "display/RecordScan.h"
 #include "files/FileAccess.h"
 #include "files/RecordFile.h"

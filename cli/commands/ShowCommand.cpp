@@ -12,6 +12,7 @@
 #include "iso2709/RecordLayout.h"
 #include "TerminalText.h"
 #include "charset/Charset.h"
+#include "display/DecodedText.h"
 #include "display/DisplayText.h"
 #include "display/RecordScan.h"
 #include "files/FileAccess.h"

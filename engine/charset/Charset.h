@@ -6,7 +6,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "iso2709/RecordFields.h"
 
@@ -44,44 +43,10 @@ struct CharsetDecision {
 /// Decides the set of one record by the automatic rules (the README lists
 /// them). Never fails: GBK when nothing else fits.
 [[nodiscard]] CharsetDecision DetectCharset(const RecordFields& record);
-/// One field of a record where it stands: its tag and the bytes after it.
-struct FieldView {
-    std::string_view tag;
-    std::span<const unsigned char> data;
-};
-/// The bytes of fields as runs: fields that follow one another, as most
-/// records hold them, make one run.
-void JoinFieldBytes(std::span<const FieldView> fields, std::vector<std::span<const unsigned char>>& pieces);
-/// DetectCharset of the RecordFields a record would give whose fields are
-/// these, without copying them: every tag must be three ASCII letters or
-/// digits and every field must end with an ASCII byte that is neither a digit
-/// nor ESC (its terminator). `pieces` is scratch of the caller.
-[[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
-                                            std::span<const FieldView> fields,
-                                            std::vector<std::span<const unsigned char>>& pieces);
-/// What one pass over a record's text tells a record check: the count
-/// TextCodec::countInvalid gives for GBK, and what the automatic rules look
-/// for in it.
-struct TextScan {
-    std::size_t invalidGbk = 0;
-    bool high = false;             ///< a byte 0x80 or above
-    bool escape = false;           ///< an ESC, which starts a MARC-8 set change
-    bool highBeforeDigit = false;  ///< a high byte followed by an ASCII digit, as in a GB18030 four-byte form
-};
-/// What the TextScans of all the fields of a record found, so that the
-/// automatic rules need not scan the bytes again for them.
-struct CharsetHints {
-    bool escape = false;
-    bool highBeforeDigit = false;
-};
-/// DetectCharset of fields where they stand, whose bytes JoinFieldBytes has
-/// joined into `joined`, given the CharsetHints of those bytes.
-[[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
-                                            std::span<const FieldView> fields,
-                                            std::span<const std::span<const unsigned char>> joined,
-                                            const CharsetHints& hints);
 /// The set a setting gives a record: the named one, or the detected one.
 [[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record);
+
+struct TextScan;  // charset/CharsetInternal.h
 
 /// Converts between a record set and UTF-8. Each object owns its converter
 /// handles: use one per thread.
@@ -117,44 +82,5 @@ private:
     struct Handles;
     std::unique_ptr<Handles> m_handles;
 };
-
-/// Display text of one record decoded to UTF-8: the byte layout's lines (tag,
-/// then the field with '$' for a subfield delimiter before a letter or digit,
-/// one line per field), wrapped at 77 display columns (East Asian wide and
-/// full-width characters count 2, combining marks and format characters 0)
-/// with five-space continuation lines. A break never falls inside a
-/// character, never parts a combining mark from its base (only a run of
-/// spacing marks wider than a whole line is broken between code points), so no
-/// line is wider than 77 columns. Every line, the last included, ends with
-/// '\n'; a wrap that falls exactly at a field's end makes no empty
-/// continuation line. Each text run (tag, subfield, the bytes between
-/// delimiters) is decoded on its own, so MARC-8 escapes start afresh in each.
-/// Controls show as pictures: C0 controls as U+2400-U+241F (NUL as U+2400,
-/// a lone subfield delimiter as U+241F), DEL as U+2421, C1 controls as U+FFFD
-/// (not counted as invalid). invalidBytes counts the bytes not valid in the
-/// set (U+FFFD stands for each such byte, or in UTF-8 for each maximal
-/// ill-formed subpart).
-struct DecodedDisplay {
-    std::string text;
-    std::size_t invalidBytes = 0;
-};
-[[nodiscard]] DecodedDisplay RenderDecodedDisplayText(TextCodec& codec, Charset charset, const RecordFields& record,
-                                                      unsigned char fieldTerminator, unsigned char subfieldDelimiter);
-/// The same text appended to out (whose buffer a caller may use again from
-/// record to record); returns invalidBytes.
-std::size_t RenderDecodedDisplayText(TextCodec& codec, Charset charset, const RecordFields& record,
-                                     unsigned char fieldTerminator, unsigned char subfieldDelimiter, std::string& out);
-/// The same text made the general way for every set: each run decoded
-/// through the codec, then each line laid out. UTF-8 records take a single
-/// pass over their bytes instead, which must give exactly this.
-std::size_t RenderDecodedDisplayTextByRuns(TextCodec& codec, Charset charset, const RecordFields& record,
-                                           unsigned char fieldTerminator, unsigned char subfieldDelimiter,
-                                           std::string& out);
-
-/// Display columns of one code point (0, 1 or 2) under the rule above.
-[[nodiscard]] int DisplayWidth(char32_t codePoint);
-/// Whether a code point stays on the line of the one before it: combining
-/// marks (Mn, Mc, Me) and the zero-width joiner and non-joiner.
-[[nodiscard]] bool IsClusterExtender(char32_t codePoint);
 
 }  // namespace veltrane

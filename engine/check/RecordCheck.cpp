@@ -15,6 +15,8 @@
 #include "files/FileAccess.h"
 #include "iso2709/MarcRecord.h"
 #include "iso2709/RecordLayout.h"
+#include "charset/CharsetInternal.h"
+#include "charset/Utf8.h"
 
 namespace veltrane {
 
@@ -459,55 +461,6 @@ int DefaultCheckWorkers()
 {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxCheckWorkers)));
-}
-
-bool IsValidUtf8(std::span<const unsigned char> bytes)
-{
-    std::size_t i = 0;
-    const std::size_t n = bytes.size();
-    while (i < n) {
-        // ASCII runs, the common case, a word at a time.
-        while (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, bytes.data() + i, sizeof word);
-            if (word & 0x8080808080808080ull)
-                break;
-            i += 8;
-        }
-        if (i >= n)
-            break;
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (i + length > n || bytes[i + 1] < low || bytes[i + 1] > high)
-            return false;
-        for (std::size_t k = 2; k < length; ++k)
-            if ((bytes[i + k] & 0xC0) != 0x80)
-                return false;
-        i += length;
-    }
-    return true;
 }
 
 void CheckRecord(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,

@@ -86,7 +86,4 @@ void CheckRecord(const FramedRecord& record, const CheckOptions& options, Record
 [[nodiscard]] CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
                                        const std::function<void(const CheckProblem&)>& report);
 
-/// Whether bytes are well-formed UTF-8 (no overlong forms or surrogates).
-[[nodiscard]] bool IsValidUtf8(std::span<const unsigned char> bytes);
-
 }  // namespace veltrane

@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "display/LineWrap.h"
 #include "iso2709/RecordLayout.h"
 
 namespace veltrane {
 
 namespace {
 
-// A line holds 77 bytes before it is wrapped; continuation lines start with
-// five spaces, so they carry 72 further bytes.
-constexpr int kLastColumn = 76;
-constexpr int kContinuationIndent = 5;
-constexpr std::string_view kWrap = "\n     ";
+// Columns are bytes here: a line holds kLineColumns bytes before it wraps.
+constexpr int kLastColumn = kLineColumns - 1;
 
 constexpr bool hasHighBit(unsigned char b) { return (b & 0x80) != 0; }
 
@@ -57,7 +55,7 @@ void wrap(DisplayText& out, const unsigned char* fieldBytes, std::size_t usedLen
 {
     if (hi % 2 == 1 && k < usedLength && hasHighBit(fieldBytes[k]))
         out.put(fieldBytes[k++]);
-    out.put(kWrap);
+    out.put(kLineWrap);
     hi = 0;
     col = kContinuationIndent;
     wrapped = true;

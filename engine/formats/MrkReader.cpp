@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "charset/Utf8.h"
 #include "formats/TextReaderBase.h"
 
 namespace veltrane {
@@ -152,9 +153,8 @@ private:
                 return close + 1;
             return 1;
         }
-        const unsigned char lead = static_cast<unsigned char>(text[0]);
-        std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        return std::min(n, text.size());
+        const Utf8Sequence s = Utf8SequenceAt({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, 0);
+        return std::max<std::size_t>(s.length, 1);
     }
 
     /// The byte a mnemonic stands for, or -1.

@@ -8,6 +8,7 @@
 #include "files/FileAccess.h"
 #include "iso2709/RecordFields.h"
 #include "iso2709/RecordStream.h"
+#include "display/DecodedText.h"
 
 namespace veltrane {
 

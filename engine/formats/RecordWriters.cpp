@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 
+#include "charset/Utf8.h"
 #include "formats/RecordFormats.h"
 
 namespace veltrane {
@@ -29,40 +30,12 @@ constexpr std::array<std::pair<RecordFormat, std::string_view>, 6> kFormatNames{
 }};
 
 /// Length of the well-formed UTF-8 sequence at text[i] (1-4) and its code
-/// point; 0 when the bytes there are no such sequence (overlong forms,
-/// surrogates and values past U+10FFFF included).
+/// point; 0 when there is none there.
 std::size_t utf8Sequence(std::string_view text, std::size_t i, char32_t& codePoint)
 {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    const unsigned char lead = b(0);
-    std::size_t n;
-    if (lead < 0x80) {
-        codePoint = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        n = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        n = 3;
-        codePoint = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        n = 4;
-        codePoint = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > text.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(k) & 0xC0) != 0x80)
-            return 0;
-        codePoint = (codePoint << 6) | (b(k) & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (codePoint < kSmallest[n] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-        return 0;
-    return n;
+    const Utf8Sequence s = Utf8SequenceAt({reinterpret_cast<const unsigned char*>(text.data()), text.size()}, i);
+    codePoint = s.codePoint;
+    return s.length;
 }
 
 void appendDigits(std::string& out, std::size_t value, int width)

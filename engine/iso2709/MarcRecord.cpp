@@ -5,6 +5,8 @@
 #include <cstring>
 #include <tuple>
 
+#include "charset/Utf8.h"
+
 namespace veltrane {
 
 namespace {
@@ -122,32 +124,6 @@ std::string_view MarcRecord::controlNumber() const
     return {};
 }
 
-bool IsUnimarcShaped(const RecordFields& record, DelimiterMode mode)
-{
-    const unsigned char delimiter = SubfieldDelimiter(mode);
-    for (std::size_t i = 0; i < record.fields().size(); ++i) {
-        if (record.tag(i) != "100")
-            continue;
-        std::span<const unsigned char> data = record.data(i);
-        for (std::size_t k = 0; k + 1 < data.size(); ++k) {
-            if (data[k] != delimiter)
-                continue;
-            if (data[k + 1] != 'a')
-                break;  // only the first subfield counts
-            constexpr std::size_t kDateLength = 8;
-            std::span<const unsigned char> rest = data.subspan(k + 2);
-            if (rest.size() <= kDateLength)
-                return false;
-            for (std::size_t d = 0; d < kDateLength; ++d)
-                if (!IsAsciiDigit(rest[d]) && rest[d] != ' ')
-                    return false;
-            return rest[kDateLength] >= 'a' && rest[kDateLength] <= 'z';
-        }
-        return false;
-    }
-    return false;
-}
-
 /// Turns the lenient reader's fields into a MarcRecord, decoding as it goes.
 class MarcRecordBuilder {
 public:
@@ -177,7 +153,7 @@ public:
             m_out.addProblem(std::to_string(m_invalid) + " bytes invalid in " + std::string(CharsetName(m_charset)) +
                              ", written as U+FFFD");
         if (m_options.decode && m_options.flagUtf8 && m_out.leader().size() > kCharacterCodingOffset &&
-            (m_options.forceUtf8Flag || (m_changed && !IsUnimarcShaped(fields, m_options.mode))))
+            (m_options.forceUtf8Flag || (m_changed && !IsUnimarcShaped(fields))))
             m_out.m_text[m_out.m_leader + kCharacterCodingOffset] = kUtf8Coding;
     }
 
@@ -299,22 +275,15 @@ private:
         return from;
     }
 
-    /// Bytes of the character at body[at]: a whole UTF-8 sequence when the
-    /// record is in UTF-8, else one byte; 0 at the end.
+    /// Bytes of the character at body[at]: a whole well-formed UTF-8 sequence
+    /// when the record is in UTF-8, else one byte; 0 at the end.
     std::size_t unitLength(std::span<const unsigned char> body, std::size_t at) const
     {
         if (at >= body.size())
             return 0;
-        const unsigned char lead = body[at];
-        if (m_charset != Charset::Utf8 || lead < 0xC2 || lead > 0xF4)
+        if (m_charset != Charset::Utf8)
             return 1;
-        const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if (at + n > body.size())
-            return 1;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((body[at + k] & 0xC0) != 0x80)
-                return 1;
-        return n;
+        return std::max<std::size_t>(Utf8SequenceAt(body, at).length, 1);
     }
 
     MarcRecord::Field& nextField()

@@ -91,11 +91,6 @@ private:
     return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
 }
 
-/// Whether a record is shaped as UNIMARC: a field 100 whose first subfield a
-/// starts with eight digits or blanks followed by a lowercase letter (the
-/// general processing data). Records not so shaped are taken as MARC 21.
-[[nodiscard]] bool IsUnimarcShaped(const RecordFields& record, DelimiterMode mode = dmNormal);
-
 /// How a record read from ISO 2709 is turned into a MarcRecord.
 struct MarcReadOptions {
     DelimiterMode mode = dmNormal;  ///< delimiter variant

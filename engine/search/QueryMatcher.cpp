@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "charset/UnicodeCompose.h"
 #include "charset/Utf8.h"
 #include "search/SearchText.h"
 
@@ -13,58 +14,6 @@ namespace {
 
 constexpr unsigned char kEscape = 0x1B;  // starts a MARC-8 escape sequence
 constexpr std::size_t kLeaderCodingScheme = 9;
-
-struct Composition {
-    char32_t base, mark, composite;
-};
-constexpr Composition kCompositions[] = {
-#include "charset/UnicodeCompose.generated.inc"
-};
-
-std::optional<char32_t> composed(char32_t base, char32_t mark)
-{
-    const auto* end = std::end(kCompositions);
-    const auto* it = std::lower_bound(std::begin(kCompositions), end, Composition{base, mark, 0},
-                                      [](const Composition& a, const Composition& b) {
-                                          return a.base != b.base ? a.base < b.base : a.mark < b.mark;
-                                      });
-    if (it != end && it->base == base && it->mark == mark)
-        return it->composite;
-    return std::nullopt;
-}
-
-/// Joins each base character with the combining marks after it wherever
-/// Unicode has one character for both, so that a decoded "e" and combining
-/// acute compare equal with a typed "é". Text without marks stays as it is.
-void composeCanonically(std::string& text)
-{
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0xCC; }))
-        return;  // no byte that can start a combining mark (U+0300 and up)
-    std::string out;
-    out.reserve(text.size());
-    std::size_t baseAt = std::string::npos;  // where the last base character starts in out
-    char32_t base = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t cp = NextCodePoint(text, i);
-        if (baseAt != std::string::npos) {
-            if (const std::optional<char32_t> joined = composed(base, cp)) {
-                out.resize(baseAt);
-                base = *joined;
-                AppendUtf8(out, base);
-                continue;
-            }
-        }
-        const bool mark = (cp >= 0x0300 && cp <= 0x036F) || (cp >= 0x1AB0 && cp <= 0x1AFF)
-                          || (cp >= 0x1DC0 && cp <= 0x1DFF) || (cp >= 0x20D0 && cp <= 0x20FF)
-                          || (cp >= 0xFE20 && cp <= 0xFE2F) || (cp >= 0x3099 && cp <= 0x309A);
-        if (!mark) {
-            baseAt = out.size();
-            base = cp;
-        }
-        AppendUtf8(out, cp);
-    }
-    text = std::move(out);
-}
 
 constexpr unsigned setBit(Charset charset) { return 1u << static_cast<unsigned>(charset); }
 
@@ -129,7 +78,7 @@ QueryMatcher::QueryMatcher(const SearchQuery& query)
     }
     m_searchMarc8 = (sets & setBit(Charset::Marc8)) != 0;
     std::string text = query.text;
-    composeCanonically(text);
+    ComposeCanonically(text);
     m_marc8Text = comparable(std::move(text), m_subfieldDelimiter, m_caseSensitive);
     m_empty = m_patterns.empty() && !m_searchMarc8;
 }
@@ -236,7 +185,7 @@ std::optional<std::size_t> QueryMatcher::matchDecoded(const RecordFields& fields
                 m_decoded += static_cast<char>(m_subfieldDelimiter);
             runStart = k + 1;
         }
-        composeCanonically(m_decoded);
+        ComposeCanonically(m_decoded);
         if (!m_caseSensitive) {
             for (char& c : m_decoded)
                 c = static_cast<char>(FoldUpper(static_cast<unsigned char>(c)));

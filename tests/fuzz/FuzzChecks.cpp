@@ -23,6 +23,8 @@
 #include "check/RecordCheck.h"
 #include "formats/RecordConvert.h"
 #include "display/RecordScan.h"
+#include "display/DecodedText.h"
+#include "charset/UnicodeWidth.h"
 
 namespace fuzzchecks {
 

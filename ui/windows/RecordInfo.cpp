@@ -9,6 +9,7 @@
 #include "files/RecordFile.h"
 #include "iso2709/RecordLayout.h"
 #include "iso2709/RecordStream.h"
+#include "display/DecodedText.h"
 
 namespace {
 

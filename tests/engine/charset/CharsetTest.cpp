@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "charset/Charset.h"
+#include "charset/CharsetInternal.h"
+#include "charset/UnicodeWidth.h"
+#include "display/DecodedText.h"
 #include "display/DisplayText.h"
 #include "iso2709/RecordFields.h"
 #include "RecordFiles.h"

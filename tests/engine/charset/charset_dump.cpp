@@ -18,6 +18,7 @@
 #include "iso2709/RecordFields.h"
 #include "iso2709/RecordLayout.h"
 #include "iso2709/RecordStream.h"
+#include "display/DecodedText.h"
 
 using namespace veltrane;
 

@@ -166,21 +166,6 @@ TEST(RecordCheck, LineEndsBetweenRecordsAreNoJunk)
     }
 }
 
-TEST(RecordCheck, Utf8ValidityFollowsTheStandardSequences)
-{
-    struct Row {
-        std::string bytes;
-        bool valid;
-    };
-    const Row rows[] = {{"plain ascii text longer than a word", true}, {"\xe4\xb8\xad", true},
-                        {"\xf0\x9f\x98\x80", true},                    {"\xc0\xaf", false},
-                        {"\xed\xa0\x80", false},                        {"\xe4\xb8", false},
-                        {"\xf4\x90\x80\x80", false},                    {"abcdefgh\xff", false}};
-    for (const Row& row : rows)
-        EXPECT_EQ(IsValidUtf8({reinterpret_cast<const unsigned char*>(row.bytes.data()), row.bytes.size()}), row.valid)
-            << row.bytes;
-}
-
 // Several MiB of records in every set the detection tells apart, with faults
 // of every kind, junk, line ends and a cut at the end: enough for many
 // batches of the threaded check.

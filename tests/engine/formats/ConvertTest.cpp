@@ -364,3 +364,59 @@ TEST_F(ConvertTest, MarcXmlEscapesMarkupWhereverItFallsInLongText)
 }
 
 }  // namespace
+
+TEST_F(ConvertTest, AHundredWhoseFirstSubfieldIsNotAStillMakesTheRecordUnimarcShaped)
+{
+    // UNIMARC-shaped records keep leader byte 9 when their text is decoded; the
+    // general processing data need not be the field's first subfield.
+    const std::string record =
+        MakeRecord({{"001", "u1"},
+                    {"100", "  " + Sub('b', "x") + Sub('a', "20031201d2003    em y0chiy0110    ea")},
+                    {"200", "1 " + Sub('a', "\xd6\xd0\xce\xc4")}});
+    ConvertOptions options = to(RecordFormat::MarcXml);
+    options.charset = CharsetSetting::Gbk;
+    const Converted c = convert(record, options);
+    EXPECT_NE(c.out.find("<leader>00118nam0 2200061   450 </leader>"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find(">中文</subfield>"), std::string::npos) << c.out;
+}
+
+TEST_F(ConvertTest, IllFormedUtf8AfterADelimiterIsACodeOfOneByte)
+{
+    // A subfield code or an indicator is one character; bytes that are no
+    // well-formed sequence (overlong, surrogate, past U+10FFFF) are one byte
+    // each, and the rest of them belongs to the subfield's value.
+    const std::string fffd = "\xef\xbf\xbd";
+    struct Row {
+        const char* name;
+        std::string field245;
+        std::vector<std::string> expected;
+    };
+    const Row rows[] = {
+        {"overlong_code", "10" + std::string("\x1f\xe0\x80\x80" "bc"),
+         {"<subfield code=\"" + fffd + "\">" + fffd + fffd + "bc</subfield>"}},
+        {"surrogate_code", "10" + std::string("\x1f\xed\xa0\x80" "de"),
+         {"<subfield code=\"" + fffd + "\">" + fffd + fffd + "de</subfield>"}},
+        {"past_last_code_point_code", "10" + std::string("\x1f\xf4\x90\x80\x80" "fg"),
+         {"<subfield code=\"" + fffd + "\">" + fffd + fffd + fffd + "fg</subfield>"}},
+        {"well_formed_code_stays_whole", "10" + std::string("\x1f\xc3\xa9" "hi"),
+         {"<subfield code=\"\xc3\xa9\">hi</subfield>"}},
+        {"overlong_indicator", std::string("\xe0\x80\x80" "0") + Sub('a', "T"),
+         {"ind1=\"" + fffd + "\" ind2=\"" + fffd + "\"", "<subfield code=\"a\">T</subfield>"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Converted c = convert(MakeRecord({{"001", "o1"}, {"245", row.field245}}), to(RecordFormat::MarcXml));
+        for (const std::string& part : row.expected)
+            EXPECT_NE(c.out.find(part), std::string::npos) << c.out;
+    }
+}
+
+TEST_F(ConvertTest, MnemonicIndicatorsAreWholeCharactersOnly)
+{
+    // A stray lead byte is one indicator: it must not swallow the next
+    // indicator and the subfield delimiter.
+    const std::string mrk = "=LDR  00000nam0\\2200000\\\\\\450\\\n=245  \xe4X$aT\n\n";
+    const Converted c = convert(mrk, to(RecordFormat::MarcXml, RecordFormat::Mrk));
+    EXPECT_NE(c.out.find("ind1=\"\xef\xbf\xbd\" ind2=\"X\""), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("<subfield code=\"a\">T</subfield>"), std::string::npos) << c.out;
+}

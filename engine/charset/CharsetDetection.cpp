@@ -1,0 +1,320 @@
+#include "charset/Charset.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "charset/ByteWords.h"
+#include "charset/CharsetInternal.h"
+#include "charset/Utf8.h"
+#include "iso2709/RecordLayout.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::size_t kLeaderCodingScheme = 9;  // leader/09: 'a' for UCS/Unicode in MARC 21
+constexpr std::size_t kDateOfEntryLength = 8;   // 100 $a/0-7 (eight digits, or blanks)
+constexpr std::size_t kCharsetPosition = 26;    // 100 $a/26-27 names the character set
+constexpr int kMinMultibyteSequences = 4;
+
+/// The bytes of $a of a field, up to the next delimiter or terminator but at
+/// most `most` of them, or nothing. The standard delimiter 0x1F comes first;
+/// "$a" (the printable variants) counts only in a field without any 0x1F 'a'.
+std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned char> data, std::size_t most)
+{
+    for (unsigned char delimiter : {kStandardSubfieldDelimiter, kSpecialSubfieldDelimiter}) {
+        for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+            if (data[i] != delimiter || data[i + 1] != 'a')
+                continue;
+            std::size_t end = i + 2;
+            const std::size_t stop = std::min(data.size(), end + most);
+            if (delimiter == kStandardSubfieldDelimiter) {
+                // Only 0x1E and 0x1F end it: (byte | 1) == 0x1F, a word at a time.
+                static_assert(kStandardFieldTerminator == (kStandardSubfieldDelimiter & ~1));
+                for (; end + 8 <= stop; end += 8) {
+                    const std::uint64_t stops = (LoadWord(data.data() + end) | kOnes) ^ (kOnes * kStandardSubfieldDelimiter);
+                    if (((stops - kOnes) & ~stops & kHighBits) != 0)
+                        break;
+                }
+            }
+            while (end < stop && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
+                   data[end] != kStandardSubfieldDelimiter &&
+                   !(delimiter == kSpecialSubfieldDelimiter && data[end] == kSpecialFieldTerminator))
+                ++end;
+            return data.subspan(i + 2, end - i - 2);
+        }
+    }
+    return std::nullopt;
+}
+
+/// $a of a field 100 when it starts the UNIMARC way, or nothing; only as far
+/// as the rules read it, up to its character set (bytes 26-27).
+std::optional<std::span<const unsigned char>> unimarcSubfieldA(std::span<const unsigned char> data)
+{
+    const auto a = subfieldA(data, kCharsetPosition + 2);
+    if (!a || a->size() <= kDateOfEntryLength)
+        return std::nullopt;
+    const bool dated = std::all_of(a->begin(), a->begin() + kDateOfEntryLength,
+                                   [](unsigned char b) { return IsAsciiDigit(b) || b == ' '; });
+    const unsigned char type = (*a)[kDateOfEntryLength];
+    return dated && type >= 'a' && type <= 'z' ? a : std::nullopt;
+}
+
+/// The fields of a record where they stand in its bytes, read as RecordFields.
+struct FieldViews {
+    std::span<const FieldView> views;
+
+    [[nodiscard]] std::size_t count() const { return views.size(); }
+    [[nodiscard]] std::string_view tag(std::size_t i) const { return views[i].tag; }
+    [[nodiscard]] std::span<const unsigned char> data(std::size_t i) const { return views[i].data; }
+};
+
+std::size_t fieldCount(const RecordFields& record) { return record.fields().size(); }
+std::size_t fieldCount(const FieldViews& record) { return record.count(); }
+
+/// $a of the first field 100 whose $a starts the UNIMARC way, or nothing.
+template <typename Record>
+std::optional<std::span<const unsigned char>> unimarcGeneralData(const Record& record)
+{
+    for (std::size_t i = 0; i < fieldCount(record); ++i) {
+        if (record.tag(i) != "100")
+            continue;
+        if (const auto a = unimarcSubfieldA(record.data(i)))
+            return a;
+    }
+    return std::nullopt;
+}
+
+template <typename Record>
+bool hasTag(const Record& record, std::string_view tag)
+{
+    for (std::size_t i = 0; i < fieldCount(record); ++i)
+        if (record.tag(i) == tag)
+            return true;
+    return false;
+}
+
+constexpr bool isGbkLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+constexpr bool isGb2312Byte(unsigned char b) { return b >= 0xA1 && b <= 0xFE; }
+/// GB2312 rows of Chinese text: punctuation and full-width forms (0xA1-0xA3)
+/// and the hanzi (0xB0-0xF7). Rows 0xA4-0xA9 (kana, Greek, Cyrillic, pinyin,
+/// box drawing) are left out: MARC-8's special letters 0xA1-0xA9 (such as the
+/// soft sign 0xA7) before a diacritic would read as such a pair.
+constexpr bool isChineseRow(unsigned char lead) { return lead <= 0xA3 || (lead >= 0xB0 && lead <= 0xF7); }
+
+/// Read as GBK pairs, fewer than half of the high bytes lie in pairs of two
+/// GB2312-range bytes in the rows of Chinese text. MARC-8 puts a diacritic
+/// (0xE0 and up) before an ASCII letter, which never makes such a pair.
+/// Adds the high bytes of bytes and those of them in such pairs.
+void countGb2312Pairs(std::span<const unsigned char> bytes, std::size_t& high, std::size_t& inPairs)
+{
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char b = bytes[i];
+        if (b < 0x80)
+            continue;
+        ++high;
+        if (!isGbkLead(b) || i + 1 >= bytes.size())
+            continue;
+        const unsigned char trail = bytes[i + 1];
+        high += trail >= 0x80;
+        if (isGb2312Byte(b) && isGb2312Byte(trail) && isChineseRow(b))
+            inPairs += 2;
+        ++i;
+    }
+}
+
+/// A GB18030 four-byte sequence (lead, digit, lead, digit), read from the
+/// start in GBK pairs so that a trail byte never starts one.
+bool hasGb18030FourByte(std::span<const unsigned char> bytes)
+{
+    // Such a sequence needs a high byte followed by a digit; most records
+    // have none, which a pass a word at a time finds out.
+    const unsigned char* const data = bytes.data();
+    const std::size_t n = bytes.size();
+    bool candidate = false;
+    std::size_t w = 0;
+#if defined(__SSE2__)
+    {
+        unsigned carriedHigh = 0;  // the byte before the block was high
+        const __m128i belowDigits = _mm_set1_epi8('0' - 1), aboveDigits = _mm_set1_epi8('9' + 1);
+        for (; w + 16 <= n; w += 16) {
+            // Signed compares: high bytes are negative, never digits.
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + w));
+            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
+            const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_and_si128(_mm_cmpgt_epi8(block, belowDigits), _mm_cmplt_epi8(block, aboveDigits))));
+            if ((((high << 1) | carriedHigh) & digits) != 0) {
+                candidate = true;
+                break;
+            }
+            carriedHigh = high >> 15;
+        }
+    }
+#endif
+    std::uint64_t carried = w > 0 && data[w - 1] >= 0x80 ? 0x80 : 0;  // bit 7 of byte 0: the byte before the word was high
+    for (; !candidate && w + 8 <= n; w += 8) {
+        const std::uint64_t word = LoadWord(data + w);
+        const std::uint64_t high = word & kHighBits;
+        if ((((high << 8) | carried) & DigitBits(word)) != 0) {
+            candidate = true;
+            break;
+        }
+        carried = high >> 56;
+    }
+    for (std::size_t k = std::max<std::size_t>(w, 1); !candidate && k < n; ++k)
+        candidate = data[k - 1] >= 0x80 && IsAsciiDigit(data[k]);
+    if (!candidate)
+        return false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!isGbkLead(bytes[i]) || i + 1 >= bytes.size())
+            continue;
+        if (i + 3 < bytes.size() && IsAsciiDigit(bytes[i + 1]) && isGbkLead(bytes[i + 2]) &&
+            IsAsciiDigit(bytes[i + 3]))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string_view CharsetName(Charset charset)
+{
+    switch (charset) {
+    case Charset::Gbk: return "gbk";
+    case Charset::Gb18030: return "gb18030";
+    case Charset::Utf8: return "utf-8";
+    case Charset::Marc8: return "marc-8";
+    }
+    return "gbk";
+}
+
+std::string_view CharsetSettingName(CharsetSetting setting)
+{
+    switch (setting) {
+    case CharsetSetting::Auto: return "auto";
+    case CharsetSetting::Gbk: return CharsetName(Charset::Gbk);
+    case CharsetSetting::Gb18030: return CharsetName(Charset::Gb18030);
+    case CharsetSetting::Utf8: return CharsetName(Charset::Utf8);
+    case CharsetSetting::Marc8: return CharsetName(Charset::Marc8);
+    }
+    return "auto";
+}
+
+std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name)
+{
+    for (CharsetSetting s : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Gb18030,
+                             CharsetSetting::Utf8, CharsetSetting::Marc8}) {
+        const std::string_view known = CharsetSettingName(s);
+        if (std::equal(name.begin(), name.end(), known.begin(), known.end(), [](char a, char b) {
+                return FoldUpper(static_cast<unsigned char>(a)) == FoldUpper(static_cast<unsigned char>(b));
+            }))
+            return s;
+    }
+    return std::nullopt;
+}
+
+bool IsUnimarcShaped(const RecordFields& record)
+{
+    return unimarcGeneralData(record).has_value();
+}
+
+bool IsUnimarcGeneralData(std::span<const unsigned char> field100)
+{
+    return unimarcSubfieldA(field100).has_value();
+}
+
+namespace {
+
+/// The automatic rules over a record whose tag and field bytes, in directory
+/// order, are the pieces back to back. A piece must not end inside a
+/// character nor a character start in one piece and end in the next, so the
+/// scans add up piece by piece.
+template <typename Record>
+CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
+                              std::span<const std::span<const unsigned char>> pieces,
+                              const CharsetHints* hints = nullptr)
+{
+    const auto unimarc = unimarcGeneralData(record);
+    if (!unimarc && codingScheme == 'a')
+        return {Charset::Utf8, 1};
+    if (unimarc && unimarc->size() >= kCharsetPosition + 2 && (*unimarc)[kCharsetPosition] == '5' &&
+        (*unimarc)[kCharsetPosition + 1] == '0')
+        return {Charset::Utf8, 2};
+    int multibyte = 0;
+    bool validUtf8 = true;
+    for (std::size_t k = 0; k < pieces.size() && validUtf8; ++k)
+        validUtf8 = CountUtf8Multibyte(pieces[k], multibyte);
+    if (validUtf8 && multibyte >= kMinMultibyteSequences)
+        return {Charset::Utf8, 3};
+    const bool escape = hints != nullptr ? hints->escape : std::any_of(pieces.begin(), pieces.end(), [](const auto& piece) {
+        return !piece.empty() && std::memchr(piece.data(), kEscapeByte, piece.size()) != nullptr;
+    });
+    if (escape)
+        return {Charset::Marc8, 4};
+    if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008"))) {
+        std::size_t high = 0, inPairs = 0;
+        for (const auto& piece : pieces)
+            countGb2312Pairs(piece, high, inPairs);
+        if (2 * inPairs < high)
+            return {Charset::Marc8, 5};
+    }
+    // A four-byte form starts with a high byte followed by a digit.
+    if (hints == nullptr || hints->highBeforeDigit)
+        for (const auto& piece : pieces)
+            if (hasGb18030FourByte(piece))
+                return {Charset::Gb18030, 6};
+    return {Charset::Gbk, 7};
+}
+
+}  // namespace
+
+CharsetDecision DetectCharset(const RecordFields& record)
+{
+    const std::span<const unsigned char> bytes = record.bytes();
+    return detectCharset(record.leader()[kLeaderCodingScheme], record, {&bytes, 1});
+}
+
+void JoinFieldBytes(std::span<const FieldView> fields, std::vector<std::span<const unsigned char>>& pieces)
+{
+    pieces.clear();
+    for (const FieldView& f : fields) {
+        if (!pieces.empty() && pieces.back().data() + pieces.back().size() == f.data.data())
+            pieces.back() = {pieces.back().data(), pieces.back().size() + f.data.size()};
+        else
+            pieces.push_back(f.data);
+    }
+}
+
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::vector<std::span<const unsigned char>>& pieces)
+{
+    // Tags are ASCII letters and digits, so they change none of the scans:
+    // only the field bytes are scanned.
+    JoinFieldBytes(fields, pieces);
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces);
+}
+
+CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader, std::span<const FieldView> fields,
+                              std::span<const std::span<const unsigned char>> joined, const CharsetHints& hints)
+{
+    return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, joined, &hints);
+}
+
+CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)
+{
+    switch (setting) {
+    case CharsetSetting::Auto: return DetectCharset(record);
+    case CharsetSetting::Gbk: return {Charset::Gbk, 0};
+    case CharsetSetting::Gb18030: return {Charset::Gb18030, 0};
+    case CharsetSetting::Utf8: return {Charset::Utf8, 0};
+    case CharsetSetting::Marc8: return {Charset::Marc8, 0};
+    }
+    return DetectCharset(record);
+}
+
+}  // namespace veltrane
