@@ -13,6 +13,7 @@
 #include "charset/ByteWords.h"
 #include "charset/CharsetInternal.h"
 #include "charset/DoubleByteScan.h"
+#include "charset/GbkPrivateUse.h"
 #include "charset/Utf8.h"
 #include "iso2709/RecordLayout.h"
 
@@ -87,11 +88,18 @@ std::size_t replaceAll(std::span<const unsigned char> bytes, std::string& out)
     return bytes.size();
 }
 
-/// Runs an iconv-like converter over bytes, appending to out. A byte it
-/// refuses becomes U+FFFD and is counted; conversion goes on after it.
-template <class Convert, class Reset>
-std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& out, Convert convert, Reset reset)
-{})
+/// What a converter refuses is left to convertLenient.
+struct NoMending {
+    std::size_t operator()(const char*, std::size_t, std::string&) const { return 0; }
+};
+
+/// Runs an iconv-like converter over bytes, appending to out. Where it stops,
+/// `mend` may write the text of what it refused and return how many bytes
+/// that took; otherwise the byte becomes U+FFFD and is counted, and
+/// conversion goes on after it.
+template <class Convert, class Reset, class Mend = NoMending>
+std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& out, Convert convert, Reset reset,
+                           Mend mend = {})
 {
     std::size_t invalid = 0;
     char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
@@ -121,6 +129,12 @@ std::size_t convertLenient(std::span<const unsigned char> bytes, std::string& ou
         // EILSEQ, or EINVAL for a sequence cut off at the end.
         if (inLeft == 0)
             return invalid;
+        if (const std::size_t mended = mend(in, inLeft, out); mended > 0) {
+            in += mended;
+            inLeft -= mended;
+            reset();
+            continue;
+        }
         ++in;
         --inLeft;
         ++invalid;
@@ -365,12 +379,32 @@ std::size_t TextCodec::decode(Charset charset, std::span<const unsigned char> by
         if (cd == Handles::kClosed)
             return replaceAll(bytes, out);
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        return convertLenient(
-            bytes, out,
-            [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
-                return iconv(cd, in, inLeft, outPtr, outLeft) == static_cast<std::size_t>(-1);
-            },
-            [cd] { iconv(cd, nullptr, nullptr, nullptr, nullptr); });
+        auto convert = [cd](char** in, std::size_t* inLeft, char** outPtr, std::size_t* outLeft) {
+            return iconv(cd, in, inLeft, outPtr, outLeft) == static_cast<std::size_t>(-1);
+        };
+        auto reset = [cd] { iconv(cd, nullptr, nullptr, nullptr, nullptr); };
+        if (charset == Charset::Gb18030)
+            return convertLenient(bytes, out, convert, reset);
+        // GBK codes the converter refuses but code page 936 gives a Private
+        // Use character show as that character. They still count as invalid
+        // bytes, as countInvalid counts them.
+        bool privateUse = false;
+        auto showPrivateUse = [&privateUse](const char* in, std::size_t inLeft, std::string& text) -> std::size_t {
+            if (inLeft < 2)
+                return 0;
+            const std::optional<char32_t> cp =
+                GbkPrivateUse(static_cast<unsigned char>(in[0]), static_cast<unsigned char>(in[1]));
+            if (!cp)
+                return 0;
+            AppendUtf8(text, *cp);
+            privateUse = true;
+            return 2;
+        };
+        const std::size_t invalid = convertLenient(bytes, out, convert, reset, showPrivateUse);
+        if (!privateUse)
+            return invalid;
+        const DoubleByteTable* table = h.doubleByteTable(Charset::Gbk);
+        return table != nullptr ? CountInvalidDoubleByte(*table, bytes, false) : invalid;
     }
     case Charset::Marc8:
         if (!h.marc8Tried) {

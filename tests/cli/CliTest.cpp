@@ -173,8 +173,9 @@ TEST_F(CliTest, CharacterSetsOfTheRecordsInShowFindAndCharset)
         {{"show", "--utf8", file, "1", "3"},
          "001r2\n2001 $a中文$fAuthor\n001u1\n24510$aCafé 中文\n001m1\n008850101s1985    xx            000 0 eng d\n"
          "24510$aCafe\xcc\x81\n"},  // MARC-8's diacritic follows its letter as a combining mark
-        // Read as GBK, the UTF-8 bytes give other characters and two invalid bytes.
-        {{"show", "--utf8", "--charset", "gbk", file, "2"}, "001u1\n24510$aCaf茅 涓\xef\xbf\xbd鏂\xef\xbf\xbd\n"},
+        // Read as GBK, the UTF-8 bytes give other characters: AD E6 lies in a
+        // user-defined area and shows as its Private Use character (U+E15F).
+        {{"show", "--utf8", "--charset", "gbk", file, "2"}, "001u1\n24510$aCaf茅 涓\xee\x85\x9f枃\n"},
         {{"find", "--all", file, "中文"}, "1\n2\n"},
         {{"find", "--all", file, "café"}, "2\n3\n"},
         {{"find", "--all", "--charset", "utf-8", file, "café"}, "2\n"},

@@ -239,6 +239,12 @@ TEST(TextCodec, DecodesEachSetAndCountsInvalidBytes)
         {"gbk_chinese", Charset::Gbk, "\xb1\xb1\xbe\xa9", "\xe5\x8c\x97\xe4\xba\xac", 0},
         {"gbk_bad_bytes_then_goes_on", Charset::Gbk, "\xff\xb1\xb1" "a\xb1", r + "\xe5\x8c\x97" "a" + r, 2},
         {"gbk_has_no_four_byte_form", Charset::Gbk, "\x81\x30\x85\x38", r + "0" + r + "8", 2},
+        // Codes the C library refuses show as code page 936's Private Use
+        // characters, yet count as invalid as they always counted.
+        {"gbk_user_defined_areas", Charset::Gbk, "\xaa\xa1\xaf\xfe\xf8\xa1\xfe\xfe\xa1\x40\xa7\xa0",
+         "\xee\x80\x80\xee\x88\xb3\xee\x88\xb4\xee\x93\x85\xee\x93\x86\xee\x9d\xa5", 7},
+        {"gbk_empty_places_of_other_rows", Charset::Gbk, "\xa2\xab\xd7\xfa\xfe\x80\xfe\xa0" "a",
+         "\xee\x9d\xa6\xee\xa0\x90\xee\xa1\x84\xee\xa1\xa4" "a", 6},
         {"gb18030_four_byte", Charset::Gb18030, "\x81\x30\x85\x38" "a", "\xc2\xb5" "a", 0},
         {"gb18030_cut_four_byte", Charset::Gb18030, "a\x81\x30", "a" + r + "0", 1},
         {"marc8_diacritic_follows_its_letter", Charset::Marc8, "\xe2" "e", "e\xcc\x81", 0},

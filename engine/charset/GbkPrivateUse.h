@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+
+namespace veltrane {
+
+/// The Private Use character of a GBK double-byte code that the C library's
+/// converter leaves without one: the three user-defined areas (AAA1-AFFE,
+/// F8A1-FEFE, A140-A7A0) and the places GBK leaves empty in its other rows,
+/// numbered from U+E000 as Windows code page 936 numbers them, which is how
+/// Qt's GBK codec shows them. Nothing for any other pair.
+[[nodiscard]] std::optional<char32_t> GbkPrivateUse(unsigned char lead, unsigned char trail);
+
+}  // namespace veltrane
