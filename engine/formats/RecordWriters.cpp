@@ -14,7 +14,6 @@ namespace {
 
 constexpr char kFieldTerminator = '\x1e';     // 0x1E
 constexpr char kSubfieldDelimiter = '\x1f';   // 0x1F
-constexpr char kRecordTerminator = '\x1d';    // 0x1D
 constexpr std::size_t kMaxFieldLength = 9'999;
 constexpr std::size_t kMaxRecordLength = 99'999;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -501,7 +500,7 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
         }
         out += kFieldTerminator;
     }
-    out += kRecordTerminator;
+    out += static_cast<char>(kRecordTerminator);
     return true;
 }
 

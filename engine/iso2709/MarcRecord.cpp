@@ -142,8 +142,7 @@ public:
         if (available < declaredLength)
             m_out.addProblem("the file ends inside the record (" + std::to_string(available) + " of " +
                              std::to_string(declaredLength) + " bytes)");
-        const std::size_t listed =
-            DirectoryEntryCount(ParseDigits(fields.leader().data() + kBaseAddressOffset, 5));
+        const std::size_t listed = fields.listedEntries();
         if (fields.fields().size() < listed)
             m_out.addProblem(std::to_string(listed - fields.fields().size()) +
                              " directory entries lie outside the record and are left out");

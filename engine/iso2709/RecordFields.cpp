@@ -12,29 +12,26 @@ RecordFields::RecordFields() : m_bytes(new unsigned char[kFieldBufferSize])
 
 void RecordFields::assemble(const unsigned char* record, std::size_t length)
 {
+    m_reader.read({record, length});
+    assemble(m_reader);
+}
+
+void RecordFields::assemble(const Iso2709Reader& reader)
+{
     m_used = 0;
     m_fields.clear();
-    std::memset(m_leader, ' ', sizeof m_leader);
-    std::memcpy(m_leader, record, std::min(length, kLeaderLength));
+    std::memcpy(m_leader, reader.leader().data(), kLeaderLength);
+    m_listed = reader.listedEntries();
     auto append = [this](const unsigned char* bytes, std::size_t n) {
         n = std::min(n, kFieldBufferSize - m_used);
         std::memcpy(m_bytes.get() + m_used, bytes, n);
         m_used += n;
     };
-    const std::uint32_t base = length >= kLeaderLength ? ParseDigits(record + kBaseAddressOffset, 5) : 0;
-    const std::size_t entries = DirectoryEntryCount(base);
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t position = kLeaderLength + i * kDirectoryEntryLength;
-        if (position + kDirectoryEntryLength > length)
-            break;
-        const unsigned char* entry = record + position;
+    for (const IsoField& field : reader.fields()) {
         const std::size_t fieldStart = m_used;
-        append(entry, kTagLength);
-        const std::size_t fieldLength = ParseDigits(entry + kFieldLengthOffsetInEntry, 4);
-        const std::size_t begin = std::size_t{base} + ParseDigits(entry + kFieldStartOffsetInEntry, 5);
-        if (begin < length)
-            append(record + begin, std::min(fieldLength, length - begin));
-        m_fields.push_back({fieldStart, m_used - fieldStart, fieldLength});
+        append(reinterpret_cast<const unsigned char*>(field.tag.data()), field.tag.size());
+        append(field.data.data(), field.data.size());
+        m_fields.push_back({fieldStart, m_used - fieldStart, field.declaredLength});
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "iso2709/Iso2709Reader.h"
 #include "iso2709/RecordLayout.h"
 
 namespace veltrane {
@@ -23,12 +24,8 @@ struct FieldSpan {
 /// order, as the display and the search read them; at most kFieldBufferSize
 /// bytes. Each object owns its buffer.
 ///
-/// Records whose numbers point outside their own bytes are taken as far as
-/// those bytes go: a directory entry that does not lie wholly within the record
-/// is left out with all entries after it, a field keeps only its bytes that lie
-/// within the record (none when it starts beyond the end), and once the buffer
-/// is full nothing more is appended. Nothing outside the record's bytes is ever
-/// read, so no byte of an earlier record can show.
+/// The entries are those Iso2709Reader takes from the record, copied: once
+/// the buffer is full nothing more is appended.
 class RecordFields {
 public:
     RecordFields();
@@ -36,6 +33,8 @@ public:
     /// Takes the record of `length` bytes (its leader's length, all of them
     /// readable) apart.
     void assemble(const unsigned char* record, std::size_t length);
+    /// Copies the fields a reader has just read.
+    void assemble(const Iso2709Reader& reader);
 
     /// Every entry's tag and field bytes, back to back.
     [[nodiscard]] std::span<const unsigned char> bytes() const { return {m_bytes.get(), m_used}; }
@@ -46,22 +45,21 @@ public:
         return std::span<const unsigned char, kLeaderLength>(m_leader, kLeaderLength);
     }
 
+    /// Entries the base address implies, read or not.
+    [[nodiscard]] std::size_t listedEntries() const { return m_listed; }
+
     /// The three tag bytes of field i (fewer when the buffer filled up inside it).
     [[nodiscard]] std::string_view tag(std::size_t i) const;
     /// The field bytes of field i after its tag, terminator included when stored.
     [[nodiscard]] std::span<const unsigned char> data(std::size_t i) const;
 
 private:
+    Iso2709Reader m_reader;
     std::unique_ptr<unsigned char[]> m_bytes;
     std::size_t m_used = 0;
     std::vector<FieldSpan> m_fields;
     unsigned char m_leader[kLeaderLength] = {};
+    std::size_t m_listed = 0;
 };
-
-/// Directory entries a base address implies (its own terminator never counts).
-[[nodiscard]] constexpr std::size_t DirectoryEntryCount(std::uint32_t base)
-{
-    return base > kLeaderLength ? (base - kLeaderLength) / kDirectoryEntryLength : 0;
-}
 
 }  // namespace veltrane

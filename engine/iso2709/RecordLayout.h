@@ -15,6 +15,7 @@ inline constexpr std::size_t kLeaderLength = 24;
 inline constexpr std::size_t kDirectoryEntryLength = 12;
 inline constexpr std::size_t kTagLength = 3;
 inline constexpr std::size_t kRecordLengthOffset = 0;
+inline constexpr std::size_t kRecordLengthDigits = 5;
 inline constexpr std::size_t kBaseAddressOffset = 12;
 inline constexpr std::size_t kFieldLengthOffsetInEntry = 3;  // 4 digits
 inline constexpr std::size_t kFieldStartOffsetInEntry = 7;   // 5 digits
@@ -24,6 +25,11 @@ inline constexpr std::size_t kRecordBufferSize = 99'999;
 /// Tag and field bytes of one record; the size of FieldBuffer.
 inline constexpr std::size_t kFieldBufferSize = 100'001;
 
+/// Directory entries a base address implies (its own terminator never counts).
+[[nodiscard]] constexpr std::size_t DirectoryEntryCount(std::uint32_t base)
+{
+    return base > kLeaderLength ? (base - kLeaderLength) / kDirectoryEntryLength : 0;
+}
 
 /// Delimiter variants a record file may use; the numbers are the ones the
 /// delimiter dialog and the CLI's --mode show.
@@ -48,6 +54,7 @@ inline constexpr DelimiterMode dmSpecial2 = DelimiterMode::Special2;
 
 inline constexpr unsigned char kStandardFieldTerminator = 0x1E;     // record separator, 30
 inline constexpr unsigned char kStandardSubfieldDelimiter = 0x1F;   // unit separator, 31
+inline constexpr unsigned char kRecordTerminator = 0x1D;           // group separator, 29
 inline constexpr unsigned char kSpecialFieldTerminator = '#';       // 0x23
 inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 
@@ -59,6 +66,14 @@ inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 // Byte classes as in the POSIX locale: bytes 0x80-0xFF belong to none of them
 // and folding never changes them, whatever the process locale says.
 [[nodiscard]] constexpr bool IsAsciiDigit(unsigned char b) { return b >= '0' && b <= '9'; }
+/// Whether the n bytes are all ASCII digits.
+[[nodiscard]] constexpr bool AllAsciiDigits(const unsigned char* bytes, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        if (!IsAsciiDigit(bytes[i]))
+            return false;
+    return true;
+}
 
 /// Reads at most n leading ASCII digits of bytes as a decimal number; 0 when the
 /// first byte is not a digit. Never reads past n bytes. Inline: every directory

@@ -89,7 +89,7 @@ QueryMatcher::QueryMatcher(const SearchQuery& query)
 // no UNIMARC field 100 (rule 5). A record the rules cannot read as MARC-8
 // needs no decoding to be searched. The cheap tests go first: most records
 // fail on the leader or the directory.
-bool QueryMatcher::mayBeMarc8(const unsigned char* record, std::size_t length, std::uint32_t base) const
+bool QueryMatcher::mayBeMarc8(const unsigned char* record, std::size_t length, std::uint32_t base)
 {
     if (m_setting == CharsetSetting::Marc8)
         return true;
@@ -100,31 +100,23 @@ bool QueryMatcher::mayBeMarc8(const unsigned char* record, std::size_t length, s
         return true;
     if (record[kLeaderCodingScheme] != ' ')
         return false;
-    const std::size_t entries = DirectoryEntryCount(base);
-    bool marc21Tag = false;
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t at = kLeaderLength + i * kDirectoryEntryLength;
-        if (at + kDirectoryEntryLength > length)
-            break;
-        const unsigned char* tag = record + at;
-        marc21Tag = marc21Tag || std::memcmp(tag, "245", kTagLength) == 0 || std::memcmp(tag, "008", kTagLength) == 0;
-    }
-    if (!marc21Tag)
+    readFields(record, length);
+    const std::span<const IsoField> fields = m_reader.fields();
+    if (std::none_of(fields.begin(), fields.end(),
+                     [](const IsoField& f) { return f.tag == "245" || f.tag == "008"; }))
         return false;
     if (std::none_of(record + dataStart, record + length, [](unsigned char b) { return b >= 0x80; }))
         return false;
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t at = kLeaderLength + i * kDirectoryEntryLength;
-        if (at + kDirectoryEntryLength > length)
-            break;
-        if (std::memcmp(record + at, "100", kTagLength) != 0)
-            continue;
-        const std::size_t fieldLength = ParseDigits(record + at + kFieldLengthOffsetInEntry, 4);
-        const std::size_t begin = std::size_t{base} + ParseDigits(record + at + kFieldStartOffsetInEntry, 5);
-        if (begin < length && IsUnimarcGeneralData({record + begin, std::min(fieldLength, length - begin)}))
-            return false;
-    }
-    return true;
+    return std::none_of(fields.begin(), fields.end(),
+                        [](const IsoField& f) { return f.tag == "100" && IsUnimarcGeneralData(f.data); });
+}
+
+void QueryMatcher::readFields(const unsigned char* record, std::size_t length)
+{
+    if (m_fieldsRead)
+        return;
+    m_reader.read({record, length});
+    m_fieldsRead = true;
 }
 
 std::optional<std::size_t> QueryMatcher::match(const unsigned char* record, std::size_t length, RecordFields& fields)
@@ -137,10 +129,12 @@ std::optional<std::size_t> QueryMatcher::match(const unsigned char* record, std:
         if (p.matcher.mayHold(record, length, base))
             mayHold |= p.sets;
     }
+    m_fieldsRead = false;
     const bool marc8 = mayBeMarc8(record, length, base);
     if (mayHold == 0 && !marc8)
         return std::nullopt;
-    fields.assemble(record, length);
+    readFields(record, length);
+    fields.assemble(m_reader);
     if (m_patterns.size() == 1 && m_patterns.front().sets == ~0u)
         return m_patterns.front().matcher.matchIn(fields);
     const Charset charset = ChooseCharset(m_setting, fields).charset;

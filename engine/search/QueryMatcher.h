@@ -48,7 +48,9 @@ private:
         unsigned sets;  ///< bits of Charset values
     };
 
-    [[nodiscard]] bool mayBeMarc8(const unsigned char* record, std::size_t length, std::uint32_t base) const;
+    [[nodiscard]] bool mayBeMarc8(const unsigned char* record, std::size_t length, std::uint32_t base);
+    /// Reads the record's directory once for both the MARC-8 test and the fields.
+    void readFields(const unsigned char* record, std::size_t length);
     [[nodiscard]] std::optional<std::size_t> matchDecoded(const RecordFields& fields);
 
     CharsetSetting m_setting;
@@ -61,6 +63,8 @@ private:
     std::string m_tag;
     TextCodec m_codec;
     std::string m_decoded;
+    Iso2709Reader m_reader;
+    bool m_fieldsRead = false;  ///< m_reader holds the record of the current match
 };
 
 }  // namespace veltrane

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "check/RecordCheck.h"
+
+namespace veltrane::check {
+
+/// Checks the records of fd (of `size` bytes) as CheckRecords does: the
+/// calling thread reads the file and frames the records, `workers` threads
+/// check them where they were read, and the problems are told in file order.
+[[nodiscard]] CheckResult CheckOnWorkers(int fd, std::uint64_t size, const CheckOptions& options,
+                                         const WorkMonitor& monitor,
+                                         const std::function<void(const CheckProblem&)>& report, int workers);
+
+}  // namespace veltrane::check

@@ -1,0 +1,262 @@
+#include "iso2709/Iso2709Reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::size_t kBaseAddressDigits = 5;
+constexpr std::size_t kFieldLengthDigits = 4;
+constexpr std::size_t kFieldStartDigits = 5;
+
+/// Whether the length and start of a directory entry are all digits: records
+/// have many entries, so the nine bytes go as a word and a byte.
+bool entryDigits(const unsigned char* entry)
+{
+    static_assert(kFieldLengthDigits + kFieldStartDigits == 9 && kFieldStartOffsetInEntry == kFieldLengthOffsetInEntry + 4);
+    constexpr std::uint64_t kNibbles = 0x0101010101010101ull * 0xF0;
+    constexpr std::uint64_t kThrees = 0x0101010101010101ull * 0x30;
+    std::uint64_t word;
+    std::memcpy(&word, entry + kFieldLengthOffsetInEntry, sizeof word);
+    // A digit is 0x3N with N below 10, so adding 6 leaves its high half 3;
+    // no carry crosses into the next byte.
+    return (word & kNibbles) == kThrees && ((word + 0x0606060606060606ull) & kNibbles) == kThrees &&
+           IsAsciiDigit(entry[kFieldLengthOffsetInEntry + 8]);
+}
+
+/// The length and start of a directory entry whose nine digits entryDigits
+/// has passed: the first eight go as a word, pairs then quads of digits
+/// combined in its lanes.
+struct EntryValues {
+    std::size_t length, start;
+};
+EntryValues entryValues(const unsigned char* entry)
+{
+    std::uint64_t word;
+    std::memcpy(&word, entry + kFieldLengthOffsetInEntry, sizeof word);
+    word -= 0x3030303030303030ull;                                      // digits, first in the lowest byte
+    word = (word * 10 + (word >> 8)) & 0x00FF00FF00FF00FFull;          // two-digit values
+    word = (word * 100 + (word >> 16)) & 0x0000FFFF0000FFFFull;        // four-digit values
+    return {static_cast<std::size_t>(word & 0xFFFF),
+            static_cast<std::size_t>(word >> 32) * 10 + (entry[kFieldLengthOffsetInEntry + 8] - '0')};
+}
+
+std::string hexByte(unsigned char b)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", b);
+    return text;
+}
+
+}  // namespace
+
+std::string PrintableBytes(std::span<const unsigned char> bytes)
+{
+    std::string text;
+    for (unsigned char b : bytes)
+        text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
+    return text;
+}
+
+void Iso2709Reader::read(std::span<const unsigned char> bytes, std::uint32_t declaredLength,
+                         const IsoReadOptions& options)
+{
+    m_bytes = bytes;
+    m_terminator = options.fieldTerminator;
+    m_fields.clear();
+    m_problems.clear();
+    m_quick = false;
+    std::memset(m_leader, ' ', sizeof m_leader);
+    std::memcpy(m_leader, bytes.data(), std::min(bytes.size(), kLeaderLength));
+    const std::uint32_t base =
+        bytes.size() >= kLeaderLength ? ParseDigits(bytes.data() + kBaseAddressOffset, kBaseAddressDigits) : 0;
+    m_listed = DirectoryEntryCount(base);
+    if (options.problems && options.quickScan && readWellFormed(declaredLength)) {
+        m_quick = true;
+        return;
+    }
+    readEntries();
+    if (options.problems)
+        findProblems(declaredLength);
+}
+
+// The quick scan proves a record free of every structural problem in one pass
+// over its directory and takes its fields as it goes; anything it does not
+// expect sends the record the long way, which tells what is wrong.
+bool Iso2709Reader::readWellFormed(std::uint32_t declaredLength)
+{
+    const std::uint32_t length = declaredLength;
+    const unsigned char* r = m_bytes.data();
+    if (m_bytes.size() < length || length <= kLeaderLength || !AllAsciiDigits(r, kRecordLengthDigits) ||
+        r[length - 1] != kRecordTerminator || !AllAsciiDigits(r + kBaseAddressOffset, kBaseAddressDigits))
+        return false;
+    const std::uint32_t base = ParseDigits(r + kBaseAddressOffset, kBaseAddressDigits);
+    if (base <= kLeaderLength || base > length || (base - kLeaderLength - 1) % kDirectoryEntryLength != 0 ||
+        r[base - 1] != m_terminator)
+        return false;
+    const std::size_t entries = m_listed;
+    const std::size_t dataEnd = length - 1;
+    std::size_t previousEnd = 0, held = 0;
+    m_fields.resize(entries);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const unsigned char* entry = r + kLeaderLength + i * kDirectoryEntryLength;
+        // Tags of letters and digits leave the charset scans as they are.
+        if (!IsAsciiLetterOrDigit(entry[0]) || !IsAsciiLetterOrDigit(entry[1]) || !IsAsciiLetterOrDigit(entry[2]) ||
+            !entryDigits(entry))
+            return false;
+        const auto [fieldLength, start] = entryValues(entry);
+        const std::size_t begin = std::size_t{base} + start;
+        const std::size_t end = begin + fieldLength;
+        if (fieldLength == 0 || end > dataEnd || r[end - 1] != m_terminator || begin < previousEnd)
+            return false;
+        previousEnd = end;
+        held += kTagLength + fieldLength;
+        m_fields[i] = {{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}, fieldLength};
+    }
+    return held <= kFieldBufferSize;
+}
+
+void Iso2709Reader::readEntries()
+{
+    m_fields.clear();
+    const std::size_t length = m_bytes.size();
+    if (length < kLeaderLength)
+        return;
+    const unsigned char* record = m_bytes.data();
+    const std::uint32_t base = ParseDigits(record + kBaseAddressOffset, kBaseAddressDigits);
+    for (std::size_t i = 0; i < m_listed; ++i) {
+        const std::size_t position = kLeaderLength + i * kDirectoryEntryLength;
+        if (position + kDirectoryEntryLength > length)
+            break;
+        const unsigned char* entry = record + position;
+        const std::size_t fieldLength = ParseDigits(entry + kFieldLengthOffsetInEntry, kFieldLengthDigits);
+        const std::size_t begin = std::size_t{base} + ParseDigits(entry + kFieldStartOffsetInEntry, kFieldStartDigits);
+        std::span<const unsigned char> data;
+        if (begin < length)
+            data = {record + begin, std::min(fieldLength, length - begin)};
+        m_fields.push_back({{reinterpret_cast<const char*>(entry), kTagLength}, data, fieldLength});
+    }
+}
+
+void Iso2709Reader::add(std::size_t at, std::string_view code, std::string description)
+{
+    m_problems.push_back({at, code, std::move(description)});
+}
+
+void Iso2709Reader::findProblems(std::uint32_t declaredLength)
+{
+    const std::uint32_t length = declaredLength;
+    const std::size_t available = m_bytes.size();
+    if (available < kLeaderLength) {
+        add(0, "truncated", "the file ends inside the leader (" + std::to_string(available) + " bytes)");
+        return;
+    }
+    if (!AllAsciiDigits(m_bytes.data(), kRecordLengthDigits))
+        add(0, "length-digits", "the record length '" + PrintableBytes(m_bytes.first(kRecordLengthDigits)) +
+                                    "' is not five digits; taken as " + std::to_string(length));
+    const bool whole = available >= length;
+    if (!whole)
+        add(0, "truncated", "the record runs past the end of the file: " + std::to_string(length) +
+                                " bytes declared, " + std::to_string(available) + " in the file");
+    // Fields end before the record terminator when it stands where the
+    // length says; otherwise they may reach the declared end.
+    std::size_t dataEnd = length;
+    if (whole && length > 0) {
+        if (m_bytes[length - 1] == kRecordTerminator) {
+            dataEnd = length - 1;
+        } else {
+            const auto* first = std::find(m_bytes.data() + kLeaderLength, m_bytes.data() + length, kRecordTerminator);
+            const std::size_t at = static_cast<std::size_t>(first - m_bytes.data());
+            add(length - 1, "length-mismatch",
+                "the record length is " + std::to_string(length) + " but its last byte is " +
+                    hexByte(m_bytes[length - 1]) +
+                    (at < length ? ", the record terminator is at byte " + std::to_string(at)
+                                 : ", not the record terminator"));
+        }
+    }
+    const std::size_t readable = std::min<std::size_t>(available, length);
+    const unsigned char* leader = m_bytes.data();
+    const std::uint32_t base = ParseDigits(leader + kBaseAddressOffset, kBaseAddressDigits);
+    if (!AllAsciiDigits(leader + kBaseAddressOffset, kBaseAddressDigits) || base <= kLeaderLength || base > length) {
+        add(kBaseAddressOffset, "base-address",
+            "the base address '" + PrintableBytes(m_bytes.subspan(kBaseAddressOffset, kBaseAddressDigits)) +
+                "' lies outside the record of " + std::to_string(length) + " bytes");
+        return;  // no entry can be placed
+    }
+    const std::size_t directoryLength = base - kLeaderLength - 1;
+    // Where the directory really ends: the first entry that starts with the
+    // field terminator.
+    std::size_t end = kLeaderLength;
+    while (end < readable && end < base && m_bytes[end] != m_terminator)
+        end += kDirectoryEntryLength;
+    if (directoryLength % kDirectoryEntryLength != 0) {
+        add(kBaseAddressOffset, "directory-length",
+            "the directory is " + std::to_string(directoryLength) + " bytes (base address " + std::to_string(base) +
+                "), not a multiple of 12");
+    } else if (base <= readable && m_bytes[base - 1] != m_terminator) {
+        add(base - 1, "directory-end",
+            "the directory ends with " + hexByte(m_bytes[base - 1]) + ", not the field terminator");
+    } else if (end + 1 != base && end < readable) {
+        add(kBaseAddressOffset, "base-address",
+            "the base address is " + std::to_string(base) + " but the directory ends at byte " + std::to_string(end));
+    }
+    findEntryProblems(base, readable, dataEnd, length);
+}
+
+void Iso2709Reader::findEntryProblems(std::uint32_t base, std::size_t available, std::size_t dataEnd,
+                                      std::uint32_t length)
+{
+    const std::size_t entries = DirectoryEntryCount(base);
+    std::vector<FieldRange>& spans = m_ranges;
+    spans.clear();
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t position = kLeaderLength + i * kDirectoryEntryLength;
+        if (position + kDirectoryEntryLength > available)
+            break;
+        const unsigned char* entry = m_bytes.data() + position;
+        // Named only in a problem's description.
+        auto tag = [entry] { return PrintableBytes({entry, kTagLength}); };
+        if (!entryDigits(entry)) {
+            add(position, "entry-digits",
+                "directory entry " + std::to_string(i + 1) + " (tag " + tag() + ") reads '" +
+                    PrintableBytes({entry + kTagLength, kFieldLengthDigits + kFieldStartDigits}) +
+                    "' for its length and start");
+            continue;
+        }
+        const auto [fieldLength, start] = entryValues(entry);
+        const std::size_t begin = std::size_t{base} + start;
+        const std::size_t end = begin + fieldLength;
+        if (end > dataEnd) {
+            // In a record cut short by the end of the file only fields
+            // beyond the declared length are outside.
+            if (end > length || m_bytes.size() >= length)
+                add(position, "field-outside",
+                    "field " + tag() + " (entry " + std::to_string(i + 1) + ") spans bytes " + std::to_string(begin) +
+                        " to " + std::to_string(end) + ", past the record's data ending at " +
+                        std::to_string(dataEnd));
+            continue;
+        }
+        if (end > available)
+            continue;  // beyond the end of the file: told as truncated
+        if (fieldLength == 0 || m_bytes[end - 1] != m_terminator)
+            add(fieldLength == 0 ? begin : end - 1, "field-terminator",
+                "field " + tag() + " (entry " + std::to_string(i + 1) + ") does not end with the field terminator");
+        spans.push_back({begin, end, i});
+    }
+    // Fields mostly lie in directory order; sorting those would change nothing.
+    const bool inOrder = std::adjacent_find(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) {
+                             return a.begin >= b.begin;
+                         }) == spans.end();
+    if (!inOrder)
+        std::sort(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) { return a.begin < b.begin; });
+    for (std::size_t k = 1; k < spans.size(); ++k)
+        if (spans[k].begin < spans[k - 1].end)
+            add(spans[k].begin, "field-overlap",
+                "the field of entry " + std::to_string(spans[k].entry + 1) + " overlaps the field of entry " +
+                    std::to_string(spans[k - 1].entry + 1));
+}
+
+}  // namespace veltrane

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "iso2709/RecordLayout.h"
+
+namespace veltrane {
+
+/// One directory entry as the lenient reader took it, by reference into the
+/// record's bytes.
+struct IsoField {
+    std::string_view tag;                 ///< the entry's three tag bytes
+    std::span<const unsigned char> data;  ///< the field bytes within the record, terminator included when there
+    std::size_t declaredLength = 0;       ///< the field length the entry gives
+};
+
+/// One structural problem of a record: the byte of the record it concerns
+/// (0-based, from the record's first byte), its code as `check` prints it and
+/// what exactly is wrong. The codes are among those RecordCheck.h lists.
+struct RecordProblem {
+    std::size_t at = 0;
+    std::string_view code;
+    std::string description;
+};
+
+/// Bytes as a problem's description quotes them: controls and bytes past
+/// ASCII as '?'.
+[[nodiscard]] std::string PrintableBytes(std::span<const unsigned char> bytes);
+
+/// How much Iso2709Reader::read finds out.
+struct IsoReadOptions {
+    unsigned char fieldTerminator = kStandardFieldTerminator;
+    bool problems = false;  ///< find the structural problems too
+    /// With `problems`: first try the quick scan that takes a well-formed
+    /// record where it stands; the fields and problems are the same either way.
+    bool quickScan = false;
+};
+
+/// The one lenient ISO 2709 reader. A record's bytes are taken apart into its
+/// leader and its directory entries; nothing is copied and nothing outside
+/// the bytes given is ever read:
+/// - the base address (its leading digits) says how many entries there are;
+///   an entry that does not lie wholly within the bytes is left out with all
+///   entries after it;
+/// - a field keeps only its bytes that lie within the record (none when it
+///   starts beyond the end).
+/// Asked for, it also lists the record's structural problems, in the order
+/// `check` tells them. Each object keeps its buffers from record to record:
+/// use one per thread.
+class Iso2709Reader {
+public:
+    /// Reads one record: `bytes` as the file holds it (declaredLength bytes,
+    /// fewer when the file ends inside it). The results stay valid while
+    /// those bytes do, until the next read.
+    void read(std::span<const unsigned char> bytes, std::uint32_t declaredLength, const IsoReadOptions& options);
+    /// Reads bytes all of which are the record (its declared length ignored);
+    /// fields only.
+    void read(std::span<const unsigned char> bytes) { read(bytes, static_cast<std::uint32_t>(bytes.size()), {}); }
+
+    /// The leader, blanks where the bytes ended inside it.
+    [[nodiscard]] std::span<const unsigned char, kLeaderLength> leader() const
+    {
+        return std::span<const unsigned char, kLeaderLength>(m_leader, kLeaderLength);
+    }
+    /// Whether the bytes hold a whole leader.
+    [[nodiscard]] bool leaderWhole() const { return m_bytes.size() >= kLeaderLength; }
+    /// The entries read, in directory order.
+    [[nodiscard]] std::span<const IsoField> fields() const { return m_fields; }
+    /// Entries the base address implies, read or not.
+    [[nodiscard]] std::size_t listedEntries() const { return m_listed; }
+    /// The structural problems, when asked for.
+    [[nodiscard]] std::span<const RecordProblem> problems() const { return m_problems; }
+    /// Whether the quick scan took the record: no structural problem, its
+    /// fields back to back in directory order, tags of ASCII letters and
+    /// digits, and no more tag and field bytes than kFieldBufferSize.
+    [[nodiscard]] bool readByQuickScan() const { return m_quick; }
+
+private:
+    [[nodiscard]] bool readWellFormed(std::uint32_t declaredLength);
+    void readEntries();
+    void findProblems(std::uint32_t declaredLength);
+    void findEntryProblems(std::uint32_t base, std::size_t available, std::size_t dataEnd, std::uint32_t length);
+    void add(std::size_t at, std::string_view code, std::string description);
+
+    /// Where one field lies in the record, for the overlap test.
+    struct FieldRange {
+        std::size_t begin, end, entry;
+    };
+
+    std::span<const unsigned char> m_bytes;
+    unsigned char m_terminator = kStandardFieldTerminator;
+    unsigned char m_leader[kLeaderLength] = {};
+    std::vector<IsoField> m_fields;
+    std::size_t m_listed = 0;
+    std::vector<RecordProblem> m_problems;
+    std::vector<FieldRange> m_ranges;
+    bool m_quick = false;
+};
+
+}  // namespace veltrane

@@ -1,0 +1,195 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "iso2709/Iso2709Reader.h"
+#include "iso2709/RecordFields.h"
+#include "iso2709/RecordStream.h"
+#include "RecordFiles.h"
+
+namespace {
+
+using namespace veltrane;
+using testsupport::MakeRecord;
+
+std::span<const unsigned char> Bytes(const std::string& s)
+{
+    return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
+}
+
+std::string Text(std::span<const unsigned char> bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+/// The quick scan either declines a record or reads it exactly as the long
+/// way does, and only when the long way finds no problem.
+void ExpectQuickScanAgrees(std::span<const unsigned char> bytes, std::uint32_t declared, unsigned char terminator)
+{
+    Iso2709Reader quick, plain;
+    quick.read(bytes, declared, {terminator, true, true});
+    plain.read(bytes, declared, {terminator, true, false});
+    ASSERT_FALSE(plain.readByQuickScan());
+    ASSERT_EQ(quick.fields().size(), plain.fields().size());
+    for (std::size_t i = 0; i < plain.fields().size(); ++i) {
+        const IsoField& a = quick.fields()[i];
+        const IsoField& b = plain.fields()[i];
+        EXPECT_EQ(a.tag.data(), b.tag.data()) << "entry " << i;
+        EXPECT_EQ(a.data.data(), b.data.data()) << "entry " << i;
+        EXPECT_EQ(a.data.size(), b.data.size()) << "entry " << i;
+        EXPECT_EQ(a.declaredLength, b.declaredLength) << "entry " << i;
+    }
+    EXPECT_EQ(quick.listedEntries(), plain.listedEntries());
+    if (quick.readByQuickScan()) {
+        EXPECT_TRUE(plain.problems().empty()) << plain.problems()[0].code << ": " << plain.problems()[0].description;
+    } else {
+        ASSERT_EQ(quick.problems().size(), plain.problems().size());
+        for (std::size_t i = 0; i < plain.problems().size(); ++i)
+            EXPECT_EQ(quick.problems()[i].description, plain.problems()[i].description);
+    }
+}
+
+std::vector<std::string> GeneratedRecords(std::mt19937& random, int count)
+{
+    std::vector<std::string> records;
+    const char* tags[] = {"001", "005", "100", "200", "245", "500", "6X0", "a10"};
+    for (int r = 0; r < count; ++r) {
+        std::vector<testsupport::Field> fields;
+        const int n = 1 + static_cast<int>(random() % 12);
+        for (int f = 0; f < n; ++f) {
+            std::string body = "10";
+            const int subfields = static_cast<int>(random() % 4);
+            for (int s = 0; s < subfields; ++s)
+                body += "\x1f" + std::string(1, static_cast<char>('a' + random() % 26)) +
+                        std::string(random() % 40, static_cast<char>(0x41 + random() % 60));
+            fields.push_back({tags[random() % std::size(tags)], body});
+        }
+        records.push_back(MakeRecord(fields));
+    }
+    return records;
+}
+
+/// One of the ways records go wrong: a byte of the leader or directory
+/// changed, the record cut short, or a byte of the data changed.
+std::string Damaged(std::string record, std::mt19937& random)
+{
+    const std::size_t directoryEnd = std::min<std::size_t>(record.size(), std::stoul(record.substr(12, 5)));
+    switch (random() % 4) {
+    case 0: record[random() % directoryEnd] = static_cast<char>("0 9X\x1e\x1d"[random() % 6]); break;
+    case 1: record.resize(random() % record.size()); break;
+    case 2: record[directoryEnd + random() % (record.size() - directoryEnd)] = '\x1e'; break;
+    default: record.back() = 'X'; break;
+    }
+    return record;
+}
+
+TEST(Iso2709Reader, QuickScanReadsGeneratedAndDamagedRecordsAsTheLongWay)
+{
+    std::mt19937 random(18);
+    int quick = 0;
+    for (const std::string& record : GeneratedRecords(random, 400)) {
+        const std::uint32_t declared = ParseDigits(Bytes(record).data(), 5);
+        ExpectQuickScanAgrees(Bytes(record), declared, kStandardFieldTerminator);
+        ExpectQuickScanAgrees(Bytes(record), declared, kSpecialFieldTerminator);
+        Iso2709Reader reader;
+        reader.read(Bytes(record), declared, {kStandardFieldTerminator, true, true});
+        quick += reader.readByQuickScan() ? 1 : 0;
+        for (int k = 0; k < 4; ++k) {
+            const std::string damaged = Damaged(record, random);
+            SCOPED_TRACE(damaged);
+            ExpectQuickScanAgrees(Bytes(damaged), declared, kStandardFieldTerminator);
+        }
+    }
+    EXPECT_EQ(quick, 400) << "clean records go by the quick scan";
+}
+
+TEST(Iso2709Reader, QuickScanReadsSampleAndCorpusRecordsAsTheLongWay)
+{
+    std::vector<std::string> files = {VELTRANE_SOURCE_DIR "/samples/sample.mrc"};
+    const char* corpus = std::getenv("VELTRANE_CORPUS_DIR");
+    const std::filesystem::path folder = corpus != nullptr ? corpus : VELTRANE_SOURCE_DIR "/../shared/corpus";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.is_regular_file() && entry.path().filename() != "SOURCES.md")
+            files.push_back(entry.path().string());
+    std::size_t records = 0;
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        RecordStream stream(fd);
+        FramedRecord framed;
+        while (stream.next(framed) == RecordStream::Step::Record) {
+            SCOPED_TRACE(framed.number);
+            for (unsigned char terminator : {kStandardFieldTerminator, kSpecialFieldTerminator})
+                ExpectQuickScanAgrees(framed.bytes, framed.declaredLength, terminator);
+            ++records;
+        }
+        ::close(fd);
+    }
+    EXPECT_GT(records, 0u);
+}
+
+TEST(Iso2709Reader, FieldsStayWithinTheBytesGiven)
+{
+    std::string record = MakeRecord({{"001", "id1"}, {"245", "10\x1f" "aTitle"}, {"500", "  \x1f" "aNote"}});
+    // Entry 2 now reaches past the end, entry 3 starts beyond it.
+    record.replace(24 + 12 + 3, 4, "0900");
+    record.replace(24 + 24 + 7, 5, "09000");
+    Iso2709Reader reader;
+    reader.read(Bytes(record));
+    ASSERT_EQ(reader.fields().size(), 3u);
+    const std::size_t base = std::stoul(record.substr(12, 5));
+    EXPECT_EQ(Text(reader.fields()[1].data), record.substr(base + 4));
+    EXPECT_EQ(reader.fields()[1].declaredLength, 900u);
+    EXPECT_TRUE(reader.fields()[2].data.empty());
+
+    // Cut inside the third entry: it is left out, and so is everything after.
+    reader.read(Bytes(record).first(24 + 24 + 5));
+    EXPECT_EQ(reader.fields().size(), 2u);
+    EXPECT_EQ(reader.listedEntries(), 3u);
+
+    // Cut inside the leader: blanks stand for what is missing.
+    reader.read(Bytes(record).first(10), 200, {kStandardFieldTerminator, true, true});
+    EXPECT_FALSE(reader.leaderWhole());
+    EXPECT_TRUE(reader.fields().empty());
+    EXPECT_EQ(Text(reader.leader()), record.substr(0, 10) + std::string(14, ' '));
+    ASSERT_EQ(reader.problems().size(), 1u);
+    EXPECT_EQ(reader.problems()[0].code, "truncated");
+}
+
+TEST(Iso2709Reader, ProblemsComeInTheOrderTheyAreTold)
+{
+    std::string record = MakeRecord({{"001", "id1"}, {"245", "10\x1f" "aTitle"}, {"500", "  \x1f" "aNote"}});
+    record.replace(0, 5, record.substr(2, 3) + "  ");     // length-digits, read as the same number
+    record.replace(24 + 12 + 7, 5, "0000a");              // entry-digits on entry 2
+    record.replace(24 + 24 + 7, 5, "00000");              // entry 3 overlaps entry 1
+    record.replace(24 + 24 + 3, 4, "0004");
+    Iso2709Reader reader;
+    reader.read(Bytes(record), ParseDigits(Bytes(record).data(), 5), {kStandardFieldTerminator, true, true});
+    std::vector<std::string_view> codes;
+    for (const RecordProblem& p : reader.problems())
+        codes.push_back(p.code);
+    EXPECT_EQ(codes, (std::vector<std::string_view>{"length-digits", "entry-digits", "field-overlap"}));
+}
+
+TEST(Iso2709Reader, RecordFieldsHoldTheReadersFieldsBackToBack)
+{
+    const std::string record = MakeRecord({{"001", "id1"}, {"245", "10\x1f" "aTitle"}});
+    RecordFields fields;
+    fields.assemble(Bytes(record).data(), record.size());
+    ASSERT_EQ(fields.fields().size(), 2u);
+    EXPECT_EQ(fields.tag(1), "245");
+    EXPECT_EQ(Text(fields.data(1)), "10\x1f" "aTitle\x1e");
+    EXPECT_EQ(Text(fields.bytes()), "001id1\x1e" "24510\x1f" "aTitle\x1e");
+    EXPECT_EQ(fields.listedEntries(), 2u);
+}
+
+}  // namespace
