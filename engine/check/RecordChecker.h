@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "charset/Charset.h"
+#include "charset/CharsetInternal.h"
 #include "check/RecordCheck.h"
 #include "iso2709/Iso2709Reader.h"
 
