@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "check/RecordCheck.h"
+#include "check/CheckTypes.h"
+#include "common/WorkMonitor.h"
 #include "files/FileAccess.h"
 #include "iso2709/Iso2709Reader.h"
 #include "iso2709/RecordStream.h"

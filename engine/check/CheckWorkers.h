@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "check/RecordCheck.h"
+#include "check/CheckTypes.h"
+#include "common/WorkMonitor.h"
 
 namespace veltrane::check {
 

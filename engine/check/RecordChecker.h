@@ -8,7 +8,8 @@
 
 #include "charset/Charset.h"
 #include "charset/CharsetInternal.h"
-#include "check/RecordCheck.h"
+#include "check/CheckTypes.h"
+#include "iso2709/RecordFields.h"
 #include "iso2709/Iso2709Reader.h"
 
 // The check of one record, shared by the single-thread and the worker checks.

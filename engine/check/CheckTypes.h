@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+// The values a check takes and gives, apart from the functions that check, so
+// that the check's own units can share them without including one another.
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "charset/Charset.h"
+#include "iso2709/RecordLayout.h"
+#include "iso2709/RecordStream.h"
+
+namespace veltrane {
+
+/// One structural problem: the record it belongs to (junk between records
+/// belongs to the record before it, 0 before the first), where it is in the
+/// file, the record's 001 value (UTF-8, empty when none), its code and what
+/// exactly is wrong.
+struct CheckProblem {
+    std::int64_t number = 0;
+    std::uint64_t offset = 0;
+    std::string controlNumber;
+    std::string_view code;
+    std::string description;
+};
+
+/// The codes `check` prints, each with what it means; stable across versions.
+struct CheckCode {
+    std::string_view code;
+    std::string_view meaning;
+};
+inline constexpr CheckCode kCheckCodes[] = {
+    {"length-digits", "the record length is not five digits"},
+    {"length-short", "a record length under 25 ends the records early"},
+    {"truncated", "the record runs past the end of the file"},
+    {"length-mismatch", "the record length disagrees with where the record terminator sits"},
+    {"base-address", "the base address lies outside the record or not right after the directory"},
+    {"directory-length", "the directory length is not a multiple of 12"},
+    {"directory-end", "the directory does not end with the field terminator"},
+    {"entry-digits", "a directory entry has a length or start that is not all digits"},
+    {"field-outside", "a field lies outside the record"},
+    {"field-overlap", "a field overlaps another"},
+    {"field-terminator", "a field does not end with its terminator"},
+    {"junk", "bytes between records that belong to no record"},
+    {"invalid-bytes", "bytes invalid in the record's character set"},
+    {"bad-utf8", "a record flagged UTF-8 (leader byte 9 'a') is not valid UTF-8"},
+};
+
+struct CheckOptions {
+    DelimiterMode mode = dmNormal;
+    CharsetSetting charset = CharsetSetting::Auto;
+    std::int64_t first = 1;
+    std::int64_t last = std::numeric_limits<std::int64_t>::max();
+    /// Threads that check records while the calling thread reads the file; 0
+    /// takes DefaultCheckWorkers(). 1 checks on the calling thread alone, each
+    /// record taken apart as CheckRecord does; workers check well-formed
+    /// records where they stand. The problems and their order are the same
+    /// for any number.
+    int workers = 0;
+};
+
+inline constexpr int kMaxCheckWorkers = 2;
+/// One worker per core, at most kMaxCheckWorkers.
+[[nodiscard]] int DefaultCheckWorkers();
+
+struct CheckResult {
+    enum class Status { Done, ReadError, Cancelled };
+    Status status = Status::Done;
+    std::int64_t records = 0;   ///< records seen, up to the range's end
+    std::uint64_t problems = 0;
+    int error = 0;              ///< errno of a read error
+};
+
+}  // namespace veltrane
