@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // charset_bench FILE...: for each record file, times the display of every
 // record as decoded text (set chosen per record, decoded, laid out by display
 // columns) against the byte display the window shows today, in memory, warm

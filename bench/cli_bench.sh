@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # cli_bench.sh [FILE [TEXT]]: times `veltrane-cli count FILE` and
 # `veltrane-cli find --all FILE TEXT` against `cat FILE > /dev/null` on the same
 # file, warm cache, best of 3 runs, and prints each command's peak memory, which

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # compare_builds.sh BEFORE_BUILD AFTER_BUILD FILE [UTF8_FILE]: the same commands
 # of two builds on the same record file, in interleaved runs (cat, before,
 # after, repeated), each time as a ratio to `cat` of the file taken in the same

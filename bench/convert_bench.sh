@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # convert_bench.sh [CHECK_FILE]: times `veltrane-cli convert --to marcxml`
 # against `yaz-marcdump -o marcxml` on a generated UTF-8 MARC 21 file of
 # $VELTRANE_BENCH_MIB MiB (default 128), and `veltrane-cli check` against `cat`

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // find_all_bench FILE [FILE2]: times find in all windows over two record files
 // (FILE twice when FILE2 is not given) against the two single-file searches
 // one after the other, warm cache, best of several rounds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // index_bench FILE: times building the record offset index of FILE against
 // `cat FILE > /dev/null` in the same run, warm cache, best of several runs, and
 // prints both times, their ratio and the process's peak memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // make_bench_file OUT SIZE_MIB [packed]: writes a record file of about SIZE_MIB
 // MiB of catalogue records, about 300 to 2000 bytes each, with GBK titles,
 // names and summaries; most back to back, one in ten followed by CR LF (none

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # peer_bench.sh [SIZE_MIB]: the command-line tool against its peers and the
 # system's own copy commands on a generated record file with no line ends
 # between records (so that yaz-marcdump reads it cleanly), warm cache, output

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Generates a record file of SIZE_MIB MiB (default 1024) in the temporary
 # directory, runs every *_bench executable of the build on it, then deletes it.
 #   bench/run.sh [SIZE_MIB]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // scan_bench FILE: times a search for an absent text over every record (letter
 // case significant, then ignored) against `cat FILE > /dev/null`, and the
 // extraction of every record against `cp`, all on the same file in the same

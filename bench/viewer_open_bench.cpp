@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // viewer_open_bench FILE: times opening FILE in the viewer until its record 1
 // shows (index build, first display, the window), warm cache, best of several
 // runs, against the limit of 0.5 s for a 1 GiB file. The main window is never

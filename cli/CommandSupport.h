@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Small pieces the commands share: messages, usage and help, the walk over

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Finds include cycles among the units of source folders.
 
 A unit is a header and its source of the same name in the same folder

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Draws the ten 16 x 16 images of the viewer's menus and tool bar (ImageList1)
 # as PNG files with transparency, with ImageMagick's convert.
 #

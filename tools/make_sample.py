@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes samples/sample.mrc: a few fictional CNMARC-style records with GBK text.
 
 Usage: python3 tools/make_sample.py [OUTPUT]

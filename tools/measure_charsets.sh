@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Measures the automatic character-set rule over the shared corpus: for every
 # record file listed in its SOURCES.md (and the synthetic GBK files), how many
 # records holding non-ASCII bytes each set and rule took, with the invalid

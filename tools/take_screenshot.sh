@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Takes docs/screenshot.png: the viewer on the bundled sample under a virtual X
 # display (Xvfb), captured with ImageMagick's import.
 #

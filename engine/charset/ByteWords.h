@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Byte tests a 64-bit word at a time, for the scans of record text. Private

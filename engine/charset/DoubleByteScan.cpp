@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "charset/DoubleByteScan.h"
 
 #if defined(__x86_64__)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The scans that count the invalid bytes of GBK and GB18030 text without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The tables behind DisplayWidth, for the layouts that measure text in their

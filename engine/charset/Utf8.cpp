@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "charset/Utf8.h"
 
 #include "charset/ByteWords.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "display/Utf8RecordLayout.h"
 
 #if defined(__SSE2__)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Small POSIX helpers shared by the scan, the extraction and the viewer's

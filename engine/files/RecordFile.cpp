@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "files/RecordFile.h"
 
 #include <fcntl.h>

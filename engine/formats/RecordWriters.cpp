@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Renders the application icon's PNG sizes from veltrane.svg (ImageMagick's convert,
 # whose SVG delegate is rsvg-convert from librsvg2-bin). Run after editing the SVG.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Runs the built command-line tool in a sandbox: its own read-only current

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the viewer's end-to-end test in a virtual X server with a private D-Bus
 # session (the accessibility bus lives there). Exit 77 (skipped) when the X
 # server or the tools are missing.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Drives the real viewer in an X server: keys go in through xdotool as a
 person's would, and what the windows show is read back from the accessibility
 tree (window captions, the record text, the texts of message boxes and dialog

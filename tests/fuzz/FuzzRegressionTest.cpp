@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays through every fuzz check the seed corpus and the crash inputs kept
 // under tests/regressions/<check name>/, so a fault found once by fuzzing stays
 // found in the ordinary and the sanitizer builds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One libFuzzer target; VELTRANE_FUZZ_CHECK names the check it runs. A broken
 // expectation aborts, so libFuzzer keeps the input as a crash.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the fuzz seed corpus: small record files, each showing one shape of
 record the engine must handle (separators, delimiter variants, long fields,
 double-byte text, broken directories, short files). Run from anywhere; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A sparse record file of more than 4 GiB: two records at the start, two just
 // past 2 GiB (where a signed 32-bit offset wraps), two just past 4 GiB (where
 // an unsigned one does), with holes of zero bytes between them that the index

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults of the machine around an open record file: the file or its index
 // disappears or shrinks after indexing, the scratch file or an extraction
 // target cannot be written. Each is told with the engine's message, and nothing

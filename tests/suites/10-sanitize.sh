@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the engine, the command-line tool and their tests with AddressSanitizer
 # and UndefinedBehaviorSanitizer and runs every test there. Any report fails:
 # the build stops on the first one (-fno-sanitize-recover) and leaks count too.

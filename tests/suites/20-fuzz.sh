@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang (coverage, AddressSanitizer,
 # UndefinedBehaviorSanitizer) and runs each for a short, fixed time over the
 # seed corpus. A crash or a broken check fails the run; its input is kept under

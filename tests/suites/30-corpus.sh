@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs every record file of the corpus folder through the command-line tool:
 # count (against the expected count of SOURCES.md where listed), the index,
 # every record shown in all three delimiter variants, a search, and the whole

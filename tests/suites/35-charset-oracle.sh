@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks the character-set engine against the shared corpus with independent
 # peers (used as test oracles only):
 #  1. marc4j_brkrtest_marc8.mrc and marc4j_brkrtest_utf8.mrc hold the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Compares `convert` with the field's own tools, used here as test oracles
 # only (never linked): MARCXML and MARC-in-JSON against yaz-marcdump's, parsed
 # and compared record by record, not byte by byte; every XML output, broken

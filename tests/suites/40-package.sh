@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian package and checks what it holds and needs; as root, also
 # installs it, checks the file association, and removes it again.
 set -uo pipefail

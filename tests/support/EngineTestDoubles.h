@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Stand-ins for the user and the disk in engine, hardening and fuzz tests: a

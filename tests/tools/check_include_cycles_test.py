@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """The include-cycle check, on small folders made for each case."""
 
 import pathlib

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Long work of a document window on a worker: cancelled at a point the test
 // holds it at, an open, a find and an extraction each leave what they promise,
 // and the record commands wait for the window's work.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // 文件 → 导出…: the records chosen, in the format chosen, into the file chosen,
 // with the questions about an existing file each format allows, and a target
 // left as it was when the export does not finish.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Find in all windows: the hit list the dock fills, opening a hit, cancelling.
 
 #include <QAction>

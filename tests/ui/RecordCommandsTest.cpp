@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record commands and their dialogs driven as the user drives them.
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a document window shows of a record's character set and structure: the
 // decoded text, the information panel, the 字符集 submenu and the check dialog.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the viewer remembers between runs, and the recent files built on it.
 
 #include <QFileDialog>

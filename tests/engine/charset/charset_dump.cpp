@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test-only program: prints what the character-set engine makes of a record
 // file, for the oracle suite and for measuring the detection rule.
 //   charset_dump detect FILE          number, set, rule, invalid bytes, leader/09, UNIMARC shape

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The engine's objects: two files worked on at once give what they give one
 // after the other; long work reports progress that only rises and, cancelled
 // at any point, leaves the state it promises.
