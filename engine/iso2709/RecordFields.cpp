@@ -25,6 +25,8 @@ void RecordFields::assemble(const Iso2709Reader& reader)
     m_listed = reader.listedEntries();
     auto append = [this](const unsigned char* bytes, std::size_t n) {
         n = std::min(n, kFieldBufferSize - m_used);
+        if (n == 0)
+            return;  // an empty field's bytes may be a null pointer, which memcpy may not take
         std::memcpy(m_bytes.get() + m_used, bytes, n);
         m_used += n;
     };
