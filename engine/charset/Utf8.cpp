@@ -21,51 +21,52 @@ bool IsValidUtf8(std::span<const unsigned char> bytes)
     return true;
 }
 
-std::size_t DecodeUtf8(std::span<const unsigned char> bytes, std::string& out)
+namespace {
+
+/// Walks bytes as the decoder reads them and calls onInvalid(offset, bytes) for
+/// each maximal start of an ill-formed sequence; returns the bytes invalid.
+template <typename OnInvalid>
+std::size_t WalkInvalidUtf8(std::span<const unsigned char> bytes, OnInvalid onInvalid)
 {
     std::size_t invalid = 0;
     const unsigned char* const begin = bytes.data();
     const unsigned char* const end = begin + bytes.size();
-    std::size_t copied = 0;  // bytes before this are in out; valid text goes in whole stretches
     for (std::size_t i = 0; i < bytes.size();) {
         i = static_cast<std::size_t>(SkipAscii(begin + i, end) - begin);
         if (i >= bytes.size())
             break;
         const Utf8Sequence s = Utf8SequenceAt(bytes, i);
         if (s.length == 0) {
-            // One U+FFFD for each maximal start of a sequence, as Unicode
-            // recommends; the count is of bytes.
-            out.append(reinterpret_cast<const char*>(begin + copied), i - copied);
-            AppendUtf8(out, kReplacementCharacter);
+            onInvalid(i, s.subpart);
             invalid += s.subpart;
             i += s.subpart;
-            copied = i;
         } else {
             i += s.length;
         }
     }
-    out.append(reinterpret_cast<const char*>(begin + copied), bytes.size() - copied);
+    return invalid;
+}
+
+}  // namespace
+
+std::size_t DecodeUtf8(std::span<const unsigned char> bytes, std::string& out)
+{
+    const char* const begin = reinterpret_cast<const char*>(bytes.data());
+    std::size_t copied = 0;  // bytes before this are in out; valid text goes in whole stretches
+    // One U+FFFD for each maximal start of a sequence, as Unicode recommends;
+    // the count is of bytes.
+    const std::size_t invalid = WalkInvalidUtf8(bytes, [&](std::size_t at, std::size_t length) {
+        out.append(begin + copied, at - copied);
+        AppendUtf8(out, kReplacementCharacter);
+        copied = at + length;
+    });
+    out.append(begin + copied, bytes.size() - copied);
     return invalid;
 }
 
 std::size_t CountInvalidUtf8(std::span<const unsigned char> bytes)
 {
-    std::size_t invalid = 0;
-    const unsigned char* const begin = bytes.data();
-    const unsigned char* const end = begin + bytes.size();
-    for (std::size_t i = 0; i < bytes.size();) {
-        i = static_cast<std::size_t>(SkipAscii(begin + i, end) - begin);
-        if (i >= bytes.size())
-            break;
-        const Utf8Sequence s = Utf8SequenceAt(bytes, i);
-        if (s.length == 0) {
-            invalid += s.subpart;
-            i += s.subpart;
-        } else {
-            i += s.length;
-        }
-    }
-    return invalid;
+    return WalkInvalidUtf8(bytes, [](std::size_t, std::size_t) {});
 }
 
 bool CountUtf8Multibyte(std::span<const unsigned char> bytes, int& multibyte)
