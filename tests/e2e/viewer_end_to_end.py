@@ -206,14 +206,35 @@ def caption(path, number):
     return "%s 纪录号：%d" % (path, number)
 
 
-def memo_text(path):
-    """The text shown by the document window of path."""
+def memo_node(path):
+    """The record text of the document window of path (its accessible node)."""
     for name, node in documents().items():
         if name.startswith(path + " "):
             for child in descendants(node):
                 if child.getRoleName() == "text":
-                    return text_of(child)
+                    return child
     return None
+
+
+def memo_text(path):
+    """The text shown by the document window of path."""
+    node = memo_node(path)
+    return text_of(node) if node is not None else None
+
+
+def memo_selection(path):
+    """The text selected in the record text of path ("" when none)."""
+    text = memo_node(path).queryText()
+    if text.getNSelections() == 0:
+        return ""
+    start, end = text.getSelection(0)
+    return text.getText(start, end)
+
+
+def memo_caret(path):
+    """Where the cursor stands in the record text of path, and the text's length."""
+    text = memo_node(path).queryText()
+    return text.caretOffset, text.characterCount
 
 
 def dialogs():
@@ -351,14 +372,29 @@ def run(work):
         dialog_closed("到纪录")
         expect_captions(caption(a, 1))
 
+        step("Alt+End and Alt+Home show the last and the first record; Ctrl+End stays in the text")
+        keys("alt+End")
+        expect_captions(caption(a, 3))
+        keys("alt+Home")
+        expect_captions(caption(a, 1))
+        expect_display(a, 1, 0)
+        keys("ctrl+End")
+        wait_for("the cursor at the end of the record text",
+                 lambda: (lambda caret: caret[0] > 0 and caret[0] == caret[1])(memo_caret(a)))
+        keys("ctrl+Home")
+        wait_for("the cursor at the start of the record text", lambda: memo_caret(a)[0] == 0)
+        expect_captions(caption(a, 1))
+
         step("find and find next")
         open_dialog("查找", "ctrl+f")
         type_text("COMMON")
         keys("Return")
         dialog_closed("查找")
         expect_captions(caption(a, 2))
+        wait_for("the match selected", lambda: memo_selection(a) == "common")
         keys("F3")
         expect_captions(caption(a, 3))
+        wait_for("the next match selected", lambda: memo_selection(a) == "common")
         keys("F3")
         expect_message("    没有找到纪录！    ")
         expect_captions(caption(a, 3))

@@ -2,6 +2,7 @@
 #include <QClipboard>
 #include <QMdiArea>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -129,11 +130,11 @@ private slots:
         QTest::addColumn<bool>("shrink");  // record 3 can no longer be read
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("record");
-        QTest::newRow("first") << 3 << false << "Ctrl+Home" << 1;
-        QTest::newRow("last") << 1 << false << "Ctrl+End" << 3;
-        QTest::newRow("first on display") << 1 << false << "Ctrl+Home" << 1;
-        QTest::newRow("last on display") << 3 << false << "Ctrl+End" << 3;
-        QTest::newRow("last cannot be shown") << 2 << true << "Ctrl+End" << 2;
+        QTest::newRow("first") << 3 << false << "Alt+Home" << 1;
+        QTest::newRow("last") << 1 << false << "Alt+End" << 3;
+        QTest::newRow("first on display") << 1 << false << "Alt+Home" << 1;
+        QTest::newRow("last on display") << 3 << false << "Alt+End" << 3;
+        QTest::newRow("last cannot be shown") << 2 << true << "Alt+End" << 2;
     }
 
     // Pressed in the record text with all of it selected: the selection survives
@@ -159,6 +160,34 @@ private slots:
         QCOMPARE(window->MemoMarc->textCursor().hasSelection(), record == start);
         if (!shrink)
             QVERIFY(m_v->prompt.texts().isEmpty());
+    }
+
+    // Ctrl+Home and Ctrl+End are the text's own: they reach both ends of a long
+    // record (with Shift, selecting) and never change the record.
+    void textKeysReachBothEndsOfTheRecord()
+    {
+        std::string bytes = viewertest::numberedRecord(1);
+        std::vector<testsupport::Field> fields{{"001", "rec2"}};
+        for (int i = 0; i < 80; ++i)
+            fields.push_back({"300", "  \x1f" "anote " + std::to_string(i)});
+        bytes += testsupport::MakeRecord(fields) + viewertest::numberedRecord(3);
+        const QString path = m_v->sandbox.write("long.mrc", bytes);
+        TFormMarc* window = open(path);
+        window->ShowNextRecord();
+        focusText(window);
+        const int length = window->MemoMarc->document()->characterCount() - 1;
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+End")));
+        expectShowing(window, path, 2);
+        QCOMPARE(window->MemoMarc->textCursor().position(), length);
+        QVERIFY(window->MemoMarc->verticalScrollBar()->value() > 0);
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+Shift+Home")));
+        expectShowing(window, path, 2);
+        QCOMPARE(window->MemoMarc->textCursor().selectedText().size(), length);
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+Home")));
+        QCOMPARE(window->MemoMarc->textCursor().position(), 0);
+        QCOMPARE(window->MemoMarc->verticalScrollBar()->value(), 0);
+        expectShowing(window, path, 2);
+        QVERIFY(m_v->prompt.texts().isEmpty());
     }
 
     // Keys, the menu and Ctrl+wheel over either window size both texts; the size outlives the run.
@@ -215,6 +244,35 @@ private slots:
         QTest::keyClicks(window->MemoMarc, QStringLiteral("x"));
         QTest::keyClick(window->MemoMarc, Qt::Key_Delete);
         QCOMPARE(window->MemoMarc->toPlainText(), text);
+    }
+
+    // Ctrl+C copies the lines as shown; 复制为连续文本 (Ctrl+Shift+C) joins each
+    // field's continuation lines back into one line.
+    void copyAsContinuousText()
+    {
+        const std::string note = "  \x1f" "a" + std::string(100, 'n') + " end";
+        const std::string record = testsupport::MakeRecord({{"001", "rec1"}, {"330", note}, {"200", "1 \x1f" "aShort"}});
+        TFormMarc* window = open(m_v->sandbox.write("long.mrc", record));
+        focusText(window);
+        const QString shown = window->MemoMarc->toPlainText();
+        QVERIFY2(shown.contains(QStringLiteral("\n     ")), qPrintable(shown));
+        const QString joined = QStringLiteral("001rec1\n330  $a%1 end\n2001 $aShort\n").arg(QString(100, QLatin1Char('n')));
+        QCOMPARE(JoinWrappedLines(shown), joined);
+
+        QApplication::clipboard()->clear();
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+A")));
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+        QCOMPARE(QApplication::clipboard()->text(), joined);
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+C")));
+        QCOMPARE(QApplication::clipboard()->text(), shown);
+        // A part of the text: only that part, joined.
+        QTextCursor cursor = window->MemoMarc->textCursor();
+        cursor.setPosition(static_cast<int>(shown.indexOf(QStringLiteral("nnn"))));
+        cursor.setPosition(static_cast<int>(shown.indexOf(QStringLiteral(" end"))) + 4, QTextCursor::KeepAnchor);
+        window->MemoMarc->setTextCursor(cursor);
+        QTest::keySequence(window->MemoMarc, QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+        QCOMPARE(QApplication::clipboard()->text(), QString(100, QLatin1Char('n')) + QStringLiteral(" end"));
+        QVERIFY(window->MemoMarc->findChild<QAction*>(QStringLiteral("MCopyJoined")) != nullptr);
     }
 
     void displayTextDecodes_data()

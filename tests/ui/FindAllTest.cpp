@@ -188,6 +188,7 @@ private slots:
         QCOMPARE(a->CurrentRecord, 3);
         QVERIFY(a->windowTitle().endsWith(QStringLiteral("a.mrc 纪录号：3")));
         QVERIFY(a->MemoMarc->toPlainText().startsWith("001a3\n"));
+        QCOMPARE(a->MemoMarc->textCursor().selectedText(), QStringLiteral("Common"));  // the text sought
         QCOMPARE(m_v->main.statusPanel(1)->text(), QStringLiteral("纪录号：3"));
         QCOMPARE(b->CurrentRecord, 1);
 
@@ -215,6 +216,23 @@ private slots:
         findAll("nothing");
         QTRY_VERIFY(!dock()->searching());
         QCOMPARE(rows(), QStringList{"b|1|Nothing|200"});
+    }
+
+    // A long path shows as its file name; the whole path is the tooltip and what a copy takes.
+    void fileColumnShowsTheFileName()
+    {
+        const QString folder = m_v->sandbox.workDir() + "/" + QString(120, QLatin1Char('f'));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + "/corpus_file.mrc";
+        m_v->sandbox.write(QString(120, QLatin1Char('f')) + "/corpus_file.mrc", fileA());
+        (void)OpenMarcFile(&m_v->main, path);
+        findAll("alpha");
+        QTRY_VERIFY(!dock()->searching());
+        const QModelIndex file = dock()->model()->index(0, FindResultsModel::FileColumn);
+        QCOMPARE(file.data(Qt::DisplayRole).toString(), QStringLiteral("corpus_file.mrc"));
+        QCOMPARE(file.data(Qt::ToolTipRole).toString(), path);
+        QCOMPARE(dock()->model()->text({0}), QStringLiteral("%1\t1\tAlpha\t200\n").arg(path));
+        QVERIFY(dock()->view()->itemDelegateForColumn(FindResultsModel::FileColumn) != nullptr);
     }
 
     void cancel_data()

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTextDocumentFragment>
 #include <QTest>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include "dialogs/Goto.h"
 #include "windows/Main.h"
 #include "windows/Marc.h"
+#include "windows/RecordText.h"
 #include "commands/MarcCommands.h"
 #include "iso2709/RecordLayout.h"
 #include "display/RecordScan.h"
@@ -216,6 +219,33 @@ private slots:
         }
         QCOMPARE(m_v->prompt.texts(), QStringList(2, QStringLiteral("    没有找到纪录！    ")));
         QVERIFY(shows(first, 3));
+    }
+
+    // The record found shows with the first match selected and in view, also
+    // where a wrap parts it; find next does the same.
+    void findSelectsTheMatch()
+    {
+        std::vector<testsupport::Field> fields{{"001", "rec2"}};
+        for (int i = 0; i < 60; ++i)
+            fields.push_back({"300", "  \x1f" "afiller " + std::to_string(i)});
+        fields.push_back({"330", "  \x1f" "a" + std::string(66, 'x') + "needle across"});
+        const std::string bytes = viewertest::numberedRecord(1) + testsupport::MakeRecord(fields) +
+                                  testsupport::MakeRecord({{"001", "rec3"}, {"330", "  \x1f" "aNEEDLE across"}});
+        TFormMarc* window = open(m_v->sandbox.write("needle.mrc", bytes));
+        QPlainTextEdit* memo = window->MemoMarc;
+        find(window, "needle ACROSS", false);
+        QVERIFY(shows(window, 2));
+        const QTextCursor selected = memo->textCursor();
+        QVERIFY2(selected.selectedText().contains(QChar::ParagraphSeparator), qPrintable(selected.selectedText()));
+        QCOMPARE(JoinWrappedLines(selected.selection().toPlainText()), QStringLiteral("needle across"));
+        QVERIFY(memo->verticalScrollBar()->value() > 0);
+        QVERIFY(memo->viewport()->rect().contains(memo->cursorRect(selected)));
+
+        FindNextCommand(window);
+        QVERIFY(shows(window, 3));
+        QCOMPARE(memo->textCursor().selectedText(), QStringLiteral("NEEDLE across"));
+        QCOMPARE(memo->verticalScrollBar()->value(), 0);
+        QVERIFY(m_v->prompt.texts().isEmpty());
     }
 
     void extract_data()

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -11,6 +12,7 @@
 #include <QMdiArea>
 #include <QPalette>
 #include <QProgressBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -19,10 +21,25 @@
 #include <utility>
 
 #include "windows/Marc.h"
+#include "windows/RecordText.h"
 
 namespace {
 
 const char* const kHeaders[] = {"文件", "纪录号", "题名", "字段"};
+
+// Files of one folder differ at the end of their names: a narrow column keeps
+// both ends and drops the middle.
+class MiddleElidingDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideMiddle;
+    }
+};
 
 }  // namespace
 
@@ -112,8 +129,12 @@ QVariant FindResultsModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
+    const FindAllHit& hit = m_rows[static_cast<std::size_t>(index.row())];
+    // The file column shows the file's name; its tooltip, and a copy, the whole path.
+    if (role == Qt::DisplayRole && index.column() == FileColumn)
+        return QFileInfo(cell(hit, FileColumn)).fileName();
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return cell(m_rows[static_cast<std::size_t>(index.row())], index.column());
+        return cell(hit, index.column());
     if (role == Qt::TextAlignmentRole && index.column() == RecordColumn)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::ForegroundRole && windowOf(index.row()) == nullptr)
@@ -166,6 +187,7 @@ FindResultsDock::FindResultsDock(QWidget* mainWindow)
     m_view->horizontalHeader()->setStretchLastSection(false);
     m_view->horizontalHeader()->setSectionResizeMode(FindResultsModel::TitleColumn, QHeaderView::Stretch);
     m_view->setColumnWidth(FindResultsModel::FileColumn, 260);
+    m_view->setItemDelegateForColumn(FindResultsModel::FileColumn, new MiddleElidingDelegate(m_view));
     m_view->setColumnWidth(FindResultsModel::RecordColumn, 70);
     m_view->setColumnWidth(FindResultsModel::TagColumn, 50);
     m_view->installEventFilter(this);
@@ -189,6 +211,11 @@ void FindResultsDock::search(const QList<TFormMarc*>& windows, std::vector<FindA
     watchWindows(false);
     m_windows = QList<QPointer<TFormMarc>>(windows.begin(), windows.end());
     m_model->reset(windows);
+    // Every target seeks the same text: a hit opened selects it in the record.
+    const veltrane::SearchQuery sought = targets.empty() ? veltrane::SearchQuery() : targets.front().query;
+    m_soughtText = QString::fromStdString(sought.text);
+    m_soughtCaseSensitive = sought.caseSensitive;
+    m_soughtTag = QString::fromStdString(sought.tag);
     m_count->setText(QStringLiteral("命中：0"));
     m_note->setText(QStringLiteral("正在查找…"));
     m_progress->setValue(0);
@@ -312,8 +339,9 @@ void FindResultsDock::activateRow(int row)
     window->mdiArea()->setActiveSubWindow(window);
     // A window busy with its own operation is only brought forward: its
     // record commands wait for that operation too.
-    if (window->work() == nullptr)
-        (void)window->ShowRecord(static_cast<int>(m_model->recordOf(row)), static_cast<int>(m_model->recordOf(row)), "");
+    if (window->work() == nullptr &&
+        window->ShowRecord(static_cast<int>(m_model->recordOf(row)), static_cast<int>(m_model->recordOf(row)), "") > 0)
+        (void)SelectFirstMatch(window->MemoMarc, m_soughtText, m_soughtCaseSensitive, m_soughtTag);
 }
 
 void FindResultsDock::copySelection() const

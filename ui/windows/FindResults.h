@@ -19,8 +19,9 @@ class QTableView;
 class QToolButton;
 class TFormMarc;
 
-/// The rows of the hit list: 文件, 纪录号, 题名, 字段. Rows belong to windows:
-/// once a window is gone its rows stay, greyed, and lead nowhere.
+/// The rows of the hit list: 文件, 纪录号, 题名, 字段. 文件 shows the file's
+/// name, with its whole path as the tooltip and in copied rows. Rows belong to
+/// windows: once a window is gone its rows stay, greyed, and lead nowhere.
 class FindResultsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -78,8 +79,8 @@ public:
     /// Stops the search and waits for it: before a window or the program closes.
     void cancelSearchAndWait();
 
-    /// Shows row's record in its window, which becomes the active one; nothing
-    /// for a row whose window was closed.
+    /// Shows row's record in its window, which becomes the active one, with the
+    /// text sought selected; nothing for a row whose window was closed.
     void activateRow(int row);
     /// Copies the selected rows as tab-separated text.
     void copySelection() const;
@@ -109,4 +110,7 @@ private:
     QToolButton* m_cancel;
     std::unique_ptr<FindAllSearch> m_search;
     QList<QPointer<TFormMarc>> m_windows;
+    QString m_soughtText;
+    bool m_soughtCaseSensitive = false;
+    QString m_soughtTag;
 };

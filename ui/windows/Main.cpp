@@ -196,9 +196,9 @@ void TFormMain::createActions()
     createAction("MContent", QStringLiteral("主题(&C)"), kNoImage, nullptr);
 
     createAction("MFirst", QStringLiteral("首条(&H)"), kNoImage, &TFormMain::MFirstClick)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Home));
+        ->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Home));
     createAction("MLast", QStringLiteral("末条(&E)"), kNoImage, &TFormMain::MLastClick)
-        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_End));
+        ->setShortcut(QKeySequence(Qt::ALT | Qt::Key_End));
     createAction("MZoomIn", QStringLiteral("放大(&I)"), kNoImage, &TFormMain::MZoomInClick)
         ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Equal), QKeySequence(Qt::CTRL | Qt::Key_Plus)});
     createAction("MZoomOut", QStringLiteral("缩小(&O)"), kNoImage, &TFormMain::MZoomOutClick)

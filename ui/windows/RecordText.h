@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <QString>
+
 #include <functional>
 
 class QPlainTextEdit;
@@ -18,9 +20,20 @@ inline constexpr int kRecordTextZoomStep = 2;
 [[nodiscard]] int ZoomedPixelSize(int pixelSize, int steps);
 
 /// Sets memo up as a document window's record text: selectable and copyable,
-/// at pixelSize; Ctrl+wheel over it asks zoom for whole steps (the main window
-/// zooms all its windows), and the first and last record keys reach the main
-/// window while it has the focus.
+/// as shown (Ctrl+C) or as continuous text (复制为连续文本, Ctrl+Shift+C, also
+/// in its context menu), at pixelSize; Ctrl+wheel over it asks zoom for whole steps (the main window
+/// zooms all its windows), and the first and last record keys (Alt+Home, Alt+End)
+/// reach the main window while it has the focus.
 void PrepareRecordText(QPlainTextEdit* memo, int pixelSize, std::function<void(int steps)> zoom);
+/// text with every wrap taken out: each continuation line joined to the line
+/// before it, without the line break and the five spaces of its indent.
+[[nodiscard]] QString JoinWrappedLines(const QString& text);
+
+/// Selects the first place where memo's text holds text (ASCII letters of
+/// either case unless caseSensitive; within a line whose field has `tag` when
+/// one is given), also where a wrap parts it, and scrolls it into view.
+/// Whether there was one (otherwise the cursor goes to the start).
+bool SelectFirstMatch(QPlainTextEdit* memo, const QString& text, bool caseSensitive, const QString& tag = {});
+
 /// Gives memo's font pixelSize, its family and other properties unchanged.
 void SetRecordTextPixelSize(QPlainTextEdit* memo, int pixelSize);
