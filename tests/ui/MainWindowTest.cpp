@@ -6,7 +6,9 @@
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QUrl>
 #include <algorithm>
@@ -15,6 +17,7 @@
 
 #include "windows/Main.h"
 #include "windows/Marc.h"
+#include "windows/WindowPlacement.h"
 #include "ViewerHarness.h"
 
 // Records the order in which watched windows receive their close event.
@@ -185,6 +188,69 @@ private slots:
             QCOMPARE(covered, qint64(area.width()) * area.height());
             QCOMPARE(m_v->main.mdiArea()->activeSubWindow()->geometry().topLeft(), area.topLeft());
         }
+    }
+
+    // Each new window opens a step below and right of the one before, wide enough
+    // for a whole line at the default size, and never reaches past the area:
+    // when the next step would, it starts again at the top left.
+    void newWindowsStayInsideTheArea()
+    {
+        const std::string wide = testsupport::MakeRecord({{"001", "wide"}, {"300", "  \x1f" "a" + std::string(70, 'x')}});  // 77 columns
+        const QString path = m_v->sandbox.write("wide.mrc", wide);
+        QVERIFY(m_v->show());
+        const QRect area = m_v->main.mdiArea()->viewport()->rect();
+        int restarts = 0;
+        QList<TFormMarc*> opened;
+        for (int i = 0; i < 12; ++i) {
+            TFormMarc* window = m_v->main.openDocument(path);
+            QVERIFY(window != nullptr && window->isOpen());
+            const QRect place = window->geometry();
+            QVERIFY2(area.contains(place), qPrintable(QStringLiteral("window %1 at %2,%3 %4x%5 leaves the area")
+                                                          .arg(i).arg(place.x()).arg(place.y()).arg(place.width()).arg(place.height())));
+            if (i == 0 || place.topLeft() == area.topLeft()) {
+                QCOMPARE(place.topLeft(), area.topLeft());
+                restarts += i > 0;
+            } else {
+                QVERIFY(place.x() > opened.last()->x() && place.y() > opened.last()->y());
+            }
+            opened.append(window);
+        }
+        QVERIFY(restarts > 0);
+        // The longest line shows whole: nothing to scroll sideways.
+        QTRY_COMPARE(opened.first()->MemoMarc->horizontalScrollBar()->maximum(), 0);
+    }
+
+    void cascadedPlaceStartsAgainWhenTheAreaEnds_data()
+    {
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QPoint>("previous");  // (-1,-1): the first window
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QPoint>("place");
+        const QRect area(0, 0, 800, 500);
+        QTest::newRow("first") << area << QPoint(-1, -1) << QSize(600, 375) << QPoint(0, 0);
+        QTest::newRow("one step") << area << QPoint(0, 0) << QSize(600, 375) << QPoint(25, 25);
+        QTest::newRow("last step that fits") << area << QPoint(175, 100) << QSize(600, 375) << QPoint(200, 125);
+        QTest::newRow("too far down") << area << QPoint(100, 101) << QSize(600, 375) << QPoint(0, 0);
+        QTest::newRow("too far right") << area << QPoint(176, 0) << QSize(600, 375) << QPoint(0, 0);
+        QTest::newRow("as large as the area") << area << QPoint(0, 0) << QSize(800, 500) << QPoint(0, 0);
+    }
+
+    void cascadedPlaceStartsAgainWhenTheAreaEnds()
+    {
+        QFETCH(QRect, area);
+        QFETCH(QPoint, previous);
+        QFETCH(QSize, size);
+        QFETCH(QPoint, place);
+        const std::optional<QPoint> before = previous == QPoint(-1, -1) ? std::nullopt : std::optional<QPoint>(previous);
+        QCOMPARE(CascadedPlace(area, before, size, 25), place);
+    }
+
+    void newWindowSizeFitsALineWhereTheAreaAllows()
+    {
+        QCOMPARE(NewWindowSize(QSize(800, 400), QSize(660, 40)), QSize(660, 300));
+        QCOMPARE(NewWindowSize(QSize(1600, 800), QSize(660, 40)), QSize(1200, 600));
+        QCOMPARE(NewWindowSize(QSize(500, 400), QSize(660, 40)), QSize(500, 300));
+        QCOMPARE(NewWindowSize(QSize(100, 100), QSize(660, 40)), QSize(200, 150));
     }
 
     void openDialogKeepsTheCurrentDirectory()

@@ -18,6 +18,7 @@
 #include "files/RecordFile.h"
 #include "display/RecordScan.h"
 #include "windows/RecordText.h"
+#include "windows/WindowPlacement.h"
 #include "state/SharedState.h"
 #include "commands/WindowSearch.h"
 
@@ -109,9 +110,7 @@ TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelS
     setWidget(MemoMarc);
 
     area->addSubWindow(this);
-    // New child windows take three quarters of the frame; the frame picks the place.
-    const QSize areaSize = area->viewport()->size();
-    resize(qMax(areaSize.width() * 3 / 4, 200), qMax(areaSize.height() * 3 / 4, 150));
+    PlaceNewDocumentWindow(area, this, MemoMarc);
     show();
 }
 
@@ -202,7 +201,8 @@ void TFormMarc::FindFrom(int from, const char* notFoundMessage)
                 else
                     result->outcome = veltrane::Outcome::FileError;
             },
-            [this, result, from, to, pattern, notFoundMessage] {
+            [this, result, from, to, pattern, notFoundMessage, typed = m_shared.searchTextTyped,
+             caseSensitive = m_shared.searchCaseSensitive] {
                 if (result->outcome == veltrane::Outcome::Cancelled)
                     return;
                 // The record found is shown as any record is, which also tells
@@ -216,6 +216,8 @@ void TFormMarc::FindFrom(int from, const char* notFoundMessage)
                                          : ShowRecord(std::max(from, to + 1), to, pattern.constData());
                 if (record < 1)
                     Prompt().showMessage(notFoundMessage);
+                else if (found)
+                    (void)SelectFirstMatch(MemoMarc, typed, caseSensitive);
             });
 }
 
