@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -127,6 +128,61 @@ private slots:
         // The range in the engine's own numbering: its records and no other.
         for (int n = 1; n <= 5; ++n)
             QCOMPARE(written.find("rec" + std::to_string(n)) != std::string::npos, n >= first && n <= last);
+    }
+
+    // A range outside the file keeps the dialog open, says so beside the range
+    // and keeps the format and file chosen; a good one then exports.
+    void badRangeKeepsTheDialogOpen()
+    {
+        const QString path = m_v->sandbox.write("records.mrc", viewertest::numberedFile(3));
+        TFormMarc* window = open(path);
+        const QString target = m_v->sandbox.workDir() + "/out.mrk";
+        int okClicks = 0;
+        QString errorShown, formatKept, fileKept;
+        ModalAnswer answer(answerAs<TDlgExport>([&](TDlgExport* dialog) {
+            if (okClicks == 0) {
+                QVERIFY(dialog->LblRangeError->text().isEmpty());
+                dialog->RbRange->setChecked(true);
+                dialog->EditFrom->setText("3");
+                dialog->EditTo->setText("1");
+                dialog->setFormat(RecordFormat::Mrk);
+                dialog->EditFileName->setText(target);
+            } else if (okClicks == 1) {
+                errorShown = dialog->LblRangeError->text();
+                formatKept = dialog->CbxFormat->currentText();
+                fileKept = dialog->EditFileName->text();
+                dialog->EditTo->setText("4");  // past the last record
+            } else {
+                dialog->EditTo->setText("3");
+            }
+            ++okClicks;
+            dialog->BtnOk->click();
+        }));
+        m_v->main.findChild<QAction*>(QStringLiteral("MExport"))->trigger();
+        QTRY_VERIFY(window->work() == nullptr);
+        QCOMPARE(okClicks, 3);
+        QCOMPARE(errorShown, QStringLiteral("记录号不合法！"));
+        QCOMPARE(formatKept, QStringLiteral("助记符文本 (*.mrk)"));
+        QCOMPARE(fileKept, target);
+        QCOMPARE(m_v->prompt.texts(), QStringList());
+        QCOMPARE(contents(target), converted(path, RecordFormat::Mrk, 3, 3));
+    }
+
+    // The next export, of this file or another, starts in the last target's
+    // folder under the record file's own name.
+    void dialogProposesTheLastFolder()
+    {
+        const QString path = m_v->sandbox.write("catalogue.part2.mrc", viewertest::numberedFile(1));
+        (void)open(path);
+        m_v->main.shared().lastExport = {RecordFormat::JsonLines, QStringLiteral("/elsewhere/folder/earlier.jsonl")};
+        QString proposed;
+        ModalAnswer answer(answerAs<TDlgExport>([&](TDlgExport* dialog) {
+            proposed = dialog->EditFileName->text();
+            dialog->BtnCancel->click();
+        }));
+        m_v->main.findChild<QAction*>(QStringLiteral("MExport"))->trigger();
+        QVERIFY(answer.answered());
+        QCOMPARE(proposed, QStringLiteral("/elsewhere/folder/catalogue.part2.jsonl"));
     }
 
     void existingTarget_data()

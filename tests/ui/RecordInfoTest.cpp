@@ -77,7 +77,7 @@ private slots:
         const QString text = window->MemoMarc->toPlainText();
         const qsizetype at = text.indexOf(hebrew);
         QVERIFY2(at >= 0, qPrintable(text));
-        QCOMPARE(info(), QStringLiteral("字符集：UTF-8（自动）"));
+        QCOMPARE(info(), QStringLiteral("字符集：UTF-8（自动），共 %1 条").arg(window->RecordCount));
         QCOMPARE(m_v->main.infoPanel()->accessibleName(), info());
 
         // Laid out right to left: each later letter of a word stands further left.
@@ -139,9 +139,9 @@ private slots:
         QCOMPARE(b->CharsetChoice, veltrane::CharsetSetting::Auto);
         QVERIFY(b->MemoMarc->toPlainText().contains(greek));
         QVERIFY(charsetItem("auto")->isChecked());
-        QCOMPARE(info(), QStringLiteral("字符集：UTF-8（自动）"));
+        QCOMPARE(info(), QStringLiteral("字符集：UTF-8（自动），共 1 条"));
         charsetItem("utf-8")->trigger();
-        QCOMPARE(info(), QStringLiteral("字符集：UTF-8"));
+        QCOMPARE(info(), QStringLiteral("字符集：UTF-8，共 1 条"));
 
         m_v->main.mdiArea()->setActiveSubWindow(a);
         QVERIFY(charsetItem("gbk")->isChecked());
@@ -154,23 +154,40 @@ private slots:
         QCOMPARE(info(), QString());
     }
 
+    // The count is the active window's, told from the first record shown on:
+    // switching windows switches it, and a record that cannot be read keeps it.
+    void panelCountsTheRecordsOfTheActiveWindow()
+    {
+        TFormMarc* three = open(m_v->sandbox.write("three.mrc", viewertest::numberedFile(3)));
+        QCOMPARE(info(), QStringLiteral("字符集：GBK（自动），共 3 条"));
+        TFormMarc* two = open(m_v->sandbox.write("two.mrc", viewertest::numberedFile(2)));
+        QCOMPARE(info(), QStringLiteral("字符集：GBK（自动），共 2 条"));
+        m_v->main.mdiArea()->setActiveSubWindow(three);
+        QCOMPARE(info(), QStringLiteral("字符集：GBK（自动），共 3 条"));
+        m_v->main.mdiArea()->setActiveSubWindow(two);
+        QCOMPARE(info(), QStringLiteral("字符集：GBK（自动），共 2 条"));
+        TFormMarc* empty = open(m_v->sandbox.write("short.mrc", "00024nam0 2200024   450 "));
+        QVERIFY(empty->isOpen());
+        QVERIFY2(info().endsWith(QStringLiteral("共 0 条")), qPrintable(info()));
+    }
+
     void panelAndCheckDialogTellTheRecordsProblems_data()
     {
         QTest::addColumn<QByteArray>("record");
         QTest::addColumn<QString>("panel");
         QTest::addColumn<QString>("firstLine");  // of the check dialog, up to its first tab
 
-        QTest::newRow("clean") << QByteArray::fromStdString(viewertest::numberedRecord(1)) << QStringLiteral("字符集：GBK（自动）")
+        QTest::newRow("clean") << QByteArray::fromStdString(viewertest::numberedRecord(1)) << QStringLiteral("字符集：GBK（自动），共 1 条")
                                << QString::fromUtf8(kNoStructuralProblemsText);
         std::string unterminated = viewertest::numberedRecord(1);
         unterminated[unterminated.size() - 2] = 'x';  // the last field's terminator
         QTest::newRow("field without its terminator")
-            << QByteArray::fromStdString(unterminated) << QStringLiteral("字符集：GBK（自动），结构问题：1")
+            << QByteArray::fromStdString(unterminated) << QStringLiteral("字符集：GBK（自动），结构问题：1，共 1 条")
             << QStringLiteral("field-terminator");
         std::string badUtf8 = utf8Record();
         badUtf8[badUtf8.size() - 3] = '\xff';  // the second byte of the last letter: two bytes go
         QTest::newRow("invalid UTF-8 byte")
-            << QByteArray::fromStdString(badUtf8) << QStringLiteral("字符集：UTF-8（自动），无效字节：2，结构问题：1")
+            << QByteArray::fromStdString(badUtf8) << QStringLiteral("字符集：UTF-8（自动），无效字节：2，结构问题：1，共 1 条")
             << QStringLiteral("bad-utf8");
     }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "commands/WindowSearch.h"
 #include "dialogs/CheckRecordDialog.h"
@@ -248,25 +249,27 @@ void ExtractCommand(TFormMarc* window)
 
 void ExportCommand(TFormMarc* window)
 {
-    auto dialog = std::make_unique<TDlgExport>(window, window->CurrentRecord, window->shared().lastExport);
+    auto dialog = std::make_unique<TDlgExport>(window, window->CurrentRecord, window->TitleName,
+                                               window->shared().lastExport);
+    // The records chosen, 1-based and inclusive; nothing for a range typed
+    // outside the file.
+    const auto chosen = [&dialog, window]() -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+        if (dialog->RbAll->isChecked())
+            return std::pair<std::int64_t, std::int64_t>(1, std::numeric_limits<std::int64_t>::max());
+        if (!dialog->RbRange->isChecked())
+            return std::pair<std::int64_t, std::int64_t>(window->CurrentRecord, window->CurrentRecord);
+        const std::int64_t first = LeadingDecimal(dialog->EditFrom->text());
+        const std::int64_t last = LeadingDecimal(dialog->EditTo->text());
+        if (first < 1 || last < first || last > window->RecordCount)
+            return std::nullopt;
+        return std::pair<std::int64_t, std::int64_t>(first, last);
+    };
+    dialog->setRangeCheck([&chosen] { return chosen().has_value(); });
     if (dialog->exec() != kResultOk)
         return;
     const veltrane::RecordFormat format = dialog->format();
     const QString target = dialog->EditFileName->text().trimmed();
-    std::int64_t first = window->CurrentRecord;
-    std::int64_t last = window->CurrentRecord;
-    if (dialog->RbAll->isChecked()) {
-        first = 1;
-        last = std::numeric_limits<std::int64_t>::max();
-    } else if (dialog->RbRange->isChecked()) {
-        first = LeadingDecimal(dialog->EditFrom->text());
-        last = LeadingDecimal(dialog->EditTo->text());
-        if (first < 1 || last < first || last > window->RecordCount) {
-            dialog.reset();
-            Prompt().showMessage(kInvalidRecordNumber);
-            return;
-        }
-    }
+    const auto [first, last] = *chosen();
     dialog.reset();
     window->shared().lastExport = {format, target};
     ExportRecords(window, first, last, format, target);

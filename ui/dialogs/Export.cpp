@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -169,7 +171,7 @@ bool ExportAppendable(RecordFormat format)
     return format != RecordFormat::MarcXml && format != RecordFormat::Json;
 }
 
-TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& last)
+TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourcePath, const ExportChoice& last)
     : TModalDialog(owner), m_lastFormat(last.format)
 {
     setWindowTitle(QStringLiteral("导出纪录"));
@@ -193,6 +195,12 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& la
     rangeLayout->addWidget(new QLabel(QStringLiteral("至"), range), 1, 2);
     rangeLayout->addWidget(EditTo, 1, 3);
     rangeLayout->addWidget(RbAll, 2, 0, 1, 4);
+    LblRangeError = new QLabel(range);
+    LblRangeError->setObjectName(QStringLiteral("LblRangeError"));
+    QPalette warning = LblRangeError->palette();
+    warning.setColor(QPalette::WindowText, Qt::red);
+    LblRangeError->setPalette(warning);
+    rangeLayout->addWidget(LblRangeError, 1, 4);
     const auto rangeChanged = [this] {
         EditFrom->setEnabled(RbRange->isChecked());
         EditTo->setEnabled(RbRange->isChecked());
@@ -201,7 +209,12 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& la
     rangeChanged();
     // Typing a number means that range.
     for (QLineEdit* edit : {EditFrom, EditTo})
-        connect(edit, &QLineEdit::textEdited, this, [this] { RbRange->setChecked(true); });
+        connect(edit, &QLineEdit::textEdited, this, [this] {
+            RbRange->setChecked(true);
+            LblRangeError->clear();
+        });
+    for (QRadioButton* choice : {RbCurrent, RbRange, RbAll})
+        connect(choice, &QRadioButton::toggled, LblRangeError, &QLabel::clear);
 
     auto* formatLabel = new QLabel(QStringLiteral("格式："), this);
     CbxFormat = new QComboBox(this);
@@ -210,7 +223,13 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& la
     formatLabel->setBuddy(CbxFormat);
 
     auto* fileLabel = new QLabel(QStringLiteral("导出到："), this);
-    EditFileName = new QLineEdit(last.fileName, this);
+    // Another file is usually exported under another name: only the folder
+    // of the last target is kept.
+    QString proposed;
+    if (!last.fileName.isEmpty())
+        proposed = QFileInfo(last.fileName).absoluteDir().filePath(QFileInfo(sourcePath).completeBaseName() +
+                                                                    QLatin1Char('.') + ExportSuffix(last.format));
+    EditFileName = new QLineEdit(proposed, this);
     EditFileName->setMinimumWidth(280);
     fileLabel->setBuddy(EditFileName);
     BtnBrowse = new QToolButton(this);
@@ -241,6 +260,17 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& la
     setFormat(last.format);
     connect(CbxFormat, &QComboBox::currentIndexChanged, this, &TDlgExport::formatChanged);
     CentreOnMainWindow(this, owner);
+}
+
+void TDlgExport::done(int result)
+{
+    if (result == kResultOk && m_rangeCheck && !m_rangeCheck()) {
+        LblRangeError->setText(QStringLiteral("记录号不合法！"));
+        EditFrom->setFocus();
+        EditFrom->selectAll();
+        return;
+    }
+    TModalDialog::done(result);
 }
 
 RecordFormat TDlgExport::format() const

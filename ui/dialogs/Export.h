@@ -4,12 +4,15 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "dialogs/DialogFrame.h"
 #include "formats/RecordFormats.h"
 #include "state/SharedState.h"
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -20,9 +23,10 @@ class TFormMarc;
 class TDlgExport : public TModalDialog {
     Q_OBJECT
 public:
-    /// currentRecord names the first choice of range; the format and file
-    /// start as last confirmed.
-    TDlgExport(QWidget* owner, int currentRecord, const ExportChoice& last = {});
+    /// currentRecord names the first choice of range. The format starts as
+    /// last confirmed; the file, once a target was chosen, as the record file's
+    /// name (sourcePath) with the format's suffix in the folder of the last target.
+    TDlgExport(QWidget* owner, int currentRecord, const QString& sourcePath, const ExportChoice& last = {});
 
     QRadioButton* RbCurrent;
     QRadioButton* RbRange;
@@ -34,9 +38,16 @@ public:
     QToolButton* BtnBrowse;
     QPushButton* BtnOk;
     QPushButton* BtnCancel;
+    /// Beside the range: why the range typed cannot be exported (empty otherwise).
+    QLabel* LblRangeError;
 
     [[nodiscard]] veltrane::RecordFormat format() const;
     void setFormat(veltrane::RecordFormat format);
+    /// Tells whether the range chosen can be exported; OK with one that cannot
+    /// keeps the dialog open, the reason beside the range, and everything
+    /// chosen as it was.
+    void setRangeCheck(std::function<bool()> check) { m_rangeCheck = std::move(check); }
+    void done(int result) override;
 
 public slots:
     /// The save dialog; it starts in the folder last chosen and remembers the new one.
@@ -46,6 +57,7 @@ private:
     /// A file name ending in the previous format's suffix takes the new one.
     void formatChanged();
     veltrane::RecordFormat m_lastFormat;
+    std::function<bool()> m_rangeCheck;
 };
 
 /// The file name suffix of a format ("xml", "json", "jsonl", "mrk", "mrc").

@@ -51,7 +51,7 @@ public:
     /// The set, invalid bytes and structural problems of the record on display.
     [[nodiscard]] const RecordInfo& recordInfo() const { return m_recordInfo; }
     /// What the information panel says while this window is active.
-    [[nodiscard]] QString infoText() const { return RecordInfoText(m_recordInfo, m_infoSetting); }
+    [[nodiscard]] QString infoText() const { return RecordInfoText(m_recordInfo, m_infoSetting, RecordCount); }
 
     /// Whether the first record could be shown (the window closes itself otherwise).
     [[nodiscard]] bool isOpen() const { return m_open; }

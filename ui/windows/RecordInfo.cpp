@@ -81,7 +81,7 @@ RecordInfo InspectRecord(const std::string& fileName, const std::string& indexFi
     return info;
 }
 
-QString RecordInfoText(const RecordInfo& info, veltrane::CharsetSetting setting)
+QString RecordInfoText(const RecordInfo& info, veltrane::CharsetSetting setting, int recordCount)
 {
     QString text;
     if (info.read) {
@@ -96,6 +96,11 @@ QString RecordInfoText(const RecordInfo& info, veltrane::CharsetSetting setting)
         if (!text.isEmpty())
             text += QStringLiteral("，");
         text += QStringLiteral("结构问题：%1").arg(info.problems.size());
+    }
+    if (recordCount >= 0) {
+        if (!text.isEmpty())
+            text += QStringLiteral("，");
+        text += QStringLiteral("共 %1 条").arg(recordCount);
     }
     return text;
 }

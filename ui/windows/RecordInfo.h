@@ -34,8 +34,10 @@ struct RecordInfo {
                                        veltrane::TextCodec& codec);
 
 /// The information panel's text: the set in use ("（自动）" when the setting
-/// chose it), then the invalid bytes and structural problems when there are any.
-[[nodiscard]] QString RecordInfoText(const RecordInfo& info, veltrane::CharsetSetting setting);
+/// chose it), then the invalid bytes and structural problems when there are
+/// any, then the records of the file ("共 N 条") once its index is built
+/// (recordCount -1: not yet, or never).
+[[nodiscard]] QString RecordInfoText(const RecordInfo& info, veltrane::CharsetSetting setting, int recordCount = -1);
 
 /// The menu caption of a setting: 自动, GBK, GB18030, UTF-8, MARC-8.
 [[nodiscard]] QString CharsetSettingCaption(veltrane::CharsetSetting setting);
