@@ -8,6 +8,7 @@
 #include "charset/ByteWords.h"
 #include "charset/UnicodeWidth.h"
 #include "charset/Utf8.h"
+#include "display/LineBreak.h"
 #include "display/LineWrap.h"
 #include "display/Utf8RecordLayout.h"
 #include "iso2709/RecordLayout.h"
@@ -29,10 +30,15 @@ public:
         // Every byte makes at most three (a control's picture); wraps add six
         // per line of at least 70 columns.
         reserve(4 * line.size() + 2 * kLineWrap.size() + 8);
-        char* out = m_out.data() + m_used;
+        char* const floor = m_out.data() + m_used;
+        char* out = floor;
         int col = 0;
         bool pendingWrap = false;
         std::size_t i = 0;
+        // Where a word or a subfield code would be cut, the break moves back.
+        auto wrapBefore = [&](char32_t next) {
+            out = BreakDecodedLine(floor, out, col, next < 0x80 && IsAsciiLetterOrDigit(static_cast<unsigned char>(next)));
+        };
         auto wrap = [&] {
             std::memcpy(out, kLineWrap.data(), kLineWrap.size());
             out += kLineWrap.size();
@@ -46,7 +52,7 @@ public:
                 --run;
             while (run > 0) {
                 if (pendingWrap)
-                    wrap();
+                    wrapBefore(static_cast<unsigned char>(line[i]));
                 const std::size_t n = std::min(run, static_cast<std::size_t>(kLineColumns - col));
                 std::memcpy(out, line.data() + i, n);
                 out += n;
@@ -74,7 +80,7 @@ public:
             const bool single = end == i;
             i = end;
             if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent)) {
-                wrap();
+                wrapBefore(first);
                 pendingWrap = false;
             }
             if (col + width <= kLineColumns) {

@@ -13,7 +13,9 @@ namespace veltrane {
 /// then the field with '$' for a subfield delimiter before a letter or digit,
 /// one line per field), wrapped at 77 display columns (East Asian wide and
 /// full-width characters count 2, combining marks and format characters 0)
-/// with five-space continuation lines. A break never falls inside a
+/// with five-space continuation lines. A line breaks after a space that
+/// starts in its last 15 columns when there is one (words stay whole), and
+/// never between '$' and its subfield code. A break never falls inside a
 /// character, never parts a combining mark from its base (only a run of
 /// spacing marks wider than a whole line is broken between code points), so no
 /// line is wider than 77 columns. Every line, the last included, ends with

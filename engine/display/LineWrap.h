@@ -11,6 +11,9 @@ namespace veltrane {
 inline constexpr int kLineColumns = 77;
 inline constexpr int kContinuationIndent = 5;
 inline constexpr int kContinuationColumns = kLineColumns - kContinuationIndent;
+/// Decoded text wraps after a space that starts in a line's last this many
+/// columns, so that words stay whole (the byte layout breaks at the column).
+inline constexpr int kWordBreakColumns = 15;
 /// What ends a line that goes on: the line break and the continuation's indent.
 inline constexpr std::string_view kLineWrap = "\n     ";
 

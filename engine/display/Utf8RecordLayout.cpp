@@ -12,6 +12,7 @@
 #include "charset/ByteWords.h"
 #include "charset/UnicodeWidthTables.h"
 #include "charset/Utf8.h"
+#include "display/LineBreak.h"
 #include "display/LineWrap.h"
 #include "iso2709/RecordLayout.h"
 
@@ -36,7 +37,8 @@ public:
           // A '$' delimiter shows as '$' whatever follows it, so it never
           // interrupts a stretch of ASCII.
           m_stretchStop(subfieldDelimiter == '$' ? fieldTerminator : subfieldDelimiter),
-          m_out(out)
+          m_out(out),
+          m_start(out.size())
     {
         const std::size_t used = m_out.size();
         m_out.resize(used + m_size + m_size / 4 + 64);
@@ -129,10 +131,11 @@ private:
     void putStretch(std::size_t p, std::size_t r)
     {
         const std::size_t n = r - p;
-        ensure(n + (n / 64 + 1) * kLineWrap.size() + 8);
+        // A line breaks after a word keeps at least 57 columns of its own.
+        ensure(n + (n / 32 + 2) * kLineWrap.size() + 8);
         while (p < r) {
             if (m_pendingWrap)
-                wrap();
+                wrapBefore(m_bytes[p]);
             const std::size_t k = std::min(r - p, static_cast<std::size_t>(kLineColumns - m_col));
             copyBytes(m_at, m_bytes + p, k);
             m_at += k;
@@ -289,11 +292,7 @@ private:
             if (length != 0)
                 kind = unicode_width::WidthClassOf(cp);
         };
-        auto wrap = [&] {
-            std::memcpy(at, kLineWrap.data(), kLineWrap.size());
-            at += kLineWrap.size();
-            col = kContinuationIndent;
-        };
+        auto wrap = [&](bool nextIsCode) { at = BreakDecodedLine(m_out.data() + m_start, at, col, nextIsCode); };
         while (true) {
             if (length == 0) {
                 if (p >= m_size)
@@ -340,8 +339,9 @@ private:
                 grow(16);
                 at = m_at;
             }
+            // A character of one byte here is printable ASCII shown as itself.
             if (pendingWrap || (col + width > kLineColumns && col > kContinuationIndent))
-                wrap();
+                wrap(here == 1 && IsAsciiLetterOrDigit(bytes[p]));
             if (p + 4 <= m_size) {
                 std::memcpy(at, bytes + p, 4);  // the room has bytes to spare
             } else {
@@ -405,7 +405,7 @@ private:
         }
         ensure(4 * (end - p) + 2 * kLineWrap.size() + 8);
         if (m_pendingWrap || (m_col + width > kLineColumns && m_col > kContinuationIndent)) {
-            wrap();
+            wrapBefore(first.shown < 0x80 ? static_cast<unsigned char>(first.shown) : 0x80);
             m_pendingWrap = false;
         }
         if (m_col + width <= kLineColumns) {
@@ -455,6 +455,13 @@ private:
         }
     }
 
+    /// A wrap before the character `next` (its byte when ASCII): where a word
+    /// or a subfield code would be cut, the break moves back.
+    void wrapBefore(unsigned char next)
+    {
+        m_at = BreakDecodedLine(m_out.data() + m_start, m_at, m_col, IsAsciiLetterOrDigit(next));
+    }
+
     void wrap()
     {
         std::memcpy(m_at, kLineWrap.data(), kLineWrap.size());
@@ -484,6 +491,7 @@ private:
     const unsigned char m_delimiter;
     const unsigned char m_stretchStop;  ///< the delimiter, or the terminator again when the delimiter is '$'
     std::string& m_out;
+    const std::size_t m_start;  ///< where this record's text starts in m_out
     char* m_at = nullptr;   ///< where the next byte goes
     char* m_end = nullptr;  ///< the end of the room in m_out
     std::size_t m_field = 0;   ///< cursor of runEnd() for the character being laid out

@@ -93,6 +93,23 @@ private slots:
             QVERIFY2(line.cursorToX(i + 1) < line.cursorToX(i), qPrintable(QString::number(i - first)));
     }
 
+    // A decoded record's long field wraps after a word and keeps '$' with its
+    // code; its continuation lines keep their indent.
+    void decodedTextWrapsAfterAWord()
+    {
+        QString title = QString::fromUtf8("Ελληνική ");
+        for (int i = 0; i < 11; ++i)
+            title += QStringLiteral("wordy ");
+        std::string record = testsupport::MakeRecord(
+            {{"001", "greek2"}, {"245", "10\x1f" "a" + title.toStdString() + "\x1f" "bend"}});
+        record[9] = 'a';
+        TFormMarc* window = open(m_v->sandbox.write("words.mrc", record));
+        QVERIFY(window->isOpen());
+        const QStringList lines = window->MemoMarc->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(1), QStringLiteral("24510$a") + title.left(9 + 6 * 10));
+        QCOMPARE(lines.value(2), QStringLiteral("     wordy $bend"));
+    }
+
     void samplesShowTodaysGbkTextUnderAutomatic_data()
     {
         QTest::addColumn<QString>("file");

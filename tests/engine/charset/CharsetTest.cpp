@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <random>
@@ -623,3 +624,74 @@ TEST(DecodedDisplay, WrapsByColumnsAndKeepsCharactersWhole)
 }
 
 }  // namespace
+
+TEST(DecodedDisplay, WrapsAfterAWordAndNeverPartsASubfieldCode)
+{
+    const std::string wrap = "\n     ";
+    const std::string wide = "\xe4\xb8\xad";  // 中, two columns
+    const std::string acute = "\xcc\x81";     // combining acute accent, no column
+    const std::string a60(60, 'a');
+    struct Row {
+        const char* name;
+        std::string body;
+        std::string expected;
+    } rows[] = {
+        {"space_in_the_last_15_columns", a60 + " " + std::string(20, 'b'), "200" + a60 + " " + wrap + std::string(20, 'b')},
+        {"space_before_them_breaks_at_the_column", std::string(50, 'a') + " " + std::string(30, 'b'),
+         "200" + std::string(50, 'a') + " " + std::string(23, 'b') + wrap + std::string(7, 'b')},
+        {"the_last_space_wins", a60 + " bb " + std::string(20, 'c'), "200" + a60 + " bb " + wrap + std::string(20, 'c')},
+        {"space_at_the_last_column", std::string(73, 'a') + " bc", "200" + std::string(73, 'a') + " " + wrap + "bc"},
+        {"a_space_keeps_its_mark", a60 + " " + acute + std::string(20, 'b'),
+         "200" + a60 + " " + acute + std::string(13, 'b') + wrap + std::string(7, 'b')},
+        {"wide_characters_after_the_space", a60 + " " + [&] {
+             std::string s;
+             for (int i = 0; i < 10; ++i)
+                 s += wide;
+             return s;
+         }(),
+         "200" + a60 + " " + wrap + [&] {
+             std::string s;
+             for (int i = 0; i < 10; ++i)
+                 s += wide;
+             return s;
+         }()},
+        {"dollar_goes_with_its_code", std::string(73, 'a') + "\x1f" "bxyz", "200" + std::string(73, 'a') + wrap + "$bxyz"},
+        {"dollar_before_a_blank_may_end_a_line", std::string(73, 'a') + "$ xyz", "200" + std::string(73, 'a') + "$" + wrap + " xyz"},
+        {"word_break_on_a_continuation_line", std::string(74, 'a') + std::string(60, 'b') + " " + std::string(20, 'c'),
+         "200" + std::string(74, 'a') + wrap + std::string(60, 'b') + " " + wrap + std::string(20, 'c')},
+    };
+    // UTF-8 goes the single pass, the other sets run by run: both break alike
+    // (the rows in ASCII; marks and wide characters as UTF-8 only).
+    for (Charset charset : {Charset::Utf8, Charset::Marc8, Charset::Gb18030}) {
+        for (const Row& row : rows)
+            if (charset == Charset::Utf8 || std::all_of(row.body.begin(), row.body.end(), [](char c) { return c > 0; }))
+                EXPECT_EQ(renderDecoded(charset, {{"200", row.body}}), row.expected + "\n") << CharsetName(charset) << " " << row.name;
+    }
+}
+
+TEST(DecodedDisplay, WordWrappedLinesStayWithinTheColumnsAndJoinBack)
+{
+    std::mt19937 random(2611);
+    for (int n = 0; n < 300; ++n) {
+        std::string body;
+        while (body.size() < 400) {
+            body += std::string(1 + random() % 16, static_cast<char>('a' + random() % 26));
+            body += random() % 5 == 0 ? "\x1f" "x" : " ";
+        }
+        const std::string text = renderDecoded(Charset::Utf8, {{"200", body}});
+        EXPECT_EQ(text, renderDecoded(Charset::Marc8, {{"200", body}}));
+        std::string joined = text;
+        for (std::size_t at; (at = joined.find("\n     ")) != std::string::npos;)
+            joined.erase(at, 6);
+        std::string shown = "200" + body + "\n";
+        for (std::size_t at; (at = shown.find('\x1f')) != std::string::npos;)
+            shown[at] = '$';
+        EXPECT_EQ(joined, shown);
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            EXPECT_LE(end - start, 77u);
+            if (end + 1 < text.size())  // a line that a wrap ends: never after a '$' whose code follows
+                EXPECT_NE(text[end - 1], '$') << text;
+        }
+    }
+}
