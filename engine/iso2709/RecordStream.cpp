@@ -53,6 +53,11 @@ RecordStream::RecordStream(int fd, std::size_t blockSize, BlockLender& lender)
 {
 }
 
+RecordStream::RecordStream(int fd, ChunkSource& source)
+    : m_fd(fd), m_blockSize(kDefaultBlockSize), m_capacity(0), m_source(&source)
+{
+}
+
 std::size_t RecordStream::blockCapacity(std::size_t blockSize)
 {
     return std::max(std::clamp(blockSize, kLeaderLength, kDefaultBlockSize), kRecordBufferSize);
@@ -62,6 +67,8 @@ std::int64_t RecordStream::ensure(std::uint64_t offset, std::size_t need)
 {
     if (offset >= m_start && offset + need <= end())
         return static_cast<std::int64_t>(need);
+    if (m_source != nullptr)
+        return ensureFromSource(offset, need);
     std::size_t kept = 0;
     const bool keep = offset >= m_start && offset < end();
     if (keep)
@@ -91,6 +98,31 @@ std::int64_t RecordStream::ensure(std::uint64_t offset, std::size_t need)
         m_length += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(std::min(need, m_length));
+}
+
+// The bytes from offset on that the current chunk holds move in front of the
+// next chunk, until need bytes lie together or the file ends.
+std::int64_t RecordStream::ensureFromSource(std::uint64_t offset, std::size_t need)
+{
+    const bool keep = offset >= m_start && offset < end();
+    std::size_t kept = keep ? static_cast<std::size_t>(end() - offset) : 0;
+    const unsigned char* keptBytes = keep ? at(offset) : nullptr;
+    for (;;) {
+        const ChunkSource::Chunk chunk = m_source->chunkAt(offset + kept);
+        if (chunk.failed)
+            return -1;
+        if (chunk.length == 0 && kept > 0)
+            return static_cast<std::int64_t>(kept);  // the file ends: the kept bytes are all there is
+        if (kept > 0)
+            std::memmove(chunk.data - kept, keptBytes, kept);
+        m_block = chunk.data - kept;
+        m_start = offset;
+        m_length = kept + chunk.length;
+        if (m_length >= need || chunk.length == 0)
+            return static_cast<std::int64_t>(std::min(need, m_length));
+        kept = m_length;
+        keptBytes = m_block;
+    }
 }
 
 bool RecordStream::skipNonDigits(std::uint64_t& offset)

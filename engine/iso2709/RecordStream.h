@@ -34,6 +34,26 @@ public:
     virtual void leftBlock(unsigned char* block) = 0;
 };
 
+/// File bytes read ahead of a stream, in order, by whoever owns the source
+/// (a thread of its own, say): the stream frames records in them where they
+/// lie instead of reading the file itself.
+class ChunkSource {
+public:
+    struct Chunk {
+        /// The file's bytes from the asked offset on, with kRecordBufferSize
+        /// bytes before them the stream may write (the unread bytes of the
+        /// previous chunk go there, so that a record crossing into this chunk
+        /// lies whole in it).
+        unsigned char* data = nullptr;
+        std::size_t length = 0;  ///< 0: the file ends at the offset
+        bool failed = false;     ///< the file could not be read there
+    };
+    virtual ~ChunkSource() = default;
+    /// The bytes from offset on, never before the offset last asked for.
+    /// A chunk stays as it is until its owner is told it is no longer read.
+    virtual Chunk chunkAt(std::uint64_t offset) = 0;
+};
+
 /// Reads a record file front to back and frames its records as the record
 /// index does: a record starts where its leader's five length digits stand;
 /// after it, bytes that are not ASCII digits (line ends, junk) are skipped; a
@@ -48,6 +68,8 @@ public:
     explicit RecordStream(int fd, std::size_t blockSize = kDefaultBlockSize);
     /// Reads into blocks of `lender` (not owned) instead of one of its own.
     RecordStream(int fd, std::size_t blockSize, BlockLender& lender);
+    /// Frames records in the chunks of `source` (not owned), which reads fd.
+    RecordStream(int fd, ChunkSource& source);
 
     /// The bytes of each block a stream reads `blockSize` bytes at a time uses.
     [[nodiscard]] static std::size_t blockCapacity(std::size_t blockSize);
@@ -77,6 +99,7 @@ public:
 
 private:
     [[nodiscard]] std::int64_t ensure(std::uint64_t offset, std::size_t need);
+    [[nodiscard]] std::int64_t ensureFromSource(std::uint64_t offset, std::size_t need);
     [[nodiscard]] const unsigned char* at(std::uint64_t offset) const { return m_block + (offset - m_start); }
     [[nodiscard]] bool skipNonDigits(std::uint64_t& offset);
     [[nodiscard]] std::uint64_t end() const { return m_start + m_length; }
@@ -87,6 +110,7 @@ private:
     std::size_t m_capacity;
     std::unique_ptr<unsigned char[]> m_ownBlock;
     BlockLender* m_lender = nullptr;
+    ChunkSource* m_source = nullptr;
     unsigned char* m_block = nullptr;  ///< the own block or the lender's current one
     std::uint64_t m_start = 0;
     std::size_t m_length = 0;

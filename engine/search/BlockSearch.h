@@ -19,17 +19,10 @@ struct RecordInBlock {
 /// Rules records out of a search a block at a time. It looks for a few
 /// needles over the whole block: a record whose bytes hold none of them cannot
 /// hold the query, so only the records with a hit are taken apart and matched.
-///
-/// What a match implies about the raw bytes:
-/// - a byte pattern lies in a field's data, or starts in its tag (which stands
-///   in the directory, away from the data): the pattern without its first
-///   three bytes (fewer when it is shorter) lies in the record either way;
-/// - decoded MARC-8 text holds an ASCII run of the text only where the raw
-///   bytes hold it, less its last byte (a combining mark stands before the
-///   letter it marks), unless an escape changes the character sets or a
-///   ligature's or double tilde's second half (0xEC, 0xFB), which decodes to
-///   nothing, follows an ASCII byte; text without ASCII but with ideographs
-///   needs an escape.
+/// A byte pattern lies in a field's data, or starts in its tag (which stands
+/// in the directory, away from the data): the pattern without its first three
+/// bytes (fewer when it is shorter) lies in the record either way. MARC-8
+/// records go by what their raw bytes must show (Marc8Prefilter).
 class BlockPrefilter {
 public:
     BlockPrefilter(const SearchQuery& query, const QueryMatcher& matcher);
@@ -37,6 +30,11 @@ public:
     /// Whether some record may match with no needle in its bytes: then every
     /// record is to be matched.
     [[nodiscard]] bool passesAll() const { return m_passesAll; }
+
+    /// Sets hits to the positions in bytes[0, n) where a needle starts or a
+    /// MARC-8 run break stands, in increasing order; false when there are so
+    /// many (or passesAll()) that every record there is a candidate.
+    [[nodiscard]] bool findHits(const unsigned char* bytes, std::size_t n, std::vector<std::size_t>& hits) const;
 
     /// Sets candidate[i] to 1 for each record i whose bytes hold a needle
     /// (records in increasing offset order, all within block); leaves the

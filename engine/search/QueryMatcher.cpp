@@ -81,6 +81,8 @@ QueryMatcher::QueryMatcher(const SearchQuery& query)
     std::string text = query.text;
     ComposeCanonically(text);
     m_marc8Text = comparable(std::move(text), m_subfieldDelimiter, m_caseSensitive);
+    if (m_searchMarc8)
+        m_marc8Prefilter.emplace(m_marc8Text, query);
     m_empty = m_patterns.empty() && !m_searchMarc8;
 }
 
@@ -168,9 +170,14 @@ std::optional<std::size_t> QueryMatcher::matchDecoded(const RecordFields& fields
         // terminator); each run between subfield delimiters decoded afresh.
         const std::size_t searchable = std::min(kTagLength + entries[i].declaredLength - 1, entries[i].length);
         const std::string_view tag = fields.tag(i);
-        m_decoded.assign(tag.begin(), tag.end());
         const std::span<const unsigned char> data =
             fields.data(i).first(searchable > kTagLength ? searchable - kTagLength : 0);
+        // Only a field whose raw bytes may hold the text is decoded.
+        m_rawField.assign(tag.begin(), tag.end());
+        m_rawField.append(reinterpret_cast<const char*>(data.data()), data.size());
+        if (!m_marc8Prefilter->mayHold(reinterpret_cast<const unsigned char*>(m_rawField.data()), m_rawField.size()))
+            continue;
+        m_decoded.assign(tag.begin(), tag.end());
         std::size_t runStart = 0;
         for (std::size_t k = 0; k <= data.size(); ++k) {
             if (k < data.size() && data[k] != m_subfieldDelimiter)

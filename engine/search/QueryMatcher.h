@@ -9,6 +9,7 @@
 
 #include "charset/Charset.h"
 #include "iso2709/RecordFields.h"
+#include "search/Marc8Prefilter.h"
 #include "search/RecordSearch.h"
 
 namespace veltrane {
@@ -41,6 +42,9 @@ public:
     /// (composed, folded unless case counts, "$a" turned into the delimiter).
     [[nodiscard]] bool searchesMarc8() const { return m_searchMarc8; }
     [[nodiscard]] const std::string& marc8Text() const { return m_marc8Text; }
+    /// What raw MARC-8 bytes must show to hold that text (set when
+    /// searchesMarc8()).
+    [[nodiscard]] const std::optional<Marc8Prefilter>& marc8Prefilter() const { return m_marc8Prefilter; }
 
 private:
     /// One byte pattern and the sets whose records it is compared with.
@@ -59,6 +63,8 @@ private:
     std::vector<EncodedPattern> m_patterns;
     bool m_searchMarc8 = false;
     std::string m_marc8Text;  ///< the text as MARC-8 records are compared with it (folded, delimiters set)
+    std::optional<Marc8Prefilter> m_marc8Prefilter;
+    std::string m_rawField;  ///< a field's tag and data bytes back to back, as the prefilter reads them
     bool m_caseSensitive;
     unsigned char m_subfieldDelimiter;
     std::string m_tag;

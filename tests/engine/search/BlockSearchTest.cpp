@@ -163,3 +163,33 @@ TEST(BlockSearch, FindsMarc8TextWhoseRawBytesAreBrokenUp)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BlockSearch, ReadsOnAfterAHoleAndAgreesAtEveryChunkEnd)
+{
+    // Records, a hole of zero bytes far longer than what is read ahead (a
+    // sparse file: the reading jumps over it), then records again; and a
+    // file whose records straddle the ends of the chunks read ahead.
+    testsupport::TempDir dir;
+    const std::string before = generatedFile(23, 300), after = generatedFile(29, 300);
+    const std::string sparse = dir.file("sparse.mrc");
+    {
+        fileaccess::UniqueFd fd(::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        ASSERT_EQ(::pwrite(fd.get(), before.data(), before.size(), 0), static_cast<ssize_t>(before.size()));
+        const off_t resume = static_cast<off_t>(before.size()) + 64 * 1024 * 1024;
+        ASSERT_EQ(::pwrite(fd.get(), after.data(), after.size(), resume), static_cast<ssize_t>(after.size()));
+    }
+    const std::string dense = dir.write("dense.mrc", generatedFile(31, 2000));
+    for (const std::string& path : {sparse, dense})
+        for (const char* text : {"needle", "Café", "北京"}) {
+            const SearchQuery query{{}, false, dmNormal, {}, text, CharsetSetting::Auto};
+            const std::vector<Hit> expected = searchAll(path, query, 1, SearchPath::OneByOne);
+            EXPECT_FALSE(expected.empty()) << text;
+            EXPECT_EQ(searchAll(path, query, 1, SearchPath::Blocks), expected) << path << " " << text;
+            EXPECT_EQ(searchAll(path, query, 420, SearchPath::Blocks), searchAll(path, query, 420, SearchPath::OneByOne))
+                << path << " " << text;
+        }
+}
+
+}  // namespace
