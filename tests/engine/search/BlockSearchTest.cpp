@@ -192,4 +192,17 @@ TEST(BlockSearch, ReadsOnAfterAHoleAndAgreesAtEveryChunkEnd)
         }
 }
 
+TEST(BlockSearch, ReportsAFileThatCannotBeReadAsThePlainSearchDoes)
+{
+    testsupport::TempDir dir;  // a folder opens, but reading it fails
+    fileaccess::UniqueFd fd(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const SearchQuery query{"needle", false, dmNormal, {}, {}, {}};
+    for (SearchPath path : {SearchPath::OneByOne, SearchPath::Blocks}) {
+        const SearchEnd end = SearchRecords(fd.get(), {0, 0, 1, INT64_MAX}, query, NoMonitor(), 0,
+                                            [](const FoundRecord&) { return true; }, path);
+        EXPECT_EQ(end.outcome, Outcome::FileError);
+        EXPECT_EQ(end.record, 1);
+    }
+}
+
 }  // namespace
