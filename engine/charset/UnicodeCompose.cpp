@@ -18,8 +18,19 @@ constexpr Composition kCompositions[] = {
 #include "charset/UnicodeCompose.generated.inc"
 };
 
+// No second character of a composition stands below this: most characters of
+// a text are passed without a look in the table.
+constexpr char32_t kLowestMark = [] {
+    char32_t lowest = kCompositions[0].mark;
+    for (const Composition& c : kCompositions)
+        lowest = std::min(lowest, c.mark);
+    return lowest;
+}();
+
 std::optional<char32_t> composed(char32_t base, char32_t mark)
 {
+    if (mark < kLowestMark)
+        return std::nullopt;
     const auto* end = std::end(kCompositions);
     const auto* it = std::lower_bound(std::begin(kCompositions), end, Composition{base, mark, 0},
                                       [](const Composition& a, const Composition& b) {
