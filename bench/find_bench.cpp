@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "files/FileAccess.h"
 #include "files/RecordFile.h"
 #include "files/RecordIndex.h"
@@ -54,15 +55,7 @@ double userSeconds()
 
 bool cat(const char* file)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::execlp("cat", "cat", file, static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return benchsupport::RunQuietly("cat", {"cat", file});
 }
 
 std::int64_t countRecords(const char* file)

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "BenchSupport.h"
 #include "files/RecordIndex.h"
 
 namespace {
@@ -37,15 +38,7 @@ public:
 /// Runs `cat file` with its output thrown away; false when it fails.
 bool catQuietly(const char* file)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::execlp("cat", "cat", file, static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return benchsupport::RunQuietly("cat", {"cat", file});
 }
 
 /// Best wall time of kRuns runs of work, in seconds.

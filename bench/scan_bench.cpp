@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "files/RecordExtract.h"
 #include "files/RecordIndex.h"
 #include "display/RecordScan.h"
@@ -39,19 +40,6 @@ public:
     OverwriteChoice askOverwrite(std::string_view) override { return OverwriteChoice::Overwrite; }
 };
 
-/// Runs a program with its output thrown away; false when it fails.
-bool runQuietly(const char* program, const char* const* args)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, STDOUT_FILENO);
-        ::execvp(program, const_cast<char* const*>(args));
-        ::_exit(127);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 struct Times {
     double wall = 1e30;  ///< seconds
@@ -137,16 +125,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "scan_bench: %s holds no records\n", file);
         status = 1;
     } else {
-        const char* catArgs[] = {"cat", file, nullptr};
-        const char* cpArgs[] = {"cp", file, copyTarget.c_str(), nullptr};
-        runQuietly("cat", catArgs);  // warm the cache
+        const std::vector<const char*> catArgs = {"cat", file};
+        const std::vector<const char*> cpArgs = {"cp", file, copyTarget.c_str()};
+        benchsupport::RunQuietly("cat", catArgs);  // warm the cache
 
         int foundSensitive = 0, foundInsensitive = 0;
         auto search = [&](bool caseSensitive, int& found) {
             found = ScanRecords(prompt, scratch, {dmNormal, caseSensitive}, file, index.c_str(), 1, count, kAbsentText);
         };
         const std::vector<Times> reading = bestOfRounds(
-            {[&] { runQuietly("cat", catArgs); }, [&] { search(true, foundSensitive); },
+            {[&] { benchsupport::RunQuietly("cat", catArgs); }, [&] { search(true, foundSensitive); },
              [&] { search(false, foundInsensitive); }},
             [] {});
         const Times cat = reading[0], sensitive = reading[1], insensitive = reading[2];
@@ -157,7 +145,7 @@ int main(int argc, char** argv)
 
         int extracted = 0;
         const std::vector<Times> copying = bestOfRounds(
-            {[&] { runQuietly("cp", cpArgs); },
+            {[&] { benchsupport::RunQuietly("cp", cpArgs); },
              [&] { extracted = ExtractRecords(prompt, scratch, file, index.c_str(), 1, count, extractTarget.c_str()); }},
             [&] {
                 std::filesystem::remove(copyTarget);
