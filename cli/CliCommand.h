@@ -15,7 +15,7 @@ inline constexpr int kExitFailure = 2;       ///< usage errors and files that ca
 struct CliCommand {
     std::string_view name;
     std::string_view usage;    ///< after the program name
-    std::string_view summary;  ///< its line under "Commands:"; empty keeps it off that list
+    std::string_view summary;  ///< its line under "Commands:"
     /// Runs the command over the arguments after its word; returns the exit status.
     int (*run)(const std::vector<std::string_view>& arguments);
 };

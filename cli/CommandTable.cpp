@@ -60,8 +60,6 @@ std::string overallHelp()
     text += "\nCommands:\n";
     constexpr std::size_t kNameColumn = 10;
     for (const CliCommand* command : kCommands) {
-        if (command->summary.empty())
-            continue;
         text += "  ";
         text += command->name;
         text.append(kNameColumn - command->name.size(), ' ');

@@ -111,8 +111,8 @@ int runCharset(const std::vector<std::string_view>& arguments)
 
 }  // namespace
 
-// Not among the overall help's commands: that list names what a user does
-// with records, and this one reports on the detection.
-const CliCommand kCharsetCommand{"charset", "charset [--mode 0|1|2] FILE [N [M]]", "", runCharset};
+const CliCommand kCharsetCommand{"charset", "charset [--mode 0|1|2] FILE [N [M]]",
+                                 "print each record's character set and the rule that decided it",
+                                 runCharset};
 
 }  // namespace veltrane::cli

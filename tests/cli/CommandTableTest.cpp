@@ -220,8 +220,13 @@ TEST_F(CommandTableTest, TheToolsOwnOptionsAndUnknownCommands)
         EXPECT_EQ(run.err, row.message.empty() ? "" : "veltrane-cli: " + row.message + "\n" + overall);
         EXPECT_TRUE(run.out.starts_with(row.outputStart)) << run.out;
     }
-    // The overall help lists the usage of every command.
-    EXPECT_NE(sandbox.run({"--help"}).out.find(overall), std::string::npos);
+    // The overall help lists the usage of every command, and names each under "Commands:".
+    const std::string help = sandbox.run({"--help"}).out;
+    EXPECT_NE(help.find(overall), std::string::npos);
+    const std::size_t commands = help.find("\nCommands:\n");
+    ASSERT_NE(commands, std::string::npos);
+    for (const CliCommand* command : allCommands())
+        EXPECT_NE(help.find("\n  " + std::string(command->name) + " ", commands), std::string::npos) << command->name;
 }
 
 }  // namespace
