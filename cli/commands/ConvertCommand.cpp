@@ -59,9 +59,9 @@ constexpr std::string_view kConvertHelp =
     "  --overwrite    replace an existing TARGET\n"
     "\n"
     "A record read only in part is converted as far as it goes, with a warning\n"
-    "naming it. Exit status: 0 every record converted whole, 1 some only in part,\n"
-    "2 a usage error or a file that cannot be read or written (no TARGET is then\n"
-    "left behind).\n";
+    "naming it. Exit status: 0 every record converted whole, 1 some only in part\n"
+    "or no record found, 2 a usage error or a file that cannot be read or written\n"
+    "(no TARGET is then left behind).\n";
 
 // The temporary target, removed when a signal ends the process. Only a fixed
 // buffer and a flag, so the handler can read them safely.
@@ -322,9 +322,13 @@ int runConvertCommand(const std::vector<std::string_view>& arguments)
                   " holds " + std::to_string(result.records) + " records");
         return kExitFailure;
     }
+    // Nothing to convert is told, like a partial record: a file of filler
+    // or of another format must not pass for an empty catalogue.
+    if (result.records == 0)
+        tellError("no record found in " + quotedName(parsed.file));
     if (!parsed.target.empty() && !target.commit())
         return kExitFailure;
-    return result.partial > 0 ? kExitNothingFound : kExitSuccess;
+    return result.partial > 0 || result.records == 0 ? kExitNothingFound : kExitSuccess;
 }
 
 }  // namespace

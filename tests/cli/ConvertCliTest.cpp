@@ -56,6 +56,9 @@ TEST_F(ConvertCliTest, TargetsAndStatuses)
     const std::string partial = sandbox.writeFile("partial.mrc", kRecords[0] + cut);
     const std::string notXml = sandbox.writeFile("bad.xml", "<record><leader>");
     const std::string failed = sandbox.filePath("failed.mrc");
+    // Filler bytes where a record would start: no leader is found.
+    const std::string filler = sandbox.writeFile("filler.mrc", std::string(3, '\0') + "filler text\n");
+    const std::string empty = sandbox.writeFile("empty.mrc", "");
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -71,6 +74,8 @@ TEST_F(ConvertCliTest, TargetsAndStatuses)
         {{"convert", "--to", "iso2709", "-o", failed, "--from", "marcxml", notXml}, 2, "", "is not readable as marcxml"},
         {{"convert", "--to", "iso2709", "-o", failed, file, "3"}, 2, "", "holds 2 records"},
         {{"convert", "--to", "mrk", partial}, 1, "", "record 2: field 245 does not end with its terminator"},
+        {{"convert", "--to", "marcxml", filler}, 1, "<?xml", "no record found in '" + filler + "'"},
+        {{"convert", "--to", "mrk", empty}, 1, "", "no record found in '" + empty + "'"},
         {{"convert", "--to", "pdf", file}, 2, "", "unknown format 'pdf'"},
         {{"convert", file}, 2, "", "'--to FORMAT' is required"},
         {{"check", file}, 0, "", ""},
@@ -95,7 +100,7 @@ TEST_F(ConvertCliTest, TargetsAndStatuses)
     EXPECT_EQ(ReadFile(file), Joined(kRecords));
     // No partial target of a failed conversion, no temporary file beside it.
     EXPECT_FALSE(std::filesystem::exists(failed));
-    std::vector<std::string> extra = extraFiles({"in.mrc", "existing.mrk", "fresh.mrk", "partial.mrc", "bad.xml"});
+    std::vector<std::string> extra = extraFiles({"in.mrc", "existing.mrk", "fresh.mrk", "partial.mrc", "bad.xml", "filler.mrc", "empty.mrc"});
     EXPECT_TRUE(extra.empty()) << Joined(extra, " ");
 
     Finished replaced = sandbox.run({"convert", "--to", "mrk", "--overwrite", "-o", existing, file});
