@@ -85,6 +85,16 @@ std::optional<SearchQuery> searchQuery(const FindOptions& options)
     return query;
 }
 
+/// Tells a --from outside the numbers a search of `count` records takes: 1 to
+/// count + 1, the last finding nothing (as a search from the record after the
+/// last hit does when that hit was the last record).
+void tellFromOutOfRange(std::string_view from, std::int64_t count)
+{
+    tellError("invalid record number " + quotedName(from) + ": record number must be between 1 and " +
+              std::to_string(count + 1) + " (the file holds " + std::to_string(count) + " record" +
+              (count == 1 ? "" : "s") + "; from " + std::to_string(count + 1) + " on nothing is found)");
+}
+
 /// Searches one file. One of several files starts each line with the file's
 /// name and a tab, and takes a --from beyond the file's records as nothing
 /// found.
@@ -108,7 +118,7 @@ int findInFile(const FindOptions& options, const SearchQuery& query, const std::
         std::optional<int> number = parseRecordNumber(*options.from, INT_MAX);
         if (!number) {
             if (std::optional<std::int64_t> count = run.countRecords())
-                (void)run.recordNumber(*options.from, static_cast<int>(*count + 1));
+                tellFromOutOfRange(*options.from, *count);
             return finish(kExitFailure);
         }
         from = *number;
@@ -134,7 +144,7 @@ int findInFile(const FindOptions& options, const SearchQuery& query, const std::
         if (!count)
             return finish(kExitFailure);
         if (from > *count + 1) {
-            (void)run.recordNumber(*options.from, static_cast<int>(*count + 1));
+            tellFromOutOfRange(*options.from, *count);
             return finish(kExitFailure);
         }
     }

@@ -79,7 +79,7 @@ TEST_F(CliTest, OutputAndStatusOfEachCommandAndBadInputRefusedWithNoOutput)
         {{"find", "--case", file, "TITLE"}, "", "3\n", 0},
         {{"find", "--all", file, "title"}, "", "1\n3\n", 0},
         {{"find", "--from", "2", file, "title"}, "", "3\n", 0},
-        {{"find", "--from", "4", file, "title"}, "", "", 1},
+        {{"find", "--from", "4", file, "title"}, "", "", 1},  // after the last record: nothing found
         {{"find", file, "中文"}, "", "2\n", 0},
         {{"find", "--raw", file, kGbkChinese}, "", "2\n", 0},
         {{"find", "--", file, "-x"}, "", "3\n", 0},

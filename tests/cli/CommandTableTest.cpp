@@ -128,7 +128,12 @@ TEST_F(CommandTableTest, OptionsUsageErrorsAndExitStatusOfEachCommand)
          true},
         {{"find", "--from"}, 2, "option '--from' needs a record number", true},
         {{"find", "--from", "4", "{file}", "x"}, 2,
-         "invalid record number '4': record number must be between 1 and 3"},
+         "invalid record number '4': record number must be between 1 and 3 (the file holds 2 records; from 3 on "
+         "nothing is found)"},
+        {{"find", "--from", "0", "{file}", "x"}, 2,
+         "invalid record number '0': record number must be between 1 and 3 (the file holds 2 records; from 3 on "
+         "nothing is found)"},
+        {{"find", "--from", "3", "{file}", "x"}, 1, ""},
         {{"find", "--all=yes", "{file}", "x"}, 2, "option '--all' takes no value", true},
         {{"find", "--utf8", "{file}", "x"}, 2, "unknown option '--utf8'", true},
         {{"find", "{file}"}, 2, "missing operand", true},
