@@ -143,16 +143,16 @@ int main(int argc, char** argv)
             status = 1;
         }
 
-        int extracted = 0;
+        ExtractOutcome extracted = ExtractOutcome::Failed;
         const std::vector<Times> copying = bestOfRounds(
             {[&] { benchsupport::RunQuietly("cp", cpArgs); },
-             [&] { extracted = ExtractRecords(prompt, scratch, file, index.c_str(), 1, count, extractTarget.c_str()); }},
+             [&] { extracted = ExtractRecords(prompt, scratch, file, index.c_str(), 1, count, extractTarget.c_str()).outcome; }},
             [&] {
                 std::filesystem::remove(copyTarget);
                 std::filesystem::remove(extractTarget);
             });
         const Times cp = copying[0], extract = copying[1];
-        if (extracted != 1 || std::filesystem::file_size(extractTarget) != std::filesystem::file_size(file)) {
+        if (extracted != ExtractOutcome::Copied || std::filesystem::file_size(extractTarget) != std::filesystem::file_size(file)) {
             std::fprintf(stderr, "scan_bench: the extraction did not copy the whole file\n");
             status = 1;
         }

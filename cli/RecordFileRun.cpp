@@ -15,11 +15,7 @@
 
 namespace veltrane::cli {
 
-void TerminalPrompt::showMessage(std::string_view text)
-{
-    m_toldFailure = true;
-    tellError(text);
-}
+void TerminalPrompt::showMessage(std::string_view text) { tellError(text); }
 
 OverwriteChoice TerminalPrompt::askOverwrite(std::string_view)
 {
@@ -31,11 +27,8 @@ OverwriteChoice TerminalPrompt::askOverwrite(std::string_view)
     case ExistingTarget::Refuse:
         break;
     }
-    m_refusedOverwrite = true;
     return OverwriteChoice::Cancel;
 }
-
-bool TerminalPrompt::takeToldFailure() { return std::exchange(m_toldFailure, false); }
 
 RecordFileRun::RecordFileRun(std::string file, ExistingTarget existingTarget)
     : m_file(std::move(file)), m_prompt(existingTarget)

@@ -27,14 +27,8 @@ public:
     void showMessage(std::string_view text) override;
     OverwriteChoice askOverwrite(std::string_view) override;
 
-    /// Whether a message was shown since the last call (then clears it).
-    bool takeToldFailure();
-    [[nodiscard]] bool refusedOverwrite() const { return m_refusedOverwrite; }
-
 private:
     ExistingTarget m_existingTarget;
-    bool m_toldFailure = false;
-    bool m_refusedOverwrite = false;
 };
 
 /// One run of a command over one record file, for the commands that read

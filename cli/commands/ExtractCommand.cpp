@@ -77,16 +77,24 @@ int extract(const ExtractOptions& options, RecordFileRun& run)
 
     const ScratchDisplay noDisplayFile{std::string()};  // the tool shows no display file
     TerminalPrompt& prompt = run.prompt();
-    int result = ExtractRecords(prompt, noDisplayFile, run.fileName(), run.indexFileName(), range->first,
-                                range->second, options.target.c_str());
-    if (result != 1 || prompt.refusedOverwrite()) {
-        if (prompt.refusedOverwrite())
-            tellError(quotedName(options.target) + " exists; give --append or --overwrite");
-        else if (!prompt.takeToldFailure())
-            tellError("cannot copy the records to " + quotedName(options.target));
-        return kExitFailure;
+    const ExtractResult result = ExtractRecords(prompt, noDisplayFile, run.fileName(), run.indexFileName(),
+                                                range->first, range->second, options.target.c_str());
+    switch (result.outcome) {
+    case ExtractOutcome::Copied:
+        return kExitSuccess;
+    case ExtractOutcome::Declined:
+        // Only an existing target without --append or --overwrite is declined.
+        tellError(quotedName(options.target) + " exists; give --append or --overwrite");
+        break;
+    case ExtractOutcome::Failed:
+        prompt.showMessage(result.message);
+        break;
+    case ExtractOutcome::QuestionUnavailable:
+    case ExtractOutcome::Cancelled:
+        tellError("cannot copy the records to " + quotedName(options.target));
+        break;
     }
-    return kExitSuccess;
+    return kExitFailure;
 }
 
 std::string parseArguments(const std::vector<std::string_view>& arguments, ExtractOptions& options, bool& help)

@@ -115,36 +115,18 @@ CopyResult copyRange(int recordFd, int targetFd, std::uint64_t start, std::uint6
 
 }  // namespace
 
-int ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName, const char* indexFileName,
-                   int a, int b, const char* targetPath)
-{
-    switch (ExtractRecords(prompt, scratch, fileName, indexFileName, a, b, targetPath, NoMonitor())) {
-    case ExtractOutcome::Copied:
-    case ExtractOutcome::Declined:
-    case ExtractOutcome::Cancelled:
-        return 1;
-    case ExtractOutcome::QuestionUnavailable:
-        return -1;
-    case ExtractOutcome::Failed:
-        break;
-    }
-    return 0;
-}
-
-ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,
-                              const char* indexFileName, int a, int b, const char* targetPath,
-                              const WorkMonitor& monitor)
+ExtractResult ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const char* fileName,
+                             const char* indexFileName, int a, int b, const char* targetPath,
+                             const WorkMonitor& monitor)
 {
     UniqueFd records(::open(fileName, O_RDONLY | O_CLOEXEC));
     struct stat recordStat {};
     if (!records || ::fstat(records.get(), &recordStat) != 0) {
-        prompt.showMessage(kInvalidDriveMessage);
-        return ExtractOutcome::Failed;
+        return {ExtractOutcome::Failed, kInvalidDriveMessage};
     }
     UniqueFd index(::open(indexFileName, O_RDONLY | O_CLOEXEC));
     if (!index) {
-        prompt.showMessage(kFileOpenMessage);
-        return ExtractOutcome::Failed;
+        return {ExtractOutcome::Failed, kFileOpenMessage};
     }
     // Record b + 1 is the end sentinel when b is the last record.
     IndexReader entries(index.get());
@@ -152,16 +134,14 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
     const std::optional<std::uint64_t> end = b >= a ? entries.entry(std::int64_t{b} + 1) : std::nullopt;
     index.reset();
     if (!start || !end) {
-        prompt.showMessage(kFileOpenMessage);
-        return ExtractOutcome::Failed;
+        return {ExtractOutcome::Failed, kFileOpenMessage};
     }
     const FileIdentity recordIdentity{recordStat.st_dev, recordStat.st_ino};
 
     TargetWrite write = TargetWrite::Create;
     if (::access(targetPath, F_OK) == 0) {
         if (isScratchDisplayFile(scratch, identityOf(targetPath))) {
-            prompt.showMessage(kTargetIsScratchFileMessage);
-            return ExtractOutcome::Failed;
+            return {ExtractOutcome::Failed, kTargetIsScratchFileMessage};
         }
         switch (prompt.askOverwrite(targetPath)) {
         case OverwriteChoice::Overwrite:
@@ -171,9 +151,9 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
             write = TargetWrite::Append;
             break;
         case OverwriteChoice::Cancel:
-            return ExtractOutcome::Declined;
+            return {ExtractOutcome::Declined, {}};
         default:
-            return ExtractOutcome::QuestionUnavailable;
+            return {ExtractOutcome::QuestionUnavailable, {}};
         }
     }
 
@@ -181,8 +161,7 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
     // record file open in a window.
     TargetFile target;
     if (target.open(targetPath, write, TargetPlacement::InPlace) != 0) {
-        prompt.showMessage(kInvalidDriveMessage);
-        return ExtractOutcome::Failed;
+        return {ExtractOutcome::Failed, kInvalidDriveMessage};
     }
     const char* refusal = nullptr;
     if (isScratchDisplayFile(scratch, target.identity()))
@@ -191,8 +170,7 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
         refusal = kTargetIsRecordFileMessage;
     if (refusal != nullptr) {
         target.rollback();
-        prompt.showMessage(refusal);
-        return ExtractOutcome::Failed;
+        return {ExtractOutcome::Failed, refusal};
     }
 
     // Appending to the record file itself must copy the range as it stood
@@ -208,12 +186,11 @@ ExtractOutcome ExtractRecords(UserPrompt& prompt, const ScratchDisplay& scratch,
     if (copy != CopyResult::Done)
         target.rollback();
     if (copy == CopyResult::Cancelled)
-        return ExtractOutcome::Cancelled;
+        return {ExtractOutcome::Cancelled, {}};
     if (copy != CopyResult::Done || target.commit() != 0) {
-        prompt.showMessage(kInvalidDriveMessage);
-        return ExtractOutcome::Failed;
+        return {ExtractOutcome::Failed, kInvalidDriveMessage};
     }
-    return ExtractOutcome::Copied;
+    return {ExtractOutcome::Copied, {}};
 }
 
 }  // namespace veltrane

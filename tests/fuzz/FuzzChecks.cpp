@@ -413,10 +413,12 @@ std::string checkExtract(const std::uint8_t* data, std::size_t size)
     const int b = a + static_cast<int>(lastChoice % static_cast<unsigned>(count - a + 1));
     ::unlink(files.target.c_str());
     RecordingPrompt prompt;
-    const int result = ExtractRecords(prompt, scratch, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
-    if (result != 1 || !prompt.messages.empty() || prompt.questions != 0)
-        return say("records ", a, " to ", b, ": ExtractRecords gave ", result, " after ", prompt.questions,
-                   " questions and ", prompt.messages.size(), " messages");
+    const ExtractResult result =
+        ExtractRecords(prompt, scratch, files.records.c_str(), files.index.c_str(), a, b, files.target.c_str());
+    if (result.outcome != ExtractOutcome::Copied || !prompt.messages.empty() || prompt.questions != 0)
+        return say("records ", a, " to ", b, ": ExtractRecords gave outcome ", static_cast<int>(result.outcome),
+                   " (", result.message, ") after ", prompt.questions, " questions and ", prompt.messages.size(),
+                   " messages");
     // The source bytes from the first record's offset to the sentinel, capped at
     // the file size.
     const std::vector<std::uint64_t> entries = referenceIndex(file);

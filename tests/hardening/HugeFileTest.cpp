@@ -66,7 +66,8 @@ TEST_F(HugeFile, RecordsPastTwoAndFourGiBAreCountedShownSearchedAndExtracted)
         EXPECT_NE(testsupport::ReadFile(m_scratch.path()).find(titles[c.extractFrom - 1]), std::string::npos);
         const std::string target = m_dir.file(c.pattern);  // a new file for each
         EXPECT_EQ(ExtractRecords(m_prompt, m_scratch, m_records.c_str(), m_index.c_str(), c.extractFrom, c.extractTo,
-                                 target.c_str()), 1);
+                                 target.c_str()).outcome,
+                  ExtractOutcome::Copied);
         std::string expected;
         for (int k = c.extractFrom; k <= c.extractTo; ++k)
             expected += records[static_cast<std::size_t>(k) - 1];

@@ -28,6 +28,14 @@ namespace fs = std::filesystem;
 
 const Messages kInvalidDrive = {"Invalid drive or directory"};
 
+/// The messages an extraction's caller shows: the failure's text, if any. The
+/// engine itself shows none.
+Messages Told(const ExtractResult& result, const testsupport::RecordingPrompt& prompt)
+{
+    EXPECT_TRUE(prompt.messages.empty());
+    return result.message.empty() ? Messages{} : Messages{std::string(result.message)};
+}
+
 /// Three indexed records of a little over 200 bytes each, with the scratch file
 /// in the same private folder.
 class MachineFault : public testsupport::EngineFiles {
@@ -55,14 +63,15 @@ TEST_F(MachineFault, RecordOrIndexFileGoneOrShrunkAfterIndexing)
         const char* name;
         std::string removed;
         std::size_t keep;  // bytes left of the record file
-        int showResult, extractResult;  // of record 2, of records 2 to 3
+        int showResult;                 // of record 2
+        ExtractOutcome extractOutcome;  // of records 2 to 3
         Messages showMessages, extractMessages;
     };
     const Case cases[] = {
-        {"record file deleted", m_records, 0, -1, 0, kInvalidDrive, kInvalidDrive},
-        {"index file deleted", m_index, 0, -1, 0, {"Index file open error!"}, {"File open error!"}},
-        {"cut inside record 3", "", 2 * r1 + 40, 2, 1, {}, {}},
-        {"cut inside the leader of record 2", "", r1 + 10, -1, 1, {}, {}},
+        {"record file deleted", m_records, 0, -1, ExtractOutcome::Failed, kInvalidDrive, kInvalidDrive},
+        {"index file deleted", m_index, 0, -1, ExtractOutcome::Failed, {"Index file open error!"}, {"File open error!"}},
+        {"cut inside record 3", "", 2 * r1 + 40, 2, ExtractOutcome::Copied, {}, {}},
+        {"cut inside the leader of record 2", "", r1 + 10, -1, ExtractOutcome::Copied, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -77,8 +86,10 @@ TEST_F(MachineFault, RecordOrIndexFileGoneOrShrunkAfterIndexing)
         // Extraction copies what is there, as for a last record running past
         // the end of the file.
         prompt.messages.clear();
-        EXPECT_EQ(ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 2, 3, target.c_str()), c.extractResult);
-        EXPECT_EQ(prompt.messages, c.extractMessages);
+        const ExtractResult extracted =
+            ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 2, 3, target.c_str());
+        EXPECT_EQ(extracted.outcome, c.extractOutcome);
+        EXPECT_EQ(Told(extracted, prompt), c.extractMessages);
         EXPECT_EQ(fs::exists(target) ? std::optional(ReadFile(target)) : std::nullopt,
                   c.removed.empty() ? std::optional(m_original.substr(r1, c.keep - r1)) : std::nullopt);
     }
@@ -118,11 +129,13 @@ TEST_F(MachineFault, UnwritableExtractionTargetIsToldAndNoResultRemains)
         SCOPED_TRACE(c.target + (c.answer == OverwriteChoice::Append ? " append" : " overwrite"));
         m_dir.write("target.mrc", old);
         RecordingPrompt prompt(c.answer);
+        ExtractResult extracted;
         {
             testsupport::FileSizeLimit diskAlmostFull(c.sizeLimit);  // 0: none
-            EXPECT_EQ(ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 1, 3, c.target.c_str()), 0);
+            extracted = ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 1, 3, c.target.c_str());
         }
-        EXPECT_EQ(prompt.messages, kInvalidDrive);
+        EXPECT_EQ(extracted.outcome, ExtractOutcome::Failed);
+        EXPECT_EQ(Told(extracted, prompt), kInvalidDrive);
         EXPECT_TRUE(sourcesUntouched());
         if (c.target != kernel) {  // the link is not read
             EXPECT_EQ(fs::exists(c.target) ? std::optional(ReadFile(c.target)) : std::nullopt, c.targetAfter);

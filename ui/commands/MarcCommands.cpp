@@ -241,8 +241,11 @@ void ExtractCommand(TFormMarc* window)
                      a, b](const veltrane::WorkMonitor& monitor, ViewerPrompt& prompt) {
                         // A copy of the shared scratch file's record: the
                         // windows may open and close meanwhile.
-                        (void)veltrane::ExtractRecords(prompt, scratch, file.c_str(), index.c_str(), static_cast<int>(a),
-                                                       static_cast<int>(b), target.constData(), monitor);
+                        const veltrane::ExtractResult result =
+                            veltrane::ExtractRecords(prompt, scratch, file.c_str(), index.c_str(), static_cast<int>(a),
+                                                     static_cast<int>(b), target.constData(), monitor);
+                        if (result.outcome == veltrane::ExtractOutcome::Failed)
+                            prompt.showMessage(result.message);
                     },
                     [] {});
 }

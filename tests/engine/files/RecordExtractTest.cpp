@@ -36,10 +36,16 @@ protected:
             bytes += m_parts[static_cast<std::size_t>(n - 1)];
         return bytes;
     }
-    int extract(int a, int b, const std::string& target, OverwriteChoice answer = OverwriteChoice::Cancel)
+    /// Extracts with the answer given to the overwrite question; the engine
+    /// itself never shows a message.
+    ExtractResult extract(int a, int b, const std::string& target, OverwriteChoice answer = OverwriteChoice::Cancel)
     {
         m_prompt = testsupport::RecordingPrompt(answer);
-        return ExtractRecords(m_prompt, m_scratch, m_records.c_str(), m_index.c_str(), a, b, target.c_str());
+        const ExtractResult result =
+            ExtractRecords(m_prompt, m_scratch, m_records.c_str(), m_index.c_str(), a, b, target.c_str());
+        EXPECT_TRUE(m_prompt.messages.empty());
+        EXPECT_EQ(result.message.empty(), result.outcome != ExtractOutcome::Failed);
+        return result;
     }
 
     std::vector<std::string> m_parts;
@@ -50,9 +56,9 @@ TEST_F(ExtractTest, NewTargetGetsTheRangeWithItsSeparators)
 {
     for (auto [a, b] : {std::pair{3, 3}, std::pair{2, 39}}) {
         const std::string target = m_dir.file("new" + std::to_string(b) + ".mrc");
-        EXPECT_EQ(extract(a, b, target), 1);
+        EXPECT_EQ(extract(a, b, target).outcome, ExtractOutcome::Copied);
         EXPECT_EQ(ReadFile(target), range(a, b));
-        EXPECT_TRUE(m_prompt.questions == 0 && m_prompt.messages.empty());
+        EXPECT_EQ(m_prompt.questions, 0);
     }
 }
 
@@ -61,21 +67,20 @@ TEST_F(ExtractTest, ExistingTargetFollowsTheAnswer)
     const std::string target = m_dir.file("target.mrc");
     struct Case {
         OverwriteChoice answer;
-        int result;
+        ExtractOutcome outcome;
         std::string expected;
     } cases[] = {
-        {OverwriteChoice::Append, 1, "old content" + range(2, 3)},
-        {OverwriteChoice::Overwrite, 1, range(2, 3)},
-        {OverwriteChoice::Cancel, 1, "old content"},
-        {OverwriteChoice::Unavailable, -1, "old content"},
+        {OverwriteChoice::Append, ExtractOutcome::Copied, "old content" + range(2, 3)},
+        {OverwriteChoice::Overwrite, ExtractOutcome::Copied, range(2, 3)},
+        {OverwriteChoice::Cancel, ExtractOutcome::Declined, "old content"},
+        {OverwriteChoice::Unavailable, ExtractOutcome::QuestionUnavailable, "old content"},
     };
     for (const Case& c : cases) {
         m_dir.write("target.mrc", "old content");
-        EXPECT_EQ(extract(2, 3, target, c.answer), c.result);
+        EXPECT_EQ(extract(2, 3, target, c.answer).outcome, c.outcome);
         EXPECT_EQ(ReadFile(target), c.expected);
         EXPECT_EQ(m_prompt.questions, 1);
         EXPECT_EQ(m_prompt.askedAbout, target);
-        EXPECT_TRUE(m_prompt.messages.empty());
     }
 }
 
@@ -83,7 +88,7 @@ TEST_F(ExtractTest, AppendingManyBlocksKeepsEveryByteInOrder)
 {
     // About 200,000 bytes: blocks start at odd offsets of the target.
     const std::string old(4095 + 17, 'o'), target = m_dir.write("target.mrc", old);
-    EXPECT_EQ(extract(1, 40, target, OverwriteChoice::Append), 1);
+    EXPECT_EQ(extract(1, 40, target, OverwriteChoice::Append).outcome, ExtractOutcome::Copied);
     EXPECT_EQ(ReadFile(target), old + range(1, 40));
 }
 
@@ -93,26 +98,26 @@ TEST_F(ExtractTest, RecordFileItselfIsNeverOverwritten)
     ASSERT_EQ(::symlink(m_records.c_str(), link.c_str()), 0);
     ASSERT_EQ(::link(m_records.c_str(), hardLink.c_str()), 0);
     for (const std::string& target : {m_records, link, hardLink}) {
-        EXPECT_EQ(extract(1, 2, target, OverwriteChoice::Overwrite), 0) << target;
-        ASSERT_EQ(m_prompt.messages.size(), 1u);
-        EXPECT_NE(m_prompt.messages[0].find("record file itself"), std::string::npos);
+        const ExtractResult refused = extract(1, 2, target, OverwriteChoice::Overwrite);
+        EXPECT_EQ(refused.outcome, ExtractOutcome::Failed) << target;
+        EXPECT_NE(refused.message.find("record file itself"), std::string::npos);
         EXPECT_EQ(ReadFile(m_records), m_file);
     }
     // Appended to itself, the range is copied as it stood before the copy.
-    EXPECT_EQ(extract(1, 40, link, OverwriteChoice::Append), 1);
+    EXPECT_EQ(extract(1, 40, link, OverwriteChoice::Append).outcome, ExtractOutcome::Copied);
     EXPECT_EQ(ReadFile(m_records), m_file + m_file);
 }
 
 TEST_F(ExtractTest, ScratchDisplayFileIsRefusedAsTarget)
 {
-    EXPECT_EQ(extract(1, 2, m_scratch.path(), OverwriteChoice::Overwrite), 0);  // not there yet
+    EXPECT_EQ(extract(1, 2, m_scratch.path(), OverwriteChoice::Overwrite).outcome, ExtractOutcome::Failed);  // not there yet
     EXPECT_NE(::access(m_scratch.path().c_str(), F_OK), 0);
     m_dir.write("tempdisp.mrc", "display");
-    EXPECT_EQ(extract(1, 2, m_scratch.path(), OverwriteChoice::Append), 0);
+    const ExtractResult refused = extract(1, 2, m_scratch.path(), OverwriteChoice::Append);
+    EXPECT_EQ(refused.outcome, ExtractOutcome::Failed);
     EXPECT_EQ(m_prompt.questions, 0);
     EXPECT_EQ(ReadFile(m_scratch.path()), "display");
-    ASSERT_EQ(m_prompt.messages.size(), 1u);
-    EXPECT_NE(m_prompt.messages[0].find("display scratch file"), std::string::npos);
+    EXPECT_NE(refused.message.find("display scratch file"), std::string::npos);
 }
 
 }  // namespace

@@ -152,7 +152,8 @@ TEST_F(RecordFileTest, LongWorkReportsRisingProgressAndACancelAnywhereLeavesTheP
         return [&, answer](const WorkMonitor& monitor) {
             testsupport::RecordingPrompt prompt(answer);
             const ExtractOutcome outcome =
-                ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 1, 300, target.c_str(), monitor);
+                ExtractRecords(prompt, m_scratch, m_records.c_str(), m_index.c_str(), 1, 300, target.c_str(), monitor)
+                    .outcome;
             EXPECT_TRUE(prompt.messages.empty());
             return outcome == ExtractOutcome::Cancelled ? Outcome::Cancelled
                    : outcome == ExtractOutcome::Copied  ? Outcome::Done
