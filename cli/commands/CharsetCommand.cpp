@@ -21,7 +21,8 @@ constexpr std::string_view kCharsetHelp =
     "Prints, for every record (or record N, or records N to M), its number, the\n"
     "character set the automatic rules give it (gbk, gb18030, utf-8 or marc-8),\n"
     "the number of the rule that decided, and the count of bytes not valid in\n"
-    "that set, separated by tabs.\n"
+    "that set, separated by tabs. A record with no byte above 0x7F and no ESC\n"
+    "reads the same in every set: it is ascii, rule 0.\n"
     "\n"
     "  --mode 0|1|2   delimiter variant (see 'show --help')\n";
 
@@ -63,8 +64,9 @@ int printCharsets(const CharsetOptions& options, RecordFileRun& run)
             RenderDecodedDisplayText(codec, decision.charset, records.fields(), FieldTerminator(options.mode),
                                      SubfieldDelimiter(options.mode))
                 .invalidBytes;
-        output.write(std::to_string(k) + "\t" + std::string(CharsetName(decision.charset)) + "\t" +
-                     std::to_string(decision.rule) + "\t" + std::to_string(invalid) + "\n");
+        const ToldCharset told = TellCharset(CharsetSetting::Auto, decision, records.fields());
+        output.write(std::to_string(k) + "\t" + std::string(told.name) + "\t" +
+                     std::to_string(CharsetRuleNumber(told.rule)) + "\t" + std::to_string(invalid) + "\n");
     }
     return status;
 }

@@ -46,6 +46,22 @@ inline const unsigned char* SkipAscii(const unsigned char* p, const unsigned cha
     return p;
 }
 
+/// Whether bytes are ASCII without ESC: text that reads the same in every
+/// set, which decoding cannot change.
+inline bool IsAsciiWithoutEscape(std::span<const unsigned char> bytes)
+{
+    // Eight bytes at a time: a high bit, or a zero byte where ESC was.
+    const unsigned char* p = bytes.data();
+    const unsigned char* const end = p + bytes.size();
+    for (; end - p >= 8; p += 8) {
+        const std::uint64_t word = LoadWord(p);
+        const std::uint64_t escapes = word ^ (kOnes * kEscapeByte);
+        if (((word | ((escapes - kOnes) & ~escapes)) & kHighBits) != 0)
+            return false;
+    }
+    return std::none_of(p, end, [](unsigned char b) { return b >= 0x80 || b == kEscapeByte; });
+}
+
 inline bool AllPrintableAscii(std::span<const unsigned char> bytes)
 {
     return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b >= 0x20 && b < kDeleteByte; });

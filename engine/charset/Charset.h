@@ -18,11 +18,26 @@ enum class Charset { Gbk, Gb18030, Utf8, Marc8 };
 /// What a window or a command asks for: one set, or a decision per record.
 enum class CharsetSetting { Auto, Gbk, Gb18030, Utf8, Marc8 };
 
-/// The set a record is read in and why: `rule` is the number (1-7) of the
-/// automatic rule that decided, 0 when the setting named the set.
+/// The automatic rule that decided a record's set, numbered as the README
+/// lists them and `charset` prints them.
+enum class CharsetRule : int {
+    None = 0,                ///< no rule: the setting named the set
+    Marc21Utf8Leader = 1,    ///< UTF-8: leader/09 'a', MARC 21-shaped
+    UnimarcUtf8 = 2,         ///< UTF-8: UNIMARC-shaped, 100 $a/26-27 "50"
+    ValidUtf8 = 3,           ///< UTF-8: valid, with enough multibyte sequences
+    Escape = 4,              ///< MARC-8: an ESC byte
+    Marc8Diacritics = 5,     ///< MARC-8: high bytes mostly outside GB2312's Chinese pairs
+    Gb18030FourByte = 6,     ///< GB18030: a four-byte sequence
+    GbkOtherwise = 7,        ///< GBK: nothing else fits
+};
+
+/// The number a rule is reported with.
+[[nodiscard]] constexpr int CharsetRuleNumber(CharsetRule rule) { return static_cast<int>(rule); }
+
+/// The set a record is read in and why.
 struct CharsetDecision {
     Charset charset = Charset::Gbk;
-    int rule = 0;
+    CharsetRule rule = CharsetRule::None;
 };
 
 /// The name `--charset` uses: "gbk", "gb18030", "utf-8", "marc-8" ("auto" for
@@ -31,6 +46,11 @@ struct CharsetDecision {
 [[nodiscard]] std::string_view CharsetSettingName(CharsetSetting setting);
 /// Reads a `--charset` name (case-insensitive); nothing for an unknown one.
 [[nodiscard]] std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name);
+
+/// UNIMARC's general data, 100 $a, names the record's character set at
+/// positions 26-27 (from 0); "50" is ISO 10646, read here as UTF-8.
+inline constexpr std::size_t kUnimarcCharsetOffset = 26;
+inline constexpr std::string_view kUnimarcUtf8 = "50";
 
 /// A record is UNIMARC-shaped when it has a field 100 whose $a starts with
 /// eight digits or blanks followed by a lowercase letter (date of entry, type
@@ -46,6 +66,20 @@ struct CharsetDecision {
 [[nodiscard]] CharsetDecision DetectCharset(const RecordFields& record);
 /// The set a setting gives a record: the named one, or the detected one.
 [[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record);
+
+/// Whether a record (leader, tags and field bytes) is ASCII without ESC.
+[[nodiscard]] bool HoldsOnlyAscii(const RecordFields& record);
+
+/// A decision as a user is told it (`charset`, the information panel). Under
+/// the automatic setting a record of ASCII without ESC reads the same in every
+/// set, so it is told as "ascii", decided by no rule; it is still read in the
+/// set the rules give it, so its display and search do not change.
+struct ToldCharset {
+    std::string_view name;  ///< "ascii", or the CharsetName of the set
+    CharsetRule rule = CharsetRule::None;
+};
+[[nodiscard]] ToldCharset TellCharset(CharsetSetting setting, const CharsetDecision& decision,
+                                      const RecordFields& record);
 
 struct TextScan;  // charset/CharsetInternal.h
 

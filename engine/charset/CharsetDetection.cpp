@@ -19,7 +19,6 @@ namespace {
 
 constexpr std::size_t kLeaderCodingScheme = 9;  // leader/09: 'a' for UCS/Unicode in MARC 21
 constexpr std::size_t kDateOfEntryLength = 8;   // 100 $a/0-7 (eight digits, or blanks)
-constexpr std::size_t kCharsetPosition = 26;    // 100 $a/26-27 names the character set
 constexpr int kMinMultibyteSequences = 4;
 
 /// The bytes of $a of a field, up to the next delimiter or terminator but at
@@ -56,7 +55,7 @@ std::optional<std::span<const unsigned char>> subfieldA(std::span<const unsigned
 /// as the rules read it, up to its character set (bytes 26-27).
 std::optional<std::span<const unsigned char>> unimarcSubfieldA(std::span<const unsigned char> data)
 {
-    const auto a = subfieldA(data, kCharsetPosition + 2);
+    const auto a = subfieldA(data, kUnimarcCharsetOffset + kUnimarcUtf8.size());
     if (!a || a->size() <= kDateOfEntryLength)
         return std::nullopt;
     const bool dated = std::all_of(a->begin(), a->begin() + kDateOfEntryLength,
@@ -242,34 +241,34 @@ CharsetDecision detectCharset(unsigned char codingScheme, const Record& record,
 {
     const auto unimarc = unimarcGeneralData(record);
     if (!unimarc && codingScheme == 'a')
-        return {Charset::Utf8, 1};
-    if (unimarc && unimarc->size() >= kCharsetPosition + 2 && (*unimarc)[kCharsetPosition] == '5' &&
-        (*unimarc)[kCharsetPosition + 1] == '0')
-        return {Charset::Utf8, 2};
+        return {Charset::Utf8, CharsetRule::Marc21Utf8Leader};
+    if (unimarc && unimarc->size() >= kUnimarcCharsetOffset + kUnimarcUtf8.size() &&
+        std::equal(kUnimarcUtf8.begin(), kUnimarcUtf8.end(), unimarc->begin() + kUnimarcCharsetOffset))
+        return {Charset::Utf8, CharsetRule::UnimarcUtf8};
     int multibyte = 0;
     bool validUtf8 = true;
     for (std::size_t k = 0; k < pieces.size() && validUtf8; ++k)
         validUtf8 = CountUtf8Multibyte(pieces[k], multibyte);
     if (validUtf8 && multibyte >= kMinMultibyteSequences)
-        return {Charset::Utf8, 3};
+        return {Charset::Utf8, CharsetRule::ValidUtf8};
     const bool escape = hints != nullptr ? hints->escape : std::any_of(pieces.begin(), pieces.end(), [](const auto& piece) {
         return !piece.empty() && std::memchr(piece.data(), kEscapeByte, piece.size()) != nullptr;
     });
     if (escape)
-        return {Charset::Marc8, 4};
+        return {Charset::Marc8, CharsetRule::Escape};
     if (codingScheme == ' ' && !unimarc && (hasTag(record, "245") || hasTag(record, "008"))) {
         std::size_t high = 0, inPairs = 0;
         for (const auto& piece : pieces)
             countGb2312Pairs(piece, high, inPairs);
         if (2 * inPairs < high)
-            return {Charset::Marc8, 5};
+            return {Charset::Marc8, CharsetRule::Marc8Diacritics};
     }
     // A four-byte form starts with a high byte followed by a digit.
     if (hints == nullptr || hints->highBeforeDigit)
         for (const auto& piece : pieces)
             if (hasGb18030FourByte(piece))
-                return {Charset::Gb18030, 6};
-    return {Charset::Gbk, 7};
+                return {Charset::Gb18030, CharsetRule::Gb18030FourByte};
+    return {Charset::Gbk, CharsetRule::GbkOtherwise};
 }
 
 }  // namespace
@@ -310,12 +309,24 @@ CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record
 {
     switch (setting) {
     case CharsetSetting::Auto: return DetectCharset(record);
-    case CharsetSetting::Gbk: return {Charset::Gbk, 0};
-    case CharsetSetting::Gb18030: return {Charset::Gb18030, 0};
-    case CharsetSetting::Utf8: return {Charset::Utf8, 0};
-    case CharsetSetting::Marc8: return {Charset::Marc8, 0};
+    case CharsetSetting::Gbk: return {Charset::Gbk, CharsetRule::None};
+    case CharsetSetting::Gb18030: return {Charset::Gb18030, CharsetRule::None};
+    case CharsetSetting::Utf8: return {Charset::Utf8, CharsetRule::None};
+    case CharsetSetting::Marc8: return {Charset::Marc8, CharsetRule::None};
     }
     return DetectCharset(record);
+}
+
+bool HoldsOnlyAscii(const RecordFields& record)
+{
+    return IsAsciiWithoutEscape(record.leader()) && IsAsciiWithoutEscape(record.bytes());
+}
+
+ToldCharset TellCharset(CharsetSetting setting, const CharsetDecision& decision, const RecordFields& record)
+{
+    if (setting == CharsetSetting::Auto && HoldsOnlyAscii(record))
+        return {"ascii", CharsetRule::None};
+    return {CharsetName(decision.charset), decision.rule};
 }
 
 }  // namespace veltrane

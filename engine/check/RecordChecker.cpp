@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "charset/ByteWords.h"
 #include "charset/CharsetInternal.h"
 #include "charset/Utf8.h"
 #include "iso2709/MarcRecord.h"
@@ -12,26 +13,6 @@
 namespace veltrane::check {
 
 namespace {
-
-constexpr unsigned char kEscape = 0x1B;  // starts a MARC-8 set change
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighBits = kOnes * 0x80;
-
-/// Whether bytes hold anything but ASCII without ESC: only such a field can
-/// be invalid in a set, as ASCII reads the same in all of them.
-bool needsCharsetCheck(std::span<const unsigned char> bytes)
-{
-    const unsigned char* p = bytes.data();
-    const unsigned char* const end = p + bytes.size();
-    for (; end - p >= 8; p += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        const std::uint64_t escapes = word ^ (kOnes * kEscape);  // a zero byte where ESC was
-        if (((word | ((escapes - kOnes) & ~escapes)) & kHighBits) != 0)
-            return true;
-    }
-    return std::any_of(p, end, [](unsigned char b) { return b >= 0x80 || b == kEscape; });
-}
 
 class RecordChecker {
 public:
@@ -130,7 +111,7 @@ private:
             return;
         }
         for (std::size_t i = 0; i < m_views.size(); ++i) {
-            if (!needsCharsetCheck(m_views[i].data))
+            if (IsAsciiWithoutEscape(m_views[i].data))
                 continue;
             // What is valid UTF-8 has nothing invalid in UTF-8.
             if (validUtf8 && charset() == Charset::Utf8)
@@ -160,7 +141,7 @@ private:
                                                            {record.escape, record.highBeforeDigit});
             m_charset = decision.charset;
             // The bytes that decided UTF-8 by the third rule are valid UTF-8.
-            if (decision.charset == Charset::Utf8 && decision.rule == 3)
+            if (decision.charset == Charset::Utf8 && decision.rule == CharsetRule::ValidUtf8)
                 return;
         } else {
             m_charset = Charset::Gbk;
@@ -168,7 +149,7 @@ private:
         if (*m_charset == Charset::Gbk && record.invalidGbk == 0)
             return;
         for (std::size_t i = 0; i < m_views.size(); ++i)
-            if (needsCharsetCheck(m_views[i].data))
+            if (!IsAsciiWithoutEscape(m_views[i].data))
                 addInvalid(i);
     }
 

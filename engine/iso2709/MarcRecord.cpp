@@ -6,6 +6,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "charset/ByteWords.h"
 #include "charset/Utf8.h"
 
 namespace veltrane {
@@ -17,26 +18,6 @@ constexpr unsigned char kEscape = 0x1B;  // starts a MARC-8 set change
 std::string_view asText(std::span<const unsigned char> bytes)
 {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-/// True when decoding cannot change the bytes: plain ASCII, and no MARC-8
-/// escape that would switch sets.
-bool plainAscii(std::span<const unsigned char> bytes)
-{
-    // Eight bytes at a time: a high bit, or a zero byte where ESC was.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighBits = kOnes * 0x80;
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, sizeof word);
-        const std::uint64_t escapes = word ^ (kOnes * kEscape);
-        if (((word | ((escapes - kOnes) & ~escapes)) & kHighBits) != 0)
-            return false;
-    }
-    for (; i < bytes.size(); ++i)
-        if (bytes[i] >= 0x80 || bytes[i] == kEscape)
-            return false;
-    return true;
 }
 
 bool isDelimiterAt(std::span<const unsigned char> body, std::size_t i, DelimiterMode mode, unsigned char delimiter)
@@ -163,7 +144,7 @@ private:
     {
         std::string& text = m_out.m_text;
         const std::size_t at = text.size();
-        if (!m_options.decode || plainAscii(bytes)) {
+        if (!m_options.decode || IsAsciiWithoutEscape(bytes)) {
             text.append(asText(bytes));
         } else {
             m_invalid += m_codec.decode(m_charset, bytes, text);

@@ -192,6 +192,21 @@ TEST_F(CliTest, CharacterSetsOfTheRecordsInShowFindAndCharset)
     }
 }
 
+TEST_F(CliTest, AsciiRecordsAreToldAsAsciiAndShowAndFindAsBefore)
+{
+    std::string declared = MakeRecord({{"001", "a2"}, {"245", "10\x1f" "aPlain title"}});
+    declared[9] = 'a';  // leader/09: UTF-8, yet nothing but ASCII
+    const std::string file =
+        sandbox.writeFile("ascii.mrc", MakeRecord({{"001", "a1"}, {"245", "10\x1f" "aPlain title"}}) + declared +
+                                           MakeRecord({{"001", "g1"}, {"245", "10\x1f" "a" + kGbkChinese}}));
+    Finished charset = sandbox.run({"charset", file});
+    EXPECT_EQ(charset.exitCode, 0);
+    EXPECT_EQ(charset.out, "1\tascii\t0\t0\n2\tascii\t0\t0\n3\tgbk\t7\t0\n");
+    EXPECT_EQ(sandbox.run({"show", "--utf8", file, "1", "2"}).out,
+              "001a1\n24510$aPlain title\n001a2\n24510$aPlain title\n");
+    EXPECT_EQ(sandbox.run({"find", "--all", file, "plain"}).out, "1\n2\n");
+}
+
 TEST_F(CliTest, ShowOnATerminalWritesTheTerminalsCharacterSet)
 {
     const std::string file = sandbox.writeFile("three.mrc", Joined(kThreeRecords));

@@ -66,6 +66,7 @@ RecordInfo InspectRecord(const std::string& fileName, const std::string& indexFi
     if (records.read(number) == veltrane::Outcome::Done) {
         info.read = true;
         info.decision = veltrane::ChooseCharset(setting, records.fields());
+        info.told = veltrane::TellCharset(setting, info.decision, records.fields());
         // Rendered for GBK too: the count of invalid bytes comes from it, while
         // the text shown stays the display bytes decoded as always.
         const veltrane::DecodedDisplay shown =
@@ -85,7 +86,7 @@ QString RecordInfoText(const RecordInfo& info, veltrane::CharsetSetting setting,
 {
     QString text;
     if (info.read) {
-        const auto name = veltrane::CharsetName(info.decision.charset);
+        const auto name = info.told.name;
         text = QStringLiteral("字符集：%1").arg(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())).toUpper());
         if (setting == veltrane::CharsetSetting::Auto)
             text += QStringLiteral("（自动）");

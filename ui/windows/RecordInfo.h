@@ -19,6 +19,7 @@ struct RecordInfo {
     /// Whether the record could be read (else only its display bytes read as GBK are shown).
     bool read = false;
     veltrane::CharsetDecision decision;
+    veltrane::ToldCharset told;  ///< the set as the panel names it
     /// The text to show instead of the GBK-decoded display bytes: set for a
     /// record read in any other set.
     std::optional<QString> decodedText;

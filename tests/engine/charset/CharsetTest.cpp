@@ -104,7 +104,7 @@ TEST(CharsetDetection, OneRowPerRule)
         const Assembled record(row.record);
         const CharsetDecision decision = DetectCharset(record.fields);
         EXPECT_EQ(decision.charset, row.charset) << row.name;
-        EXPECT_EQ(decision.rule, row.rule) << row.name;
+        EXPECT_EQ(CharsetRuleNumber(decision.rule), row.rule) << row.name;
     }
 }
 
@@ -169,14 +169,54 @@ TEST(CharsetDetection, ShapeAndSettings)
     }
     const Assembled hebrew(recordWith('a', {{"245", "10\x1f" "a" + kHebrewUtf8}}));
     EXPECT_EQ(ChooseCharset(CharsetSetting::Gb18030, hebrew.fields).charset, Charset::Gb18030);
-    EXPECT_EQ(ChooseCharset(CharsetSetting::Gb18030, hebrew.fields).rule, 0);
-    EXPECT_EQ(ChooseCharset(CharsetSetting::Auto, hebrew.fields).rule, 1);
+    EXPECT_EQ(ChooseCharset(CharsetSetting::Gb18030, hebrew.fields).rule, CharsetRule::None);
+    EXPECT_EQ(ChooseCharset(CharsetSetting::Auto, hebrew.fields).rule, CharsetRule::Marc21Utf8Leader);
     for (CharsetSetting s : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Gb18030, CharsetSetting::Utf8,
                              CharsetSetting::Marc8})
         EXPECT_EQ(ParseCharsetSetting(CharsetSettingName(s)), s);
     EXPECT_EQ(ParseCharsetSetting("UTF-8"), CharsetSetting::Utf8);
     EXPECT_EQ(ParseCharsetSetting("latin1"), std::nullopt);
     EXPECT_EQ(ParseCharsetSetting("utf-"), std::nullopt);
+}
+
+TEST(CharsetDetection, RecordsOfAsciiAreToldAsAsciiUnderTheAutomaticSettingOnly)
+{
+    struct Row {
+        const char* name;
+        std::string record;
+        CharsetSetting setting;
+        std::string_view told;
+        CharsetRule rule;
+        Charset readIn;  // the set the record is still read in
+    } rows[] = {
+        {"plain_marc21", recordWith(' ', {{"245", "10\x1f" "aPlain"}}), CharsetSetting::Auto, "ascii", CharsetRule::None,
+         Charset::Gbk},
+        {"declared_utf8", recordWith('a', {{"245", "10\x1f" "aPlain"}}), CharsetSetting::Auto, "ascii",
+         CharsetRule::None, Charset::Utf8},
+        {"unimarc_declared_utf8", MakeRecord({{"100", "  \x1f" "a20031205d1998    em y0chiy5050    ea"}}),
+         CharsetSetting::Auto, "ascii", CharsetRule::None, Charset::Utf8},
+        {"controls_and_del", recordWith(' ', {{"245", "10\x1f" "a\x01\x7f"}}), CharsetSetting::Auto, "ascii",
+         CharsetRule::None, Charset::Gbk},
+        {"named_set", recordWith(' ', {{"245", "10\x1f" "aPlain"}}), CharsetSetting::Gbk, "gbk", CharsetRule::None,
+         Charset::Gbk},
+        {"escape", recordWith(' ', {{"245", "10\x1f" "a\x1b" "b2\x1b" "s"}}), CharsetSetting::Auto, "marc-8",
+         CharsetRule::Escape, Charset::Marc8},
+        {"one_high_byte", recordWith(' ', {{"100", kUnimarc100Gbk}, {"200", "1 \x1f" "a\xd6\xd0"}}),
+         CharsetSetting::Auto, "gbk", CharsetRule::GbkOtherwise, Charset::Gbk},
+    };
+    for (const Row& row : rows) {
+        const Assembled record(row.record);
+        const CharsetDecision decision = ChooseCharset(row.setting, record.fields);
+        EXPECT_EQ(decision.charset, row.readIn) << row.name;
+        const ToldCharset told = TellCharset(row.setting, decision, record.fields);
+        EXPECT_EQ(told.name, row.told) << row.name;
+        EXPECT_EQ(told.rule, row.rule) << row.name;
+    }
+    // A high byte in the leader is no ASCII either.
+    std::string leader = recordWith(' ', {{"245", "10\x1f" "aPlain"}});
+    leader[7] = '\xe9';
+    const Assembled highLeader(leader);
+    EXPECT_FALSE(HoldsOnlyAscii(highLeader.fields));
 }
 
 TEST(CharsetDetection, EachRecordOfAMixedFileOnItsOwn)
@@ -197,7 +237,7 @@ TEST(CharsetDetection, EachRecordOfAMixedFileOnItsOwn)
     while (stream.next(framed) == RecordStream::Step::Record) {
         record.assemble(framed.bytes.data(), framed.bytes.size());
         const CharsetDecision d = DetectCharset(record);
-        decisions.emplace_back(d.charset, d.rule);
+        decisions.emplace_back(d.charset, CharsetRuleNumber(d.rule));
     }
     ::close(fd);
     const std::vector<std::pair<Charset, int>> expected = {

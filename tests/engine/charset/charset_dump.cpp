@@ -113,7 +113,7 @@ int main(int argc, char** argv)
             high = high || b >= 0x80 || b == 0x1B;
         if (mode == "detect")
             std::printf("%ld\t%s\t%d\t%zu\t%c\t%s\t%s\n", number, std::string(CharsetName(decision.charset)).c_str(),
-                        decision.rule, display.invalidBytes, record.leader()[9],
+                        CharsetRuleNumber(decision.rule), display.invalidBytes, record.leader()[9],
                         IsUnimarcShaped(record) ? "unimarc" : "marc21", high ? "nonascii" : "ascii");
         else
             std::printf("%ld\n%s", number, display.text.c_str());
