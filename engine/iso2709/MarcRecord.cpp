@@ -13,7 +13,7 @@ namespace veltrane {
 
 namespace {
 
-constexpr unsigned char kEscape = 0x1B;  // starts a MARC-8 set change
+constexpr std::size_t kUnimarcCharsetEnd = kUnimarcCharsetOffset + kUnimarcUtf8.size();
 
 std::string_view asText(std::span<const unsigned char> bytes)
 {
@@ -133,12 +133,49 @@ public:
         if (m_invalid > 0)
             m_out.addProblem(std::to_string(m_invalid) + " bytes invalid in " + std::string(CharsetName(m_charset)) +
                              ", written as U+FFFD");
-        if (m_options.decode && m_options.flagUtf8 && m_out.leader().size() > kCharacterCodingOffset &&
-            (m_options.forceUtf8Flag || (m_changed && !IsUnimarcShaped(fields))))
-            m_out.m_text[m_out.m_leader + kCharacterCodingOffset] = kUtf8Coding;
+        // Text now in UTF-8 says so the way its format does: UNIMARC in its
+        // general data, MARC 21 in the leader.
+        if (m_options.decode && m_options.flagUtf8 && (m_options.forceUtf8Flag || m_changed)) {
+            if (IsUnimarcShaped(fields))
+                declareUtf8InGeneralData();
+            else if (m_out.leader().size() > kCharacterCodingOffset)
+                m_out.m_text[m_out.m_leader + kCharacterCodingOffset] = kUtf8Coding;
+        }
     }
 
 private:
+    /// Sets the character set of the UNIMARC general data, 100 $a/26-27, to
+    /// "50" (ISO 10646): in the first field 100 whose first $a starts the
+    /// UNIMARC way and reaches that far in ASCII.
+    void declareUtf8InGeneralData()
+    {
+        for (const MarcRecord::Field& field : m_out.fields()) {
+            if (field.control || m_out.tag(field) != "100")
+                continue;
+            for (const MarcRecord::Subfield& sub : m_out.subfields(field)) {
+                if (m_out.code(sub) != "a")
+                    continue;
+                const std::string_view a = m_out.value(sub);
+                if (a.size() < kUnimarcCharsetEnd || !IsUnimarcGeneralData(subfieldBytes(sub)) ||
+                    !std::all_of(a.begin(), a.begin() + kUnimarcCharsetEnd,
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+                    break;
+                m_out.m_text.replace(sub.value + kUnimarcCharsetOffset, kUnimarcUtf8.size(), kUnimarcUtf8);
+                return;
+            }
+        }
+    }
+
+    /// A subfield of the record built as field bytes (delimiter, code, value)
+    /// as IsUnimarcGeneralData reads them.
+    std::span<const unsigned char> subfieldBytes(const MarcRecord::Subfield& sub)
+    {
+        m_scratch.assign(1, static_cast<char>(kStandardSubfieldDelimiter));
+        m_scratch += m_out.code(sub);
+        m_scratch += m_out.value(sub);
+        return {reinterpret_cast<const unsigned char*>(m_scratch.data()), m_scratch.size()};
+    }
+
     /// Appends the text form of bytes to the record's buffer; returns where it starts.
     std::pair<std::size_t, std::size_t> put(std::span<const unsigned char> bytes)
     {
@@ -287,6 +324,7 @@ private:
     TextCodec& m_codec;
     MarcRecord& m_out;
     Charset m_charset = Charset::Gbk;
+    std::string m_scratch;
     std::size_t m_invalid = 0;
     bool m_changed = false;
 };

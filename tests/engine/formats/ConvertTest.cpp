@@ -220,6 +220,36 @@ TEST_F(ConvertTest, OtherCharacterSetsComeBackInUtf8FlaggedWhenMarc21Shaped)
     EXPECT_EQ(convert(marc21, options).out, marc21);
 }
 
+TEST_F(ConvertTest, UnimarcShapedRecordsDeclareUtf8InTheirGeneralDataAndKeepTheirLeader)
+{
+    const std::string gbk = "\xd6\xd0\xce\xc4";  // 中文
+    const std::string generalData = "20031201d2003    em y0chiy0110    ea";  // 26-27: "01"
+    const std::string declared = "20031201d2003    em y0chiy5010    ea";
+    const std::string unimarc = MakeRecord({{"001", "c2"}, {"100", "  " + Sub('a', generalData)},
+                                            {"200", "1 " + Sub('a', gbk)}});
+    ConvertOptions options = to(RecordFormat::Iso2709);
+    options.charset = CharsetSetting::Gbk;
+    options.utf8 = true;
+    const std::string expected = MakeRecord({{"001", "c2"}, {"100", "  " + Sub('a', declared)},
+                                             {"200", "1 " + Sub('a', "中文")}});
+    EXPECT_EQ(convert(unimarc, options).out, WithLeader(expected, "00000nam0 2200000   450 "));
+    // Forced to UTF-8 though ASCII throughout: declared all the same.
+    const std::string ascii = MakeRecord({{"100", "  " + Sub('a', generalData)}, {"200", "1 " + Sub('a', "Title")}});
+    const std::string asciiDeclared =
+        MakeRecord({{"100", "  " + Sub('a', declared)}, {"200", "1 " + Sub('a', "Title")}});
+    EXPECT_EQ(convert(ascii, options).out, WithLeader(asciiDeclared, "00000nam0 2200000   450 "));
+
+    // Text formats are UTF-8 too.
+    options = to(RecordFormat::Mrk);
+    options.charset = CharsetSetting::Gbk;
+    const Converted text = convert(unimarc, options);
+    EXPECT_NE(text.out.find("=100  \\\\$a" + declared + "\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("=LDR  00115nam0\\2200061\\\\\\450\\\n"), std::string::npos) << text.out;
+    // A general data too short to name a set is left as it is.
+    const std::string shortData = MakeRecord({{"100", "  " + Sub('a', "20031201d2003")}, {"200", "1 " + Sub('a', gbk)}});
+    EXPECT_NE(convert(shortData, options).out.find("$a20031201d2003\n"), std::string::npos);
+}
+
 TEST_F(ConvertTest, BrokenTextInputStopsWithAFormatErrorOrAPartialRecord)
 {
     struct Row {
