@@ -175,11 +175,11 @@ private:
     {
         bool partial = !written;
         for (const std::string& problem : m_record.problems()) {
-            m_warn({number, problem});
+            m_warn({number, problem, ReplacementCount(problem)});
             partial = true;
         }
         for (const std::string& problem : m_problems) {
-            m_warn({number, problem});
+            m_warn({number, problem, ReplacementCount(problem)});
             partial = true;
         }
         if (written)

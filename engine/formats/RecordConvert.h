@@ -28,6 +28,10 @@ struct ConvertOptions {
 struct ConvertWarning {
     std::int64_t number = 0;
     std::string problem;
+    /// Characters written as U+FFFD (bytes not valid in the record's set, or
+    /// characters the format cannot hold), the record otherwise whole; 0 for a
+    /// problem that left the record read only in part.
+    std::int64_t replaced = 0;
 };
 
 struct ConvertResult {

@@ -61,10 +61,10 @@ struct Replacements {
     void tell(std::vector<std::string>& problems) const
     {
         if (invalidUtf8 > 0)
-            problems.push_back(std::to_string(invalidUtf8) + " bytes of invalid UTF-8 written as U+FFFD");
+            problems.push_back(std::to_string(invalidUtf8) + " bytes of invalid UTF-8" + std::string(kReplacementNoteEnd));
         if (xmlForbidden > 0)
-            problems.push_back(std::to_string(xmlForbidden) +
-                               " characters XML 1.0 cannot hold written as U+FFFD");
+            problems.push_back(std::to_string(xmlForbidden) + " characters XML 1.0 cannot hold" +
+                               std::string(kReplacementNoteEnd));
     }
 };
 

@@ -41,6 +41,16 @@ std::string tagText(std::string_view tag)
 
 }  // namespace
 
+std::int64_t ReplacementCount(std::string_view problem)
+{
+    if (!problem.ends_with(kReplacementNoteEnd))
+        return 0;
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < problem.size() && problem[i] >= '0' && problem[i] <= '9'; ++i)
+        count = count * 10 + (problem[i] - '0');
+    return count;
+}
+
 void MarcRecord::clear()
 {
     m_text.clear();
@@ -132,7 +142,7 @@ public:
             buildField(fields, i);
         if (m_invalid > 0)
             m_out.addProblem(std::to_string(m_invalid) + " bytes invalid in " + std::string(CharsetName(m_charset)) +
-                             ", written as U+FFFD");
+                             "," + std::string(kReplacementNoteEnd));
         // Text now in UTF-8 says so the way its format does: UNIMARC in its
         // general data, MARC 21 in the leader.
         if (m_options.decode && m_options.flagUtf8 && (m_options.forceUtf8Flag || m_changed)) {

@@ -104,6 +104,12 @@ struct MarcReadOptions {
     bool forceUtf8Flag = false;
 };
 
+/// A problem that only tells of characters written as U+FFFD (the record is
+/// read whole) ends so, after their count at its start.
+inline constexpr std::string_view kReplacementNoteEnd = " written as U+FFFD";
+/// The characters a replacement note tells of; 0 for any other problem.
+[[nodiscard]] std::int64_t ReplacementCount(std::string_view problem);
+
 /// Builds `out` from the fields the lenient reader took from one record.
 /// `declaredLength` and `available` tell whether the file ended inside the
 /// record. Problems (fields cut short, missing terminators or indicators,

@@ -185,6 +185,56 @@ private slots:
         QCOMPARE(proposed, QStringLiteral("/elsewhere/folder/catalogue.part2.jsonl"));
     }
 
+    // Records read only in part and characters written as U+FFFD are told
+    // apart, in Chinese, with their counts and numbers.
+    void summaryTellsPartlyReadAndReplacedApart_data()
+    {
+        QTest::addColumn<QList<int>>("numbers");   // one warning each
+        QTest::addColumn<QList<int>>("replaced");  // its characters written as U+FFFD, 0: partly read
+        QTest::addColumn<QString>("summary");
+        const QString head = QStringLiteral("已导出 20 条纪录。");
+        QTest::newRow("one invalid byte") << QList<int>{4} << QList<int>{1}
+                                          << head + QStringLiteral("\n1 条纪录中有 1 个无效字节或不能写出的字符，已写为替换字符 U+FFFD：第 4 条。");
+        QTest::newRow("partly read") << QList<int>{2, 2} << QList<int>{0, 0}
+                                     << head + QStringLiteral("\n1 条纪录只能部分读出，按能读出的部分导出：第 2 条。");
+        QTest::newRow("both, the same record in each") << QList<int>{2, 2, 7} << QList<int>{0, 3, 2}
+            << head + QStringLiteral("\n1 条纪录只能部分读出，按能读出的部分导出：第 2 条。"
+                                     "\n2 条纪录中有 5 个无效字节或不能写出的字符，已写为替换字符 U+FFFD：第 2、7 条。");
+        QList<int> many, none;
+        for (int n = 1; n <= 12; ++n) {
+            many.append(n);
+            none.append(0);
+        }
+        QTest::newRow("more than ten") << many << none
+            << head + QStringLiteral("\n12 条纪录只能部分读出，按能读出的部分导出：第 1、2、3、4、5、6、7、8、9、10 条等。");
+    }
+
+    void summaryTellsPartlyReadAndReplacedApart()
+    {
+        QFETCH(QList<int>, numbers);
+        QFETCH(QList<int>, replaced);
+        QFETCH(QString, summary);
+        std::vector<veltrane::ConvertWarning> warnings;
+        for (qsizetype i = 0; i < numbers.size(); ++i)
+            warnings.push_back({numbers[i], "a problem", replaced[i]});
+        QCOMPARE(ExportSummary(20, warnings), summary);
+    }
+
+    // A record with a byte its set cannot read is exported whole: no "partly read".
+    void invalidByteIsNotAPartlyReadRecord()
+    {
+        std::string record = testsupport::MakeRecord({{"001", "bad1"}, {"245", "10\x1f" "aTitle \xff here"}});
+        record[9] = 'a';
+        const QString path = m_v->sandbox.write("invalid.mrc", record + viewertest::numberedRecord(2));
+        TFormMarc* window = open(path);
+        const QString target = m_v->sandbox.workDir() + "/out.xml";
+        ExportRecords(window, 1, 2, RecordFormat::MarcXml, target);
+        QTRY_VERIFY(window->work() == nullptr);
+        QCOMPARE(m_v->prompt.texts(),
+                 QStringList{QStringLiteral("已导出 2 条纪录。\n1 条纪录中有 1 个无效字节或不能写出的字符，已写为替换字符 U+FFFD：第 1 条。")});
+        QVERIFY(contents(target).find("Title \xef\xbf\xbd here") != std::string::npos);
+    }
+
     void existingTarget_data()
     {
         QTest::addColumn<RecordFormat>("format");

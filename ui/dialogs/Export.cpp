@@ -131,21 +131,43 @@ void tellOutcome(const ExportOutcome& outcome, const QString& target)
     case Status::Done:
         break;
     }
-    if (outcome.warnings.empty())
-        return;
-    // Partial records were written as far as they could be read: say which.
-    QString text = QStringLiteral("已导出 %1 条纪录，其中 %2 条纪录只能部分读出，按能读出的部分导出：")
-                       .arg(result.converted)
-                       .arg(result.partial > 0 ? result.partial : static_cast<std::int64_t>(outcome.warnings.size()));
+    if (!outcome.warnings.empty())
+        Prompt().showMessage(ExportSummary(result.converted, outcome.warnings).toStdString());
+}
+
+/// "第 3、5、8 条", at most ten numbers, then "等".
+QString recordList(const std::vector<std::int64_t>& numbers)
+{
     constexpr std::size_t kShown = 10;
-    for (std::size_t i = 0; i < outcome.warnings.size() && i < kShown; ++i)
-        text += QStringLiteral("\n第 %1 条：%2").arg(outcome.warnings[i].number).arg(QString::fromStdString(outcome.warnings[i].problem));
-    if (outcome.warnings.size() > kShown)
-        text += QStringLiteral("\n……");
-    Prompt().showMessage(text.toStdString());
+    QStringList shown;
+    for (std::size_t i = 0; i < numbers.size() && i < kShown; ++i)
+        shown.append(QString::number(numbers[i]));
+    return QStringLiteral("第 %1 条%2").arg(shown.join(QStringLiteral("、")), numbers.size() > kShown ? QStringLiteral("等") : QString());
 }
 
 }  // namespace
+
+QString ExportSummary(std::int64_t exported, const std::vector<veltrane::ConvertWarning>& warnings)
+{
+    // A record is partly read when any of its problems is more than replaced characters.
+    std::vector<std::int64_t> partly, replacedIn;
+    std::int64_t replaced = 0;
+    for (const veltrane::ConvertWarning& warning : warnings) {
+        std::vector<std::int64_t>& list = warning.replaced > 0 ? replacedIn : partly;
+        if (list.empty() || list.back() != warning.number)
+            list.push_back(warning.number);
+        replaced += warning.replaced;
+    }
+    QString text = QStringLiteral("已导出 %1 条纪录。").arg(exported);
+    if (!partly.empty())
+        text += QStringLiteral("\n%1 条纪录只能部分读出，按能读出的部分导出：%2。").arg(partly.size()).arg(recordList(partly));
+    if (!replacedIn.empty())
+        text += QStringLiteral("\n%1 条纪录中有 %2 个无效字节或不能写出的字符，已写为替换字符 U+FFFD：%3。")
+                    .arg(replacedIn.size())
+                    .arg(replaced)
+                    .arg(recordList(replacedIn));
+    return text;
+}
 
 QString ExportSuffix(RecordFormat format)
 {

@@ -4,10 +4,12 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 #include <functional>
 #include <utility>
 
 #include "dialogs/DialogFrame.h"
+#include "formats/RecordConvert.h"
 #include "formats/RecordFormats.h"
 #include "state/SharedState.h"
 
@@ -59,6 +61,11 @@ private:
     veltrane::RecordFormat m_lastFormat;
     std::function<bool()> m_rangeCheck;
 };
+
+/// What an export tells when it is done with warnings: the records exported,
+/// then those read only in part and those with characters written as U+FFFD
+/// (their counts and numbers) apart.
+[[nodiscard]] QString ExportSummary(std::int64_t exported, const std::vector<veltrane::ConvertWarning>& warnings);
 
 /// The file name suffix of a format ("xml", "json", "jsonl", "mrk", "mrc").
 [[nodiscard]] QString ExportSuffix(veltrane::RecordFormat format);
