@@ -110,6 +110,34 @@ private slots:
         QCOMPARE(lines.value(2), QStringLiteral("     wordy $bend"));
     }
 
+    // A line that starts in Hebrew (a continuation) still reads left to right:
+    // its indent at the left, its '$b' after the Hebrew before it.
+    void rightToLeftTextKeepsTheLineLeftToRight()
+    {
+        const QString hebrew = QString::fromUtf8("שלום");
+        std::string record = testsupport::MakeRecord(
+            {{"001", "he1"}, {"245", "10\x1f" "a" + std::string(70, 'x') + hebrew.toStdString() + "\x1f" "bend"}});
+        record[9] = 'a';
+        TFormMarc* window = open(m_v->sandbox.write("hebrew.mrc", record));
+        QVERIFY(window->isOpen());
+        const QString text = window->MemoMarc->toPlainText();
+        const QString continuation = QStringLiteral("     ") + hebrew + QStringLiteral("$bend");
+        QVERIFY2(text.contains(QLatin1Char('\n') + continuation + QLatin1Char('\n')), qPrintable(text));
+
+        const QTextBlock block = window->MemoMarc->document()->findBlock(static_cast<int>(text.indexOf(continuation)));
+        auto* layout = qobject_cast<QPlainTextDocumentLayout*>(window->MemoMarc->document()->documentLayout());
+        QVERIFY(layout != nullptr);
+        layout->ensureBlockLayout(block);
+        const QTextLine line = block.layout()->lineAt(0);
+        QVERIFY(line.isValid());
+        const int dollar = static_cast<int>(continuation.indexOf(QLatin1Char('$')));
+        for (int i = 5; i < 5 + hebrew.size(); ++i) {
+            QVERIFY2(line.cursorToX(0) < line.cursorToX(i), qPrintable(QString::number(i)));
+            QVERIFY2(line.cursorToX(i) <= line.cursorToX(dollar), qPrintable(QString::number(i)));
+        }
+        QVERIFY(line.cursorToX(dollar) < line.cursorToX(dollar + 1));
+    }
+
     void samplesShowTodaysGbkTextUnderAutomatic_data()
     {
         QTest::addColumn<QString>("file");

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
+#include <QTextOption>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -140,6 +141,12 @@ void PrepareRecordText(QPlainTextEdit* memo, int pixelSize, std::function<void(i
 {
     memo->setReadOnly(true);
     memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Every line reads left to right, whatever script it starts with: the tag,
+    // the '$' marks and a continuation line's indent keep their places, while
+    // Hebrew or Arabic text within a line still reads right to left.
+    QTextOption lines = memo->document()->defaultTextOption();
+    lines.setTextDirection(Qt::LeftToRight);
+    memo->document()->setDefaultTextOption(lines);
     SetRecordTextPixelSize(memo, pixelSize);
     auto* copyJoined = new QAction(QStringLiteral("复制为连续文本"), memo);
     copyJoined->setObjectName(QStringLiteral("MCopyJoined"));
