@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <optional>
 
+#include "check/RecordCheck.h"
 #include "display/DisplayText.h"
+#include "display/RecordTextWriter.h"
 #include "files/RecordFile.h"
 
 namespace veltrane {
@@ -68,50 +70,110 @@ bool ScratchDisplay::write(UniqueFd& fd, std::string_view text) const
     return written && closed;
 }
 
+namespace {
+
+ScanResult fileError(std::string_view message)
+{
+    ScanResult result;
+    result.outcome = ScanOutcome::FileError;
+    result.message = message;
+    return result;
+}
+
+ScanOutcome scanOutcome(Outcome outcome)
+{
+    return outcome == Outcome::Unreadable ? ScanOutcome::Unreadable : ScanOutcome::NotFound;
+}
+
+/// The structural problems of the record file.read() took last.
+std::vector<CheckProblem> checkShownRecord(const RecordFile& file, std::int64_t number, const ShowTextRequest& show,
+                                           DelimiterMode delimiterMode)
+{
+    std::vector<CheckProblem> problems;
+    const std::span<const unsigned char> bytes = file.recordBytes();
+    // A record of its leader alone is no record to check.
+    if (bytes.size() <= kLeaderLength)
+        return problems;
+    FramedRecord framed;
+    framed.number = number;
+    framed.offset = file.recordOffset();
+    framed.declaredLength = static_cast<std::uint32_t>(bytes.size());
+    framed.bytes = bytes;
+    CheckOptions options;
+    options.mode = delimiterMode;
+    options.charset = show.charset;
+    RecordFields scratch;
+    CheckRecord(framed, options, scratch, show.codec, problems);
+    return problems;
+}
+
+}  // namespace
+
 int ScanRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSettings& settings,
                 const char* fileName, const char* indexFileName, int from, int to, const char* pattern)
 {
-    return ScanRecordDisplay(prompt, scratch, settings, fileName, indexFileName, from, to, pattern).record;
+    const ScanResult result = ScanRecordText(scratch, settings, fileName, indexFileName, from, to, pattern);
+    if (result.outcome == ScanOutcome::FileError)
+        prompt.showMessage(std::string(result.message));
+    return result.found() ? result.record : -1;
 }
 
-ScanDisplay ScanRecordDisplay(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSettings& settings,
-                              const char* fileName, const char* indexFileName, int from, int to, const char* pattern)
+ScanResult ScanRecordText(const ScratchDisplay& scratch, const ScanSettings& settings, const char* fileName,
+                          const char* indexFileName, int from, int to, const char* pattern,
+                          const ShowTextRequest* show)
 {
     RecordFile file;
-    if (!file.openRecords(fileName)) {
-        prompt.showMessage(kInvalidDriveMessage);
-        return {};
-    }
+    if (!file.openRecords(fileName))
+        return fileError(kInvalidDriveMessage);
     UniqueFd display = scratch.open(file.recordsFd(), indexFileName);
-    if (!display) {
-        prompt.showMessage(kDisplayFileMessage);
-        return {};
-    }
+    if (!display)
+        return fileError(kDisplayFileMessage);
     if (!file.openIndex(indexFileName)) {
         ignoreResult(::ftruncate(display.get(), 0));
-        prompt.showMessage(kIndexFileMessage);
-        return {};
+        return fileError(kIndexFileMessage);
     }
 
+    ScanResult result;
     std::int64_t number = from;
     if (pattern != nullptr && *pattern != '\0') {
         const SearchQuery query{pattern, settings.caseSensitive, settings.delimiterMode, {}, {}, {}};
         const FindResult found = file.find(from, to, query);
         number = found.outcome == Outcome::Done ? found.record : 0;
+        result.outcome = scanOutcome(found.outcome);
     } else if (from > to) {
         number = 0;
     }
-    auto text = std::make_unique<DisplayText>();
-    if (number < 1 || file.render(number, settings.delimiterMode, *text) != Outcome::Done) {
+    const Outcome read = number >= 1 ? file.read(number) : Outcome::NotFound;
+    if (read != Outcome::Done) {
         // Nothing rendered: the scratch file holds no record.
         ignoreResult(::ftruncate(display.get(), 0));
-        return {};
+        if (number >= 1)
+            result.outcome = scanOutcome(read);
+        return result;
     }
-    if (!scratch.write(display, text->text())) {
-        prompt.showMessage(kDisplayFileMessage);
-        return {};
+    TextCodec* codec = show != nullptr ? &show->codec : nullptr;
+    std::optional<TextCodec> ownCodec;
+    if (codec == nullptr)
+        codec = &ownCodec.emplace();
+    RecordTextWriter writer(*codec, {show != nullptr ? show->charset : CharsetSetting::Auto, settings.delimiterMode,
+                                     GbkTextLayout::TextControl});
+    auto text = std::make_unique<DisplayText>();
+    if (show == nullptr) {
+        writer.writeDisplayBytes(file.fields(), *text);
+    } else {
+        ShownRecordText& shown = result.shown.emplace();
+        const RecordTextFacts facts = writer.writeRecord(file.fields(), *text, shown.text);
+        shown.decision = facts.decision;
+        shown.told = TellCharset(show->charset, facts.decision, file.fields());
+        shown.invalidBytes = facts.invalidBytes;
+        shown.problems = checkShownRecord(file, number, *show, settings.delimiterMode);
     }
-    return {static_cast<int>(number), std::string(text->text())};
+    if (!scratch.write(display, text->text()))
+        return fileError(kDisplayFileMessage);
+    result.outcome = ScanOutcome::Found;
+    result.record = static_cast<int>(number);
+    result.displayText = text->text();
+    return result;
 }
 
 }  // namespace veltrane

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "charset/Charset.h"
+#include "check/CheckTypes.h"
 #include "files/FileAccess.h"
 #include "search/RecordSearch.h"
 #include "common/UserPrompt.h"
@@ -57,27 +61,65 @@ struct ScanSettings {
     bool caseSensitive = false;
 };
 
+/// How a scan ended.
+enum class ScanOutcome {
+    Found,       ///< a record was rendered into the scratch file
+    NotFound,    ///< the range is empty, or no record in it holds the pattern
+    Unreadable,  ///< the record to show, or one the search met, is short or cut off
+    FileError,   ///< a file could not be opened or written: see ScanResult::message
+};
+
+/// What the viewer shows of a record beyond its display bytes.
+struct ShownRecordText {
+    /// The text to show (UTF-8): a GBK record's display bytes as a text
+    /// control shows them, any other set's fields decoded and wrapped at 77
+    /// display columns.
+    std::string text;
+    CharsetDecision decision;
+    ToldCharset told;  ///< the set as a person is told it
+    std::size_t invalidBytes = 0;  ///< bytes not valid in the record's set
+    std::vector<CheckProblem> problems;  ///< the record's structural problems
+};
+
+/// What a scan did. After anything but Found the scratch file holds no
+/// record (or was not opened at all).
+struct ScanResult {
+    ScanOutcome outcome = ScanOutcome::NotFound;
+    /// FileError: the text to tell, "Invalid drive or directory", "Display
+    /// File open error!" or "Index file open error!"; empty otherwise.
+    std::string_view message;
+    int record = -1;          ///< Found: the record's number
+    std::string displayText;  ///< Found: the bytes written to the scratch file
+    /// Found, when asked for: what to show of the record, made from the same
+    /// read of it.
+    std::optional<ShownRecordText> shown;
+
+    [[nodiscard]] bool found() const { return outcome == ScanOutcome::Found; }
+};
+
+/// How a scan also makes the text to show: under a character-set setting,
+/// with the caller's codec (one per thread).
+struct ShowTextRequest {
+    CharsetSetting charset = CharsetSetting::Auto;
+    TextCodec& codec;
+};
+
 /// Renders into the scratch display file the first record from `from` to `to`
-/// (1-based, inclusive) that holds `pattern`, or record `from` when the pattern
-/// is empty. Returns the record's number, or -1 when nothing was rendered (not
-/// found, unreadable record, or a file that cannot be opened; the last is told
-/// to the user with "Invalid drive or directory", "Display File open error!" or
-/// "Index file open error!"). After -1 the scratch file holds no record.
+/// (1-based, inclusive) that holds `pattern`, or record `from` when the
+/// pattern is empty, and hands back what it wrote; with `show`, also the text
+/// to show, the set, the invalid bytes and the structural problems of that
+/// record, from the one read of it. Tells nobody anything: a FileError's
+/// message is the caller's to tell.
+[[nodiscard]] ScanResult ScanRecordText(const ScratchDisplay& scratch, const ScanSettings& settings,
+                                        const char* fileName, const char* indexFileName, int from, int to,
+                                        const char* pattern, const ShowTextRequest* show = nullptr);
+
+/// ScanRecordText told through prompt: the record's number, or -1 when
+/// nothing was rendered (not found, unreadable record, or a file that cannot
+/// be opened; the last is told with its message). After -1 the scratch file
+/// holds no record.
 [[nodiscard]] int ScanRecords(UserPrompt& prompt, const ScratchDisplay& scratch, const ScanSettings& settings,
                               const char* fileName, const char* indexFileName, int from, int to,
                               const char* pattern);
-
-/// What a scan rendered: the record's number as ScanRecords returns it, and
-/// the display text it wrote to the scratch file (the same bytes; empty after
-/// -1), so that whoever shows it need not read the file back.
-struct ScanDisplay {
-    int record = -1;
-    std::string displayText;
-};
-
-/// ScanRecords, giving back the display text along with the number.
-[[nodiscard]] ScanDisplay ScanRecordDisplay(UserPrompt& prompt, const ScratchDisplay& scratch,
-                                            const ScanSettings& settings, const char* fileName,
-                                            const char* indexFileName, int from, int to, const char* pattern);
 
 }  // namespace veltrane

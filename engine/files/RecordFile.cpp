@@ -92,6 +92,7 @@ const unsigned char* RecordFile::view(std::uint64_t offset, std::size_t& length)
 
 Outcome RecordFile::read(std::int64_t number)
 {
+    m_recordBytes = {};
     const std::optional<std::uint64_t> offset = m_entries ? m_entries->entry(number) : std::nullopt;
     if (!offset)
         return Outcome::NotFound;
@@ -100,6 +101,8 @@ Outcome RecordFile::read(std::int64_t number)
     if (record == nullptr)
         return Outcome::Unreadable;
     m_fields.assemble(record, length);
+    m_recordBytes = {record, length};
+    m_recordOffset = *offset;
     return Outcome::Done;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,10 @@ public:
     /// are short.
     [[nodiscard]] Outcome read(std::int64_t number);
     [[nodiscard]] const RecordFields& fields() const { return m_fields; }
+    /// The bytes of the record read() took last, as the file holds them, and
+    /// their offset in the file; valid until the next read or find.
+    [[nodiscard]] std::span<const unsigned char> recordBytes() const { return m_recordBytes; }
+    [[nodiscard]] std::uint64_t recordOffset() const { return m_recordOffset; }
 
     /// Renders the display text of record `number` under a delimiter variant
     /// into out (cleared first). Outcomes as read().
@@ -72,6 +77,8 @@ private:
     std::uint64_t m_start = 0;
     std::size_t m_length = 0;
     RecordFields m_fields;
+    std::span<const unsigned char> m_recordBytes;
+    std::uint64_t m_recordOffset = 0;
 };
 
 /// Called for each record a stream search finds: its number and the tag of

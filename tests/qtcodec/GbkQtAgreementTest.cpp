@@ -5,9 +5,12 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <random>
 #include <string>
 
+#include "QtGbkReference.h"
 #include "charset/Charset.h"
+#include "display/RecordTextWriter.h"
 
 namespace veltrane {
 namespace {
@@ -41,6 +44,45 @@ TEST(GbkQtAgreement, EveryDoubleByteCodeDecodesAsQtDecodesIt)
     EXPECT_EQ(codes, 126 * 190);
     // The three user-defined areas alone hold 1,894 codes.
     EXPECT_GT(privateUse, 1894);
+}
+
+std::string shownByEngine(TextCodec& codec, const std::string& bytes)
+{
+    std::string text;
+    AppendShownGbkText(codec, bytes, text);
+    return text;
+}
+
+std::string shownByQt(const std::string& bytes)
+{
+    return testsupport::QtShownGbkText(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))
+        .toStdString();
+}
+
+// A window shows a GBK record's display bytes as Qt's codec showed them, for
+// any bytes: every one- and two-byte text (invalid pairs, lone lead bytes,
+// 0x80 and 0xFF, controls, line ends and zero bytes among them), a lead byte
+// before each of them, and random texts weighted towards high bytes.
+TEST(GbkQtAgreement, DisplayBytesShowAsQtShowedThem)
+{
+    TextCodec codec;
+    for (unsigned a = 0; a <= 0xFF; ++a) {
+        for (unsigned b = 0; b <= 0xFF; ++b) {
+            for (const std::string& bytes : {std::string{static_cast<char>(a), static_cast<char>(b)},
+                                              std::string{static_cast<char>(0x81), static_cast<char>(a), static_cast<char>(b)}}) {
+                ASSERT_EQ(shownByEngine(codec, bytes), shownByQt(bytes)) << std::hex << a << ' ' << b;
+            }
+        }
+    }
+    std::mt19937 random(18);
+    for (int k = 0; k < 100000; ++k) {
+        std::string bytes(1 + random() % 12, '\0');
+        for (char& c : bytes) {
+            const unsigned r = random();
+            c = static_cast<char>(r % 5 == 0 ? r >> 8 : r % 5 == 1 ? 0x20 + (r >> 8) % 0x60 : 0x80 + (r >> 8) % 0x80);
+        }
+        ASSERT_EQ(shownByEngine(codec, bytes), shownByQt(bytes)) << k;
+    }
 }
 
 }  // namespace

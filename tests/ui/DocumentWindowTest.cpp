@@ -274,26 +274,6 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), QString(100, QLatin1Char('n')) + QStringLiteral(" end"));
         QVERIFY(window->MemoMarc->findChild<QAction*>(QStringLiteral("MCopyJoined")) != nullptr);
     }
-
-    void displayTextDecodes_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("GBK") << QByteArray::fromStdString(viewertest::gbk("2001 $a中文题名$f王小明著\n"))
-                             << QStringLiteral("2001 $a中文题名$f王小明著\n");
-        QTest::newRow("CR LF") << QByteArray("001a\r\n200b\r\n") << QStringLiteral("001a\n200b\n");
-        QTest::newRow("lone CR") << QByteArray("001a\r200b") << QStringLiteral("001a\n200b");
-        QTest::newRow("zero byte ends the text") << QByteArray("001a\n2\0" "00b\n", 11) << QStringLiteral("001a\n2");
-        QTest::newRow("bad pair keeps the rest of the line") << QByteArray("a\x81 bc\n") << QStringLiteral("a\uFFFD bc\n");
-        QTest::newRow("lead byte before a line end") << QByteArray("ab\xd6\r\ncd\n") << QStringLiteral("ab\uFFFD\ncd\n");
-    }
-
-    void displayTextDecodes()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(DecodeDisplayText(bytes), text);
-    }
 };
 
 QTEST_MAIN(DocumentWindowTest)

@@ -16,6 +16,7 @@
 #include "windows/Main.h"
 #include "windows/Marc.h"
 #include "state/SharedState.h"
+#include "QtGbkReference.h"
 #include "ViewerHarness.h"
 
 using viewertest::answerAs;
@@ -36,7 +37,8 @@ std::string utf8Record()
 QString scratchAsGbk()
 {
     QFile scratch(QString::fromStdString(veltrane::ScratchDisplay().path()));
-    return scratch.open(QIODevice::ReadOnly) ? DecodeDisplayText(scratch.readAll()) : QStringLiteral("<no scratch file>");
+    return scratch.open(QIODevice::ReadOnly) ? testsupport::QtShownGbkText(scratch.readAll())
+                                             : QStringLiteral("<no scratch file>");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <QFontInfo>
 #include <QMdiArea>
 #include <QPlainTextEdit>
-#include <QStringDecoder>
 
 #include <cstdio>
 
@@ -46,49 +45,9 @@ QFont memoFont()
     return fallback;
 }
 
-QString decodeGbkLine(QStringDecoder& decoder, QByteArrayView bytes)
-{
-    if (!decoder.isValid())
-        return QString::fromLatin1(bytes);
-    // The decoder drops a lead byte left without its second byte at the end of
-    // the input; with a line end after it, it shows a replacement character.
-    QByteArray line(bytes.data(), bytes.size());
-    line.append('\n');
-    QString text = decoder.decode(line);
-    decoder.resetState();
-    text.chop(1);
-    return text;
-}
-
 using veltrane::fileaccess::identityOf;
 
 }  // namespace
-
-QString DecodeDisplayText(QByteArrayView bytes)
-{
-    const qsizetype zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes = bytes.first(zero);
-    // GBK trail bytes are never CR or LF, so the text can be cut into lines
-    // before it is decoded; each line is decoded on its own and a bad byte can
-    // never swallow a line end.
-    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
-    QString text;
-    text.reserve(bytes.size());
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char b = bytes[i];
-        if (b != '\r' && b != '\n')
-            continue;
-        text += decodeGbkLine(decoder, bytes.sliced(lineStart, i - lineStart));
-        text += QLatin1Char('\n');
-        if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        lineStart = i + 1;
-    }
-    text += decodeGbkLine(decoder, bytes.sliced(lineStart));
-    return text;
-}
 
 TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelSize)
     : QMdiSubWindow(nullptr),
@@ -263,19 +222,18 @@ int TFormMarc::display(int from, int to, const char* pattern)
     const DocumentSharedState& shared = m_shared;
     const char* scratch = shared.scratch.path().c_str();
     const bool scratchExisted = identityOf(scratch).has_value();
-    const veltrane::ScanDisplay shown = veltrane::ScanRecordDisplay(Prompt(), shared.scratch, shared.scanSettings(),
-                                                                    FileName.c_str(), index, from, to, pattern);
-    const int r = shown.record;
+    const veltrane::ShowTextRequest show{CharsetChoice, *m_codec};
+    veltrane::ScanResult shown = veltrane::ScanRecordText(shared.scratch, shared.scanSettings(), FileName.c_str(),
+                                                          index, from, to, pattern, &show);
+    if (shown.outcome == veltrane::ScanOutcome::FileError)
+        Prompt().showMessage(std::string(shown.message));
+    const int r = shown.found() ? shown.record : -1;
     m_shared.noteScratchDisplay(scratchExisted, r > 0);
     if (r <= 0)
         return r;
-    // The scratch file keeps the record's own bytes; what the window shows is
-    // decoded from the record's set, which for GBK is the scratch text itself.
-    m_recordInfo = InspectRecord(FileName, IndexFileName.value_or(std::string()), r, CharsetChoice,
-                                 shared.delimiterMode, *m_codec);
+    m_recordInfo = MakeRecordInfo(std::move(*shown.shown));
     m_infoSetting = CharsetChoice;
-    MemoMarc->setPlainText(m_recordInfo.decodedText ? *m_recordInfo.decodedText
-                                                    : DecodeDisplayText(QByteArrayView(shown.displayText)));
+    MemoMarc->setPlainText(m_recordInfo.text);
     CurrentRecord = r;
     setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
     FormActivate();

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <QByteArrayView>
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <functional>
@@ -117,7 +116,3 @@ private:
 /// The document window opened last (null once it is gone); written, never read.
 extern QPointer<TFormMarc> FormMarc;
 
-/// The display text of a record as the window shows it: the bytes up to the
-/// first zero byte, read as GBK; CR LF, LF and CR each end a line (given back as
-/// '\n'); a byte that is not GBK shows as a replacement character.
-[[nodiscard]] QString DecodeDisplayText(QByteArrayView bytes);

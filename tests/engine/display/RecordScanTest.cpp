@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "charset/Charset.h"
+#include "check/RecordCheck.h"
 #include "display/DisplayText.h"
 #include "EngineFiles.h"
 
@@ -149,26 +152,126 @@ TEST_F(ScanTest, DisplayTextHandedBackIsTheScratchFilesContent)
 {
     ASSERT_EQ(open(Joined(kRecords, "\r\n")), 4);
     const auto scanDisplay = [this](int from, int to, const char* pattern) {
-        return ScanRecordDisplay(m_prompt, m_scratch, m_settings, m_records.c_str(), m_index.c_str(), from, to, pattern);
+        return ScanRecordText(m_scratch, m_settings, m_records.c_str(), m_index.c_str(), from, to, pattern);
     };
     for (int record = 1; record <= 4; ++record) {
-        const ScanDisplay shown = scanDisplay(record, record, "");
+        const ScanResult shown = scanDisplay(record, record, "");
+        EXPECT_EQ(shown.outcome, ScanOutcome::Found);
         EXPECT_EQ(shown.record, record);
         EXPECT_EQ(shown.displayText, display()) << "record " << record;
+        EXPECT_FALSE(shown.shown) << "record " << record;  // not asked for
     }
-    const ScanDisplay found = scanDisplay(1, 4, "\xbb\xfa");
+    const ScanResult found = scanDisplay(1, 4, "\xbb\xfa");
     EXPECT_EQ(found.record, 3);
     EXPECT_EQ(found.displayText, "001r3\n6060 $a\xbb\xfa\xb6\xc1\n");
-    for (const ScanDisplay none : {scanDisplay(1, 4, "absent"), scanDisplay(5, 5, ""), scanDisplay(3, 2, "")}) {
+    for (const ScanResult& none : {scanDisplay(1, 4, "absent"), scanDisplay(5, 5, ""), scanDisplay(3, 2, "")}) {
+        EXPECT_FALSE(none.found());
         EXPECT_EQ(none.record, -1);
         EXPECT_EQ(none.displayText, "");
         EXPECT_EQ(display(), "");
     }
-    m_scratch.setPath(m_records);  // refused: nothing written, nothing handed back
-    const ScanDisplay refused = scanDisplay(1, 1, "");
+    m_scratch.setPath(m_records);  // refused: nothing written, nothing handed back, nothing told
+    const ScanResult refused = scanDisplay(1, 1, "");
+    EXPECT_EQ(refused.outcome, ScanOutcome::FileError);
+    EXPECT_EQ(refused.message, "Display File open error!");
     EXPECT_EQ(refused.record, -1);
     EXPECT_EQ(refused.displayText, "");
-    EXPECT_EQ(m_prompt.messages, std::vector<std::string>{"Display File open error!"});
+    EXPECT_TRUE(m_prompt.messages.empty());
+}
+
+// Each way a scan fails has its own outcome; the message of a file error is
+// the caller's to tell, and ScanRecords tells it.
+TEST_F(ScanTest, OutcomesSayWhatHappened)
+{
+    const std::string cut = MakeRecord({{"001", "r9"}, {"245", "10\x1f" "aCut short"}});
+    ASSERT_EQ(open(Joined(kRecords) + cut.substr(0, 30)), 5);
+    const auto scanText = [this](const std::string& records, const std::string& index, int from, int to,
+                                 const char* pattern) {
+        return ScanRecordText(m_scratch, m_settings, records.c_str(), index.c_str(), from, to, pattern);
+    };
+    const std::string missing = m_dir.file("missing");
+    struct Case {
+        const char* name;
+        ScanResult result;
+        ScanOutcome outcome;
+        std::string_view message;
+    } cases[] = {
+        {"found", scanText(m_records, m_index, 2, 2, ""), ScanOutcome::Found, {}},
+        {"pattern_absent", scanText(m_records, m_index, 1, 4, "absent"), ScanOutcome::NotFound, {}},
+        {"record_past_the_index", scanText(m_records, m_index, 7, 7, ""), ScanOutcome::NotFound, {}},
+        {"record_cut_short", scanText(m_records, m_index, 5, 5, ""), ScanOutcome::Unreadable, {}},
+        {"search_meets_a_cut_record", scanText(m_records, m_index, 1, 5, "absent"), ScanOutcome::Unreadable, {}},
+        {"no_record_file", scanText(missing, m_index, 1, 1, ""), ScanOutcome::FileError, "Invalid drive or directory"},
+        {"no_index_file", scanText(m_records, missing, 1, 1, ""), ScanOutcome::FileError, "Index file open error!"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result.outcome, c.outcome) << c.name;
+        EXPECT_EQ(c.result.message, c.message) << c.name;
+        EXPECT_EQ(c.result.found(), c.outcome == ScanOutcome::Found) << c.name;
+    }
+    EXPECT_TRUE(m_prompt.messages.empty());
+    EXPECT_EQ(ScanRecords(m_prompt, m_scratch, m_settings, missing.c_str(), m_index.c_str(), 1, 1, ""), -1);
+    EXPECT_EQ(ScanRecords(m_prompt, m_scratch, m_settings, m_records.c_str(), missing.c_str(), 1, 1, ""), -1);
+    EXPECT_EQ(m_prompt.messages, (std::vector<std::string>{"Invalid drive or directory", "Index file open error!"}));
+}
+
+// Asked for, a scan also gives the text to show, the set, the invalid bytes
+// and the problems of the record it wrote, from the same read.
+TEST_F(ScanTest, ShownTextComesWithTheScratchBytes)
+{
+    std::string utf8 = MakeRecord({{"001", "u1"}, {"245", "10\x1f" "a\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xff"}});
+    utf8[9] = 'a';
+    // A control field without its terminator: one structural problem.
+    std::string broken = MakeRecord({{"001", "b1"}, {"200", "1 \x1f" "aT"}});
+    broken[broken.size() - 2] = 'x';
+    ASSERT_EQ(open(kRecords[2] + utf8 + broken + kRecords[0]), 4);
+    TextCodec codec;
+    const auto show = [&](int record, CharsetSetting setting) {
+        const ShowTextRequest request{setting, codec};
+        return ScanRecordText(m_scratch, m_settings, m_records.c_str(), m_index.c_str(), record, record, "",
+                              &request);
+    };
+
+    const ScanResult gbk = show(1, CharsetSetting::Auto);
+    ASSERT_TRUE(gbk.shown);
+    EXPECT_EQ(gbk.displayText, display());
+    EXPECT_EQ(gbk.shown->text, "001r3\n6060 $a\xe6\x9c\xba\xe8\xaf\xbb\n");  // 机读
+    EXPECT_EQ(gbk.shown->decision.charset, Charset::Gbk);
+    EXPECT_EQ(gbk.shown->invalidBytes, 0u);
+    EXPECT_TRUE(gbk.shown->problems.empty());
+
+    const ScanResult decoded = show(2, CharsetSetting::Auto);
+    ASSERT_TRUE(decoded.shown);
+    EXPECT_EQ(decoded.displayText, display());  // the scratch file keeps the record's own bytes
+    EXPECT_EQ(decoded.shown->decision.charset, Charset::Utf8);
+    EXPECT_EQ(decoded.shown->text, "001u1\n24510$a\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xef\xbf\xbd\n");
+    EXPECT_EQ(decoded.shown->invalidBytes, 1u);
+
+    // The same record under a fixed set is read in that set.
+    const ScanResult asGbk = show(2, CharsetSetting::Gbk);
+    ASSERT_TRUE(asGbk.shown);
+    EXPECT_EQ(asGbk.shown->decision.charset, Charset::Gbk);
+    EXPECT_EQ(asGbk.displayText, decoded.displayText);
+
+    // The problems are those the check of the file finds in that record.
+    const ScanResult problems = show(3, CharsetSetting::Auto);
+    ASSERT_TRUE(problems.shown);
+    std::vector<std::string> checked;
+    const int fd = ::open(m_records.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    CheckOptions options;
+    options.first = options.last = 3;
+    (void)CheckRecords(fd, options, NoMonitor(), [&checked](const CheckProblem& p) {
+        checked.push_back(std::to_string(p.number) + " " + std::to_string(p.offset) + " " + std::string(p.code));
+    });
+    ::close(fd);
+    std::vector<std::string> shown;
+    for (const CheckProblem& p : problems.shown->problems)
+        shown.push_back(std::to_string(p.number) + " " + std::to_string(p.offset) + " " + std::string(p.code));
+    EXPECT_FALSE(shown.empty());
+    EXPECT_EQ(shown, checked);
+    EXPECT_TRUE(show(4, CharsetSetting::Auto).shown->problems.empty());
+    EXPECT_TRUE(m_prompt.messages.empty());
 }
 
 TEST_F(ScanTest, FindsEveryRecordOfAFileLargerThanOneRead)
