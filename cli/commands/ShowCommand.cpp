@@ -12,8 +12,8 @@
 #include "iso2709/RecordLayout.h"
 #include "TerminalText.h"
 #include "charset/Charset.h"
-#include "display/DecodedText.h"
 #include "display/DisplayText.h"
+#include "display/RecordTextWriter.h"
 #include "display/RecordScan.h"
 #include "files/FileAccess.h"
 #include "files/RecordFile.h"
@@ -47,26 +47,6 @@ struct ShowOptions {
     std::optional<std::string> last;
 };
 
-/// Appends the display text of a record in UTF-8 to utf8 (one buffer for
-/// all records): a GBK record's byte layout decoded, so its lines are those
-/// of the display bytes; any other set's fields decoded and wrapped at 77
-/// display columns.
-void appendDecodedText(const ShowOptions& options, TextCodec& codec, const RecordFields& fields, DisplayText& bytes,
-                       std::string& utf8)
-{
-    const CharsetDecision decision = ChooseCharset(options.charset, fields);
-    if (decision.charset == Charset::Gbk) {
-        bytes.clear();
-        RenderDisplayText(bytes, fields.bytes().data(), fields.bytes().size(), FieldTerminator(options.mode),
-                          SubfieldDelimiter(options.mode));
-        (void)codec.decode(Charset::Gbk,
-                           {reinterpret_cast<const unsigned char*>(bytes.text().data()), bytes.text().size()}, utf8);
-        return;
-    }
-    (void)RenderDecodedDisplayText(codec, decision.charset, fields, FieldTerminator(options.mode),
-                                   SubfieldDelimiter(options.mode), utf8);
-}
-
 int show(const ShowOptions& options, RecordFileRun& run)
 {
     if (run.refuseEmptyFile())
@@ -89,10 +69,10 @@ int show(const ShowOptions& options, RecordFileRun& run)
                         : options.utf8            ? Shown::Utf8
                         : ::isatty(STDOUT_FILENO) ? Shown::Terminal
                                                   : Shown::Bytes;
-    std::optional<TextCodec> codec;
+    // Read as text, a GBK record's lines are those of its display bytes.
+    TextCodec codec;
+    RecordTextWriter writer(codec, {options.charset, options.mode, GbkTextLayout::DisplayBytes});
     std::optional<TerminalText> terminal;
-    if (shown != Shown::Bytes)
-        codec.emplace();
     if (shown == Shown::Terminal)
         terminal.emplace();
     StandardOutput& output = run.output();
@@ -100,14 +80,15 @@ int show(const ShowOptions& options, RecordFileRun& run)
     std::string utf8;
     int status = kExitSuccess;
     for (int k = range->first; k <= range->second && !output.failed(); ++k) {
-        if (shown == Shown::Bytes && records.render(k, options.mode, *text) == Outcome::Done) {
-            output.write(text->text());
-            continue;
-        }
-        if (shown != Shown::Bytes && records.read(k) == Outcome::Done) {
-            utf8.clear();
-            appendDecodedText(options, *codec, records.fields(), *text, utf8);
-            output.write(shown == Shown::Terminal ? terminal->convert(utf8) : utf8);
+        if (records.read(k) == Outcome::Done) {
+            if (shown == Shown::Bytes) {
+                writer.writeDisplayBytes(records.fields(), *text);
+                output.write(text->text());
+            } else {
+                utf8.clear();
+                (void)writer.writeText(records.fields(), utf8);
+                output.write(shown == Shown::Terminal ? terminal->convert(utf8) : utf8);
+            }
             continue;
         }
         output.flush();

@@ -9,7 +9,6 @@
 #include "files/FileAccess.h"
 #include "iso2709/RecordFields.h"
 #include "iso2709/RecordStream.h"
-#include "display/DecodedText.h"
 
 namespace veltrane {
 
@@ -32,7 +31,7 @@ public:
 
     ConvertResult run()
     {
-        m_writer = MakeRecordWriter(m_options.to);
+        m_writer = MakeRecordWriter(m_options.to, {m_options.charset, m_options.mode, GbkTextLayout::Columns});
         if (m_writer)
             m_writer->begin(m_out);
         m_monitor.report(0, m_total);
@@ -96,17 +95,11 @@ private:
                 continue;
             m_fields.assemble(framed.bytes.data(), framed.bytes.size());
             BuildMarcRecord(m_fields, framed.declaredLength, framed.bytes.size(), read, m_codec, m_record);
-            if (m_options.to == RecordFormat::Text) {
-                const unsigned char terminator = FieldTerminator(m_options.mode);
-                const unsigned char delimiter = SubfieldDelimiter(m_options.mode);
-                const Charset charset = ChooseCharset(m_options.charset, m_fields).charset;
-                DecodedDisplay shown = RenderDecodedDisplayText(m_codec, charset, m_fields, terminator, delimiter);
-                m_out += shown.text;
-                m_problems.clear();
+            m_problems.clear();
+            if (m_writer->writeFields(m_fields, m_out))
                 finishRecord(framed.number, true);
-            } else {
+            else
                 emit(framed.number);
-            }
             if (!flush(false))
                 return;
         }
@@ -142,22 +135,7 @@ private:
                 return;
             if (!inRange(number))
                 continue;
-            if (m_options.to == RecordFormat::Text) {
-                // The display is laid out from ISO 2709 bytes: the record is
-                // put back into them first, in UTF-8.
-                m_iso.clear();
-                m_problems.clear();
-                const bool written = WriteIso2709(m_record, m_iso, m_problems);
-                if (written) {
-                    m_fields.assemble(reinterpret_cast<const unsigned char*>(m_iso.data()), m_iso.size());
-                    m_out += RenderDecodedDisplayText(m_codec, Charset::Utf8, m_fields, kStandardFieldTerminator,
-                                                      kStandardSubfieldDelimiter)
-                                 .text;
-                }
-                finishRecord(number, written);
-            } else {
-                emit(number);
-            }
+            emit(number);
             if (!flush(false))
                 return;
         }
@@ -214,7 +192,6 @@ private:
     RecordFields m_fields;
     MarcRecord m_record;
     std::vector<std::string> m_problems;
-    std::string m_iso;
     std::string m_out;
 };
 

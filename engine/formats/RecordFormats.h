@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "display/RecordTextWriter.h"
 #include "iso2709/MarcRecord.h"
 
 namespace veltrane {
@@ -33,13 +34,22 @@ public:
     /// Appends one record; false when it could not be written at all.
     [[nodiscard]] virtual bool write(const MarcRecord& record, std::string& out,
                                      std::vector<std::string>& problems) = 0;
+    /// Appends a record read from ISO 2709 from its own fields, for a format
+    /// laid out from the record's bytes (the record text); false, with
+    /// nothing appended, when the format is written from the record model.
+    [[nodiscard]] virtual bool writeFields(const RecordFields& fields, std::string& out)
+    {
+        (void)fields;
+        (void)out;
+        return false;
+    }
     /// What comes after the last record.
     virtual void end(std::string& out) { (void)out; }
 };
 
-/// A writer for every format but Text (which needs the record's own bytes);
-/// nothing for Text.
-[[nodiscard]] std::unique_ptr<RecordWriter> MakeRecordWriter(RecordFormat format);
+/// The writer of a format: the one place a format's writer, the record text's
+/// included, is chosen. `text` says how the record text (Text) is written.
+[[nodiscard]] std::unique_ptr<RecordWriter> MakeRecordWriter(RecordFormat format, const RecordTextOptions& text = {});
 
 /// Writes one record as standard ISO 2709 (0x1E, 0x1F, 0x1D) with its length,
 /// base address and directory recomputed and the rest of its leader kept.

@@ -505,7 +505,38 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
     return true;
 }
 
-std::unique_ptr<RecordWriter> MakeRecordWriter(RecordFormat format)
+/// The record text: display text in UTF-8, one line per field.
+class TextWriter final : public RecordWriter {
+public:
+    explicit TextWriter(const RecordTextOptions& options) : m_writer(m_codec, options) {}
+
+    bool write(const MarcRecord& record, std::string& out, std::vector<std::string>& problems) override
+    {
+        // The text is laid out from ISO 2709 bytes: the record is put back
+        // into them first, in UTF-8.
+        m_iso.clear();
+        if (!WriteIso2709(record, m_iso, problems))
+            return false;
+        m_fields.assemble(reinterpret_cast<const unsigned char*>(m_iso.data()), m_iso.size());
+        RecordTextWriter utf8(m_codec, {CharsetSetting::Utf8, dmNormal, GbkTextLayout::Columns});
+        (void)utf8.writeText(m_fields, out);
+        return true;
+    }
+
+    bool writeFields(const RecordFields& fields, std::string& out) override
+    {
+        (void)m_writer.writeText(fields, out);
+        return true;
+    }
+
+private:
+    TextCodec m_codec;  // before m_writer, which uses it
+    RecordTextWriter m_writer;
+    RecordFields m_fields;
+    std::string m_iso;
+};
+
+std::unique_ptr<RecordWriter> MakeRecordWriter(RecordFormat format, const RecordTextOptions& text)
 {
     switch (format) {
     case RecordFormat::Iso2709:
@@ -519,7 +550,7 @@ std::unique_ptr<RecordWriter> MakeRecordWriter(RecordFormat format)
     case RecordFormat::Mrk:
         return std::make_unique<MrkWriter>();
     case RecordFormat::Text:
-        break;
+        return std::make_unique<TextWriter>(text);
     }
     return nullptr;
 }

@@ -451,3 +451,29 @@ TEST_F(ConvertTest, MnemonicIndicatorsAreWholeCharactersOnly)
     EXPECT_NE(c.out.find("ind1=\"\xef\xbf\xbd\" ind2=\"X\""), std::string::npos) << c.out;
     EXPECT_NE(c.out.find("<subfield code=\"a\">T</subfield>"), std::string::npos) << c.out;
 }
+
+// The record text is one writer among the formats: convert writes a record's
+// text with the record text writer, laid out by display columns whatever the
+// set (a GBK record's Chinese character wraps to the next line, where its
+// display bytes keep it on the first), and the model's writers leave a
+// record's own fields alone.
+TEST_F(ConvertTest, TextIsTheRecordTextWritersColumnLayout)
+{
+    const std::string record = testsupport::MakeRecord({{"300", std::string(73, 'x') + "\xd6\xd0"}});
+    ConvertOptions options = to(RecordFormat::Text);
+    options.charset = CharsetSetting::Gbk;
+    const Converted text = convert(record, options);
+    EXPECT_EQ(text.result.status, ConvertResult::Status::Done);
+    EXPECT_EQ(text.out, "300" + std::string(73, 'x') + "\n     \xe4\xb8\xad\n");
+
+    RecordFields fields;
+    fields.assemble(reinterpret_cast<const unsigned char*>(record.data()), record.size());
+    std::string out;
+    for (RecordFormat format : {RecordFormat::Iso2709, RecordFormat::MarcXml, RecordFormat::Json,
+                                RecordFormat::JsonLines, RecordFormat::Mrk})
+        EXPECT_FALSE(MakeRecordWriter(format)->writeFields(fields, out)) << RecordFormatName(format);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(MakeRecordWriter(RecordFormat::Text, {CharsetSetting::Gbk, dmNormal, GbkTextLayout::Columns})
+                    ->writeFields(fields, out));
+    EXPECT_EQ(out, text.out);
+}
