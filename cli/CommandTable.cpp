@@ -10,15 +10,16 @@
 #include "commands/ExtractCommand.h"
 #include "commands/FindCommand.h"
 #include "commands/IndexCommand.h"
+#include "commands/ProfileCommand.h"
 #include "commands/ShowCommand.h"
 
 namespace veltrane::cli {
 
 namespace {
 
-const std::array<const CliCommand*, 8> kCommands{
-    &kCountCommand, &kIndexCommand,   &kShowCommand,    &kFindCommand,
-    &kCharsetCommand, &kExtractCommand, &kConvertCommand, &kCheckCommand,
+const std::array<const CliCommand*, 9> kCommands{
+    &kCountCommand,   &kIndexCommand,   &kShowCommand,    &kFindCommand,  &kCharsetCommand,
+    &kExtractCommand, &kConvertCommand, &kCheckCommand,   &kProfileCommand,
 };
 
 }  // namespace

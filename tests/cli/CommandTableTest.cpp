@@ -181,6 +181,18 @@ TEST_F(CommandTableTest, OptionsUsageErrorsAndExitStatusOfEachCommand)
         {{"check", "{file}", "--late"}, 2, lateOption, true},
         {{"check"}, 2, "missing operand", true},
         {{"check", "{file}", "5"}, 2, "invalid record number 5: '{file}' holds 2 records"},
+        // profile
+        {{"profile", "{file}"}, 0, "", false, "records\tsmallest\tmedian\tlargest\n2\t"},
+        {{"profile", "--format=json", "--mode", "1", "--charset", "gbk", "{file}", "2"}, 0, "", false,
+         "{\"records\":1,"},
+        {{"profile", "--format", "csv", "{file}"}, 2, "unknown format 'csv': tsv or json", true},
+        {{"profile", "--format"}, 2, "option '--format' needs a value: tsv or json", true},
+        {{"profile", "--charset", "x", "{file}"}, 2,
+         "unknown character set 'x': auto, gbk, gb18030, utf-8 or marc-8", true},
+        {{"profile", "{file}", "2", "1"}, 2, "the last record number 1 is below the first 2", true},
+        {{"profile"}, 2, "missing operand", true},
+        {{"profile", "{file}", "3"}, 2, "invalid record number 3: '{file}' holds 2 records"},
+        {{"profile", "{missing}"}, 2, "cannot open '{missing}': No such file or directory"},
     };
     auto filled = [&](const std::string& text) {
         return replaced(replaced(replaced(text, "{file}", file), "{missing}", missing), "{existing}", existing);

@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "profile/FileProfile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "iso2709/RecordStream.h"
+
+namespace veltrane {
+
+namespace {
+
+constexpr std::size_t kLeaderPositions = kLeaderLength;
+constexpr std::size_t kMarc21FixedDataLength = 40;    // 008
+constexpr std::size_t kUnimarcGeneralDataLength = 36;  // 100 $a
+constexpr std::size_t kNumericTags = 1000;
+// Tags other than three digits each get a slot of their own up to this many;
+// the rest share one, so that memory stays bounded whatever a file holds.
+constexpr std::size_t kOtherTags = 4096;
+constexpr std::string_view kOtherTagsName = "...";
+
+bool isDigit(unsigned char b) { return b >= '0' && b <= '9'; }
+
+/// The first run of four digits in bytes, as a year.
+std::optional<int> firstFourDigits(std::span<const unsigned char> bytes)
+{
+    for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
+        if (isDigit(bytes[i]) && isDigit(bytes[i + 1]) && isDigit(bytes[i + 2]) && isDigit(bytes[i + 3]) &&
+            (i + 4 == bytes.size() || !isDigit(bytes[i + 4])) && (i == 0 || !isDigit(bytes[i - 1])))
+            return (bytes[i] - '0') * 1000 + (bytes[i + 1] - '0') * 100 + (bytes[i + 2] - '0') * 10 + (bytes[i + 3] - '0');
+    }
+    return std::nullopt;
+}
+
+/// The bytes of the first subfield `code` of a field's data (after the tag),
+/// up to the next delimiter or the field terminator.
+std::optional<std::span<const unsigned char>> subfield(std::span<const unsigned char> data, unsigned char delimiter,
+                                                       unsigned char code)
+{
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] != delimiter || data[i + 1] != code)
+            continue;
+        std::size_t end = i + 2;
+        while (end < data.size() && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
+               data[end] != kSpecialFieldTerminator)
+            ++end;
+        return data.subspan(i + 2, end - (i + 2));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> firstField(const RecordFields& record, std::string_view tag)
+{
+    for (std::size_t i = 0; i < record.fields().size(); ++i)
+        if (record.tag(i) == tag)
+            return i;
+    return std::nullopt;
+}
+
+void countPositions(PositionCounts& counts, std::size_t positions, std::span<const unsigned char> bytes)
+{
+    if (counts.values.empty())
+        counts.values.assign(positions, {});
+    for (std::size_t p = 0; p < positions && p < bytes.size(); ++p)
+        ++counts.values[p][bytes[p]];
+}
+
+std::optional<int> publicationYear(const RecordFields& record, unsigned char subfieldDelimiter, bool unimarc);
+
+}  // namespace
+
+std::optional<int> PublicationYear(const RecordFields& record, unsigned char subfieldDelimiter)
+{
+    return publicationYear(record, subfieldDelimiter, IsUnimarcShaped(record));
+}
+
+namespace {
+
+std::optional<int> publicationYear(const RecordFields& record, unsigned char subfieldDelimiter, bool unimarc)
+{
+    if (unimarc) {
+        if (const std::optional<std::size_t> f = firstField(record, "210"))
+            if (const auto d = subfield(record.data(*f), subfieldDelimiter, 'd'))
+                if (const std::optional<int> year = firstFourDigits(*d))
+                    return year;
+        if (const std::optional<std::size_t> f = firstField(record, "100"))
+            if (const auto a = subfield(record.data(*f), subfieldDelimiter, 'a'); a && a->size() >= 13)
+                if (std::all_of(a->begin() + 9, a->begin() + 13, isDigit))
+                    return firstFourDigits(a->subspan(9, 4));
+        return std::nullopt;
+    }
+    // 008/06, the type of date: b (no date, B.C.), n (unknown) and blanks or
+    // fill characters give no year at 07-10.
+    if (const std::optional<std::size_t> f = firstField(record, "008")) {
+        const std::span<const unsigned char> data = record.data(*f);
+        if (data.size() >= 11 && std::string_view("cdeikmpqrstu").find(static_cast<char>(data[6])) != std::string_view::npos &&
+            std::all_of(data.begin() + 7, data.begin() + 11, isDigit))
+            return firstFourDigits(data.subspan(7, 4));
+    }
+    for (std::size_t i = 0; i < record.fields().size(); ++i) {
+        const std::span<const unsigned char> data = record.data(i);
+        if (record.tag(i) == "264" && data.size() >= 2 && data[1] == '1')
+            if (const auto c = subfield(data, subfieldDelimiter, 'c'))
+                if (const std::optional<int> year = firstFourDigits(*c))
+                    return year;
+    }
+    if (const std::optional<std::size_t> f = firstField(record, "260"))
+        if (const auto c = subfield(record.data(*f), subfieldDelimiter, 'c'))
+            return firstFourDigits(*c);
+    return std::nullopt;
+}
+
+}  // namespace
+
+/// Counters kept while records come in, by slot: a tag of three digits is its
+/// own number, any other tag a slot given it on first sight.
+struct ProfileBuilder::Tallies {
+    struct Counter {
+        std::int64_t records = 0, occurrences = 0;
+        std::int64_t lastRecord = -1;  ///< the record last counted in records
+        void count(std::int64_t record)
+        {
+            ++occurrences;
+            if (lastRecord != record) {
+                lastRecord = record;
+                ++records;
+            }
+        }
+    };
+    struct TagSlot {
+        Counter count;
+        std::size_t shortest = SIZE_MAX, longest = 0;
+        std::unique_ptr<std::array<Counter, 256>> subfields;
+        std::unique_ptr<std::array<std::array<std::int64_t, 256>, 2>> indicators;
+    };
+
+    DelimiterMode mode;
+    CharsetSetting setting;
+    Iso2709Reader reader;
+    RecordFields fields;
+    std::vector<std::int64_t> sizes = std::vector<std::int64_t>(kRecordBufferSize + 1);
+    std::int64_t records = 0;
+    std::map<std::pair<std::string_view, int>, std::int64_t> charsets;
+    std::map<std::string_view, std::int64_t> problems;
+    std::vector<TagSlot> slots = std::vector<TagSlot>(kNumericTags + kOtherTags + 1);
+    std::unordered_map<std::string, std::size_t> otherTags;
+    std::vector<std::string> otherTagNames;
+    PositionCounts leader;
+    std::unordered_map<std::uint16_t, PositionCounts> marc21FixedData;
+    PositionCounts unimarcGeneralData;
+    std::map<int, std::int64_t> years;
+
+    std::size_t slotOf(std::string_view tag)
+    {
+        if (tag.size() == kTagLength && std::all_of(tag.begin(), tag.end(), [](char c) { return isDigit(static_cast<unsigned char>(c)); }))
+            return static_cast<std::size_t>((tag[0] - '0') * 100 + (tag[1] - '0') * 10 + (tag[2] - '0'));
+        const auto [it, added] = otherTags.try_emplace(std::string(tag), kNumericTags + otherTagNames.size());
+        if (added) {
+            if (otherTagNames.size() == kOtherTags) {
+                otherTags.erase(it);
+                return kNumericTags + kOtherTags;
+            }
+            otherTagNames.emplace_back(tag);
+        }
+        return it->second;
+    }
+
+    std::string nameOf(std::size_t slot) const
+    {
+        if (slot < kNumericTags) {
+            const char name[] = {static_cast<char>('0' + slot / 100), static_cast<char>('0' + slot / 10 % 10),
+                                 static_cast<char>('0' + slot % 10)};
+            return std::string(name, 3);
+        }
+        return slot - kNumericTags < otherTagNames.size() ? otherTagNames[slot - kNumericTags] : std::string(kOtherTagsName);
+    }
+};
+
+ProfileBuilder::ProfileBuilder(DelimiterMode mode, CharsetSetting setting) : m_tallies(std::make_unique<Tallies>())
+{
+    m_tallies->mode = mode;
+    m_tallies->setting = setting;
+}
+
+ProfileBuilder::~ProfileBuilder() = default;
+
+void ProfileBuilder::add(std::span<const unsigned char> bytes, std::uint32_t declaredLength)
+{
+    Tallies& t = *m_tallies;
+    const std::int64_t record = t.records++;
+    ++t.sizes[std::min<std::size_t>(declaredLength, kRecordBufferSize)];
+    t.reader.read(bytes, declaredLength, {FieldTerminator(t.mode), true, true});
+    for (const RecordProblem& problem : t.reader.problems())
+        ++t.problems[problem.code];
+    t.fields.assemble(t.reader);
+    const CharsetDecision decision = ChooseCharset(t.setting, t.fields);
+    const ToldCharset told = TellCharset(t.setting, decision, t.fields);
+    ++t.charsets[{told.name, CharsetRuleNumber(told.rule)}];
+    countPositions(t.leader, kLeaderPositions, t.fields.leader());
+
+    const unsigned char delimiter = SubfieldDelimiter(t.mode);
+    const bool unimarc = IsUnimarcShaped(t.fields);
+    for (std::size_t i = 0; i < t.fields.fields().size(); ++i) {
+        const std::string_view tag = t.fields.tag(i);
+        const std::span<const unsigned char> data = t.fields.data(i);
+        Tallies::TagSlot& slot = t.slots[t.slotOf(tag)];
+        slot.count.count(record);
+        slot.shortest = std::min(slot.shortest, data.size());
+        slot.longest = std::max(slot.longest, data.size());
+        const bool controlField = tag.size() == kTagLength && tag[0] == '0' && tag[1] == '0';
+        if (controlField) {
+            if (tag == "008" && !unimarc) {
+                const std::uint16_t type = static_cast<std::uint16_t>(t.fields.leader()[6] << 8 | t.fields.leader()[7]);
+                countPositions(t.marc21FixedData[type], kMarc21FixedDataLength, data);
+            }
+            continue;
+        }
+        if (data.size() >= 2) {
+            if (!slot.indicators)
+                slot.indicators = std::make_unique<std::array<std::array<std::int64_t, 256>, 2>>();
+            ++(*slot.indicators)[0][data[0]];
+            ++(*slot.indicators)[1][data[1]];
+        }
+        const unsigned char* last = data.data() + data.size() - 1;  // a code follows every delimiter before it
+        for (const unsigned char* at = data.data();
+             at < last && (at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(last - at)))) != nullptr;
+             ++at) {
+            if (!slot.subfields)
+                slot.subfields = std::make_unique<std::array<Tallies::Counter, 256>>();
+            (*slot.subfields)[at[1]].count(record);
+        }
+        if (unimarc && tag == "100")
+            if (const auto a = subfield(data, delimiter, 'a'))
+                countPositions(t.unimarcGeneralData, kUnimarcGeneralDataLength, *a);
+    }
+    if (const std::optional<int> year = publicationYear(t.fields, delimiter, unimarc))
+        ++t.years[*year];
+}
+
+FileProfile ProfileBuilder::finish()
+{
+    Tallies& t = *m_tallies;
+    FileProfile profile;
+    profile.records = t.records;
+    if (t.records > 0) {
+        std::int64_t seen = 0;
+        bool medianSet = false;
+        for (std::size_t size = 0; size < t.sizes.size(); ++size) {
+            if (t.sizes[size] == 0)
+                continue;
+            if (seen == 0)
+                profile.smallest = static_cast<std::uint32_t>(size);
+            seen += t.sizes[size];
+            if (!medianSet && seen * 2 >= t.records) {
+                profile.median = static_cast<std::uint32_t>(size);
+                medianSet = true;
+            }
+            profile.largest = static_cast<std::uint32_t>(size);
+        }
+    }
+    for (const auto& [key, records] : t.charsets)
+        profile.charsets[{std::string(key.first), key.second}] = records;
+    for (const auto& [code, count] : t.problems)
+        profile.problems[std::string(code)] = count;
+    for (std::size_t s = 0; s < t.slots.size(); ++s) {
+        const Tallies::TagSlot& slot = t.slots[s];
+        if (slot.count.occurrences == 0)
+            continue;
+        const std::string tag = t.nameOf(s);
+        profile.tags[tag] = {{slot.count.records, slot.count.occurrences}, slot.shortest, slot.longest};
+        if (slot.subfields)
+            for (std::size_t code = 0; code < 256; ++code)
+                if (const Tallies::Counter& c = (*slot.subfields)[code]; c.occurrences > 0)
+                    profile.subfields[{tag, static_cast<char>(code)}] = {c.records, c.occurrences};
+        if (slot.indicators)
+            for (int position = 0; position < 2; ++position)
+                for (std::size_t value = 0; value < 256; ++value)
+                    if (const std::int64_t n = (*slot.indicators)[position][value]; n > 0)
+                        profile.indicators[{tag, position + 1}][static_cast<char>(value)] = n;
+    }
+    profile.leader = std::move(t.leader);
+    for (auto& [type, counts] : t.marc21FixedData)
+        profile.marc21FixedData[std::string{static_cast<char>(type >> 8), static_cast<char>(type & 0xFF)}] = std::move(counts);
+    profile.unimarcGeneralData = std::move(t.unimarcGeneralData);
+    profile.years = std::move(t.years);
+    return profile;
+}
+
+ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, DelimiterMode mode, CharsetSetting setting,
+                             const WorkMonitor& monitor)
+{
+    ProfileBuilder builder(mode, setting);
+    RecordStream stream(fd);
+    FramedRecord record;
+    std::uint64_t reported = 0;
+    Outcome outcome = Outcome::Done;
+    while (stream.count() < to) {
+        const bool wanted = stream.count() + 1 >= from;
+        const RecordStream::Step step = stream.next(record, wanted);
+        if (step == RecordStream::Step::ReadError)
+            outcome = Outcome::FileError;
+        if (step != RecordStream::Step::Record)
+            break;
+        if (record.offset >= reported + monitor.interval) {
+            if (monitor.stopRequested()) {
+                outcome = Outcome::Cancelled;
+                break;
+            }
+            reported = record.offset;
+            monitor.report(reported, 0);
+        }
+        if (wanted)
+            builder.add(record.bytes, record.declaredLength);
+    }
+    return {outcome, builder.finish(), stream.count()};
+}
+
+}  // namespace veltrane

@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: Apache-2.0
+// The profile of hand-made records: what it counts per record and per
+// occurrence, the median size, and the year of publication by the rules of
+// each format.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RecordFiles.h"
+#include "profile/FileProfile.h"
+
+using namespace veltrane;
+using testsupport::MakeRecord;
+
+namespace {
+
+RecordFields fieldsOf(const std::string& record)
+{
+    RecordFields fields;
+    fields.assemble(reinterpret_cast<const unsigned char*>(record.data()), record.size());
+    return fields;
+}
+
+std::optional<int> yearOf(const std::vector<testsupport::Field>& fields)
+{
+    return PublicationYear(fieldsOf(MakeRecord(fields)), 0x1F);
+}
+
+TEST(PublicationYear, FollowsEachFormatsOwnPlaceAndItsFallback)
+{
+    const std::string unimarc100 = "  \x1f" "a20010101d1998    km y0chiy0110    ea";
+    EXPECT_EQ(yearOf({{"100", unimarc100}, {"210", "  \x1f" "a北京\x1f" "d[2003]"}}), 2003);
+    EXPECT_EQ(yearOf({{"100", unimarc100}, {"210", "  \x1f" "a北京\x1f" "c出版社"}}), 1998);
+    EXPECT_EQ(yearOf({{"100", "  \x1f" "a20010101d    "}}), std::nullopt);
+    // MARC 21: 008/07-10 when 008/06 gives a date there, else 264 _1 $c, else 260 $c.
+    EXPECT_EQ(yearOf({{"008", "830101s1983    nyu"}, {"260", "  \x1f" "c1999."}}), 1983);
+    EXPECT_EQ(yearOf({{"008", "830101n19uu    nyu"}, {"260", "  \x1f" "cc1999."}}), 1999);
+    EXPECT_EQ(yearOf({{"008", "830101s19uu    nyu"}, {"264", " 4\x1f" "c2001"}, {"264", " 1\x1f" "c[2010?]"}}), 2010);
+    EXPECT_EQ(yearOf({{"245", "10\x1f" "aNo dates"}}), std::nullopt);
+    EXPECT_EQ(yearOf({{"260", "  \x1f" "c12345"}}), std::nullopt);  // five digits are no year
+}
+
+TEST(FileProfile, CountsRecordsOccurrencesValuesAndSizes)
+{
+    ProfileBuilder builder(dmNormal, CharsetSetting::Auto);
+    const std::vector<std::string> records = {
+        MakeRecord({{"001", "a1"}, {"008", "830101s1983    nyu"}, {"245", "10\x1f" "aOne\x1f" "bsub\x1f" "bsub"}, {"650", " 0\x1f" "aX"}, {"650", " 0\x1f" "aY"}}),
+        MakeRecord({{"001", "a2"}, {"245", "00\x1f" "aTwo"}, {"A45", "  \x1f" "a?"}}),
+        MakeRecord({{"001", "a3"}, {"100", "  \x1f" "a20010101d2005    km y0chiy0110    ea"}, {"200", "1 \x1f" "a\xb1\xb1\xbe\xa9"}}),
+    };
+    for (const std::string& r : records)
+        builder.add({reinterpret_cast<const unsigned char*>(r.data()), r.size()}, static_cast<std::uint32_t>(r.size()));
+    const FileProfile profile = builder.finish();
+    EXPECT_EQ(profile.records, 3);
+    EXPECT_EQ(profile.smallest, records[1].size());
+    EXPECT_EQ(profile.largest, records[0].size());
+    EXPECT_EQ(profile.median, records[2].size());
+    EXPECT_EQ(profile.tags.at("001").count.records, 3);
+    EXPECT_EQ(profile.tags.at("650").count.records, 1);
+    EXPECT_EQ(profile.tags.at("650").count.occurrences, 2);
+    EXPECT_EQ(profile.tags.at("A45").count.records, 1);  // a tag of letters counts as any other
+    EXPECT_EQ(profile.tags.at("245").shortest, std::string("00\x1f" "aTwo\x1e").size());
+    EXPECT_EQ(profile.subfields.at({"245", 'b'}).records, 1);
+    EXPECT_EQ(profile.subfields.at({"245", 'b'}).occurrences, 2);
+    EXPECT_EQ(profile.subfields.at({"245", 'a'}).records, 2);
+    EXPECT_EQ(profile.indicators.at({"245", 1}).at('1'), 1);
+    EXPECT_EQ(profile.indicators.at({"245", 1}).at('0'), 1);
+    EXPECT_EQ(profile.indicators.count({"001", 1}), 0u);  // control fields have none
+    EXPECT_EQ((profile.charsets.at({"ascii", 0})), 2);
+    EXPECT_EQ((profile.charsets.at({"gbk", 7})), 1);
+    ASSERT_EQ(profile.marc21FixedData.count("am"), 1u);  // leader/06-07 of MakeRecord
+    EXPECT_EQ(profile.marc21FixedData.at("am").values[6]['s'], 1);
+    ASSERT_EQ(profile.unimarcGeneralData.values.size(), 36u);
+    EXPECT_EQ(profile.unimarcGeneralData.values[8]['d'], 1);
+    EXPECT_EQ(profile.leader.values[5]['n'], 3);
+    EXPECT_EQ(profile.years, (std::map<int, std::int64_t>{{1983, 1}, {2005, 1}}));
+    EXPECT_TRUE(profile.problems.empty());
+}
+
+}  // namespace
