@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "charset/GbkPrivateUse.h"
 
+#include <array>
 #include <cstddef>
 
 namespace veltrane {
@@ -62,6 +63,26 @@ std::optional<char32_t> GbkPrivateUse(unsigned char lead, unsigned char trail)
         next += trailIndex(firstTrail, lastTrail) + 1;
     }
     return std::nullopt;
+}
+
+std::optional<unsigned short> GbkPrivateUseCode(char32_t codePoint)
+{
+    constexpr char32_t kFirst = 0xE000, kLast = 0xF8FF;  // the Private Use Area
+    if (codePoint < kFirst || codePoint > kLast)
+        return std::nullopt;
+    static const std::array<unsigned short, kLast - kFirst + 1> codes = [] {
+        std::array<unsigned short, kLast - kFirst + 1> table{};
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+                if (const std::optional<char32_t> cp = GbkPrivateUse(static_cast<unsigned char>(lead),
+                                                                     static_cast<unsigned char>(trail)))
+                    table[*cp - kFirst] = static_cast<unsigned short>(lead << 8 | trail);
+            }
+        }
+        return table;
+    }();
+    const unsigned short code = codes[codePoint - kFirst];
+    return code != 0 ? std::optional<unsigned short>(code) : std::nullopt;
 }
 
 }  // namespace veltrane

@@ -458,6 +458,43 @@ TextScan TextCodec::scanText(std::span<const unsigned char> bytes)
     return scan;
 }
 
+namespace {
+
+/// Valid UTF-8 text in GBK as code page 936 writes it: the Private Use
+/// characters its decoding shows for the codes the converter leaves empty go
+/// back to those codes, and a character the converter would drop without a
+/// trace (it drops tag characters) cannot be held.
+std::optional<std::string> encodeGbk(iconv_t cd, std::string_view utf8)
+{
+    std::string encoded;
+    encoded.reserve(utf8.size() + 8);
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t start = i;
+        const char32_t codePoint = NextCodePoint(utf8, i);
+        if (codePoint < 0x80 || codePoint == kCodePage936LoneByteCharacter) {
+            encoded += static_cast<char>(codePoint < 0x80 ? codePoint : kCodePage936LoneByte);
+            continue;
+        }
+        if (const std::optional<unsigned short> code = GbkPrivateUseCode(codePoint)) {
+            encoded += static_cast<char>(*code >> 8);
+            encoded += static_cast<char>(*code & 0xFF);
+            continue;
+        }
+        char* in = const_cast<char*>(utf8.data() + start);
+        std::size_t inLeft = i - start;
+        char out[8];
+        char* outPtr = out;
+        std::size_t outLeft = sizeof out;
+        if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+            iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || outPtr == out)
+            return std::nullopt;
+        encoded.append(out, static_cast<std::size_t>(outPtr - out));
+    }
+    return encoded;
+}
+
+}  // namespace
+
 std::optional<std::string> TextCodec::encode(Charset charset, std::string_view utf8)
 {
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
@@ -474,6 +511,8 @@ std::optional<std::string> TextCodec::encode(Charset charset, std::string_view u
     if (cd == Handles::kClosed)
         return std::nullopt;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (charset == Charset::Gbk)
+        return encodeGbk(cd, checked);
     std::string encoded(utf8.size() * 2 + 8, '\0');
     char* in = const_cast<char*>(utf8.data());
     std::size_t inLeft = utf8.size();

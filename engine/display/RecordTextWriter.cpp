@@ -3,17 +3,13 @@
 
 #include <span>
 
+#include "charset/GbkPrivateUse.h"
 #include "charset/Utf8.h"
 #include "display/DecodedText.h"
 
 namespace veltrane {
 
 namespace {
-
-// Code page 936 gives the byte 0xFF, which is neither a lead nor a trail byte,
-// this Private Use character; the C library's converter rejects it.
-constexpr unsigned char kCodePage936Byte = 0xFF;
-constexpr char32_t kCodePage936ByteCharacter = 0xF8F5;
 
 std::span<const unsigned char> asBytes(std::string_view text)
 {
@@ -40,9 +36,9 @@ void AppendShownGbkText(TextCodec& codec, std::string_view bytes, std::string& o
             if (b == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
                 ++i;
             runStart = i + 1;
-        } else if (b == kCodePage936Byte) {
+        } else if (b == kCodePage936LoneByte) {
             decodeRun(i);
-            AppendUtf8(out, kCodePage936ByteCharacter);
+            AppendUtf8(out, kCodePage936LoneByteCharacter);
             runStart = i + 1;
         }
     }

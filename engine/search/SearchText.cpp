@@ -2,6 +2,7 @@
 #include "search/SearchText.h"
 
 #include "charset/Utf8.h"
+#include "search/RecordSearch.h"
 
 namespace veltrane {
 
@@ -22,6 +23,28 @@ SearchTextBytes SearchTextIn(TextCodec& codec, Charset set, std::string_view typ
         }
     }
     result.unheld = kReplacementCharacter;  // whole characters pass, the text does not
+    return result;
+}
+
+TypedSearchText CheckTypedSearchText(TextCodec& codec, CharsetSetting setting, std::string_view typedUtf8)
+{
+    TypedSearchText result;
+    std::optional<std::string> gbk = SearchTextIn(codec, Charset::Gbk, typedUtf8).bytes;
+    if (setting == CharsetSetting::Gbk && !gbk) {
+        result.refusal = SearchTextRefusal::NotInGbk;
+        return result;
+    }
+    if (setting == CharsetSetting::Gb18030 && !gbk && !SearchTextIn(codec, Charset::Gb18030, typedUtf8).bytes) {
+        result.refusal = SearchTextRefusal::NotInGb18030;
+        return result;
+    }
+    result.length = gbk ? gbk->size() : typedUtf8.size();
+    if (result.length > kMaxSearchTextLength) {
+        result.refusal = SearchTextRefusal::TooLong;
+        return result;
+    }
+    if (gbk)
+        result.gbk = std::move(*gbk);
     return result;
 }
 

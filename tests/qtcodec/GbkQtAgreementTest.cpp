@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <random>
 #include <string>
@@ -82,6 +83,31 @@ TEST(GbkQtAgreement, DisplayBytesShowAsQtShowedThem)
             c = static_cast<char>(r % 5 == 0 ? r >> 8 : r % 5 == 1 ? 0x20 + (r >> 8) % 0x60 : 0x80 + (r >> 8) % 0x80);
         }
         ASSERT_EQ(shownByEngine(codec, bytes), shownByQt(bytes)) << k;
+    }
+}
+
+}  // namespace
+}  // namespace veltrane
+
+namespace veltrane {
+namespace {
+
+// A typed text is refused, or turned into GBK, as Qt's encoder did it for the
+// viewer: every character, the Private Use ones code page 936 shows included.
+TEST(GbkQtAgreement, EveryCharacterEncodesAsQtEncodedIt)
+{
+    TextCodec codec;
+    for (char32_t cp = 1; cp < 0x110000; ++cp) {
+        if (cp >= 0xD800 && cp < 0xE000)
+            continue;
+        const QString text = QString::fromUcs4(&cp, 1);
+        QStringEncoder qt("GBK");
+        const QByteArray qtBytes = qt.encode(text);
+        const bool qtHolds = qt.isValid() && !qt.hasError();
+        const std::optional<std::string> engine = codec.encode(Charset::Gbk, text.toStdString());
+        ASSERT_EQ(engine.has_value(), qtHolds) << std::hex << static_cast<unsigned>(cp);
+        if (qtHolds)
+            ASSERT_EQ(*engine, qtBytes.toStdString()) << std::hex << static_cast<unsigned>(cp);
     }
 }
 

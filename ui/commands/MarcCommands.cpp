@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QRadioButton>
-#include <QStringEncoder>
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -27,6 +26,7 @@
 #include "files/RecordFile.h"
 #include "files/RecordExtract.h"
 #include "display/RecordScan.h"
+#include "search/SearchText.h"
 #include "state/SharedState.h"
 
 namespace {
@@ -50,6 +50,28 @@ int hexDigitValue(QChar c)
     if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
         return c.unicode() - 'A' + 10;
     return -1;
+}
+
+/// The typed text as UTF-8; a lone surrogate (which no set holds) stays a
+/// sequence of three bytes that is not UTF-8.
+std::string TypedUtf8(const QString& text)
+{
+    if (text.isValidUtf16())
+        return text.toStdString();
+    std::string utf8;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        const bool paired = QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        if (QChar::isSurrogate(unit) && !paired) {
+            utf8 += static_cast<char>(0xE0 | (unit >> 12));
+            utf8 += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (unit & 0x3F));
+            continue;
+        }
+        utf8 += text.mid(i, paired ? 2 : 1).toStdString();
+        i += paired ? 1 : 0;
+    }
+    return utf8;
 }
 
 }  // namespace
@@ -130,35 +152,24 @@ std::int64_t LeadingDecimal(QStringView text)
 
 EncodedSearchText EncodeSearchText(const QString& text)
 {
-    QStringEncoder toGbk("GBK");
-    QByteArray bytes = toGbk.encode(text);
-    if (!toGbk.isValid() || toGbk.hasError())
-        return {{}, QString::fromUtf8(kSearchTextNotGbkMessage)};
-    if (static_cast<std::size_t>(bytes.size()) > veltrane::kMaxSearchTextLength)
-        return {{}, QString::fromUtf8(kSearchTextTooLongMessage)};
-    return {bytes, {}};
+    return EncodeSearchText(text, veltrane::CharsetSetting::Gbk);
 }
 
 EncodedSearchText EncodeSearchText(const QString& text, veltrane::CharsetSetting setting)
 {
-    using veltrane::CharsetSetting;
-    if (setting == CharsetSetting::Gbk)
-        return EncodeSearchText(text);
-    if (setting == CharsetSetting::Gb18030) {
-        QStringEncoder toGb18030("GB18030");
-        (void)toGb18030.encode(text);
-        if (!toGb18030.isValid() || toGb18030.hasError())
-            return {{}, QString::fromUtf8(kSearchTextNotGb18030Message)};
-    }
-    QStringEncoder toGbk("GBK");
-    QByteArray bytes = toGbk.encode(text);
-    if (!toGbk.isValid() || toGbk.hasError())
-        bytes = text.toUtf8();  // only for the length: the GBK pattern stays empty
-    if (static_cast<std::size_t>(bytes.size()) > veltrane::kMaxSearchTextLength)
+    thread_local veltrane::TextCodec codec;
+    const veltrane::TypedSearchText checked = veltrane::CheckTypedSearchText(codec, setting, TypedUtf8(text));
+    switch (checked.refusal) {
+    case veltrane::SearchTextRefusal::None:
+        break;
+    case veltrane::SearchTextRefusal::NotInGbk:
+        return {{}, QString::fromUtf8(kSearchTextNotGbkMessage)};
+    case veltrane::SearchTextRefusal::NotInGb18030:
+        return {{}, QString::fromUtf8(kSearchTextNotGb18030Message)};
+    case veltrane::SearchTextRefusal::TooLong:
         return {{}, QString::fromUtf8(kSearchTextTooLongMessage)};
-    if (!toGbk.isValid() || toGbk.hasError())
-        bytes.clear();
-    return {bytes, {}};
+    }
+    return {QByteArray::fromStdString(checked.gbk), {}};
 }
 
 void GotoRecordCommand(TFormMarc* window)
