@@ -29,7 +29,7 @@ int runConvertCommand(const std::vector<std::string_view>& arguments);
 const CliCommand kConvertCommand{
     "convert",
     "convert [--mode M] [--charset C] [--from FORMAT] --to FORMAT [--utf8] [-o TARGET [--overwrite]] FILE [A [B]]",
-    "write records as ISO 2709, MARCXML, JSON, JSON Lines, .mrk or text", runConvertCommand};
+    "write records as ISO 2709, MARCXML, JSON, JSON Lines, .mrk, text or a long table (TSV)", runConvertCommand};
 
 namespace {
 
@@ -46,6 +46,11 @@ constexpr std::string_view kConvertHelp =
     "  jsonl     MARC-in-JSON, one record per line\n"
     "  mrk       mnemonic lines (=LDR, =245  10$a...), a blank line between records\n"
     "  text      the display text in UTF-8\n"
+    "  tsv       the long table for data engines: a header line, then one row\n"
+    "            for the leader, one per control field and one per subfield:\n"
+    "            record, id (the 001), field (0 for the leader), tag (LDR),\n"
+    "            ind1, ind2, subfield (0 but in data fields), code, value; tab,\n"
+    "            CR, LF and backslash written as \\t, \\r, \\n and \\\\\n"
     "\n"
     "  --mode 0|1|2   delimiter variant of ISO 2709 input (see 'show --help'); in\n"
     "                 variants 1 and 2 a '$' before an ASCII letter or digit is a\n"
@@ -111,10 +116,10 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
         auto format = [&](RecordFormat& into) -> std::string {
             std::optional<std::string_view> value = walker.value();
             if (!value)
-                return "option '" + name + "' needs a format: iso2709, marcxml, json, jsonl, mrk or text";
+                return "option '" + name + "' needs a format: iso2709, marcxml, json, jsonl, mrk, text or tsv";
             std::optional<RecordFormat> f = ParseRecordFormat(*value);
             if (!f)
-                return "unknown format '" + std::string(*value) + "': iso2709, marcxml, json, jsonl, mrk or text";
+                return "unknown format '" + std::string(*value) + "': iso2709, marcxml, json, jsonl, mrk, text or tsv";
             into = *f;
             return {};
         };
@@ -134,8 +139,9 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
             error = parseCharsetValue(walker.value(), parsed.options.charset);
         } else if (name == "--from") {
             error = format(parsed.options.from);
-            if (error.empty() && parsed.options.from == RecordFormat::Text)
-                error = "the text format cannot be read back; --from takes iso2709, marcxml, json, jsonl or mrk";
+            if (error.empty() && (parsed.options.from == RecordFormat::Text || parsed.options.from == RecordFormat::Tsv))
+                error = "the " + std::string(RecordFormatName(parsed.options.from)) +
+                        " format cannot be read back; --from takes iso2709, marcxml, json, jsonl or mrk";
         } else if (name == "--to") {
             error = format(parsed.options.to);
             parsed.haveTo = true;

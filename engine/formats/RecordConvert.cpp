@@ -144,6 +144,7 @@ private:
     void emit(std::int64_t number)
     {
         m_problems.clear();
+        m_writer->recordNumber(number);
         const bool written = m_writer->write(m_record, m_out, m_problems);
         finishRecord(number, written);
     }

@@ -14,10 +14,10 @@
 namespace veltrane {
 
 /// The formats records are converted between.
-enum class RecordFormat { Iso2709, MarcXml, Json, JsonLines, Mrk, Text };
+enum class RecordFormat { Iso2709, MarcXml, Json, JsonLines, Mrk, Text, Tsv };
 
 /// The name the command line uses: "iso2709", "marcxml", "json", "jsonl",
-/// "mrk", "text".
+/// "mrk", "text", "tsv".
 [[nodiscard]] std::string_view RecordFormatName(RecordFormat format);
 /// Reads a format name; nothing for an unknown one.
 [[nodiscard]] std::optional<RecordFormat> ParseRecordFormat(std::string_view name);
@@ -43,6 +43,9 @@ public:
         (void)out;
         return false;
     }
+    /// The number of the record the next write() is given, for a format that
+    /// names it (the long table).
+    virtual void recordNumber(std::int64_t number) { (void)number; }
     /// What comes after the last record.
     virtual void end(std::string& out) { (void)out; }
 };

@@ -19,6 +19,7 @@ std::unique_ptr<RecordReader> MakeRecordReader(RecordFormat format, int fd)
         return MakeMrkReader(fd);
     case RecordFormat::Iso2709:
     case RecordFormat::Text:
+    case RecordFormat::Tsv:
         break;
     }
     return nullptr;

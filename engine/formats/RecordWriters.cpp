@@ -20,13 +20,14 @@ constexpr std::size_t kMaxRecordLength = 99'999;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::string_view kSlimNamespace = "http://www.loc.gov/MARC21/slim";
 
-constexpr std::array<std::pair<RecordFormat, std::string_view>, 6> kFormatNames{{
+constexpr std::array<std::pair<RecordFormat, std::string_view>, 7> kFormatNames{{
     {RecordFormat::Iso2709, "iso2709"},
     {RecordFormat::MarcXml, "marcxml"},
     {RecordFormat::Json, "json"},
     {RecordFormat::JsonLines, "jsonl"},
     {RecordFormat::Mrk, "mrk"},
     {RecordFormat::Text, "text"},
+    {RecordFormat::Tsv, "tsv"},
 }};
 
 /// Length of the well-formed UTF-8 sequence at text[i] (1-4) and its code
@@ -324,6 +325,104 @@ private:
     bool m_first = true;
 };
 
+/// The long table: a header line, then one row for the leader, one per
+/// control field and one per subfield, values decoded; tab, CR, LF and
+/// backslash escaped as \t, \r, \n and \\, so that data engines read it
+/// with no quoting at all.
+class TsvWriter final : public RecordWriter {
+public:
+    void begin(std::string& out) override { out += "record\tid\tfield\ttag\tind1\tind2\tsubfield\tcode\tvalue\n"; }
+
+    void recordNumber(std::int64_t number) override { m_number = number; }
+
+    bool write(const MarcRecord& record, std::string& out, std::vector<std::string>& problems) override
+    {
+        Replacements replaced;
+        m_start.clear();
+        m_start += std::to_string(m_number);
+        m_start += '\t';
+        for (const MarcRecord::Field& f : record.fields()) {
+            if (f.control && record.tag(f) == "001") {
+                appendValue(record.value(f), m_start, replaced);
+                break;
+            }
+        }
+        m_start += '\t';
+        out += m_start;
+        out += "0\tLDR\t\t\t0\t\t";
+        appendValue(record.leader(), out, replaced);
+        out += '\n';
+        std::size_t field = 0;
+        for (const MarcRecord::Field& f : record.fields()) {
+            ++field;
+            if (f.control) {
+                out += m_start;
+                out += std::to_string(field);
+                out += '\t';
+                appendValue(record.tag(f), out, replaced);
+                out += "\t\t\t0\t\t";
+                appendValue(record.value(f), out, replaced);
+                out += '\n';
+                continue;
+            }
+            std::size_t subfield = 0;
+            for (const MarcRecord::Subfield& s : record.subfields(f)) {
+                out += m_start;
+                out += std::to_string(field);
+                out += '\t';
+                appendValue(record.tag(f), out, replaced);
+                out += '\t';
+                appendValue(record.indicator1(f), out, replaced);
+                out += '\t';
+                appendValue(record.indicator2(f), out, replaced);
+                out += '\t';
+                out += std::to_string(++subfield);
+                out += '\t';
+                appendValue(record.code(s), out, replaced);
+                out += '\t';
+                appendValue(record.value(s), out, replaced);
+                out += '\n';
+            }
+        }
+        replaced.tell(problems);
+        return true;
+    }
+
+private:
+    static void appendValue(std::string_view text, std::string& out, Replacements& replaced)
+    {
+        std::size_t run = 0, i = 0;
+        while (i < text.size()) {
+            const unsigned char b = static_cast<unsigned char>(text[i]);
+            if (b >= 0x80) {
+                char32_t cp = 0;
+                if (const std::size_t n = utf8Sequence(text, i, cp); n > 0) {
+                    i += n;
+                    continue;
+                }
+            } else if (b != '\t' && b != '\r' && b != '\n' && b != '\\') {
+                ++i;
+                continue;
+            }
+            out.append(text.data() + run, i - run);
+            switch (b) {
+            case '\t': out += "\\t"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\\': out += "\\\\"; break;
+            default:
+                out += kReplacement;
+                ++replaced.invalidUtf8;
+            }
+            run = ++i;
+        }
+        out.append(text.data() + run, i - run);
+    }
+
+    std::int64_t m_number = 0;
+    std::string m_start;  ///< the record's number and 001, tab after each
+};
+
 class MrkWriter final : public RecordWriter {
 public:
     bool write(const MarcRecord& record, std::string& out, std::vector<std::string>& problems) override
@@ -551,6 +650,8 @@ std::unique_ptr<RecordWriter> MakeRecordWriter(RecordFormat format, const Record
         return std::make_unique<MrkWriter>();
     case RecordFormat::Text:
         return std::make_unique<TextWriter>(text);
+    case RecordFormat::Tsv:
+        return std::make_unique<TsvWriter>();
     }
     return nullptr;
 }

@@ -159,7 +159,7 @@ TEST_F(CommandTableTest, OptionsUsageErrorsAndExitStatusOfEachCommand)
         {{"convert", "--to=jsonl", "--mode", "0", "--charset", "gbk", "{file}"}, 0, "", false, "{"},
         {{"convert", "{file}"}, 2, "option '--to FORMAT' is required", true},
         {{"convert", "--to", "pdf", "{file}"}, 2,
-         "unknown format 'pdf': iso2709, marcxml, json, jsonl, mrk or text", true},
+         "unknown format 'pdf': iso2709, marcxml, json, jsonl, mrk, text or tsv", true},
         {{"convert", "--from", "text", "--to", "mrk", "{file}"}, 2,
          "the text format cannot be read back; --from takes iso2709, marcxml, json, jsonl or mrk", true},
         {{"convert", "--to", "mrk", "--overwrite", "{file}"}, 2, "option '--overwrite' needs '-o TARGET'", true},

@@ -182,6 +182,8 @@ QString ExportSuffix(RecordFormat format)
         return QStringLiteral("mrk");
     case RecordFormat::Text:
         return QStringLiteral("txt");
+    case RecordFormat::Tsv:
+        return QStringLiteral("tsv");
     case RecordFormat::Iso2709:
         break;
     }

@@ -186,6 +186,25 @@ TEST_F(ConvertTest, PartialRecordsAreConvertedAsFarAsTheyGoWithAWarningEach)
     EXPECT_NE(c.out.find("=245  10$aCutX\n"), std::string::npos);
 }
 
+TEST_F(ConvertTest, TheLongTableHasARowForTheLeaderEachControlFieldAndEachSubfieldNumberedAsInTheFile)
+{
+    std::vector<std::string> records;
+    for (int i = 1; i <= 3; ++i)
+        records.push_back(MakeRecord({{"001", "n" + std::to_string(i)},
+                                      {"245", "10" + Sub('a', "tab\there, back\\slash") + Sub('c', "line\nend \"q\"")},
+                                      {"500", "1 "}}));
+    ConvertOptions options = to(RecordFormat::Tsv);
+    options.first = 2;
+    options.last = 2;
+    const Converted c = convert(Joined(records, ""), options);
+    EXPECT_EQ(c.out, "record\tid\tfield\ttag\tind1\tind2\tsubfield\tcode\tvalue\n"
+                     "2\tn2\t0\tLDR\t\t\t0\t\t" + records[1].substr(0, 24) + "\n"
+                     "2\tn2\t1\t001\t\t\t0\t\tn2\n"
+                     "2\tn2\t2\t245\t1\t0\t1\ta\ttab\\there, back\\\\slash\n"
+                     "2\tn2\t2\t245\t1\t0\t2\tc\tline\\nend \"q\"\n");  // 500 has no subfield: no row
+    EXPECT_TRUE(c.warnings.empty());
+}
+
 TEST_F(ConvertTest, RangeSelectsRecordsByTheirNumbers)
 {
     std::vector<std::string> records;
