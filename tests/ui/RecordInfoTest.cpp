@@ -3,6 +3,9 @@
 // decoded text, the information panel, the 字符集 submenu and the check dialog.
 
 #include <QAction>
+#include <QClipboard>
+#include <QApplication>
+#include <QAccessible>
 #include <QFile>
 #include <QMdiArea>
 #include <QPlainTextDocumentLayout>
@@ -15,6 +18,8 @@
 #include "dialogs/CheckRecordDialog.h"
 #include "windows/Main.h"
 #include "windows/Marc.h"
+#include "windows/RecordText.h"
+#include "windows/RecordTextEdit.h"
 #include "state/SharedState.h"
 #include "QtGbkReference.h"
 #include "ViewerHarness.h"
@@ -54,6 +59,17 @@ class RecordInfoTest : public QObject {
         return FormMarc.data();
     }
     QString info() const { return m_v->main.infoPanel()->text(); }
+    /// Where the character at display position `at` of memo's text begins on
+    /// its line, in pixels from the left (its right edge in right-to-left text).
+    static qreal xAt(RecordTextEdit* memo, int at)
+    {
+        const int position = memo->documentPosition(at);
+        const QTextBlock block = memo->document()->findBlock(position);
+        auto* layout = qobject_cast<QPlainTextDocumentLayout*>(memo->document()->documentLayout());
+        layout->ensureBlockLayout(block);
+        const QTextLine line = block.layout()->lineForTextPosition(position - block.position());
+        return line.isValid() ? line.cursorToX(position - block.position()) : -1;
+    }
     QAction* charsetItem(const char* name) const
     {
         return m_v->main.findChild<QAction*>(QStringLiteral("MCharset_") + QString::fromLatin1(name));
@@ -83,16 +99,10 @@ private slots:
         QCOMPARE(m_v->main.infoPanel()->accessibleName(), info());
 
         // Laid out right to left: each later letter of a word stands further left.
-        const QTextBlock block = window->MemoMarc->document()->findBlock(static_cast<int>(at));
-        auto* layout = qobject_cast<QPlainTextDocumentLayout*>(window->MemoMarc->document()->documentLayout());
-        QVERIFY(layout != nullptr);
-        layout->ensureBlockLayout(block);
-        const int first = static_cast<int>(at) - block.position();
-        const QTextLine line = block.layout()->lineForTextPosition(first);
-        QVERIFY(line.isValid());
         // (The run's first position is where the text before it ends.)
-        for (int i = first + 1; i < first + 4; ++i)
-            QVERIFY2(line.cursorToX(i + 1) < line.cursorToX(i), qPrintable(QString::number(i - first)));
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(xAt(window->MemoMarc, static_cast<int>(at) + i + 1) < xAt(window->MemoMarc, static_cast<int>(at) + i),
+                     qPrintable(QString::number(i)));
     }
 
     // A decoded record's long field wraps after a word and keeps '$' with its
@@ -126,18 +136,156 @@ private slots:
         const QString continuation = QStringLiteral("     ") + hebrew + QStringLiteral("$bend");
         QVERIFY2(text.contains(QLatin1Char('\n') + continuation + QLatin1Char('\n')), qPrintable(text));
 
-        const QTextBlock block = window->MemoMarc->document()->findBlock(static_cast<int>(text.indexOf(continuation)));
-        auto* layout = qobject_cast<QPlainTextDocumentLayout*>(window->MemoMarc->document()->documentLayout());
-        QVERIFY(layout != nullptr);
-        layout->ensureBlockLayout(block);
-        const QTextLine line = block.layout()->lineAt(0);
-        QVERIFY(line.isValid());
+        const int start = static_cast<int>(text.indexOf(continuation));
+        const auto x = [&](int column) { return xAt(window->MemoMarc, start + column); };
         const int dollar = static_cast<int>(continuation.indexOf(QLatin1Char('$')));
         for (int i = 5; i < 5 + hebrew.size(); ++i) {
-            QVERIFY2(line.cursorToX(0) < line.cursorToX(i), qPrintable(QString::number(i)));
-            QVERIFY2(line.cursorToX(i) <= line.cursorToX(dollar), qPrintable(QString::number(i)));
+            QVERIFY2(x(0) < x(i), qPrintable(QString::number(i)));
+            QVERIFY2(x(i) <= x(dollar), qPrintable(QString::number(i)));
         }
-        QVERIFY(line.cursorToX(dollar) < line.cursorToX(dollar + 1));
+        QVERIFY(x(dollar) < x(dollar + 1));
+    }
+
+    // Each subfield value that holds right-to-left text reads right to left on
+    // its own: its digits and punctuation never take the '$' mark or a numeric
+    // code into it, and "$b" stays after it.
+    void rightToLeftValuesKeepTheSubfieldMarksInPlace_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<QString>("rightToLeft");
+        const QString hebrew = QString::fromUtf8("שלום");
+        const QString arabic = QString::fromUtf8("كتاب");
+        QTest::newRow("hebrew, a year") << hebrew + QStringLiteral(" 1990") << QStringLiteral("bend") << hebrew;
+        QTest::newRow("hebrew, a numeric code") << hebrew << QStringLiteral("6245-01") << hebrew;
+        QTest::newRow("hebrew, punctuation") << hebrew + QStringLiteral(" :") << QStringLiteral("b") + hebrew << hebrew;
+        QTest::newRow("arabic, a year and a stop") << arabic + QStringLiteral(" 1990.") << QStringLiteral("vend") << arabic;
+    }
+    void rightToLeftValuesKeepTheSubfieldMarksInPlace()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, next);
+        QFETCH(QString, rightToLeft);
+        std::string record = testsupport::MakeRecord(
+            {{"001", "rtl1"}, {"245", "10\x1f" "a" + value.toStdString() + "\x1f" + next.toStdString()}});
+        record[9] = 'a';
+        TFormMarc* window = open(m_v->sandbox.write("rtl.mrc", record));
+        QVERIFY(window->isOpen());
+        RecordTextEdit* memo = window->MemoMarc;
+        const QString text = memo->toPlainText();
+        const QString shown = QStringLiteral("24510$a") + value + QLatin1Char('$') + next;
+        QVERIFY2(text.contains(QLatin1Char('\n') + shown + QLatin1Char('\n')), qPrintable(text));
+
+        const int start = static_cast<int>(text.indexOf(shown));
+        const auto x = [&](qsizetype column) { return xAt(memo, start + static_cast<int>(column)); };
+        const qsizetype code = 6;
+        const qsizetype mark = code + 1 + value.size();
+        for (qsizetype i = code + 1; i < mark; ++i) {
+            QVERIFY2(x(code) < x(i), qPrintable(QString::number(i)));
+            QVERIFY2(x(i) <= x(mark), qPrintable(QString::number(i)));
+        }
+        QVERIFY(x(mark) < x(mark + 1));
+        QVERIFY(x(mark + 1) < x(mark + 2));
+        // The value itself reads right to left (its first position is where
+        // the text before it ends, so from its second letter on).
+        QVERIFY(x(code + rightToLeft.size()) < x(code + 2));
+    }
+
+    // The isolates are the layout's alone: the plain text, Ctrl+C, 复制为连续文本,
+    // find's selection and what assistive technology reads are the display text.
+    void rightToLeftTextLeavesAsTheDisplayText()
+    {
+        const QString hebrew = QString::fromUtf8("הגיונות");
+        std::string record = testsupport::MakeRecord(
+            {{"001", "rtl2"},
+             {"880", "10\x1f" "6245-01\x1f" "a" + hebrew.toStdString() + " 1990 :\x1f" "b" + std::string(60, 'x') +
+                         hebrew.toStdString() + "\x1f" "vend"}});
+        record[9] = 'a';
+        TFormMarc* window = open(m_v->sandbox.write("rtl.mrc", record));
+        QVERIFY(window->isOpen());
+        RecordTextEdit* memo = window->MemoMarc;
+        QVERIFY(memo->document()->toPlainText().contains(QChar(0x2068)));
+        const QString text = memo->toPlainText();
+        const QString expected = QStringLiteral("88010$6245-01$a") + hebrew + QStringLiteral(" 1990 :$b") +
+                                 QString(60, QLatin1Char('x')) + hebrew + QStringLiteral("$vend\n");
+        QVERIFY2(JoinWrappedLines(text).endsWith(expected) && text.contains(QStringLiteral("\n     ")), qPrintable(text));
+        QVERIFY(!text.contains(QChar(0x2068)) && !text.contains(QChar(0x2069)));
+
+        memo->selectAll();
+        memo->copy();
+        QCOMPARE(QApplication::clipboard()->text(), text);
+        QTest::keySequence(memo, QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+        QCOMPARE(QApplication::clipboard()->text(), JoinWrappedLines(text));
+
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(memo);
+        QVERIFY(accessible != nullptr && accessible->textInterface() != nullptr);
+        QAccessibleTextInterface* readable = accessible->textInterface();
+        QCOMPARE(readable->characterCount(), static_cast<int>(text.size()));
+        QCOMPARE(readable->text(0, readable->characterCount()), text);
+        QCOMPARE(accessible->text(QAccessible::Value), text);
+
+        // Found across the wrap, in display positions everywhere.
+        const QString across = QStringLiteral("xx") + hebrew + QStringLiteral("$v");
+        QVERIFY(SelectFirstMatch(memo, across, true));
+        QCOMPARE(JoinWrappedLines(memo->selectedDisplayText()), across);
+        int from = -1;
+        int to = -1;
+        readable->selection(0, &from, &to);
+        QCOMPARE(JoinWrappedLines(readable->text(from, to)), across);
+        QCOMPARE(readable->cursorPosition(), from);
+        readable->setSelection(0, static_cast<int>(text.indexOf(hebrew)), static_cast<int>(text.indexOf(hebrew) + hebrew.size()));
+        QCOMPARE(memo->selectedDisplayText(), hebrew);
+        memo->copy();
+        QCOMPARE(QApplication::clipboard()->text(), hebrew);
+
+        // The arrow keys never stop on an isolate's mark: each press moves the cursor.
+        const int code = static_cast<int>(text.indexOf(hebrew)) - 1;
+        memo->setFocus();
+        QTextCursor cursor = memo->textCursor();
+        cursor.setPosition(memo->documentPosition(code));
+        memo->setTextCursor(cursor);
+        QTest::keyClick(memo, Qt::Key_Right);
+        QTest::keyClick(memo, Qt::Key_Right);
+        QCOMPARE(memo->displayPosition(memo->textCursor().position()), code + 2);
+        QTest::keyClick(memo, Qt::Key_Left, Qt::ShiftModifier);
+        QCOMPARE(memo->selectedDisplayText(), hebrew.left(1));
+        QTest::keyClick(memo, Qt::Key_Left);  // ends the selection at its start
+        QCOMPARE(memo->displayPosition(memo->textCursor().position()), code + 1);
+        QTest::keyClick(memo, Qt::Key_Left);
+        QCOMPARE(memo->displayPosition(memo->textCursor().position()), code);
+    }
+
+    void isolatesOnlyRightToLeftValues_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("laidOut");
+        const QString he = QString::fromUtf8("של");
+        const QString fsi(QChar(0x2068));
+        const QString pdi(QChar(0x2069));
+        QTest::newRow("latin only") << QStringLiteral("24510$aTitle :$bmore\n     wrapped$cend")
+                                    << QStringLiteral("24510$aTitle :$bmore\n     wrapped$cend");
+        QTest::newRow("control field") << QStringLiteral("001") + he << QStringLiteral("001") + he;
+        QTest::newRow("one value of two") << QStringLiteral("24510$a") + he + QStringLiteral(" /$bx")
+                                          << QStringLiteral("24510$a") + fsi + he + QStringLiteral(" /") + pdi + QStringLiteral("$bx");
+        QTest::newRow("continuation") << QStringLiteral("24510$ax\n     ") + he + QStringLiteral("$b")
+                                      << QStringLiteral("24510$ax\n     ") + fsi + he + pdi + QStringLiteral("$b");
+        QTest::newRow("empty values") << QStringLiteral("24510$a$b") + he + QStringLiteral("$")
+                                      << QStringLiteral("24510$a$b") + fsi + he + pdi + QStringLiteral("$");
+        QTest::newRow("arabic-indic digits") << QString::fromUtf8("24510$a١٩٩٠$b")
+                                             << QStringLiteral("24510$a") + fsi + QString::fromUtf8("١٩٩٠") + pdi + QStringLiteral("$b");
+    }
+    void isolatesOnlyRightToLeftValues()
+    {
+        QFETCH(QString, shown);
+        QFETCH(QString, laidOut);
+        const IsolatedText isolated = IsolateRightToLeftValues(shown);
+        QCOMPARE(isolated.text, laidOut);
+        std::vector<int> marks;
+        for (qsizetype i = 0; i < laidOut.size(); ++i) {
+            if (laidOut[i] == QChar(0x2068) || laidOut[i] == QChar(0x2069))
+                marks.push_back(static_cast<int>(i));
+        }
+        QVERIFY(isolated.marks == marks);
     }
 
     void samplesShowTodaysGbkTextUnderAutomatic_data()

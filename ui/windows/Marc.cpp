@@ -17,6 +17,7 @@
 #include "files/RecordFile.h"
 #include "display/RecordScan.h"
 #include "windows/RecordText.h"
+#include "windows/RecordTextEdit.h"
 #include "windows/WindowPlacement.h"
 #include "state/SharedState.h"
 #include "commands/WindowSearch.h"
@@ -51,7 +52,7 @@ using veltrane::fileaccess::identityOf;
 
 TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelSize)
     : QMdiSubWindow(nullptr),
-      MemoMarc(new QPlainTextEdit(this)),
+      MemoMarc(new RecordTextEdit(this)),
       m_shared(shared),
       m_codec(std::make_unique<veltrane::TextCodec>())
 {
@@ -233,7 +234,7 @@ int TFormMarc::display(int from, int to, const char* pattern)
         return r;
     m_recordInfo = MakeRecordInfo(std::move(*shown.shown));
     m_infoSetting = CharsetChoice;
-    MemoMarc->setPlainText(m_recordInfo.text);
+    MemoMarc->setDisplayText(m_recordInfo.text);
     CurrentRecord = r;
     setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
     FormActivate();

@@ -12,11 +12,12 @@
 #include "dialogs/Prompt.h"
 #include "files/RecordIndex.h"
 #include "windows/RecordInfo.h"
+#include "windows/RecordTextEdit.h"
 #include "common/WorkMonitor.h"
 
 class BackgroundWork;
 class QMdiArea;
-class QPlainTextEdit;
+
 struct DocumentSharedState;
 
 /// The window of one open record file: shows one record as text and remembers
@@ -36,7 +37,7 @@ public:
     /// What the windows share (the delimiter variant, the scratch file, the last search).
     [[nodiscard]] DocumentSharedState& shared() const { return m_shared; }
 
-    QPlainTextEdit* MemoMarc;
+    RecordTextEdit* MemoMarc;
     std::string FileName;                       ///< path as local 8-bit bytes, for the engine
     std::optional<std::string> IndexFileName;   ///< the record index, when one could be made
     int CurrentRecord = 1;                      ///< 1-based number of the record on display

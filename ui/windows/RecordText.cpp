@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextCursor>
-#include <QTextDocumentFragment>
 #include <QTextOption>
 #include <QWheelEvent>
 
@@ -18,6 +17,8 @@
 #include <utility>
 
 #include "display/LineWrap.h"
+#include "windows/RecordTextAccessible.h"
+#include "windows/RecordTextEdit.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ QString foldAsciiCase(QString text)
 
 }  // namespace
 
-bool SelectFirstMatch(QPlainTextEdit* memo, const QString& text, bool caseSensitive, const QString& tag)
+bool SelectFirstMatch(RecordTextEdit* memo, const QString& text, bool caseSensitive, const QString& tag)
 {
     const QString shown = memo->toPlainText();
     const QString wrap = QString::fromLatin1(veltrane::kLineWrap.data(), static_cast<qsizetype>(veltrane::kLineWrap.size()));
@@ -122,11 +123,11 @@ bool SelectFirstMatch(QPlainTextEdit* memo, const QString& text, bool caseSensit
     const qsizetype last = found + needle.size() - 1;
     // The end into view first, then the start, where the cursor stays: the
     // whole match shows, its start at least.
-    const int end = at[static_cast<std::size_t>(last)] + 1;
+    const int end = memo->documentPosition(at[static_cast<std::size_t>(last)]) + 1;
     cursor.setPosition(end);
     memo->setTextCursor(cursor);
     memo->ensureCursorVisible();
-    cursor.setPosition(at[static_cast<std::size_t>(found)], QTextCursor::KeepAnchor);
+    cursor.setPosition(memo->documentPosition(at[static_cast<std::size_t>(found)]), QTextCursor::KeepAnchor);
     memo->setTextCursor(cursor);
     memo->ensureCursorVisible();
     return true;
@@ -137,8 +138,10 @@ int ZoomedPixelSize(int pixelSize, int steps)
     return std::clamp(pixelSize + steps * kRecordTextZoomStep, kMinRecordTextPixelSize, kMaxRecordTextPixelSize);
 }
 
-void PrepareRecordText(QPlainTextEdit* memo, int pixelSize, std::function<void(int steps)> zoom)
+void PrepareRecordText(RecordTextEdit* memo, int pixelSize, std::function<void(int steps)> zoom)
 {
+    // Before anything asks for the text's accessible interface, which is made once per widget.
+    InstallRecordTextAccessibility();
     memo->setReadOnly(true);
     memo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // Every line reads left to right, whatever script it starts with: the tag,
@@ -153,9 +156,8 @@ void PrepareRecordText(QPlainTextEdit* memo, int pixelSize, std::function<void(i
     copyJoined->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     copyJoined->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     QObject::connect(copyJoined, &QAction::triggered, memo, [memo] {
-        const QTextCursor cursor = memo->textCursor();
-        if (cursor.hasSelection())
-            QApplication::clipboard()->setText(JoinWrappedLines(cursor.selection().toPlainText()));
+        if (memo->textCursor().hasSelection())
+            QApplication::clipboard()->setText(JoinWrappedLines(memo->selectedDisplayText()));
     });
     memo->addAction(copyJoined);
     memo->setContextMenuPolicy(Qt::CustomContextMenu);
