@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "charset/UnimarcShape.h"
 #include "iso2709/RecordFields.h"
 
 namespace veltrane {
@@ -47,19 +48,11 @@ struct CharsetDecision {
 /// Reads a `--charset` name (case-insensitive); nothing for an unknown one.
 [[nodiscard]] std::optional<CharsetSetting> ParseCharsetSetting(std::string_view name);
 
-/// UNIMARC's general data, 100 $a, names the record's character set at
-/// positions 26-27 (from 0); "50" is ISO 10646, read here as UTF-8.
-inline constexpr std::size_t kUnimarcCharsetOffset = 26;
-inline constexpr std::string_view kUnimarcUtf8 = "50";
-
 /// A record is UNIMARC-shaped when it has a field 100 whose $a starts with
 /// eight digits or blanks followed by a lowercase letter (date of entry, type
 /// of date); otherwise it is MARC 21-shaped. $a is what follows the first 0x1F
 /// 'a' of the field, or its first "$a" when it has no 0x1F 'a'.
 [[nodiscard]] bool IsUnimarcShaped(const RecordFields& record);
-/// Whether the bytes of one field 100 (after its tag) make a record
-/// UNIMARC-shaped.
-[[nodiscard]] bool IsUnimarcGeneralData(std::span<const unsigned char> field100);
 
 /// Decides the set of one record by the automatic rules (the README lists
 /// them). Never fails: GBK when nothing else fits.
