@@ -27,7 +27,7 @@ public:
     void run(bool quickScan)
     {
         Iso2709Reader& reader = m_reader;
-        reader.read(m_bytes, m_record.declaredLength, {m_terminator, true, quickScan});
+        reader.read(m_bytes, m_record.declaredLength, {m_options.mode, true, quickScan});
         m_views.clear();
         if (reader.readByQuickScan()) {
             m_inPlace = true;

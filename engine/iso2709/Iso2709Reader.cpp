@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "charset/UnimarcShape.h"
+
 namespace veltrane {
 
 namespace {
@@ -52,7 +54,94 @@ std::string hexByte(unsigned char b)
     return text;
 }
 
+// The leader's fixed values (ISO 2709): two indicators, a subfield code of
+// two bytes (delimiter and code), and the entry map: four digits of field
+// length, five of start, no implementation part, then MARC 21's '0' or
+// UNIMARC's blank.
+constexpr std::size_t kIndicatorCountOffset = 10;
+constexpr std::size_t kSubfieldCodeLengthOffset = 11;
+constexpr unsigned char kTwo = '2';
+constexpr std::size_t kEntryMapOffset = 20;
+constexpr std::string_view kEntryMap = "4500";
+constexpr std::string_view kUnimarcEntryMap = "450 ";
+constexpr std::size_t kIndicatorBytes = 2;
+
+/// A leader byte that is no character: a control or a byte past ASCII.
+constexpr bool notACharacter(unsigned char b) { return b < 0x20 || b >= 0x7F; }
+
+/// Where the first subfield delimiter from `from` on stands in body
+/// (body.size() when none).
+std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from, DelimiterMode mode)
+{
+    if (from >= body.size())
+        return body.size();
+    const unsigned char delimiter = SubfieldDelimiter(mode);
+    if (mode != dmSpecial1 && mode != dmSpecial2) {
+        // Every delimiter byte is one.
+        const void* at = std::memchr(body.data() + from, delimiter, body.size() - from);
+        return at == nullptr ? body.size() : static_cast<std::size_t>(static_cast<const unsigned char*>(at) - body.data());
+    }
+    for (; from < body.size(); ++from)
+        if (body[from] == delimiter && from + 1 < body.size() && IsAsciiLetterOrDigit(body[from + 1]))
+            return from;
+    return body.size();
+}
+
+std::size_t emptyCodes(std::span<const IsoSubfield> subfields)
+{
+    return static_cast<std::size_t>(
+        std::count_if(subfields.begin(), subfields.end(), [](const IsoSubfield& s) { return s.code.empty(); }));
+}
+
 }  // namespace
+
+std::span<const unsigned char> SplitSubfields(std::span<const unsigned char> body, DelimiterMode mode,
+                                              std::vector<IsoSubfield>& out)
+{
+    out.clear();
+    std::size_t k = nextDelimiter(body, 0, mode);
+    const std::span<const unsigned char> indicators = body.first(k);
+    while (k < body.size()) {
+        const std::size_t next = nextDelimiter(body, k + 1, mode);
+        if (next == k + 1)
+            out.push_back({body.subspan(k + 1, 0), body.subspan(k + 1, 0)});
+        else
+            out.push_back({body.subspan(k + 1, 1), body.subspan(k + 2, next - k - 2)});
+        k = next;
+    }
+    return indicators;
+}
+
+std::span<const unsigned char> Iso2709Reader::body(std::size_t i) const
+{
+    const std::span<const unsigned char> data = m_fields[i].data;
+    if (data.empty())
+        return data;
+    const void* end = std::memchr(data.data(), m_terminator, data.size());
+    return end == nullptr ? data
+                          : data.first(static_cast<std::size_t>(static_cast<const unsigned char*>(end) - data.data()));
+}
+
+IsoDataField Iso2709Reader::dataField(std::size_t i)
+{
+    const std::span<const unsigned char> indicators = SplitSubfields(body(i), m_mode, m_subfields);
+    return {indicators, m_subfields};
+}
+
+bool Iso2709Reader::unimarcShaped() const
+{
+    return std::any_of(m_fields.begin(), m_fields.end(),
+                       [](const IsoField& f) { return f.tag == "100" && IsUnimarcGeneralData(f.data); });
+}
+
+bool Iso2709Reader::leaderWellFormed() const
+{
+    if (std::any_of(m_leader, m_leader + kLeaderLength, notACharacter) || m_leader[kIndicatorCountOffset] != kTwo ||
+        m_leader[kSubfieldCodeLengthOffset] != kTwo)
+        return false;
+    const std::string_view map(reinterpret_cast<const char*>(m_leader) + kEntryMapOffset, kEntryMap.size());
+    return map == kEntryMap || (map == kUnimarcEntryMap && unimarcShaped());
+}
 
 std::string PrintableBytes(std::span<const unsigned char> bytes)
 {
@@ -66,7 +155,8 @@ void Iso2709Reader::read(std::span<const unsigned char> bytes, std::uint32_t dec
                          const IsoReadOptions& options)
 {
     m_bytes = bytes;
-    m_terminator = options.fieldTerminator;
+    m_mode = options.mode;
+    m_terminator = FieldTerminator(options.mode);
     m_fields.clear();
     m_problems.clear();
     m_quick = false;
@@ -117,7 +207,16 @@ bool Iso2709Reader::readWellFormed(std::uint32_t declaredLength)
         held += kTagLength + fieldLength;
         m_fields[i] = {{reinterpret_cast<const char*>(entry), kTagLength}, {r + begin, fieldLength}, fieldLength};
     }
-    return held <= kFieldBufferSize;
+    if (held > kFieldBufferSize || !leaderWellFormed())
+        return false;
+    for (std::size_t i = 0; i < entries; ++i) {
+        if (IsControlTag(m_fields[i].tag))
+            continue;
+        const IsoDataField field = dataField(i);
+        if (field.indicators.size() != kIndicatorBytes || emptyCodes(field.subfields) > 0)
+            return false;
+    }
+    return true;
 }
 
 void Iso2709Reader::readEntries()
@@ -178,6 +277,7 @@ void Iso2709Reader::findProblems(std::uint32_t declaredLength)
                                  : ", not the record terminator"));
         }
     }
+    findLeaderProblems();
     const std::size_t readable = std::min<std::size_t>(available, length);
     const unsigned char* leader = m_bytes.data();
     const std::uint32_t base = ParseDigits(leader + kBaseAddressOffset, kBaseAddressDigits);
@@ -205,6 +305,61 @@ void Iso2709Reader::findProblems(std::uint32_t declaredLength)
             "the base address is " + std::to_string(base) + " but the directory ends at byte " + std::to_string(end));
     }
     findEntryProblems(base, readable, dataEnd, length);
+    findDataFieldProblems();
+}
+
+void Iso2709Reader::findLeaderProblems()
+{
+    std::string odd;
+    std::size_t first = 0, count = 0;
+    for (std::size_t i = 0; i < kLeaderLength; ++i) {
+        if (!notACharacter(m_leader[i]))
+            continue;
+        if (count++ == 0)
+            first = i;
+        odd += (odd.empty() ? "" : ", ") + std::to_string(i) + " (" + hexByte(m_leader[i]) + ")";
+    }
+    if (count > 0)
+        add(first, "leader-characters",
+            (count == 1 ? "leader byte " + odd + " is" : "leader bytes " + odd + " are") +
+                " not a character: a control or past ASCII");
+    auto shown = [](unsigned char b) { return notACharacter(b) ? hexByte(b) : "'" + std::string(1, static_cast<char>(b)) + "'"; };
+    if (m_leader[kIndicatorCountOffset] != kTwo)
+        add(kIndicatorCountOffset, "indicator-count",
+            "the indicator count (leader byte 10) is " + shown(m_leader[kIndicatorCountOffset]) + ", not 2");
+    if (m_leader[kSubfieldCodeLengthOffset] != kTwo)
+        add(kSubfieldCodeLengthOffset, "subfield-code-length",
+            "the subfield code length (leader byte 11) is " + shown(m_leader[kSubfieldCodeLengthOffset]) + ", not 2");
+    const std::string_view map(reinterpret_cast<const char*>(m_leader) + kEntryMapOffset, kEntryMap.size());
+    const bool unimarc = unimarcShaped();
+    if (map != kEntryMap && !(unimarc && map == kUnimarcEntryMap))
+        add(kEntryMapOffset, "entry-map",
+            "the entry map (leader bytes 20-23) is '" +
+                PrintableBytes({m_leader + kEntryMapOffset, kEntryMap.size()}) + "', not '4500'" +
+                (unimarc ? " or, as UNIMARC writes it, '450 '" : ""));
+}
+
+void Iso2709Reader::findDataFieldProblems()
+{
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        const IsoField& f = m_fields[i];
+        // Only whole fields: a cut one is told already.
+        if (IsControlTag(f.tag) || f.data.empty() || f.data.size() != f.declaredLength ||
+            (i < m_unsound.size() && m_unsound[i]))
+            continue;
+        const std::size_t at = static_cast<std::size_t>(f.data.data() - m_bytes.data());
+        const std::string named = "field " + PrintableBytes({reinterpret_cast<const unsigned char*>(f.tag.data()), f.tag.size()}) +
+                                  " (entry " + std::to_string(i + 1) + ")";
+        const IsoDataField field = dataField(i);
+        if (field.indicators.size() != kIndicatorBytes)
+            add(at, "indicators",
+                named + " has " + std::to_string(field.indicators.size()) +
+                    " bytes before its first subfield, not the two indicators");
+        if (const std::size_t empty = emptyCodes(field.subfields); empty > 0)
+            add(at, "empty-subfield",
+                named + " has " + (empty == 1 ? "a subfield delimiter" : std::to_string(empty) + " subfield delimiters") +
+                    " with no code");
+    }
 }
 
 void Iso2709Reader::findEntryProblems(std::uint32_t base, std::size_t available, std::size_t dataEnd,
@@ -213,6 +368,9 @@ void Iso2709Reader::findEntryProblems(std::uint32_t base, std::size_t available,
     const std::size_t entries = DirectoryEntryCount(base);
     std::vector<FieldRange>& spans = m_ranges;
     spans.clear();
+    // A field whose entry is at fault is told as such; what its bytes then
+    // hold says nothing more.
+    m_unsound.assign(entries, false);
     for (std::size_t i = 0; i < entries; ++i) {
         const std::size_t position = kLeaderLength + i * kDirectoryEntryLength;
         if (position + kDirectoryEntryLength > available)
@@ -225,6 +383,7 @@ void Iso2709Reader::findEntryProblems(std::uint32_t base, std::size_t available,
                 "directory entry " + std::to_string(i + 1) + " (tag " + tag() + ") reads '" +
                     PrintableBytes({entry + kTagLength, kFieldLengthDigits + kFieldStartDigits}) +
                     "' for its length and start");
+            m_unsound[i] = true;
             continue;
         }
         const auto [fieldLength, start] = entryValues(entry);
@@ -238,6 +397,7 @@ void Iso2709Reader::findEntryProblems(std::uint32_t base, std::size_t available,
                     "field " + tag() + " (entry " + std::to_string(i + 1) + ") spans bytes " + std::to_string(begin) +
                         " to " + std::to_string(end) + ", past the record's data ending at " +
                         std::to_string(dataEnd));
+            m_unsound[i] = true;
             continue;
         }
         if (end > available)
@@ -254,10 +414,12 @@ void Iso2709Reader::findEntryProblems(std::uint32_t base, std::size_t available,
     if (!inOrder)
         std::sort(spans.begin(), spans.end(), [](const FieldRange& a, const FieldRange& b) { return a.begin < b.begin; });
     for (std::size_t k = 1; k < spans.size(); ++k)
-        if (spans[k].begin < spans[k - 1].end)
+        if (spans[k].begin < spans[k - 1].end) {
+            m_unsound[spans[k].entry] = m_unsound[spans[k - 1].entry] = true;
             add(spans[k].begin, "field-overlap",
                 "the field of entry " + std::to_string(spans[k].entry + 1) + " overlaps the field of entry " +
                     std::to_string(spans[k - 1].entry + 1));
+        }
 }
 
 }  // namespace veltrane

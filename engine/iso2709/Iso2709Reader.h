@@ -33,9 +33,30 @@ struct RecordProblem {
 /// ASCII as '?'.
 [[nodiscard]] std::string PrintableBytes(std::span<const unsigned char> bytes);
 
+/// One subfield of a data field, by reference into the record's bytes.
+struct IsoSubfield {
+    /// The byte after the delimiter; empty for a delimiter with no code (one
+    /// followed by another delimiter or ending the field).
+    std::span<const unsigned char> code;
+    std::span<const unsigned char> value;  ///< after the code, up to the next delimiter or the field's end
+};
+
+/// A data field taken apart at its subfield delimiters.
+struct IsoDataField {
+    std::span<const unsigned char> indicators;  ///< the bytes before the first subfield delimiter
+    std::span<const IsoSubfield> subfields;
+};
+
+/// Takes the bytes of a data field (after its tag, before its terminator)
+/// apart at the subfield delimiters of a variant: in variants 1 and 2 a '$' is
+/// one only before an ASCII letter or digit, as the display reads it. Fills
+/// `out` with the subfields and returns the bytes before the first delimiter.
+std::span<const unsigned char> SplitSubfields(std::span<const unsigned char> body, DelimiterMode mode,
+                                              std::vector<IsoSubfield>& out);
+
 /// How much Iso2709Reader::read finds out.
 struct IsoReadOptions {
-    unsigned char fieldTerminator = kStandardFieldTerminator;
+    DelimiterMode mode = dmNormal;  ///< the field terminator and subfield delimiter
     bool problems = false;  ///< find the structural problems too
     /// With `problems`: first try the quick scan that takes a well-formed
     /// record where it stands; the fields and problems are the same either way.
@@ -81,10 +102,20 @@ public:
     /// digits, and no more tag and field bytes than kFieldBufferSize.
     [[nodiscard]] bool readByQuickScan() const { return m_quick; }
 
+    /// The bytes of field i up to its first field terminator.
+    [[nodiscard]] std::span<const unsigned char> body(std::size_t i) const;
+    /// Field i taken apart as a data field, at the subfield delimiters of the
+    /// variant read with; valid until the next call or read.
+    [[nodiscard]] IsoDataField dataField(std::size_t i);
+
 private:
     [[nodiscard]] bool readWellFormed(std::uint32_t declaredLength);
+    [[nodiscard]] bool leaderWellFormed() const;
+    [[nodiscard]] bool unimarcShaped() const;
     void readEntries();
     void findProblems(std::uint32_t declaredLength);
+    void findLeaderProblems();
+    void findDataFieldProblems();
     void findEntryProblems(std::uint32_t base, std::size_t available, std::size_t dataEnd, std::uint32_t length);
     void add(std::size_t at, std::string_view code, std::string description);
 
@@ -94,12 +125,15 @@ private:
     };
 
     std::span<const unsigned char> m_bytes;
+    DelimiterMode m_mode = dmNormal;
     unsigned char m_terminator = kStandardFieldTerminator;
+    std::vector<IsoSubfield> m_subfields;
     unsigned char m_leader[kLeaderLength] = {};
     std::vector<IsoField> m_fields;
     std::size_t m_listed = 0;
     std::vector<RecordProblem> m_problems;
     std::vector<FieldRange> m_ranges;
+    std::vector<bool> m_unsound;  ///< entries told at fault
     bool m_quick = false;
 };
 

@@ -42,7 +42,8 @@ public:
     void setLeader(std::string_view leader);
     void addControlField(std::string_view tag, std::string_view value);
     void addDataField(std::string_view tag, std::string_view indicator1, std::string_view indicator2);
-    /// Adds a subfield to the last data field (none when there is none).
+    /// Adds a subfield to the last data field (none when there is none); one
+    /// with no code, which no format can hold, is left out as a problem.
     void addSubfield(std::string_view code, std::string_view value);
     /// Notes something the reader could not take whole; the record is then partial.
     void addProblem(std::string problem) { m_problems.push_back(std::move(problem)); }
@@ -85,13 +86,6 @@ private:
     std::vector<std::string> m_problems;
 };
 
-/// Whether a tag names a control field (001-009, and any tag starting "00"):
-/// a value, no indicators, no subfields.
-[[nodiscard]] constexpr bool IsControlTag(std::string_view tag)
-{
-    return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
-}
-
 /// How a record read from ISO 2709 is turned into a MarcRecord.
 struct MarcReadOptions {
     DelimiterMode mode = dmNormal;  ///< delimiter variant
@@ -113,9 +107,13 @@ inline constexpr std::string_view kReplacementNoteEnd = " written as U+FFFD";
 /// Builds `out` from the fields the lenient reader took from one record.
 /// `declaredLength` and `available` tell whether the file ended inside the
 /// record. Problems (fields cut short, missing terminators or indicators,
-/// bytes invalid in the record's set) are noted in `out`; never fails.
+/// subfields with no code, left out, bytes invalid in the record's set) are
+/// noted in `out`, and so are the reader's `structural` problems that the
+/// building does not tell itself: a record `check` finds fault with is
+/// converted as partial, and the other way round. Never fails.
 void BuildMarcRecord(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available,
-                     const MarcReadOptions& options, TextCodec& codec, MarcRecord& out);
+                     std::span<const RecordProblem> structural, const MarcReadOptions& options, TextCodec& codec,
+                     MarcRecord& out);
 
 /// The leader byte that says the record is in UTF-8.
 inline constexpr std::size_t kCharacterCodingOffset = 9;

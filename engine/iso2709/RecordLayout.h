@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace veltrane {
 
@@ -89,6 +90,13 @@ inline constexpr unsigned char kSpecialSubfieldDelimiter = '$';     // 0x24
 [[nodiscard]] constexpr bool IsAsciiLetterOrDigit(unsigned char b)
 {
     return IsAsciiDigit(b) || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+/// Whether a tag names a control field (001-009, and any tag starting "00"):
+/// a value, no indicators, no subfields.
+[[nodiscard]] constexpr bool IsControlTag(std::string_view tag)
+{
+    return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
 }
 [[nodiscard]] constexpr unsigned char FoldUpper(unsigned char b)
 {

@@ -33,7 +33,7 @@ inline std::string MakeRecord(const std::vector<Field>& fields, char fieldTermin
     }
     directory += fieldTerminator;
     char leader[32];
-    std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   450 ", 25 + directory.size() + data.size(),
+    std::snprintf(leader, sizeof leader, "%05zunam0 22%05zu   4500", 25 + directory.size() + data.size(),
                   24 + directory.size());
     return std::string(leader, 24) + directory + data + recordTerminator;
 }

@@ -89,15 +89,15 @@ std::vector<MrkRow> MrkRows()
          "=245  \\\\$aA title\n\n"},
         {"dollar, backslash and braces in the data",
          MakeRecord({{"001", "a$b\\c"}, {"245", "10" + Sub('a', "US$5 C:\\dir {x}") + Sub('c', "}{")}}),
-         "=LDR  00080nam0\\2200049\\\\\\450\\\n=001  a{dollar}b{bsol}c\n"
+         "=LDR  00080nam0\\2200049\\\\\\4500\n=001  a{dollar}b{bsol}c\n"
          "=245  10$aUS{dollar}5 C:{bsol}dir {lcub}x{rcub}$c{rcub}{lcub}\n\n"},
         {"an empty subfield and a field without subfields",
          MakeRecord({{"245", "10" + Sub('a', "") + Sub('b', "rest")}, {"500", "1 "}}),
-         "=LDR  00064nam0\\2200049\\\\\\450\\\n=245  10$a$brest\n=500  1\\\n\n"},
+         "=LDR  00064nam0\\2200049\\\\\\4500\n=245  10$a$brest\n=500  1\\\n\n"},
         {"UTF-8 text and a control byte", MakeRecord({{"245", "00" + Sub('a', "中文\ttab")}}),
-         "=LDR  00053nam0\\2200037\\\\\\450\\\n=245  00$a中文{09}tab\n\n"},
+         "=LDR  00053nam0\\2200037\\\\\\4500\n=245  00$a中文{09}tab\n\n"},
         {"a field of 9,999 bytes", MakeRecord({{"520", "  " + Sub('a', kLongText)}}),
-         "=LDR  10037nam0\\2200037\\\\\\450\\\n=520  \\\\$a" + kLongText + "\n\n"},
+         "=LDR  10037nam0\\2200037\\\\\\4500\n=520  \\\\$a" + kLongText + "\n\n"},
     };
     return rows;
 }
@@ -140,7 +140,7 @@ TEST_F(ConvertTest, TextFormatsHaveTheShapeOtherToolsRead)
     Converted xml = convert(record, to(RecordFormat::MarcXml));
     EXPECT_EQ(xml.out,
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<collection xmlns=\"http://www.loc.gov/MARC21/slim\">\n"
-              "<record>\n  <leader>00065nam0 2200049   450 </leader>\n  <controlfield tag=\"001\">x1</controlfield>\n"
+              "<record>\n  <leader>00065nam0 2200049   4500</leader>\n  <controlfield tag=\"001\">x1</controlfield>\n"
               "  <datafield tag=\"245\" ind1=\"1\" ind2=\" \">\n    <subfield code=\"a\">T\xEF\xBF\xBD</subfield>\n"
               "    <subfield code=\"b\">q\"\\</subfield>\n  </datafield>\n</record>\n</collection>\n");
     // The control byte XML cannot hold is counted in the record's warning.
@@ -149,7 +149,7 @@ TEST_F(ConvertTest, TextFormatsHaveTheShapeOtherToolsRead)
     EXPECT_NE(xml.warnings[0].problem.find("1 characters XML 1.0 cannot hold"), std::string::npos);
     EXPECT_EQ(xml.result.partial, 1);
 
-    const std::string json = "{\"leader\":\"00065nam0 2200049   450 \",\"fields\":[{\"001\":\"x1\"},{\"245\":{\"ind1\":"
+    const std::string json = "{\"leader\":\"00065nam0 2200049   4500\",\"fields\":[{\"001\":\"x1\"},{\"245\":{\"ind1\":"
                              "\"1\",\"ind2\":\" \",\"subfields\":[{\"a\":\"T\\u0001\"},{\"b\":\"q\\\"\\\\\"}]}}]}";
     EXPECT_EQ(convert(record + record, to(RecordFormat::Json)).out, "[\n" + json + ",\n" + json + "\n]\n");
     EXPECT_EQ(convert(record + record, to(RecordFormat::JsonLines)).out, json + "\n" + json + "\n");
@@ -227,14 +227,14 @@ TEST_F(ConvertTest, OtherCharacterSetsComeBackInUtf8FlaggedWhenMarc21Shaped)
     ConvertOptions options = to(RecordFormat::MarcXml);
     options.charset = CharsetSetting::Gbk;
     Converted c = convert(marc21 + unimarc, options);
-    EXPECT_NE(c.out.find("<leader>00062nam0a2200049   450 </leader>"), std::string::npos) << c.out;
-    EXPECT_NE(c.out.find("<leader>00115nam0 2200061   450 </leader>"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("<leader>00062nam0a2200049   4500</leader>"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("<leader>00115nam0 2200061   4500</leader>"), std::string::npos) << c.out;
     EXPECT_NE(c.out.find(">中文</subfield>"), std::string::npos);
 
     options.to = RecordFormat::Iso2709;
     options.utf8 = true;
     const std::string expected = MakeRecord({{"001", "c1"}, {"245", "10" + Sub('a', "中文")}});
-    EXPECT_EQ(convert(marc21, options).out, WithLeader(expected, "00000nam0a2200000   450 "));
+    EXPECT_EQ(convert(marc21, options).out, WithLeader(expected, "00000nam0a2200000   4500"));
     options.utf8 = false;
     EXPECT_EQ(convert(marc21, options).out, marc21);
 }
@@ -251,19 +251,19 @@ TEST_F(ConvertTest, UnimarcShapedRecordsDeclareUtf8InTheirGeneralDataAndKeepThei
     options.utf8 = true;
     const std::string expected = MakeRecord({{"001", "c2"}, {"100", "  " + Sub('a', declared)},
                                              {"200", "1 " + Sub('a', "中文")}});
-    EXPECT_EQ(convert(unimarc, options).out, WithLeader(expected, "00000nam0 2200000   450 "));
+    EXPECT_EQ(convert(unimarc, options).out, WithLeader(expected, "00000nam0 2200000   4500"));
     // Forced to UTF-8 though ASCII throughout: declared all the same.
     const std::string ascii = MakeRecord({{"100", "  " + Sub('a', generalData)}, {"200", "1 " + Sub('a', "Title")}});
     const std::string asciiDeclared =
         MakeRecord({{"100", "  " + Sub('a', declared)}, {"200", "1 " + Sub('a', "Title")}});
-    EXPECT_EQ(convert(ascii, options).out, WithLeader(asciiDeclared, "00000nam0 2200000   450 "));
+    EXPECT_EQ(convert(ascii, options).out, WithLeader(asciiDeclared, "00000nam0 2200000   4500"));
 
     // Text formats are UTF-8 too.
     options = to(RecordFormat::Mrk);
     options.charset = CharsetSetting::Gbk;
     const Converted text = convert(unimarc, options);
     EXPECT_NE(text.out.find("=100  \\\\$a" + declared + "\n"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("=LDR  00115nam0\\2200061\\\\\\450\\\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("=LDR  00115nam0\\2200061\\\\\\4500\n"), std::string::npos) << text.out;
     // A general data too short to name a set is left as it is.
     const std::string shortData = MakeRecord({{"100", "  " + Sub('a', "20031201d2003")}, {"200", "1 " + Sub('a', gbk)}});
     EXPECT_NE(convert(shortData, options).out.find("$a20031201d2003\n"), std::string::npos);
@@ -426,7 +426,7 @@ TEST_F(ConvertTest, AHundredWhoseFirstSubfieldIsNotAStillMakesTheRecordUnimarcSh
     ConvertOptions options = to(RecordFormat::MarcXml);
     options.charset = CharsetSetting::Gbk;
     const Converted c = convert(record, options);
-    EXPECT_NE(c.out.find("<leader>00118nam0 2200061   450 </leader>"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("<leader>00118nam0 2200061   4500</leader>"), std::string::npos) << c.out;
     EXPECT_NE(c.out.find(">中文</subfield>"), std::string::npos) << c.out;
 }
 
@@ -465,7 +465,7 @@ TEST_F(ConvertTest, MnemonicIndicatorsAreWholeCharactersOnly)
 {
     // A stray lead byte is one indicator: it must not swallow the next
     // indicator and the subfield delimiter.
-    const std::string mrk = "=LDR  00000nam0\\2200000\\\\\\450\\\n=245  \xe4X$aT\n\n";
+    const std::string mrk = "=LDR  00000nam0\\2200000\\\\\\4500\n=245  \xe4X$aT\n\n";
     const Converted c = convert(mrk, to(RecordFormat::MarcXml, RecordFormat::Mrk));
     EXPECT_NE(c.out.find("ind1=\"\xef\xbf\xbd\" ind2=\"X\""), std::string::npos) << c.out;
     EXPECT_NE(c.out.find("<subfield code=\"a\">T</subfield>"), std::string::npos) << c.out;

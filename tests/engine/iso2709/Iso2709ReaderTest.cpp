@@ -32,11 +32,11 @@ std::string Text(std::span<const unsigned char> bytes)
 
 /// The quick scan either declines a record or reads it exactly as the long
 /// way does, and only when the long way finds no problem.
-void ExpectQuickScanAgrees(std::span<const unsigned char> bytes, std::uint32_t declared, unsigned char terminator)
+void ExpectQuickScanAgrees(std::span<const unsigned char> bytes, std::uint32_t declared, DelimiterMode mode)
 {
     Iso2709Reader quick, plain;
-    quick.read(bytes, declared, {terminator, true, true});
-    plain.read(bytes, declared, {terminator, true, false});
+    quick.read(bytes, declared, {mode, true, true});
+    plain.read(bytes, declared, {mode, true, false});
     ASSERT_FALSE(plain.readByQuickScan());
     ASSERT_EQ(quick.fields().size(), plain.fields().size());
     for (std::size_t i = 0; i < plain.fields().size(); ++i) {
@@ -97,15 +97,15 @@ TEST(Iso2709Reader, QuickScanReadsGeneratedAndDamagedRecordsAsTheLongWay)
     int quick = 0;
     for (const std::string& record : GeneratedRecords(random, 400)) {
         const std::uint32_t declared = ParseDigits(Bytes(record).data(), 5);
-        ExpectQuickScanAgrees(Bytes(record), declared, kStandardFieldTerminator);
-        ExpectQuickScanAgrees(Bytes(record), declared, kSpecialFieldTerminator);
+        ExpectQuickScanAgrees(Bytes(record), declared, dmNormal);
+        ExpectQuickScanAgrees(Bytes(record), declared, dmSpecial1);
         Iso2709Reader reader;
-        reader.read(Bytes(record), declared, {kStandardFieldTerminator, true, true});
+        reader.read(Bytes(record), declared, {dmNormal, true, true});
         quick += reader.readByQuickScan() ? 1 : 0;
         for (int k = 0; k < 4; ++k) {
             const std::string damaged = Damaged(record, random);
             SCOPED_TRACE(damaged);
-            ExpectQuickScanAgrees(Bytes(damaged), declared, kStandardFieldTerminator);
+            ExpectQuickScanAgrees(Bytes(damaged), declared, dmNormal);
         }
     }
     EXPECT_EQ(quick, 400) << "clean records go by the quick scan";
@@ -129,8 +129,8 @@ TEST(Iso2709Reader, QuickScanReadsSampleAndCorpusRecordsAsTheLongWay)
         FramedRecord framed;
         while (stream.next(framed) == RecordStream::Step::Record) {
             SCOPED_TRACE(framed.number);
-            for (unsigned char terminator : {kStandardFieldTerminator, kSpecialFieldTerminator})
-                ExpectQuickScanAgrees(framed.bytes, framed.declaredLength, terminator);
+            for (DelimiterMode mode : {dmNormal, dmSpecial1, dmSpecial2})
+                ExpectQuickScanAgrees(framed.bytes, framed.declaredLength, mode);
             ++records;
         }
         ::close(fd);
@@ -158,7 +158,7 @@ TEST(Iso2709Reader, FieldsStayWithinTheBytesGiven)
     EXPECT_EQ(reader.listedEntries(), 3u);
 
     // Cut inside the leader: blanks stand for what is missing.
-    reader.read(Bytes(record).first(10), 200, {kStandardFieldTerminator, true, true});
+    reader.read(Bytes(record).first(10), 200, {dmNormal, true, true});
     EXPECT_FALSE(reader.leaderWhole());
     EXPECT_TRUE(reader.fields().empty());
     EXPECT_EQ(Text(reader.leader()), record.substr(0, 10) + std::string(14, ' '));
@@ -174,11 +174,91 @@ TEST(Iso2709Reader, ProblemsComeInTheOrderTheyAreTold)
     record.replace(24 + 24 + 7, 5, "00000");              // entry 3 overlaps entry 1
     record.replace(24 + 24 + 3, 4, "0004");
     Iso2709Reader reader;
-    reader.read(Bytes(record), ParseDigits(Bytes(record).data(), 5), {kStandardFieldTerminator, true, true});
+    reader.read(Bytes(record), ParseDigits(Bytes(record).data(), 5), {dmNormal, true, true});
     std::vector<std::string_view> codes;
     for (const RecordProblem& p : reader.problems())
         codes.push_back(p.code);
     EXPECT_EQ(codes, (std::vector<std::string_view>{"length-digits", "entry-digits", "field-overlap"}));
+}
+
+TEST(Iso2709Reader, DataFieldsComeApartAtTheirDelimitersWhereTheyStand)
+{
+    const std::string record = MakeRecord(
+        {{"001", "id1"}, {"245", "10\x1f" "aTitle\x1f" "cAuthor"}, {"500", " \x1f\x1f" "aNote\x1f"}});
+    Iso2709Reader reader;
+    reader.read(Bytes(record));
+    const unsigned char* const begin = Bytes(record).data();
+    auto within = [&](std::span<const unsigned char> s) { return s.data() >= begin && s.data() + s.size() <= begin + record.size(); };
+    IsoDataField title = reader.dataField(1);
+    EXPECT_EQ(Text(title.indicators), "10");
+    ASSERT_EQ(title.subfields.size(), 2u);
+    EXPECT_EQ(Text(title.subfields[0].code), "a");
+    EXPECT_EQ(Text(title.subfields[0].value), "Title");
+    EXPECT_EQ(Text(title.subfields[1].code), "c");
+    EXPECT_EQ(Text(title.subfields[1].value), "Author");
+    EXPECT_TRUE(within(title.indicators) && within(title.subfields[1].code) && within(title.subfields[1].value));
+    // One indicator, and a delimiter with no code before another and at the end.
+    IsoDataField note = reader.dataField(2);
+    EXPECT_EQ(Text(note.indicators), " ");
+    ASSERT_EQ(note.subfields.size(), 3u);
+    EXPECT_TRUE(note.subfields[0].code.empty() && note.subfields[0].value.empty());
+    EXPECT_EQ(Text(note.subfields[1].code) + Text(note.subfields[1].value), "aNote");
+    EXPECT_TRUE(note.subfields[2].code.empty());
+
+    // In the printable variants a '$' is a delimiter only before a letter or digit.
+    std::vector<IsoSubfield> subfields;
+    const std::string variant = "10$aUS$ 5$$b2$";
+    EXPECT_EQ(Text(SplitSubfields(Bytes(variant), dmSpecial2, subfields)), "10");
+    ASSERT_EQ(subfields.size(), 2u);
+    EXPECT_EQ(Text(subfields[0].value), "US$ 5$");
+    EXPECT_EQ(Text(subfields[1].code) + Text(subfields[1].value), "b2$");
+    EXPECT_EQ(Text(SplitSubfields(Bytes(variant), dmNormal, subfields)), variant);
+    EXPECT_TRUE(subfields.empty());
+}
+
+TEST(Iso2709Reader, LeaderAndDataFieldProblems)
+{
+    const std::string unimarc100 = "  \x1f" "a20031205d1998    em y0chiy0110    ea";
+    struct Row {
+        const char* name;
+        std::vector<testsupport::Field> fields;
+        std::size_t at;             // a leader byte to change (24: none)
+        std::string bytes;          // what it becomes
+        std::vector<std::string_view> codes;
+    } rows[] = {
+        {"clean", {{"001", "id1"}, {"245", "10\x1f" "aTitle"}}, 24, "", {}},
+        {"indicator_count_blank", {{"245", "10\x1f" "aT"}}, 10, " ", {"indicator-count"}},
+        {"subfield_code_length_3", {{"245", "10\x1f" "aT"}}, 11, "3", {"subfield-code-length"}},
+        {"both_counts", {{"245", "10\x1f" "aT"}}, 10, "  ", {"indicator-count", "subfield-code-length"}},
+        {"entry_map_45_0", {{"245", "10\x1f" "aT"}}, 20, "45 0", {"entry-map"}},
+        {"entry_map_letters", {{"245", "10\x1f" "aT"}}, 20, "45a0", {"entry-map"}},
+        {"unimarc_map_in_marc21", {{"245", "10\x1f" "aT"}}, 20, "450 ", {"entry-map"}},
+        {"unimarc_map_in_unimarc", {{"100", unimarc100}, {"200", "1 \x1f" "aT"}}, 20, "450 ", {}},
+        {"marc21_map_in_unimarc", {{"100", unimarc100}, {"200", "1 \x1f" "aT"}}, 24, "", {}},
+        {"control_in_leader", {{"245", "10\x1f" "aT"}}, 9, "\x14", {"leader-characters"}},
+        {"high_byte_in_leader", {{"245", "10\x1f" "aT"}}, 7, "\xe9", {"leader-characters"}},
+        {"one_indicator", {{"245", "1\x1f" "aT"}}, 24, "", {"indicators"}},
+        {"no_subfield_but_indicators", {{"245", "10"}}, 24, "", {}},
+        {"bytes_before_the_first_subfield", {{"245", "10x\x1f" "aT"}}, 24, "", {"indicators"}},
+        {"bare_delimiter_at_the_end", {{"383", "10\x1f" "aT\x1f"}}, 24, "", {"empty-subfield"}},
+        {"two_delimiters", {{"245", "10\x1f\x1f" "aT"}}, 24, "", {"empty-subfield"}},
+        {"control_field_has_no_indicators", {{"008", "x"}, {"001", ""}}, 24, "", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string record = MakeRecord(row.fields);
+        if (row.at < 24)
+            record.replace(row.at, row.bytes.size(), row.bytes);
+        const std::uint32_t declared = static_cast<std::uint32_t>(record.size());
+        Iso2709Reader reader;
+        reader.read(Bytes(record), declared, {dmNormal, true, true});
+        std::vector<std::string_view> codes;
+        for (const RecordProblem& p : reader.problems())
+            codes.push_back(p.code);
+        EXPECT_EQ(codes, row.codes);
+        EXPECT_EQ(reader.readByQuickScan(), row.codes.empty());
+        ExpectQuickScanAgrees(Bytes(record), declared, dmNormal);
+    }
 }
 
 TEST(Iso2709Reader, RecordFieldsHoldTheReadersFieldsBackToBack)
