@@ -93,8 +93,11 @@ private:
                 return;
             if (!inRange(framed.number))
                 continue;
-            m_fields.assemble(framed.bytes.data(), framed.bytes.size());
-            BuildMarcRecord(m_fields, framed.declaredLength, framed.bytes.size(), read, m_codec, m_record);
+            // Read as check reads it: what check reports is told here too.
+            m_reader.read(framed.bytes, framed.declaredLength, {m_options.mode, true, true});
+            m_fields.assemble(m_reader);
+            BuildMarcRecord(m_fields, framed.declaredLength, framed.bytes.size(), m_reader.problems(), read, m_codec,
+                            m_record);
             m_problems.clear();
             if (m_writer->writeFields(m_fields, m_out))
                 finishRecord(framed.number, true);
@@ -190,6 +193,7 @@ private:
     ConvertResult m_result;
     std::unique_ptr<RecordWriter> m_writer;
     TextCodec m_codec;
+    Iso2709Reader m_reader;
     RecordFields m_fields;
     MarcRecord m_record;
     std::vector<std::string> m_problems;

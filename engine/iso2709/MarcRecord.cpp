@@ -2,8 +2,10 @@
 #include "iso2709/MarcRecord.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <tuple>
 
 #include "charset/ByteWords.h"
@@ -18,17 +20,6 @@ constexpr std::size_t kUnimarcCharsetEnd = kUnimarcCharsetOffset + kUnimarcUtf8.
 std::string_view asText(std::span<const unsigned char> bytes)
 {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
-bool isDelimiterAt(std::span<const unsigned char> body, std::size_t i, DelimiterMode mode, unsigned char delimiter)
-{
-    if (body[i] != delimiter)
-        return false;
-    // A printable delimiter is one only before a letter or digit, as the
-    // display reads it; otherwise it is data.
-    if (mode == dmSpecial1 || mode == dmSpecial2)
-        return i + 1 < body.size() && IsAsciiLetterOrDigit(body[i + 1]);
-    return true;
 }
 
 std::string tagText(std::string_view tag)
@@ -98,6 +89,10 @@ void MarcRecord::addSubfield(std::string_view code, std::string_view value)
 {
     if (m_fieldCount == 0 || m_fields[m_fieldCount - 1].control)
         return;
+    if (code.empty()) {
+        addProblem("field " + tagText(tag(m_fields[m_fieldCount - 1])) + " has a subfield with no code: left out");
+        return;
+    }
     if (m_subfieldCount == m_subfields.size())
         m_subfields.emplace_back();
     Subfield& s = m_subfields[m_subfieldCount++];
@@ -124,7 +119,8 @@ public:
     {
     }
 
-    void build(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available)
+    void build(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available,
+               std::span<const RecordProblem> structural)
     {
         m_out.clear();
         // Kept bytes need the set too: it says how many bytes an indicator or
@@ -132,14 +128,18 @@ public:
         m_charset = ChooseCharset(m_options.charset, fields).charset;
         buildLeader(fields.leader());
         if (available < declaredLength)
-            m_out.addProblem("the file ends inside the record (" + std::to_string(available) + " of " +
+            tell({"truncated"}, "the file ends inside the record (" + std::to_string(available) + " of " +
                              std::to_string(declaredLength) + " bytes)");
         const std::size_t listed = fields.listedEntries();
         if (fields.fields().size() < listed)
-            m_out.addProblem(std::to_string(listed - fields.fields().size()) +
+            tell({"field-outside", "truncated"}, std::to_string(listed - fields.fields().size()) +
                              " directory entries lie outside the record and are left out");
         for (std::size_t i = 0; i < fields.fields().size(); ++i)
             buildField(fields, i);
+        // What the reading above tells in its own words is not told twice.
+        for (const RecordProblem& problem : structural)
+            if (!toldWhileBuilding(problem.code))
+                m_out.addProblem(problem.description);
         if (m_invalid > 0)
             m_out.addProblem(std::to_string(m_invalid) + " bytes invalid in " + std::string(CharsetName(m_charset)) +
                              "," + std::string(kReplacementNoteEnd));
@@ -154,6 +154,20 @@ public:
     }
 
 private:
+    /// Notes a problem of the kind `check` tells with these codes: the
+    /// reader's own words for them are then not told again.
+    void tell(std::initializer_list<std::string_view> codes, std::string problem)
+    {
+        m_out.addProblem(std::move(problem));
+        for (std::string_view code : codes)
+            if (!toldWhileBuilding(code) && m_toldCount < m_told.size())
+                m_told[m_toldCount++] = code;
+    }
+    bool toldWhileBuilding(std::string_view code) const
+    {
+        return std::find(m_told.begin(), m_told.begin() + m_toldCount, code) != m_told.begin() + m_toldCount;
+    }
+
     /// Sets the character set of the UNIMARC general data, 100 $a/26-27, to
     /// "50" (ISO 10646): in the first field 100 whose first $a starts the
     /// UNIMARC way and reaches that far in ASCII.
@@ -217,7 +231,7 @@ private:
         }
         m_out.m_leaderLength = kLeaderLength;
         if (replaced > 0)
-            m_out.addProblem(std::to_string(replaced) + " leader bytes are not ASCII, written as '?'");
+            tell({"leader-characters"}, std::to_string(replaced) + " leader bytes are not ASCII, written as '?'");
     }
 
     void buildField(const RecordFields& fields, std::size_t i)
@@ -231,13 +245,13 @@ private:
         std::span<const unsigned char> data = fields.data(i);
         const FieldSpan& span = fields.fields()[i];
         if (span.length - kTagLength < span.declaredLength)
-            m_out.addProblem("field " + shownTag + " is cut short (" + std::to_string(span.length - kTagLength) +
+            tell({"field-outside", "truncated"}, "field " + shownTag + " is cut short (" + std::to_string(span.length - kTagLength) +
                              " of " + std::to_string(span.declaredLength) + " bytes)");
         const unsigned char terminator = FieldTerminator(m_options.mode);
         const auto end = std::find(data.begin(), data.end(), terminator);
         if (end == data.end()) {
             if (span.length - kTagLength >= span.declaredLength)
-                m_out.addProblem("field " + shownTag + " does not end with its terminator");
+                tell({"field-terminator"}, "field " + shownTag + " does not end with its terminator");
         } else if (end + 1 != data.end()) {
             m_out.addProblem("field " + shownTag + ": " + std::to_string(data.end() - end - 1) +
                              " bytes after its terminator are left out");
@@ -253,54 +267,42 @@ private:
             std::tie(field.value, field.valueLength) = put(body);
             return;
         }
-        const unsigned char delimiter = SubfieldDelimiter(m_options.mode);
-        const std::size_t first = nextDelimiter(body, 0, delimiter);
+        const std::size_t first = SplitSubfields(body, m_options.mode, m_subfields).size();
         // Indicators and subfield codes are one character each: in UTF-8 a
         // character may take more than one byte.
         const std::size_t unit1 = std::min(unitLength(body, 0), first);
         const std::size_t unit2 = std::min(unitLength(body, unit1), first - unit1);
         const std::size_t indicators = (unit1 > 0 ? 1 : 0) + (unit2 > 0 ? 1 : 0);
         if (indicators < 2)
-            m_out.addProblem("field " + shownTag + " has " + std::to_string(indicators) + " indicators, not 2");
+            tell({"indicators"}, "field " + shownTag + " has " + std::to_string(indicators) + " indicators, not 2");
         else if (first > unit1 + unit2)
-            m_out.addProblem("field " + shownTag + ": " + std::to_string(first - unit1 - unit2) +
+            tell({"indicators"}, "field " + shownTag + ": " + std::to_string(first - unit1 - unit2) +
                              " bytes between the indicators and the first subfield are left out");
         static constexpr unsigned char kBlank[] = {' '};
         std::tie(field.indicator1, field.indicator1Length) = put(unit1 > 0 ? body.subspan(0, unit1) : kBlank);
         std::tie(field.indicator2, field.indicator2Length) = put(unit2 > 0 ? body.subspan(unit1, unit2) : kBlank);
         field.firstSubfield = m_out.m_subfieldCount;
-        std::size_t k = first;
-        while (k < body.size()) {
-            const std::size_t next = nextDelimiter(body, k + 1, delimiter);
+        std::size_t empty = 0;
+        for (const IsoSubfield& s : m_subfields) {
+            // No format can hold a subfield without a code (MARCXML's schema
+            // forbids code=""): it is left out.
+            if (s.code.empty()) {
+                ++empty;
+                continue;
+            }
+            // Code and value are one run: a code of one UTF-8 character may
+            // take more than the byte after the delimiter.
+            const std::span<const unsigned char> run(s.code.data(), s.code.size() + s.value.size());
+            const std::size_t code = unitLength(run, 0);
             auto& sub = nextSubfield();
             ++m_out.m_fields[m_out.m_fieldCount - 1].subfieldCount;
-            if (k + 1 >= next) {
-                m_out.addProblem("field " + shownTag + " has a subfield delimiter with no code");
-                std::tie(sub.code, sub.codeLength) = put({});
-                std::tie(sub.value, sub.valueLength) = put({});
-            } else {
-                const std::size_t code = std::min(unitLength(body, k + 1), next - k - 1);
-                std::tie(sub.code, sub.codeLength) = put(body.subspan(k + 1, code));
-                std::tie(sub.value, sub.valueLength) = put(body.subspan(k + 1 + code, next - k - 1 - code));
-            }
-            k = next;
+            std::tie(sub.code, sub.codeLength) = put(run.first(code));
+            std::tie(sub.value, sub.valueLength) = put(run.subspan(code));
         }
-    }
-
-    /// Where the first subfield delimiter from `from` on stands (body.size()
-    /// when none).
-    std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from, unsigned char delimiter) const
-    {
-        if (m_options.mode != dmSpecial1 && m_options.mode != dmSpecial2) {
-            // Every delimiter byte is one: found as memchr finds it.
-            if (from >= body.size())
-                return body.size();
-            const void* at = std::memchr(body.data() + from, delimiter, body.size() - from);
-            return at == nullptr ? body.size() : static_cast<std::size_t>(static_cast<const unsigned char*>(at) - body.data());
-        }
-        while (from < body.size() && !isDelimiterAt(body, from, m_options.mode, delimiter))
-            ++from;
-        return from;
+        if (empty > 0)
+            tell({"empty-subfield"}, "field " + shownTag + " has " +
+                             (empty == 1 ? "a subfield delimiter" : std::to_string(empty) + " subfield delimiters") +
+                             " with no code: left out");
     }
 
     /// Bytes of the character at body[at]: a whole well-formed UTF-8 sequence
@@ -335,14 +337,22 @@ private:
     MarcRecord& m_out;
     Charset m_charset = Charset::Gbk;
     std::string m_scratch;
+    // A builder lives for one record: what it keeps from record to record
+    // is the thread's, so that converting a file allocates nothing per record.
+    static thread_local std::vector<IsoSubfield> m_subfields;
+    std::array<std::string_view, 8> m_told{};  ///< codes of what this record's problems told
+    std::size_t m_toldCount = 0;
     std::size_t m_invalid = 0;
     bool m_changed = false;
 };
 
+thread_local std::vector<IsoSubfield> MarcRecordBuilder::m_subfields;
+
 void BuildMarcRecord(const RecordFields& fields, std::uint32_t declaredLength, std::size_t available,
-                     const MarcReadOptions& options, TextCodec& codec, MarcRecord& out)
+                     std::span<const RecordProblem> structural, const MarcReadOptions& options, TextCodec& codec,
+                     MarcRecord& out)
 {
-    MarcRecordBuilder(options, codec, out).build(fields, declaredLength, available);
+    MarcRecordBuilder(options, codec, out).build(fields, declaredLength, available, structural);
 }
 
 }  // namespace veltrane
