@@ -269,6 +269,31 @@ TEST_F(ConvertTest, UnimarcShapedRecordsDeclareUtf8InTheirGeneralDataAndKeepThei
     EXPECT_NE(convert(shortData, options).out.find("$a20031201d2003\n"), std::string::npos);
 }
 
+TEST_F(ConvertTest, SubfieldsWithNoCodeAreLeftOutAndTold)
+{
+    // A bare delimiter ending the field, and one before another.
+    const std::string record =
+        MakeRecord({{"001", "e1"}, {"383", "  " + Sub('b', "op. 3") + "\x1f"}, {"245", "10\x1f" + Sub('a', "T")}});
+    for (RecordFormat format : {RecordFormat::MarcXml, RecordFormat::Json, RecordFormat::Mrk}) {
+        SCOPED_TRACE(std::string(RecordFormatName(format)));
+        const Converted c = convert(record, to(format));
+        EXPECT_EQ(c.result.partial, 1);
+        EXPECT_EQ(c.out.find("code=\"\""), std::string::npos) << c.out;
+        EXPECT_EQ(c.out.find("{\"\":"), std::string::npos) << c.out;
+        ASSERT_EQ(c.warnings.size(), 2u);
+        EXPECT_EQ(c.warnings[0].problem, "field 383 has a subfield delimiter with no code: left out");
+        EXPECT_EQ(c.warnings[1].problem, "field 245 has a subfield delimiter with no code: left out");
+    }
+    EXPECT_NE(convert(record, to(RecordFormat::Mrk)).out.find("=383  \\\\$bop. 3\n=245  10$aT\n"), std::string::npos);
+    // Read from a text format, such a subfield is left out too.
+    const Converted json = convert("[{\"leader\":\"00000nam  2200000   4500\",\"fields\":[{\"245\":{\"ind1\":\"1\","
+                                   "\"ind2\":\"0\",\"subfields\":[{\"\":\"x\"},{\"a\":\"T\"}]}}]}]",
+                                   to(RecordFormat::MarcXml, RecordFormat::Json));
+    EXPECT_EQ(json.out.find("code=\"\""), std::string::npos) << json.out;
+    ASSERT_EQ(json.warnings.size(), 1u);
+    EXPECT_EQ(json.warnings[0].problem, "field 245 has a subfield with no code: left out");
+}
+
 TEST_F(ConvertTest, BrokenTextInputStopsWithAFormatErrorOrAPartialRecord)
 {
     struct Row {
