@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -42,10 +43,14 @@ std::string checkHelp()
         "  --summary      print the number of problems of each code instead\n"
         "\n"
         "Codes:\n";
+    // The meanings line up two columns after the longest code.
+    std::size_t column = 0;
+    for (const CheckCode& c : kCheckCodes)
+        column = std::max(column, c.code.size() + 2);
     for (const CheckCode& c : kCheckCodes) {
         text += "  ";
         text += c.code;
-        text += std::string(18 - c.code.size(), ' ');
+        text += std::string(column - c.code.size(), ' ');
         text += c.meaning;
         text += '\n';
     }
