@@ -190,7 +190,7 @@ void ProfileBuilder::add(std::span<const unsigned char> bytes, std::uint32_t dec
     Tallies& t = *m_tallies;
     const std::int64_t record = t.records++;
     ++t.sizes[std::min<std::size_t>(declaredLength, kRecordBufferSize)];
-    t.reader.read(bytes, declaredLength, {FieldTerminator(t.mode), true, true});
+    t.reader.read(bytes, declaredLength, {t.mode, true, true});
     for (const RecordProblem& problem : t.reader.problems())
         ++t.problems[problem.code];
     t.fields.assemble(t.reader);
