@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "iso2709/Iso2709Reader.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -77,14 +83,144 @@ std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from,
         return body.size();
     const unsigned char delimiter = SubfieldDelimiter(mode);
     if (mode != dmSpecial1 && mode != dmSpecial2) {
-        // Every delimiter byte is one.
-        const void* at = std::memchr(body.data() + from, delimiter, body.size() - from);
+        // Every delimiter byte is one. Subfields are short: a plain loop
+        // finds the next sooner than a call would.
+        const std::size_t near = std::min(body.size(), from + 32);
+        for (std::size_t i = from; i < near; ++i)
+            if (body[i] == delimiter)
+                return i;
+        if (near == body.size())
+            return body.size();
+        const void* at = std::memchr(body.data() + near, delimiter, body.size() - near);
         return at == nullptr ? body.size() : static_cast<std::size_t>(static_cast<const unsigned char*>(at) - body.data());
     }
     for (; from < body.size(); ++from)
         if (body[from] == delimiter && from + 1 < body.size() && IsAsciiLetterOrDigit(body[from + 1]))
             return from;
     return body.size();
+}
+
+#if defined(__x86_64__)
+bool hasAvx2()
+{
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+
+/// The pairs of holdsEmptyCode, 32 at a time from i while i + 32 < stop + 1;
+/// leaves i where it stopped. False at the first delimiter with no code.
+__attribute__((target("avx2"))) bool plainlySoundPairsAvx2(const unsigned char* bytes, std::size_t stop,
+                                                           unsigned char terminator, std::size_t& i)
+{
+    const __m256i d = _mm256_set1_epi8(static_cast<char>(kStandardSubfieldDelimiter));
+    const __m256i t = _mm256_set1_epi8(static_cast<char>(terminator));
+    for (; i + 32 <= stop; i += 32) {
+        const __m256i current = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 1));
+        const __m256i bad = _mm256_and_si256(_mm256_cmpeq_epi8(current, d),
+                                             _mm256_or_si256(_mm256_cmpeq_epi8(next, d), _mm256_cmpeq_epi8(next, t)));
+        if (!_mm256_testz_si256(bad, bad))
+            return false;
+    }
+    return true;
+}
+
+/// The 32-byte form of plainlySound's scan over data[i, body), from i on;
+/// leaves i where it stopped. False at the first fault.
+__attribute__((target("avx2"))) bool plainlySoundAvx2(const unsigned char* data, std::size_t body,
+                                                      unsigned char terminator, std::size_t& i)
+{
+    const __m256i d = _mm256_set1_epi8(static_cast<char>(kStandardSubfieldDelimiter));
+    const __m256i t = _mm256_set1_epi8(static_cast<char>(terminator));
+    for (; i + 32 <= body; i += 32) {
+        const __m256i current = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 1));
+        const __m256i bad = _mm256_or_si256(
+            _mm256_cmpeq_epi8(current, t),
+            _mm256_and_si256(_mm256_cmpeq_epi8(current, d),
+                             _mm256_or_si256(_mm256_cmpeq_epi8(next, d), _mm256_cmpeq_epi8(next, t))));
+        if (!_mm256_testz_si256(bad, bad))
+            return false;
+    }
+    return true;
+}
+#endif
+
+/// Whether n bytes hold a subfield delimiter followed by another or by the
+/// terminator: a subfield with no code, when the bytes are a record's fields.
+bool holdsEmptyCode(const unsigned char* bytes, std::size_t n, unsigned char terminator)
+{
+    constexpr unsigned char delimiter = kStandardSubfieldDelimiter;
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    if (hasAvx2() && n > 32) {
+        std::size_t stop = n - 1;  // pairs (i, i + 1) with i + 1 < n
+        if (!plainlySoundPairsAvx2(bytes, stop, terminator, i))
+            return true;
+    }
+#endif
+    for (; i + 1 < n; ++i)
+        if (bytes[i] == delimiter && (bytes[i + 1] == delimiter || bytes[i + 1] == terminator))
+            return true;
+    return false;
+}
+
+/// Whether a data field (terminator included) plainly starts with its two
+/// indicators: two bytes that are neither delimiter nor terminator, then a
+/// delimiter or the end.
+bool plainIndicators(std::span<const unsigned char> data, unsigned char terminator)
+{
+    constexpr unsigned char delimiter = kStandardSubfieldDelimiter;
+    const std::size_t n = data.size();
+    return n >= kIndicatorBytes + 1 && data[0] != delimiter && data[0] != terminator && data[1] != delimiter &&
+           data[1] != terminator && (n == kIndicatorBytes + 1 || data[kIndicatorBytes] == delimiter);
+}
+
+/// Whether a data field's bytes (terminator included) are plainly sound under
+/// the standard delimiter: they end with the one terminator, two indicators
+/// stand before the first delimiter, and every delimiter has a code. False
+/// sends the field the long way, which tells what is wrong, if anything.
+bool plainlySound(std::span<const unsigned char> data, unsigned char terminator)
+{
+    constexpr unsigned char delimiter = kStandardSubfieldDelimiter;
+    const std::size_t n = data.size();
+    if (n < kIndicatorBytes + 1 || data[n - 1] != terminator)
+        return false;
+    const std::size_t body = n - 1;
+    for (std::size_t i = 0; i < kIndicatorBytes; ++i)
+        if (data[i] == delimiter || data[i] == terminator)
+            return false;
+    if (body > kIndicatorBytes && data[kIndicatorBytes] != delimiter)
+        return false;
+    // A terminator inside, or a delimiter followed by a delimiter or the
+    // terminator (a subfield with no code).
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    if (hasAvx2()) {
+        if (!plainlySoundAvx2(data.data(), body, terminator, i))
+            return false;
+    }
+#endif
+#if defined(__SSE2__)
+    const __m128i d = _mm_set1_epi8(static_cast<char>(delimiter));
+    const __m128i t = _mm_set1_epi8(static_cast<char>(terminator));
+    for (; i + 16 <= body; i += 16) {
+        const __m128i current = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data.data() + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data.data() + i + 1));
+        const __m128i bad = _mm_or_si128(
+            _mm_cmpeq_epi8(current, t),
+            _mm_and_si128(_mm_cmpeq_epi8(current, d), _mm_or_si128(_mm_cmpeq_epi8(next, d), _mm_cmpeq_epi8(next, t))));
+        if (_mm_movemask_epi8(bad) != 0)
+            return false;
+    }
+#endif
+    for (; i < body; ++i)
+        if (data[i] == terminator || (data[i] == delimiter && (data[i + 1] == delimiter || data[i + 1] == terminator)))
+            return false;
+    return true;
 }
 
 std::size_t emptyCodes(std::span<const IsoSubfield> subfields)
@@ -209,8 +345,11 @@ bool Iso2709Reader::readWellFormed(std::uint32_t declaredLength)
     }
     if (held > kFieldBufferSize || !leaderWellFormed())
         return false;
+    // Under the standard delimiter one pass over the fields finds any
+    // subfield with no code; each field's indicators are looked at alone.
+    const bool noEmptyCode = m_mode == dmNormal && !holdsEmptyCode(r + base, dataEnd - base, m_terminator);
     for (std::size_t i = 0; i < entries; ++i) {
-        if (IsControlTag(m_fields[i].tag))
+        if (IsControlTag(m_fields[i].tag) || (noEmptyCode && plainIndicators(m_fields[i].data, m_terminator)))
             continue;
         const IsoDataField field = dataField(i);
         if (field.indicators.size() != kIndicatorBytes || emptyCodes(field.subfields) > 0)
@@ -331,7 +470,7 @@ void Iso2709Reader::findLeaderProblems()
         add(kSubfieldCodeLengthOffset, "subfield-code-length",
             "the subfield code length (leader byte 11) is " + shown(m_leader[kSubfieldCodeLengthOffset]) + ", not 2");
     const std::string_view map(reinterpret_cast<const char*>(m_leader) + kEntryMapOffset, kEntryMap.size());
-    const bool unimarc = unimarcShaped();
+    const bool unimarc = map != kEntryMap && unimarcShaped();
     if (map != kEntryMap && !(unimarc && map == kUnimarcEntryMap))
         add(kEntryMapOffset, "entry-map",
             "the entry map (leader bytes 20-23) is '" +
@@ -347,17 +486,21 @@ void Iso2709Reader::findDataFieldProblems()
         if (IsControlTag(f.tag) || f.data.empty() || f.data.size() != f.declaredLength ||
             (i < m_unsound.size() && m_unsound[i]))
             continue;
+        if (m_mode == dmNormal && plainlySound(f.data, m_terminator))
+            continue;
         const std::size_t at = static_cast<std::size_t>(f.data.data() - m_bytes.data());
-        const std::string named = "field " + PrintableBytes({reinterpret_cast<const unsigned char*>(f.tag.data()), f.tag.size()}) +
-                                  " (entry " + std::to_string(i + 1) + ")";
+        const auto named = [&] {
+            return "field " + PrintableBytes({reinterpret_cast<const unsigned char*>(f.tag.data()), f.tag.size()}) +
+                   " (entry " + std::to_string(i + 1) + ")";
+        };
         const IsoDataField field = dataField(i);
         if (field.indicators.size() != kIndicatorBytes)
             add(at, "indicators",
-                named + " has " + std::to_string(field.indicators.size()) +
+                named() + " has " + std::to_string(field.indicators.size()) +
                     " bytes before its first subfield, not the two indicators");
         if (const std::size_t empty = emptyCodes(field.subfields); empty > 0)
             add(at, "empty-subfield",
-                named + " has " + (empty == 1 ? "a subfield delimiter" : std::to_string(empty) + " subfield delimiters") +
+                named() + " has " + (empty == 1 ? "a subfield delimiter" : std::to_string(empty) + " subfield delimiters") +
                     " with no code");
     }
 }

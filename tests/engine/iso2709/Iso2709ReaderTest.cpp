@@ -78,14 +78,23 @@ std::vector<std::string> GeneratedRecords(std::mt19937& random, int count)
 }
 
 /// One of the ways records go wrong: a byte of the leader or directory
-/// changed, the record cut short, or a byte of the data changed.
+/// changed, the record cut short, a byte of the data changed (to a field
+/// terminator or a subfield delimiter), or a delimiter with no code.
 std::string Damaged(std::string record, std::mt19937& random)
 {
     const std::size_t directoryEnd = std::min<std::size_t>(record.size(), std::stoul(record.substr(12, 5)));
-    switch (random() % 4) {
+    switch (random() % 6) {
     case 0: record[random() % directoryEnd] = static_cast<char>("0 9X\x1e\x1d"[random() % 6]); break;
     case 1: record.resize(random() % record.size()); break;
     case 2: record[directoryEnd + random() % (record.size() - directoryEnd)] = '\x1e'; break;
+    case 3: record[directoryEnd + random() % (record.size() - directoryEnd)] = '\x1f'; break;
+    case 4: {
+        // A delimiter with no code where a field ends, or an indicator lost.
+        const std::size_t at = record.find('\x1e', directoryEnd + random() % (record.size() - directoryEnd));
+        if (at != std::string::npos && at > directoryEnd)
+            record[at - 1] = '\x1f';
+        break;
+    }
     default: record.back() = 'X'; break;
     }
     return record;
