@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "charset/DoubleByteScan.h"
+#include "common/CpuFeatures.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -273,7 +274,7 @@ decltype(DoubleByteTable::skipMixedText) widestMixedTextPass(const DoubleByteTab
     if (!table.asciiSingle)
         return nullptr;
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2"))
+    if (HasAvx2())
         return skipMixedTextAvx2;
 #endif
 #if defined(__SSE2__)

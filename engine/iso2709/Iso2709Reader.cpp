@@ -3,8 +3,6 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
 #endif
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <cstring>
 
 #include "charset/UnimarcShape.h"
+#include "common/CpuFeatures.h"
 
 namespace veltrane {
 
@@ -101,18 +100,10 @@ std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from,
 }
 
 #if defined(__x86_64__)
-bool hasAvx2()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 
-/// The pairs of holdsEmptyCode, 32 at a time from i while i + 32 < stop + 1;
+/// The pairs (i, i + 1) of holdsEmptyCode, 32 at a time while i + 32 <= stop;
 /// leaves i where it stopped. False at the first delimiter with no code.
-__attribute__((target("avx2"))) bool plainlySoundPairsAvx2(const unsigned char* bytes, std::size_t stop,
+__attribute__((target("avx2"))) bool noEmptyCodeAvx2(const unsigned char* bytes, std::size_t stop,
                                                            unsigned char terminator, std::size_t& i)
 {
     const __m256i d = _mm256_set1_epi8(static_cast<char>(kStandardSubfieldDelimiter));
@@ -128,25 +119,6 @@ __attribute__((target("avx2"))) bool plainlySoundPairsAvx2(const unsigned char* 
     return true;
 }
 
-/// The 32-byte form of plainlySound's scan over data[i, body), from i on;
-/// leaves i where it stopped. False at the first fault.
-__attribute__((target("avx2"))) bool plainlySoundAvx2(const unsigned char* data, std::size_t body,
-                                                      unsigned char terminator, std::size_t& i)
-{
-    const __m256i d = _mm256_set1_epi8(static_cast<char>(kStandardSubfieldDelimiter));
-    const __m256i t = _mm256_set1_epi8(static_cast<char>(terminator));
-    for (; i + 32 <= body; i += 32) {
-        const __m256i current = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
-        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + 1));
-        const __m256i bad = _mm256_or_si256(
-            _mm256_cmpeq_epi8(current, t),
-            _mm256_and_si256(_mm256_cmpeq_epi8(current, d),
-                             _mm256_or_si256(_mm256_cmpeq_epi8(next, d), _mm256_cmpeq_epi8(next, t))));
-        if (!_mm256_testz_si256(bad, bad))
-            return false;
-    }
-    return true;
-}
 #endif
 
 /// Whether n bytes hold a subfield delimiter followed by another or by the
@@ -156,9 +128,8 @@ bool holdsEmptyCode(const unsigned char* bytes, std::size_t n, unsigned char ter
     constexpr unsigned char delimiter = kStandardSubfieldDelimiter;
     std::size_t i = 0;
 #if defined(__x86_64__)
-    if (hasAvx2() && n > 32) {
-        std::size_t stop = n - 1;  // pairs (i, i + 1) with i + 1 < n
-        if (!plainlySoundPairsAvx2(bytes, stop, terminator, i))
+    if (HasAvx2() && n > 32) {
+        if (!noEmptyCodeAvx2(bytes, n - 1, terminator, i))  // pairs (i, i + 1) with i + 1 < n
             return true;
     }
 #endif
@@ -185,42 +156,9 @@ bool plainIndicators(std::span<const unsigned char> data, unsigned char terminat
 /// sends the field the long way, which tells what is wrong, if anything.
 bool plainlySound(std::span<const unsigned char> data, unsigned char terminator)
 {
-    constexpr unsigned char delimiter = kStandardSubfieldDelimiter;
     const std::size_t n = data.size();
-    if (n < kIndicatorBytes + 1 || data[n - 1] != terminator)
-        return false;
-    const std::size_t body = n - 1;
-    for (std::size_t i = 0; i < kIndicatorBytes; ++i)
-        if (data[i] == delimiter || data[i] == terminator)
-            return false;
-    if (body > kIndicatorBytes && data[kIndicatorBytes] != delimiter)
-        return false;
-    // A terminator inside, or a delimiter followed by a delimiter or the
-    // terminator (a subfield with no code).
-    std::size_t i = 0;
-#if defined(__x86_64__)
-    if (hasAvx2()) {
-        if (!plainlySoundAvx2(data.data(), body, terminator, i))
-            return false;
-    }
-#endif
-#if defined(__SSE2__)
-    const __m128i d = _mm_set1_epi8(static_cast<char>(delimiter));
-    const __m128i t = _mm_set1_epi8(static_cast<char>(terminator));
-    for (; i + 16 <= body; i += 16) {
-        const __m128i current = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data.data() + i));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data.data() + i + 1));
-        const __m128i bad = _mm_or_si128(
-            _mm_cmpeq_epi8(current, t),
-            _mm_and_si128(_mm_cmpeq_epi8(current, d), _mm_or_si128(_mm_cmpeq_epi8(next, d), _mm_cmpeq_epi8(next, t))));
-        if (_mm_movemask_epi8(bad) != 0)
-            return false;
-    }
-#endif
-    for (; i < body; ++i)
-        if (data[i] == terminator || (data[i] == delimiter && (data[i + 1] == delimiter || data[i + 1] == terminator)))
-            return false;
-    return true;
+    return n > kIndicatorBytes && data[n - 1] == terminator && plainIndicators(data, terminator) &&
+           std::memchr(data.data(), terminator, n - 1) == nullptr && !holdsEmptyCode(data.data(), n, terminator);
 }
 
 std::size_t emptyCodes(std::span<const IsoSubfield> subfields)

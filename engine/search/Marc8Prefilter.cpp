@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "search/Marc8Prefilter.h"
+#include "common/CpuFeatures.h"
 
 #include <string>
 
@@ -41,14 +42,6 @@ bool needsEscapeInMarc8(std::string_view text)
 }
 
 #if defined(__x86_64__)
-bool hasAvx2()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 
 /// The AVX2 form of the vector loop: from i (at least 1) on, 32 bytes at a
 /// time; where it stopped when no break was found.
@@ -87,7 +80,7 @@ std::size_t FirstAsciiRunBreak(const unsigned char* bytes, std::size_t n, std::s
         return from;
     std::size_t i = from + 1;
 #if defined(__x86_64__)
-    if (hasAvx2()) {
+    if (HasAvx2()) {
         std::size_t found = n;
         i = breaksAvx2(bytes, i, n, found);
         if (found < n)

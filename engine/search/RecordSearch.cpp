@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "search/RecordSearch.h"
+#include "common/CpuFeatures.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -45,14 +46,6 @@ constexpr std::uint32_t notYetVisited(std::uint32_t candidates, std::size_t at, 
 }
 
 #if defined(__x86_64__)
-bool hasAvx2()
-{
-    static const bool has = [] {
-        __builtin_cpu_init();  // may run before the run-time library's own constructors
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return has;
-}
 
 /// Candidate bits of the 32 positions from i on (see scanCandidates).
 __attribute__((target("avx2"), always_inline)) inline std::uint32_t candidatesAvx2(
@@ -99,7 +92,7 @@ bool scanCandidates(const unsigned char* bytes, std::size_t count, std::size_t t
                     const CandidateBytes& wanted, Verify verify)
 {
 #if defined(__x86_64__)
-    if (count >= 32 && hasAvx2())
+    if (count >= 32 && HasAvx2())
         return scanCandidatesAvx2(bytes, count, tailOffset, wanted, verify);
 #endif
     std::size_t i = 0;
