@@ -23,8 +23,6 @@ namespace {
 constexpr std::size_t kReadAheadSize = 128 * 1024;
 static_assert(kReadAheadSize >= kRecordBufferSize, "a whole record must fit in the read-ahead buffer");
 
-constexpr char kInvalidDrive[] = "Invalid drive or directory";
-
 }  // namespace
 
 RecordFile::RecordFile() : m_readAhead(new unsigned char[kReadAheadSize]) {}
