@@ -166,6 +166,15 @@ struct ProfileBuilder::Tallies {
         return it->second;
     }
 
+    std::vector<IsoSubfield> subfields;
+
+    static void countSubfield(TagSlot& slot, unsigned char code, std::int64_t record)
+    {
+        if (!slot.subfields)
+            slot.subfields = std::make_unique<std::array<Counter, 256>>();
+        (*slot.subfields)[code].count(record);
+    }
+
     std::string nameOf(std::size_t slot) const
     {
         if (slot < kNumericTags) {
@@ -222,13 +231,19 @@ void ProfileBuilder::add(std::span<const unsigned char> bytes, std::uint32_t dec
             ++(*slot.indicators)[0][data[0]];
             ++(*slot.indicators)[1][data[1]];
         }
-        const unsigned char* last = data.data() + data.size() - 1;  // a code follows every delimiter before it
-        for (const unsigned char* at = data.data();
-             at < last && (at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(last - at)))) != nullptr;
-             ++at) {
-            if (!slot.subfields)
-                slot.subfields = std::make_unique<std::array<Tallies::Counter, 256>>();
-            (*slot.subfields)[at[1]].count(record);
+        if (t.mode == dmNormal) {
+            // Every delimiter byte is one: a code follows each before the last byte.
+            const unsigned char* last = data.data() + data.size() - 1;
+            for (const unsigned char* at = data.data();
+                 at < last && (at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(last - at)))) != nullptr;
+                 ++at)
+                Tallies::countSubfield(slot, at[1], record);
+        } else if (!data.empty()) {
+            // In the printable variants a '$' is a delimiter only before a letter or digit.
+            (void)SplitSubfields(data.first(data.size() - 1), t.mode, t.subfields);
+            for (const IsoSubfield& sub : t.subfields)
+                if (!sub.code.empty())
+                    Tallies::countSubfield(slot, sub.code[0], record);
         }
         if (unimarc && tag == "100")
             if (const auto a = subfield(data, delimiter, 'a'))

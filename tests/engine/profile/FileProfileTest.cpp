@@ -79,4 +79,16 @@ TEST(FileProfile, CountsRecordsOccurrencesValuesAndSizes)
     EXPECT_TRUE(profile.problems.empty());
 }
 
+TEST(FileProfile, APrintableDelimiterCountsOnlyBeforeALetterOrDigit)
+{
+    ProfileBuilder builder(dmSpecial1, CharsetSetting::Auto);
+    const std::string record = MakeRecord({{"001", "x"}, {"245", "10$aPrice US$ 5$bsub"}}, '#', '\x1d');
+    builder.add({reinterpret_cast<const unsigned char*>(record.data()), record.size()},
+                static_cast<std::uint32_t>(record.size()));
+    const FileProfile profile = builder.finish();
+    EXPECT_EQ(profile.subfields.at({"245", 'a'}).occurrences, 1);
+    EXPECT_EQ(profile.subfields.at({"245", 'b'}).occurrences, 1);
+    EXPECT_EQ(profile.subfields.count({"245", ' '}), 0u);  // "$ " is data
+}
+
 }  // namespace
