@@ -9,12 +9,12 @@
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QShortcut>
-#include <QPainter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -67,44 +67,6 @@ bool usableGeometry(const QByteArray& geometry, QSize minimum)
 }
 
 }  // namespace
-
-StatusPanel::StatusPanel(QWidget* parent) : QFrame(parent)
-{
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-}
-
-void StatusPanel::setText(const QString& text)
-{
-    if (text == m_text)
-        return;
-    m_text = text;
-    setAccessibleName(text);  // what screen readers, and the end-to-end test, read
-    update();
-    setToolTip(displayedText() == m_text ? QString() : m_text);
-}
-
-QString StatusPanel::displayedText() const
-{
-    return fontMetrics().elidedText(m_text, Qt::ElideMiddle, contentsRect().width() - 4);
-}
-
-QSize StatusPanel::sizeHint() const
-{
-    return {50, fontMetrics().height() + 2 * frameWidth()};
-}
-
-QSize StatusPanel::minimumSizeHint() const
-{
-    return sizeHint();
-}
-
-void StatusPanel::paintEvent(QPaintEvent* event)
-{
-    QFrame::paintEvent(event);
-    QPainter painter(this);
-    painter.drawText(contentsRect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
-}
 
 TFormMain::TFormMain(QWidget* parent)
     : QMainWindow(parent), m_mdiArea(new QMdiArea(this)), m_recordTextPixelSize(kDefaultRecordTextPixelSize)
