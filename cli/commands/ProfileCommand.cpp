@@ -50,27 +50,6 @@ constexpr std::string_view kProfileHelp =
     "\n"
     "Exit status: 0 done, 2 a usage error or a file that cannot be read.\n";
 
-/// A byte as the profile shows it.
-std::string shownByte(unsigned char b)
-{
-    if (b == '\\')
-        return "\\\\";
-    if (b > 0x20 && b < 0x7F)
-        return std::string(1, static_cast<char>(b));
-    char hex[5];
-    std::snprintf(hex, sizeof hex, "\\x%02X", b);
-    return hex;
-}
-
-/// A tag as the profile shows it: its bytes, each shown as shownByte does.
-std::string shownTag(std::string_view tag)
-{
-    std::string shown;
-    for (char c : tag)
-        shown += shownByte(static_cast<unsigned char>(c));
-    return shown;
-}
-
 std::string jsonString(std::string_view text)
 {
     std::string out = "\"";
@@ -96,7 +75,7 @@ void writePositionsTsv(StandardOutput& out, const std::string& prefix, const Pos
     for (std::size_t p = 0; p < counts.values.size(); ++p)
         for (std::size_t v = 0; v < 256; ++v)
             if (const std::int64_t n = counts.values[p][v]; n > 0)
-                out.write(prefix + number(static_cast<std::int64_t>(p)) + '\t' + shownByte(static_cast<unsigned char>(v)) +
+                out.write(prefix + number(static_cast<std::int64_t>(p)) + '\t' + ProfileByteText(static_cast<unsigned char>(v)) +
                           '\t' + number(n) + '\n');
 }
 
@@ -112,22 +91,22 @@ void writeTsv(StandardOutput& out, const FileProfile& profile)
         out.write(code + '\t' + number(n) + '\n');
     out.write("\ntag\trecords\toccurrences\tshortest\tlongest\n");
     for (const auto& [tag, t] : profile.tags)
-        out.write(shownTag(tag) + '\t' + number(t.count.records) + '\t' + number(t.count.occurrences) + '\t' +
+        out.write(ProfileTagText(tag) + '\t' + number(t.count.records) + '\t' + number(t.count.occurrences) + '\t' +
                   number(static_cast<std::int64_t>(t.shortest)) + '\t' + number(static_cast<std::int64_t>(t.longest)) + '\n');
     out.write("\ntag\tsubfield\trecords\toccurrences\n");
     for (const auto& [key, c] : profile.subfields)
-        out.write(shownTag(key.first) + '\t' + shownByte(static_cast<unsigned char>(key.second)) + '\t' +
+        out.write(ProfileTagText(key.first) + '\t' + ProfileByteText(static_cast<unsigned char>(key.second)) + '\t' +
                   number(c.records) + '\t' + number(c.occurrences) + '\n');
     out.write("\ntag\tindicator\tvalue\tfields\n");
     for (const auto& [key, values] : profile.indicators)
         for (const auto& [value, n] : values)
-            out.write(shownTag(key.first) + '\t' + number(key.second) + '\t' + shownByte(static_cast<unsigned char>(value)) +
+            out.write(ProfileTagText(key.first) + '\t' + number(key.second) + '\t' + ProfileByteText(static_cast<unsigned char>(value)) +
                       '\t' + number(n) + '\n');
     out.write("\nleader_position\tvalue\trecords\n");
     writePositionsTsv(out, "", profile.leader);
     out.write("\nmaterial_type\t008_position\tvalue\trecords\n");
     for (const auto& [type, counts] : profile.marc21FixedData)
-        writePositionsTsv(out, shownTag(type) + '\t', counts);
+        writePositionsTsv(out, ProfileTagText(type) + '\t', counts);
     out.write("\n100a_position\tvalue\trecords\n");
     writePositionsTsv(out, "", profile.unimarcGeneralData);
     out.write("\nyear\trecords\n");
@@ -143,7 +122,7 @@ std::string positionsJson(const PositionCounts& counts)
         bool first = true;
         for (std::size_t v = 0; v < 256; ++v)
             if (const std::int64_t n = counts.values[p][v]; n > 0) {
-                json += (first ? "" : ",") + jsonString(shownByte(static_cast<unsigned char>(v))) + ':' + number(n);
+                json += (first ? "" : ",") + jsonString(ProfileByteText(static_cast<unsigned char>(v))) + ':' + number(n);
                 first = false;
             }
         json += '}';
@@ -171,13 +150,13 @@ void writeJson(StandardOutput& out, const FileProfile& profile)
     json += "},\"tags\":[";
     first = true;
     for (const auto& [tag, t] : profile.tags) {
-        json += std::string(first ? "" : ",") + "{\"tag\":" + jsonString(shownTag(tag)) + ",\"records\":" +
+        json += std::string(first ? "" : ",") + "{\"tag\":" + jsonString(ProfileTagText(tag)) + ",\"records\":" +
                 number(t.count.records) + ",\"occurrences\":" + number(t.count.occurrences) + ",\"shortest\":" +
                 number(static_cast<std::int64_t>(t.shortest)) + ",\"longest\":" + number(static_cast<std::int64_t>(t.longest)) +
                 ",\"subfields\":{";
         bool firstCode = true;
         for (auto it = profile.subfields.lower_bound({tag, '\0'}); it != profile.subfields.end() && it->first.first == tag; ++it) {
-            json += (firstCode ? "" : ",") + jsonString(shownByte(static_cast<unsigned char>(it->first.second))) +
+            json += (firstCode ? "" : ",") + jsonString(ProfileByteText(static_cast<unsigned char>(it->first.second))) +
                     ":{\"records\":" + number(it->second.records) + ",\"occurrences\":" + number(it->second.occurrences) + '}';
             firstCode = false;
         }
@@ -187,7 +166,7 @@ void writeJson(StandardOutput& out, const FileProfile& profile)
             if (auto found = profile.indicators.find({tag, position}); found != profile.indicators.end()) {
                 bool firstValue = true;
                 for (const auto& [value, n] : found->second) {
-                    json += (firstValue ? "" : ",") + jsonString(shownByte(static_cast<unsigned char>(value))) + ':' + number(n);
+                    json += (firstValue ? "" : ",") + jsonString(ProfileByteText(static_cast<unsigned char>(value))) + ':' + number(n);
                     firstValue = false;
                 }
             }
@@ -199,7 +178,7 @@ void writeJson(StandardOutput& out, const FileProfile& profile)
     json += "],\"leader\":" + positionsJson(profile.leader) + ",\"marc21_008\":{";
     first = true;
     for (const auto& [type, counts] : profile.marc21FixedData) {
-        json += (first ? "" : ",") + jsonString(shownTag(type)) + ':' + positionsJson(counts);
+        json += (first ? "" : ",") + jsonString(ProfileTagText(type)) + ':' + positionsJson(counts);
         first = false;
     }
     json += "},\"unimarc_100a\":" + positionsJson(profile.unimarcGeneralData) + ",\"years\":{";

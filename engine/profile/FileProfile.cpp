@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "profile/FileProfile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
@@ -186,6 +189,25 @@ struct ProfileBuilder::Tallies {
     }
 };
 
+std::string ProfileByteText(unsigned char b)
+{
+    if (b == '\\')
+        return "\\\\";
+    if (b > 0x20 && b < 0x7F)
+        return std::string(1, static_cast<char>(b));
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", b);
+    return hex;
+}
+
+std::string ProfileTagText(std::string_view tag)
+{
+    std::string shown;
+    for (char c : tag)
+        shown += ProfileByteText(static_cast<unsigned char>(c));
+    return shown;
+}
+
 ProfileBuilder::ProfileBuilder(DelimiterMode mode, CharsetSetting setting) : m_tallies(std::make_unique<Tallies>())
 {
     m_tallies->mode = mode;
@@ -308,6 +330,8 @@ ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, Delimit
     ProfileBuilder builder(mode, setting);
     RecordStream stream(fd);
     FramedRecord record;
+    struct stat info {};
+    const std::uint64_t total = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
     std::uint64_t reported = 0;
     Outcome outcome = Outcome::Done;
     while (stream.count() < to) {
@@ -323,11 +347,15 @@ ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, Delimit
                 break;
             }
             reported = record.offset;
-            monitor.report(reported, 0);
+            monitor.report(std::min(reported, total), total);
         }
         if (wanted)
             builder.add(record.bytes, record.declaredLength);
     }
+    // A stop asked for after the last check still ends the work as cancelled:
+    // whoever asked wants no profile.
+    if (outcome == Outcome::Done && monitor.stopRequested())
+        outcome = Outcome::Cancelled;
     return {outcome, builder.finish(), stream.count()};
 }
 

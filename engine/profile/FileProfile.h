@@ -59,6 +59,12 @@ struct FileProfile {
 /// 260 $c. From a subfield, its first run of four digits. Nothing when none.
 [[nodiscard]] std::optional<int> PublicationYear(const RecordFields& record, unsigned char subfieldDelimiter);
 
+/// A byte as a profile shows it: itself when it is printable ASCII, else
+/// \xHH (a blank is \x20); a backslash is \\.
+[[nodiscard]] std::string ProfileByteText(unsigned char b);
+/// A tag as a profile shows it: each byte as ProfileByteText shows it.
+[[nodiscard]] std::string ProfileTagText(std::string_view tag);
+
 /// Builds a profile a record at a time, memory bounded whatever the count.
 class ProfileBuilder {
 public:
@@ -86,7 +92,9 @@ struct ProfileResult {
 };
 
 /// Profiles records `from` to `to` (1-based, inclusive) of the record file fd
-/// (not owned) in one pass, framing records as the index does.
+/// (not owned) in one pass, framing records as the index does. Reports the
+/// bytes framed against the file's size; a stop asked for at any time, even
+/// after the last record, ends it Cancelled.
 [[nodiscard]] ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, DelimiterMode mode,
                                            CharsetSetting setting, const WorkMonitor& monitor = NoMonitor());
 

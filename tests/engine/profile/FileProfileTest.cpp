@@ -3,7 +3,13 @@
 // occurrence, the median size, and the year of publication by the rules of
 // each format.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <stop_token>
 
 #include <string>
 #include <vector>
@@ -89,6 +95,36 @@ TEST(FileProfile, APrintableDelimiterCountsOnlyBeforeALetterOrDigit)
     EXPECT_EQ(profile.subfields.at({"245", 'a'}).occurrences, 1);
     EXPECT_EQ(profile.subfields.at({"245", 'b'}).occurrences, 1);
     EXPECT_EQ(profile.subfields.count({"245", ' '}), 0u);  // "$ " is data
+}
+
+TEST(FileProfile, ReportsProgressAgainstTheFileSizeAndAStopAtAnyTimeCancels)
+{
+    testsupport::TempDir dir;
+    const std::string bytes = MakeRecord({{"001", "a1"}}) + MakeRecord({{"001", "a2"}}) + MakeRecord({{"001", "a3"}});
+    const std::string path = dir.write("three.mrc", bytes);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+    WorkMonitor monitor;
+    monitor.interval = 1;
+    monitor.progress = [&](std::uint64_t done, std::uint64_t total) { reports.emplace_back(done, total); };
+    const ProfileResult done = ProfileRecords(fd, 1, INT64_MAX, dmNormal, CharsetSetting::Auto, monitor);
+    EXPECT_EQ(done.outcome, Outcome::Done);
+    ASSERT_FALSE(reports.empty());
+    for (const auto& [at, total] : reports) {
+        EXPECT_EQ(total, bytes.size());
+        EXPECT_LE(at, total);
+    }
+
+    // Asked to stop while the last record is read: no check follows, yet the
+    // work ends cancelled.
+    std::stop_source stop;
+    monitor.stop = stop.get_token();
+    monitor.interval = bytes.size();
+    monitor.progress = nullptr;
+    (void)stop.request_stop();
+    EXPECT_EQ(ProfileRecords(fd, 1, INT64_MAX, dmNormal, CharsetSetting::Auto, monitor).outcome, Outcome::Cancelled);
+    ::close(fd);
 }
 
 }  // namespace
