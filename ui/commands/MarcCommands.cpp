@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "commands/MarcCommands.h"
 
+#include <fcntl.h>
+
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QPointer>
 #include <QRadioButton>
 #include <algorithm>
 #include <cstring>
@@ -21,11 +24,14 @@
 #include "dialogs/GetMarc.h"
 #include "dialogs/Goto.h"
 #include "windows/FindResults.h"
+#include "windows/ProfileWindow.h"
 #include "windows/Marc.h"
 #include "dialogs/Prompt.h"
+#include "files/FileAccess.h"
 #include "files/RecordFile.h"
 #include "files/RecordExtract.h"
 #include "display/RecordScan.h"
+#include "profile/FileProfile.h"
 #include "search/SearchText.h"
 #include "state/SharedState.h"
 
@@ -295,7 +301,7 @@ void CheckRecordCommand(TFormMarc* window)
     dialog.exec();
 }
 
-void FindAllCommand(QMdiArea* area, FindResultsDock* dock)
+void FindAllCommand(QMdiArea* area, FindResultsDock* dock, const QString& text, const QString& tag)
 {
     QList<TFormMarc*> windows;
     for (QMdiSubWindow* window : area->subWindowList(QMdiArea::CreationOrder)) {
@@ -306,11 +312,13 @@ void FindAllCommand(QMdiArea* area, FindResultsDock* dock)
     if (windows.isEmpty())
         return;
     auto dialog = std::make_unique<TFormFindAll>(area->window());
+    dialog->EditTextToFind->setText(text);
+    dialog->EditTag->setText(tag);
     if (dialog->exec() != kResultOk)
         return;
     const QString typed = dialog->EditTextToFind->text();
     const bool caseSensitive = dialog->CbxCase->isChecked();
-    const QString tag = dialog->EditTag->text();
+    const QString fieldTag = dialog->EditTag->text();
     dialog.reset();
 
     // Each window compares the text in its records' own sets: no set refuses it.
@@ -319,8 +327,8 @@ void FindAllCommand(QMdiArea* area, FindResultsDock* dock)
         Prompt().showMessage(encoded.refusal.toStdString());
         return;
     }
-    const bool tagIsAscii = std::all_of(tag.begin(), tag.end(), [](QChar c) { return c.unicode() > ' ' && c.unicode() < 0x7F; });
-    if (!tag.isEmpty() && (tag.size() != 3 || !tagIsAscii)) {
+    const bool tagIsAscii = std::all_of(fieldTag.begin(), fieldTag.end(), [](QChar c) { return c.unicode() > ' ' && c.unicode() < 0x7F; });
+    if (!fieldTag.isEmpty() && (fieldTag.size() != 3 || !tagIsAscii)) {
         Prompt().showMessage(kFindAllBadTagMessage);
         return;
     }
@@ -329,6 +337,43 @@ void FindAllCommand(QMdiArea* area, FindResultsDock* dock)
     for (TFormMarc* window : typed.isEmpty() ? QList<TFormMarc*>() : windows)
         targets.push_back({window->FileName, window->RecordCount,
                            MakeWindowSearchQuery(window->CharsetChoice, window->shared().delimiterMode, typed,
-                                                 encoded.bytes, caseSensitive, tag)});
+                                                 encoded.bytes, caseSensitive, fieldTag)});
     dock->search(windows, std::move(targets));
+}
+
+void ProfileCommand(TFormMarc* window, FindResultsDock* dock)
+{
+    auto result = std::make_shared<veltrane::ProfileResult>();
+    window->runWork(
+        QStringLiteral("文件概况"),
+        [result, file = window->FileName, mode = window->shared().delimiterMode,
+         setting = window->CharsetChoice](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
+            const veltrane::fileaccess::UniqueFd input(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+            if (!input) {
+                result->outcome = veltrane::Outcome::FileError;
+                return;
+            }
+            *result = veltrane::ProfileRecords(input.get(), 1, std::numeric_limits<std::int64_t>::max(), mode, setting,
+                                               monitor);
+        },
+        [window, dock = QPointer<FindResultsDock>(dock), result] {
+            if (result->outcome == veltrane::Outcome::Cancelled)
+                return;
+            if (result->outcome == veltrane::Outcome::FileError) {
+                Prompt().showMessage(kProfileReadErrorMessage);
+                return;
+            }
+            QWidget* mainWindow = window->mdiArea()->window();
+            auto* profileWindow = new ProfileWindow(window->TitleName, result->profile, mainWindow);
+            QObject::connect(profileWindow, &ProfileWindow::tagActivated, mainWindow,
+                             [area = QPointer<QMdiArea>(window->mdiArea()), dock, mainWindow](const QString& tag) {
+                                 if (!area || !dock)
+                                     return;
+                                 // The hits fill the main window's list: it comes to the front.
+                                 mainWindow->raise();
+                                 mainWindow->activateWindow();
+                                 FindAllCommand(area, dock, tag, tag);
+                             });
+            profileWindow->show();
+        });
 }

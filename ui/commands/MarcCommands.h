@@ -26,8 +26,14 @@ void ExportCommand(TFormMarc* window);
 /// Lists the structural problems of the record on display.
 void CheckRecordCommand(TFormMarc* window);
 /// Asks for a text, then searches the files of area's open document windows
-/// into dock's hit list; nothing without an open document window.
-void FindAllCommand(QMdiArea* area, FindResultsDock* dock);
+/// into dock's hit list; nothing without an open document window. The dialog
+/// starts with text and tag filled in, as if typed.
+void FindAllCommand(QMdiArea* area, FindResultsDock* dock, const QString& text = {}, const QString& tag = {});
+/// Profiles window's file in the background, as the window reads it (the
+/// delimiter variant and its character set), then shows the profile in a
+/// window of its own; a tag double-clicked there is sought with find in all
+/// windows into dock.
+void ProfileCommand(TFormMarc* window, FindResultsDock* dock);
 
 /// The go-to command's strict conversion: leading spaces, an optional sign, then
 /// decimal digits, or hexadecimal digits after "$", "x", "X", "0x" or "0X" whose
@@ -65,3 +71,5 @@ inline constexpr const char* kSearchTextNotGbkMessage = "查找内容中有GBK�
 inline constexpr const char* kSearchTextNotGb18030Message = "查找内容中有GB18030编码不能表示的字符，无法查找。";
 /// Shown instead of searching when the text is longer than the engine can take.
 inline constexpr const char* kSearchTextTooLongMessage = "查找内容太长：GBK编码最多255个字节，请缩短后再查找。";
+/// Shown when the profile cannot read the record file.
+inline constexpr const char* kProfileReadErrorMessage = "读取纪录文件出错，文件概况未能完成。";

@@ -11,9 +11,16 @@
 
 namespace {
 
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
 // The codes are stable English words (the command line prints them); the
 // cataloguer reading the dialog gets what they mean in Chinese as well.
-QString codeMeaning(std::string_view code)
+QString CheckProblemMeaning(std::string_view code)
 {
     struct Meaning {
         std::string_view code;
@@ -42,18 +49,11 @@ QString codeMeaning(std::string_view code)
     return {};
 }
 
-QString fromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 QStringList CheckProblemLines(const std::vector<veltrane::CheckProblem>& problems)
 {
     QStringList lines;
     for (const veltrane::CheckProblem& problem : problems) {
-        const QString meaning = codeMeaning(problem.code);
+        const QString meaning = CheckProblemMeaning(problem.code);
         lines.append(QStringLiteral("%1\t%2%3").arg(fromUtf8(problem.code),
                                                     meaning.isEmpty() ? QString() : meaning + QStringLiteral("：  "),
                                                     fromUtf8(problem.description)));

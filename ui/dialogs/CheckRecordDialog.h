@@ -3,6 +3,7 @@
 
 #include <QStringList>
 
+#include <string_view>
 #include <vector>
 
 #include "dialogs/DialogFrame.h"
@@ -29,3 +30,6 @@ inline constexpr const char* kNoStructuralProblemsText = "没有发现结构问�
 
 /// The dialog's lines: the code, what it means, and the details the check gives.
 [[nodiscard]] QStringList CheckProblemLines(const std::vector<veltrane::CheckProblem>& problems);
+/// What a structural problem's code means, in Chinese; empty for a code it
+/// does not know.
+[[nodiscard]] QString CheckProblemMeaning(std::string_view code);

@@ -171,6 +171,7 @@ void TFormMain::createActions()
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     createAction("MExport", QStringLiteral("导出(&E)..."), kNoImage, &TFormMain::MExportClick);
     createAction("MCheckRecord", QStringLiteral("检查纪录(&K)..."), kNoImage, &TFormMain::MCheckRecordClick);
+    createAction("MProfile", QStringLiteral("文件概况(&I)"), kNoImage, &TFormMain::MProfileClick);
 }
 
 void TFormMain::createMenus()
@@ -200,7 +201,7 @@ void TFormMain::createMenus()
     records->addActions({action("MFirst"), action("MLast")});
     records->addAction(action("MCheckRecord"));
     records->addSeparator();
-    records->addAction(action("MFindAll"));
+    records->addActions({action("MFindAll"), action("MProfile")});
 
     QMenu* view = menu("V1", QStringLiteral("查看(&V)"));
     view->addAction(action("MDeli"));
@@ -366,7 +367,7 @@ void TFormMain::updateWorkState()
         findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
     findChild<QAction*>(QStringLiteral("MDeli"))->setEnabled(!anyWork);
     // Each shows the record again or reads the file: not while the window works.
-    for (const char* name : {"MExport", "MCheckRecord"})
+    for (const char* name : {"MExport", "MCheckRecord", "MProfile"})
         findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
     m_charsetMenu->setEnabled(work == nullptr);
 }
@@ -625,6 +626,12 @@ void TFormMain::MCheckRecordClick()
 {
     if (TFormMarc* document = activeDocument())
         CheckRecordCommand(document);
+}
+
+void TFormMain::MProfileClick()
+{
+    if (TFormMarc* document = activeDocument())
+        ProfileCommand(document, m_findResults);
 }
 
 void TFormMain::MHelpClick()

@@ -108,6 +108,7 @@ public:
     void MFindAllClick();
     void MExportClick();
     void MCheckRecordClick();
+    void MProfileClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
