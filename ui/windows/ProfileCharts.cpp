@@ -3,6 +3,7 @@
 
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolTip>
 
@@ -88,7 +89,7 @@ QSize BarChart::minimumSizeHint() const
     return {200, sizeHint().height()};
 }
 
-void BarChart::paintEvent(QPaintEvent*)
+void BarChart::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
@@ -109,9 +110,12 @@ void BarChart::paintEvent(QPaintEvent*)
     const int valueWidth = metrics.horizontalAdvance(count(largest));
     const int barLeft = kMargin + labelWidth + kGap;
     const int barSpace = std::max(1, width() - barLeft - kGap - valueWidth - kMargin);
-    for (qsizetype i = 0; i < m_bars.size(); ++i) {
+    // Only the rows in view: a file may have thousands of tags.
+    const int firstRow = std::max(0, (event->rect().top() - barsTop()) / rowHeight());
+    const int endRow = std::min(static_cast<int>(m_bars.size()), (event->rect().bottom() - barsTop()) / rowHeight() + 1);
+    for (int i = firstRow; i < endRow; ++i) {
         const Bar& bar = m_bars[i];
-        const QRect row = rowRect(static_cast<int>(i));
+        const QRect row = rowRect(i);
         painter.drawText(QRect(kMargin, row.top(), labelWidth, row.height()), Qt::AlignRight | Qt::AlignVCenter, bar.label);
         const int length = bar.value > 0
                                ? std::max(1, static_cast<int>(static_cast<double>(bar.value) / static_cast<double>(largest) * barSpace))
