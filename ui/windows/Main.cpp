@@ -29,6 +29,7 @@
 #include "dialogs/Chgfmt.h"
 #include "windows/FileDrop.h"
 #include "windows/FindResults.h"
+#include "windows/HelpWindow.h"
 #include "windows/Marc.h"
 #include "dialogs/Prompt.h"
 #include "state/RecentFiles.h"
@@ -156,6 +157,7 @@ void TFormMain::createActions()
     createAction("N15", QStringLiteral("垂直(&V)"), kNoImage, &TFormMain::N15Click);
     createAction("MHelp", QStringLiteral("关于(&A)"), kNoImage, &TFormMain::MHelpClick);
     createAction("MContent", QStringLiteral("主题(&C)"), kNoImage, nullptr);
+    createAction("MGuide", QStringLiteral("使用说明(&U)"), kNoImage, &TFormMain::MGuideClick)->setShortcut(Qt::Key_F1);
 
     createAction("MFirst", QStringLiteral("首条(&H)"), kNoImage, &TFormMain::MFirstClick)
         ->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Home));
@@ -219,7 +221,7 @@ void TFormMain::createMenus()
     connect(m_windowMenu, &QMenu::aboutToShow, this, &TFormMain::rebuildWindowMenu);
 
     QMenu* help = menu("N10", QStringLiteral("帮助(&H)"));
-    help->addActions({action("MHelp"), action("MContent")});
+    help->addActions({action("MHelp"), action("MContent"), action("MGuide")});
 }
 
 void TFormMain::createToolBar()
@@ -638,6 +640,11 @@ void TFormMain::MHelpClick()
 {
     if (m_aboutBox != nullptr)
         m_aboutBox->exec();
+}
+
+void TFormMain::MGuideClick()
+{
+    (void)ShowUserGuide(this);
 }
 
 QList<QRect> TileRects(const QRect& area, int n, Qt::Orientation orientation)

@@ -99,6 +99,8 @@ public:
     void N14Click();
     void N15Click();
     void MHelpClick();
+    /// 帮助 → 使用说明 (F1): the user guide's window, in front.
+    void MGuideClick();
     void FormShow();
     void MFirstClick();
     void MLastClick();
