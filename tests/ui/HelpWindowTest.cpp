@@ -69,7 +69,7 @@ private slots:
 
         help->close();
         QVERIFY(!help->isVisible());
-        QApplication::setActiveWindow(&m_v->main);
+        m_v->main.activateWindow();
         QTRY_COMPARE(QApplication::activeWindow(), &m_v->main);
         QTest::keySequence(&m_v->main, QKeySequence(Qt::Key_F1));
         QCOMPARE(helpWindows(), QList<HelpWindow*>{help});
