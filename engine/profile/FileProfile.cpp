@@ -254,7 +254,10 @@ void ProfileBuilder::add(std::span<const unsigned char> bytes, std::uint32_t dec
             ++(*slot.indicators)[1][data[1]];
         }
         if (t.mode == dmNormal) {
-            // Every delimiter byte is one: a code follows each before the last byte.
+            // Every delimiter byte is one: a code follows each before the last
+            // byte. A field cut off by the end of the file may hold no byte.
+            if (data.size() < 2)
+                continue;
             const unsigned char* last = data.data() + data.size() - 1;
             for (const unsigned char* at = data.data();
                  at < last && (at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(last - at)))) != nullptr;

@@ -26,6 +26,7 @@
 #include "display/RecordScan.h"
 #include "display/DecodedText.h"
 #include "charset/UnicodeWidth.h"
+#include "profile/FileProfile.h"
 
 namespace fuzzchecks {
 
@@ -495,6 +496,13 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
             return say("check told ", told[0].size(), " problems on one thread, ", told[1].size(),
                        " on workers; first: ", told[0].empty() ? "" : told[0][0], " / ",
                        told[1].empty() ? "" : told[1][0]);
+        // The profile reads every framed record, the last one cut off included.
+        const int fd = ::open(input.c_str(), O_RDONLY);
+        const ProfileResult profiled = ProfileRecords(fd, 1, INT64_MAX, *DelimiterModeFromNumber(static_cast<int>(pick)),
+                                                      CharsetSetting::Auto);
+        ::close(fd);
+        if (profiled.profile.records != profiled.framed)
+            return say("the profile counted ", profiled.profile.records, " of ", profiled.framed, " framed records");
     }
     return {};
 }

@@ -45,8 +45,8 @@ std::string checkDecodedDisplay(const std::uint8_t* data, std::size_t size);
 std::string checkExtract(const std::uint8_t* data, std::size_t size);
 
 /// The first byte picks the input format and the delimiter variant, the rest
-/// is the input: converting it into every format and checking it end without
-/// a crash, and every XML output is complete.
+/// is the input: converting it into every format, checking it and profiling
+/// it end without a crash, and every XML output is complete.
 std::string checkConvertAny(const std::uint8_t* data, std::size_t size);
 
 /// The bytes are a record file, put into standard ISO 2709 first. When the

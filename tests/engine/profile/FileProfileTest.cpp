@@ -127,4 +127,22 @@ TEST(FileProfile, ReportsProgressAgainstTheFileSizeAndAStopAtAnyTimeCancels)
     ::close(fd);
 }
 
+TEST(FileProfile, ARecordCutOffAnywhereIsCountedOnceAndNothingPastItsBytesIsRead)
+{
+    // The file's last record may end anywhere: inside the leader, the
+    // directory, or a field, which then holds fewer bytes than its entry says,
+    // or none at all. Each byte is a copy of its own so that the sanitizers
+    // see any read past the cut.
+    const std::string whole = MakeRecord({{"001", "a1"}, {"008", "830101s1983    nyu"}, {"100", "  \x1f" "a20010101d2005"},
+                                          {"245", "10\x1f" "aOne\x1f" "bsub"}, {"650", " 0\x1f" "aX"}});
+    for (DelimiterMode mode : {dmNormal, dmSpecial1, dmSpecial2}) {
+        for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+            ProfileBuilder builder(mode, CharsetSetting::Auto);
+            const std::vector<unsigned char> bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+            builder.add({bytes.data(), bytes.size()}, static_cast<std::uint32_t>(whole.size()));
+            EXPECT_EQ(builder.finish().records, 1) << "cut at " << cut;
+        }
+    }
+}
+
 }  // namespace
