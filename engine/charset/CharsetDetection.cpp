@@ -84,47 +84,40 @@ void countGb2312Pairs(std::span<const unsigned char> bytes, std::size_t& high, s
     }
 }
 
+/// Whether the bytes hold a high byte, a digit, a high byte and a digit in a
+/// row anywhere: what a GB18030 four-byte sequence needs, wherever the pairs
+/// start. Chinese text often has a high byte before a digit; this shape is rare.
+bool mayHoldFourByteForm(const unsigned char* data, std::size_t n)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i belowDigits = _mm_set1_epi8('0' - 1), aboveDigits = _mm_set1_epi8('9' + 1);
+    const auto digits = [&](__m128i v) {
+        // Signed compares: high bytes are negative, never digits.
+        return _mm_and_si128(_mm_cmpgt_epi8(v, belowDigits), _mm_cmplt_epi8(v, aboveDigits));
+    };
+    for (; i + 19 <= n; i += 16) {  // positions i to i + 15, each with the three bytes after it
+        const __m128i lead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i firstDigit = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        const __m128i secondLead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 2));
+        const __m128i secondDigit = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 3));
+        const __m128i form = _mm_and_si128(_mm_and_si128(lead, secondLead),
+                                           _mm_and_si128(digits(firstDigit), digits(secondDigit)));
+        if (_mm_movemask_epi8(form) != 0)
+            return true;
+    }
+#endif
+    for (; i + 3 < n; ++i)
+        if (data[i] >= 0x80 && IsAsciiDigit(data[i + 1]) && data[i + 2] >= 0x80 && IsAsciiDigit(data[i + 3]))
+            return true;
+    return false;
+}
+
 /// A GB18030 four-byte sequence (lead, digit, lead, digit), read from the
 /// start in GBK pairs so that a trail byte never starts one.
 bool hasGb18030FourByte(std::span<const unsigned char> bytes)
 {
-    // Such a sequence needs a high byte followed by a digit; most records
-    // have none, which a pass a word at a time finds out.
-    const unsigned char* const data = bytes.data();
-    const std::size_t n = bytes.size();
-    bool candidate = false;
-    std::size_t w = 0;
-#if defined(__SSE2__)
-    {
-        unsigned carriedHigh = 0;  // the byte before the block was high
-        const __m128i belowDigits = _mm_set1_epi8('0' - 1), aboveDigits = _mm_set1_epi8('9' + 1);
-        for (; w + 16 <= n; w += 16) {
-            // Signed compares: high bytes are negative, never digits.
-            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + w));
-            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
-            const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_and_si128(_mm_cmpgt_epi8(block, belowDigits), _mm_cmplt_epi8(block, aboveDigits))));
-            if ((((high << 1) | carriedHigh) & digits) != 0) {
-                candidate = true;
-                break;
-            }
-            carriedHigh = high >> 15;
-        }
-    }
-#endif
-    std::uint64_t carried = w > 0 && data[w - 1] >= 0x80 ? 0x80 : 0;  // bit 7 of byte 0: the byte before the word was high
-    for (; !candidate && w + 8 <= n; w += 8) {
-        const std::uint64_t word = LoadWord(data + w);
-        const std::uint64_t high = word & kHighBits;
-        if ((((high << 8) | carried) & DigitBits(word)) != 0) {
-            candidate = true;
-            break;
-        }
-        carried = high >> 56;
-    }
-    for (std::size_t k = std::max<std::size_t>(w, 1); !candidate && k < n; ++k)
-        candidate = data[k - 1] >= 0x80 && IsAsciiDigit(data[k]);
-    if (!candidate)
+    if (!mayHoldFourByteForm(bytes.data(), bytes.size()))
         return false;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!isGbkLead(bytes[i]) || i + 1 >= bytes.size())

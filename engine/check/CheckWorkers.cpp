@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "check/CheckWorkers.h"
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <vector>
 
 #include "check/CheckFraming.h"
 #include "check/RecordChecker.h"
+#include "iso2709/BatchWorkers.h"
 
 namespace veltrane::check {
 
@@ -36,7 +34,6 @@ struct Batch {
     bool firstTakesPrevious = false;
     std::string lastControlNumber;  ///< of its last checked record
     bool anyChecked = false;
-    bool done = false;
 
     void clear()
     {
@@ -44,153 +41,46 @@ struct Batch {
         problems.clear();
         firstTakesPrevious = false;
         anyChecked = false;
-        done = false;
     }
 };
 
-/// Lends the stream its blocks, one batch each, checks each batch on a worker
-/// thread once the stream has moved on from its block, and gives the batches
-/// back to `take` in order; a block is lent again only after its batch has
-/// been given back. Each worker has its own scratch objects.
-class BatchChecker final : public BlockLender {
-public:
-    BatchChecker(const CheckOptions& options, int workers, std::size_t blockCapacity, std::function<void(Batch&)> take)
-        : m_options(options), m_take(std::move(take)), m_slots(static_cast<std::size_t>(workers) * 3)
-    {
-        for (Batch& batch : m_slots)
-            batch.bytes.reset(new unsigned char[blockCapacity]);
-        for (int i = 0; i < workers; ++i)
-            m_threads.emplace_back([this] { work(); });
-    }
-
-    ~BatchChecker() override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_work.notify_all();
-        m_threads.clear();  // joins
-    }
-
-    BatchChecker(const BatchChecker&) = delete;
-    BatchChecker& operator=(const BatchChecker&) = delete;
-
-    /// The batch of the stream's current block.
-    Batch& current() { return m_slots[m_next % m_slots.size()]; }
-
-    unsigned char* freshBlock() override
-    {
-        if (!m_lent) {
-            m_lent = true;
-            return current().bytes.get();
-        }
-        // The next slot's batch is given back first when it is still out.
-        if (m_next + 1 - m_taken == m_slots.size())
-            takeOldest();
-        Batch& next = m_slots[(m_next + 1) % m_slots.size()];
-        next.clear();
-        return next.bytes.get();
-    }
-
-    void leftBlock(unsigned char*) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_queue.push_back(&current());
-        }
-        m_work.notify_one();
-        ++m_next;
-    }
-
-    /// Hands in the current batch and gives every batch back, in order.
-    void finish()
-    {
-        if (!current().records.empty())
-            leftBlock(current().bytes.get());
-        while (m_taken < m_next)
-            takeOldest();
-    }
-
-private:
-    void takeOldest()
-    {
-        Batch& batch = m_slots[m_taken % m_slots.size()];
-        {
-            std::unique_lock lock(m_mutex);
-            m_done.wait(lock, [&] { return batch.done; });
-        }
-        m_take(batch);
-        ++m_taken;
-    }
-
-    void work()
-    {
-        RecordFields fields;
-        TextCodec codec;
-        CheckScratch scratch;
-        ControlNumber controlNumber;
-        for (;;) {
-            Batch* batch = nullptr;
-            {
-                std::unique_lock lock(m_mutex);
-                m_work.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
-                if (m_queue.empty())
-                    return;
-                batch = m_queue.front();
-                m_queue.pop_front();
-            }
-            checkBatch(*batch, fields, codec, scratch, controlNumber);
-            {
-                std::lock_guard lock(m_mutex);
-                batch->done = true;
-            }
-            m_done.notify_one();
-        }
-    }
-
-    void checkBatch(Batch& batch, RecordFields& fields, TextCodec& codec, CheckScratch& scratch,
-                    ControlNumber& controlNumber) const
-    {
-        FramedRecord framed;
-        for (const BatchRecord& r : batch.records) {
-            if (r.junkBytes != 0 && !r.junkLineEnds) {
-                const std::int64_t before = r.number - 1;
-                if (before == 0 || (before >= m_options.first && before <= m_options.last)) {
-                    if (before != 0 && !batch.anyChecked && batch.problems.empty())
-                        batch.firstTakesPrevious = true;
-                    batch.problems.push_back(
-                        {before, r.junkFrom,
-                         before == 0 || !batch.anyChecked ? std::string() : std::string(controlNumber.value()), "junk",
-                         JunkDescription(r.junkFrom, r.junkBytes, before)});
-                }
-            }
-            if (!r.checked)
-                continue;
-            framed.number = r.number;
-            framed.offset = r.offset;
-            framed.declaredLength = r.declaredLength;
-            framed.bytes = {batch.bytes.get() + r.at, r.size};
-            CheckOne(framed, m_options, fields, codec, batch.problems, scratch, controlNumber, true);
-            batch.anyChecked = true;
-        }
-        // The block goes back to the stream: the last value is kept as text.
-        if (batch.anyChecked)
-            batch.lastControlNumber.assign(controlNumber.value());
-    }
-
-    const CheckOptions& m_options;
-    std::function<void(Batch&)> m_take;
-    std::vector<Batch> m_slots;
-    bool m_lent = false;      ///< the stream has its first block
-    std::size_t m_next = 0;   ///< batches handed in
-    std::size_t m_taken = 0;  ///< batches given back
-    std::mutex m_mutex;
-    std::condition_variable m_work, m_done;
-    std::deque<Batch*> m_queue;
-    bool m_stopping = false;
-    std::vector<std::jthread> m_threads;
+/// What one worker thread keeps from record to record.
+struct WorkerScratch {
+    RecordFields fields;
+    TextCodec codec;
+    CheckScratch scratch;
+    ControlNumber controlNumber;
 };
+
+void checkBatch(Batch& batch, const CheckOptions& options, WorkerScratch& worker)
+{
+    FramedRecord framed;
+    for (const BatchRecord& r : batch.records) {
+        if (r.junkBytes != 0 && !r.junkLineEnds) {
+            const std::int64_t before = r.number - 1;
+            if (before == 0 || (before >= options.first && before <= options.last)) {
+                if (before != 0 && !batch.anyChecked && batch.problems.empty())
+                    batch.firstTakesPrevious = true;
+                batch.problems.push_back(
+                    {before, r.junkFrom,
+                     before == 0 || !batch.anyChecked ? std::string() : std::string(worker.controlNumber.value()),
+                     "junk", JunkDescription(r.junkFrom, r.junkBytes, before)});
+            }
+        }
+        if (!r.checked)
+            continue;
+        framed.number = r.number;
+        framed.offset = r.offset;
+        framed.declaredLength = r.declaredLength;
+        framed.bytes = {batch.bytes.get() + r.at, r.size};
+        CheckOne(framed, options, worker.fields, worker.codec, batch.problems, worker.scratch, worker.controlNumber,
+                 true);
+        batch.anyChecked = true;
+    }
+    // The block goes back to the stream: the last value is kept as text.
+    if (batch.anyChecked)
+        batch.lastControlNumber.assign(worker.controlNumber.value());
+}
 
 }  // namespace
 
@@ -215,7 +105,10 @@ CheckResult CheckOnWorkers(int fd, std::uint64_t size, const CheckOptions& optio
             std::swap(lastControlNumber, batch.lastControlNumber);
     };
     constexpr std::size_t kBlockSize = RecordStream::kDefaultBlockSize;
-    BatchChecker checker(options, workers, RecordStream::blockCapacity(kBlockSize), take);
+    std::vector<WorkerScratch> scratch(static_cast<std::size_t>(workers));
+    BatchWorkers<Batch> checker(
+        workers, RecordStream::blockCapacity(kBlockSize),
+        [&](Batch& batch, std::size_t worker) { checkBatch(batch, options, scratch[worker]); }, take);
     RecordStream stream(fd, kBlockSize, checker);
     auto add = [&](const FramedRecord& framed, bool checked) {
         BatchRecord r;

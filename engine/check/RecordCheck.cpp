@@ -9,6 +9,7 @@
 
 #include "check/CheckFraming.h"
 #include "check/CheckWorkers.h"
+#include "iso2709/BatchWorkers.h"
 #include "check/RecordChecker.h"
 
 namespace veltrane {
@@ -19,8 +20,7 @@ using check::FramingEnd;
 
 int DefaultCheckWorkers()
 {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxCheckWorkers)));
+    return DefaultWorkerCount(kMaxCheckWorkers);
 }
 
 void CheckRecord(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "iso2709/BatchWorkers.h"
 #include "iso2709/RecordStream.h"
 
 namespace veltrane {
@@ -327,11 +328,108 @@ FileProfile ProfileBuilder::finish()
     return profile;
 }
 
-ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, DelimiterMode mode, CharsetSetting setting,
-                             const WorkMonitor& monitor)
+namespace {
+
+void addPositions(PositionCounts& into, PositionCounts& from)
 {
-    ProfileBuilder builder(mode, setting);
-    RecordStream stream(fd);
+    if (into.values.empty()) {
+        into = std::move(from);
+        return;
+    }
+    for (std::size_t p = 0; p < from.values.size(); ++p)
+        for (std::size_t v = 0; v < 256; ++v)
+            into.values[p][v] += from.values[p][v];
+}
+
+template <typename Map>
+void addCounts(Map& into, const Map& from)
+{
+    for (const auto& [key, count] : from)
+        into[key] += count;
+}
+
+}  // namespace
+
+void ProfileBuilder::absorb(ProfileBuilder& other)
+{
+    Tallies& t = *m_tallies;
+    Tallies& o = *other.m_tallies;
+    t.records += o.records;
+    for (std::size_t size = 0; size < t.sizes.size(); ++size)
+        t.sizes[size] += o.sizes[size];
+    addCounts(t.charsets, o.charsets);
+    addCounts(t.problems, o.problems);
+    auto addCounter = [](Tallies::Counter& into, const Tallies::Counter& from) {
+        into.records += from.records;
+        into.occurrences += from.occurrences;
+    };
+    for (std::size_t s = 0; s < o.slots.size(); ++s) {
+        Tallies::TagSlot& from = o.slots[s];
+        if (from.count.occurrences == 0)
+            continue;
+        // Slots of tags other than three digits are numbered in each builder's own order.
+        Tallies::TagSlot& into = t.slots[s < kNumericTags ? s : t.slotOf(o.nameOf(s))];
+        addCounter(into.count, from.count);
+        into.shortest = std::min(into.shortest, from.shortest);
+        into.longest = std::max(into.longest, from.longest);
+        if (from.subfields) {
+            if (!into.subfields)
+                into.subfields = std::make_unique<std::array<Tallies::Counter, 256>>();
+            for (std::size_t code = 0; code < 256; ++code)
+                addCounter((*into.subfields)[code], (*from.subfields)[code]);
+        }
+        if (from.indicators) {
+            if (!into.indicators)
+                into.indicators = std::make_unique<std::array<std::array<std::int64_t, 256>, 2>>();
+            for (std::size_t position = 0; position < 2; ++position)
+                for (std::size_t value = 0; value < 256; ++value)
+                    (*into.indicators)[position][value] += (*from.indicators)[position][value];
+        }
+    }
+    addPositions(t.leader, o.leader);
+    for (auto& [type, counts] : o.marc21FixedData)
+        addPositions(t.marc21FixedData[type], counts);
+    addPositions(t.unimarcGeneralData, o.unimarcGeneralData);
+    addCounts(t.years, o.years);
+    other.m_tallies = std::make_unique<Tallies>();
+    other.m_tallies->mode = t.mode;
+    other.m_tallies->setting = t.setting;
+}
+
+namespace {
+
+/// The records the stream framed in one of its blocks, counted by a worker
+/// where they lie.
+struct ProfileBatch {
+    struct Record {
+        std::size_t at = 0, size = 0;  ///< where its bytes are in the block
+        std::uint32_t declaredLength = 0;
+    };
+    std::unique_ptr<unsigned char[]> bytes;  ///< the stream's block
+    std::vector<Record> records;
+    void clear() { records.clear(); }
+};
+
+}  // namespace
+
+ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, DelimiterMode mode, CharsetSetting setting,
+                             const WorkMonitor& monitor, int workers)
+{
+    if (workers <= 0)
+        workers = DefaultWorkerCount(2);
+    std::vector<std::unique_ptr<ProfileBuilder>> builders;
+    for (int i = 0; i < workers; ++i)
+        builders.push_back(std::make_unique<ProfileBuilder>(mode, setting));
+    // With one worker the calling thread counts between reads.
+    std::optional<BatchWorkers<ProfileBatch>> pool;
+    if (workers > 1)
+        pool.emplace(workers, RecordStream::blockCapacity(RecordStream::kDefaultBlockSize),
+                     [&](ProfileBatch& batch, std::size_t worker) {
+                         for (const ProfileBatch::Record& r : batch.records)
+                             builders[worker]->add({batch.bytes.get() + r.at, r.size}, r.declaredLength);
+                     },
+                     [](ProfileBatch&) {});
+    RecordStream stream = pool ? RecordStream(fd, RecordStream::kDefaultBlockSize, *pool) : RecordStream(fd);
     FramedRecord record;
     struct stat info {};
     const std::uint64_t total = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
@@ -352,14 +450,25 @@ ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, Delimit
             reported = record.offset;
             monitor.report(std::min(reported, total), total);
         }
-        if (wanted)
-            builder.add(record.bytes, record.declaredLength);
+        if (!wanted)
+            continue;
+        if (pool) {
+            ProfileBatch& batch = pool->current();
+            batch.records.push_back({static_cast<std::size_t>(record.bytes.data() - batch.bytes.get()),
+                                     record.bytes.size(), record.declaredLength});
+        } else {
+            builders[0]->add(record.bytes, record.declaredLength);
+        }
     }
+    if (pool)
+        pool->finish();
     // A stop asked for after the last check still ends the work as cancelled:
     // whoever asked wants no profile.
     if (outcome == Outcome::Done && monitor.stopRequested())
         outcome = Outcome::Cancelled;
-    return {outcome, builder.finish(), stream.count()};
+    for (std::size_t i = 1; i < builders.size(); ++i)
+        builders[0]->absorb(*builders[i]);
+    return {outcome, builders[0]->finish(), stream.count()};
 }
 
 }  // namespace veltrane

@@ -23,12 +23,14 @@ namespace veltrane {
 struct Occurrences {
     std::int64_t records = 0;
     std::int64_t occurrences = 0;
+    bool operator==(const Occurrences&) const = default;
 };
 
 /// Counts of each byte value at each position of a fixed-length piece of data
 /// (the leader, 008, UNIMARC's 100 $a): positions x 256 values.
 struct PositionCounts {
     std::vector<std::array<std::int64_t, 256>> values;  ///< [position][byte]
+    bool operator==(const PositionCounts&) const = default;
 };
 
 /// What a file holds, as a profile reports it.
@@ -41,6 +43,7 @@ struct FileProfile {
     struct Tag {
         Occurrences count;
         std::size_t shortest = 0, longest = 0;  ///< field bytes after the tag, terminator included
+        bool operator==(const Tag&) const = default;
     };
     std::map<std::string, Tag> tags;
     std::map<std::pair<std::string, char>, Occurrences> subfields;  ///< (tag, code)
@@ -51,6 +54,7 @@ struct FileProfile {
     std::map<std::string, PositionCounts> marc21FixedData;
     PositionCounts unimarcGeneralData;
     std::map<int, std::int64_t> years;  ///< publication year -> records
+    bool operator==(const FileProfile&) const = default;
 };
 
 /// The year of publication a record gives, by the rules the record list and
@@ -76,6 +80,9 @@ public:
     /// One record: its bytes as the file holds them (declaredLength of them,
     /// fewer when the file ends inside it).
     void add(std::span<const unsigned char> bytes, std::uint32_t declaredLength);
+    /// Takes in what another builder (of the same mode and setting) counted
+    /// over other records, and leaves it empty.
+    void absorb(ProfileBuilder& other);
     [[nodiscard]] FileProfile finish();
 
 private:
@@ -94,8 +101,11 @@ struct ProfileResult {
 /// Profiles records `from` to `to` (1-based, inclusive) of the record file fd
 /// (not owned) in one pass, framing records as the index does. Reports the
 /// bytes framed against the file's size; a stop asked for at any time, even
-/// after the last record, ends it Cancelled.
+/// after the last record, ends it Cancelled. The calling thread reads;
+/// `workers` threads count (0: one a core, at most two; 1: the calling thread
+/// counts too).
 [[nodiscard]] ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, DelimiterMode mode,
-                                           CharsetSetting setting, const WorkMonitor& monitor = NoMonitor());
+                                           CharsetSetting setting, const WorkMonitor& monitor = NoMonitor(),
+                                           int workers = 0);
 
 }  // namespace veltrane

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <stop_token>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -142,6 +144,44 @@ TEST(FileProfile, ARecordCutOffAnywhereIsCountedOnceAndNothingPastItsBytesIsRead
             builder.add({bytes.data(), bytes.size()}, static_cast<std::uint32_t>(whole.size()));
             EXPECT_EQ(builder.finish().records, 1) << "cut at " << cut;
         }
+    }
+}
+
+TEST(FileProfile, WorkersCountWhatOneThreadCounts)
+{
+    // Records of many shapes over several of the stream's blocks, so that
+    // each worker meets tags other than three digits in an order of its own;
+    // junk between records, and a last record cut off.
+    std::string file;
+    const std::string unimarc100 = "  \x1f" "a20010101d1998    km y0chiy0110    ea";
+    for (int i = 0; i < 12000; ++i) {
+        const std::string n = std::to_string(i);
+        std::vector<testsupport::Field> fields = {{"001", "id" + n}};
+        switch (i % 4) {
+        case 0: fields.push_back({"008", "830101s" + std::to_string(1900 + i % 120) + "    nyu"}); break;
+        case 1: fields.push_back({"100", unimarc100}); fields.push_back({"200", "1 \x1f" "a\xb1\xb1\xbe\xa9"}); break;
+        case 2: fields.push_back({"260", "  \x1f" "c" + std::to_string(1800 + i % 200)}); break;
+        default: fields.push_back({i % 7 == 0 ? "A" + n.substr(0, 2) : "Z" + n.substr(n.size() - 1) + "9", "  \x1f" "bx"}); break;
+        }
+        fields.push_back({"245", std::string(1, "01"[i % 2]) + "0\x1f" "aTitle " + n + std::string(i % 300, 'x')});
+        file += MakeRecord(fields);
+        if (i % 1000 == 999)
+            file += "junk";
+    }
+    file += MakeRecord({{"001", "last"}, {"245", "00\x1f" "acut"}}).substr(0, 40);
+    testsupport::TempDir dir;
+    const std::string path = dir.write("many.mrc", file);
+    for (auto [from, to] : {std::pair<std::int64_t, std::int64_t>{1, INT64_MAX}, {5, 11000}}) {
+        ProfileResult results[2];
+        for (int workers : {1, 2}) {
+            const int fd = ::open(path.c_str(), O_RDONLY);
+            results[workers - 1] = ProfileRecords(fd, from, to, dmNormal, CharsetSetting::Auto, NoMonitor(), workers);
+            ::close(fd);
+        }
+        EXPECT_EQ(results[0].outcome, Outcome::Done);
+        EXPECT_EQ(results[0].framed, results[1].framed);
+        EXPECT_GT(results[0].profile.records, 10000);
+        EXPECT_TRUE(results[0].profile == results[1].profile) << "records " << from << " to " << to;
     }
 }
 
