@@ -42,9 +42,14 @@ std::optional<int> firstFourDigits(std::span<const unsigned char> bytes)
 std::optional<std::span<const unsigned char>> subfield(std::span<const unsigned char> data, unsigned char delimiter,
                                                        unsigned char code)
 {
-    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] != delimiter || data[i + 1] != code)
+    const unsigned char* const begin = data.data();
+    for (const unsigned char* at = begin; data.size() >= 2 && at < begin + data.size() - 1; ++at) {
+        at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(begin + data.size() - 1 - at)));
+        if (at == nullptr)
+            break;
+        if (at[1] != code)
             continue;
+        const std::size_t i = static_cast<std::size_t>(at - begin);
         std::size_t end = i + 2;
         while (end < data.size() && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
                data[end] != kSpecialFieldTerminator)

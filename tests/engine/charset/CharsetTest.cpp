@@ -108,6 +108,22 @@ TEST(CharsetDetection, OneRowPerRule)
     }
 }
 
+TEST(CharsetDetection, AFourByteFormCountsWhereverItStandsInALongField)
+{
+    // The scans take 16 and 32 positions at a time: the form at every place
+    // of a long field of GBK pairs, across each block's end, is found; behind
+    // a lone lead byte, where its first byte is a trail byte, it is not.
+    const std::string pairs = kGbkTitle + kGbkTitle + kGbkTitle + kGbkTitle;
+    for (std::size_t at = 0; at <= pairs.size(); at += 2) {
+        const std::string text = pairs.substr(0, at) + "\x81\x30\x85\x38" + pairs.substr(at);
+        const Assembled found(recordWith(' ', {{"100", kUnimarc100Gbk}, {"200", "1 \x1f" "a" + text}}));
+        EXPECT_EQ(DetectCharset(found.fields).charset, Charset::Gb18030) << "at " << at;
+        const std::string behindALead = pairs.substr(0, at) + "\xd6\x81" "1\xb0" "2" + pairs.substr(at);
+        const Assembled trail(recordWith(' ', {{"100", kUnimarc100Gbk}, {"200", "1 \x1f" "a" + behindALead}}));
+        EXPECT_EQ(DetectCharset(trail.fields).charset, Charset::Gbk) << "at " << at;
+    }
+}
+
 TEST(CharsetDetection, FieldsWhereTheyStandDecideAsRecordFields)
 {
     // Records of random fields, in every set and with the pieces the rules
