@@ -4,14 +4,14 @@
 # UndefinedBehaviorSanitizer) and runs each for a short, fixed time over the
 # seed corpus. A crash or a broken check fails the run; its input is kept under
 # tests/regressions/<target>/ where the replay test picks it up.
-#   VELTRANE_FUZZ_SECONDS   seconds per target (default 30)
+#   VELTRANE_FUZZ_SECONDS   seconds per target (default 20)
 #   VELTRANE_FUZZ_TARGETS   targets to run (default: all)
 set -euo pipefail
 
 source_dir=${VELTRANE_SOURCE_DIR:?VELTRANE_SOURCE_DIR must name the source folder}
 build_root=${VELTRANE_BUILD_DIR:?VELTRANE_BUILD_DIR must name the build folder}
 build_dir=$build_root/fuzz
-seconds=${VELTRANE_FUZZ_SECONDS:-30}
+seconds=${VELTRANE_FUZZ_SECONDS:-20}
 targets=${VELTRANE_FUZZ_TARGETS:-record_index scan_show scan_search display_text extract decoded_display convert_any convert_round_trip}
 
 compiler=
@@ -23,11 +23,12 @@ if [ -z "$compiler" ]; then
   exit 1
 fi
 
-flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g -O1"
+flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g1 -O1"
 cmake -S "$source_dir" -B "$build_dir" -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER="$compiler" \
   -DCMAKE_CXX_FLAGS="$flags" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   -DVELTRANE_BUILD_UI=OFF \
   -DVELTRANE_SANITIZE=OFF \
   -DVELTRANE_FUZZ=ON >/dev/null
