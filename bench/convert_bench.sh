@@ -48,20 +48,7 @@ with open(sys.argv[1], "wb") as out:
 PY
 check_file=${1:-$utf8}
 
-# median_of COMMAND...: median seconds and peak KiB of $runs runs after a warm-up.
-median_of() {
-  "$@" >/dev/null 2>&1 || true
-  local times=() peak=0
-  for _ in $(seq $runs); do
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>/dev/null || true
-    # time(1) puts "Command exited with non-zero status" first when check finds problems.
-    read -r seconds kib < <(tail -n 1 "$work/time")
-    times+=("$seconds")
-    [ "$kib" -gt "$peak" ] && peak=$kib
-  done
-  printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")" "$peak"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+source "$here/bench/timing.sh"
 
 printf 'UTF-8 MARC 21 file: %s MiB; check file: %s MiB\n' "$(( $(stat -c %s "$utf8") / 1048576 ))" \
   "$(( $(stat -c %s "$check_file") / 1048576 ))"

@@ -17,19 +17,7 @@ runs=3
 work=$(mktemp -d "${TMPDIR:-/tmp}/profile-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# median_of COMMAND...: median seconds and peak KiB of $runs runs after a warm-up.
-median_of() {
-  "$@" >/dev/null 2>&1 || true
-  local times=() peak=0
-  for _ in $(seq $runs); do
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>/dev/null || true
-    read -r seconds kib < <(tail -n 1 "$work/time")
-    times+=("$seconds")
-    [ "$kib" -gt "$peak" ] && peak=$kib
-  done
-  printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")" "$peak"
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+source "$here/bench/timing.sh"
 
 printf 'file: %s MiB\n' "$(( $(stat -c %s "$file") / 1048576 ))"
 read -r catted _ < <(median_of cat "$file")
