@@ -8,6 +8,7 @@
 #include "commands/ConvertCommand.h"
 #include "commands/CountCommand.h"
 #include "commands/ExtractCommand.h"
+#include "commands/FetchCommand.h"
 #include "commands/FindCommand.h"
 #include "commands/IndexCommand.h"
 #include "commands/ProfileCommand.h"
@@ -17,9 +18,9 @@ namespace veltrane::cli {
 
 namespace {
 
-const std::array<const CliCommand*, 9> kCommands{
-    &kCountCommand,   &kIndexCommand,   &kShowCommand,    &kFindCommand,  &kCharsetCommand,
-    &kExtractCommand, &kConvertCommand, &kCheckCommand,   &kProfileCommand,
+const std::array<const CliCommand*, 10> kCommands{
+    &kCountCommand,   &kIndexCommand,   &kShowCommand,  &kFindCommand,    &kCharsetCommand,
+    &kExtractCommand, &kConvertCommand, &kCheckCommand, &kProfileCommand, &kFetchCommand,
 };
 
 }  // namespace

@@ -2,20 +2,18 @@
 #include "commands/ConvertCommand.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
 
 #include "CommandSupport.h"
+#include "TargetOutput.h"
 #include "files/FileAccess.h"
-#include "files/TargetFile.h"
 #include "formats/RecordConvert.h"
 
 namespace veltrane::cli {
@@ -68,36 +66,6 @@ constexpr std::string_view kConvertHelp =
     "naming it. Exit status: 0 every record converted whole, 1 some only in part\n"
     "or no record found, 2 a usage error or a file that cannot be read or written\n"
     "(no TARGET is then left behind).\n";
-
-// The temporary target, removed when a signal ends the process. Only a fixed
-// buffer and a flag, so the handler can read them safely.
-char g_partialTarget[PATH_MAX];
-volatile sig_atomic_t g_partialTargetActive = 0;
-
-extern "C" void removePartialTargetAndReraise(int signalNumber)
-{
-    if (g_partialTargetActive)
-        ::unlink(g_partialTarget);
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    sigemptyset(&defaultAction.sa_mask);
-    ::sigaction(signalNumber, &defaultAction, nullptr);
-    ::raise(signalNumber);
-}
-
-void installPartialTargetHandlers()
-{
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        struct sigaction old {};
-        ::sigaction(signalNumber, nullptr, &old);
-        if (old.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction action {};
-        action.sa_handler = removePartialTargetAndReraise;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signalNumber, &action, nullptr);
-    }
-}
 
 struct ConvertArguments {
     ConvertOptions options;
@@ -169,86 +137,6 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
                              parsed.options.last);
 }
 
-/// TARGET as the engine's target-file transaction writes it: beside, renamed
-/// into place only when everything went well, so a failed run leaves no
-/// partial target. The file beside is removed when a signal ends the process.
-class ConvertTarget {
-public:
-    ~ConvertTarget() { discard(); }
-
-    /// Refuses an existing TARGET without --overwrite, a directory, and the
-    /// record file itself; creates the file beside it.
-    bool open(const std::string& target, bool overwrite, const fileaccess::FileIdentity& recordFile)
-    {
-        m_target = target;
-        TargetWrite write = TargetWrite::Create;
-        struct stat info {};
-        if (::stat(target.c_str(), &info) == 0) {
-            if (S_ISDIR(info.st_mode)) {
-                tellError(quotedName(target) + " is a directory");
-                return false;
-            }
-            if (fileaccess::FileIdentity{info.st_dev, info.st_ino} == recordFile) {
-                tellError(quotedName(target) + " is the record file itself; it cannot be a target");
-                return false;
-            }
-            if (!overwrite) {
-                tellError(quotedName(target) + " exists; give --overwrite to replace it");
-                return false;
-            }
-            write = TargetWrite::Overwrite;
-        } else if (errno != ENOENT) {
-            tellError("cannot write " + quotedName(target) + ": " + std::strerror(errno));
-            return false;
-        }
-        constexpr std::size_t kBesideNameExtra = std::string_view(".").size() + std::string_view(".veltrane-XXXXXX").size();
-        if (target.size() + kBesideNameExtra >= sizeof g_partialTarget) {
-            tellError("cannot write " + quotedName(target) + ": the name is too long");
-            return false;
-        }
-        // The file beside and its entry for the signal handler come and go together.
-        sigset_t all, previous;
-        sigfillset(&all);
-        ::sigprocmask(SIG_BLOCK, &all, &previous);
-        const int error = m_file.open(target, write, TargetPlacement::Beside);
-        if (error == 0) {
-            const std::string& temporary = m_file.temporaryPath();
-            std::memcpy(g_partialTarget, temporary.c_str(), temporary.size() + 1);
-            g_partialTargetActive = 1;
-        }
-        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-        if (error != 0) {
-            tellError("cannot write " + quotedName(target) + ": " + std::strerror(error));
-            return false;
-        }
-        return true;
-    }
-
-    [[nodiscard]] int fd() const { return m_file.fd(); }
-
-    /// Puts the written file in TARGET's place.
-    bool commit()
-    {
-        const int error = m_file.commit();
-        g_partialTargetActive = 0;
-        if (error != 0) {
-            tellError("cannot write " + quotedName(m_target) + ": " + std::strerror(error));
-            return false;
-        }
-        return true;
-    }
-
-    void discard()
-    {
-        m_file.rollback();
-        g_partialTargetActive = 0;
-    }
-
-private:
-    std::string m_target;
-    TargetFile m_file;
-};
-
 int runConvertCommand(const std::vector<std::string_view>& arguments)
 {
     ConvertArguments parsed;
@@ -281,11 +169,12 @@ int runConvertCommand(const std::vector<std::string_view>& arguments)
         return kExitFailure;
     }
 
-    ConvertTarget target;
+    TargetOutput target;
     int outputFd = STDOUT_FILENO;
     if (!parsed.target.empty()) {
-        installPartialTargetHandlers();
-        if (!target.open(parsed.target, parsed.overwrite, *recordFile))
+        TargetOutput::installSignalHandlers();
+        if (!target.open(parsed.target, parsed.overwrite ? ExistingTargetRule::Overwrite : ExistingTargetRule::Refuse,
+                         "give --overwrite to replace it", recordFile))
             return kExitFailure;
         outputFd = target.fd();
     } else if (std::optional<fileaccess::FileIdentity> out = fileaccess::identityOf(STDOUT_FILENO);

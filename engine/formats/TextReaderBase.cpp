@@ -20,7 +20,7 @@ int hexValue(int c)
 
 bool ByteSource::fill()
 {
-    if (m_failed)
+    if (m_failed || m_memory != nullptr)
         return false;
     for (;;) {
         const ssize_t n = ::read(m_fd, m_block.get(), kBlockSize);

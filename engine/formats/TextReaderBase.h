@@ -26,19 +26,25 @@ inline constexpr std::string_view kBlankLeader = "                        ";  //
 /// The value of a hexadecimal digit; -1 for any other character.
 [[nodiscard]] int hexValue(int c);
 
-/// The file a block at a time, read one byte at a time.
+/// The file a block at a time, read one byte at a time; or bytes already in
+/// memory (a reply received whole), which are then its one block.
 class ByteSource {
 public:
     static constexpr int kEnd = -1;
     static constexpr int kError = -2;
 
     explicit ByteSource(int fd) : m_fd(fd), m_block(new unsigned char[kBlockSize]) {}
+    /// Reads `bytes`, which must outlive the source.
+    explicit ByteSource(std::string_view bytes)
+        : m_memory(reinterpret_cast<const unsigned char*>(bytes.data())), m_length(bytes.size())
+    {
+    }
 
     int peek()
     {
         if (m_at == m_length && !fill())
             return m_failed ? kError : kEnd;
-        return m_block[m_at];
+        return m_memory != nullptr ? m_memory[m_at] : m_block[m_at];
     }
     int get()
     {
@@ -55,8 +61,9 @@ public:
 private:
     bool fill();
 
-    int m_fd;
+    int m_fd = -1;
     std::unique_ptr<unsigned char[]> m_block;
+    const unsigned char* m_memory = nullptr;
     std::size_t m_at = 0, m_length = 0;
     std::uint64_t m_position = 0;
     bool m_failed = false;
@@ -67,6 +74,7 @@ private:
 class SourceReader : public RecordReader {
 public:
     explicit SourceReader(int fd) : m_source(fd) {}
+    explicit SourceReader(std::string_view bytes) : m_source(bytes) {}
 
     std::uint64_t position() const override { return m_source.position(); }
 

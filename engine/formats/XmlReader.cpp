@@ -17,6 +17,7 @@ using namespace textreading;
 class XmlReader final : public SourceReader {
 public:
     explicit XmlReader(int fd) : SourceReader(fd) {}
+    explicit XmlReader(std::string_view text) : SourceReader(text) {}
 
     Step next(MarcRecord& record) override
     {
@@ -358,5 +359,7 @@ private:
 }  // namespace
 
 std::unique_ptr<RecordReader> MakeXmlReader(int fd) { return std::make_unique<XmlReader>(fd); }
+
+std::unique_ptr<RecordReader> MakeXmlReader(std::string_view text) { return std::make_unique<XmlReader>(text); }
 
 }  // namespace veltrane
