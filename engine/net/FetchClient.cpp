@@ -108,9 +108,9 @@ public:
             while (const int fired = ZOOM_event_nonblock(static_cast<int>(handles.size()), handles.data())) {
                 m_sessions[static_cast<std::size_t>(fired - 1)].deadline = nextDeadline();
             }
-            bool active = false;
+            bool active = false, requested = false;
             for (Session& session : m_sessions) {
-                advance(session);
+                requested = advance(session) || requested;
                 active = active || session.stage != Session::Stage::Finished;
             }
             reportProgress();
@@ -122,7 +122,9 @@ public:
                 fetched.cancelled = true;
                 return fetched;
             }
-            wait();
+            // A request just made is sent by the next round of events, not waited for.
+            if (!requested)
+                wait();
         }
     }
 
@@ -174,9 +176,10 @@ private:
         session.deadline = nextDeadline();
     }
 
-    /// Moves a server on when its last request is done.
-    void advance(Session& session)
+    /// Moves a server on when its last request is done; true when it made a new one.
+    bool advance(Session& session)
     {
+        bool requested = false;
         while (session.stage != Session::Stage::Finished && ZOOM_connection_is_idle(session.connection.get())) {
             const char* message = nullptr;
             const char* addinfo = nullptr;
@@ -184,7 +187,7 @@ private:
             const int code = ZOOM_connection_error_x(session.connection.get(), &message, &addinfo, &diagset);
             if (code != 0) {
                 session.fail(describeError(code, message, addinfo, diagset));
-                return;
+                return requested;
             }
             if (session.stage == Session::Stage::Searching) {
                 session.result->hits = ZOOM_resultset_size(session.resultSet.get());
@@ -197,14 +200,16 @@ private:
             }
             if (session.batchEnd >= session.wanted) {
                 session.finish();
-                return;
+                return requested;
             }
             session.batchStart = session.batchEnd;
             session.batchEnd = std::min<std::uint64_t>(session.batchStart + m_options.batchSize, session.wanted);
             ZOOM_resultset_records(session.resultSet.get(), nullptr, session.batchStart,
                                    session.batchEnd - session.batchStart);
             session.deadline = nextDeadline();
+            requested = true;
         }
+        return requested;
     }
 
     /// Takes the records of the present just done.

@@ -79,7 +79,7 @@ ServerRecordResult ReadMarcXmlReply(std::string_view xml, TextCodec& codec)
     std::string bytes;
     std::vector<std::string> problems;
     if (!WriteIso2709(record, bytes, problems)) {
-        result.error = "the record would pass " + std::to_string(kRecordBufferSize) + " bytes: skipped";
+        result.error = "the record would be more than " + std::to_string(kRecordBufferSize) + " bytes: skipped";
         return result;
     }
     result = readRecordBytes(std::move(bytes), codec);

@@ -27,6 +27,9 @@
 #include "display/DecodedText.h"
 #include "charset/UnicodeWidth.h"
 #include "profile/FileProfile.h"
+#include "charset/Utf8.h"
+#include "net/HitSummary.h"
+#include "net/ServerRecord.h"
 
 namespace fuzzchecks {
 
@@ -535,6 +538,43 @@ std::string checkConvertRoundTrip(const std::uint8_t* data, std::size_t size)
         if (back.out != standard)
             return say("iso2709 -> ", RecordFormatName(format), " -> iso2709 changed the records (",
                        standard.size(), " bytes, ", back.out.size(), " back)");
+    }
+    return {};
+}
+
+}  // namespace fuzzchecks
+
+namespace fuzzchecks {
+
+std::string checkServerReply(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return {};
+    veltrane::TextCodec codec;
+    const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+    const veltrane::ServerRecordResult read =
+        data[0] % 2 == 1 ? veltrane::ReadMarcXmlReply(rest, codec)
+                         : veltrane::ReadIso2709Reply({data + 1, size - 1}, codec);
+    if (!read.record)
+        return read.error.empty() ? "a record was skipped without a reason" : std::string();
+    if (!read.error.empty())
+        return "a record read came with an error: " + read.error;
+    const std::string& bytes = read.record->iso2709;
+    if (bytes.size() > veltrane::kRecordBufferSize || bytes.size() < veltrane::kLeaderLength)
+        return "a record of " + std::to_string(bytes.size()) + " bytes was kept";
+    if (data[0] % 2 == 1) {
+        if (std::to_string(100000 + bytes.size()).substr(1) != bytes.substr(0, 5))
+            return "the leader's length " + bytes.substr(0, 5) + " is not the record's " + std::to_string(bytes.size());
+        if (bytes.back() != '\x1d')
+            return "the record written from MARCXML does not end with its terminator";
+    }
+    const veltrane::HitSummary summary = veltrane::SummariseRecord(bytes, codec);
+    for (const std::string* cell : {&summary.controlNumber, &summary.title, &summary.author, &summary.date,
+                                    &summary.isbn}) {
+        if (!veltrane::IsValidUtf8({reinterpret_cast<const unsigned char*>(cell->data()), cell->size()}))
+            return "a hit-list cell is not UTF-8";
+        if (cell->find_first_of("\t\r\n") != std::string::npos)
+            return "a hit-list cell holds a tab or a line end";
     }
     return {};
 }

@@ -54,6 +54,13 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size);
 /// MARCXML, JSON, JSON Lines and mnemonic text and back is the identity.
 std::string checkConvertRoundTrip(const std::uint8_t* data, std::size_t size);
 
+/// The first byte says how a server sent the rest: odd, a MARCXML record of
+/// an SRU reply; even, ISO 2709 bytes of a Z39.50 reply. A record read is
+/// standard ISO 2709 of at most 99,999 bytes whose leader gives its length and
+/// which ends with the record terminator, and its hit-list cells are UTF-8
+/// without tabs or line ends; a record skipped says why.
+std::string checkServerReply(const std::uint8_t* data, std::size_t size);
+
 /// A check returns a description of the first broken expectation, or an empty
 /// string when everything held.
 struct NamedCheck {
@@ -67,6 +74,7 @@ inline constexpr NamedCheck kChecks[] = {
     {"extract", checkExtract},          {"decoded_display", checkDecodedDisplay},
     {"convert_any", checkConvertAny},
     {"convert_round_trip", checkConvertRoundTrip},
+    {"server_reply", checkServerReply},
 };
 
 }  // namespace fuzzchecks

@@ -70,6 +70,11 @@ def seeds():
     yield "utf8_wide_and_marks.mrc", utf8[:9] + b"a" + utf8[10:]
     yield "marc8_escapes.mrc", record([(b"245", b"10" + sub(b"a", b"a" * 74 + b"\xe2e\x1b(SaB\x1b(Zx\x1b$1!0!!0" + b"\xebi\xeca" * 30)),
                                        (b"880", sub(b"a", b"\x1b(2yez\x7f\x1b(B" + b"\xe2" + SD + b"b\x1b("))])
+    # The server-reply check reads a first odd byte as "MARCXML follows".
+    yield "sru_marcxml_reply.xml", (b"\x01<record xmlns=\"http://www.loc.gov/MARC21/slim\"><leader>00000nam a2200000 a 4500"
+                                    b"</leader><controlfield tag=\"001\">x1</controlfield><datafield tag=\"245\" ind1=\"1\" "
+                                    b"ind2=\"0\"><subfield code=\"a\">" + "红楼梦 &amp;".encode() + b"</subfield>"
+                                    b"</datafield></record>")
     yield "gb18030_four_byte.mrc", record([(b"200", b"1 " + sub(b"a", b"x" * 72 + b"\x81\x30\x85\x38" * 20 + GBK_TITLE))])
 
 
