@@ -69,6 +69,7 @@ expected=(
   /usr/share/man/man1/veltrane-cli.1.gz
   /usr/share/icons/hicolor/scalable/apps/veltrane.svg
   /usr/share/doc/veltrane/copyright
+  /usr/share/veltrane/servers.conf
 )
 icon_sizes=(16 22 24 32 48 64 128 256)
 for size in "${icon_sizes[@]}"; do expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/veltrane.png"); done
@@ -129,7 +130,7 @@ for page in veltrane veltrane-cli; do
   fi
 done
 if [ -s "$work/veltrane-cli.txt" ]; then
-  for command in count index show find extract charset convert check; do
+  for command in count index show find extract charset convert check fetch; do
     grep -Eq "^ +$command " "$work/veltrane-cli.txt" || fail "veltrane-cli.1 does not describe '$command'"
   done
 fi

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMdiArea>
+#include <QSettings>
 #include <QTest>
 
 #include "windows/Main.h"
@@ -117,6 +118,25 @@ private slots:
         }
         QCOMPARE(next.size(), QSize(700, 500));
         QCOMPARE(next.recordTextPixelSize(), kDefaultRecordTextPixelSize + kRecordTextZoomStep);
+    }
+
+    // It may hold server passwords: whatever made it, a write leaves it to its owner.
+    void settingsFileIsReadableByItsOwnerOnly()
+    {
+        const QString path = settings::filePath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Servers]\nnlc\\password=secret\n") > 0);
+        file.close();
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
+                                                QFileDevice::ReadGroup));
+        settings::setRecordTextPixelSize(20);
+        QCOMPARE(QFile::permissions(path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        settings::setMainWindowLayout(QByteArray("g"), QByteArray("s"));
+        QCOMPARE(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+        QVERIFY(QFile(path).open(QIODevice::ReadOnly));
+        QVERIFY(QSettings(path, QSettings::IniFormat).value("Servers/nlc/password").toString() == "secret");
     }
 
     void openDialogStartsInTheLastFolder()

@@ -2,6 +2,7 @@
 #include "state/Settings.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -25,6 +26,14 @@ QSettings open()
     return QSettings(filePath(), QSettings::IniFormat);
 }
 
+// The file may hold the passwords of named servers: only its owner may read
+// it, however it was made.
+void keepToOwner(QSettings& file)
+{
+    file.sync();
+    QFile::setPermissions(file.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
 QByteArray bytes(const char* key)
 {
     const QVariant value = open().value(QLatin1String(key));
@@ -35,6 +44,7 @@ void store(const char* key, const QVariant& value)
 {
     QSettings file = open();
     file.setValue(QLatin1String(key), value);
+    keepToOwner(file);
 }
 
 QString folder(const char* key)
@@ -66,6 +76,7 @@ void setMainWindowLayout(const QByteArray& geometry, const QByteArray& state)
     QSettings file = open();
     file.setValue(QLatin1String(kGeometry), geometry);
     file.setValue(QLatin1String(kState), state);
+    keepToOwner(file);
 }
 
 QString openFolder()
