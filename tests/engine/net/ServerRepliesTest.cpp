@@ -156,3 +156,17 @@ TEST(NamedServerSettings, GroupKeysQuotingAndEscapes)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NamedServerSettings, ShippedPresetsReadWholeAndUntested)
+{
+    const veltrane::NamedServers presets =
+        veltrane::ReadNamedServersFile(std::string(VELTRANE_SOURCE_DIR) + "/packaging/servers.conf");
+    EXPECT_TRUE(presets.problems.empty()) << presets.problems.front();
+    ASSERT_FALSE(presets.servers.empty());
+    for (const veltrane::NamedServer& preset : presets.servers)
+        EXPECT_TRUE(preset.untested) << preset.server.name;
+}
+
+}  // namespace
