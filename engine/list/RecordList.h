@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veltrane {
+
+/// The columns of a record list, in the order it shows them.
+enum class ListColumn : int {
+    Number = 0,     ///< 纪录号: the record's number in the file (1-based)
+    ControlNumber,  ///< 001
+    Title,          ///< 题名
+    Author,         ///< 责任者
+    Publisher,      ///< 出版者
+    Year,           ///< 年代
+    Isbn,           ///< ISBN
+    Charset,        ///< 字符集: the set as a user is told it
+    Problems,       ///< 问题: how many structural problems the record has
+};
+inline constexpr int kListColumnCount = 9;
+
+/// A column's heading (UTF-8).
+[[nodiscard]] std::string_view ListColumnHeading(ListColumn column);
+
+/// The text of one record's row: one UTF-8 cell per column but the number,
+/// and the title as it sorts (empty when it sorts as it reads).
+struct ListRow {
+    std::array<std::string, kListColumnCount> cells;  ///< cells[Number] is unused
+    std::string titleSortKey;
+};
+
+/// The rows of a record list, row k (0-based) being record k + 1 of the file.
+/// Every row's cells lie in one UTF-8 arena, each ended by a NUL byte, with a
+/// 32-bit offset a row: the cells never hold NUL (controls are left out when
+/// a row is made). The arena stops taking rows at 4 GiB; a row it refuses
+/// reads as empty cells.
+class RecordList {
+public:
+    /// Appends a row.
+    void append(const ListRow& row);
+    /// Appends every row of another list after this one's.
+    void append(const RecordList& rows);
+    void clear();
+
+    /// Rows filled so far.
+    [[nodiscard]] std::size_t rows() const { return m_rowStart.size(); }
+    /// The text of a cell (the number is made from the row); empty past the
+    /// rows filled.
+    [[nodiscard]] std::string_view cell(std::size_t row, ListColumn column) const;
+    /// The number of record row + 1, as the list shows it.
+    [[nodiscard]] static std::string numberText(std::size_t row) { return std::to_string(row + 1); }
+    /// The title as it sorts: past its nonfiling characters and non-sorting spans.
+    [[nodiscard]] std::string_view titleSortKey(std::size_t row) const;
+    /// Bytes the list holds (arena and offsets).
+    [[nodiscard]] std::size_t bytesUsed() const;
+
+private:
+    /// The cells of a row, each after the last, the title's sort key last.
+    [[nodiscard]] std::string_view slot(std::size_t row, int index) const;
+
+    std::string m_arena;
+    std::vector<std::uint32_t> m_rowStart;
+};
+
+/// Row indexes (0-based) of a list in the order it shows them.
+using ListOrder = std::vector<std::uint32_t>;
+
+/// Rows 0 .. rows - 1 sorted by a column, stably (rows of equal cells keep
+/// their order from `order`): cells that are both whole numbers compare as
+/// numbers, titles by their sort key, anything else by code points; reversed
+/// with `descending`, ties still in their earlier order.
+[[nodiscard]] ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn column, bool descending);
+
+/// The rows of `order` whose cell in `column` (any column when nothing)
+/// holds `text`, ASCII letters compared ignoring case, in the same order.
+/// All of them for an empty text.
+[[nodiscard]] ListOrder FilterListRows(const RecordList& list, const ListOrder& order,
+                                       std::optional<ListColumn> column, std::string_view text);
+
+/// 0, 1, ..., rows - 1.
+[[nodiscard]] ListOrder FileOrder(std::size_t rows);
+
+}  // namespace veltrane
