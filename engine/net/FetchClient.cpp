@@ -230,7 +230,7 @@ private:
                 session.result->notes.push_back(position + describeError(code, message, addinfo, diagset));
                 continue;
             }
-            const std::string_view syntax = text(ZOOM_record_get(record, "syntax", nullptr));
+            const std::string syntax = text(ZOOM_record_get(record, "syntax", nullptr));
             int length = 0;
             const char* bytes = ZOOM_record_get(record, "raw", &length);
             if (bytes == nullptr || length <= 0) {
