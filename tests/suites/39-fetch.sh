@@ -127,6 +127,14 @@ kill -INT "$fetch_pid" 2>/dev/null
 wait "$fetch_pid" 2>/dev/null
 [ -z "$(ls -A "$work/cancel")" ] || fail "a cancelled fetch left $(ls -A "$work/cancel")"
 
+# Terms go out in the server's set: the server's log shows the bytes it got.
+# (yaz-ztest's hits for a word vary with its bytes: only the log is looked at.)
+timeout 20 "$cli" fetch --server "$z3950" --server-charset gbk --title 红楼梦 --max 1 --list >/dev/null 2>&1
+LC_ALL=C grep -qF "$(printf '@attr 1=4 \272\354\302\245\303\316')" "$work/ztest.log" ||
+  fail "the GBK server did not get 红楼梦 in GBK"
+timeout 20 "$cli" fetch --server "$z3950" --title 红楼梦 --max 1 --list >/dev/null 2>&1
+LC_ALL=C grep -qF "@attr 1=4 红楼梦" "$work/ztest.log" || fail "the UTF-8 server did not get 红楼梦 in UTF-8"
+
 # Terms a server's set cannot hold are refused before anything is sent.
 run 2 --server "$z3950" --server-charset gbk --title "a😀" && says "cannot hold '😀' (U+1F600)"
 
