@@ -281,7 +281,7 @@ public:
                 m_bytes += fetched.record.iso2709;
                 continue;
             }
-            const HitSummary summary = SummariseRecord(fetched.record.iso2709, m_codec);
+            const HitSummary summary = SummariseRecord(fetched.record.iso2709);
             const std::string cells[] = {server.name,   std::to_string(fetched.position), summary.controlNumber,
                                          summary.title, summary.author, summary.date, summary.isbn};
             for (const std::string& cell : cells) {
@@ -298,7 +298,6 @@ public:
 private:
     bool m_list;
     std::string m_bytes;
-    TextCodec m_codec;
 };
 
 bool writeAll(int fd, std::string_view bytes, int& error)

@@ -568,7 +568,7 @@ std::string checkServerReply(const std::uint8_t* data, std::size_t size)
         if (bytes.back() != '\x1d')
             return "the record written from MARCXML does not end with its terminator";
     }
-    const veltrane::HitSummary summary = veltrane::SummariseRecord(bytes, codec);
+    const veltrane::HitSummary summary = veltrane::SummariseRecord(bytes);
     for (const std::string* cell : {&summary.controlNumber, &summary.title, &summary.author, &summary.date,
                                     &summary.isbn}) {
         if (!veltrane::IsValidUtf8({reinterpret_cast<const unsigned char*>(cell->data()), cell->size()}))

@@ -39,7 +39,7 @@ TEST(SruRecordReading, MarcXmlBecomesIso2709ReadInUtf8)
     EXPECT_EQ(read.record->charset.charset, Charset::Utf8);
     EXPECT_TRUE(read.record->problems.empty());
 
-    const HitSummary summary = SummariseRecord(bytes, codec);
+    const HitSummary summary = SummariseRecord(bytes);
     EXPECT_EQ(summary.controlNumber, "rec1");
     EXPECT_EQ(summary.title, "红楼梦 & more");
 }
@@ -95,7 +95,7 @@ TEST(Z3950RecordReading, RawBytesAreKeptAndChecked)
     EXPECT_EQ(read.record->charset.charset, Charset::Gbk);
     EXPECT_TRUE(read.record->problems.empty());
 
-    const HitSummary summary = SummariseRecord(record, codec);
+    const HitSummary summary = SummariseRecord(record);
     EXPECT_EQ(summary.title, "红楼梦");
     EXPECT_EQ(summary.author, "曹雪芹");
     EXPECT_EQ(summary.date, "1998");
