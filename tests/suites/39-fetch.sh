@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # Checks `veltrane-cli fetch` against servers of its own on loopback, never
 # the network: yaz-ztest (Z39.50 and SRU, generated MARC 21 records; a
-# numeric term gives that many hits) and tests/fetch/sru_fixture_server.py
+# numeric term gives that many hits), tests/fetch/gbk_fixture_server (Z39.50
+# on libyaz's frontend server: the GBK CNMARC records of samples/sample.mrc,
+# GBK query terms) and tests/fetch/sru_fixture_server.py
 # (SRU replies made to order: a fixture record, broken XML, 2^31 hits, a
 # record past 99,999 bytes, bytes in another set than declared). Every server
 # started is stopped on every exit.
@@ -15,21 +17,25 @@ cli=${VELTRANE_CLI:-$build_dir/cli/veltrane-cli}
 if ! command -v yaz-ztest >/dev/null; then echo "fetch: yaz-ztest not installed (Debian package yaz): skipped"; exit 77; fi
 if ! command -v python3 >/dev/null; then echo "fetch: python3 not installed: skipped"; exit 77; fi
 if [ ! -x "$cli" ]; then echo "fetch: veltrane-cli not built ($cli)" >&2; exit 1; fi
+gbk_server=$build_dir/tests/fetch/gbk_fixture_server
+if [ ! -x "$gbk_server" ]; then echo "fetch: the GBK fixture server is not built ($gbk_server)" >&2; exit 1; fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/veltrane-fetch-XXXXXX")
 pids=()
+# Each server runs in a process group of its own, so that the processes it
+# forks for connections stop with it.
 stop_servers() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap stop_servers EXIT
 trap 'exit 130' INT TERM
 
-# Two free loopback ports: one for yaz-ztest, one where nothing listens.
-read -r ztest_port closed_port < <(python3 -c '
+# Free loopback ports: yaz-ztest's, the GBK fixture server's, one where nothing listens.
+read -r ztest_port gbk_port closed_port < <(python3 -c '
 import socket
-sockets = [socket.socket() for _ in range(2)]
+sockets = [socket.socket() for _ in range(3)]
 for s in sockets: s.bind(("127.0.0.1", 0))
 print(*(s.getsockname()[1] for s in sockets))')
 wait_for_port() {
@@ -41,11 +47,15 @@ wait_for_port() {
   return 1
 }
 
-yaz-ztest -l "$work/ztest.log" "tcp:127.0.0.1:$ztest_port" >/dev/null 2>&1 &
+setsid yaz-ztest -l "$work/ztest.log" "tcp:127.0.0.1:$ztest_port" >/dev/null 2>&1 &
 pids+=($!)
-python3 "$source_dir/tests/fetch/sru_fixture_server.py" "$source_dir/tests/fetch/fixture_record.xml" >"$work/sru.port" &
+setsid python3 "$source_dir/tests/fetch/sru_fixture_server.py" "$source_dir/tests/fetch/fixture_record.xml" >"$work/sru.port" &
+pids+=($!)
+VELTRANE_FIXTURE_RECORDS=$source_dir/samples/sample.mrc setsid "$gbk_server" -l "$work/gbk.log" "tcp:127.0.0.1:$gbk_port" \
+  >/dev/null 2>&1 &
 pids+=($!)
 wait_for_port "$ztest_port" || exit 1
+wait_for_port "$gbk_port" || exit 1
 for _ in $(seq 100); do [ -s "$work/sru.port" ] && break; sleep 0.05; done
 sru_port=$(head -1 "$work/sru.port")
 wait_for_port "$sru_port" || exit 1
@@ -134,6 +144,18 @@ LC_ALL=C grep -qF "$(printf '@attr 1=4 \272\354\302\245\303\316')" "$work/ztest.
   fail "the GBK server did not get 红楼梦 in GBK"
 timeout 20 "$cli" fetch --server "$z3950" --title 红楼梦 --max 1 --list >/dev/null 2>&1
 LC_ALL=C grep -qF "@attr 1=4 红楼梦" "$work/ztest.log" || fail "the UTF-8 server did not get 红楼梦 in UTF-8"
+
+# A GBK CNMARC server: a title typed in UTF-8 finds its record, whose bytes are
+# the fixture's and which shows right; sent in UTF-8 the title finds nothing.
+gbk=127.0.0.1:$gbk_port/Default
+if run 0 --server "$gbk" --server-charset gbk --syntax unimarc --title 红楼梦 -o "$work/hlm.mrc"; then
+  "$cli" extract "$source_dir/samples/sample.mrc" 2 2 "$work/fixture2.mrc" 2>/dev/null
+  cmp -s "$work/hlm.mrc" "$work/fixture2.mrc" || fail "the GBK record fetched differs from the fixture's bytes"
+  "$cli" show --utf8 "$work/hlm.mrc" 1 | grep -qF '2001 $a红楼梦$f曹雪芹著' || fail "the GBK record does not show right"
+fi
+run 0 --server "$gbk" --server-charset gbk --syntax unimarc --title 红楼梦 --list &&
+  [ "$(cut -f3,4 "$work/out")" = "$(printf 'VT0000000002\t红楼梦')" ] || fail "GBK hit list row: $(cat "$work/out")"
+run 1 --server "$gbk" --syntax unimarc --title 红楼梦
 
 # Terms a server's set cannot hold are refused before anything is sent.
 run 2 --server "$z3950" --server-charset gbk --title "a😀" && says "cannot hold '😀' (U+1F600)"
