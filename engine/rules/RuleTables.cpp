@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "rules/RuleTables.h"
+
+#include <algorithm>
+
+namespace veltrane::rules {
+
+namespace {
+
+#include "rules/RuleTables.generated.inc"
+
+constexpr RuleSetTables kMarc21{kMarc21Fields, kMarc21Subfields, kMarc21Mandatory, kMarc21OneMainEntry};
+constexpr RuleSetTables kUnimarc{kUnimarcFields, kUnimarcSubfields, kUnimarcMandatory, kUnimarcOneMainEntry};
+
+template <std::size_t N>
+bool listed(const std::string_view (&sorted)[N], std::string_view code)
+{
+    return std::binary_search(std::begin(sorted), std::end(sorted), code);
+}
+
+}  // namespace
+
+const FieldRule* RuleSetTables::field(std::string_view tag) const
+{
+    const auto found = std::lower_bound(fields.begin(), fields.end(), tag,
+                                        [](const FieldRule& rule, std::string_view t) { return rule.tag < t; });
+    return found != fields.end() && found->tag == tag ? &*found : nullptr;
+}
+
+const SubfieldRule* RuleSetTables::subfield(const FieldRule& rule, char code) const
+{
+    for (const SubfieldRule& s : subfields.subspan(rule.firstSubfield, rule.subfieldCount))
+        if (s.code == code)
+            return &s;
+    return nullptr;
+}
+
+const RuleSetTables& Marc21Bibliographic()
+{
+    return kMarc21;
+}
+
+const RuleSetTables& UnimarcBibliographic()
+{
+    return kUnimarc;
+}
+
+bool IsIso639_2(std::string_view code)
+{
+    return listed(kIso639_2, code);
+}
+
+bool IsIso3166Alpha2(std::string_view code)
+{
+    return listed(kIso3166Alpha2, code);
+}
+
+}  // namespace veltrane::rules

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+// The content rules of each record format as data: generated from their
+// recorded sources by tools/make_rule_tables.py (docs/RULES.md names them).
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace veltrane::rules {
+
+/// One subfield code a field defines.
+struct SubfieldRule {
+    char code;
+    bool repeatable;
+    std::string_view name;  ///< English, from the source; empty where the source names none
+};
+
+/// One field a format defines.
+struct FieldRule {
+    std::string_view tag;
+    std::string_view name;        ///< English, from the source
+    std::string_view indicator1;  ///< the values allowed, ' ' for a blank
+    std::string_view indicator2;
+    /// A fixed field whose length depends on its first byte (007):
+    /// "a:8,c:6|14,…", each category with its lengths; empty otherwise.
+    std::string_view lengthsByCategory;
+    std::uint16_t firstSubfield;  ///< into the set's subfield table
+    std::uint16_t subfieldCount;
+    std::uint8_t length;          ///< a fixed field's length in bytes; 0 when not fixed
+    bool repeatable;
+    bool control;                 ///< a control field: no indicators, no subfields
+};
+
+/// The rules of one format.
+struct RuleSetTables {
+    std::span<const FieldRule> fields;  ///< sorted by tag
+    std::span<const SubfieldRule> subfields;
+    std::span<const std::string_view> mandatory;  ///< tags that must be present
+    bool oneMainEntry;  ///< at most one 1XX field
+
+    /// The field's rule, or nullptr for a tag the set does not define.
+    [[nodiscard]] const FieldRule* field(std::string_view tag) const;
+    /// The rule of a subfield code in a field, or nullptr.
+    [[nodiscard]] const SubfieldRule* subfield(const FieldRule& field, char code) const;
+};
+
+[[nodiscard]] const RuleSetTables& Marc21Bibliographic();
+[[nodiscard]] const RuleSetTables& UnimarcBibliographic();
+
+/// Whether three lowercase letters are an ISO 639-2 language code (the
+/// terminology or the bibliographic form).
+[[nodiscard]] bool IsIso639_2(std::string_view code);
+/// Whether two uppercase letters are an ISO 3166-1 alpha-2 country code.
+[[nodiscard]] bool IsIso3166Alpha2(std::string_view code);
+
+}  // namespace veltrane::rules
