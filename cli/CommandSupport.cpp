@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "CommandSupport.h"
 
+#include <cstdio>
+
 #include "Output.h"
 
 namespace veltrane::cli {
@@ -39,6 +41,24 @@ std::optional<int> parseRecordNumber(std::string_view text, int maximum)
     if (value < 1)
         return std::nullopt;
     return static_cast<int>(value);
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char hex[7];
+            std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned char>(c));
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
 }
 
 }  // namespace veltrane::cli

@@ -213,4 +213,8 @@ private:
     return {};
 }
 
+/// Text as a JSON string, quotes included: quote, backslash and control
+/// characters escaped, other bytes as they are.
+[[nodiscard]] std::string jsonString(std::string_view text);
+
 }  // namespace veltrane::cli

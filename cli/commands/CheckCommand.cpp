@@ -8,13 +8,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "CommandSupport.h"
 #include "files/FileAccess.h"
 #include "Output.h"
 #include "check/RecordCheck.h"
+#include "rules/RuleCheck.h"
 
 namespace veltrane::cli {
 
@@ -24,8 +27,10 @@ int runCheckCommand(const std::vector<std::string_view>& arguments);
 
 }  // namespace
 
-const CliCommand kCheckCommand{"check", "check [--mode M] [--charset C] [--summary] FILE [A [B]]",
-                               "list structural problems of records", runCheckCommand};
+const CliCommand kCheckCommand{"check",
+                               "check [--mode M] [--charset C] [--rules R] [--format tsv|jsonl] [--summary] "
+                               "[--fail-on error|warning] FILE [A [B]]",
+                               "list structural and content problems of records", runCheckCommand};
 
 namespace {
 
@@ -40,7 +45,19 @@ std::string checkHelp()
         "  --mode 0|1|2   delimiter variant (see 'show --help')\n"
         "  --charset C    the records' character set: auto (default), gbk, gb18030,\n"
         "                 utf-8 or marc-8\n"
-        "  --summary      print the number of problems of each code instead\n"
+        "  --summary      print the number of problems of each code instead (content\n"
+        "                 codes also per rule set: code, rules, count)\n"
+        "  --rules R      also check each record's content against the rules of its\n"
+        "                 format: none (default), auto (per record: MARC 21, or for a\n"
+        "                 UNIMARC-shaped record CNMARC when it is read in GBK or\n"
+        "                 GB18030 or its 801 $a is CN, else UNIMARC), marc21,\n"
+        "                 unimarc or cnmarc; content findings follow each record's\n"
+        "                 structural ones\n"
+        "  --format F     tsv (default) or jsonl: one JSON object a line with record,\n"
+        "                 offset, id, severity, code, rules, message, and tag,\n"
+        "                 occurrence, indicator, subfield, position where they apply\n"
+        "  --fail-on S    error or warning (default): the least severity that makes\n"
+        "                 the exit status 1\n"
         "\n"
         "Codes:\n";
     // The meanings line up two columns after the longest code.
@@ -54,15 +71,89 @@ std::string checkHelp()
         text += c.meaning;
         text += '\n';
     }
-    text += "\nExit status: 0 nothing found, 1 problems found, 2 a usage error or a file\n"
-            "that cannot be read.\n";
+    text += "\nContent codes (--rules), each an error or a warning:\n";
+    for (const RuleCode& c : kRuleCodes)
+        column = std::max(column, c.code.size() + 2);
+    for (const RuleCode& c : kRuleCodes) {
+        text += "  ";
+        text += c.code;
+        text += std::string(column - c.code.size(), ' ');
+        text += SeverityName(c.severity);
+        text += ": ";
+        text += c.meaning;
+        text += '\n';
+    }
+    text += "\nStructural problems are errors.\n"
+            "\nExit status: 0 nothing found, 1 problems found (of the --fail-on severity\n"
+            "or worse), 2 a usage error or a file that cannot be read.\n";
     return text;
+}
+
+/// Reads the value of a choice option; the error when it is missing or not one
+/// of the choices.
+template <typename Accept>
+std::string parseChoice(std::optional<std::string_view> value, std::string_view option, std::string_view choices,
+                        Accept accept)
+{
+    if (!value)
+        return "option '" + std::string(option) + "' needs a value: " + std::string(choices);
+    if (!accept(*value))
+        return "unknown value '" + std::string(*value) + "' for " + std::string(option) + ": " + std::string(choices);
+    return {};
+}
+
+bool isContentCode(std::string_view code)
+{
+    return std::any_of(std::begin(kRuleCodes), std::end(kRuleCodes), [&](const RuleCode& c) { return c.code == code; });
+}
+
+std::string findingJson(const CheckProblem& p)
+{
+    std::string json = "{\"record\":" + std::to_string(p.number) + ",\"offset\":" + std::to_string(p.offset) +
+                       ",\"id\":" + jsonString(p.controlNumber) + ",\"severity\":" +
+                       jsonString(SeverityName(p.severity)) + ",\"code\":" + jsonString(p.code) +
+                       ",\"rules\":" + jsonString(RuleSetName(p.rules)) + ",\"message\":" + jsonString(p.description);
+    if (!p.tag.empty())
+        json += ",\"tag\":" + jsonString(p.tag);
+    if (p.occurrence > 0)
+        json += ",\"occurrence\":" + std::to_string(p.occurrence);
+    if (p.indicator > 0)
+        json += ",\"indicator\":" + std::to_string(p.indicator);
+    if (p.subfield != 0)
+        json += ",\"subfield\":" + jsonString(PrintableBytes({reinterpret_cast<const unsigned char*>(&p.subfield), 1}));
+    if (p.position >= 0)
+        json += ",\"position\":" + std::to_string(p.position);
+    return json + "}\n";
+}
+
+/// The counts per structural code, as ever, then per content code and rule set.
+void writeSummary(StandardOutput& output, const std::map<std::string_view, std::uint64_t>& counts,
+                  const std::map<std::pair<std::string_view, RuleSet>, std::uint64_t>& contentCounts, bool jsonl)
+{
+    auto write = [&](std::string_view code, std::optional<RuleSet> rules, std::uint64_t count) {
+        if (jsonl)
+            output.write("{\"code\":" + jsonString(code) +
+                         (rules ? ",\"rules\":" + jsonString(RuleSetName(*rules)) : std::string()) +
+                         ",\"count\":" + std::to_string(count) + "}\n");
+        else
+            output.write(std::string(code) + (rules ? "\t" + std::string(RuleSetName(*rules)) : std::string()) + '\t' +
+                         std::to_string(count) + '\n');
+    };
+    for (const CheckCode& c : kCheckCodes)
+        if (auto found = counts.find(c.code); found != counts.end())
+            write(c.code, std::nullopt, found->second);
+    for (const RuleCode& c : kRuleCodes)
+        for (const RuleSet set : {RuleSet::Marc21, RuleSet::Marc21Authority, RuleSet::Unimarc, RuleSet::Cnmarc})
+            if (auto found = contentCounts.find({c.code, set}); found != contentCounts.end())
+                write(c.code, set, found->second);
 }
 
 int runCheckCommand(const std::vector<std::string_view>& arguments)
 {
     CheckOptions options;
     bool summary = false;
+    bool jsonl = false;
+    bool failOnWarning = true;
     std::string file;
     ArgumentWalker walker(arguments);
     std::string error;
@@ -75,6 +166,24 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
             error = parseCharsetValue(walker.value(), options.charset);
         else if (*option == "--summary" && !walker.hasAttachedValue())
             summary = true;
+        else if (*option == "--rules")
+            error = parseChoice(walker.value(), "--rules", "none, auto, marc21, unimarc or cnmarc",
+                                [&](std::string_view v) {
+                                    const auto setting = ParseRuleSetting(v);
+                                    if (setting)
+                                        options.rules = *setting;
+                                    return setting.has_value();
+                                });
+        else if (*option == "--format")
+            error = parseChoice(walker.value(), "--format", "tsv or jsonl", [&](std::string_view v) {
+                jsonl = v == "jsonl";
+                return v == "tsv" || v == "jsonl";
+            });
+        else if (*option == "--fail-on")
+            error = parseChoice(walker.value(), "--fail-on", "error or warning", [&](std::string_view v) {
+                failOnWarning = v == "warning";
+                return v == "error" || v == "warning";
+            });
         else
             error = "unknown option '" + std::string(*option) + "'";
         if (!error.empty())
@@ -102,10 +211,21 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
 
     StandardOutput output;
     std::map<std::string_view, std::uint64_t> counts;
+    std::map<std::pair<std::string_view, RuleSet>, std::uint64_t> contentCounts;
+    std::uint64_t failing = 0;
     std::string line;
     auto report = [&](const CheckProblem& p) {
+        if (failOnWarning || p.severity == Severity::Error)
+            ++failing;
         if (summary) {
-            ++counts[p.code];
+            if (isContentCode(p.code))
+                ++contentCounts[{p.code, p.rules}];
+            else
+                ++counts[p.code];
+            return;
+        }
+        if (jsonl) {
+            output.write(findingJson(p));
             return;
         }
         line.clear();
@@ -136,16 +256,13 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
         return kExitFailure;
     }
     if (summary)
-        for (const CheckCode& c : kCheckCodes)
-            if (auto found = counts.find(c.code); found != counts.end()) {
-                output.write(std::string(c.code) + '\t' + std::to_string(found->second) + '\n');
-            }
+        writeSummary(output, counts, contentCounts, jsonl);
     if (!output.flush()) {
         if (output.error() != EPIPE)
             tellError(std::string("cannot write the output: ") + std::strerror(output.error()));
         return kExitFailure;
     }
-    return result.problems > 0 ? kExitNothingFound : kExitSuccess;
+    return failing > 0 ? kExitNothingFound : kExitSuccess;
 }
 
 }  // namespace

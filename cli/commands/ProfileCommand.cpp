@@ -50,24 +50,6 @@ constexpr std::string_view kProfileHelp =
     "\n"
     "Exit status: 0 done, 2 a usage error or a file that cannot be read.\n";
 
-std::string jsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char hex[7];
-            std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned char>(c));
-            out += hex;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string number(std::int64_t n) { return std::to_string(n); }
 
 void writePositionsTsv(StandardOutput& out, const std::string& prefix, const PositionCounts& counts)

@@ -12,19 +12,27 @@
 #include "charset/Charset.h"
 #include "iso2709/RecordLayout.h"
 #include "iso2709/RecordStream.h"
+#include "rules/RuleCheck.h"
 
 namespace veltrane {
 
-/// One structural problem: the record it belongs to (junk between records
-/// belongs to the record before it, 0 before the first), where it is in the
-/// file, the record's 001 value (UTF-8, empty when none), its code and what
-/// exactly is wrong.
+/// One finding, structural or of content: the record it belongs to (junk
+/// between records belongs to the record before it, 0 before the first),
+/// where it is in the file, the record's 001 value (UTF-8, empty when none),
+/// its code and what exactly is wrong; then what a content finding adds.
 struct CheckProblem {
     std::int64_t number = 0;
     std::uint64_t offset = 0;
     std::string controlNumber;
     std::string_view code;
     std::string description;
+    Severity severity = Severity::Error;  ///< every structural problem is an error
+    RuleSet rules = RuleSet::None;        ///< the rules the record was checked by
+    std::string tag = {};                 ///< empty where no field applies
+    int occurrence = 0;                   ///< 1-based among fields with that tag; 0 where none applies
+    int indicator = 0;                    ///< 1 or 2; 0 where none applies
+    char subfield = 0;                    ///< 0 where none applies
+    int position = -1;                    ///< in a fixed field or the leader; -1 where none applies
 };
 
 /// The codes `check` prints, each with what it means; stable across versions.
@@ -58,6 +66,8 @@ inline constexpr CheckCode kCheckCodes[] = {
 struct CheckOptions {
     DelimiterMode mode = dmNormal;
     CharsetSetting charset = CharsetSetting::Auto;
+    /// Content rules checked after each record's structure; None: structure only.
+    RuleSetting rules = RuleSetting::None;
     std::int64_t first = 1;
     std::int64_t last = std::numeric_limits<std::int64_t>::max();
     /// Threads that check records while the calling thread reads the file; 0

@@ -26,6 +26,18 @@ public:
 
     void run(bool quickScan)
     {
+        const std::size_t first = m_out.size();
+        checkStructure(quickScan);
+        if (m_options.rules == RuleSetting::None || !m_reader.leaderWhole())
+            return;
+        checkContent(first);
+    }
+
+    [[nodiscard]] ControlNumber takeControlNumber() { return std::move(m_controlNumber); }
+
+private:
+    void checkStructure(bool quickScan)
+    {
         Iso2709Reader& reader = m_reader;
         reader.read(m_bytes, m_record.declaredLength, {m_options.mode, true, quickScan});
         m_views.clear();
@@ -50,9 +62,27 @@ public:
         checkCharacters();
     }
 
-    [[nodiscard]] ControlNumber takeControlNumber() { return std::move(m_controlNumber); }
+    /// The content findings follow the record's structural ones; every
+    /// finding of the record names the rules it was checked by.
+    void checkContent(std::size_t first)
+    {
+        m_findings.clear();
+        const RuleSet set = CheckRecordRules(m_reader, m_options.rules, {m_bytes, m_options.mode, charset()}, m_findings);
+        for (std::size_t i = first; i < m_out.size(); ++i)
+            m_out[i].rules = set;
+        for (RuleFinding& f : m_findings) {
+            add(f.at, f.code, std::move(f.message));
+            CheckProblem& p = m_out.back();
+            p.severity = RuleCodeSeverity(f.code);
+            p.rules = set;
+            p.tag = std::move(f.tag);
+            p.occurrence = f.occurrence;
+            p.indicator = f.indicator;
+            p.subfield = f.subfield;
+            p.position = f.position;
+        }
+    }
 
-private:
     void add(std::size_t at, std::string_view code, std::string description)
     {
         m_out.push_back(
@@ -192,6 +222,7 @@ private:
     unsigned char m_terminator;
     ControlNumber m_controlNumber;
     std::optional<Charset> m_charset;
+    std::vector<RuleFinding> m_findings;
 };
 
 }  // namespace

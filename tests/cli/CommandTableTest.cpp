@@ -181,6 +181,13 @@ TEST_F(CommandTableTest, OptionsUsageErrorsAndExitStatusOfEachCommand)
         {{"check", "{file}", "--late"}, 2, lateOption, true},
         {{"check"}, 2, "missing operand", true},
         {{"check", "{file}", "5"}, 2, "invalid record number 5: '{file}' holds 2 records"},
+        {{"check", "--rules", "unimarc", "{file}", "1"}, 1, "", false, "1\t0\tr1\tmissing-field\tfield 801 is missing\n"},
+        {{"check", "--rules=unimarc", "--format", "jsonl", "{file}", "2"}, 1, "", false, "{\"record\":2,\"offset\":"},
+        {{"check", "--rules", "unimarc", "--summary", "{file}"}, 1, "", false, "missing-field\tunimarc\t2\n"},
+        {{"check", "--rules", "x", "{file}"}, 2, "unknown value 'x' for --rules: none, auto, marc21, unimarc or cnmarc",
+         true},
+        {{"check", "--format"}, 2, "option '--format' needs a value: tsv or jsonl", true},
+        {{"check", "--fail-on", "info", "{file}"}, 2, "unknown value 'info' for --fail-on: error or warning", true},
         // profile
         {{"profile", "{file}"}, 0, "", false, "records\tsmallest\tmedian\tlargest\n2\t"},
         {{"profile", "--format=json", "--mode", "1", "--charset", "gbk", "{file}", "2"}, 0, "", false,

@@ -1,0 +1,462 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "rules/RuleCheck.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+
+#include "charset/UnimarcShape.h"
+#include "rules/RuleTables.h"
+#include "rules/StandardNumbers.h"
+
+namespace veltrane {
+
+using rules::FieldRule;
+using rules::RuleSetTables;
+
+std::optional<RuleSetting> ParseRuleSetting(std::string_view name)
+{
+    if (name == "none")
+        return RuleSetting::None;
+    if (name == "auto")
+        return RuleSetting::Auto;
+    if (name == "marc21")
+        return RuleSetting::Marc21;
+    if (name == "unimarc")
+        return RuleSetting::Unimarc;
+    if (name == "cnmarc")
+        return RuleSetting::Cnmarc;
+    return std::nullopt;
+}
+
+std::string_view RuleSetName(RuleSet set)
+{
+    switch (set) {
+    case RuleSet::Marc21: return "marc21";
+    case RuleSet::Marc21Authority: return "marc21-authority";
+    case RuleSet::Unimarc: return "unimarc";
+    case RuleSet::Cnmarc: return "cnmarc";
+    case RuleSet::None: break;
+    }
+    return "none";
+}
+
+std::string_view SeverityName(Severity severity)
+{
+    return severity == Severity::Error ? "error" : "warning";
+}
+
+Severity RuleCodeSeverity(std::string_view code)
+{
+    for (const RuleCode& c : kRuleCodes)
+        if (c.code == code)
+            return c.severity;
+    return Severity::Error;
+}
+
+namespace {
+
+// Leader byte 6, the type of record.
+constexpr std::size_t kRecordTypeOffset = 6;
+// MARC 21 record types without a bibliographic rule set: holdings (u, v, x,
+// y), classification (w), community information (q); authority (z) is told
+// apart because it is a format of its own.
+constexpr std::string_view kMarc21OtherTypes = "uvxywq";
+// UNIMARC authority records: x, y, z.
+constexpr std::string_view kUnimarcAuthorityTypes = "xyz";
+// UNIMARC 100 $a, the general processing data, holds 36 characters.
+constexpr std::size_t kUnimarcGeneralDataLength = 36;
+
+std::string_view text(std::span<const unsigned char> bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+bool isUnimarcShaped(const Iso2709Reader& reader)
+{
+    const auto fields = reader.fields();
+    return std::any_of(fields.begin(), fields.end(),
+                       [](const IsoField& f) { return f.tag == "100" && IsUnimarcGeneralData(f.data); });
+}
+
+/// Local fields (9XX, and X9X where the set does not define the tag) are the
+/// library's own and never undefined.
+bool isLocalTag(std::string_view tag)
+{
+    return tag.size() == 3 && (tag[0] == '9' || (tag[1] == '9' && tag[0] >= '0' && tag[0] <= '8'));
+}
+
+bool isControlTag(std::string_view tag)
+{
+    return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
+}
+
+std::string shown(char c)
+{
+    if (c == ' ')
+        return "blank";
+    const unsigned char b = static_cast<unsigned char>(c);
+    return b >= 0x20 && b < 0x7F ? std::string(1, c) : PrintableBytes({&b, 1});
+}
+
+std::string shownValues(std::string_view values)
+{
+    std::string out;
+    for (char c : values) {
+        if (!out.empty())
+            out += ", ";
+        out += shown(c);
+    }
+    return out.empty() ? "none" : out;
+}
+
+class RuleChecker {
+public:
+    RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
+        : m_reader(reader), m_set(set), m_context(context), m_out(out),
+          m_tables(set == RuleSet::Marc21 ? rules::Marc21Bibliographic() : rules::UnimarcBibliographic()),
+          m_delimiter(SubfieldDelimiter(context.mode))
+    {
+    }
+
+    void run()
+    {
+        const auto fields = m_reader.fields();
+        checkMandatory();
+        std::map<std::string_view, int> seen;
+        std::string_view mainEntry;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const std::string_view tag = fields[i].tag;
+            const int occurrence = ++seen[tag];
+            m_at = static_cast<std::size_t>(fields[i].data.data() - m_context.record.data());
+            m_tag = tag;
+            m_occurrence = occurrence;
+            if (m_set == RuleSet::Marc21 && tag.size() == 3 && tag[0] == '1') {
+                if (mainEntry.empty())
+                    mainEntry = tag;
+                else
+                    add("conflicting-fields", "field " + std::string(tag) + " is a second 1XX field, after " +
+                                                  std::string(mainEntry));
+            }
+            checkField(i);
+        }
+        checkLinks();
+    }
+
+private:
+    void add(std::string_view code, std::string message, int indicator = 0, char subfield = 0, int position = -1)
+    {
+        RuleFinding f;
+        f.at = m_at;
+        f.code = code;
+        f.message = std::move(message);
+        f.tag = std::string(m_tag);
+        f.occurrence = m_occurrence;
+        f.indicator = indicator;
+        f.subfield = subfield;
+        f.position = position;
+        m_out.push_back(std::move(f));
+    }
+
+    std::string fieldName() const
+    {
+        std::string name = "field " + std::string(m_tag);
+        if (m_occurrence > 1)
+            name += " (occurrence " + std::to_string(m_occurrence) + ")";
+        return name;
+    }
+
+    void checkMandatory()
+    {
+        const auto fields = m_reader.fields();
+        m_at = 0;
+        m_occurrence = 0;
+        for (std::string_view tag : m_tables.mandatory) {
+            if (std::none_of(fields.begin(), fields.end(), [&](const IsoField& f) { return f.tag == tag; })) {
+                m_tag = tag;
+                add("missing-field", "field " + std::string(tag) + " is missing");
+            }
+        }
+    }
+
+    void checkField(std::size_t i)
+    {
+        std::string_view ruleTag = m_tag;
+        const bool alternateScript = m_set == RuleSet::Marc21 && m_tag == "880";
+        if (alternateScript) {
+            // An 880 follows the rules of the field its $6 names.
+            const auto linkage = firstSubfield(i, '6');
+            if (!linkage) {
+                add("broken-link", fieldName() + " has no $6", 0, '6');
+                return;
+            }
+            if (linkage->size() < 3)
+                return;
+            ruleTag = linkage->substr(0, 3);
+        }
+        const FieldRule* rule = m_tables.field(ruleTag);
+        const std::span<const unsigned char> body = m_reader.body(i);
+        if (rule == nullptr) {
+            if (!isLocalTag(ruleTag) && !alternateScript)
+                add("undefined-field", fieldName() + " is not defined in " + std::string(RuleSetName(m_set)));
+            checkControlCharacters(body);
+            return;
+        }
+        if (m_occurrence > 1 && !rule->repeatable && !alternateScript)
+            add("repeated-field", fieldName() + " repeats, but " + std::string(m_tag) + " is not repeatable");
+        if (rule->control || isControlTag(m_tag)) {
+            checkControlField(*rule, body);
+            return;
+        }
+        checkDataField(i, *rule);
+    }
+
+    void checkControlField(const FieldRule& rule, std::span<const unsigned char> body)
+    {
+        if (std::find(body.begin(), body.end(), m_delimiter) != body.end())
+            add("subfield-in-control-field", "control " + fieldName() + " holds a subfield delimiter");
+        checkControlCharacters(body);
+        if (rule.length != 0 && body.size() != rule.length)
+            add("bad-fixed-length", fieldName() + " is " + std::to_string(body.size()) + " bytes long, not " +
+                                        std::to_string(rule.length));
+        if (!rule.lengthsByCategory.empty() && !body.empty())
+            checkCategoryLength(rule.lengthsByCategory, body);
+    }
+
+    /// "a:8,c:6|14,…": the lengths a field may have for the category its first byte names.
+    void checkCategoryLength(std::string_view lengths, std::span<const unsigned char> body)
+    {
+        const char category = static_cast<char>(body[0]);
+        while (!lengths.empty()) {
+            const std::size_t comma = lengths.find(',');
+            std::string_view entry = lengths.substr(0, comma);
+            lengths = comma == std::string_view::npos ? std::string_view() : lengths.substr(comma + 1);
+            if (entry.size() < 3 || entry[0] != category)
+                continue;
+            std::string_view allowed = entry.substr(2);
+            std::string shownLengths;
+            while (!allowed.empty()) {
+                const std::size_t bar = allowed.find('|');
+                const std::string_view one = allowed.substr(0, bar);
+                if (std::to_string(body.size()) == one)
+                    return;
+                shownLengths += (shownLengths.empty() ? "" : " or ") + std::string(one);
+                allowed = bar == std::string_view::npos ? std::string_view() : allowed.substr(bar + 1);
+            }
+            add("bad-fixed-length", fieldName() + " of category " + shown(category) + " is " +
+                                        std::to_string(body.size()) + " bytes long, not " + shownLengths);
+            return;
+        }
+    }
+
+    void checkDataField(std::size_t i, const FieldRule& rule)
+    {
+        const IsoDataField field = m_reader.dataField(i);
+        if (field.indicators.size() == 2) {
+            checkIndicator(1, field.indicators[0], rule.indicator1);
+            checkIndicator(2, field.indicators[1], rule.indicator2);
+        }
+        checkControlCharacters(field.indicators);
+        std::array<int, 256> counts{};
+        bool embedded = false;
+        for (const IsoSubfield& s : field.subfields) {
+            checkControlCharacters(s.value);
+            if (s.code.empty())
+                continue;  // a structural problem, told already
+            const char code = static_cast<char>(s.code[0]);
+            // In a UNIMARC 4XX, what follows $1 is an embedded field with rules of its own.
+            if (m_set != RuleSet::Marc21 && m_tag.size() == 3 && m_tag[0] == '4' && code == '1')
+                embedded = true;
+            if (embedded)
+                continue;
+            const auto* subfield = m_tables.subfield(rule, code);
+            if (subfield == nullptr) {
+                add("undefined-subfield", fieldName() + " has subfield $" + shown(code) + ", not defined there", 0,
+                    code);
+                continue;
+            }
+            if (++counts[s.code[0]] == 2 && !subfield->repeatable)
+                add("repeated-subfield", fieldName() + " repeats subfield $" + shown(code) + ", which is not repeatable",
+                    0, code);
+            checkValue(code, s.value);
+        }
+        const bool titleField = (m_set == RuleSet::Marc21 && m_tag == "245") || (m_set != RuleSet::Marc21 && m_tag == "200");
+        if (titleField && counts['a'] == 0)
+            add("missing-subfield", fieldName() + " has no subfield $a", 0, 'a');
+    }
+
+    void checkIndicator(int which, unsigned char value, std::string_view allowed)
+    {
+        if (allowed.find(static_cast<char>(value)) != std::string_view::npos)
+            return;
+        add("bad-indicator", fieldName() + " indicator " + std::to_string(which) + " is " +
+                                 shown(static_cast<char>(value)) + ", not one of " + shownValues(allowed),
+            which);
+    }
+
+    /// The checks of one subfield's value that the tables cannot say.
+    void checkValue(char code, std::span<const unsigned char> value)
+    {
+        const bool marc21 = m_set == RuleSet::Marc21;
+        if (code == 'a' && m_tag == (marc21 ? "020" : "010")) {
+            const auto fault = rules::CheckIsbn(text(value));
+            if (fault != rules::NumberFault::None)
+                add("bad-isbn", fieldName() + " $a " + PrintableBytes(value) + " is not an ISBN (" +
+                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")",
+                    0, code);
+        } else if (code == 'a' && m_tag == (marc21 ? "022" : "011")) {
+            const auto fault = rules::CheckIssn(text(value));
+            if (fault != rules::NumberFault::None)
+                add("bad-issn", fieldName() + " $a " + PrintableBytes(value) + " is not an ISSN (" +
+                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")",
+                    0, code);
+        } else if (!marc21 && m_tag == "100" && code == 'a' && value.size() != kUnimarcGeneralDataLength) {
+            add("bad-fixed-length", fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
+                                        std::to_string(kUnimarcGeneralDataLength),
+                0, code);
+        } else if (!marc21 && m_tag == "101" && code >= 'a' && code <= 'j') {
+            if (!rules::IsIso639_2(text(value)))
+                add("unknown-code", fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
+                                        " is not an ISO 639-2 language code",
+                    0, code);
+        } else if (!marc21 && m_tag == "102" && code == 'a') {
+            if (!rules::IsIso3166Alpha2(text(value)))
+                add("unknown-code", fieldName() + " $a " + PrintableBytes(value) +
+                                        " is not an ISO 3166-1 alpha-2 country code",
+                    0, code);
+        }
+    }
+
+    /// C0 characters in data; ESC starts a character set change in MARC-8.
+    void checkControlCharacters(std::span<const unsigned char> bytes)
+    {
+        constexpr unsigned char kEscape = 0x1B;
+        for (unsigned char b : bytes) {
+            if (b >= 0x20 || b == m_delimiter || (b == kEscape && m_context.charset == Charset::Marc8))
+                continue;
+            add("control-character", fieldName() + " holds control character " + PrintableHex(b));
+            return;
+        }
+    }
+
+    static std::string PrintableHex(unsigned char b)
+    {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        return std::string("0x") + kHex[b >> 4] + kHex[b & 0xF];
+    }
+
+    std::optional<std::string_view> firstSubfield(std::size_t i, char code)
+    {
+        for (const IsoSubfield& s : m_reader.dataField(i).subfields)
+            if (!s.code.empty() && s.code[0] == static_cast<unsigned char>(code))
+                return text(s.value);
+        return std::nullopt;
+    }
+
+    /// MARC 21 linkage: an 880's $6 "245-01" needs a 245 whose $6 is
+    /// "880-01", and the other way round; occurrence 00 links to nothing.
+    void checkLinks()
+    {
+        if (m_set != RuleSet::Marc21)
+            return;
+        const auto fields = m_reader.fields();
+        struct Link {
+            std::size_t field;
+            std::string_view tag, target, number;
+        };
+        std::vector<Link> links;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (isControlTag(fields[i].tag))
+                continue;
+            const auto linkage = firstSubfield(i, '6');
+            if (!linkage || linkage->size() < 6 || (*linkage)[3] != '-')
+                continue;
+            links.push_back({i, fields[i].tag, linkage->substr(0, 3), linkage->substr(4, 2)});
+        }
+        std::map<std::string_view, int> seen;
+        for (std::size_t i = 0, next = 0; i < fields.size(); ++i) {
+            const int occurrence = ++seen[fields[i].tag];
+            if (next >= links.size() || links[next].field != i)
+                continue;
+            const Link& link = links[next++];
+            if (link.number == "00" || (link.tag != "880" && link.target != "880"))
+                continue;
+            const bool linkedBack = std::any_of(links.begin(), links.end(), [&](const Link& other) {
+                return other.tag == link.target && other.target == link.tag && other.number == link.number;
+            });
+            if (linkedBack)
+                continue;
+            m_tag = link.tag;
+            m_occurrence = occurrence;
+            m_at = static_cast<std::size_t>(fields[i].data.data() - m_context.record.data());
+            add("broken-link", fieldName() + " $6 links to " + std::string(link.target) + "-" +
+                                   std::string(link.number) + ", which does not link back",
+                0, '6');
+        }
+    }
+
+    Iso2709Reader& m_reader;
+    RuleSet m_set;
+    const RuleContext& m_context;
+    std::vector<RuleFinding>& m_out;
+    const RuleSetTables& m_tables;
+    unsigned char m_delimiter;
+    std::size_t m_at = 0;
+    std::string_view m_tag;
+    int m_occurrence = 0;
+};
+
+}  // namespace
+
+RuleSet ChooseRuleSet(RuleSetting setting, Iso2709Reader& reader, Charset charset)
+{
+    switch (setting) {
+    case RuleSetting::None: return RuleSet::None;
+    case RuleSetting::Marc21: return RuleSet::Marc21;
+    case RuleSetting::Unimarc: return RuleSet::Unimarc;
+    case RuleSetting::Cnmarc: return RuleSet::Cnmarc;
+    case RuleSetting::Auto: break;
+    }
+    if (!isUnimarcShaped(reader))
+        return reader.leader()[kRecordTypeOffset] == 'z' ? RuleSet::Marc21Authority : RuleSet::Marc21;
+    if (charset == Charset::Gbk || charset == Charset::Gb18030)
+        return RuleSet::Cnmarc;
+    const auto fields = reader.fields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].tag != "801")
+            continue;
+        // 801 $a names the originating agency's country.
+        for (const IsoSubfield& s : reader.dataField(i).subfields)
+            if (!s.code.empty() && s.code[0] == 'a' && text(s.value) == "CN")
+                return RuleSet::Cnmarc;
+    }
+    return RuleSet::Unimarc;
+}
+
+RuleSet CheckRecordRules(Iso2709Reader& reader, RuleSetting setting, const RuleContext& context,
+                         std::vector<RuleFinding>& out)
+{
+    RuleSet set = ChooseRuleSet(setting, reader, context.charset);
+    if (set == RuleSet::None)
+        return set;
+    const char type = static_cast<char>(reader.leader()[kRecordTypeOffset]);
+    std::string uncovered;
+    if (set == RuleSet::Marc21Authority)
+        uncovered = "MARC 21 authority records have no rule set yet";
+    else if (set == RuleSet::Marc21 && kMarc21OtherTypes.find(type) != std::string_view::npos)
+        uncovered = "MARC 21 holdings, classification and community records have no rule set";
+    else if (set != RuleSet::Marc21 && kUnimarcAuthorityTypes.find(type) != std::string_view::npos)
+        uncovered = "UNIMARC authority records have no rule set";
+    if (!uncovered.empty()) {
+        RuleFinding f;
+        f.code = "no-rules";
+        f.message = uncovered + " (leader byte 6 is " + shown(type) + ")";
+        f.position = static_cast<int>(kRecordTypeOffset);
+        out.push_back(std::move(f));
+        return set;
+    }
+    RuleChecker(reader, set, context, out).run();
+    return set;
+}
+
+}  // namespace veltrane
