@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 
 #include "charset/UnimarcShape.h"
@@ -128,15 +129,15 @@ public:
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const std::string_view tag = fields[i].tag;
             const int occurrence = ++seen[tag];
-            m_at = static_cast<std::size_t>(fields[i].data.data() - m_context.record.data());
+            m_at = fieldOffset(fields[i]);
             m_tag = tag;
             m_occurrence = occurrence;
             if (m_set == RuleSet::Marc21 && tag.size() == 3 && tag[0] == '1') {
                 if (mainEntry.empty())
                     mainEntry = tag;
                 else
-                    add("conflicting-fields", "field " + std::string(tag) + " is a second 1XX field, after " +
-                                                  std::string(mainEntry));
+                    add("conflicting-fields", "field " + shownTag(tag) + " is a second 1XX field, after " +
+                                                  shownTag(mainEntry));
             }
             checkField(i);
         }
@@ -144,6 +145,25 @@ public:
     }
 
 private:
+    /// Where a field's data starts in the record; 0 for a field with none
+    /// within the record (it starts past the end).
+    std::size_t fieldOffset(const IsoField& field) const
+    {
+        const auto record = m_context.record;
+        const auto* data = field.data.data();
+        const std::less<const unsigned char*> before;
+        if (field.data.empty() || before(data, record.data()) || !before(data, record.data() + record.size()))
+            return 0;
+        return static_cast<std::size_t>(data - record.data());
+    }
+
+    /// A tag or other record bytes as a message quotes them: controls and
+    /// bytes past ASCII as '?'.
+    static std::string shownTag(std::string_view bytes)
+    {
+        return PrintableBytes({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+    }
+
     void add(std::string_view code, std::string message, int indicator = 0, char subfield = 0, int position = -1)
     {
         RuleFinding f;
@@ -160,7 +180,7 @@ private:
 
     std::string fieldName() const
     {
-        std::string name = "field " + std::string(m_tag);
+        std::string name = "field " + shownTag(m_tag);
         if (m_occurrence > 1)
             name += " (occurrence " + std::to_string(m_occurrence) + ")";
         return name;
@@ -174,7 +194,7 @@ private:
         for (std::string_view tag : m_tables.mandatory) {
             if (std::none_of(fields.begin(), fields.end(), [&](const IsoField& f) { return f.tag == tag; })) {
                 m_tag = tag;
-                add("missing-field", "field " + std::string(tag) + " is missing");
+                add("missing-field", "field " + shownTag(tag) + " is missing");
             }
         }
     }
@@ -203,7 +223,7 @@ private:
             return;
         }
         if (m_occurrence > 1 && !rule->repeatable && !alternateScript)
-            add("repeated-field", fieldName() + " repeats, but " + std::string(m_tag) + " is not repeatable");
+            add("repeated-field", fieldName() + " repeats, but " + shownTag(m_tag) + " is not repeatable");
         if (rule->control || isControlTag(m_tag)) {
             checkControlField(*rule, body);
             return;
@@ -388,9 +408,9 @@ private:
                 continue;
             m_tag = link.tag;
             m_occurrence = occurrence;
-            m_at = static_cast<std::size_t>(fields[i].data.data() - m_context.record.data());
-            add("broken-link", fieldName() + " $6 links to " + std::string(link.target) + "-" +
-                                   std::string(link.number) + ", which does not link back",
+            m_at = fieldOffset(fields[i]);
+            add("broken-link", fieldName() + " $6 links to " + shownTag(link.target) + "-" +
+                                   shownTag(link.number) + ", which does not link back",
                 0, '6');
         }
     }

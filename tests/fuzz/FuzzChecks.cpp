@@ -487,6 +487,10 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
             CheckOptions options;
             options.mode = *DelimiterModeFromNumber(static_cast<int>(pick));
             options.charset = (data[0] / 6) % 2 ? CharsetSetting::Gbk : CharsetSetting::Auto;
+            // The content rules read the same fields either way too.
+            constexpr RuleSetting kRules[] = {RuleSetting::None, RuleSetting::Auto, RuleSetting::Marc21,
+                                              RuleSetting::Unimarc, RuleSetting::Cnmarc};
+            options.rules = kRules[(data[0] / 12) % 5];
             options.workers = workers;
             const int fd = ::open(input.c_str(), O_RDONLY);
             (void)CheckRecords(fd, options, NoMonitor(), [&](const CheckProblem& p) {
@@ -495,10 +499,12 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
             });
             ::close(fd);
         }
-        if (told[0] != told[1])
+        if (told[0] != told[1]) {
+            const auto differ = std::mismatch(told[0].begin(), told[0].end(), told[1].begin(), told[1].end());
             return say("check told ", told[0].size(), " problems on one thread, ", told[1].size(),
-                       " on workers; first: ", told[0].empty() ? "" : told[0][0], " / ",
-                       told[1].empty() ? "" : told[1][0]);
+                       " on workers; first difference: ", differ.first == told[0].end() ? "" : *differ.first, " / ",
+                       differ.second == told[1].end() ? "" : *differ.second);
+        }
         // The profile reads every framed record, the last one cut off included.
         const int fd = ::open(input.c_str(), O_RDONLY);
         const ProfileResult profiled = ProfileRecords(fd, 1, INT64_MAX, *DelimiterModeFromNumber(static_cast<int>(pick)),
