@@ -16,6 +16,7 @@ constexpr const char* kState = "MainWindow/state";
 constexpr const char* kOpenFolder = "Dialogs/openFolder";
 constexpr const char* kSaveFolder = "Dialogs/saveFolder";
 constexpr const char* kPixelSize = "RecordText/pixelSize";
+constexpr const char* kRecordListShown = "RecordList/shown";
 constexpr const char* kRecentFiles = "RecentFiles/paths";
 
 // The file is named explicitly rather than through QSettings' organization and
@@ -109,6 +110,17 @@ int recordTextPixelSize(int fallback, int minimum, int maximum)
 void setRecordTextPixelSize(int pixelSize)
 {
     store(kPixelSize, pixelSize);
+}
+
+bool recordListShown()
+{
+    const QVariant value = open().value(QLatin1String(kRecordListShown));
+    return value.typeId() == QMetaType::QString && value.toString() == QLatin1String("true");
+}
+
+void setRecordListShown(bool shown)
+{
+    store(kRecordListShown, shown ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 QStringList recentFiles(int limit)

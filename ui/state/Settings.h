@@ -33,6 +33,10 @@ void setSaveFolder(const QString& folder);
 [[nodiscard]] int recordTextPixelSize(int fallback, int minimum, int maximum);
 void setRecordTextPixelSize(int pixelSize);
 
+/// Whether the document windows show the record list (off when none is kept).
+[[nodiscard]] bool recordListShown();
+void setRecordListShown(bool shown);
+
 /// Absolute paths, newest first, without repeats; at most limit.
 [[nodiscard]] QStringList recentFiles(int limit);
 void setRecentFiles(const QStringList& paths);

@@ -174,6 +174,11 @@ void TFormMain::createActions()
     createAction("MExport", QStringLiteral("导出(&E)..."), kNoImage, &TFormMain::MExportClick);
     createAction("MCheckRecord", QStringLiteral("检查纪录(&K)..."), kNoImage, &TFormMain::MCheckRecordClick);
     createAction("MProfile", QStringLiteral("文件概况(&I)"), kNoImage, &TFormMain::MProfileClick);
+    QAction* recordList = createAction("MRecordList", QStringLiteral("记录列表(&L)"), kNoImage, nullptr);
+    recordList->setShortcut(Qt::Key_F9);
+    recordList->setCheckable(true);
+    recordList->setChecked(settings::recordListShown());
+    connect(recordList, &QAction::toggled, this, &TFormMain::MRecordListToggled);
 }
 
 void TFormMain::createMenus()
@@ -215,6 +220,7 @@ void TFormMain::createMenus()
     findResults->setObjectName(QStringLiteral("MFindResults"));
     findResults->setText(QStringLiteral("查找结果(&R)"));
     view->addAction(findResults);
+    view->addAction(action("MRecordList"));
 
     m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
     m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
@@ -427,6 +433,7 @@ TFormMarc* TFormMain::openDocument(const QString& path)
     connect(document, &TFormMarc::workChanged, this, &TFormMain::updateWorkState);
     connect(document, &TFormMarc::openingEnded, this, [this, document] { documentOpened(document); });
     connect(document, &TFormMarc::zoomRequested, this, &TFormMain::zoomRecordText);
+    document->setRecordListShown(findChild<QAction*>(QStringLiteral("MRecordList"))->isChecked());
     // The window may close itself while it opens: a guard sees it go.
     const QPointer<TFormMarc> opened(document);
     FormMarc = document;
@@ -611,6 +618,13 @@ void TFormMain::MZoomOutClick()
 void TFormMain::MZoomResetClick()
 {
     setRecordTextPixelSize(kDefaultRecordTextPixelSize);
+}
+
+void TFormMain::MRecordListToggled(bool shown)
+{
+    settings::setRecordListShown(shown);
+    for (TFormMarc* document : documents())
+        document->setRecordListShown(shown);
 }
 
 void TFormMain::MFindAllClick()

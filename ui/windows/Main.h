@@ -107,6 +107,7 @@ public:
     void MZoomInClick();
     void MZoomOutClick();
     void MZoomResetClick();
+    void MRecordListToggled(bool shown);
     void MFindAllClick();
     void MExportClick();
     void MCheckRecordClick();

@@ -7,6 +7,7 @@
 #include <QFontInfo>
 #include <QMdiArea>
 #include <QPlainTextEdit>
+#include <QSplitter>
 
 #include <cstdio>
 
@@ -16,6 +17,8 @@
 #include "files/RecordIndex.h"
 #include "files/RecordFile.h"
 #include "display/RecordScan.h"
+#include "windows/RecordListModel.h"
+#include "windows/RecordListPane.h"
 #include "windows/RecordText.h"
 #include "windows/RecordTextEdit.h"
 #include "windows/WindowPlacement.h"
@@ -54,6 +57,7 @@ TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelS
     : QMdiSubWindow(nullptr),
       MemoMarc(new RecordTextEdit(this)),
       m_shared(shared),
+      m_splitter(new QSplitter(Qt::Horizontal)),
       m_codec(std::make_unique<veltrane::TextCodec>())
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -67,7 +71,12 @@ TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelS
     MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setFont(memoFont());
     PrepareRecordText(MemoMarc, textPixelSize, [this](int steps) { emit zoomRequested(steps); });
-    setWidget(MemoMarc);
+    // The list, once shown, stands left of the record text; the text alone
+    // fills the window while it is off.
+    m_splitter->setObjectName(QStringLiteral("MarcSplitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->addWidget(MemoMarc);
+    setWidget(m_splitter);
 
     area->addSubWindow(this);
     PlaceNewDocumentWindow(area, this, MemoMarc);
@@ -107,6 +116,7 @@ void TFormMarc::finishOpening(veltrane::IndexBuild build)
             close();
         } else {
             m_open = true;
+            startRecordList();
         }
     }
     // Opened after the grace period: the next file waiting may open now.
@@ -236,6 +246,8 @@ int TFormMarc::display(int from, int to, const char* pattern)
     m_infoSetting = CharsetChoice;
     MemoMarc->setDisplayText(m_recordInfo.text);
     CurrentRecord = r;
+    if (m_recordList != nullptr)
+        m_recordList->selectRecord(r);
     setWindowTitle(QStringLiteral("%1 纪录号：%2").arg(TitleName).arg(r));
     FormActivate();
     return r;
@@ -256,6 +268,36 @@ void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
 {
     CharsetChoice = setting;
     RedisplayRecord();
+    // The list's text is decoded in the window's set too.
+    if (m_recordList != nullptr)
+        m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
+}
+
+void TFormMarc::setRecordListShown(bool shown)
+{
+    m_recordListWanted = shown;
+    if (m_recordList != nullptr)
+        m_recordList->setVisible(shown);
+    else if (shown)
+        startRecordList();
+}
+
+void TFormMarc::startRecordList()
+{
+    if (!m_recordListWanted || !m_open || m_recordList != nullptr)
+        return;
+    m_recordList = new RecordListPane;
+    m_splitter->insertWidget(0, m_recordList);
+    m_splitter->setStretchFactor(0, 1);
+    m_splitter->setStretchFactor(1, 1);
+    connect(m_recordList, &RecordListPane::recordChosen, this, [this](int record) {
+        if (record != CurrentRecord)
+            (void)ShowRecord(record, record, "");
+    });
+    // A new filter or a new fill loses the selection: the record on display is selected again.
+    connect(m_recordList->model(), &QAbstractItemModel::modelReset, this,
+            [this] { m_recordList->selectRecord(CurrentRecord); });
+    m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
 }
 
 void TFormMarc::ShowPrevRecord()

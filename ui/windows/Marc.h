@@ -17,6 +17,8 @@
 
 class BackgroundWork;
 class QMdiArea;
+class QSplitter;
+class RecordListPane;
 
 struct DocumentSharedState;
 
@@ -82,6 +84,12 @@ public:
     void ShowFirstRecord();
     void ShowLastRecord();
 
+    /// Shows or hides the record list beside the record text; the list is
+    /// read from the file the first time it shows (once the file is open).
+    void setRecordListShown(bool shown);
+    /// The record list pane, once it has been shown; nullptr before.
+    [[nodiscard]] RecordListPane* recordList() const { return m_recordList; }
+
 signals:
     /// The status bar's panels for this window: its file, its record and the
     /// information panel; all empty once the window has gone.
@@ -102,8 +110,13 @@ private:
     void finishOpening(veltrane::IndexBuild build);
     /// Deletes the index, forgets the record file and empties the status bar; once.
     void releaseResources();
+    /// Makes the list pane and starts reading it, when it is wanted and the file is open.
+    void startRecordList();
 
     DocumentSharedState& m_shared;
+    QSplitter* m_splitter;
+    RecordListPane* m_recordList = nullptr;
+    bool m_recordListWanted = false;
     bool m_open = false;
     bool m_registered = false;
     bool m_statusCleared = false;

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <QTableView>
+#include <QWidget>
+
+#include <functional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "charset/Charset.h"
+#include "common/WorkMonitor.h"
+#include "iso2709/RecordLayout.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+class RecordListModel;
+
+/// The table of the record list: Home and End go to the first and last row
+/// (not across columns), Ctrl+C copies the selected rows tab-separated, and
+/// typing jumps ahead on the sorted column.
+class RecordListView : public QTableView {
+    Q_OBJECT
+public:
+    explicit RecordListView(QWidget* parent = nullptr);
+    void keyboardSearch(const QString& search) override;
+
+protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QString m_typed;     ///< what was typed so far
+    qint64 m_typedAt = 0;  ///< when, in ms since the epoch
+};
+
+/// The record list pane of a document window: a filter line with its column
+/// chooser and the count, and the list, filled from the file in the
+/// background with progress and a stop button.
+class RecordListPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit RecordListPane(QWidget* parent = nullptr);
+    /// Stops a fill that still runs and waits for it.
+    ~RecordListPane() override;
+
+    /// Reads the rows of every record of fileName (records, as the index
+    /// counts them, are announced at once) in the background.
+    void fill(const std::string& fileName, int records, veltrane::DelimiterMode mode, veltrane::CharsetSetting setting);
+    /// Stops the fill; rows read so far stay, the others show their number only.
+    void stopFill();
+    [[nodiscard]] bool filling() const { return m_filling; }
+
+    /// Selects the row of a record, or clears the selection when the filter
+    /// hides it; says nothing through recordChosen.
+    void selectRecord(int record);
+    /// The selected records in list order, 1-based.
+    [[nodiscard]] std::vector<int> selectedRecords() const;
+
+    [[nodiscard]] RecordListModel* model() const { return m_model; }
+    /// Bytes of the file between two progress reports (smaller in tests).
+    static inline std::uint64_t reportInterval = veltrane::kWorkReportInterval;
+    /// Tests only: runs on the fill's thread at every progress report.
+    static inline std::function<void(const std::stop_token&)> onReportForTests;
+    [[nodiscard]] RecordListView* view() const { return m_view; }
+
+signals:
+    /// The user chose a record in the list.
+    void recordChosen(int record);
+    /// A fill ended (done, stopped or failed).
+    void fillEnded();
+
+private:
+    void applyFilter();
+    void updateCount();
+    void endFill(bool failed);
+
+    RecordListModel* m_model;
+    RecordListView* m_view;
+    QLineEdit* m_filter;
+    QComboBox* m_filterColumn;
+    QLabel* m_count;
+    QToolButton* m_stop;
+    std::jthread m_fill;
+    bool m_filling = false;
+    bool m_stopped = false;
+    int m_percent = 0;
+    bool m_selecting = false;
+};
