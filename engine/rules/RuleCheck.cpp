@@ -241,6 +241,26 @@ private:
                                         std::to_string(rule.length));
         if (!rule.lengthsByCategory.empty() && !body.empty())
             checkCategoryLength(rule.lengthsByCategory, body);
+        if (m_set == RuleSet::Marc21 && m_tag == "008" && body.size() == rule.length)
+            checkFixedCodes(body);
+    }
+
+    /// MARC 21 008/15-17, the place of publication, and 008/35-37, the
+    /// language; blanks (no information) and fill characters ('|') are no code.
+    void checkFixedCodes(std::span<const unsigned char> body)
+    {
+        constexpr std::size_t kCountryAt = 15, kLanguageAt = 35, kCodeLength = 3;
+        auto coded = [](std::string_view code) { return code.find_first_not_of(" |") != std::string_view::npos; };
+        const std::string_view country = text(body.subspan(kCountryAt, kCodeLength));
+        if (coded(country) && !rules::IsMarcCountry(country))
+            add("unknown-code", fieldName() + "/15-17 " + PrintableBytes(body.subspan(kCountryAt, kCodeLength)) +
+                                    " is not a MARC country code",
+                0, 0, static_cast<int>(kCountryAt));
+        const std::string_view language = text(body.subspan(kLanguageAt, kCodeLength));
+        if (coded(language) && !rules::IsMarcLanguage(language))
+            add("unknown-code", fieldName() + "/35-37 " + PrintableBytes(body.subspan(kLanguageAt, kCodeLength)) +
+                                    " is not a MARC language code",
+                0, 0, static_cast<int>(kLanguageAt));
     }
 
     /// "a:8,c:6|14,…": the lengths a field may have for the category its first byte names.
@@ -276,6 +296,11 @@ private:
             checkIndicator(1, field.indicators[0], rule.indicator1);
             checkIndicator(2, field.indicators[1], rule.indicator2);
         }
+        // MARC 21 041 and 044 hold MARC codes unless the second indicator is
+        // 7 (041: the source is in $2) or a $2 names another list (044).
+        m_marcCodes = !(field.indicators.size() == 2 && field.indicators[1] == '7') &&
+                      std::none_of(field.subfields.begin(), field.subfields.end(),
+                                   [](const IsoSubfield& s) { return !s.code.empty() && s.code[0] == '2'; });
         checkControlCharacters(field.indicators);
         std::array<int, 256> counts{};
         bool embedded = false;
@@ -330,6 +355,23 @@ private:
                 add("bad-issn", fieldName() + " $a " + PrintableBytes(value) + " is not an ISSN (" +
                                     (fault == rules::NumberFault::Length ? "length" : "check digit") + ")",
                     0, code);
+        } else if (marc21 && m_tag == "041" && m_marcCodes && std::string_view("abdefghjkmn").find(code) != std::string_view::npos) {
+            // Older records run several codes together ("engfre").
+            const std::string_view codes = text(value);
+            bool known = !codes.empty() && codes.size() % 3 == 0;
+            for (std::size_t k = 0; known && k < codes.size(); k += 3)
+                known = rules::IsMarcLanguage(codes.substr(k, 3));
+            if (!known)
+                add("unknown-code", fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
+                                        " is not a MARC language code",
+                    0, code);
+        } else if (marc21 && m_tag == "044" && code == 'a' && m_marcCodes) {
+            std::string country(text(value));
+            if (country.size() == 2)
+                country += ' ';
+            if (!rules::IsMarcCountry(country))
+                add("unknown-code", fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code", 0,
+                    code);
         } else if (!marc21 && m_tag == "100" && code == 'a' && value.size() != kUnimarcGeneralDataLength) {
             add("bad-fixed-length", fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
                                         std::to_string(kUnimarcGeneralDataLength),
@@ -424,6 +466,7 @@ private:
     std::size_t m_at = 0;
     std::string_view m_tag;
     int m_occurrence = 0;
+    bool m_marcCodes = true;  ///< the data field's codes are from the MARC lists
 };
 
 }  // namespace

@@ -52,7 +52,8 @@ inline constexpr RuleCode kRuleCodes[] = {
     {"bad-fixed-length", Severity::Error, "006, 007, 008 or UNIMARC 100 $a of the wrong length"},
     {"bad-isbn", Severity::Warning, "an ISBN (020 or 010 $a) of the wrong length or check digit"},
     {"bad-issn", Severity::Warning, "an ISSN (022 or 011 $a) of the wrong length or check digit"},
-    {"unknown-code", Severity::Warning, "a language (101) or country (102 $a) code not in its ISO list"},
+    {"unknown-code", Severity::Warning,
+     "a language or country code not in its list (MARC 21 008/15-17, 008/35-37, 041, 044; UNIMARC 101, 102 $a)"},
     {"broken-link", Severity::Error, "an 880 without $6, or a $6 whose linked field is missing or does not link back"},
     {"no-rules", Severity::Warning, "the record's kind has no rule set"},
 };

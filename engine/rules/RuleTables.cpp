@@ -55,4 +55,14 @@ bool IsIso3166Alpha2(std::string_view code)
     return listed(kIso3166Alpha2, code);
 }
 
+bool IsMarcLanguage(std::string_view code)
+{
+    return listed(kMarcLanguages, code);
+}
+
+bool IsMarcCountry(std::string_view code)
+{
+    return listed(kMarcCountries, code);
+}
+
 }  // namespace veltrane::rules

@@ -54,5 +54,10 @@ struct RuleSetTables {
 [[nodiscard]] bool IsIso639_2(std::string_view code);
 /// Whether two uppercase letters are an ISO 3166-1 alpha-2 country code.
 [[nodiscard]] bool IsIso3166Alpha2(std::string_view code);
+/// Whether three bytes are a current code of the MARC Code List for Languages.
+[[nodiscard]] bool IsMarcLanguage(std::string_view code);
+/// Whether three bytes are a current code of the MARC Code List for Countries
+/// (a two-letter code with a blank after it, as 008/15-17 holds it).
+[[nodiscard]] bool IsMarcCountry(std::string_view code);
 
 }  // namespace veltrane::rules
