@@ -115,6 +115,7 @@ ListRead ReadRecordList(int fd, DelimiterMode mode, CharsetSetting setting, cons
 {
     ListRead read;
     read.fill = FillRecordList(fd, mode, setting, [&](RecordList& rows) { read.list.append(rows); }, monitor, workers);
+    read.list.shrinkToFit();
     return read;
 }
 

@@ -97,6 +97,12 @@ void RecordList::clear()
     m_rowStart.clear();
 }
 
+void RecordList::shrinkToFit()
+{
+    m_arena.shrink_to_fit();
+    m_rowStart.shrink_to_fit();
+}
+
 std::string_view RecordList::slot(std::size_t row, int index) const
 {
     if (row >= m_rowStart.size() || m_rowStart[row] == kArenaLimit)

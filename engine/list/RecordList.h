@@ -47,6 +47,8 @@ public:
     /// Appends every row of another list after this one's.
     void append(const RecordList& rows);
     void clear();
+    /// Gives back the room grown for rows to come (once the fill has ended).
+    void shrinkToFit();
 
     /// Rows filled so far.
     [[nodiscard]] std::size_t rows() const { return m_rowStart.size(); }

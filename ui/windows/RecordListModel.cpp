@@ -48,6 +48,7 @@ void RecordListModel::appendRows(const veltrane::RecordList& rows)
 
 void RecordListModel::fillEnded()
 {
+    m_list.shrinkToFit();
     if (m_filledInOrder)
         return;
     emit layoutAboutToBeChanged();
