@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: Apache-2.0
 # zebra_bench.sh: times `veltrane-cli fetch` of 1,000 records over Z39.50 from
 # a Zebra server of its own against zoomsh doing the same search and presents
-# (MARC 21 raw, 20 records a present), median of 5 runs after a warm-up;
+# (MARC 21 raw, 20 records a present), median of 9 runs after a warm-up;
 # target: at most 1.2x. Run by hand: Zebra (Debian idzebra-2.0) is a test peer
 # only, so the benchmark says so and exits 77 when zebrasrv is missing.
 # Environment:
@@ -14,7 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cli=${VELTRANE_CLI:-${VELTRANE_BUILD_DIR:-$here/build}/cli/veltrane-cli}
 corpus=${VELTRANE_CORPUS_DIR:-$here/../shared/corpus}
 records=$corpus/solrmarc_uva_2000.mrc  # 2,000 MARC 21 records
-runs=5
+runs=9
 batch=20  # fetch's records a present
 
 command -v zebrasrv >/dev/null && command -v zebraidx >/dev/null ||

@@ -189,16 +189,18 @@ private:
                 session.fail(describeError(code, message, addinfo, diagset));
                 return requested;
             }
+            const std::uint64_t presentedStart = session.batchStart, presentedEnd = session.batchEnd;
             if (session.stage == Session::Stage::Searching) {
                 session.result->hits = ZOOM_resultset_size(session.resultSet.get());
                 session.wanted = std::min<std::uint64_t>(session.result->hits, m_options.maxRecords);
                 m_expected += session.wanted;
                 session.stage = Session::Stage::Presenting;
                 session.batchEnd = 0;
-            } else {
-                collect(session);
             }
+            const bool presented = presentedEnd > presentedStart;
             if (session.batchEnd >= session.wanted) {
+                if (presented)
+                    collect(session, presentedStart, presentedEnd);
                 session.finish();
                 return requested;
             }
@@ -208,14 +210,23 @@ private:
                                    session.batchEnd - session.batchStart);
             session.deadline = nextDeadline();
             requested = true;
+            if (presented) {
+                // The next present goes out before this one's records are
+                // read, so that the server works on it meanwhile; the records
+                // already taken stay in the result set's cache.
+                ZOOM_connection c = session.connection.get();
+                while (ZOOM_event_nonblock(1, &c) != 0) {
+                }
+                collect(session, presentedStart, presentedEnd);
+            }
         }
         return requested;
     }
 
-    /// Takes the records of the present just done.
-    void collect(Session& session)
+    /// Takes the records [from, to) (0-based) of a present done.
+    void collect(Session& session, std::uint64_t from, std::uint64_t to)
     {
-        for (std::uint64_t at = session.batchStart; at < session.batchEnd; ++at) {
+        for (std::uint64_t at = from; at < to; ++at) {
             const std::string position = "record " + std::to_string(at + 1) + ": ";
             ++m_done;
             ZOOM_record record = ZOOM_resultset_record_immediate(session.resultSet.get(), at);

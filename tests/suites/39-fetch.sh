@@ -89,6 +89,12 @@ if run 0 --server "$z3950" --any 45 -o "$work/45.mrc"; then
   [ "$(count_of "$work/45.mrc")" = 45 ] || fail "45 hits fetched in batches gave $(count_of "$work/45.mrc") records"
   "$cli" check --summary "$work/45.mrc" >/dev/null || fail "records fetched from yaz-ztest do not pass check"
 fi
+# Each present goes out before the records of the one before are read: every
+# batch's records still come once each, in order, across batch boundaries.
+if run 0 --server "$z3950" --any 45 --list; then
+  awk -F'\t' '$2 != NR { exit 1 } END { exit NR != 45 }' "$work/out" ||
+    fail "45 hits listed in batches are not records 1 to 45 in order"
+fi
 run 0 --server "$z3950" --any 150 -o "$work/max.mrc" && [ "$(count_of "$work/max.mrc")" = 100 ] ||
   fail "--max defaults to 100 records"
 run 0 --server "$z3950" --any 9 --max 4 --list && [ "$(wc -l <"$work/out")" = 4 ] || fail "--max 4 listed more or fewer"
