@@ -235,7 +235,8 @@ void Iso2709Reader::read(std::span<const unsigned char> bytes, std::uint32_t dec
     m_problems.clear();
     m_quick = false;
     std::memset(m_leader, ' ', sizeof m_leader);
-    std::memcpy(m_leader, bytes.data(), std::min(bytes.size(), kLeaderLength));
+    if (!bytes.empty())  // no bytes may come as a null pointer, which memcpy may not take
+        std::memcpy(m_leader, bytes.data(), std::min(bytes.size(), kLeaderLength));
     const std::uint32_t base =
         bytes.size() >= kLeaderLength ? ParseDigits(bytes.data() + kBaseAddressOffset, kBaseAddressDigits) : 0;
     m_listed = DirectoryEntryCount(base);
