@@ -213,13 +213,13 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Fetch
 
 /// The servers of the command line: addresses as they are, names from the
 /// settings file, then from the presets; the command line's options over both.
-bool resolveServers(const FetchArguments& parsed, std::vector<ServerSpec>& servers)
+bool resolveServers(const FetchArguments& parsed, std::vector<ServerDescription>& servers)
 {
     std::optional<NamedServers> settings, presets;
     bool ok = true;
     for (const std::string& given : parsed.servers) {
         ParsedServer address = ParseServerAddress(given, parsed.sru);
-        std::optional<ServerSpec> server = address.server;
+        std::optional<ServerDescription> server = address.server;
         if (!server) {
             if (!settings) {
                 const std::string path = SettingsFilePath();
@@ -256,7 +256,7 @@ struct Tally {
 };
 
 /// Tells each server's hits, failure and notes on standard error.
-void tellServer(const ServerSpec& server, const ServerResult& result, Tally& tally)
+void tellServer(const ServerDescription& server, const ServerResult& result, Tally& tally)
 {
     for (const std::string& note : result.notes)
         tellError(server.name + ": " + note);
@@ -274,7 +274,7 @@ class FetchOutput {
 public:
     explicit FetchOutput(bool list) : m_list(list) {}
 
-    void add(const ServerSpec& server, const ServerResult& result)
+    void add(const ServerDescription& server, const ServerResult& result)
     {
         for (const FetchedRecord& fetched : result.records) {
             if (!m_list) {
@@ -316,7 +316,7 @@ bool writeAll(int fd, std::string_view bytes, int& error)
 }
 
 /// Searches each ISBN of the list on the servers in turn.
-bool fetchIsbnList(const FetchArguments& parsed, const std::vector<ServerSpec>& servers, FetchOutput& output,
+bool fetchIsbnList(const FetchArguments& parsed, const std::vector<ServerDescription>& servers, FetchOutput& output,
                    Tally& tally)
 {
     std::ifstream file(parsed.isbnList, std::ios::binary);
@@ -347,7 +347,7 @@ bool fetchIsbnList(const FetchArguments& parsed, const std::vector<ServerSpec>& 
         for (const std::string& form : forms) {
             SearchQuery query;
             query.terms.push_back({QueryKind::Isbn, form});
-            for (const ServerSpec& server : servers) {
+            for (const ServerDescription& server : servers) {
                 const FetchResult result = FetchRecords({&server, 1}, query, parsed.options, NoMonitor());
                 const ServerResult& answer = result.servers.front();
                 for (const std::string& note : answer.notes)
@@ -386,7 +386,7 @@ int runFetchCommand(const std::vector<std::string_view>& arguments)
         return refuseUsage(kFetchCommand, error);
     if (parsed.help)
         return printCommandHelp(kFetchCommand, kFetchHelp);
-    std::vector<ServerSpec> servers;
+    std::vector<ServerDescription> servers;
     if (!resolveServers(parsed, servers))
         return kExitFailure;
 

@@ -59,7 +59,7 @@ std::string describeError(int code, const char* message, const char* addinfo, co
 struct Session {
     enum class Stage { Searching, Presenting, Finished };
 
-    const ServerSpec* server = nullptr;
+    const ServerDescription* server = nullptr;
     ServerResult* result = nullptr;
     Options options;
     Connection connection;
@@ -86,7 +86,7 @@ struct Session {
 
 class Fetcher {
 public:
-    Fetcher(std::span<const ServerSpec> servers, const SearchQuery& query, const FetchOptions& options,
+    Fetcher(std::span<const ServerDescription> servers, const SearchQuery& query, const FetchOptions& options,
             const WorkMonitor& monitor)
         : m_servers(servers), m_query(query), m_options(options), m_monitor(monitor)
     {
@@ -131,7 +131,7 @@ public:
 private:
     Clock::time_point nextDeadline() const { return Clock::now() + std::chrono::seconds(m_options.timeoutSeconds); }
 
-    void start(Session& session, const ServerSpec& server, ServerResult& result)
+    void start(Session& session, const ServerDescription& server, ServerResult& result)
     {
         session.server = &server;
         session.result = &result;
@@ -324,7 +324,7 @@ private:
         }
     }
 
-    std::span<const ServerSpec> m_servers;
+    std::span<const ServerDescription> m_servers;
     const SearchQuery& m_query;
     FetchOptions m_options;
     const WorkMonitor& m_monitor;
@@ -336,7 +336,7 @@ private:
 
 }  // namespace
 
-FetchResult FetchRecords(std::span<const ServerSpec> servers, const SearchQuery& query, const FetchOptions& options,
+FetchResult FetchRecords(std::span<const ServerDescription> servers, const SearchQuery& query, const FetchOptions& options,
                          const WorkMonitor& monitor)
 {
     return Fetcher(servers, query, options, monitor).run();

@@ -10,7 +10,7 @@
 #include "common/WorkMonitor.h"
 #include "net/SearchQuery.h"
 #include "net/ServerRecord.h"
-#include "net/ServerSpec.h"
+#include "net/ServerDescription.h"
 
 namespace veltrane {
 
@@ -55,7 +55,7 @@ struct FetchResult {
 /// others, and each one's waits are bounded by the time limit. Progress is
 /// reported in records (fetched, expected so far); a stop request is seen
 /// within a tenth of a second. Never throws.
-[[nodiscard]] FetchResult FetchRecords(std::span<const ServerSpec> servers, const SearchQuery& query,
+[[nodiscard]] FetchResult FetchRecords(std::span<const ServerDescription> servers, const SearchQuery& query,
                                        const FetchOptions& options, const WorkMonitor& monitor);
 
 }  // namespace veltrane

@@ -135,7 +135,7 @@ ServerQuery BuildCql(const SearchQuery& query, const CqlIndexes& indexes)
     return built;
 }
 
-ServerQuery QueryForServer(const SearchQuery& query, const ServerSpec& server, TextCodec& codec)
+ServerQuery QueryForServer(const SearchQuery& query, const ServerDescription& server, TextCodec& codec)
 {
     if (server.protocol == ServerProtocol::Sru) {
         if (!query.pqf.empty()) {

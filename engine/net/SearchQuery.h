@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "charset/Charset.h"
-#include "net/ServerSpec.h"
+#include "net/ServerDescription.h"
 
 namespace veltrane {
 
@@ -52,7 +52,7 @@ struct ServerQuery {
 /// The query as `server` takes it: SRU servers get CQL; Z39.50 servers PQF
 /// (raw CQL alone goes to them as CQL, and raw CQL with other terms is
 /// refused, as is raw PQF for an SRU server).
-[[nodiscard]] ServerQuery QueryForServer(const SearchQuery& query, const ServerSpec& server, TextCodec& codec);
+[[nodiscard]] ServerQuery QueryForServer(const SearchQuery& query, const ServerDescription& server, TextCodec& codec);
 
 /// UTF-8 PQF text in a term set: ASCII stays as it is, every other character
 /// goes through the set's codec, and a backslash byte inside a converted

@@ -148,7 +148,7 @@ NamedServers ReadNamedServers(std::string_view iniText, std::string_view origin)
             it->named.server.name = name;
             it->line = lineNumber;
         }
-        ServerSpec& server = it->named.server;
+        ServerDescription& server = it->named.server;
         if (field == "address") {
             server.address = value;
             it->hasAddress = !value.empty();

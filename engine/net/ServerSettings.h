@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/ServerSpec.h"
+#include "net/ServerDescription.h"
 
 namespace veltrane {
 
@@ -26,7 +26,7 @@ inline constexpr std::string_view kServersGroup = "Servers";
 
 /// A named server and whether it is an untested preset.
 struct NamedServer {
-    ServerSpec server;
+    ServerDescription server;
     bool untested = false;
 };
 

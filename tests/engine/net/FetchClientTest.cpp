@@ -42,9 +42,9 @@ private:
     int m_port = 0;
 };
 
-ServerSpec Z3950At(int port)
+ServerDescription Z3950At(int port)
 {
-    ServerSpec server;
+    ServerDescription server;
     server.address = "127.0.0.1:" + std::to_string(port) + "/Default";
     server.name = server.address;
     return server;
@@ -66,7 +66,7 @@ TEST(FetchClient, ServerThatNeverAnswersFailsAtTheTimeLimit)
 {
     SilentServer silent;
     ASSERT_NE(silent.port(), 0);
-    const ServerSpec servers[] = {Z3950At(silent.port())};
+    const ServerDescription servers[] = {Z3950At(silent.port())};
     FetchOptions options;
     options.timeoutSeconds = 1;
     const Clock::time_point start = Clock::now();
@@ -83,7 +83,7 @@ TEST(FetchClient, StopRequestEndsTheWaitAtOnce)
 {
     SilentServer silent;
     ASSERT_NE(silent.port(), 0);
-    const ServerSpec servers[] = {Z3950At(silent.port()), Z3950At(silent.port())};
+    const ServerDescription servers[] = {Z3950At(silent.port()), Z3950At(silent.port())};
     std::stop_source stop;
     WorkMonitor monitor;
     monitor.stop = stop.get_token();
@@ -103,12 +103,12 @@ TEST(FetchClient, StopRequestEndsTheWaitAtOnce)
 TEST(FetchClient, QueryAServerCannotTakeFailsThatServerOnly)
 {
     SilentServer silent;
-    ServerSpec gbk = Z3950At(silent.port());
+    ServerDescription gbk = Z3950At(silent.port());
     gbk.termCharset = Charset::Gbk;
-    ServerSpec closed = Z3950At(1);  // nothing listens on port 1
+    ServerDescription closed = Z3950At(1);  // nothing listens on port 1
     SearchQuery query;
     query.terms.push_back({QueryKind::Title, "😀"});
-    const ServerSpec servers[] = {gbk, closed};
+    const ServerDescription servers[] = {gbk, closed};
     FetchOptions options;
     options.timeoutSeconds = 2;
     const FetchResult result = FetchRecords(servers, query, options, NoMonitor());

@@ -124,9 +124,9 @@ TEST(CqlQuery, ServerIndexesAndRawCqlInParentheses)
 TEST(ServerQueries, EachProtocolGetsItsLanguage)
 {
     TextCodec codec;
-    ServerSpec z3950;
+    ServerDescription z3950;
     z3950.name = "z";
-    ServerSpec sru;
+    ServerDescription sru;
     sru.name = "s";
     sru.protocol = ServerProtocol::Sru;
     const SearchQuery title = Terms({{QueryKind::Title, "x"}});

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "net/ServerSpec.h"
+#include "net/ServerDescription.h"
 
 #include <algorithm>
 #include <cctype>
@@ -40,7 +40,7 @@ const CqlIndexes& DefaultCqlIndexes()
 ParsedServer ParseServerAddress(std::string_view text, bool sru)
 {
     ParsedServer parsed;
-    ServerSpec server;
+    ServerDescription server;
     server.name = std::string(text);
     const std::string lower = lowered(text.substr(0, 8));
     if (lower.starts_with("http://") || lower.starts_with("https://")) {

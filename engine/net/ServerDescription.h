@@ -30,7 +30,7 @@ using CqlIndexes = std::array<std::string, kQueryKindCount>;
 [[nodiscard]] const CqlIndexes& DefaultCqlIndexes();
 
 /// One server to search and how to talk to it.
-struct ServerSpec {
+struct ServerDescription {
     std::string name;     ///< what messages and the hit list call it
     ServerProtocol protocol = ServerProtocol::Z3950;
     /// Z39.50: "host:port/database"; SRU: "http://host:port/path".
@@ -50,7 +50,7 @@ struct ServerSpec {
 /// `sru`). The name is the address as given. An error message when the text
 /// is neither.
 struct ParsedServer {
-    std::optional<ServerSpec> server;
+    std::optional<ServerDescription> server;
     std::string error;
 };
 [[nodiscard]] ParsedServer ParseServerAddress(std::string_view text, bool sru);
