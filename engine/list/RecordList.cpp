@@ -16,6 +16,8 @@ constexpr int kStoredCells = kListColumnCount - 1;  // every column but the numb
 constexpr int kTitleKeySlot = kStoredCells;          // after the cells
 constexpr int kSlotsPerRow = kStoredCells + 1;
 constexpr std::size_t kArenaLimit = std::numeric_limits<std::uint32_t>::max();
+// Rows a sort or filter handles between two looks at its stop token.
+constexpr std::size_t kStopCheckRows = 1 << 16;
 
 int slotOf(ListColumn column) { return static_cast<int>(column) - 1; }
 
@@ -138,7 +140,8 @@ ListOrder FileOrder(std::size_t rows)
     return order;
 }
 
-ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn column, bool descending)
+ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn column, bool descending,
+                       const std::stop_token& stop)
 {
     if (column == ListColumn::Number) {
         std::stable_sort(order.begin(), order.end(),
@@ -152,6 +155,8 @@ ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn colum
     };
     std::vector<Key> keys(list.rows());
     for (std::size_t row = 0; row < keys.size(); ++row) {
+        if (row % kStopCheckRows == 0 && stop.stop_requested())
+            return order;
         keys[row].text = column == ListColumn::Title ? list.titleSortKey(row) : list.cell(row, column);
         keys[row].number = wholeNumber(keys[row].text);
     }
@@ -163,9 +168,24 @@ ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn colum
         // Bytes of UTF-8 compare as their code points do.
         return a.text < b.text;
     };
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    auto before = [&](std::uint32_t a, std::uint32_t b) {
         return descending ? less(keyOf(b), keyOf(a)) : less(keyOf(a), keyOf(b));
-    });
+    };
+    // A merge sort in runs, so that a stop is seen between steps: runs
+    // sorted one by one, then merged pairwise (both steps stable).
+    const std::size_t n = order.size();
+    const auto at = [&order](std::size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
+    for (std::size_t start = 0; start < n; start += kStopCheckRows) {
+        if (stop.stop_requested())
+            return order;
+        std::stable_sort(at(start), at(std::min(start + kStopCheckRows, n)), before);
+    }
+    for (std::size_t width = kStopCheckRows; width < n; width *= 2)
+        for (std::size_t low = 0; low + width < n; low += 2 * width) {
+            if (stop.stop_requested())
+                return order;
+            std::inplace_merge(at(low), at(low + width), at(std::min(low + 2 * width, n)), before);
+        }
     return order;
 }
 
@@ -192,7 +212,7 @@ bool holdsFolded(std::string_view text, std::string_view needle)
 }  // namespace
 
 ListOrder FilterListRows(const RecordList& list, const ListOrder& order, std::optional<ListColumn> column,
-                         std::string_view text)
+                         std::string_view text, const std::stop_token& stop)
 {
     if (text.empty())
         return order;
@@ -200,7 +220,10 @@ ListOrder FilterListRows(const RecordList& list, const ListOrder& order, std::op
     for (char& c : needle)
         c = static_cast<char>(FoldUpper(static_cast<unsigned char>(c)));
     ListOrder kept;
-    for (std::uint32_t row : order) {
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        if (k % kStopCheckRows == 0 && stop.stop_requested())
+            return kept;
+        const std::uint32_t row = order[k];
         bool holds = false;
         for (int c = 0; c < kListColumnCount && !holds; ++c) {
             const ListColumn each = static_cast<ListColumn>(c);

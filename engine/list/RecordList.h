@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,14 +77,18 @@ using ListOrder = std::vector<std::uint32_t>;
 /// Rows 0 .. rows - 1 sorted by a column, stably (rows of equal cells keep
 /// their order from `order`): cells that are both whole numbers compare as
 /// numbers, titles by their sort key, anything else by code points; reversed
-/// with `descending`, ties still in their earlier order.
-[[nodiscard]] ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn column, bool descending);
+/// with `descending`, ties still in their earlier order. A stop asked for
+/// through `stop` ends it early with an order that means nothing (the caller
+/// that stopped it throws it away).
+[[nodiscard]] ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn column, bool descending,
+                                     const std::stop_token& stop = {});
 
 /// The rows of `order` whose cell in `column` (any column when nothing)
 /// holds `text`, ASCII letters compared ignoring case, in the same order.
-/// All of them for an empty text.
+/// All of them for an empty text. Stops early, as the sort does.
 [[nodiscard]] ListOrder FilterListRows(const RecordList& list, const ListOrder& order,
-                                       std::optional<ListColumn> column, std::string_view text);
+                                       std::optional<ListColumn> column, std::string_view text,
+                                       const std::stop_token& stop = {});
 
 /// 0, 1, ..., rows - 1.
 [[nodiscard]] ListOrder FileOrder(std::size_t rows);

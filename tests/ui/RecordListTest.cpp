@@ -2,8 +2,10 @@
 // The record list pane of a document window: F9 shows it and is remembered,
 // it fills, sorts by a header click (a second click reverses) and filters;
 // the list's selection and the record on display follow each other; Ctrl+C
-// copies rows; a stopped fill keeps what it read.
+// copies rows; a stopped fill keeps what it read; a large list sorts and
+// filters off the interface thread; the keys; what a screen reader sees.
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -98,6 +100,7 @@ private slots:
     {
         RecordListPane::onReportForTests = nullptr;
         RecordListPane::reportInterval = veltrane::kWorkReportInterval;
+        RecordListModel::arrangeInPlaceRows = 50'000;
         m_v.reset();
     }
 
@@ -191,6 +194,96 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(),
                  QStringLiteral("3\trec3\tFigs\tAuthor 3\tPress\t1985\t\tascii\t0\n"
                                 "5\trec5\tFigs\tAuthor 5\tPress\t1970\t\tascii\t0\n"));
+    }
+
+    void aLargeListSortsAndFiltersOffTheInterfaceThreadKeepingTheSelection()
+    {
+        RecordListModel::arrangeInPlaceRows = 0;  // every list counts as large
+        TFormMarc* window = openListed();
+        QVERIFY(window != nullptr);
+        RecordListPane* pane = window->recordList();
+        RecordListModel* model = pane->model();
+        window->ShowRecord(3, 3, "");
+        clickHeader(pane->view(), 5);
+        // Until the order is ready the rows stand as they were.
+        if (model->arranging()) {
+            QCOMPARE(column(model, 0), (QStringList{"1", "2", "3", "4", "5"}));
+            QVERIFY(countText(pane).contains(QStringLiteral("正在排列")));
+        }
+        QTRY_VERIFY(!model->arranging());
+        QCOMPARE(column(model, 0), (QStringList{"2", "5", "3", "1", "4"}));
+        QCOMPARE(pane->selectedRecords(), std::vector<int>{3});
+        auto* filter = pane->findChild<QLineEdit*>(QStringLiteral("RecordListFilter"));
+        // A filter typed letter by letter: only the last one counts.
+        QTest::keyClicks(filter, QStringLiteral("FIG"));
+        QTRY_VERIFY(!model->arranging());
+        QCOMPARE(column(model, 0), (QStringList{"5", "3"}));
+        QCOMPARE(countText(pane), QStringLiteral("显示 2 / 共 5 条"));
+        QCOMPARE(pane->selectedRecords(), std::vector<int>{3});
+        // Closing the window while a sort runs stops it.
+        clickHeader(pane->view(), 2);
+        window->close();
+        QTRY_VERIFY(FormMarc.isNull());
+    }
+
+    void keysMoveByRowsPagesAndEndsAndCtrlHomeEndShowTheFilesEnds()
+    {
+        std::string bytes;
+        for (int n = 1; n <= 100; ++n)
+            bytes += titledRecord(n, "Title " + std::to_string(1000 - n), "2000");
+        (void)OpenMarcFile(&m_v->main, m_v->sandbox.write(QStringLiteral("hundred.mrc"), bytes));
+        TFormMarc* window = FormMarc.data();
+        QVERIFY(window != nullptr);
+        QTest::keyClick(&m_v->main, Qt::Key_F9);
+        RecordListPane* pane = window->recordList();
+        QVERIFY(pane != nullptr);
+        QTRY_VERIFY(!pane->filling());
+        RecordListView* view = pane->view();
+        clickHeader(view, 2);  // titles descend as records ascend: record 100 first
+        QCOMPARE(pane->model()->recordAt(0), 100);
+        view->setFocus();
+        pane->selectRecord(100);
+        view->setCurrentIndex(pane->model()->index(0, 2));  // the title column
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(window->CurrentRecord, 99);
+        QTest::keyClick(view, Qt::Key_PageDown);
+        const int pagedTo = window->CurrentRecord;
+        QVERIFY(pagedTo < 98);
+        QTest::keyClick(view, Qt::Key_PageUp);
+        QCOMPARE(window->CurrentRecord, 99);
+        QTest::keyClick(view, Qt::Key_End);
+        QCOMPARE(window->CurrentRecord, 1);
+        QCOMPARE(view->currentIndex().column(), 2);  // End stays in its column
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(window->CurrentRecord, 100);
+        QCOMPARE(view->currentIndex().column(), 2);
+        // Ctrl+Home and Ctrl+End: the file's first and last record, not the list's.
+        QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(window->CurrentRecord, 1);
+        QCOMPARE(view->currentIndex().row(), 99);
+        QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(window->CurrentRecord, 100);
+        QCOMPARE(view->currentIndex().row(), 0);
+        // Typing jumps ahead on the sorted column, the typed text growing.
+        QTest::keyClicks(view, QStringLiteral("title 95"));
+        QCOMPARE(window->CurrentRecord, 50);  // "Title 950", the first title from 95
+        QTest::keyClick(view, Qt::Key_Home, Qt::AltModifier);  // 首条 through the main window
+        QCOMPARE(window->CurrentRecord, 1);
+    }
+
+    void theListIsAnAccessibleTableWithOneRowPerRecord()
+    {
+        TFormMarc* window = openListed();
+        QVERIFY(window != nullptr);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(window->recordList()->view());
+        QVERIFY(table != nullptr);
+        QCOMPARE(table->role(), QAccessible::Table);
+        QCOMPARE(table->text(QAccessible::Name), QStringLiteral("记录列表"));
+        QAccessibleTableInterface* cells = table->tableInterface();
+        QVERIFY(cells != nullptr);
+        QCOMPARE(cells->rowCount(), 5);
+        QCOMPARE(cells->columnCount(), veltrane::kListColumnCount);
+        QCOMPARE(cells->cellAt(2, 2)->text(QAccessible::Name), QStringLiteral("Figs"));
     }
 
     void aStoppedFillKeepsWhatItReadAndShowsTheRestByNumber()

@@ -7,56 +7,166 @@ using veltrane::ListColumn;
 
 RecordListModel::RecordListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+RecordListModel::~RecordListModel() { stopArranging(); }
+
+void RecordListModel::stopArranging()
+{
+    ++m_arrangement;  // what it posted, if anything, is out of date
+    m_arranger.request_stop();
+    if (m_arranger.joinable())
+        m_arranger.join();
+    m_arranging = false;
+}
+
 void RecordListModel::reset(int records)
 {
+    stopArranging();
     beginResetModel();
     m_list.clear();
+    m_pending.clear();
     m_records = std::max(records, 0);
-    m_order.clear();
-    m_rowOf.clear();
-    if (!inFileOrder())
-        rebuildOrder();
+    m_fillEnded = false;
+    m_shown = m_wanted;
+    m_order = m_shown.inFileOrder() ? Order{} : orderOf(m_shown);
+    m_filledInOrder = true;
     endResetModel();
     emit countsChanged();
 }
 
 void RecordListModel::appendRows(const veltrane::RecordList& rows)
 {
-    const int first = filledRows();
+    if (m_arranging) {
+        // The arranging thread reads the list: these rows wait, showing their numbers.
+        m_pending.append(rows);
+        return;
+    }
+    const int first = static_cast<int>(m_list.rows());
     m_list.append(rows);
-    const int last = filledRows() - 1;
+    const int last = static_cast<int>(m_list.rows()) - 1;
+    if (last < first)
+        return;
     if (last >= m_records) {
         // More records than the index told (the file grew): show them too.
-        beginInsertRows({}, m_records, last);
-        m_records = last + 1;
-        if (!inFileOrder())
-            for (int r = static_cast<int>(m_rowOf.size()); r <= last; ++r) {
-                m_rowOf.push_back(static_cast<std::int32_t>(m_order.size()));
-                m_order.push_back(static_cast<std::uint32_t>(r));
+        beginInsertRows({}, m_shown.inFileOrder() ? m_records : static_cast<int>(m_order.rows.size()),
+                        m_shown.inFileOrder() ? last : static_cast<int>(m_order.rows.size()) + last - m_records);
+        if (!m_shown.inFileOrder())
+            for (int r = m_records; r <= last; ++r) {
+                m_order.rowOf.push_back(static_cast<std::int32_t>(m_order.rows.size()));
+                m_order.rows.push_back(static_cast<std::uint32_t>(r));
             }
+        m_records = last + 1;
         endInsertRows();
         emit countsChanged();
     }
-    if (inFileOrder()) {
+    if (m_shown.inFileOrder()) {
         emit dataChanged(index(first, 1), index(last, columnCount() - 1));
         return;
     }
     m_filledInOrder = false;
     // Sorted or filtered: the new rows stand where file order puts them until the fill ends.
-    emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+void RecordListModel::takePending()
+{
+    if (m_pending.rows() == 0)
+        return;
+    veltrane::RecordList pending;
+    std::swap(pending, m_pending);
+    appendRows(pending);
 }
 
 void RecordListModel::fillEnded()
 {
+    m_fillEnded = true;
+    if (m_arranging)
+        return;  // the arrangement on its way is made again when it comes, over every row
     m_list.shrinkToFit();
-    if (m_filledInOrder)
+    if (!m_filledInOrder)
+        arrange();
+}
+
+RecordListModel::Order RecordListModel::orderOf(const Arrangement& arrangement, const std::stop_token& stop) const
+{
+    Order result;
+    if (arrangement.inFileOrder())
+        return result;
+    veltrane::ListOrder order = veltrane::FileOrder(m_list.rows());
+    if (arrangement.sortColumn >= 0)
+        order = veltrane::SortListRows(m_list, std::move(order), static_cast<ListColumn>(arrangement.sortColumn),
+                                       arrangement.sortOrder == Qt::DescendingOrder, stop);
+    if (!arrangement.filterText.isEmpty()) {
+        const QByteArray text = arrangement.filterText.toUtf8();
+        order = veltrane::FilterListRows(m_list, order, arrangement.filterColumn,
+                                         {text.constData(), static_cast<std::size_t>(text.size())}, stop);
+    } else {
+        // Rows not filled yet follow in file order.
+        for (std::size_t r = m_list.rows(); r < static_cast<std::size_t>(m_records); ++r)
+            order.push_back(static_cast<std::uint32_t>(r));
+    }
+    result.rows = std::move(order);
+    result.rowOf.assign(std::max<std::size_t>(static_cast<std::size_t>(m_records), m_list.rows()), -1);
+    for (std::size_t row = 0; row < result.rows.size(); ++row)
+        result.rowOf[result.rows[row]] = static_cast<std::int32_t>(row);
+    return result;
+}
+
+void RecordListModel::arrange()
+{
+    stopArranging();
+    takePending();
+    const bool covered = m_fillEnded || static_cast<int>(m_list.rows()) >= m_records;
+    if (m_list.rows() <= arrangeInPlaceRows || m_wanted.inFileOrder()) {
+        show(m_wanted, orderOf(m_wanted));
+        m_filledInOrder = covered || m_wanted.inFileOrder();
         return;
+    }
+    m_arranging = true;
+    emit countsChanged();
+    const unsigned arrangement = m_arrangement;
+    const Arrangement wanted = m_wanted;
+    RecordListModel* const model = this;  // joined before it goes
+    m_arranger = std::jthread([model, wanted, arrangement, covered](std::stop_token stop) {
+        auto order = std::make_shared<Order>(model->orderOf(wanted, stop));
+        if (stop.stop_requested())
+            return;
+        QMetaObject::invokeMethod(model, [model, wanted, arrangement, covered, order] {
+            if (arrangement != model->m_arrangement)
+                return;  // a newer arrangement was asked for meanwhile
+            model->m_arranger.join();
+            model->m_arranging = false;
+            model->show(wanted, std::move(*order));
+            model->m_filledInOrder = covered && model->m_pending.rows() == 0;
+            model->takePending();
+            if (model->m_fillEnded) {
+                model->m_list.shrinkToFit();
+                if (!model->m_filledInOrder)
+                    model->arrange();
+            }
+        }, Qt::QueuedConnection);
+    });
+}
+
+void RecordListModel::show(const Arrangement& arrangement, Order order)
+{
+    const bool sameRows = arrangement.filterText == m_shown.filterText && arrangement.filterColumn == m_shown.filterColumn;
+    if (!sameRows) {
+        beginResetModel();
+        m_shown = arrangement;
+        m_order = std::move(order);
+        endResetModel();
+        emit countsChanged();
+        emit arranged();
+        return;
+    }
     emit layoutAboutToBeChanged();
     const QModelIndexList before = persistentIndexList();
     std::vector<int> records;
     for (const QModelIndex& i : before)
         records.push_back(recordAt(i.row()));
-    rebuildOrder();
+    m_shown = arrangement;
+    m_order = std::move(order);
     QModelIndexList after;
     for (std::size_t k = 0; k < records.size(); ++k) {
         const int row = rowOf(records[k]);
@@ -65,88 +175,49 @@ void RecordListModel::fillEnded()
     changePersistentIndexList(before, after);
     emit layoutChanged();
     emit countsChanged();
-}
-
-void RecordListModel::rebuildOrder()
-{
-    m_filledInOrder = true;
-    m_order.clear();
-    m_rowOf.clear();
-    if (inFileOrder())
-        return;
-    veltrane::ListOrder order = veltrane::FileOrder(m_list.rows());
-    if (m_sortColumn >= 0)
-        order = veltrane::SortListRows(m_list, std::move(order), static_cast<ListColumn>(m_sortColumn),
-                                       m_sortOrder == Qt::DescendingOrder);
-    if (!m_filterText.isEmpty()) {
-        const QByteArray text = m_filterText.toUtf8();
-        order = veltrane::FilterListRows(m_list, order, m_filterColumn, {text.constData(), static_cast<std::size_t>(text.size())});
-    } else {
-        // Rows not filled yet follow in file order.
-        for (std::size_t r = m_list.rows(); r < static_cast<std::size_t>(m_records); ++r)
-            order.push_back(static_cast<std::uint32_t>(r));
-    }
-    m_order = std::move(order);
-    m_rowOf.assign(static_cast<std::size_t>(std::max<std::size_t>(m_records, m_list.rows())), -1);
-    for (std::size_t row = 0; row < m_order.size(); ++row)
-        m_rowOf[m_order[row]] = static_cast<std::int32_t>(row);
+    emit arranged();
 }
 
 void RecordListModel::setFilter(std::optional<ListColumn> column, const QString& text)
 {
-    if (column == m_filterColumn && text == m_filterText)
+    if (column == m_wanted.filterColumn && text == m_wanted.filterText)
         return;
-    beginResetModel();
-    m_filterColumn = column;
-    m_filterText = text;
-    rebuildOrder();
-    endResetModel();
-    emit countsChanged();
+    m_wanted.filterColumn = column;
+    m_wanted.filterText = text;
+    arrange();
 }
 
 void RecordListModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= columnCount())
         return;
-    emit layoutAboutToBeChanged();
-    const QModelIndexList before = persistentIndexList();
-    std::vector<int> records;
-    for (const QModelIndex& i : before)
-        records.push_back(recordAt(i.row()));
-    m_sortColumn = column;
-    m_sortOrder = order;
-    rebuildOrder();
-    QModelIndexList after;
-    for (std::size_t k = 0; k < records.size(); ++k) {
-        const int row = rowOf(records[k]);
-        after.append(row < 0 ? QModelIndex() : index(row, before[static_cast<int>(k)].column()));
-    }
-    changePersistentIndexList(before, after);
-    emit layoutChanged();
+    m_wanted.sortColumn = column;
+    m_wanted.sortOrder = order;
+    arrange();
 }
 
 int RecordListModel::recordAt(int row) const
 {
     if (row < 0 || row >= rowCount())
         return -1;
-    return inFileOrder() ? row + 1 : static_cast<int>(m_order[static_cast<std::size_t>(row)]) + 1;
+    return m_shown.inFileOrder() ? row + 1 : static_cast<int>(m_order.rows[static_cast<std::size_t>(row)]) + 1;
 }
 
 int RecordListModel::rowOf(int record) const
 {
     if (record < 1 || record > m_records)
         return -1;
-    if (inFileOrder())
+    if (m_shown.inFileOrder())
         return record - 1;
     const auto at = static_cast<std::size_t>(record - 1);
-    return at < m_rowOf.size() ? m_rowOf[at] : -1;
+    return at < m_order.rowOf.size() ? m_order.rowOf[at] : -1;
 }
 
 int RecordListModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid())
         return 0;
-    return inFileOrder() ? m_records : static_cast<int>(m_order.size());
+    return m_shown.inFileOrder() ? m_records : static_cast<int>(m_order.rows.size());
 }
 
 int RecordListModel::columnCount(const QModelIndex& parent) const

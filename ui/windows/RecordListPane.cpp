@@ -45,6 +45,12 @@ RecordListView::RecordListView(QWidget* parent) : QTableView(parent)
 
 QModelIndex RecordListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
+    // Ctrl+Home and Ctrl+End stay 首条 and 末条: the file's first and last
+    // record, wherever the sort put them.
+    if ((action == MoveHome || action == MoveEnd) && (modifiers & Qt::ControlModifier)) {
+        emit endRecordWanted(action == MoveHome);
+        return currentIndex();
+    }
     const int column = currentIndex().isValid() ? currentIndex().column() : 0;
     if (action == MoveHome && model()->rowCount() > 0)
         return model()->index(0, column);
@@ -134,6 +140,11 @@ RecordListPane::RecordListPane(QWidget* parent)
     connect(m_filterColumn, &QComboBox::currentIndexChanged, this, &RecordListPane::applyFilter);
     connect(m_stop, &QToolButton::clicked, this, &RecordListPane::stopFill);
     connect(m_model, &RecordListModel::countsChanged, this, &RecordListPane::updateCount);
+    connect(m_view, &RecordListView::endRecordWanted, this, [this](bool first) {
+        if (m_model->records() > 0)
+            emit recordChosen(first ? 1 : m_model->records());
+    });
+    connect(m_model, &RecordListModel::arranged, this, &RecordListPane::updateCount);
     connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!m_selecting && current.isValid())
@@ -235,6 +246,8 @@ void RecordListPane::updateCount()
     QString text = QStringLiteral("显示 %1 / 共 %2 条").arg(m_model->shownRows()).arg(m_model->records());
     if (m_filling)
         text += QStringLiteral("（正在读取 %1%）").arg(m_percent);
+    else if (m_model->arranging())
+        text += QStringLiteral("（正在排列）");
     else if (m_stopped)
         text += QStringLiteral("（已读 %1 条）").arg(m_model->filledRows());
     m_count->setText(text);

@@ -21,13 +21,18 @@ class QToolButton;
 class RecordListModel;
 
 /// The table of the record list: Home and End go to the first and last row
-/// (not across columns), Ctrl+C copies the selected rows tab-separated, and
-/// typing jumps ahead on the sorted column.
+/// (not across columns), Ctrl+Home and Ctrl+End to the file's first and last
+/// record, Ctrl+C copies the selected rows tab-separated, and typing jumps
+/// ahead on the sorted column.
 class RecordListView : public QTableView {
     Q_OBJECT
 public:
     explicit RecordListView(QWidget* parent = nullptr);
     void keyboardSearch(const QString& search) override;
+
+signals:
+    /// Ctrl+Home (first) or Ctrl+End (last record of the file).
+    void endRecordWanted(bool first);
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
