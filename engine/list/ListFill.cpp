@@ -34,7 +34,10 @@ struct ListBatch {
 
 /// What one thread keeps from record to record.
 struct RowWorker {
-    RowWorker(DelimiterMode mode, CharsetSetting setting) : maker(mode, setting) {}
+    RowWorker(DelimiterMode mode, CharsetSetting setting, const std::vector<ColumnPath>& ownColumns)
+        : maker(mode, setting, ownColumns)
+    {
+    }
     ListRowMaker maker;
     ListRow row;
     void add(std::span<const unsigned char> bytes, std::uint32_t declaredLength, RecordList& into)
@@ -47,13 +50,13 @@ struct RowWorker {
 }  // namespace
 
 ListFill FillRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const ListRowsDelivery& deliver,
-                        const WorkMonitor& monitor, int workers)
+                        const WorkMonitor& monitor, int workers, const std::vector<ColumnPath>& ownColumns)
 {
     if (workers <= 0)
         workers = DefaultWorkerCount(2);
     std::vector<std::unique_ptr<RowWorker>> makers;
     for (int i = 0; i < workers; ++i)
-        makers.push_back(std::make_unique<RowWorker>(mode, setting));
+        makers.push_back(std::make_unique<RowWorker>(mode, setting, ownColumns));
     std::int64_t delivered = 0;
     auto hand = [&](RecordList& rows) {
         if (rows.rows() == 0)
@@ -111,10 +114,12 @@ ListFill FillRecordList(int fd, DelimiterMode mode, CharsetSetting setting, cons
     return {outcome, delivered};
 }
 
-ListRead ReadRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const WorkMonitor& monitor, int workers)
+ListRead ReadRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const WorkMonitor& monitor, int workers,
+                        const std::vector<ColumnPath>& ownColumns)
 {
     ListRead read;
-    read.fill = FillRecordList(fd, mode, setting, [&](RecordList& rows) { read.list.append(rows); }, monitor, workers);
+    read.fill = FillRecordList(fd, mode, setting, [&](RecordList& rows) { read.list.append(rows); }, monitor, workers,
+                               ownColumns);
     read.list.shrinkToFit();
     return read;
 }

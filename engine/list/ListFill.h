@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "charset/Charset.h"
 #include "common/Outcome.h"
 #include "common/WorkMonitor.h"
 #include "iso2709/RecordLayout.h"
+#include "list/ColumnPath.h"
 #include "list/RecordList.h"
 
 namespace veltrane {
@@ -29,8 +31,10 @@ struct ListFill {
 /// bytes framed against the file's size; a stop asked for ends it Cancelled
 /// with the rows delivered so far. The calling thread reads; `workers`
 /// threads make rows (0: one a core, at most two; 1: the calling thread).
+/// Every row also gets the cells of `ownColumns`.
 [[nodiscard]] ListFill FillRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const ListRowsDelivery& deliver,
-                                      const WorkMonitor& monitor = NoMonitor(), int workers = 0);
+                                      const WorkMonitor& monitor = NoMonitor(), int workers = 0,
+                                      const std::vector<ColumnPath>& ownColumns = {});
 
 /// The whole list of a record file at once (tests, the benchmark).
 struct ListRead {
@@ -38,6 +42,7 @@ struct ListRead {
     RecordList list;
 };
 [[nodiscard]] ListRead ReadRecordList(int fd, DelimiterMode mode, CharsetSetting setting,
-                                      const WorkMonitor& monitor = NoMonitor(), int workers = 0);
+                                      const WorkMonitor& monitor = NoMonitor(), int workers = 0,
+                                      const std::vector<ColumnPath>& ownColumns = {});
 
 }  // namespace veltrane

@@ -43,6 +43,8 @@ void trimStart(std::string& text)
 struct ListRowMaker::Work {
     DelimiterMode mode;
     CharsetSetting setting;
+    std::vector<ColumnPath> ownColumns;
+    std::string value;
     Iso2709Reader reader;
     RecordFields fields;
     TextCodec codec;
@@ -116,6 +118,73 @@ struct ListRowMaker::Work {
         trimEnd(text, punctuation);
     }
 
+    /// Appends the text of one occurrence to a cell of one's own.
+    void ownValue(const ColumnPath& path, std::span<const unsigned char> bytes, std::string& cell)
+    {
+        value.clear();
+        decode(bytes, value);
+        if (path.last) {
+            // Characters first..last of the decoded text, as many as it has.
+            std::size_t at = 0, start = value.size(), end = value.size();
+            for (std::size_t n = 0; at < value.size() && n <= *path.last; ++n) {
+                if (n == path.first)
+                    start = at;
+                NextCodePoint(value, at);
+                if (n == *path.last)
+                    end = at;
+            }
+            value = start < end ? value.substr(start, end - start) : std::string();
+        } else {
+            trimStart(value);
+            trimEnd(value, false);
+        }
+        if (!cell.empty())
+            cell += " ; ";
+        cell += value;
+    }
+
+    /// The cell of a column of one's own.
+    void ownCell(const ColumnPath& path, std::string& cell)
+    {
+        cell.clear();
+        if (path.leader()) {
+            ownValue(path, reader.leader(), cell);
+            return;
+        }
+        for (std::size_t i = 0; i < reader.fields().size(); ++i) {
+            if (reader.fields()[i].tag != path.tag)
+                continue;
+            if (path.code == 0 && path.tag.compare(0, 2, "00") == 0) {
+                ownValue(path, reader.body(i), cell);
+            } else {
+                const std::span<const unsigned char> before = SplitSubfields(reader.body(i), mode, subfields);
+                if (path.code == 0) {
+                    // A data field whole: its subfields' values joined with spaces.
+                    std::string joined;
+                    for (const IsoSubfield& s : subfields) {
+                        if (!joined.empty())
+                            joined += ' ';
+                        joined.append(reinterpret_cast<const char*>(s.value.data()), s.value.size());
+                    }
+                    if (subfields.empty())
+                        joined.assign(reinterpret_cast<const char*>(before.data()), before.size());
+                    ownValue(path, {reinterpret_cast<const unsigned char*>(joined.data()), joined.size()}, cell);
+                } else {
+                    for (const IsoSubfield& s : subfields) {
+                        if (s.code.size() != 1 || s.code[0] != static_cast<unsigned char>(path.code))
+                            continue;
+                        ownValue(path, s.value, cell);
+                        if (!path.every)
+                            return;
+                    }
+                    continue;
+                }
+            }
+            if (!path.every)
+                return;
+        }
+    }
+
     void title(ListRow& row, std::optional<std::size_t> field, std::size_t nonfiling, bool punctuation)
     {
         if (!field)
@@ -139,10 +208,12 @@ struct ListRowMaker::Work {
     }
 };
 
-ListRowMaker::ListRowMaker(DelimiterMode mode, CharsetSetting setting) : m_work(std::make_unique<Work>())
+ListRowMaker::ListRowMaker(DelimiterMode mode, CharsetSetting setting, std::vector<ColumnPath> ownColumns)
+    : m_work(std::make_unique<Work>())
 {
     m_work->mode = mode;
     m_work->setting = setting;
+    m_work->ownColumns = std::move(ownColumns);
 }
 
 ListRowMaker::~ListRowMaker() = default;
@@ -163,6 +234,9 @@ void ListRowMaker::make(std::span<const unsigned char> bytes, std::uint32_t decl
         row.cells[static_cast<std::size_t>(ListColumn::Year)] = std::to_string(*year);
     if (const std::optional<std::size_t> f = w.firstField("001"))
         w.cell(row, ListColumn::ControlNumber, w.reader.body(*f), false);
+    row.own.resize(w.ownColumns.size());
+    for (std::size_t k = 0; k < w.ownColumns.size(); ++k)
+        w.ownCell(w.ownColumns[k], row.own[k]);
 
     if (IsUnimarcShaped(w.fields)) {
         const std::optional<std::size_t> f200 = w.firstField("200");

@@ -5,9 +5,11 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "charset/Charset.h"
 #include "iso2709/RecordLayout.h"
+#include "list/ColumnPath.h"
 #include "list/RecordList.h"
 
 namespace veltrane {
@@ -24,10 +26,13 @@ namespace veltrane {
 /// of the text; a non-sorting span (NSB ... NSE) stays in the title as it
 /// reads and is left out of its sort key, which also starts past the
 /// nonfiling characters of MARC 21's 245 (second indicator).
+/// The columns of one's own follow their paths (`ColumnPath`), decoded the
+/// same way, controls left out, blanks around a value trimmed unless it is
+/// taken by positions (counted in characters of the decoded text).
 /// Keeps its buffers and codec from record to record: use one per thread.
 class ListRowMaker {
 public:
-    ListRowMaker(DelimiterMode mode, CharsetSetting setting);
+    ListRowMaker(DelimiterMode mode, CharsetSetting setting, std::vector<ColumnPath> ownColumns = {});
     ~ListRowMaker();
     ListRowMaker(const ListRowMaker&) = delete;
     ListRowMaker& operator=(const ListRowMaker&) = delete;

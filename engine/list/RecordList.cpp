@@ -55,10 +55,14 @@ std::string_view ListColumnHeading(ListColumn column)
 
 void RecordList::append(const ListRow& row)
 {
-    std::size_t size = kSlotsPerRow;
+    if (rows() == 0)
+        m_ownColumns = row.own.size();
+    std::size_t size = kSlotsPerRow + m_ownColumns;
     for (int c = 1; c < kListColumnCount; ++c)
         size += row.cells[static_cast<std::size_t>(c)].size();
     size += row.titleSortKey.size();
+    for (std::size_t k = 0; k < m_ownColumns && k < row.own.size(); ++k)
+        size += row.own[k].size();
     const std::size_t start = m_arena.size();
     if (start + size > kArenaLimit) {
         m_rowStart.push_back(static_cast<std::uint32_t>(kArenaLimit));
@@ -70,19 +74,28 @@ void RecordList::append(const ListRow& row)
     }
     m_arena += row.titleSortKey;
     m_arena += '\0';
+    for (std::size_t k = 0; k < m_ownColumns; ++k) {
+        if (k < row.own.size())
+            m_arena += row.own[k];
+        m_arena += '\0';
+    }
     m_rowStart.push_back(static_cast<std::uint32_t>(start));
 }
 
 void RecordList::append(const RecordList& rows)
 {
+    if (this->rows() == 0)
+        m_ownColumns = rows.m_ownColumns;
     const std::size_t base = m_arena.size();
-    if (base + rows.m_arena.size() > kArenaLimit) {
+    if (base + rows.m_arena.size() > kArenaLimit || rows.m_ownColumns != m_ownColumns) {
         for (std::size_t row = 0; row < rows.rows(); ++row) {
             ListRow copy;
             for (int c = 1; c < kListColumnCount; ++c)
                 copy.cells[static_cast<std::size_t>(c)] = rows.cell(row, static_cast<ListColumn>(c));
             const std::string_view key = rows.slot(row, kTitleKeySlot);
             copy.titleSortKey.assign(key.data(), key.size());
+            for (std::size_t k = 0; k < rows.m_ownColumns; ++k)
+                copy.own.emplace_back(rows.cell(row, OwnColumn(k)));
             append(copy);
         }
         return;
@@ -97,6 +110,7 @@ void RecordList::clear()
 {
     m_arena.clear();
     m_rowStart.clear();
+    m_ownColumns = 0;
 }
 
 void RecordList::shrinkToFit()
@@ -117,9 +131,10 @@ std::string_view RecordList::slot(std::size_t row, int index) const
 
 std::string_view RecordList::cell(std::size_t row, ListColumn column) const
 {
-    if (column == ListColumn::Number)
+    if (column == ListColumn::Number || static_cast<std::size_t>(column) >= columns())
         return {};
-    return slot(row, slotOf(column));
+    return slot(row, static_cast<int>(column) < kListColumnCount ? slotOf(column)
+                                                                   : kSlotsPerRow + static_cast<int>(column) - kListColumnCount);
 }
 
 std::string_view RecordList::titleSortKey(std::size_t row) const
@@ -225,7 +240,7 @@ ListOrder FilterListRows(const RecordList& list, const ListOrder& order, std::op
             return kept;
         const std::uint32_t row = order[k];
         bool holds = false;
-        for (int c = 0; c < kListColumnCount && !holds; ++c) {
+        for (int c = 0; c < static_cast<int>(list.columns()) && !holds; ++c) {
             const ListColumn each = static_cast<ListColumn>(c);
             if (column && *column != each)
                 continue;

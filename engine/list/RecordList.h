@@ -12,7 +12,8 @@
 
 namespace veltrane {
 
-/// The columns of a record list, in the order it shows them.
+/// The columns of a record list, in the order it shows them; the columns of
+/// one's own follow, kListColumnCount + k being the k-th (`OwnColumn`).
 enum class ListColumn : int {
     Number = 0,     ///< 纪录号: the record's number in the file (1-based)
     ControlNumber,  ///< 001
@@ -25,22 +26,27 @@ enum class ListColumn : int {
     Problems,       ///< 问题: how many structural problems the record has
 };
 inline constexpr int kListColumnCount = 9;
+/// The k-th column of one's own (0-based).
+[[nodiscard]] constexpr ListColumn OwnColumn(std::size_t k) { return static_cast<ListColumn>(kListColumnCount + static_cast<int>(k)); }
 
 /// A column's heading (UTF-8).
 [[nodiscard]] std::string_view ListColumnHeading(ListColumn column);
 
 /// The text of one record's row: one UTF-8 cell per column but the number,
-/// and the title as it sorts (empty when it sorts as it reads).
+/// and the title as it sorts (empty when it sorts as it reads), then the cells
+/// of the columns of one's own.
 struct ListRow {
     std::array<std::string, kListColumnCount> cells;  ///< cells[Number] is unused
     std::string titleSortKey;
+    std::vector<std::string> own;
 };
 
 /// The rows of a record list, row k (0-based) being record k + 1 of the file.
 /// Every row's cells lie in one UTF-8 arena, each ended by a NUL byte, with a
 /// 32-bit offset a row: the cells never hold NUL (controls are left out when
 /// a row is made). The arena stops taking rows at 4 GiB; a row it refuses
-/// reads as empty cells.
+/// reads as empty cells. Every row has as many cells of one's own as the
+/// first row appended had (missing ones are empty, extra ones dropped).
 class RecordList {
 public:
     /// Appends a row.
@@ -53,6 +59,8 @@ public:
 
     /// Rows filled so far.
     [[nodiscard]] std::size_t rows() const { return m_rowStart.size(); }
+    /// Columns, the number and those of one's own counted.
+    [[nodiscard]] std::size_t columns() const { return kListColumnCount + m_ownColumns; }
     /// The text of a cell (the number is made from the row); empty past the
     /// rows filled.
     [[nodiscard]] std::string_view cell(std::size_t row, ListColumn column) const;
@@ -69,6 +77,7 @@ private:
 
     std::string m_arena;
     std::vector<std::uint32_t> m_rowStart;
+    std::size_t m_ownColumns = 0;
 };
 
 /// Row indexes (0-based) of a list in the order it shows them.

@@ -180,3 +180,116 @@ TEST(RecordListFill, ReadsEveryRecordInOrderWithAnyWorkerCountAndStopsWhenAsked)
     EXPECT_LT(stopped.list.rows(), 300u);
     EXPECT_EQ(stopped.fill.rows, static_cast<std::int64_t>(stopped.list.rows()));
 }
+
+TEST(ColumnPaths, TheGrammarTakesTagsCodesEveryAndPositions)
+{
+    struct Case {
+        const char* typed;
+        const char* tag;
+        char code;
+        bool every;
+        std::optional<std::pair<std::size_t, std::size_t>> positions;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"690a", "690", 'a', false, std::nullopt, "690$a"},
+        {" 245$a ", "245", 'a', false, std::nullopt, "245$a"},
+        {"245$a*", "245", 'a', true, std::nullopt, "245$a*"},
+        {"008/35-37", "008", 0, false, std::pair<std::size_t, std::size_t>{35, 37}, "008/35-37"},
+        {"ldr/06", "LDR", 0, false, std::pair<std::size_t, std::size_t>{6, 6}, "LDR/06"},
+        {"100$a/9-12", "100", 'a', false, std::pair<std::size_t, std::size_t>{9, 12}, "100$a/09-12"},
+        {"650*", "650", 0, true, std::nullopt, "650*"},
+        {"2001", "200", '1', false, std::nullopt, "200$1"},
+    };
+    for (const Case& c : cases) {
+        const ColumnPathParse parsed = ParseColumnPath(c.typed);
+        ASSERT_TRUE(parsed.path) << c.typed << ": " << parsed.message;
+        EXPECT_EQ(parsed.path->tag, c.tag) << c.typed;
+        EXPECT_EQ(parsed.path->code, c.code) << c.typed;
+        EXPECT_EQ(parsed.path->every, c.every) << c.typed;
+        EXPECT_EQ(parsed.path->last.has_value(), c.positions.has_value()) << c.typed;
+        if (c.positions) {
+            EXPECT_EQ(parsed.path->first, c.positions->first) << c.typed;
+            EXPECT_EQ(*parsed.path->last, c.positions->second) << c.typed;
+        }
+        EXPECT_EQ(parsed.path->text(), c.text);
+        EXPECT_TRUE(ParseColumnPath(parsed.path->text()).path) << c.text;  // the text reads back
+    }
+}
+
+TEST(ColumnPaths, ABadPathIsRefusedWithAMessageSayingWhy)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "请输入路径"},
+        {"   ", "请输入路径"},
+        {"24", "三个字母或数字的字段号"},
+        {"2-5$a", "三个字母或数字的字段号"},
+        {"245$", "子字段代码"},
+        {"245$ab", "只有一个"},
+        {"LDR$a", "头标（LDR）没有子字段"},
+        {"LDR*", "不能用“*”"},
+        {"008$a", "控制字段 008 没有子字段"},
+        {"008/", "“/”后应是位置"},
+        {"008/35-", "“-”后应是最后一个位置"},
+        {"008/37-35", "结尾不能在开头之前"},
+        {"008/999999", "“/”后应是位置"},
+        {"245$a!", "无法理解“!”"},
+    };
+    for (const auto& [typed, why] : cases) {
+        const ColumnPathParse parsed = ParseColumnPath(typed);
+        EXPECT_FALSE(parsed.path) << typed;
+        EXPECT_NE(parsed.message.find(why), std::string::npos) << typed << ": " << parsed.message;
+    }
+}
+
+TEST(ColumnPaths, OwnColumnsTakeFirstOrEveryOccurrenceAndPositionsOfDecodedText)
+{
+    std::vector<ColumnPath> paths;
+    for (const char* typed : {"690a", "650$a*", "008/35-37", "LDR/06", "100$a/9-12", "245", "650$x", "008/40-45",
+                              "650$a"})
+        paths.push_back(*ParseColumnPath(typed).path);
+    ListRowMaker maker(dmNormal, CharsetSetting::Auto, paths);
+    const std::string record = MakeRecord({{"008", "830101s1983    nyu           000 0 eng d"},
+                                           {"100", "1 \x1f" "a20010101d1998"},
+                                           {"245", "10\x1f" "aTitle /\x1f" "cAnn."},
+                                           {"650", " 0\x1f" "a Cats \x1f" "aDogs"},
+                                           {"650", " 0\x1f" "aBirds"},
+                                           {"690", "  \x1f" "bno a here"},
+                                           {"690", "  \x1f" "aLocal"}});
+    ListRow row;
+    maker.make({reinterpret_cast<const unsigned char*>(record.data()), record.size()},
+               static_cast<std::uint32_t>(record.size()), row);
+    ASSERT_EQ(row.own.size(), paths.size());
+    EXPECT_EQ(row.own[0], "Local");                 // the first 690 that has $a
+    EXPECT_EQ(row.own[1], "Cats ; Dogs ; Birds");   // every $a of every 650, trimmed
+    EXPECT_EQ(row.own[2], "eng");
+    EXPECT_EQ(row.own[3], "a");                     // MakeRecord's leader: a language material record
+    EXPECT_EQ(row.own[4], "1998");
+    EXPECT_EQ(row.own[5], "Title / Ann.");          // a data field whole
+    EXPECT_EQ(row.own[6], "");                      // no such subfield
+    EXPECT_EQ(row.own[7], "");                      // positions past the end
+    EXPECT_EQ(row.own[8], "Cats");
+
+    // A GBK value is decoded before its characters are counted.
+    ListRowMaker gbkMaker(dmNormal, CharsetSetting::Gbk, {*ParseColumnPath("200$a/1-2").path});
+    const std::string gbk = MakeRecord({{"100", kUnimarc100}, {"200", "1 \x1f" "a\xd6\xd0\xbb\xaa\xca\xe9\xbe\xd6"}});
+    gbkMaker.make({reinterpret_cast<const unsigned char*>(gbk.data()), gbk.size()}, static_cast<std::uint32_t>(gbk.size()),
+                  row);
+    EXPECT_EQ(row.own[0], "华书");
+
+    // The list keeps the cells of one's own after the others, sorts and filters them.
+    RecordList list;
+    ListRow a, b;
+    a.own = {"zeta"};
+    b.own = {"alpha"};
+    list.append(a);
+    list.append(b);
+    EXPECT_EQ(list.columns(), static_cast<std::size_t>(kListColumnCount) + 1);
+    EXPECT_EQ(list.cell(0, OwnColumn(0)), "zeta");
+    EXPECT_EQ(list.cell(0, OwnColumn(1)), "");
+    EXPECT_EQ(SortListRows(list, FileOrder(2), OwnColumn(0), false), (ListOrder{1, 0}));
+    EXPECT_EQ(FilterListRows(list, FileOrder(2), std::nullopt, "ALPHA"), ListOrder{1});
+    RecordList joined;
+    joined.append(list);
+    EXPECT_EQ(joined.cell(1, OwnColumn(0)), "alpha");
+}
