@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/FileAccess.h"
+#include "files/IndexFile.h"
 #include "iso2709/RecordFields.h"
 #include "iso2709/RecordStream.h"
 
@@ -21,7 +22,8 @@ class ConvertRun {
 public:
     ConvertRun(int inputFd, int outputFd, const ConvertOptions& options, const WorkMonitor& monitor,
                const std::function<void(const ConvertWarning&)>& warn)
-        : m_input(inputFd), m_output(outputFd), m_options(options), m_monitor(monitor), m_warn(warn)
+        : m_input(inputFd), m_output(outputFd), m_options(options), m_monitor(monitor), m_warn(warn),
+          m_read(iso2709ReadOptions())
     {
         struct stat info {};
         if (::fstat(inputFd, &info) == 0)
@@ -35,7 +37,9 @@ public:
         if (m_writer)
             m_writer->begin(m_out);
         m_monitor.report(0, m_total);
-        if (m_options.from == RecordFormat::Iso2709)
+        if (m_chosen)
+            readChosen();
+        else if (m_options.from == RecordFormat::Iso2709)
             readIso2709();
         else
             readText();
@@ -72,11 +76,6 @@ private:
     {
         RecordStream stream(m_input);
         FramedRecord framed;
-        MarcReadOptions read;
-        read.mode = m_options.mode;
-        read.charset = m_options.charset;
-        read.decode = m_options.to != RecordFormat::Iso2709 || m_options.utf8;
-        read.forceUtf8Flag = m_options.to == RecordFormat::Iso2709 && m_options.utf8;
         for (;;) {
             const RecordStream::Step step = stream.next(framed);
             if (step == RecordStream::Step::ReadError) {
@@ -93,19 +92,71 @@ private:
                 return;
             if (!inRange(framed.number))
                 continue;
-            // Read as check reads it: what check reports is told here too.
-            m_reader.read(framed.bytes, framed.declaredLength, {m_options.mode, true, true});
-            m_fields.assemble(m_reader);
-            BuildMarcRecord(m_fields, framed.declaredLength, framed.bytes.size(), m_reader.problems(), read, m_codec,
-                            m_record);
-            m_problems.clear();
-            if (m_writer->writeFields(m_fields, m_out))
-                finishRecord(framed.number, true);
-            else
-                emit(framed.number);
-            if (!flush(false))
+            if (!convertIso2709(framed.number, framed.bytes, framed.declaredLength))
                 return;
         }
+    }
+
+    MarcReadOptions iso2709ReadOptions() const
+    {
+        MarcReadOptions read;
+        read.mode = m_options.mode;
+        read.charset = m_options.charset;
+        read.decode = m_options.to != RecordFormat::Iso2709 || m_options.utf8;
+        read.forceUtf8Flag = m_options.to == RecordFormat::Iso2709 && m_options.utf8;
+        return read;
+    }
+
+    /// Converts one ISO 2709 record; false when the output failed.
+    bool convertIso2709(std::int64_t number, std::span<const unsigned char> bytes, std::uint32_t declaredLength)
+    {
+        // Read as check reads it: what check reports is told here too.
+        m_reader.read(bytes, declaredLength, {m_options.mode, true, true});
+        m_fields.assemble(m_reader);
+        BuildMarcRecord(m_fields, declaredLength, bytes.size(), m_reader.problems(), m_read, m_codec, m_record);
+        m_problems.clear();
+        if (m_writer->writeFields(m_fields, m_out))
+            finishRecord(number, true);
+        else
+            emit(number);
+        return flush(false);
+    }
+
+    void readChosen()
+    {
+        IndexReader index(m_indexFd);
+        std::vector<unsigned char> bytes;
+        const std::size_t total = m_numbers.size();
+        for (std::size_t i = 0; i < total; ++i) {
+            if (i % kChosenCheckRecords == 0) {
+                if (m_monitor.stopRequested()) {
+                    m_result.status = ConvertResult::Status::Cancelled;
+                    return;
+                }
+                m_monitor.report(i, total);
+            }
+            const std::int64_t number = m_numbers[i];
+            const std::optional<std::uint64_t> offset = index.entry(number);
+            unsigned char leader[kLeaderLength];
+            const ssize_t got = offset ? fileaccess::readAt(m_input, leader, kLeaderLength, static_cast<off_t>(*offset)) : -1;
+            const std::uint32_t length = got == static_cast<ssize_t>(kLeaderLength) ? ParseDigits(leader, 5) : 0;
+            if (length <= kLeaderLength) {
+                m_result.status = ConvertResult::Status::ReadError;
+                m_result.error = got < 0 && offset ? errno : EINVAL;
+                return;
+            }
+            bytes.resize(length);
+            const ssize_t read = fileaccess::readAt(m_input, bytes.data(), length, static_cast<off_t>(*offset));
+            if (read < 0) {
+                m_result.status = ConvertResult::Status::ReadError;
+                m_result.error = errno;
+                return;
+            }
+            ++m_result.records;
+            if (!convertIso2709(number, {bytes.data(), static_cast<std::size_t>(read)}, length))
+                return;
+        }
+        m_total = total;  // the report at the end says all of them
     }
 
     void readText()
@@ -183,11 +234,28 @@ private:
         return true;
     }
 
+public:
+    /// Converts the records given by number instead, found through the index.
+    void choose(int indexFd, std::span<const std::int64_t> numbers)
+    {
+        m_chosen = true;
+        m_indexFd = indexFd;
+        m_numbers = numbers;
+    }
+
+private:
+    // Chosen records between two looks at the monitor.
+    static constexpr std::size_t kChosenCheckRecords = 256;
+
     int m_input;
     int m_output;
+    bool m_chosen = false;
+    int m_indexFd = -1;
+    std::span<const std::int64_t> m_numbers;
     const ConvertOptions& m_options;
     const WorkMonitor& m_monitor;
     const std::function<void(const ConvertWarning&)>& m_warn;
+    MarcReadOptions m_read;
     std::uint64_t m_total = 0;
     std::uint64_t m_reported = 0;
     ConvertResult m_result;
@@ -206,6 +274,15 @@ ConvertResult ConvertRecords(int inputFd, int outputFd, const ConvertOptions& op
                              const std::function<void(const ConvertWarning&)>& warn)
 {
     return ConvertRun(inputFd, outputFd, options, monitor, warn).run();
+}
+
+ConvertResult ConvertChosenRecords(int inputFd, int indexFd, std::span<const std::int64_t> numbers, int outputFd,
+                                   const ConvertOptions& options, const WorkMonitor& monitor,
+                                   const std::function<void(const ConvertWarning&)>& warn)
+{
+    ConvertRun run(inputFd, outputFd, options, monitor, warn);
+    run.choose(indexFd, numbers);
+    return run.run();
 }
 
 }  // namespace veltrane

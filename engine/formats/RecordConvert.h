@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <span>
 #include <string>
 
 #include "charset/Charset.h"
@@ -57,5 +58,15 @@ struct ConvertResult {
 [[nodiscard]] ConvertResult ConvertRecords(int inputFd, int outputFd, const ConvertOptions& options,
                                            const WorkMonitor& monitor,
                                            const std::function<void(const ConvertWarning&)>& warn);
+
+/// Converts chosen records of the ISO 2709 file inputFd in the order given (a
+/// number given twice is written twice), each found through the record index
+/// file indexFd (both not owned) and framed as the index framed it: the
+/// leader's length, fewer bytes when the file ends inside the record.
+/// options.from, first and last are not used; the rest as ConvertRecords.
+/// A number the index does not hold ends it with ReadError.
+[[nodiscard]] ConvertResult ConvertChosenRecords(int inputFd, int indexFd, std::span<const std::int64_t> numbers,
+                                                 int outputFd, const ConvertOptions& options, const WorkMonitor& monitor,
+                                                 const std::function<void(const ConvertWarning&)>& warn);
 
 }  // namespace veltrane

@@ -19,13 +19,20 @@
 #include <atomic>
 #include <thread>
 
+#include <QPushButton>
+#include <QRadioButton>
+
 #include "RecordFiles.h"
 #include "ViewerHarness.h"
+#include "dialogs/AddColumn.h"
+#include "dialogs/Export.h"
 #include "state/Settings.h"
 #include "windows/Main.h"
 #include "windows/Marc.h"
 #include "windows/RecordListModel.h"
 #include "windows/RecordListPane.h"
+
+using veltrane::ListColumn;
 
 namespace {
 
@@ -284,6 +291,113 @@ private slots:
         QCOMPARE(cells->rowCount(), 5);
         QCOMPARE(cells->columnCount(), veltrane::kListColumnCount);
         QCOMPARE(cells->cellAt(2, 2)->text(QAccessible::Name), QStringLiteral("Figs"));
+    }
+
+    void aSelectionIsExportedInListOrderThroughTheExportDialog()
+    {
+        TFormMarc* window = openListed();
+        QVERIFY(window != nullptr);
+        RecordListPane* pane = window->recordList();
+        clickHeader(pane->view(), 5);  // by year: records 2 5 3 1 4
+        pane->selectRecord(3);
+        for (int record : {1, 2})
+            pane->view()->selectionModel()->select(pane->model()->index(pane->model()->rowOf(record), 0),
+                                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(pane->selectedRecords(), (std::vector<int>{2, 3, 1}));
+        const QString target = m_v->sandbox.workDir() + QStringLiteral("/chosen.mrc");
+        bool offered = false;
+        viewertest::ModalAnswer answer(viewertest::answerAs<TDlgExport>([&](TDlgExport* dialog) {
+            offered = dialog->RbSelected->isVisible() && dialog->RbSelected->isChecked()
+                      && dialog->RbSelected->text().contains(QStringLiteral("3 条"));
+            dialog->setFormat(veltrane::RecordFormat::Iso2709);
+            dialog->EditFileName->setText(target);
+            dialog->BtnOk->click();
+        }));
+        emit pane->exportSelectionRequested();  // as the list's context menu does
+        QTRY_VERIFY(window->work() == nullptr);
+        QVERIFY(offered);
+        const char* titles[] = {"Pears", "apples", "Figs", "Dates", "Figs"};
+        const char* years[] = {"2001", "0999", "1985", "2001", "1970"};
+        auto record = [&](int n) { return titledRecord(n, titles[n - 1], years[n - 1]); };
+        const std::string inListOrder = record(2) + record(3) + record(1);
+        QCOMPARE(testsupport::ReadFile(target.toStdString()), inListOrder);
+
+        // An existing target: the overwrite question, here answered with append.
+        m_v->prompt.answer = veltrane::OverwriteChoice::Append;
+        pane->selectRecord(5);
+        viewertest::ModalAnswer again(viewertest::answerAs<TDlgExport>([&](TDlgExport* dialog) {
+            dialog->setFormat(veltrane::RecordFormat::Iso2709);
+            dialog->EditFileName->setText(target);
+            dialog->BtnOk->click();
+        }));
+        emit pane->exportSelectionRequested();
+        QTRY_VERIFY(window->work() == nullptr);
+        QCOMPARE(m_v->prompt.texts(), QStringList());  // asked only the overwrite question (answered: append)
+        QCOMPARE(testsupport::ReadFile(target.toStdString()), inListOrder + record(5));
+    }
+
+    void ownColumnsAreAddedMovedRemovedAndRememberedPerFormat()
+    {
+        TFormMarc* window = openListed();  // UNIMARC records
+        QVERIFY(window != nullptr);
+        RecordListPane* pane = window->recordList();
+        // 添加列… refuses a bad path, saying why, and takes a good one.
+        int asked = 0;
+        QString refusal;
+        viewertest::ModalAnswer answer(viewertest::answerAs<TDlgAddColumn>([&](TDlgAddColumn* dialog) {
+            if (asked++ == 0) {
+                dialog->EditPath->setText(QStringLiteral("20"));
+            } else {
+                refusal = dialog->LblError->text();
+                dialog->EditPath->setText(QStringLiteral("200$f/7-7"));
+            }
+            dialog->BtnOk->click();
+        }));
+        pane->askForColumn();
+        QVERIFY(refusal.contains(QStringLiteral("字段号")));
+        QTRY_VERIFY(!pane->filling());
+        RecordListModel* model = pane->model();
+        QCOMPARE(model->columnCount(), veltrane::kListColumnCount + 1);
+        QCOMPARE(model->headerData(veltrane::kListColumnCount, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("200$f/07"));
+        QCOMPARE(column(model, veltrane::kListColumnCount), (QStringList{"1", "2", "3", "4", "5"}));
+        pane->addColumn(*veltrane::ParseColumnPath("001").path);
+        QTRY_VERIFY(!pane->filling());
+        QCOMPARE(column(model, veltrane::kListColumnCount + 1), (QStringList{"rec1", "rec2", "rec3", "rec4", "rec5"}));
+        QHeaderView* header = pane->view()->horizontalHeader();
+        header->moveSection(header->visualIndex(veltrane::kListColumnCount + 1), 0);
+        header->resizeSection(2, 123);
+        pane->removeColumn(static_cast<int>(ListColumn::Isbn));  // a standard column is hidden
+        QVERIFY(header->isSectionHidden(static_cast<int>(ListColumn::Isbn)));
+        pane->removeColumn(veltrane::kListColumnCount);  // one's own goes
+        QTRY_VERIFY(!pane->filling());
+        QCOMPARE(model->columnCount(), veltrane::kListColumnCount + 1);
+        QCOMPARE(column(model, veltrane::kListColumnCount), (QStringList{"rec1", "rec2", "rec3", "rec4", "rec5"}));
+        QCOMPARE(header->visualIndex(veltrane::kListColumnCount), 0);
+        QCOMPARE(header->sectionSize(2), 123);
+        window->close();
+        QTRY_VERIFY(FormMarc.isNull());
+        QCOMPARE(settings::recordListOwnColumns(QStringLiteral("unimarc")), QStringList{"001"});
+        QVERIFY(settings::recordListOwnColumns(QStringLiteral("marc21")).isEmpty());
+
+        // The same format takes them again; MARC 21 records keep their own set.
+        window = openListed();
+        QVERIFY(window != nullptr);
+        pane = window->recordList();
+        header = pane->view()->horizontalHeader();
+        QCOMPARE(pane->model()->columnCount(), veltrane::kListColumnCount + 1);
+        QCOMPARE(header->visualIndex(veltrane::kListColumnCount), 0);
+        QCOMPARE(header->sectionSize(2), 123);
+        QVERIFY(header->isSectionHidden(static_cast<int>(ListColumn::Isbn)));
+        pane->restoreDefaultColumns();
+        QTRY_VERIFY(!pane->filling());
+        QCOMPARE(pane->model()->columnCount(), veltrane::kListColumnCount);
+        QVERIFY(!header->isSectionHidden(static_cast<int>(ListColumn::Isbn)));
+        QCOMPARE(header->visualIndex(2), 2);
+        (void)OpenMarcFile(&m_v->main, m_v->sandbox.write(QStringLiteral("marc21.mrc"),
+                                                          testsupport::MakeRecord({{"245", "00\x1f" "aA title"}})));
+        QVERIFY(FormMarc && FormMarc->recordList() != nullptr);
+        QCOMPARE(FormMarc->recordList()->model()->columnCount(), veltrane::kListColumnCount);
     }
 
     void aStoppedFillKeepsWhatItReadAndShowsTheRestByNumber()

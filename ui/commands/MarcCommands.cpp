@@ -267,14 +267,14 @@ void ExtractCommand(TFormMarc* window)
                     [] {});
 }
 
-void ExportCommand(TFormMarc* window)
+void ExportCommand(TFormMarc* window, const std::vector<int>& selected)
 {
     auto dialog = std::make_unique<TDlgExport>(window, window->CurrentRecord, window->TitleName,
-                                               window->shared().lastExport);
+                                               window->shared().lastExport, static_cast<int>(selected.size()));
     // The records chosen, 1-based and inclusive; nothing for a range typed
     // outside the file.
     const auto chosen = [&dialog, window]() -> std::optional<std::pair<std::int64_t, std::int64_t>> {
-        if (dialog->RbAll->isChecked())
+        if (dialog->RbAll->isChecked() || dialog->RbSelected->isChecked())
             return std::pair<std::int64_t, std::int64_t>(1, std::numeric_limits<std::int64_t>::max());
         if (!dialog->RbRange->isChecked())
             return std::pair<std::int64_t, std::int64_t>(window->CurrentRecord, window->CurrentRecord);
@@ -290,9 +290,11 @@ void ExportCommand(TFormMarc* window)
     const veltrane::RecordFormat format = dialog->format();
     const QString target = dialog->EditFileName->text().trimmed();
     const auto [first, last] = *chosen();
+    const bool selection = !selected.empty() && dialog->RbSelected->isChecked();
     dialog.reset();
     window->shared().lastExport = {format, target};
-    ExportRecords(window, first, last, format, target);
+    ExportRecords(window, first, last, format, target,
+                  selection ? std::vector<std::int64_t>(selected.begin(), selected.end()) : std::vector<std::int64_t>());
 }
 
 void CheckRecordCommand(TFormMarc* window)

@@ -6,6 +6,7 @@
 #include <QStringView>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "charset/Charset.h"
 
@@ -21,8 +22,9 @@ void GotoRecordCommand(TFormMarc* window);
 void FindCommand(TFormMarc* window);
 void FindNextCommand(TFormMarc* window);
 void ExtractCommand(TFormMarc* window);
-/// Asks through the export dialog, then exports from window in the background.
-void ExportCommand(TFormMarc* window);
+/// Asks through the export dialog, then exports from window in the background;
+/// the records selected in the record list (in its order) are one choice.
+void ExportCommand(TFormMarc* window, const std::vector<int>& selected = {});
 /// Lists the structural problems of the record on display.
 void CheckRecordCommand(TFormMarc* window);
 /// Asks for a text, then searches the files of area's open document windows

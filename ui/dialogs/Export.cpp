@@ -51,6 +51,12 @@ constexpr FormatItem kFormats[] = {
     {RecordFormat::Iso2709, "标准 ISO 2709 (*.mrc)"},
 };
 
+/// Records chosen one by one (in the record list), found through the window's index.
+struct ChosenRecords {
+    std::vector<std::int64_t> numbers;
+    std::string indexFileName;
+};
+
 /// What the worker leaves for the interface thread.
 struct ExportOutcome {
     veltrane::ConvertResult result;
@@ -67,7 +73,7 @@ QString errorText(int error)
 // it held: a new or overwritten one is written beside and only renamed into
 // place when done; an appended one is cut back.
 void exportOnWorker(const veltrane::ScratchDisplay& scratch, const std::string& recordFile, const std::string& targetName,
-                    veltrane::TargetWrite write, const veltrane::ConvertOptions& options,
+                    veltrane::TargetWrite write, const veltrane::ConvertOptions& options, const ChosenRecords& chosen,
                     const veltrane::WorkMonitor& monitor, ExportOutcome& outcome)
 {
     const UniqueFd input(::open(recordFile.c_str(), O_RDONLY | O_CLOEXEC));
@@ -95,10 +101,19 @@ void exportOnWorker(const veltrane::ScratchDisplay& scratch, const std::string& 
         outcome.failure = QStringLiteral("无法写入导出文件“%1”：%2").arg(QFile::decodeName(targetName.c_str()), errorText(error));
         return;
     }
-    outcome.result = veltrane::ConvertRecords(input.get(), target.fd(), options, monitor,
-                                              [&outcome](const veltrane::ConvertWarning& warning) {
-                                                  outcome.warnings.push_back(warning);
-                                              });
+    const auto warn = [&outcome](const veltrane::ConvertWarning& warning) { outcome.warnings.push_back(warning); };
+    if (chosen.numbers.empty()) {
+        outcome.result = veltrane::ConvertRecords(input.get(), target.fd(), options, monitor, warn);
+    } else {
+        const UniqueFd index(::open(chosen.indexFileName.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!index) {
+            target.rollback();
+            outcome.failure = QStringLiteral("无法打开纪录文件的索引：%1").arg(errorText(errno));
+            return;
+        }
+        outcome.result = veltrane::ConvertChosenRecords(input.get(), index.get(), chosen.numbers, target.fd(), options,
+                                                        monitor, warn);
+    }
     if (outcome.result.status != veltrane::ConvertResult::Status::Done) {
         target.rollback();
     } else if (const int error = target.commit(); error != 0) {
@@ -195,7 +210,8 @@ bool ExportAppendable(RecordFormat format)
     return format != RecordFormat::MarcXml && format != RecordFormat::Json;
 }
 
-TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourcePath, const ExportChoice& last)
+TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourcePath, const ExportChoice& last,
+                       int selectedRecords)
     : TModalDialog(owner), m_lastFormat(last.format)
 {
     setWindowTitle(QStringLiteral("导出纪录"));
@@ -206,19 +222,22 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourceP
     RbCurrent = new QRadioButton(QStringLiteral("当前纪录（第 %1 条）").arg(currentRecord), range);
     RbRange = new QRadioButton(QStringLiteral("纪录"), range);
     RbAll = new QRadioButton(QStringLiteral("整个文件"), range);
+    RbSelected = new QRadioButton(QStringLiteral("列表中所选的纪录（%1 条，按列表顺序）").arg(selectedRecords), range);
+    RbSelected->setVisible(selectedRecords > 0);
     EditFrom = new QLineEdit(range);
     EditTo = new QLineEdit(range);
     EditFrom->setText(QString::number(currentRecord));
     EditTo->setText(QString::number(currentRecord));
     EditFrom->setAccessibleName(QStringLiteral("开始记录号"));
     EditTo->setAccessibleName(QStringLiteral("结束记录号"));
-    RbCurrent->setChecked(true);
+    (selectedRecords > 0 ? RbSelected : RbCurrent)->setChecked(true);
     rangeLayout->addWidget(RbCurrent, 0, 0, 1, 4);
     rangeLayout->addWidget(RbRange, 1, 0);
     rangeLayout->addWidget(EditFrom, 1, 1);
     rangeLayout->addWidget(new QLabel(QStringLiteral("至"), range), 1, 2);
     rangeLayout->addWidget(EditTo, 1, 3);
     rangeLayout->addWidget(RbAll, 2, 0, 1, 4);
+    rangeLayout->addWidget(RbSelected, 3, 0, 1, 4);
     LblRangeError = new QLabel(range);
     LblRangeError->setObjectName(QStringLiteral("LblRangeError"));
     QPalette warning = LblRangeError->palette();
@@ -237,7 +256,7 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourceP
             RbRange->setChecked(true);
             LblRangeError->clear();
         });
-    for (QRadioButton* choice : {RbCurrent, RbRange, RbAll})
+    for (QRadioButton* choice : {RbCurrent, RbRange, RbAll, RbSelected})
         connect(choice, &QRadioButton::toggled, LblRangeError, &QLabel::clear);
 
     auto* formatLabel = new QLabel(QStringLiteral("格式："), this);
@@ -336,7 +355,8 @@ void TDlgExport::BtnBrowseClick()
         EditFileName->setText(chosen);
 }
 
-void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, RecordFormat format, const QString& target)
+void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, RecordFormat format, const QString& target,
+                   std::vector<std::int64_t> chosen)
 {
     if (target.isEmpty()) {
         Prompt().showMessage(kExportNoTargetMessage);
@@ -379,11 +399,12 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
     options.first = first;
     options.last = last;
     auto outcome = std::make_shared<ExportOutcome>();
+    ChosenRecords records{std::move(chosen), window->IndexFileName.value_or(std::string())};
     window->runWork(QStringLiteral("导出"),
-                    [outcome, scratch = shared.scratch, file = window->FileName, targetName, write,
-                     options](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
+                    [outcome, scratch = shared.scratch, file = window->FileName, targetName, write, options,
+                     records = std::move(records)](const veltrane::WorkMonitor& monitor, ViewerPrompt&) {
                         // A copy of the shared scratch state: windows may open and close meanwhile.
-                        exportOnWorker(scratch, file, targetName, write, options, monitor, *outcome);
+                        exportOnWorker(scratch, file, targetName, write, options, records, monitor, *outcome);
                     },
                     [outcome, target] { tellOutcome(*outcome, target); });
 }

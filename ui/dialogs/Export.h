@@ -28,11 +28,15 @@ public:
     /// currentRecord names the first choice of range. The format starts as
     /// last confirmed; the file, once a target was chosen, as the record file's
     /// name (sourcePath) with the format's suffix in the folder of the last target.
-    TDlgExport(QWidget* owner, int currentRecord, const QString& sourcePath, const ExportChoice& last = {});
+    /// With records selected in the record list, they are the first choice.
+    TDlgExport(QWidget* owner, int currentRecord, const QString& sourcePath, const ExportChoice& last = {},
+               int selectedRecords = 0);
 
     QRadioButton* RbCurrent;
     QRadioButton* RbRange;
     QRadioButton* RbAll;
+    /// The records selected in the record list, in its order (hidden when none are).
+    QRadioButton* RbSelected;
     QLineEdit* EditFrom;
     QLineEdit* EditTo;
     QComboBox* CbxFormat;
@@ -74,10 +78,11 @@ private:
 [[nodiscard]] bool ExportAppendable(veltrane::RecordFormat format);
 
 /// Exports records first..last of window's file into target (asking about an
-/// existing one through Prompt()) as the window's background work. The dialog
-/// hands its choice here; tests call it directly.
+/// existing one through Prompt()) as the window's background work; with
+/// `chosen`, those records in that order instead. The dialog hands its choice
+/// here; tests call it directly.
 void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, veltrane::RecordFormat format,
-                   const QString& target);
+                   const QString& target, std::vector<std::int64_t> chosen = {});
 
 // Messages of the export.
 inline constexpr const char* kExportNoTargetMessage = "请指定导出文件。";

@@ -123,6 +123,44 @@ void setRecordListShown(bool shown)
     store(kRecordListShown, shown ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
+namespace {
+
+QStringList stringList(const QString& key)
+{
+    const QVariant value = open().value(key);
+    // QSettings reads a list of one as a plain string.
+    if (value.typeId() == QMetaType::QString)
+        return value.toString().isEmpty() ? QStringList() : QStringList{value.toString()};
+    return value.typeId() == QMetaType::QStringList || value.typeId() == QMetaType::QVariantList ? value.toStringList()
+                                                                                                 : QStringList();
+}
+
+QString listKey(const QString& format, const char* what)
+{
+    return QStringLiteral("RecordList/%1%2").arg(format == QLatin1String("unimarc") ? QStringLiteral("unimarc") : QStringLiteral("marc21"),
+                                                 QLatin1String(what));
+}
+
+}  // namespace
+
+QStringList recordListOwnColumns(const QString& format)
+{
+    return stringList(listKey(format, "Columns"));
+}
+
+QStringList recordListLayout(const QString& format)
+{
+    return stringList(listKey(format, "Layout"));
+}
+
+void setRecordListColumns(const QString& format, const QStringList& ownColumns, const QStringList& layout)
+{
+    QSettings file = open();
+    file.setValue(listKey(format, "Columns"), ownColumns);
+    file.setValue(listKey(format, "Layout"), layout);
+    keepToOwner(file);
+}
+
 QStringList recentFiles(int limit)
 {
     QStringList paths;

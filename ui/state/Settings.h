@@ -37,6 +37,14 @@ void setRecordTextPixelSize(int pixelSize);
 [[nodiscard]] bool recordListShown();
 void setRecordListShown(bool shown);
 
+/// The record list's columns for records of a format ("marc21" or
+/// "unimarc"): the paths of the columns of one's own, and the place, width and
+/// visibility of every column ("visual:width:hidden" a column, in column
+/// order). Empty when none is kept.
+[[nodiscard]] QStringList recordListOwnColumns(const QString& format);
+[[nodiscard]] QStringList recordListLayout(const QString& format);
+void setRecordListColumns(const QString& format, const QStringList& ownColumns, const QStringList& layout);
+
 /// Absolute paths, newest first, without repeats; at most limit.
 [[nodiscard]] QStringList recentFiles(int limit);
 void setRecentFiles(const QStringList& paths);

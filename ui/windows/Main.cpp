@@ -26,6 +26,7 @@
 #include "dialogs/About.h"
 #include "work/BackgroundWork.h"
 #include "commands/MarcCommands.h"
+#include "windows/RecordListPane.h"
 #include "dialogs/Chgfmt.h"
 #include "windows/FileDrop.h"
 #include "windows/FindResults.h"
@@ -433,6 +434,10 @@ TFormMarc* TFormMain::openDocument(const QString& path)
     connect(document, &TFormMarc::workChanged, this, &TFormMain::updateWorkState);
     connect(document, &TFormMarc::openingEnded, this, [this, document] { documentOpened(document); });
     connect(document, &TFormMarc::zoomRequested, this, &TFormMain::zoomRecordText);
+    connect(document, &TFormMarc::exportSelectionRequested, this, [document] {
+        if (document->recordList() != nullptr)
+            ExportCommand(document, document->recordList()->selectedRecords());
+    });
     document->setRecordListShown(findChild<QAction*>(QStringLiteral("MRecordList"))->isChecked());
     // The window may close itself while it opens: a guard sees it go.
     const QPointer<TFormMarc> opened(document);

@@ -297,7 +297,18 @@ void TFormMarc::startRecordList()
     // A new filter or a new fill loses the selection: the record on display is selected again.
     connect(m_recordList->model(), &QAbstractItemModel::modelReset, this,
             [this] { m_recordList->selectRecord(CurrentRecord); });
+    connect(m_recordList, &RecordListPane::exportSelectionRequested, this, &TFormMarc::exportSelectionRequested);
+    m_recordList->useColumnsOf(recordListFormat());
     m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
+}
+
+QString TFormMarc::recordListFormat() const
+{
+    // The file's first record tells the format whose columns the list takes.
+    veltrane::RecordFile file;
+    const bool unimarc = IndexFileName && file.openRecords(FileName.c_str()) && file.openIndex(IndexFileName->c_str())
+                         && file.read(1) == veltrane::Outcome::Done && veltrane::IsUnimarcShaped(file.fields());
+    return unimarc ? QStringLiteral("unimarc") : QStringLiteral("marc21");
 }
 
 void TFormMarc::ShowPrevRecord()

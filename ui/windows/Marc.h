@@ -100,6 +100,8 @@ signals:
     void openingEnded();
     /// Ctrl+wheel over the record text: every window's text zooms steps steps.
     void zoomRequested(int steps);
+    /// 导出所选纪录… in the record list.
+    void exportSelectionRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -112,6 +114,8 @@ private:
     void releaseResources();
     /// Makes the list pane and starts reading it, when it is wanted and the file is open.
     void startRecordList();
+    /// "unimarc" or "marc21": whose columns the record list takes.
+    [[nodiscard]] QString recordListFormat() const;
 
     DocumentSharedState& m_shared;
     QSplitter* m_splitter;

@@ -18,10 +18,15 @@ void RecordListModel::stopArranging()
     m_arranging = false;
 }
 
-void RecordListModel::reset(int records)
+void RecordListModel::reset(int records, const QStringList& ownHeadings)
 {
     stopArranging();
     beginResetModel();
+    m_ownHeadings = ownHeadings;
+    if (m_wanted.sortColumn >= columnCount())
+        m_wanted.sortColumn = -1;
+    if (m_wanted.filterColumn && static_cast<int>(*m_wanted.filterColumn) >= columnCount())
+        m_wanted.filterColumn.reset();
     m_list.clear();
     m_pending.clear();
     m_records = std::max(records, 0);
@@ -189,9 +194,9 @@ void RecordListModel::setFilter(std::optional<ListColumn> column, const QString&
 
 void RecordListModel::sort(int column, Qt::SortOrder order)
 {
-    if (column < 0 || column >= columnCount())
+    if (column >= columnCount())
         return;
-    m_wanted.sortColumn = column;
+    m_wanted.sortColumn = std::max(column, -1);  // -1: file order
     m_wanted.sortOrder = order;
     arrange();
 }
@@ -222,7 +227,7 @@ int RecordListModel::rowCount(const QModelIndex& parent) const
 
 int RecordListModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : veltrane::kListColumnCount;
+    return parent.isValid() ? 0 : veltrane::kListColumnCount + static_cast<int>(m_ownHeadings.size());
 }
 
 QString RecordListModel::cellText(int record0, int column) const
@@ -255,6 +260,8 @@ QVariant RecordListModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     if (orientation == Qt::Vertical)
         return section + 1;
+    if (section >= veltrane::kListColumnCount)
+        return m_ownHeadings.value(section - veltrane::kListColumnCount);
     const std::string_view heading = veltrane::ListColumnHeading(static_cast<ListColumn>(section));
     return QString::fromUtf8(heading.data(), static_cast<qsizetype>(heading.size()));
 }

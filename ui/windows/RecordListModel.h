@@ -3,6 +3,7 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <thread>
@@ -22,8 +23,9 @@ public:
     /// Stops a sort or filter that still runs and waits for it.
     ~RecordListModel() override;
 
-    /// Forgets every row and announces `records` rows, none filled.
-    void reset(int records);
+    /// Forgets every row and announces `records` rows, none filled, with the
+    /// columns of one's own headed as given after the others.
+    void reset(int records, const QStringList& ownHeadings = {});
     /// Takes in the next rows read, in record order.
     void appendRows(const veltrane::RecordList& rows);
     /// The fill has ended: a sort or filter set meanwhile now covers every row.
@@ -95,6 +97,7 @@ private:
     void takePending();
     [[nodiscard]] QString cellText(int record0, int column) const;
 
+    QStringList m_ownHeadings;
     veltrane::RecordList m_list;
     veltrane::RecordList m_pending;  ///< rows read while the arranging thread reads m_list
     int m_records = 0;

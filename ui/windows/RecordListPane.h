@@ -13,10 +13,12 @@
 #include "charset/Charset.h"
 #include "common/WorkMonitor.h"
 #include "iso2709/RecordLayout.h"
+#include "list/ColumnPath.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QToolButton;
 class RecordListModel;
 
@@ -58,6 +60,21 @@ public:
     void fill(const std::string& fileName, int records, veltrane::DelimiterMode mode, veltrane::CharsetSetting setting);
     /// Stops the fill; rows read so far stay, the others show their number only.
     void stopFill();
+
+    /// Takes the columns kept for records of a format ("marc21" or
+    /// "unimarc"): those of one's own and the place, width and visibility of
+    /// each; they are kept again whenever they change. Before the first fill.
+    void useColumnsOf(const QString& format);
+    /// Adds a column of one's own after the others and reads the list again.
+    void addColumn(const veltrane::ColumnPath& path);
+    /// Removes a column: one of one's own goes (the list is read again),
+    /// another is hidden. The last column shown stays.
+    void removeColumn(int column);
+    /// Every standard column shown in its place and width, none of one's own.
+    void restoreDefaultColumns();
+    [[nodiscard]] const std::vector<veltrane::ColumnPath>& ownColumns() const { return m_ownColumns; }
+    /// 添加列…: asks for a path and adds its column.
+    void askForColumn();
     [[nodiscard]] bool filling() const { return m_filling; }
 
     /// Selects the row of a record, or clears the selection when the filter
@@ -78,11 +95,29 @@ signals:
     void recordChosen(int record);
     /// A fill ended (done, stopped or failed).
     void fillEnded();
+    /// 导出所选纪录… was chosen.
+    void exportSelectionRequested();
 
 private:
+    /// Where each column stands, its width and whether it is hidden, in column order.
+    struct ColumnPlace {
+        int visual = 0;
+        int width = 0;
+        bool hidden = false;
+    };
     void applyFilter();
     void updateCount();
     void endFill(bool failed);
+    /// Reads the list again from the file last filled, keeping the columns' places.
+    void refill();
+    [[nodiscard]] std::vector<ColumnPlace> columnPlaces() const;
+    /// Puts the columns back where they were; columns past the places given
+    /// stay at the end in their default width.
+    void placeColumns(const std::vector<ColumnPlace>& places);
+    void keepColumns();
+    void fillFilterColumns();
+    void showHeaderMenu(const QPoint& at);
+    void showRowMenu(const QPoint& at);
 
     RecordListModel* m_model;
     RecordListView* m_view;
@@ -91,6 +126,14 @@ private:
     QLabel* m_count;
     QToolButton* m_stop;
     std::jthread m_fill;
+    std::string m_fileName;
+    int m_records = 0;
+    veltrane::DelimiterMode m_mode = veltrane::dmNormal;
+    veltrane::CharsetSetting m_setting = veltrane::CharsetSetting::Auto;
+    std::vector<veltrane::ColumnPath> m_ownColumns;
+    QString m_format;                       ///< whose columns are kept; empty: none are
+    std::vector<ColumnPlace> m_placesToTake;  ///< the places kept, taken at the next fill
+    QTimer* m_keepTimer;
     bool m_filling = false;
     bool m_stopped = false;
     int m_percent = 0;
