@@ -2,38 +2,23 @@
 # SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang (coverage, AddressSanitizer,
 # UndefinedBehaviorSanitizer) and runs each for a short, fixed time over the
-# seed corpus: all of them together 135 seconds, shared equally. A crash or a
+# seed corpus: all of them together 90 seconds, shared equally. A crash or a
 # broken check fails the run; its input is kept under
 # tests/regressions/<target>/ where the replay test picks it up.
-#   VELTRANE_FUZZ_SECONDS   seconds per target (default: 135 shared among the targets)
+#   VELTRANE_FUZZ_SECONDS   seconds per target (default: 90 shared among the targets)
 #   VELTRANE_FUZZ_TARGETS   targets to run (default: all)
 set -euo pipefail
 
 source_dir=${VELTRANE_SOURCE_DIR:?VELTRANE_SOURCE_DIR must name the source folder}
 build_root=${VELTRANE_BUILD_DIR:?VELTRANE_BUILD_DIR must name the build folder}
-build_dir=$build_root/fuzz
+build_dir=$build_root/sanitize
 all_targets="record_index scan_show scan_search display_text extract decoded_display convert_any convert_round_trip server_reply"
 targets=${VELTRANE_FUZZ_TARGETS:-$all_targets}
-seconds=${VELTRANE_FUZZ_SECONDS:-$(( 135 / $(wc -w <<<"$all_targets") ))}
+seconds=${VELTRANE_FUZZ_SECONDS:-$(( 90 / $(wc -w <<<"$all_targets") ))}
+source "$source_dir/tests/suites/include/sanitized-build.sh"
 
-compiler=
-for candidate in clang++ clang++-14; do
-  if command -v "$candidate" >/dev/null; then compiler=$(command -v "$candidate"); break; fi
-done
-if [ -z "$compiler" ]; then
-  echo "fuzz: clang++ not found (the set-up installs clang and libclang-rt-14-dev)" >&2
-  exit 1
-fi
-
-flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g1 -O1"
-cmake -S "$source_dir" -B "$build_dir" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER="$compiler" \
-  -DCMAKE_CXX_FLAGS="$flags" \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-  -DVELTRANE_BUILD_UI=OFF \
-  -DVELTRANE_SANITIZE=OFF \
-  -DVELTRANE_FUZZ=ON >/dev/null
+# The sanitizer suite's build: when it ran first, the targets are already built.
+configure_sanitized_build "$source_dir" "$build_dir"
 cmake --build "$build_dir" -j 2 --target $(printf 'fuzz_%s ' $targets)
 
 # The targets write their record files into a private temporary folder, in
