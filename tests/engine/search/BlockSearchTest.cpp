@@ -110,9 +110,10 @@ TEST(BlockSearch, FindsWhatTheRecordByRecordSearchFinds)
                 EXPECT_EQ(searchAll(path, query, 1, SearchPath::Blocks), expected)
                     << "pattern '" << c.pattern << "' text '" << c.text << "' tag '" << c.tag << "' mode " << static_cast<int>(mode)
                     << (caseSensitive ? " case" : " any case");
-                if (mode == dmNormal && !caseSensitive)
+                if (mode == dmNormal && !caseSensitive) {
                     EXPECT_EQ(searchAll(path, query, 150, SearchPath::Blocks),
                               searchAll(path, query, 150, SearchPath::OneByOne));
+                }
                 withHits += expected.empty() ? 0 : 1;
             }
     EXPECT_GT(withHits, cases.size() * 3);  // most of the queries are found somewhere
