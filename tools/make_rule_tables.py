@@ -13,17 +13,22 @@ table). docs/RULES.md says what each source gives.
 Rule file format, one field a block, blocks separated by blank lines:
     TAG  R|NR  NAME              the field
     length  N | c:N,c:N|M,...    a fixed field's length (007: per category)
-    ind1 / ind2  VALUES  MEANING  VALUES: "blank", or characters with b for a blank
+    ind1 / ind2  VALUES  NAME     VALUES: "blank", or characters with b for a blank
     subfield  CODES  ...          the defined codes (a control field has none)
     CODE  R|NR  NAME              one line per subfield code
 Lines before the first field name mandatory fields ("245 1 ...") and the one
 main entry rule ("1xx 1 ...").
+
+The Chinese names come from tools/rule-names/ (its README says why each is
+marked a translation).
 """
+import os
 import json
 import subprocess
 import sys
 
 rules_folder = sys.argv[1] if len(sys.argv) > 1 else "../shared/rules-sources"
+names_folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rule-names")
 iso_folder = sys.argv[2] if len(sys.argv) > 2 else "/usr/share/iso-codes/json"
 
 # Where a rule file's indicator line leaves out the blank its format allows
@@ -34,6 +39,28 @@ INDICATOR_BLANK_ADDED = {("unimarc", "210", 1), ("unimarc", "210", 2)}
 
 def cxx_string(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def one_spaced(text):
+    return " ".join(text.split())
+
+
+def read_names(file_name):
+    names = {}
+    with open(os.path.join(names_folder, file_name), encoding="utf-8") as table:
+        for line in table:
+            if line.strip():
+                english, chinese = line.rstrip("\n").split("\t")
+                names[one_spaced(english)] = chinese
+    return names
+
+
+def chinese_name(names, key, what):
+    if not key:
+        return ""
+    if key not in names:
+        sys.exit(f"make_rule_tables: no Chinese name for {what} '{key}' in tools/rule-names/")
+    return names[key]
 
 
 def indicator_values(values):
@@ -67,7 +94,7 @@ def read_rules(path, family):
                     mandatory.append(tag)
             continue
         tag, repeat, name = head[0], head[1], head[2].strip()
-        field = {"tag": tag, "repeatable": repeat == "R", "name": name, "ind": [" ", " "],
+        field = {"tag": tag, "repeatable": repeat == "R", "name": name, "ind": [" ", " "], "ind_name": ["", ""],
                  "subfields": [], "control": False, "length": 0, "lengths": ""}
         listed = None
         for line in lines[1:]:
@@ -84,6 +111,7 @@ def read_rules(path, family):
                 if (family, tag, position) in INDICATOR_BLANK_ADDED and " " not in values:
                     values = " " + values
                 field["ind"][position - 1] = values
+                field["ind_name"][position - 1] = one_spaced(parts[2]) if len(parts) > 2 else ""
             elif key == "subfield":
                 listed = parts[1].strip()
             elif key == "":
@@ -106,19 +134,30 @@ def read_rules(path, family):
 
 
 def write_set(family, mandatory, one_main_entry, fields):
+    prefix = family.lower()
+    field_names = read_names(f"{prefix}-fields.zh.tsv")
+    subfield_names = read_names(f"{prefix}-subfields.zh.tsv")
+    indicator_names = read_names("indicators.zh.tsv")
     out = []
     subfields = []
     out.append(f"inline constexpr FieldRule k{family}Fields[] = {{")
     for f in fields:
         first = len(subfields)
         subfields.extend(f["subfields"])
+        name_zh = chinese_name(field_names, f["tag"], f"{family} field")
+        indicators = []
+        for english in f["ind_name"]:
+            indicators += [cxx_string(english), cxx_string(chinese_name(indicator_names, english, "indicator"))]
+        # Every Chinese name is a translation (tools/rule-names/README.md).
         out.append(f"    {{{cxx_string(f['tag'])}, {cxx_string(f['name'])}, {cxx_string(f['ind'][0])}, "
                    f"{cxx_string(f['ind'][1])}, {cxx_string(f['lengths'])}, {first}, {len(f['subfields'])}, "
-                   f"{f['length']}, {str(f['repeatable']).lower()}, {str(f['control']).lower()}}},")
+                   f"{f['length']}, {str(f['repeatable']).lower()}, {str(f['control']).lower()}, "
+                   f"{cxx_string(name_zh)}, {', '.join(indicators)}, true}},")
     out.append("};")
     out.append(f"inline constexpr SubfieldRule k{family}Subfields[] = {{")
     for code, repeatable, name in subfields:
-        out.append(f"    {{'{code}', {str(repeatable).lower()}, {cxx_string(name)}}},")
+        name_zh = chinese_name(subfield_names, one_spaced(name), f"{family} subfield")
+        out.append(f"    {{'{code}', {str(repeatable).lower()}, {cxx_string(name)}, {cxx_string(name_zh)}, true}},")
     out.append("};")
     out.append(f"inline constexpr std::string_view k{family}Mandatory[] = {{"
                + ", ".join(cxx_string(t) for t in mandatory) + "};")

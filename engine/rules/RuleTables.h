@@ -15,6 +15,8 @@ struct SubfieldRule {
     char code;
     bool repeatable;
     std::string_view name;  ///< English, from the source; empty where the source names none
+    std::string_view nameZh;  ///< Chinese; empty where the English is
+    bool zhTranslated;        ///< the Chinese name is a translation of the English, not a published one
 };
 
 /// One field a format defines.
@@ -31,6 +33,12 @@ struct FieldRule {
     std::uint8_t length;          ///< a fixed field's length in bytes; 0 when not fixed
     bool repeatable;
     bool control;                 ///< a control field: no indicators, no subfields
+    std::string_view nameZh;      ///< Chinese
+    std::string_view indicator1Name;  ///< English, from the source; empty where it names none
+    std::string_view indicator1NameZh;
+    std::string_view indicator2Name;
+    std::string_view indicator2NameZh;
+    bool zhTranslated;            ///< the Chinese names are translations of the English, not published ones
 };
 
 /// The rules of one format.
