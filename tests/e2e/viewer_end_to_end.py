@@ -211,7 +211,7 @@ def memo_node(path):
     for name, node in documents().items():
         if name.startswith(path + " "):
             for child in descendants(node):
-                if child.getRoleName() == "text":
+                if child.getRoleName() == "text" and child.name != "筛选":  # not the record list's filter
                     return child
     return None
 
@@ -301,6 +301,34 @@ def expect_display(path, number, mode):
     expected = shown.decode("gbk", errors="replace").replace("\r\n", "\n").rstrip()
     wait_for("record %d of %s in variant %d" % (number, os.path.basename(path), mode),
              lambda: (memo_text(path) or "").replace("\r\n", "\n").rstrip() == expected)
+
+
+def record_list(path):
+    """The record list of the document window of path (its accessible table)."""
+    for name, node in documents().items():
+        if name.startswith(path + " "):
+            for child in descendants(node):
+                if child.getRoleName() == "table" and child.name == "记录列表":
+                    return child
+    return None
+
+
+def list_column(path, column):
+    """The cells of one column of the record list of path, row by row."""
+    table = record_list(path).queryTable()
+    return [table.getAccessibleAt(row, column).name for row in range(table.nRows)]
+
+
+def click(what, find):
+    """Clicks near the left end of the node find() gives; the tree changes while
+    the list fills, so a node gone meanwhile is looked up again."""
+    def probe():
+        x, y, width, height = extents(find())
+        subprocess.run(["xdotool", "mousemove", "--sync", str(x + min(width // 2, 12)), str(y + height // 2),
+                        "click", "1"], check=True)
+        return True
+    wait_for(what, probe)
+    time.sleep(0.15)
 
 
 def extents(node):
@@ -466,6 +494,29 @@ def run(work):
         expect_captions(caption(a, 2), caption(b, 1))
         expect_status(a, 2)
         expect_display(a, 2, 0)
+
+        step("F9 shows the record list: sort it, filter it, open a record from it by keyboard")
+        keys("F9")
+        wait_for("the list of a.mrc, a row per record", lambda: list_column(a, 1) == ["e2e-a1", "e2e-a2", "e2e-a3"])
+        def header():
+            return next(n for n in descendants(record_list(a)) if n.getRoleName().endswith("column header")
+                        and n.name == "纪录号")
+        click("the 纪录号 header", header)
+        click("the 纪录号 header again", header)  # a second click reverses
+        wait_for("the list sorted down by number", lambda: list_column(a, 0) == ["3", "2", "1"])
+        click("the filter line", lambda: next(
+            n for n in descendants(record_list(a).parent) if n.name == "筛选" and n.getRoleName() == "text"))
+        type_text("A2")
+        wait_for("one row kept", lambda: list_column(a, 0) == ["2"] and "显示 1 / 共 3 条" in labels(main_frame()))
+        keys("ctrl+a", "BackSpace")
+        wait_for("every row again", lambda: list_column(a, 0) == ["3", "2", "1"])
+        keys("Tab", "Tab")  # past the column chooser into the list
+        keys("End")
+        expect_captions(caption(a, 1))
+        expect_display(a, 1, 0)
+        keys("Home")
+        expect_captions(caption(a, 3))
+        expect_status(a, 3)
 
         step("close the active window, then exit")
         keys("alt+f", "c")

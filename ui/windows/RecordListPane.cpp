@@ -133,6 +133,9 @@ RecordListPane::RecordListPane(QWidget* parent)
     layout->setSpacing(2);
     layout->addLayout(bar);
     layout->addWidget(m_view, 1);
+    // Tab goes as the pane reads: the filter, its column, then the list.
+    setTabOrder(m_filter, m_filterColumn);
+    setTabOrder(m_filterColumn, m_view);
 
     placeColumns({});
 
