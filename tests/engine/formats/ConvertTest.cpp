@@ -15,6 +15,7 @@
 #include "files/FileAccess.h"
 #include "check/RecordCheck.h"
 #include "formats/RecordConvert.h"
+#include "files/RecordIndex.h"
 #include "RecordFiles.h"
 
 namespace {
@@ -216,6 +217,42 @@ TEST_F(ConvertTest, RangeSelectsRecordsByTheirNumbers)
     Converted c = convert(Joined(records, "\r\n"), options);
     EXPECT_EQ(c.out, records[1] + records[2]);
     EXPECT_EQ(c.result.converted, 2);
+}
+
+TEST_F(ConvertTest, ChosenRecordsComeInTheOrderGivenThroughTheIndexAsItFramedThem)
+{
+    std::vector<std::string> records;
+    for (int i = 1; i <= 4; ++i)
+        records.push_back(MakeRecord({{"001", "n" + std::to_string(i)}}));
+    // The last record is cut short by the end of the file.
+    const std::string cut = records[3].substr(0, records[3].size() - 5);
+    const std::string in = m_dir.write("chosen.mrc", records[0] + "\r\n" + records[1] + records[2] + cut);
+    const std::string index = m_dir.file("chosen.idx");
+    ASSERT_EQ(BuildRecordIndex(in.c_str(), index.c_str()), 4);
+    auto chosen = [&](std::vector<std::int64_t> numbers) {
+        const std::string outPath = m_dir.file("chosen" + std::to_string(++m_files));
+        fileaccess::UniqueFd inFd(::open(in.c_str(), O_RDONLY));
+        fileaccess::UniqueFd indexFd(::open(index.c_str(), O_RDONLY));
+        fileaccess::UniqueFd outFd(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+        Converted c;
+        c.result = ConvertChosenRecords(inFd.get(), indexFd.get(), numbers, outFd.get(), to(RecordFormat::Iso2709),
+                                        NoMonitor(), [&](const ConvertWarning& w) { c.warnings.push_back(w); });
+        c.out = testsupport::ReadFile(outPath);
+        return c;
+    };
+    Converted c = chosen({3, 1, 3});
+    EXPECT_EQ(c.result.status, ConvertResult::Status::Done);
+    EXPECT_EQ(c.out, records[2] + records[0] + records[2]);
+    EXPECT_EQ(c.result.converted, 3);
+    // A cut record is written as far as it goes, with a warning, as a range would write it.
+    ConvertOptions last = to(RecordFormat::Iso2709);
+    last.first = 4;
+    EXPECT_EQ(chosen({4}).out, convert(records[0] + records[1] + records[2] + cut, last).out);
+    EXPECT_FALSE(chosen({4}).warnings.empty());
+    // A number the index does not hold is a read error, and nothing more is written.
+    c = chosen({2, 5, 1});
+    EXPECT_EQ(c.result.status, ConvertResult::Status::ReadError);
+    EXPECT_EQ(c.result.converted, 1);
 }
 
 TEST_F(ConvertTest, OtherCharacterSetsComeBackInUtf8FlaggedWhenMarc21Shaped)
