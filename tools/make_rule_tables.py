@@ -20,7 +20,8 @@ Lines before the first field name mandatory fields ("245 1 ...") and the one
 main entry rule ("1xx 1 ...").
 
 The Chinese names come from tools/rule-names/ (its README says why each is
-marked a translation).
+marked a translation). CNMARC is UNIMARC with tools/cnmarc-additions.tsv laid
+over it.
 """
 import os
 import json
@@ -133,8 +134,33 @@ def read_rules(path, family):
     return mandatory, one_main_entry, [fields[t] for t in sorted(fields)]
 
 
+def cnmarc_from(unimarc_rules):
+    """UNIMARC with the CNMARC additions: fields of its own, named in Chinese
+    by their sources, and its mandatory fields."""
+    mandatory, one_main_entry, fields = unimarc_rules
+    mandatory = list(mandatory)
+    by_tag = {f["tag"]: dict(f) for f in fields}
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cnmarc-additions.tsv")
+    for line in open(path, encoding="utf-8"):
+        if not line.strip() or line.startswith("#"):
+            continue
+        parts = line.rstrip("\n").split("\t")
+        if parts[0] == "field":
+            tag, english, chinese = parts[1:4]
+            by_tag[tag] = {"tag": tag, "repeatable": True, "name": english, "name_zh": chinese,
+                           "ind": [" 0123456789", " 0123456789"], "ind_name": ["", ""], "subfields": [],
+                           "control": False, "length": 0, "lengths": "", "open": True}
+        elif parts[0] == "subfield":
+            tag, code, english, chinese = parts[1:5]
+            by_tag[tag]["subfields"].append((code, True, english, chinese))
+        elif parts[0] == "mandatory":
+            if parts[1] not in mandatory:
+                mandatory.append(parts[1])
+    return sorted(mandatory), one_main_entry, [by_tag[t] for t in sorted(by_tag)]
+
+
 def write_set(family, mandatory, one_main_entry, fields):
-    prefix = family.lower()
+    prefix = {"Cnmarc": "unimarc"}.get(family, family.lower())
     field_names = read_names(f"{prefix}-fields.zh.tsv")
     subfield_names = read_names(f"{prefix}-subfields.zh.tsv")
     indicator_names = read_names("indicators.zh.tsv")
@@ -144,7 +170,9 @@ def write_set(family, mandatory, one_main_entry, fields):
     for f in fields:
         first = len(subfields)
         subfields.extend(f["subfields"])
-        name_zh = chinese_name(field_names, f["tag"], f"{family} field")
+        # A CNMARC field of its own carries its source's Chinese name.
+        own = "name_zh" in f
+        name_zh = f["name_zh"] if own else chinese_name(field_names, f["tag"], f"{family} field")
         indicators = []
         for english in f["ind_name"]:
             indicators += [cxx_string(english), cxx_string(chinese_name(indicator_names, english, "indicator"))]
@@ -152,12 +180,14 @@ def write_set(family, mandatory, one_main_entry, fields):
         out.append(f"    {{{cxx_string(f['tag'])}, {cxx_string(f['name'])}, {cxx_string(f['ind'][0])}, "
                    f"{cxx_string(f['ind'][1])}, {cxx_string(f['lengths'])}, {first}, {len(f['subfields'])}, "
                    f"{f['length']}, {str(f['repeatable']).lower()}, {str(f['control']).lower()}, "
-                   f"{cxx_string(name_zh)}, {', '.join(indicators)}, true}},")
+                   f"{cxx_string(name_zh)}, {', '.join(indicators)}, {str(not own).lower()}, "
+                   f"{str(f.get('open', False)).lower()}}},")
     out.append("};")
     out.append(f"inline constexpr SubfieldRule k{family}Subfields[] = {{")
-    for code, repeatable, name in subfields:
-        name_zh = chinese_name(subfield_names, one_spaced(name), f"{family} subfield")
-        out.append(f"    {{'{code}', {str(repeatable).lower()}, {cxx_string(name)}, {cxx_string(name_zh)}, true}},")
+    for code, repeatable, name, *own in subfields:
+        name_zh = own[0] if own else chinese_name(subfield_names, one_spaced(name), f"{family} subfield")
+        out.append(f"    {{'{code}', {str(repeatable).lower()}, {cxx_string(name)}, {cxx_string(name_zh)}, "
+                   f"{str(not own).lower()}}},")
     out.append("};")
     out.append(f"inline constexpr std::string_view k{family}Mandatory[] = {{"
                + ", ".join(cxx_string(t) for t in mandatory) + "};")
@@ -197,6 +227,7 @@ print("// iso-codes and libmarc-lint-perl; do not edit. Fields sorted by tag, su
 print("// clang-format off")
 print("\n".join(write_set("Marc21", *marc21)))
 print("\n".join(write_set("Unimarc", *unimarc)))
+print("\n".join(write_set("Cnmarc", *cnmarc_from(unimarc))))
 # ISO 639-2: the terminology codes and, where they differ, the bibliographic ones (chi, ger).
 print("\n".join(code_list("kIso639_2", [l["alpha_3"] for l in languages]
                           + [l["bibliographic"] for l in languages if "bibliographic" in l])))

@@ -111,11 +111,20 @@ std::string shownValues(std::string_view values)
     return out.empty() ? "none" : out;
 }
 
+const rules::RuleSetTables& TablesOf(RuleSet set)
+{
+    switch (set) {
+    case RuleSet::Marc21: return rules::Marc21Bibliographic();
+    case RuleSet::Cnmarc: return rules::CnmarcBibliographic();
+    default: return rules::UnimarcBibliographic();
+    }
+}
+
 class RuleChecker {
 public:
     RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
         : m_reader(reader), m_set(set), m_context(context), m_out(out),
-          m_tables(set == RuleSet::Marc21 ? rules::Marc21Bibliographic() : rules::UnimarcBibliographic()),
+          m_tables(TablesOf(set)),
           m_delimiter(SubfieldDelimiter(context.mode))
     {
     }
@@ -292,6 +301,12 @@ private:
     void checkDataField(std::size_t i, const FieldRule& rule)
     {
         const IsoDataField field = m_reader.dataField(i);
+        if (rule.open) {
+            // Only names are known of it: what its data holds is not checked.
+            for (const IsoSubfield& s : field.subfields)
+                checkControlCharacters(s.value);
+            return;
+        }
         if (field.indicators.size() == 2) {
             checkIndicator(1, field.indicators[0], rule.indicator1);
             checkIndicator(2, field.indicators[1], rule.indicator2);

@@ -11,6 +11,7 @@ namespace {
 
 constexpr RuleSetTables kMarc21{kMarc21Fields, kMarc21Subfields, kMarc21Mandatory, kMarc21OneMainEntry};
 constexpr RuleSetTables kUnimarc{kUnimarcFields, kUnimarcSubfields, kUnimarcMandatory, kUnimarcOneMainEntry};
+constexpr RuleSetTables kCnmarc{kCnmarcFields, kCnmarcSubfields, kCnmarcMandatory, kCnmarcOneMainEntry};
 
 template <std::size_t N>
 bool listed(const std::string_view (&sorted)[N], std::string_view code)
@@ -43,6 +44,11 @@ const RuleSetTables& Marc21Bibliographic()
 const RuleSetTables& UnimarcBibliographic()
 {
     return kUnimarc;
+}
+
+const RuleSetTables& CnmarcBibliographic()
+{
+    return kCnmarc;
 }
 
 bool IsIso639_2(std::string_view code)

@@ -39,6 +39,9 @@ struct FieldRule {
     std::string_view indicator2Name;
     std::string_view indicator2NameZh;
     bool zhTranslated;            ///< the Chinese names are translations of the English, not published ones
+    /// The sources name the field and some of its subfields, but not the whole
+    /// set, its indicators or what repeats: none of those is reported.
+    bool open;
 };
 
 /// The rules of one format.
@@ -56,6 +59,8 @@ struct RuleSetTables {
 
 [[nodiscard]] const RuleSetTables& Marc21Bibliographic();
 [[nodiscard]] const RuleSetTables& UnimarcBibliographic();
+/// UNIMARC with the Chinese national fields and mandatory fields of CNMARC.
+[[nodiscard]] const RuleSetTables& CnmarcBibliographic();
 
 /// Whether three lowercase letters are an ISO 639-2 language code (the
 /// terminology or the bibliographic form).

@@ -91,7 +91,7 @@ struct FaultRow {
 
 TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
 {
-    const RuleSetting marc21 = RuleSetting::Marc21, unimarc = RuleSetting::Unimarc;
+    const RuleSetting marc21 = RuleSetting::Marc21, unimarc = RuleSetting::Unimarc, cnmarc = RuleSetting::Cnmarc;
     const std::vector<FaultRow> rows{
         {"clean_marc21", marc21, kCleanMarc21, ""},
         {"clean_unimarc", unimarc, kCleanUnimarc, ""},
@@ -101,6 +101,11 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"repeated_field", marc21, with(kCleanMarc21, {"245", "10\x1f" "aAgain"}), "repeated-field"},
         {"missing_field_marc21", marc21, without(kCleanMarc21, "245"), "missing-field"},
         {"missing_field_unimarc", unimarc, without(kCleanUnimarc, "801"), "missing-field"},
+        {"clean_cnmarc", cnmarc, kCleanUnimarc, ""},
+        {"cnmarc_requires_101", cnmarc, without(kCleanUnimarc, "101"), "missing-field"},
+        {"unimarc_does_not_require_101", unimarc, without(kCleanUnimarc, "101"), ""},
+        {"cnmarc_690_is_named_but_its_data_not_checked", cnmarc,
+         with(kCleanUnimarc, {"690", "x9\x1f" "aI247.5\x1f" "v5\x1f" "qany\x1f" "aagain"}), ""},
         {"two_main_entries", marc21, with(with(kCleanMarc21, {"100", "1 \x1f" "aOne"}), {"110", "2 \x1f" "aTwo"}),
          "conflicting-fields"},
         // Indicators and subfields
