@@ -10,6 +10,7 @@
 #include "commands/ExtractCommand.h"
 #include "commands/FetchCommand.h"
 #include "commands/FindCommand.h"
+#include "commands/FixCommand.h"
 #include "commands/IndexCommand.h"
 #include "commands/ProfileCommand.h"
 #include "commands/ShowCommand.h"
@@ -18,9 +19,9 @@ namespace veltrane::cli {
 
 namespace {
 
-const std::array<const CliCommand*, 10> kCommands{
+const std::array<const CliCommand*, 11> kCommands{
     &kCountCommand,   &kIndexCommand,   &kShowCommand,  &kFindCommand,    &kCharsetCommand,
-    &kExtractCommand, &kConvertCommand, &kCheckCommand, &kProfileCommand, &kFetchCommand,
+    &kExtractCommand, &kConvertCommand, &kCheckCommand, &kFixCommand, &kProfileCommand, &kFetchCommand,
 };
 
 }  // namespace

@@ -16,6 +16,8 @@ namespace {
 constexpr char kFieldTerminator = '\x1e';     // 0x1E
 constexpr char kSubfieldDelimiter = '\x1f';   // 0x1F
 constexpr std::size_t kMaxFieldLength = 9'999;
+// The record terminator, field terminator and subfield delimiter.
+constexpr std::string_view kDelimiterBytes = "\x1d\x1e\x1f";
 constexpr std::size_t kMaxRecordLength = 99'999;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 constexpr std::string_view kSlimNamespace = "http://www.loc.gov/MARC21/slim";
@@ -543,6 +545,12 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
             n += 1 + s.codeLength + s.valueLength;
         return n;
     };
+    // A tag holding a delimiter would end the directory or the record
+    // where it stands.
+    auto tagHoldsDelimiter = [&](const MarcRecord::Field& f) {
+        return record.tag(f).find_first_of(kDelimiterBytes) != std::string_view::npos;
+    };
+    auto writable = [&](const MarcRecord::Field& f) { return fieldLength(f) <= kMaxFieldLength && !tagHoldsDelimiter(f); };
     std::size_t dataLength = 0;
     std::size_t entries = 0;
     for (const MarcRecord::Field& f : record.fields()) {
@@ -550,6 +558,10 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
         if (n > kMaxFieldLength) {
             problems.push_back("field " + shownTag(record.tag(f)) + " is " + std::to_string(n) +
                                " bytes, more than 9,999: left out");
+            continue;
+        }
+        if (tagHoldsDelimiter(f)) {
+            problems.push_back("field " + shownTag(record.tag(f)) + " has a delimiter in its tag: left out");
             continue;
         }
         dataLength += n;
@@ -572,9 +584,9 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
     leaderPart(kBaseAddressOffset + 5, kLeaderLength);
     std::size_t position = 0;
     for (const MarcRecord::Field& f : record.fields()) {
-        const std::size_t n = fieldLength(f);
-        if (n > kMaxFieldLength)
+        if (!writable(f))
             continue;
+        const std::size_t n = fieldLength(f);
         std::string_view tag = record.tag(f);
         for (std::size_t i = 0; i < kTagLength; ++i)
             out += i < tag.size() ? tag[i] : ' ';
@@ -584,7 +596,7 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
     }
     out += kFieldTerminator;
     for (const MarcRecord::Field& f : record.fields()) {
-        if (fieldLength(f) > kMaxFieldLength)
+        if (!writable(f))
             continue;
         if (f.control) {
             out += record.value(f);

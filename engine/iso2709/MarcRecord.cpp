@@ -103,6 +103,51 @@ void MarcRecord::addSubfield(std::string_view code, std::string_view value)
     ++m_fields[m_fieldCount - 1].subfieldCount;
 }
 
+void MarcRecord::setLeaderByte(std::size_t position, char value)
+{
+    if (position < m_leaderLength)
+        m_text[m_leader + position] = value;
+}
+
+std::size_t MarcRecord::replaceDataBytes(std::string_view bytes, char with)
+{
+    std::size_t replaced = 0;
+    auto replaceIn = [&](std::size_t at, std::size_t n) {
+        for (std::size_t i = at; i < at + n; ++i)
+            if (bytes.find(m_text[i]) != std::string_view::npos) {
+                m_text[i] = with;
+                ++replaced;
+            }
+    };
+    for (const Field& f : fields()) {
+        if (f.control) {
+            replaceIn(f.value, f.valueLength);
+            continue;
+        }
+        replaceIn(f.indicator1, f.indicator1Length);
+        replaceIn(f.indicator2, f.indicator2Length);
+        for (const Subfield& s : subfields(f))
+            replaceIn(s.value, s.valueLength);
+    }
+    return replaced;
+}
+
+std::size_t MarcRecord::narrowIndicators(char with)
+{
+    std::size_t replaced = 0;
+    for (Field& f : std::span<Field>(m_fields.data(), m_fieldCount)) {
+        if (f.control)
+            continue;
+        for (auto [at, length] : {std::tie(f.indicator1, f.indicator1Length), std::tie(f.indicator2, f.indicator2Length)})
+            if (length > 1) {
+                m_text[at] = with;
+                length = 1;
+                ++replaced;
+            }
+    }
+    return replaced;
+}
+
 std::string_view MarcRecord::controlNumber() const
 {
     for (const Field& f : fields())

@@ -45,6 +45,16 @@ public:
     /// Adds a subfield to the last data field (none when there is none); one
     /// with no code, which no format can hold, is left out as a problem.
     void addSubfield(std::string_view code, std::string_view value);
+    /// Sets leader byte `position` (0-based); nothing when the leader is shorter.
+    void setLeaderByte(std::size_t position, char value);
+    /// Replaces each byte of `bytes` in the record's data (control field
+    /// values, indicators, subfield values; not the leader, tags or codes)
+    /// by `with`; returns how many were replaced.
+    std::size_t replaceDataBytes(std::string_view bytes, char with);
+    /// Replaces each indicator of more than one byte (a character of a
+    /// multibyte set, which no ISO 2709 indicator can hold) by `with`;
+    /// returns how many were replaced.
+    std::size_t narrowIndicators(char with);
     /// Notes something the reader could not take whole; the record is then partial.
     void addProblem(std::string problem) { m_problems.push_back(std::move(problem)); }
 

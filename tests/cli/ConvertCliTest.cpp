@@ -108,6 +108,53 @@ TEST_F(ConvertCliTest, TargetsAndStatuses)
     EXPECT_EQ(ReadFile(existing), kMrk);
 }
 
+TEST_F(ConvertCliTest, FixWritesThroughTheTargetAndTellsWhatItDid)
+{
+    std::string tabbed = MakeRecord({{"001", "r3"}, {"245", "10\x1f" "aT\tab"}});
+    const std::string fixedTabbed = MakeRecord({{"001", "r3"}, {"245", "10\x1f" "aT ab"}});
+    const std::string file = sandbox.writeFile("in.mrc", Joined(kRecords) + "junk" + tabbed);
+    const std::string existing = sandbox.writeFile("existing.mrc", "old");
+    const std::string fresh = sandbox.filePath("fresh.mrc");
+    std::string cut = kRecords[1];
+    cut[cut.size() - 2] = 'X';  // the last field's terminator
+    const std::string partial = sandbox.writeFile("partial.mrc", kRecords[0] + cut);
+    const std::string empty = sandbox.writeFile("empty.mrc", "");
+    const std::string whole = Joined(kRecords) + fixedTabbed;
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"fix", file}, 0, whole, "3 records, 1 repaired, 4 bytes between records left out"},
+        {{"fix", file, "1", "2"}, 0, Joined(kRecords), "2 records, 0 repaired"},
+        {{"fix", "-o", fresh, file}, 0, "", "1 repaired"},
+        {{"fix", "-o", existing, file}, 2, "", "exists; give --overwrite"},
+        {{"fix", "--overwrite", "-o", file, file}, 2, "", "is the record file itself"},
+        {{"fix", "-o", fresh, "--dry-run", file}, 2, "", "it takes no '-o'"},
+        {{"fix", partial}, 1, kRecords[0], "record 2: field 245 does not end with its terminator"},
+        {{"fix", empty}, 1, "", "no record found in '" + empty + "'"},
+        {{"fix", file, "4"}, 2, "", "holds 3 records"},
+        {{"fix", "--dry-run", file}, 1, "junk: 4 bytes at byte 122 left out\n--- record 3 at byte 126\n", "1 to repair"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.arguments, " "));
+        Finished run = sandbox.run(c.arguments);
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(fresh), whole);
+    EXPECT_EQ(ReadFile(existing), "old");
+    EXPECT_EQ(ReadFile(file), Joined(kRecords) + "junk" + tabbed);
+    Finished replaced = sandbox.run({"fix", "--overwrite", "-o", existing, file});
+    EXPECT_EQ(replaced.exitCode, 0);
+    EXPECT_EQ(ReadFile(existing), whole);
+    std::vector<std::string> extra = extraFiles({"in.mrc", "existing.mrc", "fresh.mrc", "partial.mrc", "empty.mrc"});
+    EXPECT_TRUE(extra.empty()) << Joined(extra, " ");
+}
+
 TEST_F(ConvertCliTest, HelpNamesEveryFormatAndEveryCheckCode)
 {
     Finished convertHelp = sandbox.run({"convert", "--help"});
