@@ -167,6 +167,15 @@ void RecordRepairer::repair(std::span<const unsigned char> bytes, std::uint32_t 
     report.written = WriteIso2709(m_record, out, m_problems);
     for (std::string& problem : m_problems)
         report.losses.push_back(std::move(problem));
+    // '450 ' holds only in a record still UNIMARC-shaped once rebuilt (bytes
+    // the reader could not place may have taken its 100 $a).
+    if (report.written && out.compare(start + kEntryMapOffset, kUnimarcEntryMap.size(), kUnimarcEntryMap) == 0) {
+        m_fields.assemble(reinterpret_cast<const unsigned char*>(out.data() + start), out.size() - start);
+        if (!IsUnimarcShaped(m_fields)) {
+            out.replace(start + kEntryMapOffset, kEntryMap.size(), kEntryMap);
+            report.repairs.push_back("leader/20-23 set to \"4500\", the directory's layout");
+        }
+    }
     // A record whose bytes come out as they went in was not repaired.
     if (report.written && out.size() - start == bytes.size() &&
         std::memcmp(out.data() + start, bytes.data(), bytes.size()) == 0)

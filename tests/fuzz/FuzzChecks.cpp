@@ -23,6 +23,7 @@
 #include "iso2709/RecordLayout.h"
 #include "check/RecordCheck.h"
 #include "formats/RecordConvert.h"
+#include "formats/RecordRepair.h"
 #include "display/RecordScan.h"
 #include "display/DecodedText.h"
 #include "charset/UnicodeWidth.h"
@@ -453,6 +454,20 @@ ConvertRun convertFile(const std::string& input, const veltrane::ConvertOptions&
     return run;
 }
 
+/// What fix writes of a file.
+std::string repairFile(const std::string& input, const veltrane::RepairOptions& options)
+{
+    testsupport::TempDir dir;
+    const std::string out = dir.file("out");
+    const int in = ::open(input.c_str(), O_RDONLY);
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    (void)veltrane::RepairRecords(in, fd, options, veltrane::NoMonitor(),
+                                  [](std::int64_t, std::uint64_t, const veltrane::RecordRepair&) {});
+    ::close(in);
+    ::close(fd);
+    return testsupport::ReadFile(out);
+}
+
 constexpr veltrane::RecordFormat kAllFormats[] = {
     veltrane::RecordFormat::Iso2709, veltrane::RecordFormat::MarcXml, veltrane::RecordFormat::Json,
     veltrane::RecordFormat::JsonLines, veltrane::RecordFormat::Mrk,   veltrane::RecordFormat::Text};
@@ -505,6 +520,28 @@ std::string checkConvertAny(const std::uint8_t* data, std::size_t size)
                        " on workers; first difference: ", differ.first == told[0].end() ? "" : *differ.first, " / ",
                        differ.second == told[1].end() ? "" : *differ.second);
         }
+        // fix: its output is sound but for bytes its set cannot read (none
+        // with --utf8), and fixing it again changes nothing.
+        RepairOptions repair;
+        repair.mode = *DelimiterModeFromNumber(static_cast<int>(pick));
+        repair.utf8 = (data[0] / 60) % 2 != 0;
+        const std::string fixed = repairFile(input, repair);
+        const std::string fixedPath = files.dir.write("convert.fixed", fixed);
+        const int fixedFd = ::open(fixedPath.c_str(), O_RDONLY);
+        std::string unsound;
+        (void)CheckRecords(fixedFd, {}, NoMonitor(), [&](const CheckProblem& p) {
+            if (unsound.empty() && (repair.utf8 || (p.code != "invalid-bytes" && p.code != "bad-utf8")))
+                unsound = say(p.number, " ", p.code, " ", p.description);
+        });
+        ::close(fixedFd);
+        if (!unsound.empty())
+            return "check finds fault with what fix wrote: " + unsound;
+        repair.mode = dmNormal;
+        if (repairFile(fixedPath, repair) != fixed)
+            return "fix changes what it wrote itself";
+        repair.dryRun = true;
+        (void)repairFile(input, repair);
+
         // The profile reads every framed record, the last one cut off included.
         const int fd = ::open(input.c_str(), O_RDONLY);
         const ProfileResult profiled = ProfileRecords(fd, 1, INT64_MAX, *DelimiterModeFromNumber(static_cast<int>(pick)),
