@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "iso2709/RecordLayout.h"
+#include "list/TextOrder.h"
 
 namespace veltrane {
 
@@ -180,8 +181,7 @@ ListOrder SortListRows(const RecordList& list, ListOrder order, ListColumn colum
     auto less = [](const Key& a, const Key& b) {
         if (a.number && b.number)
             return *a.number < *b.number;
-        // Bytes of UTF-8 compare as their code points do.
-        return a.text < b.text;
+        return TextSortsBefore(a.text, b.text);
     };
     auto before = [&](std::uint32_t a, std::uint32_t b) {
         return descending ? less(keyOf(b), keyOf(a)) : less(keyOf(a), keyOf(b));

@@ -85,7 +85,8 @@ using ListOrder = std::vector<std::uint32_t>;
 
 /// Rows 0 .. rows - 1 sorted by a column, stably (rows of equal cells keep
 /// their order from `order`): cells that are both whole numbers compare as
-/// numbers, titles by their sort key, anything else by code points; reversed
+/// numbers, titles by their sort key, text as `TextSortsBefore` orders it
+/// (code points, hanzi in pinyin order); reversed
 /// with `descending`, ties still in their earlier order. A stop asked for
 /// through `stop` ends it early with an order that means nothing (the caller
 /// that stopped it throws it away).

@@ -15,6 +15,7 @@
 #include "RecordFiles.h"
 #include "list/ListFill.h"
 #include "list/ListRows.h"
+#include "list/TextOrder.h"
 
 using namespace veltrane;
 using testsupport::MakeRecord;
@@ -292,4 +293,23 @@ TEST(ColumnPaths, OwnColumnsTakeFirstOrEveryOccurrenceAndPositionsOfDecodedText)
     RecordList joined;
     joined.append(list);
     EXPECT_EQ(joined.cell(1, OwnColumn(0)), "alpha");
+}
+
+TEST(TextOrder, CodePointsWithEveryHanziInPinyinOrder)
+{
+    // 阿 a, 北 bei, 镕 rong (beyond GB2312), 上 shang, 赟 yun, 中 zhong; Latin
+    // before hanzi, a text before those it begins, a CJK character the table
+    // does not rank (U+9FFF) and Hangul after the ranked hanzi.
+    const std::vector<std::string> ordered = {"", "Apple", "Zoo", "apple", "é", "阿", "北京", "北京大学", "镕",
+                                              "上海", "赟", "中华", "\xe9\xbf\xbf", "한"};
+    for (std::size_t i = 0; i < ordered.size(); ++i)
+        for (std::size_t k = 0; k < ordered.size(); ++k)
+            EXPECT_EQ(TextSortsBefore(ordered[i], ordered[k]), i < k) << ordered[i] << " / " << ordered[k];
+    RecordList list;
+    for (const char* title : {"上海", "北京", "阿城"}) {
+        ListRow row;
+        row.cells[static_cast<std::size_t>(ListColumn::Publisher)] = title;
+        list.append(row);
+    }
+    EXPECT_EQ(SortListRows(list, FileOrder(3), ListColumn::Publisher, false), (ListOrder{2, 1, 0}));
 }
