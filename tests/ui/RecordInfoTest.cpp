@@ -56,6 +56,8 @@ class RecordInfoTest : public QObject {
     TFormMarc* open(const QString& path)
     {
         (void)OpenMarcFile(&m_v->main, path);
+        // On a busy machine even a small file may open after the grace period, in the background.
+        (void)QTest::qWaitFor([] { return !FormMarc || !FormMarc->isOpening(); }, 20000);
         return FormMarc.data();
     }
     QString info() const { return m_v->main.infoPanel()->text(); }
