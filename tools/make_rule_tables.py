@@ -36,6 +36,14 @@ iso_folder = sys.argv[2] if len(sys.argv) > 2 else "/usr/share/iso-codes/json"
 # (the sources' notes name UNIMARC 210; the UNIMARC manual gives both
 # indicators of 210 a blank value).
 INDICATOR_BLANK_ADDED = {("unimarc", "210", 1), ("unimarc", "210", 2)}
+# Subfield repeatability the MARC 21 source has wrong or out of date, set as
+# the table of MARC::Lint 1.53 (Debian libmarc-lint-perl) has it; the corpus
+# comparison with MARC::Lint found each: X11 $d, "Date of meeting or treaty
+# signing", became repeatable; 886 $a and $b are not repeatable.
+SUBFIELD_REPEATABLE_SET = {
+    ("marc21", "111", "d"): True, ("marc21", "611", "d"): True, ("marc21", "711", "d"): True,
+    ("marc21", "811", "d"): True, ("marc21", "886", "a"): False, ("marc21", "886", "b"): False,
+}
 
 
 def cxx_string(text):
@@ -118,7 +126,8 @@ def read_rules(path, family):
             elif key == "":
                 field["control"] = True
             else:
-                field["subfields"].append((key, parts[1] == "R", parts[2].strip() if len(parts) > 2 else ""))
+                repeatable = SUBFIELD_REPEATABLE_SET.get((family, tag, key), parts[1] == "R")
+                field["subfields"].append((key, repeatable, parts[2].strip() if len(parts) > 2 else ""))
         if listed is not None:
             named = {code for code, _, _ in field["subfields"]}
             for code in listed:
@@ -127,6 +136,11 @@ def read_rules(path, family):
                           file=sys.stderr)
                     field["subfields"].append((code, True, ""))
         field["subfields"].sort(key=lambda s: s[0])
+        # A data field named with no subfields is described by another format
+        # (MARC 21's holdings fields 841-88X in a bibliographic record): its
+        # data is not checked.
+        if not field["control"] and not field["subfields"] and field["length"] == 0 and not field["lengths"]:
+            field["open"] = True
         if tag in fields:
             print(f"warning: {family} {tag} given twice; the first is kept", file=sys.stderr)
             continue
