@@ -136,11 +136,6 @@ def read_rules(path, family):
                           file=sys.stderr)
                     field["subfields"].append((code, True, ""))
         field["subfields"].sort(key=lambda s: s[0])
-        # A data field named with no subfields is described by another format
-        # (MARC 21's holdings fields 841-88X in a bibliographic record): its
-        # data is not checked.
-        if not field["control"] and not field["subfields"] and field["length"] == 0 and not field["lengths"]:
-            field["open"] = True
         if tag in fields:
             print(f"warning: {family} {tag} given twice; the first is kept", file=sys.stderr)
             continue

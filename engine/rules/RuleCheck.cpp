@@ -301,8 +301,11 @@ private:
     void checkDataField(std::size_t i, const FieldRule& rule)
     {
         const IsoDataField field = m_reader.dataField(i);
-        if (rule.open) {
-            // Only names are known of it: what its data holds is not checked.
+        // Only names are known of it: what its data holds is not checked. A
+        // field its source names with no subfields at all is so too: MARC
+        // 21's holdings fields 841-88X in a bibliographic record, which the
+        // holdings format describes.
+        if (rule.open || rule.subfieldCount == 0) {
             for (const IsoSubfield& s : field.subfields)
                 checkControlCharacters(s.value);
             return;
