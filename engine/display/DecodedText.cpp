@@ -152,7 +152,8 @@ private:
     }
 
     /// Writes code points at out, controls as pictures: C0 controls as
-    /// U+2400-241F, DEL as U+2421, C1 controls as U+FFFD. Returns the end.
+    /// U+2400-241F, DEL as U+2421, C1 controls as ShownC1Control says.
+    /// Returns the end.
     static char* putCluster(std::string_view text, char* out)
     {
         for (std::size_t i = 0; i < text.size();) {
@@ -169,7 +170,7 @@ private:
             else if (cp == kDeleteByte)
                 out = putUtf8(out, kDeletePicture);
             else if (cp >= 0x80 && cp < 0xA0)
-                out = putUtf8(out, kReplacementCharacter);
+                out = putUtf8(out, ShownC1Control(cp));
             else {
                 std::memcpy(out, text.data() + from, i - from);
                 out += i - from;

@@ -209,7 +209,7 @@ private:
         }
         s.length = length;
         if (cp < 0xA0) {
-            s.shown = kReplacementCharacter;  // a C1 control
+            s.shown = ShownC1Control(cp);
         } else {
             s.shown = cp;
             s.kind = unicode_width::WidthClassOf(cp);

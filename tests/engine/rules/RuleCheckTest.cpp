@@ -247,6 +247,21 @@ TEST(RuleCheckTest, EscapeIsAllowedInMarc8AndControlCharactersElsewhereAreNot)
     EXPECT_EQ(codes(findings(record, RuleSetting::Marc21, CharsetSetting::Gbk)), "control-character");
 }
 
+TEST(RuleCheckTest, NonSortingMarksAreNoFault)
+{
+    // U+0098/U+009C in MARC 21, U+0088/U+0089 in UNIMARC, 0x88/0x89 in MARC-8:
+    // neither invalid bytes nor control characters.
+    EXPECT_EQ(codes(findings(MakeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aAda \xc2\x98of\xc2\x9c"})),
+                             RuleSetting::Marc21, CharsetSetting::Utf8)),
+              "");
+    EXPECT_EQ(codes(findings(MakeRecord(replaced(kCleanUnimarc, {"200", "1 \x1f" "a\xc2\x88Il \xc2\x89" "ciclo"})),
+                             RuleSetting::Unimarc, CharsetSetting::Utf8)),
+              "");
+    EXPECT_EQ(codes(findings(MakeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aAda \x88of\x89"})),
+                             RuleSetting::Marc21, CharsetSetting::Marc8)),
+              "");
+}
+
 TEST(RuleCheckTest, StandardNumbers)
 {
     using rules::CheckIsbn;
