@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "charset/ByteWords.h"
 #include "charset/UnimarcShape.h"
 #include "rules/RuleTables.h"
 #include "rules/StandardNumbers.h"
@@ -120,11 +121,73 @@ const rules::RuleSetTables& TablesOf(RuleSet set)
     }
 }
 
+/// Three ASCII digits as a number (0-999); -1 for any other tag.
+int tagNumber(std::string_view tag)
+{
+    if (tag.size() != 3 || !IsAsciiDigit(tag[0]) || !IsAsciiDigit(tag[1]) || !IsAsciiDigit(tag[2]))
+        return -1;
+    return (tag[0] - '0') * 100 + (tag[1] - '0') * 10 + (tag[2] - '0');
+}
+
+/// A set's field rules by tag number, for the tags of digits every record
+/// mostly has; built once per set.
+struct RulesByNumber {
+    explicit RulesByNumber(const RuleSetTables& tables)
+    {
+        byNumber.fill(nullptr);
+        for (const FieldRule& rule : tables.fields)
+            if (const int n = tagNumber(rule.tag); n >= 0)
+                byNumber[static_cast<std::size_t>(n)] = &rule;
+    }
+    std::array<const FieldRule*, 1000> byNumber;
+};
+
+const RulesByNumber& RulesByNumberOf(RuleSet set)
+{
+    static const RulesByNumber marc21(rules::Marc21Bibliographic());
+    static const RulesByNumber unimarc(rules::UnimarcBibliographic());
+    static const RulesByNumber cnmarc(rules::CnmarcBibliographic());
+    return set == RuleSet::Marc21 ? marc21 : set == RuleSet::Cnmarc ? cnmarc : unimarc;
+}
+
+/// Occurrences of each tag in one record, counted without allocating once
+/// the thread has seen a record: tags of digits in a flat table cleared by
+/// what was touched, any other tag in a short list.
+class TagOccurrences {
+public:
+    void clear()
+    {
+        for (const std::uint16_t n : m_touched)
+            m_counts[n] = 0;
+        m_touched.clear();
+        m_other.clear();
+    }
+    /// Counts one more field with this tag; returns its occurrence (1-based).
+    int next(std::string_view tag)
+    {
+        if (const int n = tagNumber(tag); n >= 0) {
+            if (m_counts[static_cast<std::size_t>(n)]++ == 0)
+                m_touched.push_back(static_cast<std::uint16_t>(n));
+            return m_counts[static_cast<std::size_t>(n)];
+        }
+        for (auto& [other, count] : m_other)
+            if (other == tag)
+                return ++count;
+        m_other.emplace_back(tag, 1);
+        return 1;
+    }
+
+private:
+    std::array<int, 1000> m_counts{};
+    std::vector<std::uint16_t> m_touched;
+    std::vector<std::pair<std::string_view, int>> m_other;
+};
+
 class RuleChecker {
 public:
     RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
         : m_reader(reader), m_set(set), m_context(context), m_out(out),
-          m_tables(TablesOf(set)),
+          m_tables(TablesOf(set)), m_rulesByNumber(RulesByNumberOf(set)),
           m_delimiter(SubfieldDelimiter(context.mode))
     {
     }
@@ -133,11 +196,11 @@ public:
     {
         const auto fields = m_reader.fields();
         checkMandatory();
-        std::map<std::string_view, int> seen;
+        m_occurrences.clear();
         std::string_view mainEntry;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const std::string_view tag = fields[i].tag;
-            const int occurrence = ++seen[tag];
+            const int occurrence = m_occurrences.next(tag);
             m_at = fieldOffset(fields[i]);
             m_tag = tag;
             m_occurrence = occurrence;
@@ -195,6 +258,13 @@ private:
         return name;
     }
 
+    [[nodiscard]] const FieldRule* findRule(std::string_view tag) const
+    {
+        if (const int n = tagNumber(tag); n >= 0)
+            return m_rulesByNumber.byNumber[static_cast<std::size_t>(n)];
+        return m_tables.field(tag);
+    }
+
     void checkMandatory()
     {
         const auto fields = m_reader.fields();
@@ -223,7 +293,7 @@ private:
                 return;
             ruleTag = linkage->substr(0, 3);
         }
-        const FieldRule* rule = m_tables.field(ruleTag);
+        const FieldRule* rule = findRule(ruleTag);
         const std::span<const unsigned char> body = m_reader.body(i);
         if (rule == nullptr) {
             if (!isLocalTag(ruleTag) && !alternateScript)
@@ -411,7 +481,16 @@ private:
     void checkControlCharacters(std::span<const unsigned char> bytes)
     {
         constexpr unsigned char kEscape = 0x1B;
-        for (unsigned char b : bytes) {
+        // Eight bytes at a time while none is below 0x20 (a byte's high bit
+        // after subtracting 0x20, where it had none before): most data has none.
+        std::size_t i = 0;
+        while (i + 8 <= bytes.size()) {
+            const std::uint64_t word = LoadWord(bytes.data() + i);
+            if (((word - kOnes * 0x20) & ~word & kHighBits) != 0)
+                break;
+            i += 8;
+        }
+        for (unsigned char b : bytes.subspan(i)) {
             if (b >= 0x20 || b == m_delimiter || (b == kEscape && m_context.charset == Charset::Marc8))
                 continue;
             add("control-character", fieldName() + " holds control character " + PrintableHex(b));
@@ -480,12 +559,17 @@ private:
     const RuleContext& m_context;
     std::vector<RuleFinding>& m_out;
     const RuleSetTables& m_tables;
+    const RulesByNumber& m_rulesByNumber;
+    // The thread's, so that counting a record's tags allocates nothing.
+    static thread_local TagOccurrences m_occurrences;
     unsigned char m_delimiter;
     std::size_t m_at = 0;
     std::string_view m_tag;
     int m_occurrence = 0;
     bool m_marcCodes = true;  ///< the data field's codes are from the MARC lists
 };
+
+thread_local TagOccurrences RuleChecker::m_occurrences;
 
 }  // namespace
 
