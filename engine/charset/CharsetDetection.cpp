@@ -279,16 +279,34 @@ CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> lead
     return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, joined, &hints);
 }
 
-CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)
+namespace {
+
+/// The set a setting names, or `detect()` under the automatic one.
+template <typename Detect>
+CharsetDecision chooseCharset(CharsetSetting setting, Detect detect)
 {
     switch (setting) {
-    case CharsetSetting::Auto: return DetectCharset(record);
+    case CharsetSetting::Auto: return detect();
     case CharsetSetting::Gbk: return {Charset::Gbk, CharsetRule::None};
     case CharsetSetting::Gb18030: return {Charset::Gb18030, CharsetRule::None};
     case CharsetSetting::Utf8: return {Charset::Utf8, CharsetRule::None};
     case CharsetSetting::Marc8: return {Charset::Marc8, CharsetRule::None};
     }
-    return DetectCharset(record);
+    return detect();
+}
+
+}  // namespace
+
+CharsetDecision ChooseCharset(CharsetSetting setting, const RecordFields& record)
+{
+    return chooseCharset(setting, [&] { return DetectCharset(record); });
+}
+
+CharsetDecision ChooseCharset(CharsetSetting setting, std::span<const unsigned char, kLeaderLength> leader,
+                              std::span<const FieldView> fields, std::vector<std::span<const unsigned char>>& pieces)
+{
+    JoinFieldBytes(fields, pieces);
+    return chooseCharset(setting, [&] { return detectCharset(leader[kLeaderCodingScheme], FieldViews{fields}, pieces); });
 }
 
 bool HoldsOnlyAscii(const RecordFields& record)
@@ -296,11 +314,34 @@ bool HoldsOnlyAscii(const RecordFields& record)
     return IsAsciiWithoutEscape(record.leader()) && IsAsciiWithoutEscape(record.bytes());
 }
 
-ToldCharset TellCharset(CharsetSetting setting, const CharsetDecision& decision, const RecordFields& record)
+namespace {
+
+/// Under the automatic setting a record of ASCII without ESC is told as
+/// "ascii"; `onlyAscii` asks whether the record is one.
+template <typename OnlyAscii>
+ToldCharset tellCharset(CharsetSetting setting, const CharsetDecision& decision, OnlyAscii onlyAscii)
 {
-    if (setting == CharsetSetting::Auto && HoldsOnlyAscii(record))
+    if (setting == CharsetSetting::Auto && onlyAscii())
         return {"ascii", CharsetRule::None};
     return {CharsetName(decision.charset), decision.rule};
+}
+
+}  // namespace
+
+ToldCharset TellCharset(CharsetSetting setting, const CharsetDecision& decision, const RecordFields& record)
+{
+    return tellCharset(setting, decision, [&] { return HoldsOnlyAscii(record); });
+}
+
+ToldCharset TellCharset(CharsetSetting setting, const CharsetDecision& decision,
+                        std::span<const unsigned char, kLeaderLength> leader,
+                        std::span<const std::span<const unsigned char>> joined)
+{
+    // The tags, ASCII letters and digits, change nothing.
+    return tellCharset(setting, decision, [&] {
+        return IsAsciiWithoutEscape(leader) &&
+               std::all_of(joined.begin(), joined.end(), [](const auto& piece) { return IsAsciiWithoutEscape(piece); });
+    });
 }
 
 }  // namespace veltrane

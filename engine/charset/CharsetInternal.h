@@ -3,8 +3,8 @@
 
 // What engine/check reads records with that the rest of the engine does not:
 // detection over fields where they stand in a block, and the facts one scan
-// of a record's text gives the automatic rules. Only engine/charset and
-// engine/check include this header.
+// of a record's text gives the automatic rules. Only engine/charset,
+// engine/check and engine/profile include this header.
 
 #include <cstddef>
 #include <span>
@@ -30,6 +30,18 @@ void JoinFieldBytes(std::span<const FieldView> fields, std::vector<std::span<con
 [[nodiscard]] CharsetDecision DetectCharset(std::span<const unsigned char, kLeaderLength> leader,
                                             std::span<const FieldView> fields,
                                             std::vector<std::span<const unsigned char>>& pieces);
+/// ChooseCharset of the RecordFields a record would give whose fields are
+/// these, under the same conditions as DetectCharset above; the fields'
+/// bytes are left joined in `pieces` for TellCharset below.
+[[nodiscard]] CharsetDecision ChooseCharset(CharsetSetting setting, std::span<const unsigned char, kLeaderLength> leader,
+                                            std::span<const FieldView> fields,
+                                            std::vector<std::span<const unsigned char>>& pieces);
+/// TellCharset of the RecordFields a record would give whose fields' bytes
+/// JoinFieldBytes has joined into `joined`, under the same conditions as
+/// DetectCharset above.
+[[nodiscard]] ToldCharset TellCharset(CharsetSetting setting, const CharsetDecision& decision,
+                                      std::span<const unsigned char, kLeaderLength> leader,
+                                      std::span<const std::span<const unsigned char>> joined);
 /// What one pass over a record's text tells a record check: the count
 /// TextCodec::countInvalid gives for GBK, and what the automatic rules look
 /// for in it.

@@ -204,8 +204,10 @@ IsoDataField Iso2709Reader::dataField(std::size_t i)
 
 bool Iso2709Reader::unimarcShaped() const
 {
-    return std::any_of(m_fields.begin(), m_fields.end(),
-                       [](const IsoField& f) { return f.tag == "100" && IsUnimarcGeneralData(f.data); });
+    if (m_unimarcShaped < 0)
+        m_unimarcShaped = std::any_of(m_fields.begin(), m_fields.end(),
+                                      [](const IsoField& f) { return f.tag == "100" && IsUnimarcGeneralData(f.data); });
+    return m_unimarcShaped > 0;
 }
 
 bool Iso2709Reader::leaderWellFormed() const
@@ -232,6 +234,7 @@ void Iso2709Reader::read(std::span<const unsigned char> bytes, std::uint32_t dec
     m_mode = options.mode;
     m_terminator = FieldTerminator(options.mode);
     m_fields.clear();
+    m_unimarcShaped = -1;
     m_problems.clear();
     m_quick = false;
     std::memset(m_leader, ' ', sizeof m_leader);
@@ -300,6 +303,7 @@ bool Iso2709Reader::readWellFormed(std::uint32_t declaredLength)
 void Iso2709Reader::readEntries()
 {
     m_fields.clear();
+    m_unimarcShaped = -1;
     const std::size_t length = m_bytes.size();
     if (length < kLeaderLength)
         return;

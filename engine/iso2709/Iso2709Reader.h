@@ -101,6 +101,10 @@ public:
     /// fields back to back in directory order, tags of ASCII letters and
     /// digits, and no more tag and field bytes than kFieldBufferSize.
     [[nodiscard]] bool readByQuickScan() const { return m_quick; }
+    /// Whether a field 100 among the entries read starts its $a the UNIMARC
+    /// way (IsUnimarcGeneralData): worked out at most once a record, since
+    /// the leader check may ask it first.
+    [[nodiscard]] bool unimarcShaped() const;
 
     /// The bytes of field i up to its first field terminator.
     [[nodiscard]] std::span<const unsigned char> body(std::size_t i) const;
@@ -111,7 +115,6 @@ public:
 private:
     [[nodiscard]] bool readWellFormed(std::uint32_t declaredLength);
     [[nodiscard]] bool leaderWellFormed() const;
-    [[nodiscard]] bool unimarcShaped() const;
     void readEntries();
     void findProblems(std::uint32_t declaredLength);
     void findLeaderProblems();
@@ -135,6 +138,8 @@ private:
     std::vector<FieldRange> m_ranges;
     std::vector<bool> m_unsound;  ///< entries told at fault
     bool m_quick = false;
+    /// unimarcShaped() of the entries in m_fields: -1 while not yet worked out.
+    mutable signed char m_unimarcShaped = -1;
 };
 
 }  // namespace veltrane

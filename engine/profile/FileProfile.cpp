@@ -7,7 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include "charset/CharsetInternal.h"
 #include "iso2709/BatchWorkers.h"
 #include "iso2709/RecordStream.h"
 
@@ -23,6 +27,7 @@ constexpr std::size_t kNumericTags = 1000;
 // the rest share one, so that memory stays bounded whatever a file holds.
 constexpr std::size_t kOtherTags = 4096;
 constexpr std::string_view kOtherTagsName = "...";
+constexpr std::size_t kYearValues = 10000;  // a year is four digits
 
 bool isDigit(unsigned char b) { return b >= '0' && b <= '9'; }
 
@@ -38,18 +43,14 @@ std::optional<int> firstFourDigits(std::span<const unsigned char> bytes)
 }
 
 /// The bytes of the first subfield `code` of a field's data (after the tag),
-/// up to the next delimiter or the field terminator.
+/// up to the next delimiter or the field terminator. The fields asked are
+/// short: a plain loop finds it sooner than calls would.
 std::optional<std::span<const unsigned char>> subfield(std::span<const unsigned char> data, unsigned char delimiter,
                                                        unsigned char code)
 {
-    const unsigned char* const begin = data.data();
-    for (const unsigned char* at = begin; data.size() >= 2 && at < begin + data.size() - 1; ++at) {
-        at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(begin + data.size() - 1 - at)));
-        if (at == nullptr)
-            break;
-        if (at[1] != code)
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] != delimiter || data[i + 1] != code)
             continue;
-        const std::size_t i = static_cast<std::size_t>(at - begin);
         std::size_t end = i + 2;
         while (end < data.size() && data[end] != delimiter && data[end] != kStandardFieldTerminator &&
                data[end] != kSpecialFieldTerminator)
@@ -59,42 +60,174 @@ std::optional<std::span<const unsigned char>> subfield(std::span<const unsigned 
     return std::nullopt;
 }
 
-std::optional<std::size_t> firstField(const RecordFields& record, std::string_view tag)
+/// Bit 7 of each byte of word set where that byte is zero, each byte tested
+/// on its own (no borrow crosses between bytes).
+constexpr std::uint64_t zeroBytes(std::uint64_t word)
 {
-    for (std::size_t i = 0; i < record.fields().size(); ++i)
-        if (record.tag(i) == tag)
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((word & kLow7) + kLow7) | word | kLow7);
+}
+
+/// Calls `counted(code)` with the byte after each standard subfield
+/// delimiter of a field's data, but for a delimiter that is its last byte.
+/// Nothing outside the data is read.
+template <typename Counted>
+void forEachStandardCode(std::span<const unsigned char> data, Counted counted)
+{
+    const unsigned char* const p = data.data();
+    const std::size_t size = data.size();
+    if (size < 2)
+        return;
+    const std::size_t last = size - 1;  // a delimiter here has no code
+    // Calls counted for the delimiters a mask marks, bit k for byte base + k.
+    const auto countMarked = [&](std::size_t base, unsigned mask) {
+        for (; mask != 0; mask &= mask - 1)
+            counted(p[base + static_cast<std::size_t>(__builtin_ctz(mask)) + 1]);
+    };
+    if (size < 16) {
+        // Short fields (most of them) as two words that may overlap.
+        constexpr std::uint64_t kDelimiters = 0x0101010101010101ull * kStandardSubfieldDelimiter;
+        if (size < 8) {
+            for (std::size_t i = 0; i < last; ++i)
+                if (p[i] == kStandardSubfieldDelimiter)
+                    counted(p[i + 1]);
+            return;
+        }
+        std::uint64_t first, second;
+        std::memcpy(&first, p, 8);
+        std::memcpy(&second, p + size - 8, 8);
+        const auto bytesOf = [](std::uint64_t marks) {
+            unsigned mask = 0;
+            for (; marks != 0; marks &= marks - 1)
+                mask |= 1u << (__builtin_ctzll(marks) / 8);
+            return mask;
+        };
+        const unsigned low = bytesOf(zeroBytes(first ^ kDelimiters)) & ((1u << std::min<std::size_t>(8, last)) - 1);
+        const std::size_t secondBase = size - 8;
+        // Bytes of the second word from 8 on, and before the last byte.
+        const unsigned high = bytesOf(zeroBytes(second ^ kDelimiters)) & ~((1u << (8 - secondBase)) - 1) & 0x7Fu;
+        countMarked(0, low);
+        countMarked(secondBase, high);
+        return;
+    }
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Subfields are mostly short, looked through 16 bytes at a time; after 64
+    // bytes without a delimiter the rest of a long one goes to memchr.
+    const __m128i delimiter = _mm_set1_epi8(static_cast<char>(kStandardSubfieldDelimiter));
+    const auto marks = [&](std::size_t at) {
+        return static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), delimiter)));
+    };
+    int quiet = 0;
+    while (i + 16 <= last) {
+        const unsigned found = marks(i);
+        if (found == 0 && ++quiet == 4) {
+            quiet = 0;
+            const void* at = std::memchr(p + i + 16, kStandardSubfieldDelimiter, last - i - 16);
+            if (at == nullptr)
+                return;
+            i = static_cast<std::size_t>(static_cast<const unsigned char*>(at) - p);
+            continue;
+        }
+        if (found != 0)
+            quiet = 0;
+        countMarked(i, found);
+        i += 16;
+    }
+    if (i < last) {
+        // The 16 bytes that end the data, without those looked at already
+        // and without the last byte.
+        const std::size_t base = size - 16;
+        countMarked(base, marks(base) & ~((1u << (i - base)) - 1) & 0x7FFFu);
+    }
+#else
+    for (; i < last; ++i)
+        if (p[i] == kStandardSubfieldDelimiter)
+            counted(p[i + 1]);
+#endif
+}
+
+/// Whether a tag is the three bytes of `name`.
+bool tagIs(std::string_view tag, const char (&name)[4])
+{
+    return tag.size() == kTagLength && tag[0] == name[0] && tag[1] == name[1] && tag[2] == name[2];
+}
+
+/// A record's fields as the year rule reads them: those RecordFields holds,
+/// or those a reader took where they lie.
+std::size_t fieldCount(const RecordFields& record) { return record.fields().size(); }
+std::string_view tagOf(const RecordFields& record, std::size_t i) { return record.tag(i); }
+std::span<const unsigned char> dataOf(const RecordFields& record, std::size_t i) { return record.data(i); }
+std::size_t fieldCount(std::span<const FieldView> record) { return record.size(); }
+std::string_view tagOf(std::span<const FieldView> record, std::size_t i) { return record[i].tag; }
+std::span<const unsigned char> dataOf(std::span<const FieldView> record, std::size_t i) { return record[i].data; }
+
+template <typename Fields>
+std::optional<std::size_t> firstField(const Fields& record, const char (&tag)[4])
+{
+    for (std::size_t i = 0; i < fieldCount(record); ++i)
+        if (tagIs(tagOf(record, i), tag))
             return i;
     return std::nullopt;
 }
 
-void countPositions(PositionCounts& counts, std::size_t positions, std::span<const unsigned char> bytes)
-{
-    if (counts.values.empty())
-        counts.values.assign(positions, {});
-    for (std::size_t p = 0; p < positions && p < bytes.size(); ++p)
-        ++counts.values[p][bytes[p]];
-}
+/// Counts of each byte value at each position of a fixed-length piece of
+/// data, as PositionCounts holds them once done. A position's row is a little
+/// longer than its 256 values: rows 2048 bytes apart would put one value of
+/// every other position 4 KiB apart, where the processor takes the load after
+/// a store to one for a load of the other and waits.
+class PositionTally {
+public:
+    void count(std::size_t positions, std::span<const unsigned char> bytes)
+    {
+        if (m_positions == 0) {
+            m_positions = positions;
+            m_counts.assign(positions * kRowLength, 0);
+        }
+        std::int64_t* const counts = m_counts.data();
+        const std::size_t counted = std::min(m_positions, bytes.size());
+        for (std::size_t p = 0; p < counted; ++p)
+            ++counts[p * kRowLength + bytes[p]];
+    }
 
-std::optional<int> publicationYear(const RecordFields& record, unsigned char subfieldDelimiter, bool unimarc);
+    void add(const PositionTally& other)
+    {
+        if (other.m_positions == 0)
+            return;
+        if (m_positions == 0) {
+            *this = other;
+            return;
+        }
+        for (std::size_t i = 0; i < m_counts.size(); ++i)
+            m_counts[i] += other.m_counts[i];
+    }
 
-}  // namespace
+    [[nodiscard]] PositionCounts counts() const
+    {
+        PositionCounts counts;
+        counts.values.resize(m_positions);
+        for (std::size_t p = 0; p < m_positions; ++p)
+            std::copy_n(m_counts.begin() + static_cast<std::ptrdiff_t>(p * kRowLength), 256, counts.values[p].begin());
+        return counts;
+    }
 
-std::optional<int> PublicationYear(const RecordFields& record, unsigned char subfieldDelimiter)
-{
-    return publicationYear(record, subfieldDelimiter, IsUnimarcShaped(record));
-}
+private:
+    static constexpr std::size_t kRowLength = 256 + 8;
+    std::size_t m_positions = 0;  ///< 0 until the first count
+    std::vector<std::int64_t> m_counts;
+};
 
-namespace {
-
-std::optional<int> publicationYear(const RecordFields& record, unsigned char subfieldDelimiter, bool unimarc)
+template <typename Fields>
+std::optional<int> publicationYear(const Fields& record, unsigned char subfieldDelimiter, bool unimarc)
 {
     if (unimarc) {
         if (const std::optional<std::size_t> f = firstField(record, "210"))
-            if (const auto d = subfield(record.data(*f), subfieldDelimiter, 'd'))
+            if (const auto d = subfield(dataOf(record, *f), subfieldDelimiter, 'd'))
                 if (const std::optional<int> year = firstFourDigits(*d))
                     return year;
         if (const std::optional<std::size_t> f = firstField(record, "100"))
-            if (const auto a = subfield(record.data(*f), subfieldDelimiter, 'a'); a && a->size() >= 13)
+            if (const auto a = subfield(dataOf(record, *f), subfieldDelimiter, 'a'); a && a->size() >= 13)
                 if (std::all_of(a->begin() + 9, a->begin() + 13, isDigit))
                     return firstFourDigits(a->subspan(9, 4));
         return std::nullopt;
@@ -102,25 +235,30 @@ std::optional<int> publicationYear(const RecordFields& record, unsigned char sub
     // 008/06, the type of date: b (no date, B.C.), n (unknown) and blanks or
     // fill characters give no year at 07-10.
     if (const std::optional<std::size_t> f = firstField(record, "008")) {
-        const std::span<const unsigned char> data = record.data(*f);
+        const std::span<const unsigned char> data = dataOf(record, *f);
         if (data.size() >= 11 && std::string_view("cdeikmpqrstu").find(static_cast<char>(data[6])) != std::string_view::npos &&
             std::all_of(data.begin() + 7, data.begin() + 11, isDigit))
             return firstFourDigits(data.subspan(7, 4));
     }
-    for (std::size_t i = 0; i < record.fields().size(); ++i) {
-        const std::span<const unsigned char> data = record.data(i);
-        if (record.tag(i) == "264" && data.size() >= 2 && data[1] == '1')
+    for (std::size_t i = 0; i < fieldCount(record); ++i) {
+        const std::span<const unsigned char> data = dataOf(record, i);
+        if (tagIs(tagOf(record, i), "264") && data.size() >= 2 && data[1] == '1')
             if (const auto c = subfield(data, subfieldDelimiter, 'c'))
                 if (const std::optional<int> year = firstFourDigits(*c))
                     return year;
     }
     if (const std::optional<std::size_t> f = firstField(record, "260"))
-        if (const auto c = subfield(record.data(*f), subfieldDelimiter, 'c'))
+        if (const auto c = subfield(dataOf(record, *f), subfieldDelimiter, 'c'))
             return firstFourDigits(*c);
     return std::nullopt;
 }
 
 }  // namespace
+
+std::optional<int> PublicationYear(const RecordFields& record, unsigned char subfieldDelimiter)
+{
+    return publicationYear(record, subfieldDelimiter, IsUnimarcShaped(record));
+}
 
 /// Counters kept while records come in, by slot: a tag of three digits is its
 /// own number, any other tag a slot given it on first sight.
@@ -155,15 +293,21 @@ struct ProfileBuilder::Tallies {
     std::vector<TagSlot> slots = std::vector<TagSlot>(kNumericTags + kOtherTags + 1);
     std::unordered_map<std::string, std::size_t> otherTags;
     std::vector<std::string> otherTagNames;
-    PositionCounts leader;
-    std::unordered_map<std::uint16_t, PositionCounts> marc21FixedData;
-    PositionCounts unimarcGeneralData;
-    std::map<int, std::int64_t> years;
+    PositionTally leader;
+    std::unordered_map<std::uint16_t, PositionTally> marc21FixedData;
+    PositionTally unimarcGeneralData;
+    std::vector<std::int64_t> years = std::vector<std::int64_t>(kYearValues);  ///< records by year
 
     std::size_t slotOf(std::string_view tag)
     {
-        if (tag.size() == kTagLength && std::all_of(tag.begin(), tag.end(), [](char c) { return isDigit(static_cast<unsigned char>(c)); }))
+        if (tag.size() == kTagLength && isDigit(static_cast<unsigned char>(tag[0])) &&
+            isDigit(static_cast<unsigned char>(tag[1])) && isDigit(static_cast<unsigned char>(tag[2])))
             return static_cast<std::size_t>((tag[0] - '0') * 100 + (tag[1] - '0') * 10 + (tag[2] - '0'));
+        return otherSlotOf(tag);
+    }
+
+    std::size_t otherSlotOf(std::string_view tag)
+    {
         const auto [it, added] = otherTags.try_emplace(std::string(tag), kNumericTags + otherTagNames.size());
         if (added) {
             if (otherTagNames.size() == kOtherTags) {
@@ -176,6 +320,60 @@ struct ProfileBuilder::Tallies {
     }
 
     std::vector<IsoSubfield> subfields;
+    std::vector<FieldView> views;  ///< the fields of the record being counted
+    std::vector<std::span<const unsigned char>> pieces;
+
+    void countCharset(const ToldCharset& told) { ++charsets[{told.name, CharsetRuleNumber(told.rule)}]; }
+
+    /// Counts the fields in `views`, of record number `record` (0-based).
+    void countFields(std::int64_t record, std::span<const unsigned char, kLeaderLength> leaderBytes, bool unimarc)
+    {
+        leader.count(kLeaderPositions, leaderBytes);
+        const unsigned char delimiter = SubfieldDelimiter(mode);
+        for (const FieldView& field : views) {
+            const std::string_view tag = field.tag;
+            const std::span<const unsigned char> data = field.data;
+            TagSlot& slot = slots[slotOf(tag)];
+            slot.count.count(record);
+            slot.shortest = std::min(slot.shortest, data.size());
+            slot.longest = std::max(slot.longest, data.size());
+            const bool controlField = tag.size() == kTagLength && tag[0] == '0' && tag[1] == '0';
+            if (controlField) {
+                if (!unimarc && tagIs(tag, "008")) {
+                    const std::uint16_t type = static_cast<std::uint16_t>(leaderBytes[6] << 8 | leaderBytes[7]);
+                    marc21FixedData[type].count(kMarc21FixedDataLength, data);
+                }
+                continue;
+            }
+            if (data.size() >= 2) {
+                if (!slot.indicators)
+                    slot.indicators = std::make_unique<std::array<std::array<std::int64_t, 256>, 2>>();
+                ++(*slot.indicators)[0][data[0]];
+                ++(*slot.indicators)[1][data[1]];
+            }
+            countSubfields(slot, data, record);
+            if (unimarc && tagIs(tag, "100"))
+                if (const auto a = subfield(data, delimiter, 'a'))
+                    unimarcGeneralData.count(kUnimarcGeneralDataLength, *a);
+        }
+        if (const std::optional<int> year = publicationYear(std::span<const FieldView>(views), delimiter, unimarc))
+            ++years[static_cast<std::size_t>(*year)];
+    }
+
+    void countSubfields(TagSlot& slot, std::span<const unsigned char> data, std::int64_t record)
+    {
+        if (mode == dmNormal) {
+            // Every delimiter byte is one: a code follows each before the last
+            // byte. A field cut off by the end of the file may hold no byte.
+            forEachStandardCode(data, [&](unsigned char code) { countSubfield(slot, code, record); });
+        } else if (!data.empty()) {
+            // In the printable variants a '$' is a delimiter only before a letter or digit.
+            (void)SplitSubfields(data.first(data.size() - 1), mode, subfields);
+            for (const IsoSubfield& sub : subfields)
+                if (!sub.code.empty())
+                    countSubfield(slot, sub.code[0], record);
+        }
+    }
 
     static void countSubfield(TagSlot& slot, unsigned char code, std::int64_t record)
     {
@@ -230,58 +428,26 @@ void ProfileBuilder::add(std::span<const unsigned char> bytes, std::uint32_t dec
     t.reader.read(bytes, declaredLength, {t.mode, true, true});
     for (const RecordProblem& problem : t.reader.problems())
         ++t.problems[problem.code];
-    t.fields.assemble(t.reader);
-    const CharsetDecision decision = ChooseCharset(t.setting, t.fields);
-    const ToldCharset told = TellCharset(t.setting, decision, t.fields);
-    ++t.charsets[{told.name, CharsetRuleNumber(told.rule)}];
-    countPositions(t.leader, kLeaderPositions, t.fields.leader());
-
-    const unsigned char delimiter = SubfieldDelimiter(t.mode);
-    const bool unimarc = IsUnimarcShaped(t.fields);
-    for (std::size_t i = 0; i < t.fields.fields().size(); ++i) {
-        const std::string_view tag = t.fields.tag(i);
-        const std::span<const unsigned char> data = t.fields.data(i);
-        Tallies::TagSlot& slot = t.slots[t.slotOf(tag)];
-        slot.count.count(record);
-        slot.shortest = std::min(slot.shortest, data.size());
-        slot.longest = std::max(slot.longest, data.size());
-        const bool controlField = tag.size() == kTagLength && tag[0] == '0' && tag[1] == '0';
-        if (controlField) {
-            if (tag == "008" && !unimarc) {
-                const std::uint16_t type = static_cast<std::uint16_t>(t.fields.leader()[6] << 8 | t.fields.leader()[7]);
-                countPositions(t.marc21FixedData[type], kMarc21FixedDataLength, data);
-            }
-            continue;
-        }
-        if (data.size() >= 2) {
-            if (!slot.indicators)
-                slot.indicators = std::make_unique<std::array<std::array<std::int64_t, 256>, 2>>();
-            ++(*slot.indicators)[0][data[0]];
-            ++(*slot.indicators)[1][data[1]];
-        }
-        if (t.mode == dmNormal) {
-            // Every delimiter byte is one: a code follows each before the last
-            // byte. A field cut off by the end of the file may hold no byte.
-            if (data.size() < 2)
-                continue;
-            const unsigned char* last = data.data() + data.size() - 1;
-            for (const unsigned char* at = data.data();
-                 at < last && (at = static_cast<const unsigned char*>(std::memchr(at, delimiter, static_cast<std::size_t>(last - at)))) != nullptr;
-                 ++at)
-                Tallies::countSubfield(slot, at[1], record);
-        } else if (!data.empty()) {
-            // In the printable variants a '$' is a delimiter only before a letter or digit.
-            (void)SplitSubfields(data.first(data.size() - 1), t.mode, t.subfields);
-            for (const IsoSubfield& sub : t.subfields)
-                if (!sub.code.empty())
-                    Tallies::countSubfield(slot, sub.code[0], record);
-        }
-        if (unimarc && tag == "100")
-            if (const auto a = subfield(data, delimiter, 'a'))
-                countPositions(t.unimarcGeneralData, kUnimarcGeneralDataLength, *a);
+    if (t.reader.readByQuickScan()) {
+        // The quick scan took every field whole, tags of letters and digits
+        // and no more bytes than RecordFields holds: the fields where they
+        // lie are those a copy would hold.
+        const std::span<const IsoField> fields = t.reader.fields();
+        t.views.resize(fields.size());
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            t.views[i] = {fields[i].tag, fields[i].data};
+        const std::span<const unsigned char, kLeaderLength> leader = t.reader.leader();
+        const CharsetDecision decision = ChooseCharset(t.setting, leader, t.views, t.pieces);
+        t.countCharset(TellCharset(t.setting, decision, leader, t.pieces));
+        t.countFields(record, leader, t.reader.unimarcShaped());
+        return;
     }
-    if (const std::optional<int> year = publicationYear(t.fields, delimiter, unimarc))
-        ++t.years[*year];
+    t.fields.assemble(t.reader);
+    t.views.clear();
+    for (std::size_t i = 0; i < t.fields.fields().size(); ++i)
+        t.views.push_back({t.fields.tag(i), t.fields.data(i)});
+    t.countCharset(TellCharset(t.setting, ChooseCharset(t.setting, t.fields), t.fields));
+    t.countFields(record, t.fields.leader(), IsUnimarcShaped(t.fields));
 }
 
 FileProfile ProfileBuilder::finish()
@@ -325,26 +491,17 @@ FileProfile ProfileBuilder::finish()
                     if (const std::int64_t n = (*slot.indicators)[position][value]; n > 0)
                         profile.indicators[{tag, position + 1}][static_cast<char>(value)] = n;
     }
-    profile.leader = std::move(t.leader);
-    for (auto& [type, counts] : t.marc21FixedData)
-        profile.marc21FixedData[std::string{static_cast<char>(type >> 8), static_cast<char>(type & 0xFF)}] = std::move(counts);
-    profile.unimarcGeneralData = std::move(t.unimarcGeneralData);
-    profile.years = std::move(t.years);
+    profile.leader = t.leader.counts();
+    for (const auto& [type, tally] : t.marc21FixedData)
+        profile.marc21FixedData[std::string{static_cast<char>(type >> 8), static_cast<char>(type & 0xFF)}] = tally.counts();
+    profile.unimarcGeneralData = t.unimarcGeneralData.counts();
+    for (std::size_t year = 0; year < t.years.size(); ++year)
+        if (t.years[year] > 0)
+            profile.years[static_cast<int>(year)] = t.years[year];
     return profile;
 }
 
 namespace {
-
-void addPositions(PositionCounts& into, PositionCounts& from)
-{
-    if (into.values.empty()) {
-        into = std::move(from);
-        return;
-    }
-    for (std::size_t p = 0; p < from.values.size(); ++p)
-        for (std::size_t v = 0; v < 256; ++v)
-            into.values[p][v] += from.values[p][v];
-}
 
 template <typename Map>
 void addCounts(Map& into, const Map& from)
@@ -391,11 +548,12 @@ void ProfileBuilder::absorb(ProfileBuilder& other)
                     (*into.indicators)[position][value] += (*from.indicators)[position][value];
         }
     }
-    addPositions(t.leader, o.leader);
-    for (auto& [type, counts] : o.marc21FixedData)
-        addPositions(t.marc21FixedData[type], counts);
-    addPositions(t.unimarcGeneralData, o.unimarcGeneralData);
-    addCounts(t.years, o.years);
+    t.leader.add(o.leader);
+    for (const auto& [type, tally] : o.marc21FixedData)
+        t.marc21FixedData[type].add(tally);
+    t.unimarcGeneralData.add(o.unimarcGeneralData);
+    for (std::size_t year = 0; year < t.years.size(); ++year)
+        t.years[year] += o.years[year];
     other.m_tallies = std::make_unique<Tallies>();
     other.m_tallies->mode = t.mode;
     other.m_tallies->setting = t.setting;
@@ -430,8 +588,16 @@ ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, Delimit
     if (workers > 1)
         pool.emplace(workers, RecordStream::blockCapacity(RecordStream::kDefaultBlockSize),
                      [&](ProfileBatch& batch, std::size_t worker) {
-                         for (const ProfileBatch::Record& r : batch.records)
-                             builders[worker]->add({batch.bytes.get() + r.at, r.size}, r.declaredLength);
+                         const unsigned char* block = batch.bytes.get();
+                         for (std::size_t i = 0; i < batch.records.size(); ++i) {
+                             const ProfileBatch::Record& r = batch.records[i];
+                             if (i + 1 < batch.records.size()) {
+                                 const ProfileBatch::Record& next = batch.records[i + 1];
+                                 for (std::size_t at = 0; at < next.size; at += 64)
+                                     __builtin_prefetch(block + next.at + at);
+                             }
+                             builders[worker]->add({block + r.at, r.size}, r.declaredLength);
+                         }
                      },
                      [](ProfileBatch&) {});
     RecordStream stream = pool ? RecordStream(fd, RecordStream::kDefaultBlockSize, *pool) : RecordStream(fd);

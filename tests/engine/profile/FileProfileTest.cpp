@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <stop_token>
 #include <fcntl.h>
 #include <unistd.h>
@@ -85,6 +86,59 @@ TEST(FileProfile, CountsRecordsOccurrencesValuesAndSizes)
     EXPECT_EQ(profile.leader.values[5]['n'], 3);
     EXPECT_EQ(profile.years, (std::map<int, std::int64_t>{{1983, 1}, {2005, 1}}));
     EXPECT_TRUE(profile.problems.empty());
+}
+
+TEST(FileProfile, CountsASubfieldCodeWhereverItsDelimiterStandsInAFieldOfAnyLength)
+{
+    // Fields are looked through many bytes at a time: delimiters at every
+    // place of short fields, and about the edges of those steps in long ones,
+    // one or two in a field, one ending it without a code.
+    ProfileBuilder builder(dmNormal, CharsetSetting::Auto);
+    std::map<char, std::int64_t> expected;
+    auto addRecord = [&](std::size_t length, const std::vector<std::size_t>& delimiters) {
+        std::string data = "10" + std::string(length, 'x');
+        for (std::size_t at : delimiters) {
+            data[2 + at] = '\x1f';
+            if (at + 1 < length)
+                data[3 + at] = static_cast<char>('a' + at % 26);
+        }
+        const std::string record = MakeRecord({{"001", "1"}, {"245", data}});
+        // Whole, and cut off by the end of the file just after the last
+        // delimiter, which then ends the field with no code.
+        const std::size_t dataStart = record.size() - 2 - data.size();
+        for (const std::size_t cut : {record.size(), dataStart + 2 + (delimiters.empty() ? 0 : delimiters.back() + 1)}) {
+            const std::string bytes = record.substr(0, cut);
+            const std::string field = bytes.substr(dataStart, record.size() - 1 - dataStart);
+            for (std::size_t i = 0; i + 1 < field.size(); ++i)
+                if (field[i] == '\x1f')
+                    ++expected[field[i + 1]];
+            builder.add({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()},
+                        static_cast<std::uint32_t>(record.size()));
+        }
+    };
+    for (std::size_t length = 0; length <= 200; ++length) {
+        std::vector<std::size_t> places;
+        for (std::size_t at : {0, 1, 5, 6, 7, 13, 14, 15, 16, 17, 29, 30, 31, 62, 63, 64, 65, 78, 79, 80, 81})
+            if (at < length && (length <= 40 || at < 100))
+                places.push_back(at);
+        for (std::size_t at = 0; length <= 40 && at < length; ++at)
+            places.push_back(at);
+        for (std::size_t fromEnd : {1, 2, 3, 15, 16, 17})
+            if (fromEnd <= length)
+                places.push_back(length - fromEnd);
+        for (std::size_t first : places) {
+            addRecord(length, {first});
+            for (std::size_t second : places)
+                if (second > first + 1)
+                    addRecord(length, {first, second});
+        }
+    }
+    const FileProfile profile = builder.finish();
+    std::map<char, std::int64_t> counted;
+    for (const auto& [key, occurrences] : profile.subfields)
+        if (key.first == "245")
+            counted[key.second] = occurrences.occurrences;
+    EXPECT_EQ(counted, expected);
 }
 
 TEST(FileProfile, APrintableDelimiterCountsOnlyBeforeALetterOrDigit)
