@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "profile/FileProfile.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -564,12 +562,8 @@ namespace {
 /// The records the stream framed in one of its blocks, counted by a worker
 /// where they lie.
 struct ProfileBatch {
-    struct Record {
-        std::size_t at = 0, size = 0;  ///< where its bytes are in the block
-        std::uint32_t declaredLength = 0;
-    };
     std::unique_ptr<unsigned char[]> bytes;  ///< the stream's block
-    std::vector<Record> records;
+    std::vector<BatchedRecord> records;
     void clear() { records.clear(); }
 };
 
@@ -583,63 +577,15 @@ ProfileResult ProfileRecords(int fd, std::int64_t from, std::int64_t to, Delimit
     std::vector<std::unique_ptr<ProfileBuilder>> builders;
     for (int i = 0; i < workers; ++i)
         builders.push_back(std::make_unique<ProfileBuilder>(mode, setting));
-    // With one worker the calling thread counts between reads.
-    std::optional<BatchWorkers<ProfileBatch>> pool;
-    if (workers > 1)
-        pool.emplace(workers, RecordStream::blockCapacity(RecordStream::kDefaultBlockSize),
-                     [&](ProfileBatch& batch, std::size_t worker) {
-                         const unsigned char* block = batch.bytes.get();
-                         for (std::size_t i = 0; i < batch.records.size(); ++i) {
-                             const ProfileBatch::Record& r = batch.records[i];
-                             if (i + 1 < batch.records.size()) {
-                                 const ProfileBatch::Record& next = batch.records[i + 1];
-                                 for (std::size_t at = 0; at < next.size; at += 64)
-                                     __builtin_prefetch(block + next.at + at);
-                             }
-                             builders[worker]->add({block + r.at, r.size}, r.declaredLength);
-                         }
-                     },
-                     [](ProfileBatch&) {});
-    RecordStream stream = pool ? RecordStream(fd, RecordStream::kDefaultBlockSize, *pool) : RecordStream(fd);
-    FramedRecord record;
-    struct stat info {};
-    const std::uint64_t total = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
-    std::uint64_t reported = 0;
-    Outcome outcome = Outcome::Done;
-    while (stream.count() < to) {
-        const bool wanted = stream.count() + 1 >= from;
-        const RecordStream::Step step = stream.next(record, wanted);
-        if (step == RecordStream::Step::ReadError)
-            outcome = Outcome::FileError;
-        if (step != RecordStream::Step::Record)
-            break;
-        if (record.offset >= reported + monitor.interval) {
-            if (monitor.stopRequested()) {
-                outcome = Outcome::Cancelled;
-                break;
-            }
-            reported = record.offset;
-            monitor.report(std::min(reported, total), total);
-        }
-        if (!wanted)
-            continue;
-        if (pool) {
-            ProfileBatch& batch = pool->current();
-            batch.records.push_back({static_cast<std::size_t>(record.bytes.data() - batch.bytes.get()),
-                                     record.bytes.size(), record.declaredLength});
-        } else {
-            builders[0]->add(record.bytes, record.declaredLength);
-        }
-    }
-    if (pool)
-        pool->finish();
-    // A stop asked for after the last check still ends the work as cancelled:
-    // whoever asked wants no profile.
-    if (outcome == Outcome::Done && monitor.stopRequested())
-        outcome = Outcome::Cancelled;
+    const RecordPass pass = PassRecordsInBatches<ProfileBatch>(
+        fd, from, to, workers, monitor,
+        [&](ProfileBatch&, std::span<const unsigned char> bytes, std::uint32_t declaredLength, std::size_t worker) {
+            builders[worker]->add(bytes, declaredLength);
+        },
+        [](ProfileBatch&) {});
     for (std::size_t i = 1; i < builders.size(); ++i)
         builders[0]->absorb(*builders[i]);
-    return {outcome, builders[0]->finish(), stream.count()};
+    return {pass.outcome, builders[0]->finish(), pass.framed};
 }
 
 }  // namespace veltrane
