@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: Apache-2.0
 """Writes engine/rules/RuleTables.generated.inc, the content rules of MARC 21
-bibliographic and UNIMARC bibliographic records and the code lists they check
-against, from the public-domain rule files in ../shared/rules-sources, the
-ISO code lists of Debian's iso-codes package and the MARC language and
-country code lists as Debian's libmarc-lint-perl carries them (CodeData.pm,
-read through perl; only needed to regenerate: the build uses the committed
-table). docs/RULES.md says what each source gives.
+bibliographic, MARC 21 authority and UNIMARC bibliographic records and the
+code lists they check against: MARC 21 from the Library of Congress field
+lists transcribed in tools/rule-sources/, UNIMARC from the public-domain rule
+file in ../shared/rules-sources, the ISO code lists of Debian's iso-codes
+package and the MARC language and country code lists as Debian's
+libmarc-lint-perl carries them (CodeData.pm, read through perl; only needed to
+regenerate: the build uses the committed table). docs/RULES.md says what each
+source gives.
 
     python3 tools/make_rule_tables.py [RULES_FOLDER [ISO_CODES_JSON_FOLDER]] > engine/rules/RuleTables.generated.inc
 
@@ -19,12 +21,20 @@ Rule file format, one field a block, blocks separated by blank lines:
 Lines before the first field name mandatory fields ("245 1 ...") and the one
 main entry rule ("1xx 1 ...").
 
+The Library of Congress field lists (tools/rule-sources/marc21-*-lc.txt) keep
+the text of the list itself: "TAG - NAME (R|NR)", "First - NAME" and
+"Second - NAME" each with its values ("0 - meaning", "# - meaning" for a
+blank, "0-9 - meaning"), "$a - NAME (R|NR)", and the coded character
+positions of the leader and 008 ("17 - Encoding level" with its codes under
+it), per material for bibliographic 008 ("008--BOOKS").
+
 The Chinese names come from tools/rule-names/ (its README says why each is
 marked a translation). CNMARC is UNIMARC with tools/cnmarc-additions.tsv laid
 over it.
 """
 import os
 import json
+import re
 import subprocess
 import sys
 
@@ -36,14 +46,6 @@ iso_folder = sys.argv[2] if len(sys.argv) > 2 else "/usr/share/iso-codes/json"
 # (the sources' notes name UNIMARC 210; the UNIMARC manual gives both
 # indicators of 210 a blank value).
 INDICATOR_BLANK_ADDED = {("unimarc", "210", 1), ("unimarc", "210", 2)}
-# Subfield repeatability the MARC 21 source has wrong or out of date, set as
-# the table of MARC::Lint 1.53 (Debian libmarc-lint-perl) has it; the corpus
-# comparison with MARC::Lint found each: X11 $d, "Date of meeting or treaty
-# signing", became repeatable; 886 $a and $b are not repeatable.
-SUBFIELD_REPEATABLE_SET = {
-    ("marc21", "111", "d"): True, ("marc21", "611", "d"): True, ("marc21", "711", "d"): True,
-    ("marc21", "811", "d"): True, ("marc21", "886", "a"): False, ("marc21", "886", "b"): False,
-}
 
 
 def cxx_string(text):
@@ -126,8 +128,7 @@ def read_rules(path, family):
             elif key == "":
                 field["control"] = True
             else:
-                repeatable = SUBFIELD_REPEATABLE_SET.get((family, tag, key), parts[1] == "R")
-                field["subfields"].append((key, repeatable, parts[2].strip() if len(parts) > 2 else ""))
+                field["subfields"].append((key, parts[1] == "R", parts[2].strip() if len(parts) > 2 else ""))
         if listed is not None:
             named = {code for code, _, _ in field["subfields"]}
             for code in listed:
@@ -141,6 +142,181 @@ def read_rules(path, family):
             continue
         fields[tag] = field
     return mandatory, one_main_entry, [fields[t] for t in sorted(fields)]
+
+
+LC_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rule-sources")
+
+# Where the generator departs from the Library of Congress lists, each with
+# its reason:
+# - 007 of an electronic resource (category c) may also hold 6 bytes: records
+#   made before positions 06-13 were defined have no more (the earlier rule
+#   file allowed them too);
+# - 880 takes the rules of the field its $6 names (code, not table), so its
+#   own entry is open;
+# - a data field the bibliographic list names without indicators or
+#   subfields (the holdings fields 841-878, defined in the holdings format)
+#   is open: its name is known, its content is not checked here.
+CATEGORY_LENGTHS_ADDED = {"c": [6]}
+
+# The material blocks of the bibliographic 006 and 008 lists.
+MATERIALS = {"BOOKS": "BK", "COMPUTER FILES": "CF", "COMPUTER FILES/ELECTRONIC RESOURCES": "CF", "MAPS": "MP",
+             "MUSIC": "MU", "CONTINUING RESOURCES": "CR", "VISUAL MATERIALS": "VM", "MIXED MATERIALS": "MX",
+             "ALL MATERIALS": ""}
+
+LC_FIELD = re.compile(r"^(\d{3}) - (.*?)\s*\((R|NR)\)(?:\s*\[[A-Z-]+\])?\s*$")
+LC_FIXED_BLOCK = re.compile(r"^\s*(00[678])--(.+?)\s*$")
+LC_POSITION = re.compile(r"^\s*(\d\d)(?:-(\d\d))? - (.*?)\s*$")
+LC_VALUE = re.compile(r"^\s*(\S+) - (.*?)\s*$")
+LC_INDICATOR = re.compile(r"^\s*(First|Second) - (.*?)\s*$")
+LC_SUBFIELD = re.compile(r"^\s*\$(\S)(?:-(\S))?(?: -)? (.*?)\s*$")
+LC_REPEAT = re.compile(r"^(.*?)\s*\((R|NR)\)(?:\s*\[[A-Z-]+\])?$")
+# Code lines sit deeper than the character positions they belong to.
+LC_CODE_INDENT = 8
+
+
+def lc_values(code):
+    """The characters or strings a value line allows: '#' is a blank, '0-9'
+    and '001-999' are ranges of digits."""
+    code = code.replace("#", " ")
+    if re.fullmatch(r"\d+-\d+", code):
+        low, high = code.split("-")
+        if len(low) == 1 and len(high) == 1:
+            return [str(d) for d in range(int(low), int(high) + 1)]
+        return ["digits" + str(len(low))]
+    return [code]
+
+
+def read_lc_list(path, family):
+    """Fields, subfields, indicator values and coded character positions from
+    a Library of Congress field list as tools/rule-sources/ keeps it."""
+    fields, fixed, categories, materials = {}, [], {}, {}
+    field, part, block, position = None, None, None, None
+    for line in open(path, encoding="utf-8"):
+        line = line.rstrip("\n")
+        if not line.strip() or line.startswith("#") or line.startswith("--"):
+            continue
+        stripped = line.strip()
+        indent = len(line) - len(line.lstrip(" "))
+        head = LC_FIELD.match(line)
+        if head:
+            tag, name, repeat = head.groups()
+            field = {"tag": tag, "repeatable": repeat == "R", "name": name, "ind": ["", ""], "ind_name": ["", ""],
+                     "ind_values": [[], []], "subfields": [], "control": tag < "010", "length": 0, "lengths": "",
+                     "open": False, "has_indicators": False}
+            if tag in fields:
+                sys.exit(f"make_rule_tables: {family} {tag} given twice")
+            fields[tag] = field
+            part, position = None, None
+            block = (tag, "") if tag in ("006", "007", "008") else None
+            continue
+        if stripped == "LEADER":
+            field, block, position = None, ("LDR", ""), None
+            continue
+        sub_block = LC_FIXED_BLOCK.match(line)
+        if sub_block:
+            block, position = (sub_block.group(1), MATERIALS.get(sub_block.group(2), "")), None
+            category = None
+            continue
+        if stripped.lower() == "character positions":
+            continue
+        if block is not None:
+            at = LC_POSITION.match(line)
+            if at and indent < LC_CODE_INDENT:
+                start = int(at.group(1))
+                end = int(at.group(2)) if at.group(2) else start
+                position = {"block": block[0], "material": block[1], "start": start, "end": end,
+                            "name": at.group(3), "codes": []}
+                fixed.append(position)
+                if block[0] == "007" and category is not None:
+                    categories[category] = max(categories.get(category, 0), end + 1)
+                continue
+            value = LC_VALUE.match(line)
+            if value and position is not None and indent >= LC_CODE_INDENT:
+                code = value.group(1)
+                position["codes"].append((code, value.group(2)))
+                if position["start"] == 0 and block[0] == "007":
+                    category = code
+                    categories[category] = 1
+                # The forms of material of 006/00 are the types of record
+                # (leader/06) of each 008 material; a continuing resource is
+                # told by its bibliographic level (leader/07), not its type.
+                if position["start"] == 0 and block[0] == "006" and block[1] != "CR":
+                    materials[code] = block[1]
+                continue
+            sys.exit(f"make_rule_tables: {family}: cannot read fixed-field line '{line}'")
+        if field is None:
+            sys.exit(f"make_rule_tables: {family}: line outside a field: '{line}'")
+        if stripped == "Indicators":
+            part = "ind"
+            field["has_indicators"] = True
+            continue
+        if stripped in ("Subfield Codes", "Subfield Code"):
+            part = "sub"
+            continue
+        indicator = LC_INDICATOR.match(line)
+        if (part == "ind" or isinstance(part, tuple)) and indicator:
+            which = 0 if indicator.group(1) == "First" else 1
+            field["ind_name"][which] = one_spaced(indicator.group(2))
+            part = ("ind", which)
+            continue
+        if isinstance(part, tuple):
+            value = LC_VALUE.match(line)
+            if not value:
+                sys.exit(f"make_rule_tables: {family} {field['tag']}: cannot read indicator line '{line}'")
+            for v in lc_values(value.group(1)):
+                field["ind"][part[1]] += v
+                field["ind_values"][part[1]].append((v, one_spaced(value.group(2))))
+            continue
+        if part == "sub":
+            sub = LC_SUBFIELD.match(line)
+            if not sub:
+                sys.exit(f"make_rule_tables: {family} {field['tag']}: cannot read subfield line '{line}'")
+            first, last, rest = sub.groups()
+            repeat = LC_REPEAT.match(rest)
+            # A line without (R) or (NR) (340 $1) is taken as repeatable.
+            name, repeatable = (repeat.group(1), repeat.group(2) == "R") if repeat else (rest, True)
+            codes = [first] if last is None else [chr(c) for c in range(ord(first), ord(last) + 1)]
+            named = {code for code, _, _ in field["subfields"]}
+            for code in codes:
+                if code not in named:
+                    field["subfields"].append((code, repeatable, one_spaced(name) if last is None else ""))
+            continue
+        sys.exit(f"make_rule_tables: {family} {field['tag']}: cannot read '{line}'")
+    for f in fields.values():
+        if f["control"]:
+            f["ind"] = [" ", " "]
+            if f["tag"] == "006":
+                f["length"] = max(p["end"] for p in fixed if p["block"] == "006") + 1
+            elif f["tag"] == "008":
+                f["length"] = max(p["end"] for p in fixed if p["block"] == "008") + 1
+            elif f["tag"] == "007":
+                entries = []
+                for category, length in categories.items():
+                    allowed = sorted(set([length] + CATEGORY_LENGTHS_ADDED.get(category, [])))
+                    entries.append(category + ":" + "|".join(str(n) for n in allowed))
+                f["lengths"] = ",".join(entries)
+        elif f["tag"] == "880" or not f["has_indicators"]:
+            f["open"] = True
+            f["ind"] = [" 0123456789", " 0123456789"]
+            f["subfields"] = []
+        f["subfields"].sort(key=lambda s: s[0])
+    codes = [p for p in fixed if p["codes"] and p["block"] in ("LDR", "008")]
+    return {"fields": [fields[t] for t in sorted(fields)], "fixed": codes, "materials": materials}
+
+
+def read_preamble(path):
+    """The mandatory fields and the one main entry rule a rule file states
+    before its first field."""
+    mandatory, one_main_entry = [], False
+    for line in open(path, encoding="utf-8", newline="").read().replace("\r", "").split("\n"):
+        if not line.strip():
+            break
+        tag = line.split("\t")[0]
+        if tag.lower() == "1xx":
+            one_main_entry = True
+        else:
+            mandatory.append(tag)
+    return mandatory, one_main_entry
 
 
 def cnmarc_from(unimarc_rules):
@@ -168,17 +344,19 @@ def cnmarc_from(unimarc_rules):
     return sorted(mandatory), one_main_entry, [by_tag[t] for t in sorted(by_tag)]
 
 
-def write_set(family, mandatory, one_main_entry, fields):
-    prefix = {"Cnmarc": "unimarc"}.get(family, family.lower())
-    field_names = read_names(f"{prefix}-fields.zh.tsv")
-    subfield_names = read_names(f"{prefix}-subfields.zh.tsv")
+def write_set(family, rules, names_prefix, subfield_prefix=None):
+    field_names = read_names(f"{names_prefix}-fields.zh.tsv")
+    subfield_names = read_names(f"{subfield_prefix or names_prefix}-subfields.zh.tsv")
     indicator_names = read_names("indicators.zh.tsv")
     out = []
-    subfields = []
+    subfields, values = [], []
     out.append(f"inline constexpr FieldRule k{family}Fields[] = {{")
-    for f in fields:
+    for f in rules["fields"]:
         first = len(subfields)
         subfields.extend(f["subfields"])
+        first_value = len(values)
+        ind_values = f.get("ind_values", [[], []])
+        values.extend(ind_values[0] + ind_values[1])
         # A CNMARC field of its own carries its source's Chinese name.
         own = "name_zh" in f
         name_zh = f["name_zh"] if own else chinese_name(field_names, f["tag"], f"{family} field")
@@ -190,7 +368,8 @@ def write_set(family, mandatory, one_main_entry, fields):
                    f"{cxx_string(f['ind'][1])}, {cxx_string(f['lengths'])}, {first}, {len(f['subfields'])}, "
                    f"{f['length']}, {str(f['repeatable']).lower()}, {str(f['control']).lower()}, "
                    f"{cxx_string(name_zh)}, {', '.join(indicators)}, {str(not own).lower()}, "
-                   f"{str(f.get('open', False)).lower()}}},")
+                   f"{str(f.get('open', False)).lower()}, {first_value}, {len(ind_values[0])}, "
+                   f"{len(ind_values[1])}}},")
     out.append("};")
     out.append(f"inline constexpr SubfieldRule k{family}Subfields[] = {{")
     for code, repeatable, name, *own in subfields:
@@ -198,10 +377,60 @@ def write_set(family, mandatory, one_main_entry, fields):
         out.append(f"    {{'{code}', {str(repeatable).lower()}, {cxx_string(name)}, {cxx_string(name_zh)}, "
                    f"{str(not own).lower()}}},")
     out.append("};")
-    out.append(f"inline constexpr std::string_view k{family}Mandatory[] = {{"
-               + ", ".join(cxx_string(t) for t in mandatory) + "};")
-    out.append(f"inline constexpr bool k{family}OneMainEntry = {str(one_main_entry).lower()};")
+    # Each allowed indicator value with its English meaning; the Chinese
+    # meanings are not written yet (docs/RULES.md).
+    out += table("IndicatorValueRule", f"k{family}IndicatorValues",
+                 [f"{{{cxx_char(value)}, {cxx_string(meaning)}}}" for value, meaning in values])
+    out += table("FixedCodeRule", f"k{family}FixedCodes",
+                 [fixed_code_rule(family, position) for position in rules.get("fixed", [])])
+    out.append(f"inline constexpr std::string_view k{family}MaterialByType = "
+               + cxx_string("".join(t + m for t, m in sorted(rules.get("materials", {}).items()))) + ";")
+    out += table("std::string_view", f"k{family}Mandatory", [cxx_string(t) for t in rules["mandatory"]])
+    out.append(f"inline constexpr bool k{family}OneMainEntry = {str(rules['one_main_entry']).lower()};")
     return out
+
+
+def table(type_name, name, rows):
+    """A constexpr array, or an empty span where there are no rows (C++ has
+    no array of none)."""
+    if not rows:
+        return [f"inline constexpr std::span<const {type_name}> {name}{{}};"]
+    return [f"inline constexpr {type_name} {name}[] = {{"] + [f"    {row}," for row in rows] + ["};"]
+
+
+def cxx_char(c):
+    return "'\\''" if c == "'" else ("'\\\\'" if c == "\\" else f"'{c}'")
+
+
+def fixed_code_rule(family, position):
+    """One coded character position: its codes, each as wide as the
+    position (a whole value) or one character (each character of the
+    position one code); digits when the list gives a range of numbers."""
+    length = position["end"] - position["start"] + 1
+    codes, digits = [], False
+    for code, _ in position["codes"]:
+        for value in lc_values(code):
+            if value.startswith("digits"):
+                digits = True
+            else:
+                codes.append(value)
+    width = max([len(c) for c in codes] + ([int(position["codes"][0][0].split("-")[0].__len__())] if digits and not codes else []))
+    if digits and any(re.fullmatch(r"\d+-\d+", c) and len(c.split("-")[0]) == length for c, _ in position["codes"]):
+        width = length
+    if width not in (1, length):
+        sys.exit(f"make_rule_tables: {family} {position['block']}/{position['start']}: codes of {width} characters")
+    # A fill character given once stands for the whole position.
+    codes = [c * width if c == "|" and width > 1 else c for c in codes]
+    if any(len(c) != width for c in codes):
+        sys.exit(f"make_rule_tables: {family} {position['block']}/{position['start']}: codes of mixed widths")
+    return (f"{{{cxx_string(position['block'])}, {cxx_string(position['material'])}, {position['start']}, "
+            f"{length}, {width}, {str(digits).lower()}, {cxx_string(''.join(codes))}, "
+            f"{cxx_string(position['name'])}}}")
+
+
+def as_set(rules):
+    mandatory, one_main_entry, fields = rules
+    return {"mandatory": mandatory, "one_main_entry": one_main_entry, "fields": fields}
 
 
 def code_list(name, codes):
@@ -213,7 +442,14 @@ def code_list(name, codes):
     return lines
 
 
-marc21 = read_rules(f"{rules_folder}/marc21-bibliographic-rules.txt", "marc21")
+# MARC 21: the Library of Congress lists. The bibliographic list names no
+# mandatory field and no rule on 1XX; the mandatory 245 and the one main entry
+# are the rules the earlier bibliographic rule file states in its preamble.
+marc21 = read_lc_list(os.path.join(LC_SOURCES, "marc21-bibliographic-lc.txt"), "marc21")
+marc21["mandatory"], marc21["one_main_entry"] = read_preamble(f"{rules_folder}/marc21-bibliographic-rules.txt")
+# The authority list names no mandatory field and no rule on the number of 1XX headings.
+marc21_authority = read_lc_list(os.path.join(LC_SOURCES, "marc21-authority-lc.txt"), "marc21-authority")
+marc21_authority["mandatory"], marc21_authority["one_main_entry"] = [], False
 unimarc = read_rules(f"{rules_folder}/unimarc-bibliographic-rules.txt", "unimarc")
 languages = json.load(open(f"{iso_folder}/iso_639-2.json", encoding="utf-8"))["639-2"]
 countries = json.load(open(f"{iso_folder}/iso_3166-1.json", encoding="utf-8"))["3166-1"]
@@ -231,12 +467,13 @@ marc_languages = marc_code_list("LanguageCodes")
 marc_countries = marc_code_list("CountryCodes")
 
 print("// SPDX-License-Identifier: Apache-2.0")
-print("// Generated by tools/make_rule_tables.py from ../shared/rules-sources, Debian's")
-print("// iso-codes and libmarc-lint-perl; do not edit. Fields sorted by tag, subfields by code.")
+print("// Generated by tools/make_rule_tables.py from tools/rule-sources, ../shared/rules-sources,")
+print("// Debian's iso-codes and libmarc-lint-perl; do not edit. Fields sorted by tag, subfields by code.")
 print("// clang-format off")
-print("\n".join(write_set("Marc21", *marc21)))
-print("\n".join(write_set("Unimarc", *unimarc)))
-print("\n".join(write_set("Cnmarc", *cnmarc_from(unimarc))))
+print("\n".join(write_set("Marc21", marc21, "marc21")))
+print("\n".join(write_set("Marc21Authority", marc21_authority, "marc21-authority", "marc21")))
+print("\n".join(write_set("Unimarc", as_set(unimarc), "unimarc")))
+print("\n".join(write_set("Cnmarc", as_set(cnmarc_from(unimarc)), "unimarc")))
 # ISO 639-2: the terminology codes and, where they differ, the bibliographic ones (chi, ger).
 print("\n".join(code_list("kIso639_2", [l["alpha_3"] for l in languages]
                           + [l["bibliographic"] for l in languages if "bibliographic" in l])))

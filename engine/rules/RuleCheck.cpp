@@ -112,10 +112,41 @@ std::string shownValues(std::string_view values)
     return out.empty() ? "none" : out;
 }
 
+bool isMarc21(RuleSet set)
+{
+    return set == RuleSet::Marc21 || set == RuleSet::Marc21Authority;
+}
+
+/// The two digits of a character position, as the format's lists write them ("06").
+std::string positionText(std::size_t position)
+{
+    return std::string(1, static_cast<char>('0' + position / 10 % 10)) + static_cast<char>('0' + position % 10);
+}
+
+/// The MARC 21 bibliographic 008 material of a record, from its leader: a
+/// continuing resource is language material at a serial level; books are
+/// language material at a monographic level; the other types of record take
+/// the material their table pairs with them. Empty where none applies.
+std::string_view materialOf(std::string_view materialByType, unsigned char type, unsigned char level)
+{
+    constexpr std::string_view kSerialLevels = "bis", kMonographicLevels = "acdm";
+    const auto in = [](std::string_view set, unsigned char c) { return c != 0 && set.find(static_cast<char>(c)) != std::string_view::npos; };
+    if (type == 'a' && in(kSerialLevels, level))
+        return "CR";
+    if ((type == 'a' || type == 't') && !in(kMonographicLevels, level))
+        return {};
+    constexpr std::size_t kPair = 3;  // the type's byte, then the material's two letters
+    for (std::size_t i = 0; i + kPair <= materialByType.size(); i += kPair)
+        if (static_cast<unsigned char>(materialByType[i]) == type)
+            return materialByType.substr(i + 1, 2);
+    return {};
+}
+
 const rules::RuleSetTables& TablesOf(RuleSet set)
 {
     switch (set) {
     case RuleSet::Marc21: return rules::Marc21Bibliographic();
+    case RuleSet::Marc21Authority: return rules::Marc21Authority();
     case RuleSet::Cnmarc: return rules::CnmarcBibliographic();
     default: return rules::UnimarcBibliographic();
     }
@@ -147,7 +178,13 @@ const RulesByNumber& RulesByNumberOf(RuleSet set)
     static const RulesByNumber marc21(rules::Marc21Bibliographic());
     static const RulesByNumber unimarc(rules::UnimarcBibliographic());
     static const RulesByNumber cnmarc(rules::CnmarcBibliographic());
-    return set == RuleSet::Marc21 ? marc21 : set == RuleSet::Cnmarc ? cnmarc : unimarc;
+    static const RulesByNumber marc21Authority(rules::Marc21Authority());
+    switch (set) {
+    case RuleSet::Marc21: return marc21;
+    case RuleSet::Marc21Authority: return marc21Authority;
+    case RuleSet::Cnmarc: return cnmarc;
+    default: return unimarc;
+    }
 }
 
 /// Occurrences of each tag in one record, counted without allocating once
@@ -196,6 +233,7 @@ public:
     {
         const auto fields = m_reader.fields();
         checkMandatory();
+        checkLeaderCodes();
         m_occurrences.clear();
         std::string_view mainEntry;
         for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -204,7 +242,7 @@ public:
             m_at = fieldOffset(fields[i]);
             m_tag = tag;
             m_occurrence = occurrence;
-            if (m_set == RuleSet::Marc21 && tag.size() == 3 && tag[0] == '1') {
+            if (m_tables.oneMainEntry && tag.size() == 3 && tag[0] == '1') {
                 if (mainEntry.empty())
                     mainEntry = tag;
                 else
@@ -281,7 +319,7 @@ private:
     void checkField(std::size_t i)
     {
         std::string_view ruleTag = m_tag;
-        const bool alternateScript = m_set == RuleSet::Marc21 && m_tag == "880";
+        const bool alternateScript = isMarc21(m_set) && m_tag == "880";
         if (alternateScript) {
             // An 880 follows the rules of the field its $6 names.
             const auto linkage = firstSubfield(i, '6');
@@ -322,6 +360,56 @@ private:
             checkCategoryLength(rule.lengthsByCategory, body);
         if (m_set == RuleSet::Marc21 && m_tag == "008" && body.size() == rule.length)
             checkFixedCodes(body);
+        if (m_tag == "008" && body.size() == rule.length) {
+            // Leader/06, the type of record, and 07, the bibliographic level, choose the material.
+            const auto leader = m_reader.leader();
+            checkCodedPositions("008",
+                                materialOf(m_tables.materialByType, leader[kRecordTypeOffset], leader[kRecordTypeOffset + 1]),
+                                body);
+        }
+    }
+
+    /// The coded positions of the leader, against the codes the set's list gives them.
+    void checkLeaderCodes()
+    {
+        m_at = 0;
+        m_tag = {};
+        m_occurrence = 0;
+        checkCodedPositions("LDR", {}, m_reader.leader());
+    }
+
+    /// Each coded position of a leader or 008 (those of every record, and
+    /// those of the record's material) holds one of its codes; one finding
+    /// a position, at its first byte that is not.
+    void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes)
+    {
+        for (const rules::FixedCodeRule& rule : m_tables.fixedCodes) {
+            if (rule.block != block || (!rule.material.empty() && rule.material != material) ||
+                rule.position + rule.length > bytes.size() || rule.width == 0)
+                continue;
+            for (std::size_t k = 0; k < rule.length; k += rule.width) {
+                const auto value = bytes.subspan(rule.position + k, rule.width);
+                if (isCode(rule, text(value)))
+                    continue;
+                const std::size_t at = rule.position + k;
+                const std::string where = block == "LDR" ? "leader/" + positionText(at) : fieldName() + "/" + positionText(at);
+                const std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
+                add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) +
+                                           (rule.material.empty() ? "" : " (" + std::string(rule.material) + ")"),
+                    0, 0, static_cast<int>(at));
+                break;
+            }
+        }
+    }
+
+    static bool isCode(const rules::FixedCodeRule& rule, std::string_view value)
+    {
+        if (rule.digits && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return true;
+        for (std::size_t i = 0; i + rule.width <= rule.codes.size(); i += rule.width)
+            if (rule.codes.substr(i, rule.width) == value)
+                return true;
+        return false;
     }
 
     /// MARC 21 008/15-17, the place of publication, and 008/35-37, the
@@ -398,7 +486,7 @@ private:
                 continue;  // a structural problem, told already
             const char code = static_cast<char>(s.code[0]);
             // In a UNIMARC 4XX, what follows $1 is an embedded field with rules of its own.
-            if (m_set != RuleSet::Marc21 && m_tag.size() == 3 && m_tag[0] == '4' && code == '1')
+            if (!isMarc21(m_set) && m_tag.size() == 3 && m_tag[0] == '4' && code == '1')
                 embedded = true;
             if (embedded)
                 continue;
@@ -413,7 +501,7 @@ private:
                     0, code);
             checkValue(code, s.value);
         }
-        const bool titleField = (m_set == RuleSet::Marc21 && m_tag == "245") || (m_set != RuleSet::Marc21 && m_tag == "200");
+        const bool titleField = (m_set == RuleSet::Marc21 && m_tag == "245") || (!isMarc21(m_set) && m_tag == "200");
         if (titleField && counts['a'] == 0)
             add("missing-subfield", fieldName() + " has no subfield $a", 0, 'a');
     }
@@ -430,7 +518,7 @@ private:
     /// The checks of one subfield's value that the tables cannot say.
     void checkValue(char code, std::span<const unsigned char> value)
     {
-        const bool marc21 = m_set == RuleSet::Marc21;
+        const bool marc21 = isMarc21(m_set);
         if (code == 'a' && m_tag == (marc21 ? "020" : "010")) {
             const auto fault = rules::CheckIsbn(text(value));
             if (fault != rules::NumberFault::None)
@@ -516,7 +604,7 @@ private:
     /// "880-01", and the other way round; occurrence 00 links to nothing.
     void checkLinks()
     {
-        if (m_set != RuleSet::Marc21)
+        if (!isMarc21(m_set))
             return;
         const auto fields = m_reader.fields();
         struct Link {
@@ -577,7 +665,7 @@ RuleSet ChooseRuleSet(RuleSetting setting, Iso2709Reader& reader, Charset charse
 {
     switch (setting) {
     case RuleSetting::None: return RuleSet::None;
-    case RuleSetting::Marc21: return RuleSet::Marc21;
+    case RuleSetting::Marc21: return reader.leader()[kRecordTypeOffset] == 'z' ? RuleSet::Marc21Authority : RuleSet::Marc21;
     case RuleSetting::Unimarc: return RuleSet::Unimarc;
     case RuleSetting::Cnmarc: return RuleSet::Cnmarc;
     case RuleSetting::Auto: break;
@@ -606,11 +694,9 @@ RuleSet CheckRecordRules(Iso2709Reader& reader, RuleSetting setting, const RuleC
         return set;
     const char type = static_cast<char>(reader.leader()[kRecordTypeOffset]);
     std::string uncovered;
-    if (set == RuleSet::Marc21Authority)
-        uncovered = "MARC 21 authority records have no rule set yet";
-    else if (set == RuleSet::Marc21 && kMarc21OtherTypes.find(type) != std::string_view::npos)
+    if (set == RuleSet::Marc21 && kMarc21OtherTypes.find(type) != std::string_view::npos)
         uncovered = "MARC 21 holdings, classification and community records have no rule set";
-    else if (set != RuleSet::Marc21 && kUnimarcAuthorityTypes.find(type) != std::string_view::npos)
+    else if (!isMarc21(set) && kUnimarcAuthorityTypes.find(type) != std::string_view::npos)
         uncovered = "UNIMARC authority records have no rule set";
     if (!uncovered.empty()) {
         RuleFinding f;

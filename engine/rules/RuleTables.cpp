@@ -9,9 +9,19 @@ namespace {
 
 #include "rules/RuleTables.generated.inc"
 
-constexpr RuleSetTables kMarc21{kMarc21Fields, kMarc21Subfields, kMarc21Mandatory, kMarc21OneMainEntry};
-constexpr RuleSetTables kUnimarc{kUnimarcFields, kUnimarcSubfields, kUnimarcMandatory, kUnimarcOneMainEntry};
-constexpr RuleSetTables kCnmarc{kCnmarcFields, kCnmarcSubfields, kCnmarcMandatory, kCnmarcOneMainEntry};
+constexpr RuleSetTables kMarc21{kMarc21Fields,          kMarc21Subfields,  kMarc21Mandatory,
+                                kMarc21OneMainEntry,     kMarc21IndicatorValues, kMarc21FixedCodes,
+                                kMarc21MaterialByType};
+constexpr RuleSetTables kMarc21AuthorityRules{
+    kMarc21AuthorityFields,          kMarc21AuthoritySubfields,  kMarc21AuthorityMandatory,
+    kMarc21AuthorityOneMainEntry,    kMarc21AuthorityIndicatorValues, kMarc21AuthorityFixedCodes,
+    kMarc21AuthorityMaterialByType};
+constexpr RuleSetTables kUnimarc{kUnimarcFields,          kUnimarcSubfields,  kUnimarcMandatory,
+                                 kUnimarcOneMainEntry,     kUnimarcIndicatorValues, kUnimarcFixedCodes,
+                                 kUnimarcMaterialByType};
+constexpr RuleSetTables kCnmarc{kCnmarcFields,          kCnmarcSubfields,  kCnmarcMandatory,
+                                kCnmarcOneMainEntry,     kCnmarcIndicatorValues, kCnmarcFixedCodes,
+                                kCnmarcMaterialByType};
 
 template <std::size_t N>
 bool listed(const std::string_view (&sorted)[N], std::string_view code)
@@ -36,9 +46,21 @@ const SubfieldRule* RuleSetTables::subfield(const FieldRule& rule, char code) co
     return nullptr;
 }
 
+std::span<const IndicatorValueRule> RuleSetTables::indicatorValuesOf(const FieldRule& rule, int which) const
+{
+    const std::size_t first = rule.firstIndicatorValue + (which == 2 ? rule.indicator1ValueCount : 0);
+    const std::size_t count = which == 2 ? rule.indicator2ValueCount : rule.indicator1ValueCount;
+    return indicatorValues.subspan(first, count);
+}
+
 const RuleSetTables& Marc21Bibliographic()
 {
     return kMarc21;
+}
+
+const RuleSetTables& Marc21Authority()
+{
+    return kMarc21AuthorityRules;
 }
 
 const RuleSetTables& UnimarcBibliographic()

@@ -19,6 +19,27 @@ struct SubfieldRule {
     bool zhTranslated;        ///< the Chinese name is a translation of the English, not a published one
 };
 
+/// One value an indicator may hold, with what it means.
+struct IndicatorValueRule {
+    char value;                ///< ' ' for a blank
+    std::string_view meaning;  ///< English, from the source
+};
+
+/// One coded character position of the leader or of 008, with the codes it
+/// may hold.
+struct FixedCodeRule {
+    std::string_view block;     ///< "LDR" or "008"
+    std::string_view material;  ///< MARC 21 008: "BK", "CF", "MP", "MU", "CR", "VM", "MX"; empty for every record
+    std::uint8_t position;      ///< 0-based
+    std::uint8_t length;        ///< bytes the position spans
+    /// Bytes one code spans: the whole position, or 1 when each byte of a
+    /// longer position is a code of its own (008/18-21, illustrations).
+    std::uint8_t width;
+    bool digits;                ///< any digits are a value too (dates, running time)
+    std::string_view codes;     ///< the codes, `width` bytes each, ' ' for a blank
+    std::string_view name;      ///< English, from the source
+};
+
 /// One field a format defines.
 struct FieldRule {
     std::string_view tag;
@@ -42,6 +63,9 @@ struct FieldRule {
     /// The sources name the field and some of its subfields, but not the whole
     /// set, its indicators or what repeats: none of those is reported.
     bool open;
+    std::uint16_t firstIndicatorValue;  ///< into the set's indicator value table
+    std::uint8_t indicator1ValueCount;  ///< first indicator's values, then the second's
+    std::uint8_t indicator2ValueCount;
 };
 
 /// The rules of one format.
@@ -50,14 +74,23 @@ struct RuleSetTables {
     std::span<const SubfieldRule> subfields;
     std::span<const std::string_view> mandatory;  ///< tags that must be present
     bool oneMainEntry;  ///< at most one 1XX field
+    std::span<const IndicatorValueRule> indicatorValues;
+    std::span<const FixedCodeRule> fixedCodes;  ///< leader and 008 positions, in order
+    /// MARC 21 bibliographic: pairs of a type of record (leader/06) and the
+    /// 008 material it takes ("aBK", "mCF"); empty for a set without materials.
+    std::string_view materialByType;
 
     /// The field's rule, or nullptr for a tag the set does not define.
     [[nodiscard]] const FieldRule* field(std::string_view tag) const;
     /// The rule of a subfield code in a field, or nullptr.
     [[nodiscard]] const SubfieldRule* subfield(const FieldRule& field, char code) const;
+    /// The values an indicator (1 or 2) of a field may hold, with their
+    /// meanings; empty where the source gives none.
+    [[nodiscard]] std::span<const IndicatorValueRule> indicatorValuesOf(const FieldRule& field, int which) const;
 };
 
 [[nodiscard]] const RuleSetTables& Marc21Bibliographic();
+[[nodiscard]] const RuleSetTables& Marc21Authority();
 [[nodiscard]] const RuleSetTables& UnimarcBibliographic();
 /// UNIMARC with the Chinese national fields and mandatory fields of CNMARC.
 [[nodiscard]] const RuleSetTables& CnmarcBibliographic();

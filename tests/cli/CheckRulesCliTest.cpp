@@ -15,8 +15,13 @@ using testsupport::MakeRecord;
 // One MARC 21 record whose only content finding is a warning: field 248 is
 // not defined. Its bytes: leader 24, directory 3 × 12 + 1, then 001 (3 bytes)
 // and 245 (6 bytes), so 248 starts at byte 70.
-const std::string kWarnedRecord =
-    MakeRecord({{"001", "r1"}, {"245", "10\x1f" "aT"}, {"248", "  \x1f" "ax"}});
+// Its leader's type of control (byte 8) is blank, one of the codes MARC 21
+// defines there.
+const std::string kWarnedRecord = [] {
+    std::string record = MakeRecord({{"001", "r1"}, {"245", "10\x1f" "aT"}, {"248", "  \x1f" "ax"}});
+    record[8] = ' ';
+    return record;
+}();
 
 TEST(CheckRulesCliTest, OutputsAndTheSeverityThatFails)
 {

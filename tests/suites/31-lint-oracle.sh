@@ -65,9 +65,9 @@ my %content = map { $_ => 1 } qw(undefined-field repeated-field missing-field co
 # side tells more ('ours': only we do; 'lint': only Lint does; 'fewer': both,
 # Lint more often).
 my @explained = (
-    ['bad-indicator', '440', 'ours',
-     'a rule changed: 440 (series statement) is obsolete since 2008, and Lint\'s 2020 tables leave it out, '
-     . 'so Lint checks nothing of it; ours, from the 2018 source, still give its indicators'],
+    ['undefined-subfield', '022', 'ours',
+     'a rule changed after Lint\'s 2020 tables: 022 $l (ISSN-L) and $m (canceled ISSN-L) are obsolete in the '
+     . 'Library of Congress field list (Update No. 42; 023 holds the cluster ISSN), so ours leave them out'],
     ['repeated-subfield', '*', 'fewer',
      'a Lint quirk: Lint warns once for every repetition of a subfield, we once for each code a field repeats'],
 );

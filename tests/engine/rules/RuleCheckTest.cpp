@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "check/RecordCheck.h"
@@ -19,9 +20,21 @@ using testsupport::MakeRecord;
 const std::string kGeneralData = "20240101d2024    k  y0chiy50      ea";
 static_assert(sizeof("20240101d2024    k  y0chiy50      ea") - 1 == 36);
 
+/// A book's 008 as a cataloguer codes it: entered 2024-01-01, a single date
+/// (2024), published in China, no illustrations, not a conference,
+/// festschrift or index, not fiction, in Chinese, by a cooperative program.
+const std::string kBook008 = std::string("240101s2024    cc ") + "    " + "  " + "    " + " 000 0 " + "chi" + " d";
+
+/// `text` with `part` written over it from byte `at` on.
+std::string patched(std::string text, std::size_t at, std::string_view part)
+{
+    text.replace(at, part.size(), part);
+    return text;
+}
+
 const std::vector<Field> kCleanMarc21{
     {"001", "m1"},
-    {"008", std::string(40, ' ')},
+    {"008", kBook008},
     {"020", "  \x1f" "a0306406152"},
     {"245", "10\x1f" "aA title"},
 };
@@ -34,6 +47,16 @@ const std::vector<Field> kCleanUnimarc{
     {"200", "1 \x1f" "aA title"},
     {"801", " 0\x1f" "aCN\x1f" "bNLC"},
 };
+
+/// A record whose leader holds MARC 21 codes throughout: the shared helper
+/// writes '0' at byte 8, the type of control, where MARC 21 allows a blank
+/// or 'a'.
+std::string makeRecord(const std::vector<Field>& fields)
+{
+    std::string record = MakeRecord(fields);
+    record[8] = ' ';
+    return record;
+}
 
 std::vector<Field> with(std::vector<Field> fields, const Field& extra)
 {
@@ -136,7 +159,7 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"tab_in_data", marc21, replaced(kCleanMarc21, {"245", "10\x1f" "aA\ttitle"}), "control-character"},
         {"lf_in_control_field", marc21, replaced(kCleanMarc21, {"001", "m\n1"}), "control-character"},
         // Fixed lengths
-        {"short_008", marc21, replaced(kCleanMarc21, {"008", std::string(39, ' ')}), "bad-fixed-length"},
+        {"short_008", marc21, replaced(kCleanMarc21, {"008", kBook008.substr(0, 39)}), "bad-fixed-length"},
         {"007_length_by_category", marc21, with(kCleanMarc21, {"007", "ta"}), ""},
         {"007_wrong_length", marc21, with(kCleanMarc21, {"007", "tax"}), "bad-fixed-length"},
         {"007_computer_either_length", marc21, with(kCleanMarc21, {"007", "c" + std::string(13, ' ')}), ""},
@@ -151,11 +174,10 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"good_issn", marc21, with(kCleanMarc21, {"022", "  \x1f" "a0317-8471"}), ""},
         {"unknown_language", unimarc, replaced(kCleanUnimarc, {"101", "0 \x1f" "axxq"}), "unknown-code"},
         {"unknown_country", unimarc, replaced(kCleanUnimarc, {"102", "  \x1f" "aZZ"}), "unknown-code"},
-        {"marc_codes_in_008", marc21, replaced(kCleanMarc21, {"008", std::string(15, ' ') + "cc " + std::string(17, ' ') + "chi  "}), ""},
-        {"unknown_country_in_008", marc21, replaced(kCleanMarc21, {"008", std::string(15, ' ') + "qq " + std::string(22, ' ')}),
-         "unknown-code"},
-        {"unknown_language_in_008", marc21, replaced(kCleanMarc21, {"008", std::string(35, ' ') + "qqq  "}), "unknown-code"},
-        {"fill_characters_are_no_code", marc21, replaced(kCleanMarc21, {"008", std::string(15, ' ') + "|||" + std::string(17, ' ') + "|||  "}), ""},
+        {"marc_codes_in_008", marc21, replaced(kCleanMarc21, {"008", patched(patched(kBook008, 15, "xxu"), 35, "eng")}), ""},
+        {"unknown_country_in_008", marc21, replaced(kCleanMarc21, {"008", patched(kBook008, 15, "qq ")}), "unknown-code"},
+        {"unknown_language_in_008", marc21, replaced(kCleanMarc21, {"008", patched(kBook008, 35, "qqq")}), "unknown-code"},
+        {"fill_characters_are_no_code", marc21, replaced(kCleanMarc21, {"008", patched(patched(kBook008, 15, "|||"), 35, "|||")}), ""},
         {"041_codes_run_together", marc21, with(kCleanMarc21, {"041", "0 " "aengfre" "hchi"}), ""},
         {"041_unknown_language", marc21, with(kCleanMarc21, {"041", "0 " "aengxx"}), "unknown-code"},
         {"041_other_source_is_not_checked", marc21, with(kCleanMarc21, {"041", " 7" "aen" "2iso639-1"}), ""},
@@ -174,13 +196,141 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
     };
     for (const FaultRow& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(codes(findings(MakeRecord(row.fields), row.rules)), row.expected);
+        EXPECT_EQ(codes(findings(makeRecord(row.fields), row.rules)), row.expected);
     }
+}
+
+/// The codes found and where: "bad-fixed-value@17 …".
+std::string codesAndPositions(const std::vector<CheckProblem>& problems)
+{
+    std::string text;
+    for (const CheckProblem& p : problems)
+        text += (text.empty() ? "" : " ") + std::string(p.code) + "@" + std::to_string(p.position);
+    return text;
+}
+
+// An 008 every material but computer files takes: each position of a
+// material holds the fill character ('|', no attempt to code).
+const std::string kFill008 = patched(kBook008, 18, std::string(17, '|'));
+
+struct CodedRow {
+    const char* name;
+    std::string leader;  ///< bytes 5 to 19 of the leader (record status to multipart level)
+    std::string fixed008;
+    const char* expected;  ///< codes and positions found; "" for a clean record
+};
+
+TEST(RuleCheckTest, CodedPositionsOfTheLeaderAnd008HoldTheirCodes)
+{
+    // Leader bytes 5-11 (status, type, level, control, coding scheme, counts),
+    // then 17-19 (encoding level, descriptive form, multipart level).
+    const auto leader = [&](std::string_view from5to11, std::string_view from17to19 = "   ") {
+        return std::string(from5to11) + "#####" + std::string(from17to19);
+    };
+    const std::vector<CodedRow> rows{
+        {"clean_book", leader("nam  22"), kBook008, ""},
+        {"fill_characters_where_the_list_allows_them", leader("nam  22"), kFill008, ""},
+        {"record_status", leader("zam  22"), kBook008, "bad-fixed-value@5"},
+        {"obsolete_type_of_record", leader("nbm  22"), kBook008, "bad-fixed-value@6"},
+        {"bibliographic_level", leader("nax  22"), kBook008, "bad-fixed-value@7"},
+        {"character_coding_scheme", leader("nam b22"), kBook008, "bad-fixed-value@9"},
+        {"encoding_level", leader("nam  22", "x  "), kBook008, "bad-fixed-value@17"},
+        {"descriptive_form", leader("nam  22", " x "), kBook008, "bad-fixed-value@18"},
+        {"multipart_level", leader("nam  22", "  x"), kBook008, "bad-fixed-value@19"},
+        {"008_06_has_no_blank", leader("nam  22"), patched(kBook008, 6, " "), "bad-fixed-value@6"},
+        {"008_date_digits_and_unknown", leader("nam  22"), patched(kBook008, 7, "19uu"), ""},
+        {"008_date_letter", leader("nam  22"), patched(kBook008, 7, "19x0"), "bad-fixed-value@9"},
+        {"008_book_form_of_item", leader("nam  22"), patched(kBook008, 23, "x"), "bad-fixed-value@23"},
+        {"008_each_byte_of_nature_of_contents", leader("nam  22"), patched(kBook008, 24, "ab7 "), "bad-fixed-value@26"},
+        {"008_obsolete_code", leader("nam  22"), patched(kBook008, 33, "c"), "bad-fixed-value@33"},
+        // The material follows leader/06-07.
+        {"computer_file", leader("nmm  22"), kFill008, "bad-fixed-value@23"},
+        {"computer_file_type", leader("nmm  22"), patched(patched(kFill008, 23, "o"), 26, " "), "bad-fixed-value@26"},
+        {"continuing_resource_by_level", leader("nas  22"), patched(kFill008, 19, "a"), "bad-fixed-value@19"},
+        {"book_positions_are_not_serial_ones", leader("nam  22"), patched(kFill008, 19, "a"), ""},
+        {"map_projection_two_bytes", leader("nem  22"), patched(kFill008, 22, "bd"), ""},
+        {"map_projection_unknown", leader("nem  22"), patched(kFill008, 22, "qq"), "bad-fixed-value@22"},
+        {"music_form_of_composition", leader("ncm  22"), patched(kFill008, 18, "sy"), ""},
+        {"visual_running_time", leader("ngm  22"), patched(kFill008, 18, "095"), ""},
+        {"visual_running_time_not_a_number", leader("ngm  22"), patched(kFill008, 18, "9x5"), "bad-fixed-value@18"},
+        {"mixed_material_form_of_item", leader("npm  22"), patched(kFill008, 23, "x"), "bad-fixed-value@23"},
+        {"no_material_for_a_manuscript_serial", leader("ntb  22"), patched(kFill008, 23, "x"), ""},
+    };
+    for (const CodedRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string record = makeRecord(replaced(kCleanMarc21, {"008", row.fixed008}));
+        record.replace(5, 7, row.leader.substr(0, 7));
+        record.replace(17, 3, row.leader.substr(12, 3));
+        EXPECT_EQ(codesAndPositions(findings(record, RuleSetting::Marc21)), row.expected);
+    }
+}
+
+TEST(RuleCheckTest, AFixedValueFindingSaysWhereAndWhat)
+{
+    std::string record = makeRecord(replaced(kCleanMarc21, {"008", patched(kBook008, 23, "x")}));
+    const std::vector<CheckProblem> found = findings(record, RuleSetting::Marc21);
+    ASSERT_EQ(codes(found), "bad-fixed-value");
+    EXPECT_EQ(found[0].severity, Severity::Error);
+    EXPECT_EQ(found[0].tag, "008");
+    EXPECT_EQ(found[0].position, 23);
+    EXPECT_EQ(found[0].description, "field 008/23 x is not a code of Form of item (BK)");
+    record[17] = 'x';
+    EXPECT_EQ(findings(record, RuleSetting::Marc21)[0].description, "leader/17 x is not a code of Encoding level");
+}
+
+// An authority record's 008: entered 2024-01-01, no geographic subdivision,
+// no romanization, an established heading by AACR 2 for names (not
+// subjects), fully established, by a cooperative program.
+const std::string kAuthority008 =
+    std::string("240101") + "nn " + "ac" + "nnn" + "aab" + "n" + std::string(10, ' ') + " a aaa" + "    " + " c";
+
+std::string authorityRecord(const std::vector<Field>& fields)
+{
+    std::string record = makeRecord(fields);
+    record[6] = 'z';   // authority data
+    record[17] = 'n';  // complete authority record
+    return record;
+}
+
+TEST(RuleCheckTest, AuthorityRecordsHaveTheirOwnRules)
+{
+    const std::vector<Field> clean{{"001", "a1"}, {"008", kAuthority008}, {"100", "1 " "aLovelace, Augusta Ada"},
+                                   {"400", "1 " "aByron, Ada"}, {"670", "  " "aSource"}};
+    for (const RuleSetting setting : {RuleSetting::Auto, RuleSetting::Marc21}) {
+        EXPECT_EQ(codes(findings(authorityRecord(clean), setting)), "");
+        const std::vector<CheckProblem> found = findings(authorityRecord(with(clean, {"245", "10" "aA title"})), setting);
+        ASSERT_EQ(codes(found), "undefined-field");
+        EXPECT_EQ(found[0].rules, RuleSet::Marc21Authority);
+        EXPECT_EQ(found[0].description, "field 245 is not defined in marc21-authority");
+    }
+    const struct {
+        const char* name;
+        std::vector<Field> fields;
+        const char* expected;
+    } rows[]{
+        {"heading_indicator", replaced(clean, {"100", "10" "aName"}), "bad-indicator"},
+        {"heading_subfield", replaced(clean, {"100", "1 " "aName" "uAffiliation"}), "undefined-subfield"},
+        {"heading_repeats", with(clean, {"100", "1 " "aOther"}), "repeated-field"},
+        {"tracing_preferred_variant", replaced(clean, {"400", "11" "aByron, Ada"}), ""},
+        {"no_245_needed_and_headings_are_not_main_entries", with(clean, {"110", "2 " "aBody"}), ""},
+        {"008_kind_of_record", replaced(clean, {"008", patched(kAuthority008, 9, "x")}), "bad-fixed-value"},
+        // 008/15-17 of an authority record are heading uses, not a country.
+        {"008_heading_use", replaced(clean, {"008", patched(kAuthority008, 15, "c")}), "bad-fixed-value"},
+        {"880_links", with(replaced(clean, {"100", "1 " "6880-01" "aName"}), {"880", "1 " "6100-01" "aName"}), ""},
+        {"880_without_link", with(clean, {"880", "1 " "aName"}), "broken-link"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(codes(findings(authorityRecord(row.fields), RuleSetting::Auto)), row.expected);
+    }
+    std::string badLeader = authorityRecord(clean);
+    badLeader[17] = ' ';
+    EXPECT_EQ(codesAndPositions(findings(badLeader, RuleSetting::Auto)), "bad-fixed-value@17");
 }
 
 TEST(RuleCheckTest, FindingsCarryWhereAndWhatForJsonLines)
 {
-    const std::string record = MakeRecord(replaced(kCleanMarc21, {"245", "1x\x1f" "aA title"}));
+    const std::string record = makeRecord(replaced(kCleanMarc21, {"245", "1x\x1f" "aA title"}));
     const std::vector<CheckProblem> found = findings(record, RuleSetting::Marc21);
     ASSERT_EQ(codes(found), "bad-indicator");
     const CheckProblem& p = found[0];
@@ -202,36 +352,36 @@ TEST(RuleCheckTest, AutoChoosesTheRulesOfEachRecord)
         return found.empty() ? std::string("clean") : std::string(RuleSetName(found.back().rules));
     };
     // A clean record has no finding to tell its rules by: each gets one undefined field.
-    EXPECT_EQ(rulesOf(MakeRecord(with(kCleanMarc21, {"248", "  \x1f" "ax"}))), "marc21");
-    EXPECT_EQ(rulesOf(MakeRecord(with(kCleanUnimarc, {"248", "  \x1f" "ax"}))), "cnmarc");  // 801 $a CN
-    EXPECT_EQ(rulesOf(MakeRecord(with(replaced(kCleanUnimarc, {"801", " 0\x1f" "aFR"}), {"248", "  \x1f" "ax"}))),
+    EXPECT_EQ(rulesOf(makeRecord(with(kCleanMarc21, {"248", "  \x1f" "ax"}))), "marc21");
+    EXPECT_EQ(rulesOf(makeRecord(with(kCleanUnimarc, {"248", "  \x1f" "ax"}))), "cnmarc");  // 801 $a CN
+    EXPECT_EQ(rulesOf(makeRecord(with(replaced(kCleanUnimarc, {"801", " 0\x1f" "aFR"}), {"248", "  \x1f" "ax"}))),
               "unimarc");
-    EXPECT_EQ(rulesOf(MakeRecord(with(replaced(kCleanUnimarc, {"801", " 0\x1f" "aFR"}), {"248", "  \x1f" "ax"})),
+    EXPECT_EQ(rulesOf(makeRecord(with(replaced(kCleanUnimarc, {"801", " 0\x1f" "aFR"}), {"248", "  \x1f" "ax"})),
                       CharsetSetting::Gbk),
               "cnmarc");
     // A clean record under auto has no finding at all.
-    EXPECT_EQ(codes(findings(MakeRecord(kCleanMarc21), RuleSetting::Auto)), "");
+    EXPECT_EQ(codes(findings(makeRecord(kCleanMarc21), RuleSetting::Auto)), "");
 }
 
 TEST(RuleCheckTest, RecordsNoRuleSetCoversGetOneNotice)
 {
-    for (const char type : {'u', 'v', 'x', 'y', 'w', 'q', 'z'}) {
-        std::string record = MakeRecord(with(kCleanMarc21, {"248", "  \x1f" "ax"}));
+    for (const char type : {'u', 'v', 'x', 'y', 'w', 'q'}) {
+        std::string record = makeRecord(with(kCleanMarc21, {"248", "  \x1f" "ax"}));
         record[6] = type;
         const std::vector<CheckProblem> found = findings(record, RuleSetting::Auto);
         SCOPED_TRACE(std::string(1, type));
         EXPECT_EQ(codes(found), "no-rules");
         EXPECT_EQ(found.at(0).severity, Severity::Warning);
-        EXPECT_EQ(found.at(0).rules, type == 'z' ? RuleSet::Marc21Authority : RuleSet::Marc21);
+        EXPECT_EQ(found.at(0).rules, RuleSet::Marc21);
     }
-    std::string authority = MakeRecord(kCleanUnimarc);
+    std::string authority = makeRecord(kCleanUnimarc);
     authority[6] = 'x';
     EXPECT_EQ(codes(findings(authority, RuleSetting::Unimarc)), "no-rules");
 }
 
 TEST(RuleCheckTest, StructuralProblemsComeFirstAndNoneLeavesTheCheckAsItWas)
 {
-    std::string record = MakeRecord(with(kCleanMarc21, {"248", "  \x1f" "ax"}));
+    std::string record = makeRecord(with(kCleanMarc21, {"248", "  \x1f" "ax"}));
     record.replace(20, 4, "4501");
     EXPECT_EQ(codes(findings(record, RuleSetting::Marc21)), "entry-map undefined-field");
     const std::vector<CheckProblem> plain = findings(record, RuleSetting::None);
@@ -242,7 +392,7 @@ TEST(RuleCheckTest, StructuralProblemsComeFirstAndNoneLeavesTheCheckAsItWas)
 
 TEST(RuleCheckTest, EscapeIsAllowedInMarc8AndControlCharactersElsewhereAreNot)
 {
-    const std::string record = MakeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aA \x1b(BLatin"}));
+    const std::string record = makeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aA \x1b(BLatin"}));
     EXPECT_EQ(codes(findings(record, RuleSetting::Marc21, CharsetSetting::Marc8)), "");
     EXPECT_EQ(codes(findings(record, RuleSetting::Marc21, CharsetSetting::Gbk)), "control-character");
 }
@@ -251,13 +401,13 @@ TEST(RuleCheckTest, NonSortingMarksAreNoFault)
 {
     // U+0098/U+009C in MARC 21, U+0088/U+0089 in UNIMARC, 0x88/0x89 in MARC-8:
     // neither invalid bytes nor control characters.
-    EXPECT_EQ(codes(findings(MakeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aAda \xc2\x98of\xc2\x9c"})),
+    EXPECT_EQ(codes(findings(makeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aAda \xc2\x98of\xc2\x9c"})),
                              RuleSetting::Marc21, CharsetSetting::Utf8)),
               "");
-    EXPECT_EQ(codes(findings(MakeRecord(replaced(kCleanUnimarc, {"200", "1 \x1f" "a\xc2\x88Il \xc2\x89" "ciclo"})),
+    EXPECT_EQ(codes(findings(makeRecord(replaced(kCleanUnimarc, {"200", "1 \x1f" "a\xc2\x88Il \xc2\x89" "ciclo"})),
                              RuleSetting::Unimarc, CharsetSetting::Utf8)),
               "");
-    EXPECT_EQ(codes(findings(MakeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aAda \x88of\x89"})),
+    EXPECT_EQ(codes(findings(makeRecord(replaced(kCleanMarc21, {"245", "10\x1f" "aAda \x88of\x89"})),
                              RuleSetting::Marc21, CharsetSetting::Marc8)),
               "");
 }

@@ -14,17 +14,20 @@ using namespace veltrane::rules;
 // the table or of its generator.
 TEST(RuleTablesTest, EveryNamedElementHasAChineseNameMarkedAsTranslated)
 {
-    for (const RuleSetTables* set : {&Marc21Bibliographic(), &UnimarcBibliographic(), &CnmarcBibliographic()}) {
+    for (const RuleSetTables* set :
+         {&Marc21Bibliographic(), &Marc21Authority(), &UnimarcBibliographic(), &CnmarcBibliographic()}) {
         for (const FieldRule& field : set->fields) {
             SCOPED_TRACE(std::string(field.tag));
             EXPECT_FALSE(field.nameZh.empty());
-            EXPECT_EQ(field.zhTranslated, !field.open);  // CNMARC's own fields carry their sources' names
+            // CNMARC's own fields carry their sources' names; every other name is our translation.
+            const bool cnmarcsOwn = set == &CnmarcBibliographic() && UnimarcBibliographic().field(field.tag) == nullptr;
+            EXPECT_EQ(field.zhTranslated, !cnmarcsOwn);
             EXPECT_EQ(field.indicator1Name.empty(), field.indicator1NameZh.empty());
             EXPECT_EQ(field.indicator2Name.empty(), field.indicator2NameZh.empty());
             for (std::size_t k = 0; k < field.subfieldCount; ++k) {
                 const SubfieldRule& subfield = set->subfields[field.firstSubfield + k];
                 EXPECT_EQ(subfield.name.empty(), subfield.nameZh.empty()) << '$' << subfield.code;
-                EXPECT_EQ(subfield.zhTranslated, !field.open);
+                EXPECT_EQ(subfield.zhTranslated, !cnmarcsOwn);
             }
         }
     }
@@ -52,6 +55,54 @@ TEST(RuleTablesTest, NamesBelongToTheirTagAndCode)
     ASSERT_NE(chineseClass, nullptr);
     EXPECT_EQ(chineseClass->nameZh, "中国图书馆分类法分类号");
     EXPECT_EQ(CnmarcBibliographic().subfield(*chineseClass, 'a')->nameZh, "中图分类号");
+}
+
+TEST(RuleTablesTest, IndicatorValuesCarryTheirMeanings)
+{
+    const RuleSetTables& marc21 = Marc21Bibliographic();
+    const FieldRule* title = marc21.field("245");
+    ASSERT_NE(title, nullptr);
+    const auto first = marc21.indicatorValuesOf(*title, 1);
+    ASSERT_EQ(first.size(), 2U);
+    EXPECT_EQ(first[0].value, '0');
+    EXPECT_EQ(first[0].meaning, "No added entry");
+    EXPECT_EQ(first[1].meaning, "Added entry");
+    const auto second = marc21.indicatorValuesOf(*title, 2);
+    ASSERT_EQ(second.size(), 10U);
+    EXPECT_EQ(second[9].value, '9');
+    EXPECT_EQ(second[9].meaning, "Number of nonfiling characters");
+    // The allowed values and the meanings are the same list.
+    for (const RuleSetTables* set : {&Marc21Bibliographic(), &Marc21Authority()}) {
+        for (const FieldRule& field : set->fields) {
+            if (field.open || field.control)
+                continue;
+            SCOPED_TRACE(std::string(field.tag));
+            std::string values1, values2;
+            for (const IndicatorValueRule& v : set->indicatorValuesOf(field, 1))
+                values1 += v.value;
+            for (const IndicatorValueRule& v : set->indicatorValuesOf(field, 2))
+                values2 += v.value;
+            EXPECT_EQ(values1, field.indicator1);
+            EXPECT_EQ(values2, field.indicator2);
+        }
+    }
+    const FieldRule* blankOrThesaurus = marc21.field("650");
+    EXPECT_EQ(marc21.indicatorValuesOf(*blankOrThesaurus, 1)[0].value, ' ');
+    EXPECT_EQ(marc21.indicatorValuesOf(*blankOrThesaurus, 2)[6].meaning, "Répertoire de vedettes-matière");
+    EXPECT_TRUE(UnimarcBibliographic().indicatorValuesOf(*UnimarcBibliographic().field("200"), 1).empty());
+}
+
+TEST(RuleTablesTest, AuthorityFieldsAreTheirOwn)
+{
+    const RuleSetTables& authority = Marc21Authority();
+    EXPECT_EQ(authority.field("100")->name, "HEADING--PERSONAL NAME");
+    EXPECT_EQ(authority.field("100")->nameZh, "标目——个人名称");
+    EXPECT_FALSE(authority.field("100")->repeatable);
+    EXPECT_EQ(authority.field("245"), nullptr);
+    EXPECT_EQ(authority.field("400")->indicator2, " 1");
+    EXPECT_TRUE(authority.mandatory.empty());
+    EXPECT_FALSE(authority.oneMainEntry);
+    EXPECT_TRUE(authority.materialByType.empty());
 }
 
 }  // namespace
