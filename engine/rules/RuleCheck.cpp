@@ -393,7 +393,10 @@ private:
                     continue;
                 const std::size_t at = rule.position + k;
                 const std::string where = block == "LDR" ? "leader/" + positionText(at) : fieldName() + "/" + positionText(at);
-                const std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
+                // A value of several bytes shows each blank as '#', as the format's lists write it.
+                std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
+                if (value.size() > 1)
+                    std::replace(shownValue.begin(), shownValue.end(), ' ', '#');
                 add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) +
                                            (rule.material.empty() ? "" : " (" + std::string(rule.material) + ")"),
                     0, 0, static_cast<int>(at));

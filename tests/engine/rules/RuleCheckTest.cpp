@@ -276,6 +276,11 @@ TEST(RuleCheckTest, AFixedValueFindingSaysWhereAndWhat)
     EXPECT_EQ(found[0].description, "field 008/23 x is not a code of Form of item (BK)");
     record[17] = 'x';
     EXPECT_EQ(findings(record, RuleSetting::Marc21)[0].description, "leader/17 x is not a code of Encoding level");
+    // Blanks in a value of two bytes show as the lists write them.
+    std::string music = makeRecord(replaced(kCleanMarc21, {"008", patched(kFill008, 18, "  ")}));
+    music[6] = 'c';
+    EXPECT_EQ(findings(music, RuleSetting::Marc21).at(0).description,
+              "field 008/18 ## is not a code of Form of composition (MU)");
 }
 
 // An authority record's 008: entered 2024-01-01, no geographic subdivision,
