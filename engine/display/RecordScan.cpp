@@ -2,6 +2,7 @@
 #include "display/RecordScan.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "check/RecordCheck.h"
@@ -85,18 +86,19 @@ ScanOutcome scanOutcome(Outcome outcome)
     return outcome == Outcome::Unreadable ? ScanOutcome::Unreadable : ScanOutcome::NotFound;
 }
 
-/// The structural problems of the record file.read() took last.
-std::vector<CheckProblem> checkShownRecord(const RecordFile& file, std::int64_t number, const ShowTextRequest& show,
+/// The structural problems of a record: its bytes as the file holds them,
+/// its number and where it starts.
+std::vector<CheckProblem> checkShownRecord(std::span<const unsigned char> bytes, std::int64_t number,
+                                           std::uint64_t offset, const ShowTextRequest& show,
                                            DelimiterMode delimiterMode)
 {
     std::vector<CheckProblem> problems;
-    const std::span<const unsigned char> bytes = file.recordBytes();
     // A record of its leader alone is no record to check.
     if (bytes.size() <= kLeaderLength)
         return problems;
     FramedRecord framed;
     framed.number = number;
-    framed.offset = file.recordOffset();
+    framed.offset = offset;
     framed.declaredLength = static_cast<std::uint32_t>(bytes.size());
     framed.bytes = bytes;
     CheckOptions options;
@@ -105,6 +107,21 @@ std::vector<CheckProblem> checkShownRecord(const RecordFile& file, std::int64_t 
     RecordFields scratch;
     CheckRecord(framed, options, scratch, show.codec, problems);
     return problems;
+}
+
+/// The display bytes into `text` and what is shown of the record beside them,
+/// from one layout of its fields.
+ShownRecordText writeShownRecord(RecordTextWriter& writer, const RecordFields& fields,
+                                 std::span<const unsigned char> bytes, std::int64_t number, std::uint64_t offset,
+                                 const ShowTextRequest& show, DelimiterMode delimiterMode, DisplayText& text)
+{
+    ShownRecordText shown;
+    const RecordTextFacts facts = writer.writeRecord(fields, text, shown.text);
+    shown.decision = facts.decision;
+    shown.told = TellCharset(show.charset, facts.decision, fields);
+    shown.invalidBytes = facts.invalidBytes;
+    shown.problems = checkShownRecord(bytes, number, offset, show, delimiterMode);
+    return shown;
 }
 
 }  // namespace
@@ -161,12 +178,8 @@ ScanResult ScanRecordText(const ScratchDisplay& scratch, const ScanSettings& set
     if (show == nullptr) {
         writer.writeDisplayBytes(file.fields(), *text);
     } else {
-        ShownRecordText& shown = result.shown.emplace();
-        const RecordTextFacts facts = writer.writeRecord(file.fields(), *text, shown.text);
-        shown.decision = facts.decision;
-        shown.told = TellCharset(show->charset, facts.decision, file.fields());
-        shown.invalidBytes = facts.invalidBytes;
-        shown.problems = checkShownRecord(file, number, *show, settings.delimiterMode);
+        result.shown = writeShownRecord(writer, file.fields(), file.recordBytes(), number, file.recordOffset(), *show,
+                                        settings.delimiterMode, *text);
     }
     if (!scratch.write(display, text->text()))
         return fileError(kDisplayFileMessage);
@@ -174,6 +187,19 @@ ScanResult ScanRecordText(const ScratchDisplay& scratch, const ScanSettings& set
     result.record = static_cast<int>(number);
     result.displayText = text->text();
     return result;
+}
+
+ShownRecordText ShowRecordText(std::span<const unsigned char> record, DelimiterMode delimiterMode,
+                               const ShowTextRequest& show)
+{
+    if (record.size() < kLeaderLength)
+        return {};
+    RecordFields fields;
+    fields.assemble(record.data(), record.size());
+    RecordTextWriter writer(show.codec, {show.charset, delimiterMode, GbkTextLayout::TextControl});
+    // Display bytes have room for the largest record: kept off the stack.
+    auto text = std::make_unique<DisplayText>();
+    return writeShownRecord(writer, fields, record, 1, 0, show, delimiterMode, *text);
 }
 
 }  // namespace veltrane

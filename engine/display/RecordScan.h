@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,13 @@ struct ShowTextRequest {
 [[nodiscard]] ScanResult ScanRecordText(const ScratchDisplay& scratch, const ScanSettings& settings,
                                         const char* fileName, const char* indexFileName, int from, int to,
                                         const char* pattern, const ShowTextRequest* show = nullptr);
+
+/// What the viewer shows of one record held in memory (all of `record` is the
+/// record, as a file holds it): the same text, set and structural problems a
+/// scan gives it in a record file, under the caller's setting and codec.
+/// Nothing but an empty text for fewer bytes than a leader.
+[[nodiscard]] ShownRecordText ShowRecordText(std::span<const unsigned char> record, DelimiterMode delimiterMode,
+                                             const ShowTextRequest& show);
 
 /// ScanRecordText told through prompt: the record's number, or -1 when
 /// nothing was rendered (not found, unreadable record, or a file that cannot

@@ -19,16 +19,6 @@ namespace veltrane {
 
 namespace {
 
-std::string temporaryDirectory()
-{
-    for (const char* name : {"TMP", "TMPDIR"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return value;
-    }
-    return "/tmp";
-}
-
 constexpr std::size_t kIndexWriteBufferSize = 64 * 1024;
 
 /// Index entries gathered in a write buffer; every write is checked.
@@ -108,9 +98,19 @@ ScanResult scanRecords(RecordStream& stream, IndexWriter& writer, std::uint64_t 
 
 }  // namespace
 
+std::string TemporaryDirectory()
+{
+    for (const char* name : {"TMP", "TMPDIR"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return value;
+    }
+    return "/tmp";
+}
+
 std::optional<std::string> CreateIndexName(UserPrompt& prompt)
 {
-    std::string directory = temporaryDirectory();
+    std::string directory = TemporaryDirectory();
     if (directory.back() != '/')
         directory += '/';
     // Creating the file with the name, exclusively and without following links,

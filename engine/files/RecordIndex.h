@@ -21,6 +21,9 @@ namespace veltrane {
 /// buffer, the whole memory the index build needs, whatever the file size.
 inline constexpr std::size_t kIndexReadBlockSize = 1024 * 1024;
 
+/// The folder of the viewer's temporary files: TMP, else TMPDIR, else /tmp.
+[[nodiscard]] std::string TemporaryDirectory();
+
 /// Creates a new, empty index file named "idx<n>" (lowest free n from 0) in the
 /// temporary directory (TMP, else TMPDIR, else /tmp). The file is created
 /// exclusively and never through a symbolic link. When no name can be made the

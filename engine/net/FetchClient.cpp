@@ -61,6 +61,8 @@ struct Session {
 
     const ServerDescription* server = nullptr;
     ServerResult* result = nullptr;
+    std::size_t index = 0;                ///< the server's place in the list given
+    FetchObserver* observer = nullptr;    ///< told of hits, records and the end
     Options options;
     Connection connection;
     ResultSet resultSet;
@@ -76,19 +78,27 @@ struct Session {
         resultSet.reset();
         connection.reset();
     }
+    /// The server's result is final: told to the observer. A stop request
+    /// only finishes the sessions.
+    void complete()
+    {
+        finish();
+        if (observer != nullptr)
+            observer->serverEnded(index, *result);
+    }
     void fail(std::string why)
     {
         result->failed = true;
         result->failure = std::move(why);
-        finish();
+        complete();
     }
 };
 
 class Fetcher {
 public:
     Fetcher(std::span<const ServerDescription> servers, const SearchQuery& query, const FetchOptions& options,
-            const WorkMonitor& monitor)
-        : m_servers(servers), m_query(query), m_options(options), m_monitor(monitor)
+            const WorkMonitor& monitor, FetchObserver* observer)
+        : m_servers(servers), m_query(query), m_options(options), m_monitor(monitor), m_observer(observer)
     {
         m_options.batchSize = std::max<std::size_t>(m_options.batchSize, 1);
         m_options.timeoutSeconds = std::max(m_options.timeoutSeconds, 1);
@@ -99,8 +109,11 @@ public:
         FetchResult fetched;
         fetched.servers.resize(m_servers.size());
         m_sessions.resize(m_servers.size());
-        for (std::size_t i = 0; i < m_servers.size(); ++i)
+        for (std::size_t i = 0; i < m_servers.size(); ++i) {
+            m_sessions[i].index = i;
+            m_sessions[i].observer = m_observer;
             start(m_sessions[i], m_servers[i], fetched.servers[i]);
+        }
         std::vector<ZOOM_connection> handles(m_sessions.size());
         for (;;) {
             for (std::size_t i = 0; i < m_sessions.size(); ++i)
@@ -195,13 +208,15 @@ private:
                 session.wanted = std::min<std::uint64_t>(session.result->hits, m_options.maxRecords);
                 m_expected += session.wanted;
                 session.stage = Session::Stage::Presenting;
+                if (m_observer != nullptr)
+                    m_observer->hitsFound(session.index, session.result->hits);
                 session.batchEnd = 0;
             }
             const bool presented = presentedEnd > presentedStart;
             if (session.batchEnd >= session.wanted) {
                 if (presented)
                     collect(session, presentedStart, presentedEnd);
-                session.finish();
+                session.complete();
                 return requested;
             }
             session.batchStart = session.batchEnd;
@@ -261,6 +276,8 @@ private:
             for (const std::string& problem : read.record->problems)
                 session.result->notes.push_back(position + problem);
             session.result->records.push_back({at + 1, std::move(*read.record)});
+            if (m_observer != nullptr)
+                m_observer->recordFetched(session.index, session.result->records.back());
         }
     }
 
@@ -328,6 +345,7 @@ private:
     const SearchQuery& m_query;
     FetchOptions m_options;
     const WorkMonitor& m_monitor;
+    FetchObserver* m_observer;
     TextCodec m_codec;
     std::vector<Session> m_sessions;
     std::uint64_t m_done = 0, m_expected = 0;
@@ -337,9 +355,9 @@ private:
 }  // namespace
 
 FetchResult FetchRecords(std::span<const ServerDescription> servers, const SearchQuery& query, const FetchOptions& options,
-                         const WorkMonitor& monitor)
+                         const WorkMonitor& monitor, FetchObserver* observer)
 {
-    return Fetcher(servers, query, options, monitor).run();
+    return Fetcher(servers, query, options, monitor, observer).run();
 }
 
 }  // namespace veltrane

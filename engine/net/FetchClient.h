@@ -49,6 +49,21 @@ struct FetchResult {
     bool cancelled = false;             ///< stopped through the monitor; the results are incomplete
 };
 
+/// Told on the fetching thread as each server's results come in, so that a
+/// hit list can fill before the slowest server is done. Every call is about
+/// the server at `server` (0-based, in the order given).
+class FetchObserver {
+public:
+    virtual ~FetchObserver() = default;
+    /// The search is done: the server's hit count (records are fetched next).
+    virtual void hitsFound(std::size_t server, std::uint64_t hits) = 0;
+    /// One record read, as it is then kept in the server's result.
+    virtual void recordFetched(std::size_t server, const FetchedRecord& record) = 0;
+    /// The server is done, or has failed (`result.failed`): its result is
+    /// final. Not told for the servers a stop request ends.
+    virtual void serverEnded(std::size_t server, const ServerResult& result) = 0;
+};
+
 /// Searches every server at once with one query and fetches up to
 /// maxRecords of each one's hits, in batches, on the calling thread through
 /// ZOOM's event loop: a server that is down or slow holds up none of the
@@ -56,6 +71,7 @@ struct FetchResult {
 /// reported in records (fetched, expected so far); a stop request is seen
 /// within a tenth of a second. Never throws.
 [[nodiscard]] FetchResult FetchRecords(std::span<const ServerDescription> servers, const SearchQuery& query,
-                                       const FetchOptions& options, const WorkMonitor& monitor);
+                                       const FetchOptions& options, const WorkMonitor& monitor,
+                                       FetchObserver* observer = nullptr);
 
 }  // namespace veltrane

@@ -274,6 +274,40 @@ TEST_F(ScanTest, ShownTextComesWithTheScratchBytes)
     EXPECT_TRUE(m_prompt.messages.empty());
 }
 
+// A record held in memory (a library server's) shows as the same record in a
+// file does: text, set, invalid bytes and problems, under any setting.
+TEST_F(ScanTest, RecordInMemoryShowsAsInAFile)
+{
+    std::string utf8 = MakeRecord({{"001", "u1"}, {"245", "10\x1f" "a\xce\x95\xce\xbb\xff"}});
+    utf8[9] = 'a';
+    std::string broken = MakeRecord({{"001", "b1"}, {"200", "1 \x1f" "aT"}});
+    broken[broken.size() - 2] = 'x';
+    const std::vector<std::string> records = {kRecords[2], utf8, broken};
+    ASSERT_EQ(open(Joined(records)), 3);
+    TextCodec codec;
+    for (int record = 1; record <= 3; ++record) {
+        for (CharsetSetting setting : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Utf8}) {
+            const ShowTextRequest request{setting, codec};
+            const ScanResult inFile = ScanRecordText(m_scratch, m_settings, m_records.c_str(), m_index.c_str(),
+                                                     record, record, "", &request);
+            ASSERT_TRUE(inFile.shown);
+            const std::string& bytes = records[static_cast<std::size_t>(record - 1)];
+            const ShownRecordText inMemory = ShowRecordText(
+                {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, dmNormal, request);
+            EXPECT_EQ(inMemory.text, inFile.shown->text) << record;
+            EXPECT_EQ(inMemory.decision.charset, inFile.shown->decision.charset) << record;
+            EXPECT_EQ(inMemory.invalidBytes, inFile.shown->invalidBytes) << record;
+            std::vector<std::string> codes, fileCodes;
+            for (const CheckProblem& p : inMemory.problems)
+                codes.emplace_back(p.code);
+            for (const CheckProblem& p : inFile.shown->problems)
+                fileCodes.emplace_back(p.code);
+            EXPECT_EQ(codes, fileCodes) << record;
+        }
+    }
+    EXPECT_FALSE(ShowRecordText({}, dmNormal, {CharsetSetting::Auto, codec}).text.size());
+}
+
 TEST_F(ScanTest, FindsEveryRecordOfAFileLargerThanOneRead)
 {
     constexpr int kCount = 300;  // about 500 KB, records of 400 to 3,300 bytes

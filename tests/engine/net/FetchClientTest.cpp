@@ -11,6 +11,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/FetchClient.h"
 
@@ -117,6 +118,45 @@ TEST(FetchClient, QueryAServerCannotTakeFailsThatServerOnly)
     EXPECT_NE(result.servers[0].failure.find("U+1F600"), std::string::npos) << result.servers[0].failure;
     EXPECT_TRUE(result.servers[1].failed);
     EXPECT_NE(result.servers[1].failure.find("Connect failed"), std::string::npos) << result.servers[1].failure;
+}
+
+/// Notes what an observer is told, as "server:event".
+class NotingObserver final : public FetchObserver {
+public:
+    void hitsFound(std::size_t server, std::uint64_t hits) override
+    {
+        told.push_back(std::to_string(server) + ":hits " + std::to_string(hits));
+    }
+    void recordFetched(std::size_t server, const FetchedRecord& record) override
+    {
+        told.push_back(std::to_string(server) + ":record " + std::to_string(record.position));
+    }
+    void serverEnded(std::size_t server, const ServerResult& result) override
+    {
+        told.push_back(std::to_string(server) + (result.failed ? ":failed" : ":done"));
+    }
+    std::vector<std::string> told;
+};
+
+// A failure is told the moment it is known, before a slow server's time
+// limit; a stop request tells nothing of the servers it ends.
+TEST(FetchClient, ObserverHearsOfEachFailureAsItHappens)
+{
+    SilentServer silent;
+    ASSERT_NE(silent.port(), 0);
+    const ServerDescription servers[] = {Z3950At(silent.port()), Z3950At(1)};
+    std::stop_source stop;
+    WorkMonitor monitor;
+    monitor.stop = stop.get_token();
+    NotingObserver observer;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        stop.request_stop();
+    });
+    const FetchResult result = FetchRecords(servers, TitleQuery(), FetchOptions{}, monitor, &observer);
+    canceller.join();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(observer.told, std::vector<std::string>{"1:failed"});
 }
 
 }  // namespace
