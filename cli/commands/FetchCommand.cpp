@@ -80,7 +80,7 @@ struct FetchArguments {
     bool sru = false;
     std::optional<RecordSyntax> syntax;
     std::optional<Charset> termCharset;
-    SearchQuery query;
+    CatalogueQuery query;
     std::string isbnList;
     FetchOptions options;
     bool list = false;
@@ -345,7 +345,7 @@ bool fetchIsbnList(const FetchArguments& parsed, const std::vector<ServerDescrip
             forms.push_back(*isbn10);
         bool found = false;
         for (const std::string& form : forms) {
-            SearchQuery query;
+            CatalogueQuery query;
             query.terms.push_back({QueryKind::Isbn, form});
             for (const ServerDescription& server : servers) {
                 const FetchResult result = FetchRecords({&server, 1}, query, parsed.options, NoMonitor());

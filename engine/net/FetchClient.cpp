@@ -96,7 +96,7 @@ struct Session {
 
 class Fetcher {
 public:
-    Fetcher(std::span<const ServerDescription> servers, const SearchQuery& query, const FetchOptions& options,
+    Fetcher(std::span<const ServerDescription> servers, const CatalogueQuery& query, const FetchOptions& options,
             const WorkMonitor& monitor, FetchObserver* observer)
         : m_servers(servers), m_query(query), m_options(options), m_monitor(monitor), m_observer(observer)
     {
@@ -342,7 +342,7 @@ private:
     }
 
     std::span<const ServerDescription> m_servers;
-    const SearchQuery& m_query;
+    const CatalogueQuery& m_query;
     FetchOptions m_options;
     const WorkMonitor& m_monitor;
     FetchObserver* m_observer;
@@ -354,7 +354,7 @@ private:
 
 }  // namespace
 
-FetchResult FetchRecords(std::span<const ServerDescription> servers, const SearchQuery& query, const FetchOptions& options,
+FetchResult FetchRecords(std::span<const ServerDescription> servers, const CatalogueQuery& query, const FetchOptions& options,
                          const WorkMonitor& monitor, FetchObserver* observer)
 {
     return Fetcher(servers, query, options, monitor, observer).run();

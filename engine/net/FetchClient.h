@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/WorkMonitor.h"
-#include "net/SearchQuery.h"
+#include "net/CatalogueQuery.h"
 #include "net/ServerRecord.h"
 #include "net/ServerDescription.h"
 
@@ -70,7 +70,7 @@ public:
 /// others, and each one's waits are bounded by the time limit. Progress is
 /// reported in records (fetched, expected so far); a stop request is seen
 /// within a tenth of a second. Never throws.
-[[nodiscard]] FetchResult FetchRecords(std::span<const ServerDescription> servers, const SearchQuery& query,
+[[nodiscard]] FetchResult FetchRecords(std::span<const ServerDescription> servers, const CatalogueQuery& query,
                                        const FetchOptions& options, const WorkMonitor& monitor,
                                        FetchObserver* observer = nullptr);
 

@@ -51,9 +51,9 @@ ServerDescription Z3950At(int port)
     return server;
 }
 
-SearchQuery TitleQuery()
+CatalogueQuery TitleQuery()
 {
-    SearchQuery query;
+    CatalogueQuery query;
     query.terms.push_back({QueryKind::Title, "x"});
     return query;
 }
@@ -107,7 +107,7 @@ TEST(FetchClient, QueryAServerCannotTakeFailsThatServerOnly)
     ServerDescription gbk = Z3950At(silent.port());
     gbk.termCharset = Charset::Gbk;
     ServerDescription closed = Z3950At(1);  // nothing listens on port 1
-    SearchQuery query;
+    CatalogueQuery query;
     query.terms.push_back({QueryKind::Title, "😀"});
     const ServerDescription servers[] = {gbk, closed};
     FetchOptions options;

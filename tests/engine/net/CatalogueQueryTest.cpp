@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "net/Isbn.h"
-#include "net/SearchQuery.h"
+#include "net/CatalogueQuery.h"
 
 namespace {
 
 using namespace veltrane;
 
-SearchQuery Terms(std::vector<QueryTerm> terms)
+CatalogueQuery Terms(std::vector<QueryTerm> terms)
 {
-    SearchQuery query;
+    CatalogueQuery query;
     query.terms = std::move(terms);
     return query;
 }
@@ -39,7 +39,7 @@ TEST(PqfQuery, EachKindHasItsBib1UseAttribute)
 TEST(PqfQuery, SeveralTermsAndRawPqfAreAndedInPrefixForm)
 {
     TextCodec codec;
-    SearchQuery query = Terms({{QueryKind::Title, "red"}, {QueryKind::Author, "cao"}});
+    CatalogueQuery query = Terms({{QueryKind::Title, "red"}, {QueryKind::Author, "cao"}});
     query.pqf = "@attr 1=1016 dream";
     EXPECT_EQ(BuildPqf(query, Charset::Utf8, codec).text,
               "@and @and @attr 1=4 \"red\" @attr 1=1003 \"cao\" @attr 1=1016 dream");
@@ -55,7 +55,7 @@ TEST(PqfQuery, QuotesAndBackslashesInATermAreEscaped)
 TEST(PqfQuery, EmptyQueryIsRefused)
 {
     TextCodec codec;
-    EXPECT_FALSE(BuildPqf(SearchQuery{}, Charset::Utf8, codec).error.empty());
+    EXPECT_FALSE(BuildPqf(CatalogueQuery{}, Charset::Utf8, codec).error.empty());
 }
 
 TEST(TermConversion, ChineseTermGoesOutInTheServersSet)
@@ -100,7 +100,7 @@ TEST(TermConversion, BytesThatAreNotUtf8AreRefused)
 
 TEST(CqlQuery, DefaultIndexesAndEscapedTerms)
 {
-    SearchQuery query = Terms({{QueryKind::Isbn, "9787020002207"}, {QueryKind::Title, "C++ *\"x\"?"}});
+    CatalogueQuery query = Terms({{QueryKind::Isbn, "9787020002207"}, {QueryKind::Title, "C++ *\"x\"?"}});
     EXPECT_EQ(BuildCql(query, DefaultCqlIndexes()).text,
               "bath.isbn=\"9787020002207\" and dc.title=\"C++ \\*\\\"x\\\"\\?\"");
     const struct {
@@ -116,7 +116,7 @@ TEST(CqlQuery, ServerIndexesAndRawCqlInParentheses)
 {
     CqlIndexes indexes = DefaultCqlIndexes();
     indexes[static_cast<std::size_t>(QueryKind::Title)] = "title";
-    SearchQuery query = Terms({{QueryKind::Title, "红楼梦"}});
+    CatalogueQuery query = Terms({{QueryKind::Title, "红楼梦"}});
     query.cql = "a or b";
     EXPECT_EQ(BuildCql(query, indexes).text, "title=\"红楼梦\" and (a or b)");
 }
@@ -129,14 +129,14 @@ TEST(ServerQueries, EachProtocolGetsItsLanguage)
     ServerDescription sru;
     sru.name = "s";
     sru.protocol = ServerProtocol::Sru;
-    const SearchQuery title = Terms({{QueryKind::Title, "x"}});
+    const CatalogueQuery title = Terms({{QueryKind::Title, "x"}});
     EXPECT_EQ(QueryForServer(title, z3950, codec).language, ServerQuery::Language::Pqf);
     EXPECT_EQ(QueryForServer(title, sru, codec).language, ServerQuery::Language::Cql);
 
-    SearchQuery pqf;
+    CatalogueQuery pqf;
     pqf.pqf = "@attr 1=4 x";
     EXPECT_FALSE(QueryForServer(pqf, sru, codec).error.empty());
-    SearchQuery cql;
+    CatalogueQuery cql;
     cql.cql = "dc.title=x";
     EXPECT_EQ(QueryForServer(cql, z3950, codec).language, ServerQuery::Language::Cql);
     cql.terms = title.terms;

@@ -18,7 +18,7 @@ struct QueryTerm {
 
 /// What a cataloguer asks every server: terms by kind, combined with AND,
 /// and, for experts, raw PQF and raw CQL (UTF-8) ANDed with them.
-struct SearchQuery {
+struct CatalogueQuery {
     std::vector<QueryTerm> terms;
     std::string pqf;
     std::string cql;
@@ -43,16 +43,16 @@ struct ServerQuery {
 /// `termCharset`: "@attr 1=4 \"term\"", several ANDed as "@and A B". Text
 /// the set cannot hold, or bytes that are not UTF-8, are refused with a
 /// message naming the character.
-[[nodiscard]] ServerQuery BuildPqf(const SearchQuery& query, Charset termCharset, TextCodec& codec);
+[[nodiscard]] ServerQuery BuildPqf(const CatalogueQuery& query, Charset termCharset, TextCodec& codec);
 
 /// CQL for the terms and the raw CQL: index="term" (with '"', '\\', '*', '?'
 /// and '^' escaped so each is itself), several joined with " and ".
-[[nodiscard]] ServerQuery BuildCql(const SearchQuery& query, const CqlIndexes& indexes);
+[[nodiscard]] ServerQuery BuildCql(const CatalogueQuery& query, const CqlIndexes& indexes);
 
 /// The query as `server` takes it: SRU servers get CQL; Z39.50 servers PQF
 /// (raw CQL alone goes to them as CQL, and raw CQL with other terms is
 /// refused, as is raw PQF for an SRU server).
-[[nodiscard]] ServerQuery QueryForServer(const SearchQuery& query, const ServerDescription& server, TextCodec& codec);
+[[nodiscard]] ServerQuery QueryForServer(const CatalogueQuery& query, const ServerDescription& server, TextCodec& codec);
 
 /// UTF-8 PQF text in a term set: ASCII stays as it is, every other character
 /// goes through the set's codec, and a backslash byte inside a converted

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "net/SearchQuery.h"
+#include "net/CatalogueQuery.h"
 
 #include <array>
 #include <cstdio>
@@ -90,7 +90,7 @@ ConvertedPqf ConvertPqfText(std::string_view utf8, Charset termCharset, TextCode
     return converted;
 }
 
-ServerQuery BuildPqf(const SearchQuery& query, Charset termCharset, TextCodec& codec)
+ServerQuery BuildPqf(const CatalogueQuery& query, Charset termCharset, TextCodec& codec)
 {
     std::vector<std::string> parts;
     for (const QueryTerm& term : query.terms)
@@ -114,7 +114,7 @@ ServerQuery BuildPqf(const SearchQuery& query, Charset termCharset, TextCodec& c
     return built;
 }
 
-ServerQuery BuildCql(const SearchQuery& query, const CqlIndexes& indexes)
+ServerQuery BuildCql(const CatalogueQuery& query, const CqlIndexes& indexes)
 {
     ServerQuery built;
     built.language = ServerQuery::Language::Cql;
@@ -135,7 +135,7 @@ ServerQuery BuildCql(const SearchQuery& query, const CqlIndexes& indexes)
     return built;
 }
 
-ServerQuery QueryForServer(const SearchQuery& query, const ServerDescription& server, TextCodec& codec)
+ServerQuery QueryForServer(const CatalogueQuery& query, const ServerDescription& server, TextCodec& codec)
 {
     if (server.protocol == ServerProtocol::Sru) {
         if (!query.pqf.empty()) {
