@@ -355,6 +355,20 @@ void TDlgExport::BtnBrowseClick()
         EditFileName->setText(chosen);
 }
 
+bool MayWriteTarget(const DocumentSharedState& shared, const std::string& targetName)
+{
+    if (shared.scratch.isOpenRecordFile(targetName.c_str())) {
+        Prompt().showMessage(kExportTargetIsRecordFileMessage);
+        return false;
+    }
+    if (const auto identity = identityOf(targetName.c_str());
+        identity && identity == identityOf(shared.scratch.path().c_str())) {
+        Prompt().showMessage(kExportTargetIsScratchFileMessage);
+        return false;
+    }
+    return true;
+}
+
 void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, RecordFormat format, const QString& target,
                    std::vector<std::int64_t> chosen)
 {
@@ -364,16 +378,10 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
     }
     const std::string targetName = QFile::encodeName(target).toStdString();
     const DocumentSharedState& shared = window->shared();
-    if (shared.scratch.isOpenRecordFile(targetName.c_str())) {
-        Prompt().showMessage(kExportTargetIsRecordFileMessage);
+    if (!MayWriteTarget(shared, targetName))
         return;
-    }
     veltrane::TargetWrite write = veltrane::TargetWrite::Create;
     if (::access(targetName.c_str(), F_OK) == 0) {
-        if (const auto identity = identityOf(targetName.c_str()); identity && identity == identityOf(shared.scratch.path().c_str())) {
-            Prompt().showMessage(kExportTargetIsScratchFileMessage);
-            return;
-        }
         if (ExportAppendable(format)) {
             switch (Prompt().askOverwrite(targetName)) {
             case veltrane::OverwriteChoice::Overwrite:

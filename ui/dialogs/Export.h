@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 #include <functional>
 #include <utility>
@@ -76,6 +77,11 @@ private:
 /// Whether a second run may be appended to an existing file of the format:
 /// not for one XML or JSON document.
 [[nodiscard]] bool ExportAppendable(veltrane::RecordFormat format);
+
+/// Whether records may be written into targetName (a local 8-bit path): not
+/// into a record file open in a window, nor into the scratch display file;
+/// the refusal is told through Prompt().
+[[nodiscard]] bool MayWriteTarget(const DocumentSharedState& shared, const std::string& targetName);
 
 /// Exports records first..last of window's file into target (asking about an
 /// existing one through Prompt()) as the window's background work; with

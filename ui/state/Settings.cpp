@@ -182,4 +182,63 @@ void setRecentFiles(const QStringList& paths)
     store(kRecentFiles, paths);
 }
 
+veltrane::NamedServers libraryServers()
+{
+    return veltrane::ReadNamedServersFile(QFile::encodeName(filePath()).toStdString());
+}
+
+veltrane::NamedServers presetServers()
+{
+    return veltrane::ReadNamedServersFile(std::string(VELTRANE_DATA_DIR) + "/servers.conf");
+}
+
+void storeLibraryServer(const QString& previousName, const veltrane::ServerDescription& server)
+{
+    using veltrane::RecordSyntax;
+    QSettings file = open();
+    file.beginGroup(QString::fromUtf8(veltrane::kServersGroup.data(), qsizetype(veltrane::kServersGroup.size())));
+    const QString name = QString::fromStdString(server.name);
+    if (!previousName.isEmpty() && previousName != name) {
+        file.beginGroup(previousName);
+        const QStringList keys = file.childKeys();
+        QList<QVariant> values;
+        for (const QString& key : keys)
+            values.append(file.value(key));
+        file.endGroup();
+        file.remove(previousName);
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            file.setValue(name + QLatin1Char('/') + keys[i], values[i]);
+    }
+    file.beginGroup(name);
+    // An SRU server is kept under its http:// address, which says so itself.
+    file.remove(QStringLiteral("sru"));
+    file.setValue(QStringLiteral("address"), QString::fromStdString(server.address));
+    file.setValue(QStringLiteral("syntax"),
+                  server.syntax == RecordSyntax::Unimarc ? QStringLiteral("unimarc") : QStringLiteral("marc21"));
+    const char* charset = server.termCharset == veltrane::Charset::Gbk       ? "gbk"
+                          : server.termCharset == veltrane::Charset::Gb18030 ? "gb18030"
+                                                                             : "utf-8";
+    file.setValue(QStringLiteral("charset"), QLatin1String(charset));
+    const auto keepOrRemove = [&file](const QString& key, const std::string& value) {
+        if (value.empty())
+            file.remove(key);
+        else
+            file.setValue(key, QString::fromStdString(value));
+    };
+    keepOrRemove(QStringLiteral("user"), server.user);
+    keepOrRemove(QStringLiteral("password"), server.password);
+    file.endGroup();
+    file.endGroup();
+    keepToOwner(file);
+}
+
+void removeLibraryServer(const QString& name)
+{
+    QSettings file = open();
+    file.beginGroup(QString::fromUtf8(veltrane::kServersGroup.data(), qsizetype(veltrane::kServersGroup.size())));
+    file.remove(name);
+    file.endGroup();
+    keepToOwner(file);
+}
+
 }  // namespace settings

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "net/ServerSettings.h"
+
 // What the viewer remembers between runs: one settings file in the user's
 // configuration folder ($XDG_CONFIG_HOME/Veltrane/veltrane.conf, by default
 // ~/.config/Veltrane/veltrane.conf). Every value read is checked: a missing,
@@ -48,5 +50,17 @@ void setRecordListColumns(const QString& format, const QStringList& ownColumns, 
 /// Absolute paths, newest first, without repeats; at most limit.
 [[nodiscard]] QStringList recentFiles(int limit);
 void setRecentFiles(const QStringList& paths);
+
+/// The library servers of the settings file's servers group, read as the
+/// command-line tool reads them (with what in it could not be read).
+[[nodiscard]] veltrane::NamedServers libraryServers();
+/// The read-only presets installed with the program (none when not installed).
+[[nodiscard]] veltrane::NamedServers presetServers();
+/// Keeps server under its name in the servers group: its address, syntax,
+/// query term set, user and password. A server kept under `previousName`
+/// (empty for a new one) goes; its other keys (the SRU schema and indexes)
+/// move to the new name.
+void storeLibraryServer(const QString& previousName, const veltrane::ServerDescription& server);
+void removeLibraryServer(const QString& name);
 
 }  // namespace settings

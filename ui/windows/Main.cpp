@@ -32,6 +32,7 @@
 #include "windows/FindResults.h"
 #include "windows/HelpWindow.h"
 #include "windows/Marc.h"
+#include "windows/OnlineSearchWindow.h"
 #include "dialogs/Prompt.h"
 #include "state/RecentFiles.h"
 #include "iso2709/RecordLayout.h"
@@ -173,6 +174,7 @@ void TFormMain::createActions()
     createAction("MFindAll", QStringLiteral("在所有窗口中查找(&A)..."), kNoImage, &TFormMain::MFindAllClick)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     createAction("MExport", QStringLiteral("导出(&E)..."), kNoImage, &TFormMain::MExportClick);
+    createAction("MOnlineSearch", QStringLiteral("联机检索(&Z)..."), kNoImage, &TFormMain::MOnlineSearchClick);
     createAction("MCheckRecord", QStringLiteral("检查纪录(&K)..."), kNoImage, &TFormMain::MCheckRecordClick);
     createAction("MProfile", QStringLiteral("文件概况(&I)"), kNoImage, &TFormMain::MProfileClick);
     QAction* recordList = createAction("MRecordList", QStringLiteral("记录列表(&L)"), kNoImage, nullptr);
@@ -195,7 +197,7 @@ void TFormMain::createMenus()
     QMenu* file = menu("F1", QStringLiteral("文件(&F)"));
     file->addActions({action("MOpen"), action("MClose")});
     file->addMenu(m_recentFiles->menu());
-    file->addAction(action("MExport"));
+    file->addActions({action("MExport"), action("MOnlineSearch")});
     separator(file, "N2");
     file->addAction(action("MExit"));
 
@@ -385,6 +387,8 @@ void TFormMain::cancelActiveWork()
 {
     if (TFormMarc* document = activeDocument())
         document->cancelWork();
+    else if (auto* online = qobject_cast<OnlineSearchWindow*>(m_mdiArea->activeSubWindow()))
+        online->stop();
 }
 
 void TFormMain::restoreSettings()
@@ -641,6 +645,11 @@ void TFormMain::MExportClick()
 {
     if (TFormMarc* document = activeDocument())
         ExportCommand(document);
+}
+
+void TFormMain::MOnlineSearchClick()
+{
+    (void)ShowOnlineSearch(this);
 }
 
 void TFormMain::MCheckRecordClick()

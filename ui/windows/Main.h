@@ -68,7 +68,8 @@ public:
     void updateWorkState();
     /// The progress bar of the active document's operation (hidden when none).
     [[nodiscard]] QWidget* workPanel() const { return m_workPanel; }
-    /// Cancels the active document's operation (Esc, or the panel's button).
+    /// Cancels the active document's operation (Esc, or the panel's button),
+    /// or the search of 联机检索 when that window is the active one.
     void cancelActiveWork();
 
     /// The submenu of recent files (文件 → 最近的文件).
@@ -110,6 +111,8 @@ public:
     void MRecordListToggled(bool shown);
     void MFindAllClick();
     void MExportClick();
+    /// 文件 → 联机检索: the window that searches library servers, in front.
+    void MOnlineSearchClick();
     void MCheckRecordClick();
     void MProfileClick();
 
