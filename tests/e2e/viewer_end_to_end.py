@@ -10,6 +10,7 @@ usage: viewer_end_to_end.py VIEWER CLI SCREENSHOT
 
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -566,11 +567,72 @@ def run_without_temporary_folder(work):
     check(not os.path.exists(missing), "the missing TMP folder was made")
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def online_results():
+    """The hit list of 联机检索 (its accessible table)."""
+    for node in descendants(main_frame()):
+        if node.getRoleName() == "table" and node.name == "检索结果":
+            return node
+    return None
+
+
+def table_rows(node):
+    table = node.queryTable()
+    return [[table.getAccessibleAt(row, column).name for column in range(table.nColumns)]
+            for row in range(table.nRows)]
+
+
+def run_online_search(work):
+    """文件 → 联机检索 by keyboard against a yaz-ztest of the test's own, which
+    gives as many hits as a number asks for."""
+    if shutil.which("yaz-ztest") is None:
+        step("yaz-ztest is missing (Debian package yaz): the online search is not driven")
+        return
+    cwd, tmp = os.path.join(work, "online-cwd"), os.path.join(work, "online-tmp")
+    for d in (cwd, tmp):
+        os.mkdir(d)
+    port = free_port()
+    ztest = subprocess.Popen(["yaz-ztest", "-l", os.devnull, "tcp:127.0.0.1:%d" % port],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    config = os.path.join(os.path.dirname(cwd), "config-" + os.path.basename(cwd), "Veltrane")
+    os.makedirs(config)
+    with open(os.path.join(config, "veltrane.conf"), "w") as f:
+        f.write("[Servers]\nyaz\\address=127.0.0.1:%d/Default\n" % port)
+    env = dict(os.environ, TMP=tmp, TMPDIR=tmp, QT_QPA_PLATFORM="xcb",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    step("联机检索 by keyboard: a search of yaz-ztest fills the list under its status row")
+    viewer = start_viewer([], cwd, env)
+    try:
+        focus_main_window()
+        keys("alt+f", "z")
+        wait_for("the online search window", online_results)
+        keys("alt+y")
+        type_text("3")
+        keys("Return")
+        rows = wait_for("three hits in the list",
+                        lambda: (lambda r: r if len(r) == 4 and r[0][0] == "命中 3 条，已取 3 条" else None)(
+                            table_rows(online_results())))
+        check(rows[0][5] == "yaz", "the status row names the server, found %r" % rows[0])
+        check(all(row[5] == "yaz" and row[0] for row in rows[1:]), "each hit has a title and its server: %r" % rows)
+    finally:
+        for process in (viewer, ztest):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+    check(os.listdir(tmp) == [], "files left in TMP: %s" % os.listdir(tmp))
+
+
 def main():
     work = tempfile.mkdtemp(prefix="veltrane-e2e-")
     try:
         run(work)
         run_without_temporary_folder(work)
+        run_online_search(work)
     except Failure as failure:
         print("e2e: FAILED:", failure, flush=True)
         app = application()

@@ -49,8 +49,9 @@ using veltrane::QueryKind;
 
 namespace {
 
+// The mnemonics are this window's own: none is a letter of the main window's menus.
 constexpr const char* kQueryCaptions[veltrane::kQueryKindCount] = {
-    "&ISBN：", "IS&SN：", "题名(&T)：", "责任者(&A)：", "主题(&J)：", "任意词(&Y)：",
+    "&ISBN：", "ISS&N：", "题名(&T)：", "责任者(&A)：", "主题(&J)：", "任意词(&Y)：",
 };
 constexpr const char* kNoServerMessage = "请勾选要检索的服务器。";
 constexpr const char* kNoTermMessage = "请输入检索词。";
@@ -193,8 +194,8 @@ OnlineSearchWindow::OnlineSearchWindow(TFormMain* mainWindow)
         m_recordButtons.append(button);
     };
     addAction("OnlineOpen", QStringLiteral("在新窗口中打开(&O)"), &OnlineSearchWindow::openSelected);
-    addAction("OnlineSave", QStringLiteral("保存到文件(&V)…"), [this] { chooseFileAndSave(false); });
-    addAction("OnlineAppend", QStringLiteral("追加到文件(&P)…"), [this] { chooseFileAndSave(true); });
+    addAction("OnlineSave", QStringLiteral("保存到文件(&B)…"), [this] { chooseFileAndSave(false); });
+    addAction("OnlineAppend", QStringLiteral("追加到文件(&G)…"), [this] { chooseFileAndSave(true); });
     m_messageLabel = new QLabel;
     m_messageLabel->setObjectName(QStringLiteral("OnlineMessage"));
     actions->addWidget(m_messageLabel, 1);
@@ -250,7 +251,7 @@ void OnlineSearchWindow::buildServerPane(QWidget* pane)
     add->setObjectName(QStringLiteral("ServerAdd"));
     m_editButton = new QPushButton(QStringLiteral("编辑(&E)…"));
     m_editButton->setObjectName(QStringLiteral("ServerEdit"));
-    m_removeButton = new QPushButton(QStringLiteral("删除(&R)"));
+    m_removeButton = new QPushButton(QStringLiteral("删除(&M)"));
     m_removeButton->setObjectName(QStringLiteral("ServerRemove"));
     for (QPushButton* button : {add, m_editButton, m_removeButton})
         button->setAutoDefault(false);
@@ -283,7 +284,7 @@ void OnlineSearchWindow::buildQueryPane(QWidget* pane)
     }
     m_searchButton = new QPushButton(QStringLiteral("检索(&S)"));
     m_searchButton->setObjectName(QStringLiteral("OnlineSearchButton"));
-    m_stopButton = new QPushButton(QStringLiteral("停止(&T)"));
+    m_stopButton = new QPushButton(QStringLiteral("停止(&P)"));
     m_stopButton->setObjectName(QStringLiteral("OnlineStopButton"));
     m_stopButton->setToolTip(QStringLiteral("停止 (Esc)"));
     for (QPushButton* button : {m_searchButton, m_stopButton})
