@@ -94,6 +94,17 @@ veltrane::ServerDescription z3950(const std::string& name, int port, const std::
 class OnlineSearchTest : public QObject {
     Q_OBJECT
 
+    /// 文件 → 联机检索 of a main window: its window.
+    static OnlineSearchWindow* showWindow(TFormMain& main)
+    {
+        main.MOnlineSearchClick();
+        OnlineSearchWindow* shown = nullptr;
+        for (OnlineSearchWindow* window : main.mdiArea()->findChildren<OnlineSearchWindow*>())
+            if (!window->isHidden())
+                shown = window;
+        return shown;
+    }
+
     QProcess m_ztest, m_gbk;
     int m_ztestPort = 0, m_gbkPort = 0;
     std::string m_fixture;
@@ -105,7 +116,7 @@ class OnlineSearchTest : public QObject {
     {
         for (const veltrane::ServerDescription& server : servers)
             settings::storeLibraryServer({}, server);
-        OnlineSearchWindow* window = ShowOnlineSearch(&main);
+        OnlineSearchWindow* window = showWindow(main);
         for (int i = 0; i < window->serverList()->count(); ++i)
             window->serverList()->item(i)->setCheckState(Qt::Checked);
         window->queryLine(QueryKind::Title)->setText(title);
@@ -207,9 +218,9 @@ private slots:
                 (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser));
 
         TFormMain main;
-        OnlineSearchWindow* window = ShowOnlineSearch(&main);
+        OnlineSearchWindow* window = showWindow(main);
         QCOMPARE(window->serverList()->count(), 2);
-        QCOMPARE(ShowOnlineSearch(&main), window);  // a second use raises the same window
+        QCOMPARE(showWindow(main), window);  // a second use raises the same window
     }
 
     // Every server has its status row; the GBK server's record arrives with
@@ -322,7 +333,7 @@ private slots:
         const QPointer<TFormMarc> document = main.openDocument(open);
         QVERIFY(document != nullptr);
         QTRY_VERIFY(document->isOpen());
-        OnlineSearchWindow* again = ShowOnlineSearch(&main);
+        OnlineSearchWindow* again = showWindow(main);
         QCOMPARE(again, window);
         QVERIFY(!window->saveSelectedTo(open, true));
         QCOMPARE(prompt.texts(), QStringList{QString::fromUtf8(kExportTargetIsRecordFileMessage)});

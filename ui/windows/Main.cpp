@@ -649,7 +649,9 @@ void TFormMain::MExportClick()
 
 void TFormMain::MOnlineSearchClick()
 {
-    (void)ShowOnlineSearch(this);
+    (void)ShowOnlineSearch({m_mdiArea, &m_shared, m_recordTextPixelSize,
+                            [this](const QString& path) { return openDocument(path); },
+                            [this](int steps) { zoomRecordText(steps); }});
 }
 
 void TFormMain::MCheckRecordClick()

@@ -20,11 +20,11 @@
 #include "dialogs/DialogFrame.h"
 #include "dialogs/Export.h"
 #include "dialogs/Prompt.h"
+#include "state/SharedState.h"
 #include "display/RecordScan.h"
 #include "files/FileAccess.h"
 #include "files/RecordIndex.h"
 #include "files/TargetFile.h"
-#include "windows/Main.h"
 #include "windows/Marc.h"
 #include "windows/OnlineResultsModel.h"
 #include "windows/OnlineSearchWindow.h"
@@ -106,7 +106,7 @@ void OnlineSearchWindow::openSelected()
         return;
     }
     // Not through the open queue, so the file never enters 最近的文件.
-    TFormMarc* document = m_mainWindow->openDocument(QFile::decodeName(path.c_str()));
+    TFormMarc* document = m_host.openDocument(QFile::decodeName(path.c_str()));
     if (document == nullptr) {
         std::remove(path.c_str());
         return;
@@ -141,7 +141,7 @@ bool OnlineSearchWindow::saveSelectedTo(const QString& target, bool append)
         return false;
     }
     const std::string targetName = QFile::encodeName(target).toStdString();
-    const DocumentSharedState& shared = m_mainWindow->shared();
+    const DocumentSharedState& shared = *m_host.shared;
     if (!MayWriteTarget(shared, targetName))
         return false;
     veltrane::TargetWrite write = veltrane::TargetWrite::Create;

@@ -37,7 +37,6 @@
 #include "list/ListRows.h"
 #include "net/FetchClient.h"
 #include "state/Settings.h"
-#include "windows/Main.h"
 #include "windows/Marc.h"
 #include "windows/OnlineResultsModel.h"
 #include "windows/RecordInfo.h"
@@ -140,16 +139,16 @@ private:
 
 }  // namespace
 
-OnlineSearchWindow::OnlineSearchWindow(TFormMain* mainWindow)
+OnlineSearchWindow::OnlineSearchWindow(OnlineSearchHost host)
     : QMdiSubWindow(nullptr),
-      m_mainWindow(mainWindow),
+      m_host(std::move(host)),
       m_results(new OnlineResultsModel(this)),
       m_codec(std::make_unique<veltrane::TextCodec>())
 {
     setObjectName(QStringLiteral("OnlineSearch"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("联机检索"));
-    setWindowIcon(mainWindow->windowIcon());
+    setWindowIcon(m_host.area->window()->windowIcon());
 
     auto* body = new QWidget;
     auto* top = new QHBoxLayout;
@@ -210,8 +209,7 @@ OnlineSearchWindow::OnlineSearchWindow(TFormMain* mainWindow)
     m_recordText->setObjectName(QStringLiteral("OnlineRecord"));
     m_recordText->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_recordText->setWordWrapMode(QTextOption::NoWrap);
-    PrepareRecordText(m_recordText, mainWindow->recordTextPixelSize(),
-                      [mainWindow](int steps) { mainWindow->zoomRecordText(steps); });
+    PrepareRecordText(m_recordText, m_host.textPixelSize, m_host.zoom);
     m_recordInfo = new QLabel;
     m_recordInfo->setObjectName(QStringLiteral("OnlineRecordInfo"));
     auto* recordPane = new QWidget;
@@ -232,7 +230,7 @@ OnlineSearchWindow::OnlineSearchWindow(TFormMain* mainWindow)
 
     reloadServers();
     updateActions();
-    mainWindow->mdiArea()->addSubWindow(this);
+    m_host.area->addSubWindow(this);
     resize(760, 600);
     show();
 }
@@ -509,18 +507,18 @@ void OnlineSearchWindow::closeEvent(QCloseEvent* event)
     QMdiSubWindow::closeEvent(event);
 }
 
-OnlineSearchWindow* ShowOnlineSearch(TFormMain* mainWindow)
+OnlineSearchWindow* ShowOnlineSearch(const OnlineSearchHost& host)
 {
     OnlineSearchWindow* window = nullptr;
     // One closed a moment ago may not have gone yet.
-    for (OnlineSearchWindow* candidate : mainWindow->mdiArea()->findChildren<OnlineSearchWindow*>())
+    for (OnlineSearchWindow* candidate : host.area->findChildren<OnlineSearchWindow*>())
         if (!candidate->isHidden())
             window = candidate;
     if (window == nullptr)
-        window = new OnlineSearchWindow(mainWindow);
+        window = new OnlineSearchWindow(host);
     if (window->isMinimized())
         window->showNormal();
-    mainWindow->mdiArea()->setActiveSubWindow(window);
+    host.area->setActiveSubWindow(window);
     window->queryLine(QueryKind::Isbn)->setFocus();
     return window;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,12 +21,27 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTableView;
+class QMdiArea;
 class RecordTextEdit;
-class TFormMain;
+class TFormMarc;
+struct DocumentSharedState;
 
 namespace veltrane {
 class TextCodec;
 }
+
+/// What 联机检索 takes from the main window.
+struct OnlineSearchHost {
+    QMdiArea* area = nullptr;
+    /// The open record files (never a target), the scratch file.
+    DocumentSharedState* shared = nullptr;
+    int textPixelSize = 0;  ///< of the record text
+    /// Opens a record file in a document window as the main window does, but
+    /// for the recent files; nullptr when the window closed itself.
+    std::function<TFormMarc*(const QString& path)> openDocument;
+    /// Ctrl+wheel over the record text: every record text zooms steps steps.
+    std::function<void(int steps)> zoom;
+};
 
 /// 文件 → 联机检索: searches library servers over Z39.50 and SRU and takes
 /// their records. The servers of the settings file (and the read-only
@@ -39,7 +55,7 @@ class TextCodec;
 class OnlineSearchWindow : public QMdiSubWindow {
     Q_OBJECT
 public:
-    explicit OnlineSearchWindow(TFormMain* mainWindow);
+    explicit OnlineSearchWindow(OnlineSearchHost host);
     ~OnlineSearchWindow() override;
 
     /// The query lines, in the order of veltrane::QueryKind (ISBN, ISSN, 题名,
@@ -95,7 +111,7 @@ private:
     void searchEnded();
     void updateActions();
 
-    TFormMain* m_mainWindow;
+    OnlineSearchHost m_host;
     std::vector<veltrane::NamedServer> m_servers;
     QListWidget* m_serverList = nullptr;
     QPushButton* m_editButton = nullptr;
@@ -114,5 +130,5 @@ private:
     std::unique_ptr<BackgroundWork> m_work;
 };
 
-/// Shows the main window's 联机检索 window, made on first use, in front.
-OnlineSearchWindow* ShowOnlineSearch(TFormMain* mainWindow);
+/// Shows the 联机检索 window of host's area, made on first use, in front.
+OnlineSearchWindow* ShowOnlineSearch(const OnlineSearchHost& host);
