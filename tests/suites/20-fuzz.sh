@@ -2,10 +2,10 @@
 # SPDX-License-Identifier: Apache-2.0
 # Builds the libFuzzer targets with clang (coverage, AddressSanitizer,
 # UndefinedBehaviorSanitizer) and runs each for a short, fixed time over the
-# seed corpus: all of them together 90 seconds, shared equally. A crash or a
+# seed corpus: all of them together 36 seconds, shared equally. A crash or a
 # broken check fails the run; its input is kept under
 # tests/regressions/<target>/ where the replay test picks it up.
-#   VELTRANE_FUZZ_SECONDS   seconds per target (default: 90 shared among the targets)
+#   VELTRANE_FUZZ_SECONDS   seconds per target (default: 36 shared among the targets)
 #   VELTRANE_FUZZ_TARGETS   targets to run (default: all)
 set -euo pipefail
 
@@ -14,7 +14,7 @@ build_root=${VELTRANE_BUILD_DIR:?VELTRANE_BUILD_DIR must name the build folder}
 build_dir=$build_root/sanitize
 all_targets="record_index scan_show scan_search display_text extract decoded_display convert_any convert_round_trip server_reply"
 targets=${VELTRANE_FUZZ_TARGETS:-$all_targets}
-seconds=${VELTRANE_FUZZ_SECONDS:-$(( 90 / $(wc -w <<<"$all_targets") ))}
+seconds=${VELTRANE_FUZZ_SECONDS:-$(( 36 / $(wc -w <<<"$all_targets") ))}
 source "$source_dir/tests/suites/include/sanitized-build.sh"
 
 # The sanitizer suite's build: when it ran first, the targets are already built.
