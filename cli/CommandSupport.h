@@ -124,6 +124,15 @@ private:
     return {};
 }
 
+/// Reads -o's value, the target file of convert and fix; an error message otherwise.
+[[nodiscard]] inline std::string parseTargetValue(std::optional<std::string_view> value, std::string& target)
+{
+    if (!value || value->empty())
+        return "option '-o' needs a TARGET file";
+    target = *value;
+    return {};
+}
+
 /// The --charset value of show and find, which word a refusal their own way.
 [[nodiscard]] inline std::string parseSearchCharsetValue(std::optional<std::string_view> value,
                                                          CharsetSetting& setting)

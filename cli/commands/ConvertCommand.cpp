@@ -114,11 +114,7 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
             error = format(parsed.options.to);
             parsed.haveTo = true;
         } else if (name == "-o" || name == "--output") {
-            std::optional<std::string_view> value = walker.value();
-            if (!value || value->empty())
-                error = "option '-o' needs a TARGET file";
-            else
-                parsed.target = *value;
+            error = parseTargetValue(walker.value(), parsed.target);
         } else if (name == "--overwrite") {
             error = flag(parsed.overwrite);
         } else if (name == "--utf8") {
