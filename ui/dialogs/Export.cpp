@@ -383,16 +383,10 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
     veltrane::TargetWrite write = veltrane::TargetWrite::Create;
     if (::access(targetName.c_str(), F_OK) == 0) {
         if (ExportAppendable(format)) {
-            switch (Prompt().askOverwrite(targetName)) {
-            case veltrane::OverwriteChoice::Overwrite:
-                write = veltrane::TargetWrite::Overwrite;
-                break;
-            case veltrane::OverwriteChoice::Append:
-                write = veltrane::TargetWrite::Append;
-                break;
-            default:
+            const std::optional<veltrane::TargetWrite> answer = AskOverwriteOrAppend(targetName);
+            if (!answer)
                 return;
-            }
+            write = *answer;
         } else {
             if (!Prompt().askReplace(target))
                 return;
@@ -415,4 +409,16 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
                         exportOnWorker(scratch, file, targetName, write, options, records, monitor, *outcome);
                     },
                     [outcome, target] { tellOutcome(*outcome, target); });
+}
+
+std::optional<veltrane::TargetWrite> AskOverwriteOrAppend(const std::string& targetName)
+{
+    switch (Prompt().askOverwrite(targetName)) {
+    case veltrane::OverwriteChoice::Overwrite:
+        return veltrane::TargetWrite::Overwrite;
+    case veltrane::OverwriteChoice::Append:
+        return veltrane::TargetWrite::Append;
+    default:
+        return std::nullopt;
+    }
 }

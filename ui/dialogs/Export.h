@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <optional>
+
 #include <QString>
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include "dialogs/DialogFrame.h"
 #include "formats/RecordConvert.h"
 #include "formats/RecordFormats.h"
+#include "files/TargetFile.h"
 #include "state/SharedState.h"
 
 class QComboBox;
@@ -82,6 +85,9 @@ private:
 /// into a record file open in a window, nor into the scratch display file;
 /// the refusal is told through Prompt().
 [[nodiscard]] bool MayWriteTarget(const DocumentSharedState& shared, const std::string& targetName);
+/// How to write onto an existing target file as the overwrite question's answer
+/// says: overwrite or append; nothing when the user cancels.
+[[nodiscard]] std::optional<veltrane::TargetWrite> AskOverwriteOrAppend(const std::string& targetName);
 
 /// Exports records first..last of window's file into target (asking about an
 /// existing one through Prompt()) as the window's background work; with

@@ -149,16 +149,10 @@ bool OnlineSearchWindow::saveSelectedTo(const QString& target, bool append)
         if (append) {
             write = veltrane::TargetWrite::Append;
         } else {
-            switch (Prompt().askOverwrite(targetName)) {
-            case veltrane::OverwriteChoice::Overwrite:
-                write = veltrane::TargetWrite::Overwrite;
-                break;
-            case veltrane::OverwriteChoice::Append:
-                write = veltrane::TargetWrite::Append;
-                break;
-            default:
+            const std::optional<veltrane::TargetWrite> answer = AskOverwriteOrAppend(targetName);
+            if (!answer)
                 return false;
-            }
+            write = *answer;
         }
     }
     const auto failed = [&target](int error) {
