@@ -28,8 +28,9 @@ blank, "0-9 - meaning"), "$a - NAME (R|NR)", and the coded character
 positions of the leader and 008 ("17 - Encoding level" with its codes under
 it), per material for bibliographic 008 ("008--BOOKS").
 
-The Chinese names come from tools/rule-names/ (its README says why each is
-marked a translation). CNMARC is UNIMARC with tools/cnmarc-additions.tsv laid
+The Chinese names, and the Chinese meanings of the MARC 21 indicator values,
+come from tools/rule-names/ (its README says why each is marked a
+translation). CNMARC is UNIMARC with tools/cnmarc-additions.tsv laid
 over it.
 """
 import os
@@ -72,6 +73,63 @@ def chinese_name(names, key, what):
     if key not in names:
         sys.exit(f"make_rule_tables: no Chinese name for {what} '{key}' in tools/rule-names/")
     return names[key]
+
+
+# The marker of a Chinese meaning that is this project's translation of the
+# English one; any other marker names the Chinese source that gives it.
+TRANSLATION_MARKER = "translation"
+
+
+def read_value_meanings(file_name):
+    """The Chinese meaning of each indicator value: rows of tag, indicator
+    (1 or 2), value ('#' for a blank), the source's English meaning, the
+    Chinese meaning and its marker."""
+    meanings = {}
+    with open(os.path.join(names_folder, file_name), encoding="utf-8") as table:
+        for number, line in enumerate(table, 1):
+            if not line.strip():
+                continue
+            parts = line.rstrip("\n").split("\t")
+            if len(parts) != 6 or parts[1] not in ("1", "2") or len(parts[2]) != 1 or not parts[4]:
+                sys.exit(f"make_rule_tables: {file_name}:{number}: expected tag, indicator, value, "
+                         f"English, Chinese and marker")
+            tag, which, value, english, chinese, marker = parts
+            key = (tag, int(which), " " if value == "#" else value)
+            if key in meanings:
+                sys.exit(f"make_rule_tables: {file_name}:{number}: {tag}/{which} '{value}' given twice")
+            meanings[key] = {"english": english, "chinese": chinese, "translated": marker == TRANSLATION_MARKER,
+                             "where": f"{file_name}:{number}", "used": False}
+    return meanings
+
+
+def chinese_meaning(meanings, family, tag, which, value, english):
+    """The Chinese meaning of one indicator value; the generator stops where
+    there is none, or where the English it translates is no longer the
+    source's (the source changed and the Chinese needs a look)."""
+    entry = meanings.get((tag, which, value))
+    shown = "#" if value == " " else value
+    if entry is None:
+        sys.exit(f"make_rule_tables: no Chinese meaning for {family} {tag} indicator {which} value '{shown}' "
+                 f"('{english}') in tools/rule-names/")
+    if entry["english"] != english:
+        sys.exit(f"make_rule_tables: {entry['where']}: {tag} indicator {which} value '{shown}' translates "
+                 f"'{entry['english']}', the source now says '{english}'")
+    entry["used"] = True
+    return entry
+
+
+def check_meanings_used_and_consistent(meaning_tables):
+    """Every row stands for a value of the sources, and one English meaning
+    has one Chinese meaning throughout."""
+    chinese_of = {}
+    for meanings in meaning_tables:
+        for (tag, which, value), entry in meanings.items():
+            if not entry["used"]:
+                sys.exit(f"make_rule_tables: {entry['where']}: {tag}/{which} '{value}' is no value of the source")
+            first = chinese_of.setdefault(entry["english"], entry)
+            if first["chinese"] != entry["chinese"]:
+                sys.exit(f"make_rule_tables: {entry['where']}: '{entry['english']}' is '{entry['chinese']}' "
+                         f"here and '{first['chinese']}' at {first['where']}")
 
 
 def indicator_values(values):
@@ -344,7 +402,7 @@ def cnmarc_from(unimarc_rules):
     return sorted(mandatory), one_main_entry, [by_tag[t] for t in sorted(by_tag)]
 
 
-def write_set(family, rules, names_prefix, subfield_prefix=None):
+def write_set(family, rules, names_prefix, subfield_prefix=None, value_meanings=None):
     field_names = read_names(f"{names_prefix}-fields.zh.tsv")
     subfield_names = read_names(f"{subfield_prefix or names_prefix}-subfields.zh.tsv")
     indicator_names = read_names("indicators.zh.tsv")
@@ -356,7 +414,9 @@ def write_set(family, rules, names_prefix, subfield_prefix=None):
         subfields.extend(f["subfields"])
         first_value = len(values)
         ind_values = f.get("ind_values", [[], []])
-        values.extend(ind_values[0] + ind_values[1])
+        for which, listed in ((1, ind_values[0]), (2, ind_values[1])):
+            values.extend((value, meaning, chinese_meaning(value_meanings or {}, family, f["tag"], which, value, meaning))
+                          for value, meaning in listed)
         # A CNMARC field of its own carries its source's Chinese name.
         own = "name_zh" in f
         name_zh = f["name_zh"] if own else chinese_name(field_names, f["tag"], f"{family} field")
@@ -377,10 +437,10 @@ def write_set(family, rules, names_prefix, subfield_prefix=None):
         out.append(f"    {{'{code}', {str(repeatable).lower()}, {cxx_string(name)}, {cxx_string(name_zh)}, "
                    f"{str(not own).lower()}}},")
     out.append("};")
-    # Each allowed indicator value with its English meaning; the Chinese
-    # meanings are not written yet (docs/RULES.md).
+    # Each allowed indicator value with its English meaning and the Chinese beside it.
     out += table("IndicatorValueRule", f"k{family}IndicatorValues",
-                 [f"{{{cxx_char(value)}, {cxx_string(meaning)}}}" for value, meaning in values])
+                 [f"{{{cxx_char(value)}, {cxx_string(meaning)}, {cxx_string(zh['chinese'])}, "
+                  f"{str(zh['translated']).lower()}}}" for value, meaning, zh in values])
     out += table("FixedCodeRule", f"k{family}FixedCodes",
                  [fixed_code_rule(family, position) for position in rules.get("fixed", [])])
     out.append(f"inline constexpr std::string_view k{family}MaterialByType = "
@@ -470,8 +530,12 @@ print("// SPDX-License-Identifier: Apache-2.0")
 print("// Generated by tools/make_rule_tables.py from tools/rule-sources, ../shared/rules-sources,")
 print("// Debian's iso-codes and libmarc-lint-perl; do not edit. Fields sorted by tag, subfields by code.")
 print("// clang-format off")
-print("\n".join(write_set("Marc21", marc21, "marc21")))
-print("\n".join(write_set("Marc21Authority", marc21_authority, "marc21-authority", "marc21")))
+marc21_meanings = read_value_meanings("marc21-indicator-values.zh.tsv")
+marc21_authority_meanings = read_value_meanings("marc21-authority-indicator-values.zh.tsv")
+print("\n".join(write_set("Marc21", marc21, "marc21", value_meanings=marc21_meanings)))
+print("\n".join(write_set("Marc21Authority", marc21_authority, "marc21-authority", "marc21",
+                           value_meanings=marc21_authority_meanings)))
+check_meanings_used_and_consistent([marc21_meanings, marc21_authority_meanings])
 print("\n".join(write_set("Unimarc", as_set(unimarc), "unimarc")))
 print("\n".join(write_set("Cnmarc", as_set(cnmarc_from(unimarc)), "unimarc")))
 # ISO 639-2: the terminology codes and, where they differ, the bibliographic ones (chi, ger).

@@ -21,8 +21,10 @@ struct SubfieldRule {
 
 /// One value an indicator may hold, with what it means.
 struct IndicatorValueRule {
-    char value;                ///< ' ' for a blank
-    std::string_view meaning;  ///< English, from the source
+    char value;                  ///< ' ' for a blank
+    std::string_view meaning;    ///< English, from the source
+    std::string_view meaningZh;  ///< Chinese, never empty
+    bool zhTranslated;           ///< the Chinese is a translation of the English, not a published one
 };
 
 /// One coded character position of the leader or of 008, with the codes it
@@ -85,7 +87,7 @@ struct RuleSetTables {
     /// The rule of a subfield code in a field, or nullptr.
     [[nodiscard]] const SubfieldRule* subfield(const FieldRule& field, char code) const;
     /// The values an indicator (1 or 2) of a field may hold, with their
-    /// meanings; empty where the source gives none.
+    /// meanings in English and Chinese; empty where the source gives none.
     [[nodiscard]] std::span<const IndicatorValueRule> indicatorValuesOf(const FieldRule& field, int which) const;
 };
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <string_view>
 
 #include "rules/RuleTables.h"
 
@@ -90,6 +92,50 @@ TEST(RuleTablesTest, IndicatorValuesCarryTheirMeanings)
     EXPECT_EQ(marc21.indicatorValuesOf(*blankOrThesaurus, 1)[0].value, ' ');
     EXPECT_EQ(marc21.indicatorValuesOf(*blankOrThesaurus, 2)[6].meaning, "Répertoire de vedettes-matière");
     EXPECT_TRUE(UnimarcBibliographic().indicatorValuesOf(*UnimarcBibliographic().field("200"), 1).empty());
+}
+
+// The viewer gives an indicator value's meaning in Chinese first: a value
+// with the English only, or one English meaning told two ways in Chinese,
+// is a fault of the table or of its generator.
+TEST(RuleTablesTest, EveryIndicatorValueHasOneChineseMeaningMarkedAsTranslated)
+{
+    std::map<std::string_view, std::string_view> chineseOf;
+    std::size_t values = 0;
+    for (const RuleSetTables* set :
+         {&Marc21Bibliographic(), &Marc21Authority(), &UnimarcBibliographic(), &CnmarcBibliographic()}) {
+        for (const FieldRule& field : set->fields) {
+            for (const int which : {1, 2}) {
+                for (const IndicatorValueRule& v : set->indicatorValuesOf(field, which)) {
+                    SCOPED_TRACE(std::string(field.tag) + '/' + std::to_string(which) + " '" + v.value + '\'');
+                    ++values;
+                    EXPECT_FALSE(v.meaningZh.empty());
+                    EXPECT_TRUE(v.zhTranslated);
+                    const auto [first, added] = chineseOf.try_emplace(v.meaning, v.meaningZh);
+                    EXPECT_EQ(first->second, v.meaningZh) << v.meaning;
+                }
+            }
+        }
+    }
+    EXPECT_GT(values, 1000U);
+}
+
+TEST(RuleTablesTest, IndicatorValuesMeanInChineseWhatTheyMeanInEnglish)
+{
+    const RuleSetTables& marc21 = Marc21Bibliographic();
+    const FieldRule& title = *marc21.field("245");
+    EXPECT_EQ(marc21.indicatorValuesOf(title, 1)[0].meaningZh, "题名无检索意义");
+    EXPECT_EQ(marc21.indicatorValuesOf(title, 1)[1].meaningZh, "题名有检索意义");
+    EXPECT_EQ(marc21.indicatorValuesOf(title, 2)[4].meaningZh, "非排序字符数");
+    const FieldRule& topic = *marc21.field("650");
+    EXPECT_EQ(marc21.indicatorValuesOf(topic, 1)[0].meaningZh, "无信息提供");
+    EXPECT_EQ(marc21.indicatorValuesOf(topic, 2)[0].meaningZh, "美国国会图书馆主题词表");
+    EXPECT_EQ(marc21.indicatorValuesOf(*marc21.field("020"), 2)[0].meaningZh, "未定义");
+    const RuleSetTables& authority = Marc21Authority();
+    const auto personalName = authority.indicatorValuesOf(*authority.field("100"), 1);
+    ASSERT_EQ(personalName.size(), 3U);
+    EXPECT_EQ(personalName[0].meaningZh, "名");
+    EXPECT_EQ(personalName[1].meaningZh, "姓");
+    EXPECT_EQ(personalName[2].meaningZh, "家族名称");
 }
 
 TEST(RuleTablesTest, AuthorityFieldsAreTheirOwn)
