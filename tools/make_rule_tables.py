@@ -215,6 +215,12 @@ LC_SOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rule-sour
 #   subfields (the holdings fields 841-878, defined in the holdings format)
 #   is open: its name is known, its content is not checked here.
 CATEGORY_LENGTHS_ADDED = {"c": [6]}
+# - 008/23 of computer files (form of item, 006/06) takes a blank ("unknown
+#   or not specified") and the fill character besides o and q: the Library
+#   of Congress's full page of that 008 (www.loc.gov/marc/bibliographic/
+#   bd008c.html, February 2010 and later) lists all four; the field list
+#   gives only o and q.
+FIXED_CODES_ADDED = {("008", "CF", 23): [("#", "Unknown or not specified"), ("|", "No attempt to code")]}
 
 # The material blocks of the bibliographic 006 and 008 lists.
 MATERIALS = {"BOOKS": "BK", "COMPUTER FILES": "CF", "COMPUTER FILES/ELECTRONIC RESOURCES": "CF", "MAPS": "MP",
@@ -248,7 +254,7 @@ def read_lc_list(path, family):
     """Fields, subfields, indicator values and coded character positions from
     a Library of Congress field list as tools/rule-sources/ keeps it."""
     fields, fixed, categories, materials = {}, [], {}, {}
-    field, part, block, position = None, None, None, None
+    field, part, block, position, category = None, None, None, None, None
     for line in open(path, encoding="utf-8"):
         line = line.rstrip("\n")
         if not line.strip() or line.startswith("#") or line.startswith("--"):
@@ -282,7 +288,9 @@ def read_lc_list(path, family):
             if at and indent < LC_CODE_INDENT:
                 start = int(at.group(1))
                 end = int(at.group(2)) if at.group(2) else start
-                position = {"block": block[0], "material": block[1], "start": start, "end": end,
+                # A 007 position past the category belongs to the category its block names.
+                material = category if block[0] == "007" and start > 0 else block[1]
+                position = {"block": block[0], "material": material, "start": start, "end": end,
                             "name": at.group(3), "codes": []}
                 fixed.append(position)
                 if block[0] == "007" and category is not None:
@@ -296,9 +304,10 @@ def read_lc_list(path, family):
                     category = code
                     categories[category] = 1
                 # The forms of material of 006/00 are the types of record
-                # (leader/06) of each 008 material; a continuing resource is
-                # told by its bibliographic level (leader/07), not its type.
-                if position["start"] == 0 and block[0] == "006" and block[1] != "CR":
+                # (leader/06) of each 008 material, but for 's', the form of
+                # a continuing resource: a record is one by its bibliographic
+                # level (leader/07), not its type.
+                if position["start"] == 0 and block[0] == "006":
                     materials[code] = block[1]
                 continue
             sys.exit(f"make_rule_tables: {family}: cannot read fixed-field line '{line}'")
@@ -358,7 +367,19 @@ def read_lc_list(path, family):
             f["ind"] = [" 0123456789", " 0123456789"]
             f["subfields"] = []
         f["subfields"].sort(key=lambda s: s[0])
+    for p in fixed:
+        p["codes"] += FIXED_CODES_ADDED.get((p["block"], p["material"], p["start"]), [])
     codes = [p for p in fixed if p["codes"] and p["block"] in ("LDR", "008")]
+    # 006/00 and 007/00 each name the block they start: one position of
+    # every 006 (007) holding the codes of all blocks; then the positions
+    # each 007 category defines. 006/01-17 take the codes of the 008 of the
+    # form's material (code, not table).
+    for block in ("006", "007"):
+        starts = [p for p in fixed if p["block"] == block and p["start"] == 0]
+        if starts:
+            codes.append({"block": block, "material": "", "start": 0, "end": 0, "name": starts[0]["name"],
+                          "codes": [c for p in starts for c in p["codes"]]})
+    codes += [p for p in fixed if p["codes"] and p["block"] == "007" and p["start"] > 0]
     return {"fields": [fields[t] for t in sorted(fields)], "fixed": codes, "materials": materials}
 
 
@@ -443,7 +464,7 @@ def write_set(family, rules, names_prefix, subfield_prefix=None, value_meanings=
                   f"{str(zh['translated']).lower()}}}" for value, meaning, zh in values])
     out += table("FixedCodeRule", f"k{family}FixedCodes",
                  [fixed_code_rule(family, position) for position in rules.get("fixed", [])])
-    out.append(f"inline constexpr std::string_view k{family}MaterialByType = "
+    out.append(f"inline constexpr std::string_view k{family}MaterialByForm = "
                + cxx_string("".join(t + m for t, m in sorted(rules.get("materials", {}).items()))) + ";")
     out += table("std::string_view", f"k{family}Mandatory", [cxx_string(t) for t in rules["mandatory"]])
     out.append(f"inline constexpr bool k{family}OneMainEntry = {str(rules['one_main_entry']).lower()};")

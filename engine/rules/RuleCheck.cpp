@@ -8,6 +8,7 @@
 
 #include "charset/ByteWords.h"
 #include "charset/UnimarcShape.h"
+#include "rules/FixedCodes.h"
 #include "rules/RuleTables.h"
 #include "rules/StandardNumbers.h"
 
@@ -121,25 +122,6 @@ bool isMarc21(RuleSet set)
 std::string positionText(std::size_t position)
 {
     return std::string(1, static_cast<char>('0' + position / 10 % 10)) + static_cast<char>('0' + position % 10);
-}
-
-/// The MARC 21 bibliographic 008 material of a record, from its leader: a
-/// continuing resource is language material at a serial level; books are
-/// language material at a monographic level; the other types of record take
-/// the material their table pairs with them. Empty where none applies.
-std::string_view materialOf(std::string_view materialByType, unsigned char type, unsigned char level)
-{
-    constexpr std::string_view kSerialLevels = "bis", kMonographicLevels = "acdm";
-    const auto in = [](std::string_view set, unsigned char c) { return c != 0 && set.find(static_cast<char>(c)) != std::string_view::npos; };
-    if (type == 'a' && in(kSerialLevels, level))
-        return "CR";
-    if ((type == 'a' || type == 't') && !in(kMonographicLevels, level))
-        return {};
-    constexpr std::size_t kPair = 3;  // the type's byte, then the material's two letters
-    for (std::size_t i = 0; i + kPair <= materialByType.size(); i += kPair)
-        if (static_cast<unsigned char>(materialByType[i]) == type)
-            return materialByType.substr(i + 1, 2);
-    return {};
 }
 
 const rules::RuleSetTables& TablesOf(RuleSet set)
@@ -356,16 +338,25 @@ private:
         if (rule.length != 0 && body.size() != rule.length)
             add("bad-fixed-length", fieldName() + " is " + std::to_string(body.size()) + " bytes long, not " +
                                         std::to_string(rule.length));
-        if (!rule.lengthsByCategory.empty() && !body.empty())
-            checkCategoryLength(rule.lengthsByCategory, body);
+        // A fixed field of the wrong length has its codes where they would
+        // be in another layout: only its length is told.
+        if (!rule.lengthsByCategory.empty() && !body.empty() && checkCategoryLength(rule.lengthsByCategory, body))
+            checkCodedPositions("007", text(body.first(1)), body);
         if (m_set == RuleSet::Marc21 && m_tag == "008" && body.size() == rule.length)
             checkFixedCodes(body);
         if (m_tag == "008" && body.size() == rule.length) {
             // Leader/06, the type of record, and 07, the bibliographic level, choose the material.
             const auto leader = m_reader.leader();
             checkCodedPositions("008",
-                                materialOf(m_tables.materialByType, leader[kRecordTypeOffset], leader[kRecordTypeOffset + 1]),
+                                rules::MaterialOfRecord(m_tables, leader[kRecordTypeOffset], leader[kRecordTypeOffset + 1]),
                                 body);
+        }
+        if (m_tag == "006" && body.size() == rule.length) {
+            // 006/00, the form of material, chooses the material; 006/01-17
+            // hold what 008/18-34 of that material do.
+            checkCodedPositions("006", {}, body);
+            if (const auto material = rules::MaterialOfForm(m_tables, body[0]); !material.empty())
+                checkCodedPositions("008", material, body, rules::k006ShiftFrom008);
         }
     }
 
@@ -378,41 +369,27 @@ private:
         checkCodedPositions("LDR", {}, m_reader.leader());
     }
 
-    /// Each coded position of a leader or 008 (those of every record, and
-    /// those of the record's material) holds one of its codes; one finding
-    /// a position, at its first byte that is not.
-    void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes)
+    /// Each coded position of a leader or fixed field (those of every such
+    /// field, and those of its material or category) holds one of its codes;
+    /// one finding a position, at its first byte that is not. A 006 is
+    /// checked by the rules of 008, `shift` bytes on.
+    void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes,
+                             std::size_t shift = 0)
     {
-        for (const rules::FixedCodeRule& rule : m_tables.fixedCodes) {
-            if (rule.block != block || (!rule.material.empty() && rule.material != material) ||
-                rule.position + rule.length > bytes.size() || rule.width == 0)
-                continue;
-            for (std::size_t k = 0; k < rule.length; k += rule.width) {
-                const auto value = bytes.subspan(rule.position + k, rule.width);
-                if (isCode(rule, text(value)))
-                    continue;
-                const std::size_t at = rule.position + k;
-                const std::string where = block == "LDR" ? "leader/" + positionText(at) : fieldName() + "/" + positionText(at);
-                // A value of several bytes shows each blank as '#', as the format's lists write it.
-                std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
-                if (value.size() > 1)
-                    std::replace(shownValue.begin(), shownValue.end(), ' ', '#');
-                add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) +
-                                           (rule.material.empty() ? "" : " (" + std::string(rule.material) + ")"),
-                    0, 0, static_cast<int>(at));
-                break;
-            }
-        }
-    }
-
-    static bool isCode(const rules::FixedCodeRule& rule, std::string_view value)
-    {
-        if (rule.digits && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return true;
-        for (std::size_t i = 0; i + rule.width <= rule.codes.size(); i += rule.width)
-            if (rule.codes.substr(i, rule.width) == value)
-                return true;
-        return false;
+        rules::FindFixedCodeFaults(m_tables, block, material, bytes, shift,
+                                   [&](const rules::FixedCodeRule& rule, std::size_t at) {
+            const auto value = bytes.subspan(at, rule.width);
+            const std::string where = block == "LDR" ? "leader/" + positionText(at) : fieldName() + "/" + positionText(at);
+            // A value of several bytes shows each blank as '#', as the format's lists write it.
+            std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
+            if (value.size() > 1)
+                std::replace(shownValue.begin(), shownValue.end(), ' ', '#');
+            std::string of;
+            if (!rule.material.empty())
+                of = rule.block == "007" ? " (category " + shownTag(rule.material) + ")" : " (" + std::string(rule.material) + ")";
+            add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) + of, 0, 0,
+                static_cast<int>(at));
+        });
     }
 
     /// MARC 21 008/15-17, the place of publication, and 008/35-37, the
@@ -433,8 +410,9 @@ private:
                 0, 0, static_cast<int>(kLanguageAt));
     }
 
-    /// "a:8,c:6|14,…": the lengths a field may have for the category its first byte names.
-    void checkCategoryLength(std::string_view lengths, std::span<const unsigned char> body)
+    /// "a:8,c:6|14,…": the lengths a field may have for the category its
+    /// first byte names. False when the field has none of them.
+    bool checkCategoryLength(std::string_view lengths, std::span<const unsigned char> body)
     {
         const char category = static_cast<char>(body[0]);
         while (!lengths.empty()) {
@@ -449,14 +427,15 @@ private:
                 const std::size_t bar = allowed.find('|');
                 const std::string_view one = allowed.substr(0, bar);
                 if (std::to_string(body.size()) == one)
-                    return;
+                    return true;
                 shownLengths += (shownLengths.empty() ? "" : " or ") + std::string(one);
                 allowed = bar == std::string_view::npos ? std::string_view() : allowed.substr(bar + 1);
             }
             add("bad-fixed-length", fieldName() + " of category " + shown(category) + " is " +
                                         std::to_string(body.size()) + " bytes long, not " + shownLengths);
-            return;
+            return false;
         }
+        return true;
     }
 
     void checkDataField(std::size_t i, const FieldRule& rule)

@@ -11,17 +11,17 @@ namespace {
 
 constexpr RuleSetTables kMarc21{kMarc21Fields,          kMarc21Subfields,  kMarc21Mandatory,
                                 kMarc21OneMainEntry,     kMarc21IndicatorValues, kMarc21FixedCodes,
-                                kMarc21MaterialByType};
+                                kMarc21MaterialByForm};
 constexpr RuleSetTables kMarc21AuthorityRules{
     kMarc21AuthorityFields,          kMarc21AuthoritySubfields,  kMarc21AuthorityMandatory,
     kMarc21AuthorityOneMainEntry,    kMarc21AuthorityIndicatorValues, kMarc21AuthorityFixedCodes,
-    kMarc21AuthorityMaterialByType};
+    kMarc21AuthorityMaterialByForm};
 constexpr RuleSetTables kUnimarc{kUnimarcFields,          kUnimarcSubfields,  kUnimarcMandatory,
                                  kUnimarcOneMainEntry,     kUnimarcIndicatorValues, kUnimarcFixedCodes,
-                                 kUnimarcMaterialByType};
+                                 kUnimarcMaterialByForm};
 constexpr RuleSetTables kCnmarc{kCnmarcFields,          kCnmarcSubfields,  kCnmarcMandatory,
                                 kCnmarcOneMainEntry,     kCnmarcIndicatorValues, kCnmarcFixedCodes,
-                                kCnmarcMaterialByType};
+                                kCnmarcMaterialByForm};
 
 template <std::size_t N>
 bool listed(const std::string_view (&sorted)[N], std::string_view code)

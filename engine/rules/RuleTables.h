@@ -27,11 +27,13 @@ struct IndicatorValueRule {
     bool zhTranslated;           ///< the Chinese is a translation of the English, not a published one
 };
 
-/// One coded character position of the leader or of 008, with the codes it
-/// may hold.
+/// One coded character position of the leader or of a fixed field, with the
+/// codes it may hold.
 struct FixedCodeRule {
-    std::string_view block;     ///< "LDR" or "008"
-    std::string_view material;  ///< MARC 21 008: "BK", "CF", "MP", "MU", "CR", "VM", "MX"; empty for every record
+    std::string_view block;  ///< "LDR", "006", "007" or "008"
+    /// MARC 21 008: "BK", "CF", "MP", "MU", "CR", "VM", "MX"; 007: the category
+    /// (007/00, "a" for a map); empty for every field of the block.
+    std::string_view material;
     std::uint8_t position;      ///< 0-based
     std::uint8_t length;        ///< bytes the position spans
     /// Bytes one code spans: the whole position, or 1 when each byte of a
@@ -77,10 +79,12 @@ struct RuleSetTables {
     std::span<const std::string_view> mandatory;  ///< tags that must be present
     bool oneMainEntry;  ///< at most one 1XX field
     std::span<const IndicatorValueRule> indicatorValues;
-    std::span<const FixedCodeRule> fixedCodes;  ///< leader and 008 positions, in order
-    /// MARC 21 bibliographic: pairs of a type of record (leader/06) and the
-    /// 008 material it takes ("aBK", "mCF"); empty for a set without materials.
-    std::string_view materialByType;
+    std::span<const FixedCodeRule> fixedCodes;  ///< coded positions of the leader and fixed fields, in order
+    /// MARC 21 bibliographic: pairs of a form of material (006/00) and the
+    /// 008 material it takes ("aBK", "mCF", "sCR"); each form but 's' is also
+    /// the type of record (leader/06) of that material. Empty for a set
+    /// without materials.
+    std::string_view materialByForm;
 
     /// The field's rule, or nullptr for a tag the set does not define.
     [[nodiscard]] const FieldRule* field(std::string_view tag) const;

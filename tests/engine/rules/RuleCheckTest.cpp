@@ -32,6 +32,14 @@ std::string patched(std::string text, std::size_t at, std::string_view part)
     return text;
 }
 
+// A sound disc as a cataloguer codes it: 33 1/3 rpm, stereophonic,
+// microgroove, 4 3/4 in., mass produced, plastic, digital.
+const std::string kSoundDisc007 = "sd fsngnnmmned";
+// A book's 006 (006/01-17 as a book's 008/18-34 hold them).
+const std::string kBook006 = "a" + kBook008.substr(18, 17);
+// A monthly periodical's 006: regular, not a conference, successive entry.
+const std::string kSerial006 = "smr p" + std::string(7, ' ') + "0" + std::string(4, ' ') + "0";
+
 const std::vector<Field> kCleanMarc21{
     {"001", "m1"},
     {"008", kBook008},
@@ -162,7 +170,10 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"short_008", marc21, replaced(kCleanMarc21, {"008", kBook008.substr(0, 39)}), "bad-fixed-length"},
         {"007_length_by_category", marc21, with(kCleanMarc21, {"007", "ta"}), ""},
         {"007_wrong_length", marc21, with(kCleanMarc21, {"007", "tax"}), "bad-fixed-length"},
-        {"007_computer_either_length", marc21, with(kCleanMarc21, {"007", "c" + std::string(13, ' ')}), ""},
+        {"007_computer_either_length", marc21, with(kCleanMarc21, {"007", "cr cn " + std::string(8, '|')}), ""},
+        {"007_computer_of_six_bytes", marc21, with(kCleanMarc21, {"007", "cr cn "}), ""},
+        {"bad_007_code", marc21, with(kCleanMarc21, {"007", "sd fsngnnmmnex"}), "bad-fixed-value"},
+        {"bad_006_code", marc21, with(kCleanMarc21, {"006", patched(kBook006, 6, "x")}), "bad-fixed-value"},
         {"short_unimarc_100a", unimarc, replaced(kCleanUnimarc, {"100", "  \x1f" "a" + kGeneralData.substr(0, 35)}),
          "bad-fixed-length"},
         // Standard numbers and codes
@@ -244,7 +255,8 @@ TEST(RuleCheckTest, CodedPositionsOfTheLeaderAnd008HoldTheirCodes)
         {"008_each_byte_of_nature_of_contents", leader("nam  22"), patched(kBook008, 24, "ab7 "), "bad-fixed-value@26"},
         {"008_obsolete_code", leader("nam  22"), patched(kBook008, 33, "c"), "bad-fixed-value@33"},
         // The material follows leader/06-07.
-        {"computer_file", leader("nmm  22"), kFill008, "bad-fixed-value@23"},
+        {"computer_file", leader("nmm  22"), patched(kFill008, 23, "x"), "bad-fixed-value@23"},
+        {"computer_file_form_of_item_unknown_or_uncoded", leader("nmm  22"), patched(kFill008, 23, " "), ""},
         {"computer_file_type", leader("nmm  22"), patched(patched(kFill008, 23, "o"), 26, " "), "bad-fixed-value@26"},
         {"continuing_resource_by_level", leader("nas  22"), patched(kFill008, 19, "a"), "bad-fixed-value@19"},
         {"book_positions_are_not_serial_ones", leader("nam  22"), patched(kFill008, 19, "a"), ""},
@@ -263,6 +275,53 @@ TEST(RuleCheckTest, CodedPositionsOfTheLeaderAnd008HoldTheirCodes)
         record.replace(17, 3, row.leader.substr(12, 3));
         EXPECT_EQ(codesAndPositions(findings(record, RuleSetting::Marc21)), row.expected);
     }
+}
+
+struct FieldCodeRow {
+    const char* name;
+    std::string tag;
+    std::string body;
+    const char* expected;  ///< codes and positions found; "" for a clean field
+};
+
+TEST(RuleCheckTest, CodedPositionsOf006And007HoldTheirCodes)
+{
+    const std::vector<FieldCodeRow> rows{
+        {"sound_disc", "007", kSoundDisc007, ""},
+        {"fill_characters", "007", "s" + std::string(13, '|'), ""},
+        {"blanks_are_not_codes", "007", "s" + std::string(13, ' '), "bad-fixed-value@1 bad-fixed-value@3 bad-fixed-value@4 "
+         "bad-fixed-value@5 bad-fixed-value@6 bad-fixed-value@7 bad-fixed-value@8 bad-fixed-value@9 bad-fixed-value@10 "
+         "bad-fixed-value@11 bad-fixed-value@12 bad-fixed-value@13"},
+        {"undefined_position_is_not_checked", "007", patched(kSoundDisc007, 2, "x"), ""},
+        {"code_of_another_category", "007", patched(kSoundDisc007, 3, "q"), "bad-fixed-value@3"},
+        {"unknown_category", "007", "xu", "bad-fixed-value@0"},
+        {"wrong_length_tells_only_the_length", "007", "sdx", "bad-fixed-length@-1"},
+        {"bit_depth_digits", "007", "cr cn 024" + std::string(5, '|'), ""},
+        {"bit_depth_unknown", "007", "cr cn ---" + std::string(5, '|'), ""},
+        {"bit_depth_letters", "007", "cr cn 0x4" + std::string(5, '|'), "bad-fixed-value@6"},
+        {"remote_sensing_data_type", "007", "ru ac0fbbaa", ""},
+        {"remote_sensing_data_type_unknown", "007", "ru ac0fbbqq", "bad-fixed-value@9"},
+        {"book_006", "006", kBook006, ""},
+        {"006_position_is_the_008_position_less_17", "006", patched(kBook006, 6, "x"), "bad-fixed-value@6"},
+        {"006_every_byte_of_nature_of_contents", "006", patched(kBook006, 7, "ab7 "), "bad-fixed-value@9"},
+        {"006_of_a_continuing_resource", "006", kSerial006, ""},
+        {"006_continuing_resource_frequency", "006", patched(kSerial006, 1, "x"), "bad-fixed-value@1"},
+        {"006_computer_file_form_of_item", "006", "m     o  d |      ", ""},
+        {"006_computer_file_blank_form_of_item", "006", "m        d |      ", ""},
+        {"006_unknown_form", "006", "b" + kBook008.substr(18, 17), "bad-fixed-value@0"},
+        {"006_wrong_length_tells_only_the_length", "006", "a    x", "bad-fixed-length@-1"},
+    };
+    for (const FieldCodeRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(codesAndPositions(findings(makeRecord(with(kCleanMarc21, {row.tag, row.body})), RuleSetting::Marc21)),
+                  row.expected);
+    }
+    std::string record = makeRecord(with(kCleanMarc21, {"007", patched(kSoundDisc007, 3, "q")}));
+    EXPECT_EQ(findings(record, RuleSetting::Marc21).at(0).description,
+              "field 007/03 q is not a code of Speed (category s)");
+    record = makeRecord(with(kCleanMarc21, {"006", patched(kBook006, 6, "x")}));
+    EXPECT_EQ(findings(record, RuleSetting::Marc21).at(0).description,
+              "field 006/06 x is not a code of Form of item (BK)");
 }
 
 TEST(RuleCheckTest, AFixedValueFindingSaysWhereAndWhat)

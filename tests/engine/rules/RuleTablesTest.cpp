@@ -148,7 +148,7 @@ TEST(RuleTablesTest, AuthorityFieldsAreTheirOwn)
     EXPECT_EQ(authority.field("400")->indicator2, " 1");
     EXPECT_TRUE(authority.mandatory.empty());
     EXPECT_FALSE(authority.oneMainEntry);
-    EXPECT_TRUE(authority.materialByType.empty());
+    EXPECT_TRUE(authority.materialByForm.empty());
 }
 
 }  // namespace
