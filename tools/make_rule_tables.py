@@ -399,11 +399,12 @@ def read_preamble(path):
 
 
 def cnmarc_from(unimarc_rules):
-    """UNIMARC with the CNMARC additions: fields of its own, named in Chinese
-    by their sources, and its mandatory fields."""
+    """UNIMARC with the CNMARC additions: fields and subfields of its own,
+    named in Chinese by their sources, and its mandatory fields."""
     mandatory, one_main_entry, fields = unimarc_rules
     mandatory = list(mandatory)
-    by_tag = {f["tag"]: dict(f) for f in fields}
+    # Each field copies its subfield list: the additions must not reach UNIMARC.
+    by_tag = {f["tag"]: dict(f, subfields=list(f["subfields"])) for f in fields}
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "cnmarc-additions.tsv")
     for line in open(path, encoding="utf-8"):
         if not line.strip() or line.startswith("#"):
@@ -415,8 +416,17 @@ def cnmarc_from(unimarc_rules):
                            "ind": [" 0123456789", " 0123456789"], "ind_name": ["", ""], "subfields": [],
                            "control": False, "length": 0, "lengths": "", "open": True}
         elif parts[0] == "subfield":
-            tag, code, english, chinese = parts[1:5]
-            by_tag[tag]["subfields"].append((code, True, english, chinese))
+            tags, code, english, chinese = parts[1:5]
+            for tag in tags.split(","):
+                if tag not in by_tag:
+                    sys.exit(f"make_rule_tables: cnmarc-additions: subfield ${code} of {tag}, a field not defined")
+                # No source says whether it repeats: taken as repeatable, so
+                # its repetition is never reported.
+                rule = (code, True, english, chinese)
+                subfields = by_tag[tag]["subfields"]
+                kept = [s for s in subfields if s[0] != code]
+                subfields[:] = kept + [rule] if len(kept) == len(subfields) else \
+                    [rule if s[0] == code else s for s in subfields]
         elif parts[0] == "mandatory":
             if parts[1] not in mandatory:
                 mandatory.append(parts[1])

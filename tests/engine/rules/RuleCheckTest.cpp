@@ -137,6 +137,18 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"unimarc_does_not_require_101", unimarc, without(kCleanUnimarc, "101"), ""},
         {"cnmarc_690_is_named_but_its_data_not_checked", cnmarc,
          with(kCleanUnimarc, {"690", "x9\x1f" "aI247.5\x1f" "v5\x1f" "qany\x1f" "aagain"}), ""},
+        // Pinyin: $9 as the National Library of China writes it, $A and $B as CALIS does.
+        {"cnmarc_pinyin_in_200_and_7xx", cnmarc,
+         with(with(replaced(kCleanUnimarc, {"200", "1 \x1f" "aTitle\x1f" "9ti\x1f" "ATI\x1f" "9again"}),
+                   {"701", " 0\x1f" "aName\x1f" "9ming\x1f" "AMING"}),
+              {"712", "01\x1f" "aBody\x1f" "bSection\x1f" "ABODY\x1f" "BSECTION"}),
+         ""},
+        {"unimarc_local_9_does_not_repeat", unimarc,
+         replaced(kCleanUnimarc, {"200", "1 \x1f" "aTitle\x1f" "9one\x1f" "9two"}), "repeated-subfield"},
+        {"unimarc_has_no_pinyin_A", unimarc, replaced(kCleanUnimarc, {"200", "1 \x1f" "aTitle\x1f" "ATI"}),
+         "undefined-subfield"},
+        {"cnmarc_parallel_title_510_takes_no_pinyin", cnmarc, with(kCleanUnimarc, {"510", "1 \x1f" "aTitle\x1f" "ATI"}),
+         "undefined-subfield"},
         {"two_main_entries", marc21, with(with(kCleanMarc21, {"100", "1 \x1f" "aOne"}), {"110", "2 \x1f" "aTwo"}),
          "conflicting-fields"},
         // Indicators and subfields

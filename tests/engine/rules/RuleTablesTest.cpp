@@ -26,10 +26,16 @@ TEST(RuleTablesTest, EveryNamedElementHasAChineseNameMarkedAsTranslated)
             EXPECT_EQ(field.zhTranslated, !cnmarcsOwn);
             EXPECT_EQ(field.indicator1Name.empty(), field.indicator1NameZh.empty());
             EXPECT_EQ(field.indicator2Name.empty(), field.indicator2NameZh.empty());
+            const FieldRule* unimarcField = UnimarcBibliographic().field(field.tag);
             for (std::size_t k = 0; k < field.subfieldCount; ++k) {
                 const SubfieldRule& subfield = set->subfields[field.firstSubfield + k];
                 EXPECT_EQ(subfield.name.empty(), subfield.nameZh.empty()) << '$' << subfield.code;
-                EXPECT_EQ(subfield.zhTranslated, !cnmarcsOwn);
+                // So are the subfields CNMARC adds to a UNIMARC field or gives a meaning of its own.
+                const SubfieldRule* asUnimarc =
+                    unimarcField == nullptr ? nullptr : UnimarcBibliographic().subfield(*unimarcField, subfield.code);
+                const bool subfieldIsCnmarcsOwn = set == &CnmarcBibliographic() &&
+                                                  (asUnimarc == nullptr || asUnimarc->name != subfield.name);
+                EXPECT_EQ(subfield.zhTranslated, !subfieldIsCnmarcsOwn) << '$' << subfield.code;
             }
         }
     }
@@ -57,6 +63,11 @@ TEST(RuleTablesTest, NamesBelongToTheirTagAndCode)
     ASSERT_NE(chineseClass, nullptr);
     EXPECT_EQ(chineseClass->nameZh, "中国图书馆分类法分类号");
     EXPECT_EQ(CnmarcBibliographic().subfield(*chineseClass, 'a')->nameZh, "中图分类号");
+
+    // CNMARC gives UNIMARC's local $9 of 200 its own meaning; UNIMARC keeps its own.
+    EXPECT_EQ(CnmarcBibliographic().subfield(*CnmarcBibliographic().field("200"), '9')->nameZh, "汉语拼音");
+    EXPECT_EQ(UnimarcBibliographic().subfield(*unimarcTitle, '9')->name, "Local Subfield");
+    EXPECT_EQ(UnimarcBibliographic().subfield(*unimarcTitle, 'A'), nullptr);
 }
 
 TEST(RuleTablesTest, IndicatorValuesCarryTheirMeanings)
