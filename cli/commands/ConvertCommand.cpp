@@ -1,19 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "commands/ConvertCommand.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
 
 #include "CommandSupport.h"
-#include "TargetOutput.h"
-#include "files/FileAccess.h"
+#include "RecordsToTarget.h"
 #include "formats/RecordConvert.h"
 
 namespace veltrane::cli {
@@ -70,10 +63,7 @@ constexpr std::string_view kConvertHelp =
 struct ConvertArguments {
     ConvertOptions options;
     bool haveTo = false;
-    bool overwrite = false;
-    bool help = false;
-    std::string file;
-    std::string target;  ///< empty: standard output
+    RecordsToTargetArguments shared;
 };
 
 std::string parseArguments(const std::vector<std::string_view>& arguments, ConvertArguments& parsed)
@@ -91,20 +81,11 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
             into = *f;
             return {};
         };
-        auto flag = [&](bool& into) -> std::string {
-            if (walker.hasAttachedValue())
-                return "option '" + name + "' takes no value";
-            into = true;
-            return {};
-        };
         std::string error;
-        if (name == "--help" || name == "-h") {
-            parsed.help = true;
-            return {};
-        } else if (name == "--mode") {
-            error = parseModeValue(walker.value(), parsed.options.mode);
-        } else if (name == "--charset") {
-            error = parseCharsetValue(walker.value(), parsed.options.charset);
+        if (std::optional<std::string> shared = readSharedOption(walker, name, parsed.options, parsed.shared)) {
+            if (parsed.shared.help)
+                return {};
+            error = *shared;
         } else if (name == "--from") {
             error = format(parsed.options.from);
             if (error.empty() && (parsed.options.from == RecordFormat::Text || parsed.options.from == RecordFormat::Tsv))
@@ -113,24 +94,15 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, Conve
         } else if (name == "--to") {
             error = format(parsed.options.to);
             parsed.haveTo = true;
-        } else if (name == "-o" || name == "--output") {
-            error = parseTargetValue(walker.value(), parsed.target);
-        } else if (name == "--overwrite") {
-            error = flag(parsed.overwrite);
-        } else if (name == "--utf8") {
-            error = flag(parsed.options.utf8);
         } else {
-            error = "unknown option '" + name + "'";
+            error = unknownOption(name);
         }
         if (!error.empty())
             return error;
     }
     if (!parsed.haveTo)
         return "option '--to FORMAT' is required";
-    if (parsed.overwrite && parsed.target.empty())
-        return "option '--overwrite' needs '-o TARGET'";
-    return parseFileAndRange(walker.operands(), walker.optionsEnded(), parsed.file, parsed.options.first,
-                             parsed.options.last);
+    return finishSharedArguments(walker, parsed.options, parsed.shared);
 }
 
 int runConvertCommand(const std::vector<std::string_view>& arguments)
@@ -138,87 +110,50 @@ int runConvertCommand(const std::vector<std::string_view>& arguments)
     ConvertArguments parsed;
     if (std::string error = parseArguments(arguments, parsed); !error.empty())
         return refuseUsage(kConvertCommand, error);
-    if (parsed.help)
+    if (parsed.shared.help)
         return printCommandHelp(kConvertCommand, kConvertHelp);
+    const std::string& file = parsed.shared.file;
 
-    struct stat info {};
-    if (::stat(parsed.file.c_str(), &info) != 0) {
-        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
-        return kExitFailure;
-    }
-    if (S_ISDIR(info.st_mode)) {
-        tellError(quotedName(parsed.file) + " is a directory");
-        return kExitFailure;
-    }
-    if (parsed.options.from == RecordFormat::Iso2709 && !S_ISREG(info.st_mode)) {
-        tellError(quotedName(parsed.file) + " is not a regular file");
-        return kExitFailure;
-    }
-    fileaccess::UniqueFd input(::open(parsed.file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!input) {
-        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
-        return kExitFailure;
-    }
-    const std::optional<fileaccess::FileIdentity> recordFile = fileaccess::identityOf(input.get());
-    if (!recordFile) {
-        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
-        return kExitFailure;
-    }
-
-    TargetOutput target;
-    int outputFd = STDOUT_FILENO;
-    if (!parsed.target.empty()) {
-        TargetOutput::installSignalHandlers();
-        if (!target.open(parsed.target, parsed.overwrite ? ExistingTargetRule::Overwrite : ExistingTargetRule::Refuse,
-                         "give --overwrite to replace it", recordFile))
-            return kExitFailure;
-        outputFd = target.fd();
-    } else if (std::optional<fileaccess::FileIdentity> out = fileaccess::identityOf(STDOUT_FILENO);
-               out && *out == *recordFile) {
-        tellError("standard output is the record file itself; it cannot be a target");
-        return kExitFailure;
-    }
+    // Text formats may come from a pipe or a device; ISO 2709 is framed from a file.
+    RecordsToTarget run(parsed.shared);
+    if (int status = run.open(parsed.options.from == RecordFormat::Iso2709); status != kExitSuccess)
+        return status;
 
     auto warn = [](const ConvertWarning& warning) {
         tellError("record " + std::to_string(warning.number) + ": " + warning.problem);
     };
-    const ConvertResult result = ConvertRecords(input.get(), outputFd, parsed.options, NoMonitor(), warn);
+    const ConvertResult result = ConvertRecords(run.inputFd(), run.outputFd(), parsed.options, NoMonitor(), warn);
     switch (result.status) {
     case ConvertResult::Status::Done:
         break;
     case ConvertResult::Status::ReadError:
-        tellError("cannot read " + quotedName(parsed.file) + ": " + std::strerror(result.error));
-        return kExitFailure;
+        return run.failedToRead(result.error);
     case ConvertResult::Status::FormatError:
-        tellError(quotedName(parsed.file) + " is not readable as " +
-                  std::string(RecordFormatName(parsed.options.from)) + ": " + result.message);
+        tellError(quotedName(file) + " is not readable as " + std::string(RecordFormatName(parsed.options.from)) +
+                  ": " + result.message);
         return kExitFailure;
     case ConvertResult::Status::WriteError:
-        // A reader that went away (head, a closed pager) is not worth a message.
-        if (!(parsed.target.empty() && result.error == EPIPE))
-            tellError("cannot write " + (parsed.target.empty() ? std::string("the output") : quotedName(parsed.target)) +
-                      ": " + std::strerror(result.error));
-        return kExitFailure;
+        return run.failedToWrite(result.error);
     case ConvertResult::Status::Cancelled:
         return kExitFailure;
     }
     const bool rangeGiven = parsed.options.first != 1 || parsed.options.last != std::numeric_limits<std::int64_t>::max();
     if (rangeGiven && parsed.options.first > result.records) {
-        tellError("invalid record number " + std::to_string(parsed.options.first) + ": " + quotedName(parsed.file) +
+        tellError("invalid record number " + std::to_string(parsed.options.first) + ": " + quotedName(file) +
                   " holds " + std::to_string(result.records) + " records");
         return kExitFailure;
     }
     if (rangeGiven && parsed.options.last != std::numeric_limits<std::int64_t>::max() &&
         parsed.options.last > result.records) {
-        tellError("invalid record number " + std::to_string(parsed.options.last) + ": " + quotedName(parsed.file) +
+        tellError("invalid record number " + std::to_string(parsed.options.last) + ": " + quotedName(file) +
                   " holds " + std::to_string(result.records) + " records");
         return kExitFailure;
     }
     // Nothing to convert is told, like a partial record: a file of filler
     // or of another format must not pass for an empty catalogue.
     if (result.records == 0)
-        tellError("no record found in " + quotedName(parsed.file));
-    if (!parsed.target.empty() && !target.commit())
+        tellError("no record found in " + quotedName(file));
+    if (!run.commit())
         return kExitFailure;
     return result.partial > 0 || result.records == 0 ? kExitNothingFound : kExitSuccess;
 }

@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "commands/FixCommand.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string>
 
 #include "CommandSupport.h"
-#include "TargetOutput.h"
-#include "files/FileAccess.h"
+#include "RecordsToTarget.h"
 #include "formats/RecordRepair.h"
 
 namespace veltrane::cli {
@@ -69,10 +63,7 @@ constexpr std::size_t kLossesListed = 10;
 
 struct FixArguments {
     RepairOptions options;
-    bool overwrite = false;
-    bool help = false;
-    std::string file;
-    std::string target;  ///< empty: standard output
+    RecordsToTargetArguments shared;
 };
 
 std::string parseArguments(const std::vector<std::string_view>& arguments, FixArguments& parsed)
@@ -80,40 +71,22 @@ std::string parseArguments(const std::vector<std::string_view>& arguments, FixAr
     ArgumentWalker walker(arguments);
     while (std::optional<std::string_view> option = walker.nextOption()) {
         const std::string name(*option);
-        auto flag = [&](bool& into) -> std::string {
-            if (walker.hasAttachedValue())
-                return "option '" + name + "' takes no value";
-            into = true;
-            return {};
-        };
         std::string error;
-        if (name == "--help" || name == "-h") {
-            parsed.help = true;
-            return {};
-        } else if (name == "--mode") {
-            error = parseModeValue(walker.value(), parsed.options.mode);
-        } else if (name == "--charset") {
-            error = parseCharsetValue(walker.value(), parsed.options.charset);
-        } else if (name == "-o" || name == "--output") {
-            error = parseTargetValue(walker.value(), parsed.target);
-        } else if (name == "--overwrite") {
-            error = flag(parsed.overwrite);
-        } else if (name == "--utf8") {
-            error = flag(parsed.options.utf8);
+        if (std::optional<std::string> shared = readSharedOption(walker, name, parsed.options, parsed.shared)) {
+            if (parsed.shared.help)
+                return {};
+            error = *shared;
         } else if (name == "--dry-run") {
-            error = flag(parsed.options.dryRun);
+            error = takeFlag(walker, name, parsed.options.dryRun);
         } else {
-            error = "unknown option '" + name + "'";
+            error = unknownOption(name);
         }
         if (!error.empty())
             return error;
     }
-    if (parsed.overwrite && parsed.target.empty())
-        return "option '--overwrite' needs '-o TARGET'";
-    if (parsed.options.dryRun && !parsed.target.empty())
+    if (parsed.options.dryRun && !parsed.shared.target.empty())
         return "option '--dry-run' writes only the changes, on standard output; it takes no '-o'";
-    return parseFileAndRange(walker.operands(), walker.optionsEnded(), parsed.file, parsed.options.first,
-                             parsed.options.last);
+    return finishSharedArguments(walker, parsed.options, parsed.shared);
 }
 
 std::string countText(std::int64_t n, std::string_view one, std::string_view many)
@@ -126,39 +99,13 @@ int runFixCommand(const std::vector<std::string_view>& arguments)
     FixArguments parsed;
     if (std::string error = parseArguments(arguments, parsed); !error.empty())
         return refuseUsage(kFixCommand, error);
-    if (parsed.help)
+    if (parsed.shared.help)
         return printCommandHelp(kFixCommand, kFixHelp);
+    const std::string& file = parsed.shared.file;
 
-    struct stat info {};
-    if (::stat(parsed.file.c_str(), &info) != 0) {
-        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
-        return kExitFailure;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        tellError(quotedName(parsed.file) + (S_ISDIR(info.st_mode) ? " is a directory" : " is not a regular file"));
-        return kExitFailure;
-    }
-    fileaccess::UniqueFd input(::open(parsed.file.c_str(), O_RDONLY | O_CLOEXEC));
-    const std::optional<fileaccess::FileIdentity> recordFile =
-        input ? fileaccess::identityOf(input.get()) : std::nullopt;
-    if (!input || !recordFile) {
-        tellError("cannot open " + quotedName(parsed.file) + ": " + std::strerror(errno));
-        return kExitFailure;
-    }
-
-    TargetOutput target;
-    int outputFd = STDOUT_FILENO;
-    if (!parsed.target.empty()) {
-        TargetOutput::installSignalHandlers();
-        if (!target.open(parsed.target, parsed.overwrite ? ExistingTargetRule::Overwrite : ExistingTargetRule::Refuse,
-                         "give --overwrite to replace it", recordFile))
-            return kExitFailure;
-        outputFd = target.fd();
-    } else if (std::optional<fileaccess::FileIdentity> out = fileaccess::identityOf(STDOUT_FILENO);
-               out && *out == *recordFile) {
-        tellError("standard output is the record file itself; it cannot be a target");
-        return kExitFailure;
-    }
+    RecordsToTarget run(parsed.shared);
+    if (int status = run.open(true); status != kExitSuccess)
+        return status;
 
     auto tell = [](std::int64_t number, std::uint64_t, const RecordRepair& repair) {
         const std::string record = "record " + std::to_string(number) + ": ";
@@ -168,18 +115,14 @@ int runFixCommand(const std::vector<std::string_view>& arguments)
             tellError(record + "and " + countText(static_cast<std::int64_t>(repair.losses.size() - kLossesListed),
                                                   "more problem", "more problems"));
     };
-    const RepairResult result = RepairRecords(input.get(), outputFd, parsed.options, NoMonitor(), tell);
+    const RepairResult result = RepairRecords(run.inputFd(), run.outputFd(), parsed.options, NoMonitor(), tell);
     switch (result.status) {
     case RepairResult::Status::Done:
         break;
     case RepairResult::Status::ReadError:
-        tellError("cannot read " + quotedName(parsed.file) + ": " + std::strerror(result.error));
-        return kExitFailure;
+        return run.failedToRead(result.error);
     case RepairResult::Status::WriteError:
-        if (!(parsed.target.empty() && result.error == EPIPE))
-            tellError("cannot write " + (parsed.target.empty() ? std::string("the output") : quotedName(parsed.target)) +
-                      ": " + std::strerror(result.error));
-        return kExitFailure;
+        return run.failedToWrite(result.error);
     case RepairResult::Status::Cancelled:
         return kExitFailure;
     }
@@ -187,12 +130,12 @@ int runFixCommand(const std::vector<std::string_view>& arguments)
     const std::int64_t wanted =
         parsed.options.last == std::numeric_limits<std::int64_t>::max() ? parsed.options.first : parsed.options.last;
     if (rangeGiven && wanted > result.records) {
-        tellError("invalid record number " + std::to_string(wanted) + ": " + quotedName(parsed.file) + " holds " +
+        tellError("invalid record number " + std::to_string(wanted) + ": " + quotedName(file) + " holds " +
                   std::to_string(result.records) + " records");
         return kExitFailure;
     }
     if (result.records == 0) {
-        tellError("no record found in " + quotedName(parsed.file));
+        tellError("no record found in " + quotedName(file));
     } else {
         const std::int64_t taken = std::min(result.records, parsed.options.last) - parsed.options.first + 1;
         std::string summary = countText(taken, "record", "records") + ", " +
@@ -204,7 +147,7 @@ int runFixCommand(const std::vector<std::string_view>& arguments)
                        " between records left out";
         tellError(summary);
     }
-    if (!parsed.target.empty() && !target.commit())
+    if (!run.commit())
         return kExitFailure;
     if (result.records == 0 || result.partial > 0)
         return kExitNothingFound;

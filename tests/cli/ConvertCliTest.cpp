@@ -73,6 +73,12 @@ TEST_F(ConvertCliTest, TargetsAndStatuses)
         {{"convert", "--to", "iso2709", "--overwrite", "-o", file, file}, 2, "", "is the record file itself"},
         {{"convert", "--to", "iso2709", "-o", failed, "--from", "marcxml", notXml}, 2, "", "is not readable as marcxml"},
         {{"convert", "--to", "iso2709", "-o", failed, file, "3"}, 2, "", "holds 2 records"},
+        // A range wholly past the end is told by its first number (fix tells its last).
+        {{"convert", "--to", "mrk", file, "3", "4"}, 2, "", "invalid record number 3: '" + file + "' holds 2"},
+        {{"convert", "--to", "mrk", sandbox.filePath(".")}, 2, "", "is a directory"},
+        // Records in text formats may come from a device or a pipe; ISO 2709 is read from a file.
+        {{"convert", "--from", "mrk", "--to", "mrk", "/dev/null"}, 1, "", "no record found in '/dev/null'"},
+        {{"convert", "--to", "mrk", "/dev/null"}, 2, "", "'/dev/null' is not a regular file"},
         {{"convert", "--to", "mrk", partial}, 1, "", "record 2: field 245 does not end with its terminator"},
         {{"convert", "--to", "marcxml", filler}, 1, "<?xml", "no record found in '" + filler + "'"},
         {{"convert", "--to", "mrk", empty}, 1, "", "no record found in '" + empty + "'"},
@@ -136,6 +142,9 @@ TEST_F(ConvertCliTest, FixWritesThroughTheTargetAndTellsWhatItDid)
         {{"fix", partial}, 1, kRecords[0], "record 2: field 245 does not end with its terminator"},
         {{"fix", empty}, 1, "", "no record found in '" + empty + "'"},
         {{"fix", file, "4"}, 2, "", "holds 3 records"},
+        {{"fix", file, "4", "5"}, 2, "", "invalid record number 5: '" + file + "' holds 3"},
+        {{"fix", sandbox.filePath(".")}, 2, "", "is a directory"},
+        {{"fix", "/dev/null"}, 2, "", "'/dev/null' is not a regular file"},
         {{"fix", "--dry-run", file}, 1, "junk: 4 bytes at byte 122 left out\n--- record 3 at byte 126\n", "1 to repair"},
     };
     for (const Case& c : cases) {
