@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,65 @@ TEST_F(ConvertCliTest, HelpNamesEveryFormatAndEveryCheckCode)
     Finished overall = sandbox.run({"--help"});
     EXPECT_NE(overall.out.find("convert"), std::string::npos);
     EXPECT_NE(overall.out.find("check"), std::string::npos);
+}
+
+/// The codes `check --help` lists, with the severity it gives each content
+/// code ("" for a structural one).
+std::vector<std::pair<std::string, std::string>> helpCodes(const std::string& help)
+{
+    std::vector<std::pair<std::string, std::string>> codes;
+    std::istringstream lines(help.substr(help.find("\nCodes:\n")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.starts_with("  ") || line.starts_with("   "))
+            continue;
+        std::istringstream words(line);
+        std::string code, next;
+        words >> code >> next;
+        codes.emplace_back(code, next == "warning:" ? "warning" : next == "error:" ? "error" : "");
+    }
+    return codes;
+}
+
+// A code the tool reports and its documents leave out, or give another
+// severity, misleads whoever gates a load on it.
+TEST_F(ConvertCliTest, TheManualAndTheReadmeGiveEveryCheckCodeItsSeverity)
+{
+    Finished help = sandbox.run({"check", "--help"});
+    ASSERT_EQ(help.exitCode, 0);
+    const std::vector<std::pair<std::string, std::string>> codes = helpCodes(help.out);
+    ASSERT_GT(codes.size(), 30u);
+    const std::string manual = ReadFile(VELTRANE_SOURCE_DIR "/packaging/man/veltrane-cli.1");
+    const std::string readme = ReadFile(VELTRANE_SOURCE_DIR "/README.md");
+    for (const auto& [code, severity] : codes) {
+        SCOPED_TRACE(code);
+        // The manual: ".B code", ".BR code ..." or ".BR other \", \" code" heads
+        // the code's paragraph, which a warning's begins with "(w)".
+        std::size_t at = manual.find("\n.B " + code + "\n");
+        if (at == std::string::npos)
+            at = manual.find("\n.BR " + code + " ");
+        if (at == std::string::npos)
+            at = manual.find("\", \" " + code + "\n");
+        ASSERT_NE(at, std::string::npos);
+        const std::size_t text = manual.find('\n', at + 1) + 1;
+        if (!severity.empty())
+            EXPECT_EQ(manual.compare(text, 3, "(w)") == 0, severity == "warning") << manual.substr(text, 60);
+        // The README: one row of the table of content codes, with its severity.
+        if (!severity.empty()) {
+            const std::size_t row = readme.find("\n| `" + code + "`");
+            const std::size_t shared = readme.find(", `" + code + "` |");
+            ASSERT_FALSE(row == std::string::npos && shared == std::string::npos);
+            const std::size_t found = row != std::string::npos ? row + 1 : readme.rfind("\n| ", shared) + 1;
+            const std::string line = readme.substr(found, readme.find('\n', found) - found);
+            EXPECT_NE(line.find("| " + severity + " |"), std::string::npos) << line;
+        }
+    }
+    // Every command has its paragraph in the manual.
+    for (const char* command : {"count", "index", "show", "find", "extract", "charset", "convert", "check", "fix",
+                                "profile", "fetch"})
+        EXPECT_TRUE(manual.find("\n.TP\n.BI " + std::string(command) + " ") != std::string::npos ||
+                    manual.find("\n.TP\n.B " + std::string(command) + "\n") != std::string::npos)
+            << command;
 }
 
 }  // namespace
