@@ -383,6 +383,40 @@ def read_lc_list(path, family):
     return {"fields": [fields[t] for t in sorted(fields)], "fixed": codes, "materials": materials}
 
 
+# The blocks of a source that gives only coded positions, and the block
+# each is in the table.
+FIXED_BLOCKS = {"LEADER": "LDR", "100 $a": "100 $a"}
+
+
+def read_fixed_positions(path):
+    """The coded character positions, with their codes, of a source that
+    gives nothing else (tools/rule-sources/unimarc-bibliographic-fixed.txt):
+    block lines, positions under them, each position's codes deeper."""
+    fixed, block, position = [], None, None
+    for line in open(path, encoding="utf-8"):
+        line = line.rstrip("\n")
+        if not line.strip() or line.startswith("#"):
+            continue
+        indent = len(line) - len(line.lstrip(" "))
+        if line.strip() in FIXED_BLOCKS:
+            block, position = FIXED_BLOCKS[line.strip()], None
+            continue
+        at = LC_POSITION.match(line)
+        if block and at and indent < LC_CODE_INDENT:
+            start = int(at.group(1))
+            end = int(at.group(2)) if at.group(2) else start
+            position = {"block": block, "material": "", "start": start, "end": end, "name": at.group(3),
+                        "codes": []}
+            fixed.append(position)
+            continue
+        value = LC_VALUE.match(line)
+        if value and position is not None and indent >= LC_CODE_INDENT:
+            position["codes"].append((value.group(1), value.group(2)))
+            continue
+        sys.exit(f"make_rule_tables: {path}: cannot read '{line}'")
+    return [p for p in fixed if p["codes"]]
+
+
 def read_preamble(path):
     """The mandatory fields and the one main entry rule a rule file states
     before its first field."""
@@ -567,8 +601,15 @@ print("\n".join(write_set("Marc21", marc21, "marc21", value_meanings=marc21_mean
 print("\n".join(write_set("Marc21Authority", marc21_authority, "marc21-authority", "marc21",
                            value_meanings=marc21_authority_meanings)))
 check_meanings_used_and_consistent([marc21_meanings, marc21_authority_meanings])
-print("\n".join(write_set("Unimarc", as_set(unimarc), "unimarc")))
-print("\n".join(write_set("Cnmarc", as_set(cnmarc_from(unimarc)), "unimarc")))
+# UNIMARC's coded positions, which CNMARC shares but for the character sets
+# of 100 $a/26-29: CNMARC records code national sets there that UNIMARC
+# leaves reserved or undefined ("0110", "0120", "5010"), and no source at
+# hand lists CNMARC's codes (docs/RULES.md, missing).
+unimarc_fixed = read_fixed_positions(os.path.join(LC_SOURCES, "unimarc-bibliographic-fixed.txt"))
+CNMARC_OWN_CODES = {("100 $a", 26), ("100 $a", 28)}
+cnmarc_fixed = [p for p in unimarc_fixed if (p["block"], p["start"]) not in CNMARC_OWN_CODES]
+print("\n".join(write_set("Unimarc", dict(as_set(unimarc), fixed=unimarc_fixed), "unimarc")))
+print("\n".join(write_set("Cnmarc", dict(as_set(cnmarc_from(unimarc)), fixed=cnmarc_fixed), "unimarc")))
 # ISO 639-2: the terminology codes and, where they differ, the bibliographic ones (chi, ger).
 print("\n".join(code_list("kIso639_2", [l["alpha_3"] for l in languages]
                           + [l["bibliographic"] for l in languages if "bibliographic" in l])))

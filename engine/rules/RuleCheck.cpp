@@ -69,6 +69,8 @@ constexpr std::string_view kMarc21OtherTypes = "uvxywq";
 constexpr std::string_view kUnimarcAuthorityTypes = "xyz";
 // UNIMARC 100 $a, the general processing data, holds 36 characters.
 constexpr std::size_t kUnimarcGeneralDataLength = 36;
+// The block of the rule tables that holds the coded positions of UNIMARC 100 $a.
+constexpr std::string_view kGeneralDataBlock = "100 $a";
 
 std::string_view text(std::span<const unsigned char> bytes)
 {
@@ -376,10 +378,13 @@ private:
     void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes,
                              std::size_t shift = 0)
     {
+        // UNIMARC 100 $a is the one coded subfield: its positions count from the subfield's first byte.
+        const bool generalData = block == kGeneralDataBlock;
         rules::FindFixedCodeFaults(m_tables, block, material, bytes, shift,
                                    [&](const rules::FixedCodeRule& rule, std::size_t at) {
             const auto value = bytes.subspan(at, rule.width);
-            const std::string where = block == "LDR" ? "leader/" + positionText(at) : fieldName() + "/" + positionText(at);
+            const std::string where = block == "LDR" ? "leader/" + positionText(at)
+                                                     : fieldName() + (generalData ? " $a/" : "/") + positionText(at);
             // A value of several bytes shows each blank as '#', as the format's lists write it.
             std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
             if (value.size() > 1)
@@ -387,8 +392,8 @@ private:
             std::string of;
             if (!rule.material.empty())
                 of = rule.block == "007" ? " (category " + shownTag(rule.material) + ")" : " (" + std::string(rule.material) + ")";
-            add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) + of, 0, 0,
-                static_cast<int>(at));
+            add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) + of, 0,
+                generalData ? 'a' : 0, static_cast<int>(at));
         });
     }
 
@@ -530,10 +535,14 @@ private:
             if (!rules::IsMarcCountry(country))
                 add("unknown-code", fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code", 0,
                     code);
-        } else if (!marc21 && m_tag == "100" && code == 'a' && value.size() != kUnimarcGeneralDataLength) {
-            add("bad-fixed-length", fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
-                                        std::to_string(kUnimarcGeneralDataLength),
-                0, code);
+        } else if (!marc21 && m_tag == "100" && code == 'a') {
+            // Of the wrong length, its codes stand where others are expected: only the length is told.
+            if (value.size() == kUnimarcGeneralDataLength)
+                checkCodedPositions(kGeneralDataBlock, {}, value);
+            else
+                add("bad-fixed-length", fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
+                                            std::to_string(kUnimarcGeneralDataLength),
+                    0, code);
         } else if (!marc21 && m_tag == "101" && code >= 'a' && code <= 'j') {
             if (!rules::IsIso639_2(text(value)))
                 add("unknown-code", fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +

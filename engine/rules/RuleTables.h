@@ -30,7 +30,7 @@ struct IndicatorValueRule {
 /// One coded character position of the leader or of a fixed field, with the
 /// codes it may hold.
 struct FixedCodeRule {
-    std::string_view block;  ///< "LDR", "006", "007" or "008"
+    std::string_view block;  ///< "LDR", "006", "007", "008", or "100 $a" (UNIMARC, positions within the subfield)
     /// MARC 21 008: "BK", "CF", "MP", "MU", "CR", "VM", "MX"; 007: the category
     /// (007/00, "a" for a map); empty for every field of the block.
     std::string_view material;

@@ -186,6 +186,8 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"007_computer_of_six_bytes", marc21, with(kCleanMarc21, {"007", "cr cn "}), ""},
         {"bad_007_code", marc21, with(kCleanMarc21, {"007", "sd fsngnnmmnex"}), "bad-fixed-value"},
         {"bad_006_code", marc21, with(kCleanMarc21, {"006", patched(kBook006, 6, "x")}), "bad-fixed-value"},
+        {"bad_unimarc_100a_code", unimarc, replaced(kCleanUnimarc, {"100", "  \x1f" "a" + patched(kGeneralData, 8, "s")}),
+         "bad-fixed-value"},
         {"short_unimarc_100a", unimarc, replaced(kCleanUnimarc, {"100", "  \x1f" "a" + kGeneralData.substr(0, 35)}),
          "bad-fixed-length"},
         // Standard numbers and codes
@@ -334,6 +336,56 @@ TEST(RuleCheckTest, CodedPositionsOf006And007HoldTheirCodes)
     record = makeRecord(with(kCleanMarc21, {"006", patched(kBook006, 6, "x")}));
     EXPECT_EQ(findings(record, RuleSetting::Marc21).at(0).description,
               "field 006/06 x is not a code of Form of item (BK)");
+}
+
+struct UnimarcCodedRow {
+    const char* name;
+    RuleSetting rules;
+    std::string label;  ///< record label bytes 5 to 8 (status, type, level, hierarchy)
+    std::string generalData;  ///< 100 $a
+    const char* expected;  ///< codes and positions found; "" for a clean record
+};
+
+TEST(RuleCheckTest, CodedPositionsOfTheUnimarcLabelAnd100aHoldTheirCodes)
+{
+    const RuleSetting unimarc = RuleSetting::Unimarc, cnmarc = RuleSetting::Cnmarc;
+    // Fill characters where a cataloguer codes nothing; blanks where no code is needed.
+    const std::string filled = patched(kGeneralData, 17, "|||||");
+    const std::vector<UnimarcCodedRow> rows{
+        {"clean", unimarc, "nam ", kGeneralData, ""},
+        {"clean_cnmarc", cnmarc, "nam ", kGeneralData, ""},
+        {"fill_characters_in_100a", unimarc, "nam ", filled, ""},
+        {"label_status", unimarc, "xam ", kGeneralData, "bad-fixed-value@5"},
+        {"label_type_of_record_is_unimarcs_own", unimarc, "ntm ", kGeneralData, "bad-fixed-value@6"},
+        {"label_integrating_resource", unimarc, "nai1", kGeneralData, ""},
+        {"label_hierarchy", cnmarc, "nam3", kGeneralData, "bad-fixed-value@8"},
+        {"type_of_publication_date", unimarc, "nam ", patched(kGeneralData, 8, "s"), "bad-fixed-value@8"},
+        {"second_audience", unimarc, "nam ", patched(kGeneralData, 17, "kx "), "bad-fixed-value@18"},
+        {"government_publication", unimarc, "nam ", patched(kGeneralData, 20, " "), "bad-fixed-value@20"},
+        {"modified_record", cnmarc, "nam ", patched(kGeneralData, 21, "2"), "bad-fixed-value@21"},
+        {"transliteration", unimarc, "nam ", patched(kGeneralData, 25, "x"), "bad-fixed-value@25"},
+        {"character_set_is_mandatory", unimarc, "nam ", patched(kGeneralData, 26, "  "), "bad-fixed-value@26"},
+        {"character_set_reserved", unimarc, "nam ", patched(kGeneralData, 26, "10"), "bad-fixed-value@26"},
+        {"second_character_set", unimarc, "nam ", patched(kGeneralData, 26, "0103"), ""},
+        {"unimarc_reserves_set_10", unimarc, "nam ", patched(kGeneralData, 26, "0110"), "bad-fixed-value@28"},
+        {"cnmarc_codes_its_national_sets", cnmarc, "nam ", patched(kGeneralData, 26, "0110"), ""},
+        {"additional_sets_are_not_codes", unimarc, "nam ", patched(kGeneralData, 30, "abcd"), ""},
+        {"script_of_title", unimarc, "nam ", patched(kGeneralData, 34, "xx"), "bad-fixed-value@34"},
+        {"wrong_length_tells_only_the_length", unimarc, "nam ", kGeneralData.substr(0, 35), "bad-fixed-length@-1"},
+    };
+    for (const UnimarcCodedRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string record = makeRecord(replaced(kCleanUnimarc, {"100", "  \x1f" "a" + row.generalData}));
+        record.replace(5, 4, row.label);
+        EXPECT_EQ(codesAndPositions(findings(record, row.rules)), row.expected);
+    }
+    const std::string record =
+        makeRecord(replaced(kCleanUnimarc, {"100", "  \x1f" "a" + patched(kGeneralData, 20, "x")}));
+    const std::vector<CheckProblem> found = findings(record, RuleSetting::Unimarc);
+    ASSERT_EQ(codes(found), "bad-fixed-value");
+    EXPECT_EQ(found[0].description, "field 100 $a/20 x is not a code of Government publication");
+    EXPECT_EQ(found[0].subfield, 'a');
+    EXPECT_EQ(found[0].tag, "100");
 }
 
 TEST(RuleCheckTest, AFixedValueFindingSaysWhereAndWhat)
