@@ -385,7 +385,7 @@ def read_lc_list(path, family):
 
 # The blocks of a source that gives only coded positions, and the block
 # each is in the table.
-FIXED_BLOCKS = {"LEADER": "LDR", "100 $a": "100 $a"}
+FIXED_BLOCKS = {"LEADER": "LDR", "100 $a": "100 $a", "105 $a": "105 $a", "106 $a": "106 $a"}
 
 
 def read_fixed_positions(path):

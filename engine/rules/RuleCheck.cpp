@@ -69,8 +69,13 @@ constexpr std::string_view kMarc21OtherTypes = "uvxywq";
 constexpr std::string_view kUnimarcAuthorityTypes = "xyz";
 // UNIMARC 100 $a, the general processing data, holds 36 characters.
 constexpr std::size_t kUnimarcGeneralDataLength = 36;
-// The block of the rule tables that holds the coded positions of UNIMARC 100 $a.
+// The blocks of the rule tables that hold the coded positions of UNIMARC's
+// coded subfields: 100 $a (general processing data), 105 $a (monograph coded
+// data) and 106 $a (physical medium of textual material).
 constexpr std::string_view kGeneralDataBlock = "100 $a";
+constexpr std::string_view kCodedSubfieldBlocks[] = {"105 $a", "106 $a"};
+// A block of positions within a subfield ends with the subfield's code.
+constexpr std::string_view kSubfieldABlockEnd = " $a";
 
 std::string_view text(std::span<const unsigned char> bytes)
 {
@@ -378,13 +383,13 @@ private:
     void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes,
                              std::size_t shift = 0)
     {
-        // UNIMARC 100 $a is the one coded subfield: its positions count from the subfield's first byte.
-        const bool generalData = block == kGeneralDataBlock;
+        // The positions of a UNIMARC coded subfield count from the subfield's first byte.
+        const bool inSubfield = block.ends_with(kSubfieldABlockEnd);
         rules::FindFixedCodeFaults(m_tables, block, material, bytes, shift,
                                    [&](const rules::FixedCodeRule& rule, std::size_t at) {
             const auto value = bytes.subspan(at, rule.width);
             const std::string where = block == "LDR" ? "leader/" + positionText(at)
-                                                     : fieldName() + (generalData ? " $a/" : "/") + positionText(at);
+                                                     : fieldName() + (inSubfield ? " $a/" : "/") + positionText(at);
             // A value of several bytes shows each blank as '#', as the format's lists write it.
             std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
             if (value.size() > 1)
@@ -393,7 +398,7 @@ private:
             if (!rule.material.empty())
                 of = rule.block == "007" ? " (category " + shownTag(rule.material) + ")" : " (" + std::string(rule.material) + ")";
             add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) + of, 0,
-                generalData ? 'a' : 0, static_cast<int>(at));
+                inSubfield ? 'a' : 0, static_cast<int>(at));
         });
     }
 
@@ -535,6 +540,9 @@ private:
             if (!rules::IsMarcCountry(country))
                 add("unknown-code", fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code", 0,
                     code);
+        } else if (!marc21 && code == 'a' && isCodedSubfieldTag(m_tag)) {
+            // 105 and 106 have no length of their own to tell: each position present is checked.
+            checkCodedPositions(std::string(m_tag) + std::string(kSubfieldABlockEnd), {}, value);
         } else if (!marc21 && m_tag == "100" && code == 'a') {
             // Of the wrong length, its codes stand where others are expected: only the length is told.
             if (value.size() == kUnimarcGeneralDataLength)
@@ -554,6 +562,14 @@ private:
                                         " is not an ISO 3166-1 alpha-2 country code",
                     0, code);
         }
+    }
+
+    static bool isCodedSubfieldTag(std::string_view tag)
+    {
+        constexpr std::size_t kTagLength = 3;
+        return tag.size() == kTagLength &&
+               std::any_of(std::begin(kCodedSubfieldBlocks), std::end(kCodedSubfieldBlocks),
+                           [&](std::string_view block) { return block.substr(0, kTagLength) == tag; });
     }
 
     /// C0 characters in data; ESC starts a character set change in MARC-8.

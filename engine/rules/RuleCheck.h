@@ -51,8 +51,8 @@ inline constexpr RuleCode kRuleCodes[] = {
     {"control-character", Severity::Error, "a tab, CR, LF or other C0 character in data (ESC allowed in MARC-8)"},
     {"bad-fixed-length", Severity::Error, "006, 007, 008 or UNIMARC 100 $a of the wrong length"},
     {"bad-fixed-value", Severity::Error,
-     "a coded position of the leader, of MARC 21 006, 007 or 008 or of UNIMARC 100 $a holds a code its list does not "
-     "define"},
+     "a coded position of the leader, of MARC 21 006, 007 or 008 or of UNIMARC 100, 105 or 106 $a holds a code its "
+     "list does not define"},
     {"bad-isbn", Severity::Warning, "an ISBN (020 or 010 $a) of the wrong length or check digit"},
     {"bad-issn", Severity::Warning, "an ISSN (022 or 011 $a) of the wrong length or check digit"},
     {"unknown-code", Severity::Warning,

@@ -379,6 +379,26 @@ TEST(RuleCheckTest, CodedPositionsOfTheUnimarcLabelAnd100aHoldTheirCodes)
         record.replace(5, 4, row.label);
         EXPECT_EQ(codesAndPositions(findings(record, row.rules)), row.expected);
     }
+    // 105 and 106 $a: a book with illustrations and maps, a bibliography, not
+    // a conference, festschrift or index, not literature, not biography.
+    const std::string book105 = "ab  a   000yy";
+    const struct {
+        const char* name;
+        Field field;
+        const char* expected;
+    } codedFields[]{
+        {"105_clean", {"105", "  \x1f" "a" + book105}, ""},
+        {"105_fill_characters", {"105", "  \x1f" "a" + std::string(13, '|')}, ""},
+        {"105_letter_l_is_a_code", {"105", "  \x1f" "al   l   000yy"}, ""},
+        {"105_blank_where_a_code_is_due", {"105", "  \x1f" "a" + patched(book105, 9, " ")}, "bad-fixed-value@9"},
+        {"105_form_of_contents", {"105", "  \x1f" "a" + patched(book105, 5, "u")}, "bad-fixed-value@5"},
+        {"106_regular_print", {"106", "  \x1f" "ar"}, ""},
+        {"106_obsolete_electronic", {"106", "  \x1f" "as"}, "bad-fixed-value@0"},
+    };
+    for (const auto& row : codedFields) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(codesAndPositions(findings(makeRecord(with(kCleanUnimarc, row.field)), unimarc)), row.expected);
+    }
     const std::string record =
         makeRecord(replaced(kCleanUnimarc, {"100", "  \x1f" "a" + patched(kGeneralData, 20, "x")}));
     const std::vector<CheckProblem> found = findings(record, RuleSetting::Unimarc);
