@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "check/RecordCheck.h"
+#include "check/RecordChecker.h"
 #include "display/DisplayText.h"
 #include "display/RecordTextWriter.h"
 #include "files/RecordFile.h"
@@ -86,16 +87,17 @@ ScanOutcome scanOutcome(Outcome outcome)
     return outcome == Outcome::Unreadable ? ScanOutcome::Unreadable : ScanOutcome::NotFound;
 }
 
-/// The structural problems of a record: its bytes as the file holds them,
-/// its number and where it starts.
-std::vector<CheckProblem> checkShownRecord(std::span<const unsigned char> bytes, std::int64_t number,
-                                           std::uint64_t offset, const ShowTextRequest& show,
-                                           DelimiterMode delimiterMode)
+/// The structural problems and content findings of a record (its bytes as
+/// the file holds them, its number and where it starts), the rules it was
+/// checked by and its format, from one check of it.
+void checkShownRecord(std::span<const unsigned char> bytes, std::int64_t number, std::uint64_t offset,
+                      const ShowTextRequest& show, DelimiterMode delimiterMode, Charset charset,
+                      ShownRecordText& shown)
 {
-    std::vector<CheckProblem> problems;
+    shown.leader.assign(reinterpret_cast<const char*>(bytes.data()), std::min(bytes.size(), kLeaderLength));
     // A record of its leader alone is no record to check.
     if (bytes.size() <= kLeaderLength)
-        return problems;
+        return;
     FramedRecord framed;
     framed.number = number;
     framed.offset = offset;
@@ -104,9 +106,17 @@ std::vector<CheckProblem> checkShownRecord(std::span<const unsigned char> bytes,
     CheckOptions options;
     options.mode = delimiterMode;
     options.charset = show.charset;
+    options.rules = show.rules;
     RecordFields scratch;
-    CheckRecord(framed, options, scratch, show.codec, problems);
-    return problems;
+    check::CheckScratch checkScratch;
+    check::ControlNumber controlNumber;
+    check::CheckOne(framed, options, scratch, show.codec, shown.problems, checkScratch, controlNumber, false);
+    // The checker's reader still holds the record: the choice of rules reads it there.
+    if (!checkScratch.reader.leaderWhole())
+        return;
+    shown.format = ChooseRuleSet(RuleSetting::Auto, checkScratch.reader, charset);
+    if (show.rules != RuleSetting::None)
+        shown.rules = ChooseRuleSet(show.rules, checkScratch.reader, charset);
 }
 
 /// The display bytes into `text` and what is shown of the record beside them,
@@ -120,7 +130,7 @@ ShownRecordText writeShownRecord(RecordTextWriter& writer, const RecordFields& f
     shown.decision = facts.decision;
     shown.told = TellCharset(show.charset, facts.decision, fields);
     shown.invalidBytes = facts.invalidBytes;
-    shown.problems = checkShownRecord(bytes, number, offset, show, delimiterMode);
+    checkShownRecord(bytes, number, offset, show, delimiterMode, facts.decision.charset, shown);
     return shown;
 }
 

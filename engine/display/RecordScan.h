@@ -79,7 +79,17 @@ struct ShownRecordText {
     CharsetDecision decision;
     ToldCharset told;  ///< the set as a person is told it
     std::size_t invalidBytes = 0;  ///< bytes not valid in the record's set
-    std::vector<CheckProblem> problems;  ///< the record's structural problems
+    /// The record's structural problems, then its content findings under
+    /// the rules asked for (none under RuleSetting::None).
+    std::vector<CheckProblem> problems;
+    /// The rules the record's content was checked by (None: not checked).
+    RuleSet rules = RuleSet::None;
+    /// The format the record's shape and set give it (as the automatic rules
+    /// choose), whatever rules were asked for; None for a record whose leader
+    /// is cut short. Tells whose names its fields have.
+    RuleSet format = RuleSet::None;
+    /// The record's leader as the file holds it (24 bytes, or fewer when cut short).
+    std::string leader;
 };
 
 /// What a scan did. After anything but Found the scratch file holds no
@@ -99,10 +109,12 @@ struct ScanResult {
 };
 
 /// How a scan also makes the text to show: under a character-set setting,
-/// with the caller's codec (one per thread).
+/// with the caller's codec (one per thread), and the content rules to check
+/// the record by besides its structure.
 struct ShowTextRequest {
     CharsetSetting charset = CharsetSetting::Auto;
     TextCodec& codec;
+    RuleSetting rules = RuleSetting::None;
 };
 
 /// Renders into the scratch display file the first record from `from` to `to`

@@ -299,7 +299,13 @@ void ExportCommand(TFormMarc* window, const std::vector<int>& selected)
 
 void CheckRecordCommand(TFormMarc* window)
 {
-    TDlgCheckRecord dialog(window, window->CurrentRecord, window->recordInfo().problems);
+    const RecordInfo& info = window->recordInfo();
+    QPointer<TFormMarc> shown(window);
+    TDlgCheckRecord dialog(window, window->CurrentRecord, info.problems, info.findings, RuleSetCaption(info.rules),
+                           [shown](const veltrane::CheckProblem& finding) {
+                               if (shown)
+                                   (void)shown->selectFinding(finding);
+                           });
     dialog.exec();
 }
 

@@ -3,10 +3,14 @@
 
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <string_view>
+
+#include "rules/RuleCodeMeanings.h"
 
 
 namespace {
@@ -61,7 +65,31 @@ QStringList CheckProblemLines(const std::vector<veltrane::CheckProblem>& problem
     return lines;
 }
 
-TDlgCheckRecord::TDlgCheckRecord(QWidget* owner, int record, const std::vector<veltrane::CheckProblem>& problems)
+QString SeverityCaption(veltrane::Severity severity)
+{
+    return severity == veltrane::Severity::Error ? QStringLiteral("错误") : QStringLiteral("警告");
+}
+
+QString RuleFindingPlace(const veltrane::CheckProblem& finding)
+{
+    if (finding.tag.empty())
+        return finding.position >= 0 ? QStringLiteral("头标/%1").arg(finding.position, 2, 10, QLatin1Char('0'))
+                                     : QStringLiteral("纪录");
+    QString place = fromUtf8(finding.tag);
+    if (finding.occurrence > 1)
+        place += QStringLiteral("（第%1个）").arg(finding.occurrence);
+    if (finding.indicator == 1 || finding.indicator == 2)
+        place += finding.indicator == 1 ? QStringLiteral(" 第一指示符") : QStringLiteral(" 第二指示符");
+    else if (finding.subfield != 0)
+        place += QLatin1Char('$') + QChar::fromLatin1(finding.subfield);
+    else if (finding.position >= 0)
+        place += QStringLiteral("/%1").arg(finding.position, 2, 10, QLatin1Char('0'));
+    return place;
+}
+
+TDlgCheckRecord::TDlgCheckRecord(QWidget* owner, int record, const std::vector<veltrane::CheckProblem>& problems,
+                                 const std::vector<veltrane::CheckProblem>& findings, const QString& rules,
+                                 std::function<void(const veltrane::CheckProblem&)> choose)
     : TModalDialog(owner)
 {
     setWindowTitle(QStringLiteral("检查纪录"));
@@ -83,7 +111,36 @@ TDlgCheckRecord::TDlgCheckRecord(QWidget* owner, int record, const std::vector<v
     connect(BtnClose, &QPushButton::clicked, this, [this] { done(kResultOk); });
     layout->addWidget(LabelRecord);
     layout->addWidget(MemoProblems, 1);
+    if (!findings.empty()) {
+        LabelFindings = new QLabel(QStringLiteral("按 %1 规则有 %2 个内容问题（双击一行，在纪录中选中它）：")
+                                       .arg(rules)
+                                       .arg(findings.size()),
+                                   this);
+        ListFindings = new QTreeWidget(this);
+        ListFindings->setObjectName(QStringLiteral("ListFindings"));
+        ListFindings->setRootIsDecorated(false);
+        ListFindings->setHeaderLabels(
+            {QStringLiteral("严重性"), QStringLiteral("位置"), QStringLiteral("说明"), QStringLiteral("详情")});
+        ListFindings->setAccessibleName(LabelFindings->text());
+        for (const veltrane::CheckProblem& finding : findings) {
+            auto* row = new QTreeWidgetItem(ListFindings, {SeverityCaption(finding.severity), RuleFindingPlace(finding),
+                                                           fromUtf8(veltrane::rules::RuleCodeMeaningZh(finding.code)),
+                                                           fromUtf8(finding.description)});
+            row->setToolTip(3, row->text(3));
+        }
+        ListFindings->header()->resizeSections(QHeaderView::ResizeToContents);
+        if (choose) {
+            connect(ListFindings, &QTreeWidget::itemDoubleClicked, this,
+                    [this, findings, choose = std::move(choose)](QTreeWidgetItem* item, int) {
+                        const int row = ListFindings->indexOfTopLevelItem(item);
+                        if (row >= 0 && row < static_cast<int>(findings.size()))
+                            choose(findings[static_cast<std::size_t>(row)]);
+                    });
+        }
+        layout->addWidget(LabelFindings);
+        layout->addWidget(ListFindings, 2);
+    }
     layout->addWidget(BtnClose, 0, Qt::AlignRight);
-    resize(560, 260);
+    resize(findings.empty() ? QSize(560, 260) : QSize(720, 440));
     CentreOnMainWindow(this, owner);
 }

@@ -2,7 +2,6 @@
 #include "windows/Main.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -39,6 +38,7 @@
 #include "windows/RecordText.h"
 #include "state/Settings.h"
 #include "state/SharedState.h"
+#include "windows/SettingMenu.h"
 
 TFormMain* FormMain = nullptr;
 TAboutBox* AboutBox = nullptr;
@@ -105,7 +105,7 @@ TFormMain::TFormMain(QWidget* parent)
         if (auto* document = qobject_cast<TFormMarc*>(window))
             document->FormActivate();
         updateWorkState();
-        syncCharsetMenu();
+        syncSettingMenus();
     });
     auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     cancel->setContext(Qt::WindowShortcut);
@@ -218,7 +218,7 @@ void TFormMain::createMenus()
     view->addSeparator();
     view->addActions({action("MZoomIn"), action("MZoomOut"), action("MZoomReset")});
     view->addSeparator();
-    createCharsetMenu(view);
+    createSettingMenus(view);
     QAction* findResults = m_findResults->toggleViewAction();
     findResults->setObjectName(QStringLiteral("MFindResults"));
     findResults->setText(QStringLiteral("查找结果(&R)"));
@@ -325,37 +325,53 @@ void TFormMain::createStatusBar()
     m_infoPanel->hide();
 }
 
-void TFormMain::createCharsetMenu(QMenu* view)
+void TFormMain::createSettingMenus(QMenu* view)
 {
-    m_charsetMenu = view->addMenu(QStringLiteral("字符集(&S)"));
-    m_charsetMenu->setObjectName(QStringLiteral("MCharset"));
-    auto* group = new QActionGroup(m_charsetMenu);
-    group->setExclusive(true);
+    // Each is the active window's own setting; a new window starts at the first item.
     using veltrane::CharsetSetting;
-    for (CharsetSetting setting : {CharsetSetting::Auto, CharsetSetting::Gbk, CharsetSetting::Gb18030,
-                                   CharsetSetting::Utf8, CharsetSetting::Marc8}) {
-        QAction* item = m_charsetMenu->addAction(CharsetSettingCaption(setting));
-        const auto name = veltrane::CharsetSettingName(setting);
-        item->setObjectName(QStringLiteral("MCharset_") + QString::fromLatin1(name.data(), qsizetype(name.size())));
-        item->setData(static_cast<int>(setting));
-        item->setCheckable(true);
-        item->setChecked(setting == CharsetSetting::Auto);
-        group->addAction(item);
-        connect(item, &QAction::triggered, this, [this, setting] {
+    const auto charsetItem = [](CharsetSetting setting, const char* name) {
+        return SettingMenuItem{CharsetSettingCaption(setting), name, static_cast<int>(setting)};
+    };
+    m_charsetMenu = AddSettingMenu(
+        view, QStringLiteral("字符集(&S)"), QStringLiteral("MCharset"),
+        {charsetItem(CharsetSetting::Auto, "auto"), charsetItem(CharsetSetting::Gbk, "gbk"),
+         charsetItem(CharsetSetting::Gb18030, "gb18030"), charsetItem(CharsetSetting::Utf8, "utf-8"),
+         charsetItem(CharsetSetting::Marc8, "marc-8")},
+        [this](int value) {
             if (TFormMarc* document = activeDocument())
-                document->setCharsetChoice(setting);
-            syncCharsetMenu();
+                document->setCharsetChoice(static_cast<CharsetSetting>(value));
+        },
+        [this] {
+            const TFormMarc* document = activeDocument();
+            return static_cast<int>(document != nullptr ? document->CharsetChoice : CharsetSetting::Auto);
         });
-    }
-    connect(m_charsetMenu, &QMenu::aboutToShow, this, &TFormMain::syncCharsetMenu);
+    // Named as `check --rules` names them.
+    using veltrane::RuleSetting;
+    const auto rulesItem = [](RuleSetting setting, const char* name) {
+        return SettingMenuItem{RuleSettingCaption(setting), name, static_cast<int>(setting)};
+    };
+    m_rulesMenu = AddSettingMenu(
+        view, QStringLiteral("规则(&U)"), QStringLiteral("MRules"),
+        {rulesItem(RuleSetting::Auto, "auto"), rulesItem(RuleSetting::Marc21, "marc21"),
+         rulesItem(RuleSetting::Unimarc, "unimarc"), rulesItem(RuleSetting::Cnmarc, "cnmarc"),
+         rulesItem(RuleSetting::None, "none")},
+        [this](int value) {
+            if (TFormMarc* document = activeDocument())
+                document->setRuleChoice(static_cast<RuleSetting>(value));
+        },
+        [this] {
+            const TFormMarc* document = activeDocument();
+            return static_cast<int>(document != nullptr ? document->RuleChoice : RuleSetting::Auto);
+        });
 }
 
-void TFormMain::syncCharsetMenu()
+void TFormMain::syncSettingMenus()
 {
     const TFormMarc* document = activeDocument();
-    const auto setting = static_cast<int>(document != nullptr ? document->CharsetChoice : veltrane::CharsetSetting::Auto);
-    for (QAction* item : m_charsetMenu->actions())
-        item->setChecked(item->data().toInt() == setting);
+    CheckSettingItem(m_charsetMenu,
+                     static_cast<int>(document != nullptr ? document->CharsetChoice : veltrane::CharsetSetting::Auto));
+    CheckSettingItem(m_rulesMenu,
+                     static_cast<int>(document != nullptr ? document->RuleChoice : veltrane::RuleSetting::Auto));
 }
 
 void TFormMain::updateWorkState()
@@ -381,6 +397,7 @@ void TFormMain::updateWorkState()
     for (const char* name : {"MExport", "MCheckRecord", "MProfile"})
         findChild<QAction*>(QString::fromLatin1(name))->setEnabled(work == nullptr);
     m_charsetMenu->setEnabled(work == nullptr);
+    m_rulesMenu->setEnabled(work == nullptr);
 }
 
 void TFormMain::cancelActiveWork()

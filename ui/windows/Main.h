@@ -127,9 +127,11 @@ private:
     void createStatusBar();
     void restoreSettings();
     void rebuildWindowMenu();
-    void createCharsetMenu(QMenu* view);
+    /// 字符集 and 规则: the per-window settings.
+    void createSettingMenus(QMenu* view);
     /// Checks the active document's character set in 查看 → 字符集.
-    void syncCharsetMenu();
+    /// Checks the items of the active window's settings.
+    void syncSettingMenus();
     void openNextPath();
     /// Told by a document whose background opening has ended (or was cancelled).
     void documentOpened(TFormMarc* document);
@@ -145,6 +147,7 @@ private:
     QWidget* m_workPanel = nullptr;
     StatusPanel* m_infoPanel = nullptr;
     QMenu* m_charsetMenu = nullptr;
+    QMenu* m_rulesMenu = nullptr;
     QLabel* m_workLabel = nullptr;
     QProgressBar* m_workBar = nullptr;
     DocumentSharedState m_shared;

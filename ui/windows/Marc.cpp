@@ -8,6 +8,7 @@
 #include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTextCursor>
 
 #include <cstdio>
 
@@ -233,7 +234,7 @@ int TFormMarc::display(int from, int to, const char* pattern)
     const DocumentSharedState& shared = m_shared;
     const char* scratch = shared.scratch.path().c_str();
     const bool scratchExisted = identityOf(scratch).has_value();
-    const veltrane::ShowTextRequest show{CharsetChoice, *m_codec};
+    const veltrane::ShowTextRequest show{CharsetChoice, *m_codec, RuleChoice};
     veltrane::ScanResult shown = veltrane::ScanRecordText(shared.scratch, shared.scanSettings(), FileName.c_str(),
                                                           index, from, to, pattern, &show);
     if (shown.outcome == veltrane::ScanOutcome::FileError)
@@ -244,6 +245,7 @@ int TFormMarc::display(int from, int to, const char* pattern)
         return r;
     m_recordInfo = MakeRecordInfo(std::move(*shown.shown));
     m_infoSetting = CharsetChoice;
+    m_textMap = RecordTextMap(m_recordInfo.text);
     MemoMarc->setDisplayText(m_recordInfo.text);
     CurrentRecord = r;
     if (m_recordList != nullptr)
@@ -271,6 +273,35 @@ void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
     // The list's text is decoded in the window's set too.
     if (m_recordList != nullptr)
         m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
+}
+
+std::optional<RecordTextSpan> FindingSpan(const RecordTextMap& map, const veltrane::CheckProblem& finding)
+{
+    // A repeated subfield is at fault where it repeats.
+    return map.placeOf(QString::fromStdString(finding.tag), finding.occurrence, finding.indicator,
+                       finding.subfield != 0 ? QChar::fromLatin1(finding.subfield) : QChar(),
+                       finding.code == "repeated-subfield", finding.position);
+}
+
+bool TFormMarc::selectFinding(const veltrane::CheckProblem& finding)
+{
+    const std::optional<RecordTextSpan> span = FindingSpan(m_textMap, finding);
+    if (!span)
+        return false;
+    QTextCursor cursor = MemoMarc->textCursor();
+    cursor.setPosition(MemoMarc->documentPosition(span->end));
+    MemoMarc->setTextCursor(cursor);
+    MemoMarc->ensureCursorVisible();
+    cursor.setPosition(MemoMarc->documentPosition(span->start), QTextCursor::KeepAnchor);
+    MemoMarc->setTextCursor(cursor);
+    MemoMarc->ensureCursorVisible();
+    return true;
+}
+
+void TFormMarc::setRuleChoice(veltrane::RuleSetting setting)
+{
+    RuleChoice = setting;
+    RedisplayRecord();
 }
 
 void TFormMarc::setRecordListShown(bool shown)

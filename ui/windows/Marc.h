@@ -12,6 +12,7 @@
 #include "dialogs/Prompt.h"
 #include "files/RecordIndex.h"
 #include "windows/RecordInfo.h"
+#include "windows/RecordTextMap.h"
 #include "windows/RecordTextEdit.h"
 #include "common/WorkMonitor.h"
 
@@ -48,12 +49,23 @@ public:
     /// The character set this window reads its records in; a new window decides per record.
     veltrane::CharsetSetting CharsetChoice = veltrane::CharsetSetting::Auto;
 
+    /// The content rules this window checks its records by; a new window chooses per record.
+    veltrane::RuleSetting RuleChoice = veltrane::RuleSetting::Auto;
+
     /// Reads the records in another set from now on and shows the record again.
     void setCharsetChoice(veltrane::CharsetSetting setting);
+    /// Checks the records by other rules from now on and shows the record again.
+    void setRuleChoice(veltrane::RuleSetting setting);
     /// The set, invalid bytes and structural problems of the record on display.
     [[nodiscard]] const RecordInfo& recordInfo() const { return m_recordInfo; }
     /// What the information panel says while this window is active.
     [[nodiscard]] QString infoText() const { return RecordInfoText(m_recordInfo, m_infoSetting, RecordCount); }
+
+    /// Where the record's elements stand in the text on display.
+    [[nodiscard]] const RecordTextMap& textMap() const { return m_textMap; }
+    /// Selects in the record text the place a content finding concerns (the
+    /// field, indicator or subfield); whether it is shown there.
+    bool selectFinding(const veltrane::CheckProblem& finding);
 
     /// Whether the first record could be shown (the window closes itself otherwise).
     [[nodiscard]] bool isOpen() const { return m_open; }
@@ -128,8 +140,12 @@ private:
     std::unique_ptr<BackgroundWork> m_work;
     std::unique_ptr<veltrane::TextCodec> m_codec;  // this window's own: codecs are not shared across threads
     RecordInfo m_recordInfo;
+    RecordTextMap m_textMap;
     veltrane::CharsetSetting m_infoSetting = veltrane::CharsetSetting::Auto;  // the setting m_recordInfo was made under
 };
+
+/// Where in the text a content finding stands (see RecordTextMap::placeOf).
+[[nodiscard]] std::optional<RecordTextSpan> FindingSpan(const RecordTextMap& map, const veltrane::CheckProblem& finding);
 
 /// The document window opened last (null once it is gone); written, never read.
 extern QPointer<TFormMarc> FormMarc;

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "rules/RuleCheck.h"
+#include "rules/RuleCodeMeanings.h"
 #include "rules/RuleTables.h"
 
 namespace {
@@ -160,6 +162,14 @@ TEST(RuleTablesTest, AuthorityFieldsAreTheirOwn)
     EXPECT_TRUE(authority.mandatory.empty());
     EXPECT_FALSE(authority.oneMainEntry);
     EXPECT_TRUE(authority.materialByForm.empty());
+}
+
+// The viewer tells every finding in Chinese: a code added without its meaning would show bare.
+TEST(RuleTablesTest, EveryFindingCodeHasAChineseMeaning)
+{
+    for (const veltrane::RuleCode& code : veltrane::kRuleCodes)
+        EXPECT_FALSE(RuleCodeMeaningZh(code.code).empty()) << code.code;
+    EXPECT_TRUE(RuleCodeMeaningZh("no-such-code").empty());
 }
 
 }  // namespace

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: Apache-2.0
+// What a document window tells of a record as its format's rules read it: the
+// rules chosen per window, the content faults in the information panel and in
+// the check dialog, the field names beside the text, the tooltips, and the
+// marks under faults.
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "dialogs/CheckRecordDialog.h"
+#include "windows/Main.h"
+#include "windows/Marc.h"
+#include "windows/RecordTextEdit.h"
+#include "ViewerHarness.h"
+
+using viewertest::answerAs;
+using viewertest::ModalAnswer;
+
+namespace {
+
+/// A MARC 21 record that follows the format.
+std::string marc21Record(const std::string& indicators = "10")
+{
+    return testsupport::MakeRecord({{"001", "m1"}, {"245", indicators + "\x1f" "aTitle /\x1f" "cAuthor."}});
+}
+
+/// A CNMARC record in GBK that follows the format.
+std::string cnmarcRecord(const std::string& titleIndicators = "1 ")
+{
+    using viewertest::gbk;
+    return testsupport::MakeRecord({
+        {"001", "cn1"},
+        {"100", "  \x1f" "a20240101d2024    em y0chiy0121    ea"},
+        {"101", "0 \x1f" "achi"},
+        {"200", titleIndicators + "\x1f" "a" + gbk(QStringLiteral("中文题名")) + "\x1f" "f" + gbk(QStringLiteral("张三"))},
+        {"801", " 0\x1f" "aCN\x1f" "b" + gbk(QStringLiteral("国家图书馆"))},
+    });
+}
+
+}  // namespace
+
+class RecordNotesTest : public QObject {
+    Q_OBJECT
+
+    std::optional<viewertest::Viewer> m_v;
+
+    TFormMarc* open(const std::string& name, const std::string& bytes)
+    {
+        (void)OpenMarcFile(&m_v->main, m_v->sandbox.write(QString::fromStdString(name), bytes));
+        return FormMarc.data();
+    }
+    QString info() const { return m_v->main.infoPanel()->text(); }
+    QAction* rulesItem(const char* name) const
+    {
+        return m_v->main.findChild<QAction*>(QStringLiteral("MRules_") + QString::fromLatin1(name));
+    }
+
+private slots:
+    void init()
+    {
+        m_v.emplace();
+        QVERIFY(m_v->show());
+        m_v->main.shared().delimiterMode = veltrane::dmNormal;
+    }
+    void cleanup() { m_v.reset(); }
+
+    void panelCountsContentFaultsAfterStructuralOnes_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("panel");
+        QTest::newRow("clean MARC 21") << QByteArray::fromStdString(marc21Record())
+                                       << QStringLiteral("字符集：ASCII（自动），共 1 条");
+        QTest::newRow("MARC 21 bad indicator") << QByteArray::fromStdString(marc21Record("x0"))
+                                               << QStringLiteral("字符集：ASCII（自动），内容问题：1，共 1 条");
+        QTest::newRow("clean CNMARC") << QByteArray::fromStdString(cnmarcRecord())
+                                      << QStringLiteral("字符集：GBK（自动），共 1 条");
+        std::string cut = cnmarcRecord("9 ");
+        cut[cut.size() - 2] = 'x';  // the last field's terminator
+        QTest::newRow("both kinds") << QByteArray::fromStdString(cut)
+                                    << QStringLiteral("字符集：GBK（自动），结构问题：1，内容问题：1，共 1 条");
+    }
+
+    void panelCountsContentFaultsAfterStructuralOnes()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QString, panel);
+        TFormMarc* window = open("one.mrc", record.toStdString());
+        QVERIFY(window->isOpen());
+        QCOMPARE(info(), panel);
+    }
+
+    // Each window keeps its own rules; a new one starts at 自动; a choice
+    // shows the record again at once; 不检查 checks nothing.
+    void rulesAreChosenPerWindow()
+    {
+        TFormMarc* first = open("first.mrc", marc21Record());
+        QVERIFY(rulesItem("auto")->isChecked());
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），共 1 条"));
+        rulesItem("unimarc")->trigger();
+        QCOMPARE(first->RuleChoice, veltrane::RuleSetting::Unimarc);
+        // UNIMARC wants 200 and 801 and has no 245.
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：3，共 1 条"));
+        QCOMPARE(first->recordInfo().rules, veltrane::RuleSet::Unimarc);
+
+        TFormMarc* second = open("second.mrc", marc21Record());
+        QCOMPARE(second->RuleChoice, veltrane::RuleSetting::Auto);
+        QVERIFY(rulesItem("auto")->isChecked());
+        rulesItem("none")->trigger();
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），共 1 条"));
+        QVERIFY(second->recordInfo().findings.empty());
+
+        m_v->main.mdiArea()->setActiveSubWindow(first);
+        QVERIFY(rulesItem("unimarc")->isChecked());
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：3，共 1 条"));
+    }
+
+    // The dialog keeps its structural text and lists the content findings
+    // after it, a row each; a double click selects the place in the text.
+    void checkDialogListsFindingsAndShowsTheirPlace()
+    {
+        TFormMarc* window = open("fault.mrc", cnmarcRecord("9 "));
+        QVERIFY(window->isOpen());
+        QString problems;
+        QStringList row;
+        QString label;
+        ModalAnswer answer(answerAs<TDlgCheckRecord>([&](TDlgCheckRecord* dialog) {
+            problems = dialog->MemoProblems->toPlainText();
+            QVERIFY(dialog->ListFindings != nullptr);
+            label = dialog->LabelFindings->text();
+            QCOMPARE(dialog->ListFindings->topLevelItemCount(), 1);
+            QTreeWidgetItem* item = dialog->ListFindings->topLevelItem(0);
+            for (int c = 0; c < 4; ++c)
+                row << item->text(c);
+            emit dialog->ListFindings->itemDoubleClicked(item, 0);
+            dialog->BtnClose->click();
+        }));
+        m_v->main.findChild<QAction*>(QStringLiteral("MCheckRecord"))->trigger();
+        QVERIFY(answer.answered());
+        QCOMPARE(problems, QString::fromUtf8(kNoStructuralProblemsText));
+        QVERIFY2(label.contains(QStringLiteral("CNMARC")), qPrintable(label));
+        QCOMPARE(row.value(0), QStringLiteral("错误"));
+        QCOMPARE(row.value(1), QStringLiteral("200 第一指示符"));
+        QCOMPARE(row.value(2), QStringLiteral("指示符的值没有定义"));
+        QVERIFY2(row.value(3).contains(QStringLiteral("indicator 1 is 9")), qPrintable(row.value(3)));
+        QCOMPARE(window->MemoMarc->selectedDisplayText(), QStringLiteral("9"));
+        const QString text = window->MemoMarc->toPlainText();
+        QCOMPARE(window->MemoMarc->displayPosition(window->MemoMarc->textCursor().selectionStart()),
+                 static_cast<int>(text.indexOf(QStringLiteral("\n2009 ")) + 4));
+    }
+
+    void findingPlacesAreToldByTagOccurrenceAndElement()
+    {
+        veltrane::CheckProblem p;
+        p.tag = "245";
+        QCOMPARE(RuleFindingPlace(p), QStringLiteral("245"));
+        p.occurrence = 2;
+        p.subfield = 'a';
+        QCOMPARE(RuleFindingPlace(p), QStringLiteral("245（第2个）$a"));
+        p = {};
+        p.tag = "008";
+        p.occurrence = 1;
+        p.position = 35;
+        QCOMPARE(RuleFindingPlace(p), QStringLiteral("008/35"));
+        p.tag.clear();
+        p.position = 6;
+        QCOMPARE(RuleFindingPlace(p), QStringLiteral("头标/06"));
+    }
+};
+
+QTEST_MAIN(RecordNotesTest)
+#include "RecordNotesTest.moc"
