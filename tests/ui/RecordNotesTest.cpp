@@ -10,11 +10,14 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTreeWidget>
 
 #include "dialogs/CheckRecordDialog.h"
 #include "windows/Main.h"
 #include "windows/Marc.h"
+#include "windows/RecordNotes.h"
 #include "windows/RecordTextEdit.h"
 #include "ViewerHarness.h"
 
@@ -169,6 +172,101 @@ private slots:
         p.tag.clear();
         p.position = 6;
         QCOMPARE(RuleFindingPlace(p), QStringLiteral("头标/06"));
+    }
+
+    // The names stand beside the lines they name, the wrapped field's
+    // continuation line without one; the column is off until asked for and
+    // the text is the same with it.
+    void nameColumnLinesUpWithTheText()
+    {
+        TFormMarc* window = open("long.mrc", testsupport::MakeRecord({{"001", "m1"},
+                                                                      {"245", "10\x1f" "a" + std::string(100, 'n') + "\x1f" "cAuthor."},
+                                                                      {"260", "  \x1f" "aPlace"}}));
+        QVERIFY(window->isOpen());
+        RecordTextEdit* memo = window->MemoMarc;
+        const QString text = memo->toPlainText();
+        QVERIFY(!memo->lineNamesShown());
+        QAction* toggle = m_v->main.findChild<QAction*>(QStringLiteral("MFieldNames"));
+        QVERIFY(toggle != nullptr && !toggle->isChecked());
+        toggle->trigger();
+        QVERIFY(memo->lineNamesShown());
+        QVERIFY(memo->lineNameColumn()->isVisible());
+        QCOMPARE(memo->toPlainText(), text);
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        const QStringList names = memo->lineNames();
+        QCOMPARE(names.value(0), QStringLiteral("控制号"));
+        QCOMPARE(names.value(1), QStringLiteral("题名说明"));
+        QVERIFY2(lines.value(2).startsWith(QStringLiteral("     ")), qPrintable(text));
+        QCOMPARE(names.value(2), QString());
+        QVERIFY(!names.value(3).isEmpty());
+        // Each name's row is its line's row, in the viewport the column shares.
+        for (const RecordTextEdit::ShownLine& line : memo->shownLines()) {
+            QTextCursor at(memo->document()->findBlockByNumber(line.line));
+            const QRect cursor = memo->cursorRect(at);
+            QVERIFY(cursor.top() >= line.top && cursor.bottom() <= line.bottom);
+        }
+        QCOMPARE(memo->lineNameColumn()->geometry().right() + 1, memo->viewport()->geometry().left());
+        // Zoom widens it with the text.
+        const int width = memo->lineNameColumn()->width();
+        m_v->main.findChild<QAction*>(QStringLiteral("MZoomIn"))->trigger();
+        QVERIFY(memo->lineNameColumn()->width() > width);
+    }
+
+    void tooltipsNameTagsIndicatorsAndSubfieldCodes_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("line");  // the start of the line hovered
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("tip");
+        const QByteArray cn = QByteArray::fromStdString(cnmarcRecord());
+        QTest::newRow("CNMARC tag") << cn << QStringLiteral("2001 ") << 1
+                                    << QStringLiteral("200 题名与责任说明 (TITLE AND STATEMENT OF RESPONSIBILITY)");
+        QTest::newRow("CNMARC indicator") << cn << QStringLiteral("2001 ") << 3 << QStringLiteral("第一指示符");
+        QTest::newRow("CNMARC subfield") << cn << QStringLiteral("2001 ") << 5 << QStringLiteral("200 $a：正题名");
+        const QByteArray m21 = QByteArray::fromStdString(marc21Record());
+        QTest::newRow("MARC 21 tag") << m21 << QStringLiteral("24510") << 0 << QStringLiteral("245 题名说明");
+        QTest::newRow("MARC 21 indicator") << m21 << QStringLiteral("24510") << 4
+                                           << QStringLiteral("第二指示符：不排序字符数 (Nonfiling characters) 值 0");
+        QTest::newRow("MARC 21 subfield") << m21 << QStringLiteral("24510") << 14 << QStringLiteral("245 $c：责任说明等");
+        QTest::newRow("leader") << m21 << QStringLiteral("001") << 4 << QStringLiteral("06 纪录类型 (Type of record)：a 文字资料");
+    }
+
+    void tooltipsNameTagsIndicatorsAndSubfieldCodes()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QString, line);
+        QFETCH(int, column);
+        QFETCH(QString, tip);
+        TFormMarc* window = open("tip.mrc", record.toStdString());
+        QVERIFY(window->isOpen());
+        const QString text = window->MemoMarc->toPlainText();
+        const qsizetype start = text.startsWith(line) ? 0 : text.indexOf(QLatin1Char('\n') + line) + 1;
+        QVERIFY2(start >= 0, qPrintable(text));
+        const int at = static_cast<int>(start) + column;
+        const QString told = ElementToolTip(window->textMap(), window->recordInfo(), at);
+        QVERIFY2(told.contains(tip), qPrintable(told));
+        // The text asks for the same where the mouse rests on that character.
+        RecordTextEdit* memo = window->MemoMarc;
+        QTextCursor cursor(memo->document());
+        cursor.setPosition(memo->documentPosition(at));
+        const QPoint point = memo->cursorRect(cursor).center() + QPoint(2, 0);
+        QCOMPARE(memo->displayPositionAt(point), at);
+    }
+
+    void faultsAreUnderlinedWithTheirMessage()
+    {
+        TFormMarc* clean = open("clean.mrc", marc21Record());
+        QVERIFY(clean->MemoMarc->extraSelections().isEmpty());
+        TFormMarc* window = open("fault.mrc", marc21Record("x0"));
+        const QString text = window->MemoMarc->toPlainText();
+        const QList<QTextEdit::ExtraSelection> marks = window->MemoMarc->extraSelections();
+        QCOMPARE(marks.size(), 1);
+        QCOMPARE(marks[0].format.underlineStyle(), QTextCharFormat::WaveUnderline);
+        QCOMPARE(marks[0].cursor.selectedText(), QStringLiteral("x"));
+        QCOMPARE(marks[0].cursor.selectionStart(), static_cast<int>(text.indexOf(QStringLiteral("245x0")) + 3));
+        QVERIFY(window->MemoMarc->underlines()[0].message.startsWith(QStringLiteral("指示符的值没有定义：")));
+        QCOMPARE(window->MemoMarc->toPlainText(), text);
+        QVERIFY(!window->MemoMarc->textCursor().hasSelection());
     }
 };
 

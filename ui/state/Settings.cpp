@@ -17,6 +17,7 @@ constexpr const char* kOpenFolder = "Dialogs/openFolder";
 constexpr const char* kSaveFolder = "Dialogs/saveFolder";
 constexpr const char* kPixelSize = "RecordText/pixelSize";
 constexpr const char* kRecordListShown = "RecordList/shown";
+constexpr const char* kFieldNamesShown = "FieldNames/shown";
 constexpr const char* kRecentFiles = "RecentFiles/paths";
 
 // The file is named explicitly rather than through QSettings' organization and
@@ -121,6 +122,17 @@ bool recordListShown()
 void setRecordListShown(bool shown)
 {
     store(kRecordListShown, shown ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+bool fieldNamesShown()
+{
+    const QVariant value = open().value(QLatin1String(kFieldNamesShown));
+    return value.typeId() == QMetaType::QString && value.toString() == QLatin1String("true");
+}
+
+void setFieldNamesShown(bool shown)
+{
+    store(kFieldNamesShown, shown ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 namespace {

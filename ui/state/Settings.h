@@ -39,6 +39,10 @@ void setRecordTextPixelSize(int pixelSize);
 [[nodiscard]] bool recordListShown();
 void setRecordListShown(bool shown);
 
+/// Whether the record text has its column of field names (off when none is kept).
+[[nodiscard]] bool fieldNamesShown();
+void setFieldNamesShown(bool shown);
+
 /// The record list's columns for records of a format ("marc21" or
 /// "unimarc"): the paths of the columns of one's own, and the place, width and
 /// visibility of every column ("visual:width:hidden" a column, in column

@@ -224,6 +224,11 @@ void TFormMain::createMenus()
     findResults->setText(QStringLiteral("查找结果(&R)"));
     view->addAction(findResults);
     view->addAction(action("MRecordList"));
+    AddViewToggle(view, "MFieldNames", QStringLiteral("字段说明(&N)"), settings::fieldNamesShown(), [this](bool shown) {
+        settings::setFieldNamesShown(shown);
+        for (TFormMarc* document : documents())
+            document->setFieldNamesShown(shown);
+    });
 
     m_windowMenu = menu("Windows", QStringLiteral("窗口(&W)"));
     m_windowMenu->addActions({action("N13"), action("N14"), action("N15")});
@@ -341,10 +346,7 @@ void TFormMain::createSettingMenus(QMenu* view)
             if (TFormMarc* document = activeDocument())
                 document->setCharsetChoice(static_cast<CharsetSetting>(value));
         },
-        [this] {
-            const TFormMarc* document = activeDocument();
-            return static_cast<int>(document != nullptr ? document->CharsetChoice : CharsetSetting::Auto);
-        });
+        [this] { return static_cast<int>(activeDocument() ? activeDocument()->CharsetChoice : CharsetSetting::Auto); });
     // Named as `check --rules` names them.
     using veltrane::RuleSetting;
     const auto rulesItem = [](RuleSetting setting, const char* name) {
@@ -359,10 +361,7 @@ void TFormMain::createSettingMenus(QMenu* view)
             if (TFormMarc* document = activeDocument())
                 document->setRuleChoice(static_cast<RuleSetting>(value));
         },
-        [this] {
-            const TFormMarc* document = activeDocument();
-            return static_cast<int>(document != nullptr ? document->RuleChoice : RuleSetting::Auto);
-        });
+        [this] { return static_cast<int>(activeDocument() ? activeDocument()->RuleChoice : RuleSetting::Auto); });
 }
 
 void TFormMain::syncSettingMenus()

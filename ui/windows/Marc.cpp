@@ -20,6 +20,8 @@
 #include "display/RecordScan.h"
 #include "windows/RecordListModel.h"
 #include "windows/RecordListPane.h"
+#include "windows/RecordNotes.h"
+#include "state/Settings.h"
 #include "windows/RecordText.h"
 #include "windows/RecordTextEdit.h"
 #include "windows/WindowPlacement.h"
@@ -72,6 +74,8 @@ TFormMarc::TFormMarc(DocumentSharedState& shared, QMdiArea* area, int textPixelS
     MemoMarc->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoMarc->setFont(memoFont());
     PrepareRecordText(MemoMarc, textPixelSize, [this](int steps) { emit zoomRequested(steps); });
+    MemoMarc->setToolTipSource([this](int position) { return ElementToolTip(m_textMap, m_recordInfo, position); });
+    MemoMarc->setLineNamesShown(settings::fieldNamesShown());
     // The list, once shown, stands left of the record text; the text alone
     // fills the window while it is off.
     m_splitter->setObjectName(QStringLiteral("MarcSplitter"));
@@ -247,6 +251,8 @@ int TFormMarc::display(int from, int to, const char* pattern)
     m_infoSetting = CharsetChoice;
     m_textMap = RecordTextMap(m_recordInfo.text);
     MemoMarc->setDisplayText(m_recordInfo.text);
+    MemoMarc->setLineNames(LineNames(m_textMap, NamingRules(m_recordInfo)), LineToolTips(m_textMap, m_recordInfo));
+    MemoMarc->setUnderlines(FindingUnderlines(m_textMap, m_recordInfo));
     CurrentRecord = r;
     if (m_recordList != nullptr)
         m_recordList->selectRecord(r);
@@ -273,14 +279,6 @@ void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
     // The list's text is decoded in the window's set too.
     if (m_recordList != nullptr)
         m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
-}
-
-std::optional<RecordTextSpan> FindingSpan(const RecordTextMap& map, const veltrane::CheckProblem& finding)
-{
-    // A repeated subfield is at fault where it repeats.
-    return map.placeOf(QString::fromStdString(finding.tag), finding.occurrence, finding.indicator,
-                       finding.subfield != 0 ? QChar::fromLatin1(finding.subfield) : QChar(),
-                       finding.code == "repeated-subfield", finding.position);
 }
 
 bool TFormMarc::selectFinding(const veltrane::CheckProblem& finding)

@@ -96,6 +96,8 @@ public:
     void ShowFirstRecord();
     void ShowLastRecord();
 
+    /// Shows or hides the field names beside the record text.
+    void setFieldNamesShown(bool shown) { MemoMarc->setLineNamesShown(shown); }
     /// Shows or hides the record list beside the record text; the list is
     /// read from the file the first time it shows (once the file is open).
     void setRecordListShown(bool shown);
@@ -143,9 +145,6 @@ private:
     RecordTextMap m_textMap;
     veltrane::CharsetSetting m_infoSetting = veltrane::CharsetSetting::Auto;  // the setting m_recordInfo was made under
 };
-
-/// Where in the text a content finding stands (see RecordTextMap::placeOf).
-[[nodiscard]] std::optional<RecordTextSpan> FindingSpan(const RecordTextMap& map, const veltrane::CheckProblem& finding);
 
 /// The document window opened last (null once it is gone); written, never read.
 extern QPointer<TFormMarc> FormMarc;

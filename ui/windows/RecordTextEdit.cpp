@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "windows/RecordTextEdit.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -201,4 +205,199 @@ void RecordTextEdit::keyPressEvent(QKeyEvent* event)
     const int onward = after - before == 1 ? after + 1 : after - 1;
     cursor.setPosition(onward, cursor.hasSelection() ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
     setTextCursor(cursor);
+}
+
+// The column of line names: painted as a line-number area is, line by line
+// where the text's lines stand, so that it scrolls and zooms with them.
+class RecordTextEdit::NameColumn : public QWidget {
+public:
+    explicit NameColumn(RecordTextEdit* memo) : QWidget(memo), m_memo(memo)
+    {
+        setObjectName(QStringLiteral("LineNames"));
+        setAccessibleName(QStringLiteral("字段说明"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        painter.fillRect(event->rect(), palette().color(QPalette::AlternateBase));
+        painter.setFont(m_memo->font());
+        painter.setPen(palette().color(QPalette::PlaceholderText));
+        const int margin = fontMetrics().averageCharWidth() / 2;
+        const int width = this->width() - 2 * margin;
+        for (const ShownLine& line : m_memo->shownLines()) {
+            const QString name = m_memo->m_lineNames.value(line.line);
+            if (name.isEmpty())
+                continue;
+            painter.drawText(QRect(margin, line.top, width, line.bottom - line.top), Qt::AlignLeft | Qt::AlignVCenter,
+                             QFontMetrics(m_memo->font()).elidedText(name, Qt::ElideRight, width));
+        }
+    }
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QWidget::event(event);
+        auto* help = static_cast<QHelpEvent*>(event);
+        for (const ShownLine& line : m_memo->shownLines()) {
+            if (help->pos().y() < line.top || help->pos().y() >= line.bottom)
+                continue;
+            const QString tip = m_memo->m_lineToolTips.value(line.line, m_memo->m_lineNames.value(line.line));
+            if (!tip.isEmpty()) {
+                QToolTip::showText(help->globalPos(), tip, this);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+
+private:
+    RecordTextEdit* m_memo;
+};
+
+QWidget* RecordTextEdit::lineNameColumn() const
+{
+    return m_nameColumn;
+}
+
+void RecordTextEdit::setLineNames(QStringList names, QStringList toolTips)
+{
+    m_lineNames = std::move(names);
+    m_lineToolTips = std::move(toolTips);
+    if (m_nameColumn != nullptr)
+        m_nameColumn->update();
+}
+
+void RecordTextEdit::setLineNamesShown(bool shown)
+{
+    if (shown && m_nameColumn == nullptr) {
+        m_nameColumn = new NameColumn(this);
+        // The column follows the text as it scrolls or changes.
+        connect(this, &QPlainTextEdit::updateRequest, m_nameColumn, [this](const QRect& rect, int dy) {
+            if (dy != 0)
+                m_nameColumn->scroll(0, dy);
+            else
+                m_nameColumn->update(0, rect.y(), m_nameColumn->width(), rect.height());
+        });
+    }
+    m_lineNamesShown = shown;
+    layOutNameColumn();
+}
+
+int RecordTextEdit::nameColumnWidth() const
+{
+    constexpr int kNameCharacters = 8;
+    return QFontMetrics(font()).horizontalAdvance(QString(kNameCharacters, QChar(0x5B57))) +
+           QFontMetrics(font()).averageCharWidth();
+}
+
+void RecordTextEdit::layOutNameColumn()
+{
+    const int width = m_lineNamesShown ? nameColumnWidth() : 0;
+    setViewportMargins(width, 0, 0, 0);
+    if (m_nameColumn == nullptr)
+        return;
+    const QRect contents = contentsRect();
+    m_nameColumn->setGeometry(contents.left(), contents.top(), width, viewport()->height());
+    m_nameColumn->setVisible(m_lineNamesShown);
+    m_nameColumn->update();
+}
+
+void RecordTextEdit::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    layOutNameColumn();
+}
+
+void RecordTextEdit::changeEvent(QEvent* event)
+{
+    QPlainTextEdit::changeEvent(event);
+    // Zoom changes the font: the column widens or narrows with the text.
+    if (event->type() == QEvent::FontChange)
+        layOutNameColumn();
+}
+
+std::vector<RecordTextEdit::ShownLine> RecordTextEdit::shownLines() const
+{
+    std::vector<ShownLine> lines;
+    QTextBlock block = firstVisibleBlock();
+    const QPointF offset = contentOffset();
+    const int bottomOfView = viewport()->height();
+    while (block.isValid()) {
+        const QRectF box = blockBoundingGeometry(block).translated(offset);
+        if (box.top() > bottomOfView)
+            break;
+        if (block.isVisible())
+            lines.push_back({block.blockNumber(), qRound(box.top()), qRound(box.bottom())});
+        block = block.next();
+    }
+    return lines;
+}
+
+int RecordTextEdit::displayPositionAt(QPoint at) const
+{
+    const QTextCursor cursor = cursorForPosition(at);
+    const int position = cursor.position();
+    const QTextBlock block = cursor.block();
+    // The cursor lands on the nearest edge between characters: the character
+    // is the one whose box holds the point.
+    for (const int candidate : {position, position - 1}) {
+        if (candidate < block.position() || candidate >= block.position() + block.length() - 1)
+            continue;
+        QTextCursor start(document());
+        start.setPosition(candidate);
+        QTextCursor end(document());
+        end.setPosition(candidate + 1);
+        const QRect left = cursorRect(start);
+        const QRect right = cursorRect(end);
+        if (at.y() >= left.top() && at.y() <= left.bottom() && at.x() >= std::min(left.x(), right.x()) &&
+            at.x() < std::max(left.x(), right.x()))
+            return displayPosition(candidate);
+    }
+    return -1;
+}
+
+bool RecordTextEdit::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QPlainTextEdit::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const int position = displayPositionAt(help->pos());
+    QStringList tip;
+    if (position >= 0) {
+        for (const Underline& underline : m_underlines)
+            if (position >= underline.start && position < underline.end)
+                tip.append(underline.message);
+        if (m_toolTipSource) {
+            const QString element = m_toolTipSource(position);
+            if (!element.isEmpty())
+                tip.prepend(element);
+        }
+    }
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip.join(QLatin1Char('\n')), viewport());
+    }
+    return true;
+}
+
+void RecordTextEdit::setUnderlines(std::vector<Underline> underlines)
+{
+    m_underlines = std::move(underlines);
+    QList<QTextEdit::ExtraSelection> selections;
+    for (const Underline& underline : m_underlines) {
+        QTextEdit::ExtraSelection selection;
+        selection.cursor = QTextCursor(document());
+        selection.cursor.setPosition(documentPosition(underline.start));
+        selection.cursor.setPosition(documentPosition(underline.end), QTextCursor::KeepAnchor);
+        selection.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        selection.format.setUnderlineColor(Qt::red);
+        selections.append(selection);
+    }
+    setExtraSelections(selections);
 }

@@ -3,7 +3,10 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QStringList>
+#include <QTextEdit>
 
+#include <functional>
 #include <vector>
 
 /// The display text with each piece of a subfield value that holds right-to-left
@@ -44,11 +47,56 @@ public:
     /// as the character after it.
     [[nodiscard]] int displayPosition(int position) const;
 
+    /// The names shown beside the lines, one per line of the display text
+    /// (an empty one shows nothing there); a tooltip gives a name in full.
+    void setLineNames(QStringList names, QStringList toolTips = {});
+    [[nodiscard]] const QStringList& lineNames() const { return m_lineNames; }
+    /// Shows or hides the column of line names, left of the text.
+    void setLineNamesShown(bool shown);
+    [[nodiscard]] bool lineNamesShown() const { return m_lineNamesShown; }
+    /// The column of line names (hidden while it is off).
+    [[nodiscard]] QWidget* lineNameColumn() const;
+
+    /// A line of the text as it stands in the viewport: its line number (0-based)
+    /// and its top and bottom in viewport pixels.
+    struct ShownLine {
+        int line;
+        int top;
+        int bottom;
+    };
+    /// The lines in view, top to bottom.
+    [[nodiscard]] std::vector<ShownLine> shownLines() const;
+
+    /// What a tooltip over display position `position` says ("" for none).
+    void setToolTipSource(std::function<QString(int position)> source) { m_toolTipSource = std::move(source); }
+
+    /// Marks spans of the display text ([start, end)) with a red wavy underline,
+    /// each with its message as the tooltip there; the text stays as it is.
+    struct Underline {
+        int start;
+        int end;
+        QString message;
+    };
+    void setUnderlines(std::vector<Underline> underlines);
+    [[nodiscard]] const std::vector<Underline>& underlines() const { return m_underlines; }
+
+    /// The display position of the character under viewport point `at`, or -1
+    /// where no character is (past a line's end, below the text).
+    [[nodiscard]] int displayPositionAt(QPoint at) const;
+
 protected:
     QMimeData* createMimeDataFromSelection() const override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    class NameColumn;
+    /// The column's width for the font in use (about eight Chinese characters).
+    [[nodiscard]] int nameColumnWidth() const;
+    void layOutNameColumn();
+
     /// The document's text from start to end (document positions) without the marks.
     [[nodiscard]] QString displayTextBetween(int start, int end) const;
 
@@ -58,4 +106,10 @@ private:
 
     std::vector<int> m_marks;  // document positions of the isolate marks, ascending
     bool m_settingText = false;
+    QStringList m_lineNames;
+    QStringList m_lineToolTips;
+    bool m_lineNamesShown = false;
+    NameColumn* m_nameColumn = nullptr;
+    std::function<QString(int)> m_toolTipSource;
+    std::vector<Underline> m_underlines;
 };

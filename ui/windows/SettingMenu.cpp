@@ -35,3 +35,14 @@ void CheckSettingItem(QMenu* menu, int value)
     for (QAction* item : menu->actions())
         item->setChecked(item->data().toInt() == value);
 }
+
+QAction* AddViewToggle(QMenu* view, const char* objectName, const QString& caption, bool shown,
+                       std::function<void(bool shown)> toggled)
+{
+    QAction* item = view->addAction(caption);
+    item->setObjectName(QLatin1String(objectName));
+    item->setCheckable(true);
+    item->setChecked(shown);
+    QObject::connect(item, &QAction::toggled, view, std::move(toggled));
+    return item;
+}

@@ -6,6 +6,7 @@
 #include <functional>
 #include <initializer_list>
 
+class QAction;
 class QMenu;
 
 /// One choice of a setting menu: its caption, the suffix of its object name,
@@ -23,6 +24,11 @@ struct SettingMenuItem {
 QMenu* AddSettingMenu(QMenu* parent, const QString& caption, const QString& objectName,
                       std::initializer_list<SettingMenuItem> items, std::function<void(int value)> choose,
                       std::function<int()> current);
+
+/// Adds to view a checkable item named objectName, checked when shown;
+/// toggling it calls toggled.
+QAction* AddViewToggle(QMenu* view, const char* objectName, const QString& caption, bool shown,
+                       std::function<void(bool shown)> toggled);
 
 /// Checks the item of menu whose value is value.
 void CheckSettingItem(QMenu* menu, int value);
