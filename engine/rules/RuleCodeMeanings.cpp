@@ -21,6 +21,7 @@ std::string_view RuleCodeMeaningZh(std::string_view code)
         {"subfield-in-control-field", "控制字段中有子字段标识符"},
         {"control-character", "数据中有控制字符（制表符、回车、换行等）"},
         {"bad-fixed-length", "定长字段的长度不对"},
+        {"bad-fixed-value", "定长字段某位置上的代码没有定义"},
         {"bad-isbn", "ISBN 的长度或校验位不对"},
         {"bad-issn", "ISSN 的长度或校验位不对"},
         {"unknown-code", "语言或国家代码不在代码表中"},

@@ -34,6 +34,7 @@ std::string utf8Record()
 {
     std::string record = testsupport::MakeRecord(
         {{"001", "greek1"}, {"245", "10\x1f" "a" + QString::fromUtf8("Ελληνική γλώσσα").toStdString()}});
+    record[8] = ' ';  // type of control: none (the shared builder writes a UNIMARC level there)
     record[9] = 'a';
     return record;
 }
@@ -354,17 +355,18 @@ private slots:
     // The count is the active window's, told from the first record shown on:
     // switching windows switches it, and a record that cannot be read keeps it.
     // (The numbered records are MARC 21 by their shape, without the 245 that
-    // format requires and with a 200 it does not define: two content faults.)
+    // format requires, with a 200 it does not define and a UNIMARC level in
+    // leader/08: three content faults.)
     void panelCountsTheRecordsOfTheActiveWindow()
     {
         TFormMarc* three = open(m_v->sandbox.write("three.mrc", viewertest::numberedFile(3)));
-        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：2，共 3 条"));
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：3，共 3 条"));
         TFormMarc* two = open(m_v->sandbox.write("two.mrc", viewertest::numberedFile(2)));
-        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：2，共 2 条"));
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：3，共 2 条"));
         m_v->main.mdiArea()->setActiveSubWindow(three);
-        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：2，共 3 条"));
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：3，共 3 条"));
         m_v->main.mdiArea()->setActiveSubWindow(two);
-        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：2，共 2 条"));
+        QCOMPARE(info(), QStringLiteral("字符集：ASCII（自动），内容问题：3，共 2 条"));
         TFormMarc* empty = open(m_v->sandbox.write("short.mrc", "00024nam0 2200024   450 "));
         QVERIFY(empty->isOpen());
         QVERIFY2(info().endsWith(QStringLiteral("共 0 条")), qPrintable(info()));
@@ -377,12 +379,12 @@ private slots:
         QTest::addColumn<QString>("firstLine");  // of the check dialog, up to its first tab
 
         // A record of ASCII reads the same in every set: it is named so.
-        QTest::newRow("clean") << QByteArray::fromStdString(viewertest::numberedRecord(1)) << QStringLiteral("字符集：ASCII（自动），内容问题：2，共 1 条")
+        QTest::newRow("clean") << QByteArray::fromStdString(viewertest::numberedRecord(1)) << QStringLiteral("字符集：ASCII（自动），内容问题：3，共 1 条")
                                << QString::fromUtf8(kNoStructuralProblemsText);
         std::string unterminated = viewertest::numberedRecord(1);
         unterminated[unterminated.size() - 2] = 'x';  // the last field's terminator
         QTest::newRow("field without its terminator")
-            << QByteArray::fromStdString(unterminated) << QStringLiteral("字符集：ASCII（自动），结构问题：1，内容问题：2，共 1 条")
+            << QByteArray::fromStdString(unterminated) << QStringLiteral("字符集：ASCII（自动），结构问题：1，内容问题：3，共 1 条")
             << QStringLiteral("field-terminator");
         std::string badUtf8 = utf8Record();
         badUtf8[badUtf8.size() - 3] = '\xff';  // the second byte of the last letter: two bytes go

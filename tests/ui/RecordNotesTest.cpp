@@ -29,7 +29,10 @@ namespace {
 /// A MARC 21 record that follows the format.
 std::string marc21Record(const std::string& indicators = "10")
 {
-    return testsupport::MakeRecord({{"001", "m1"}, {"245", indicators + "\x1f" "aTitle /\x1f" "cAuthor."}});
+    std::string record =
+        testsupport::MakeRecord({{"001", "m1"}, {"245", indicators + "\x1f" "aTitle /\x1f" "cAuthor."}});
+    record[8] = ' ';  // type of control: none (the shared builder writes a UNIMARC level there)
+    return record;
 }
 
 /// A CNMARC record in GBK that follows the format.
