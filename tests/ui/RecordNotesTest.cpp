@@ -230,6 +230,9 @@ private slots:
         QTest::newRow("MARC 21 tag") << m21 << QStringLiteral("24510") << 0 << QStringLiteral("245 题名说明");
         QTest::newRow("MARC 21 indicator") << m21 << QStringLiteral("24510") << 4
                                            << QStringLiteral("第二指示符：不排序字符数 (Nonfiling characters) 值 0");
+        QTest::newRow("MARC 21 indicator meaning")
+            << m21 << QStringLiteral("24510") << 3
+            << QStringLiteral("第一指示符 1：题名有检索意义 (First indicator 1: Added entry)");
         QTest::newRow("MARC 21 subfield") << m21 << QStringLiteral("24510") << 14 << QStringLiteral("245 $c：责任说明等");
         QTest::newRow("leader") << m21 << QStringLiteral("001") << 4 << QStringLiteral("06 纪录类型 (Type of record)：a 文字资料");
     }

@@ -54,6 +54,25 @@ QString shownValue(QChar value)
     return value == QLatin1Char(' ') ? QStringLiteral("空格") : QString(value);
 }
 
+/// "第一指示符 1：题名有检索意义 (First indicator 1: Added entry)": what a
+/// value of an indicator means, in Chinese and then in English; empty for a
+/// value the rules give no meaning (an undefined one is underlined instead).
+QString indicatorValueMeaning(const RuleSetTables& tables, const FieldRule& rule, int which, QChar value)
+{
+    const bool first = which == 1;
+    for (const veltrane::rules::IndicatorValueRule& v : tables.indicatorValuesOf(rule, which)) {
+        if (QChar(QLatin1Char(v.value)) != value)
+            continue;
+        const QString zh = (first ? QStringLiteral("第一指示符 ") : QStringLiteral("第二指示符 ")) + shownValue(value) +
+                           QStringLiteral("：") + fromUtf8(v.meaningZh);
+        const QString en = (first ? QStringLiteral("First indicator ") : QStringLiteral("Second indicator ")) +
+                           (value == QLatin1Char(' ') ? QStringLiteral("blank") : QString(value)) +
+                           QStringLiteral(": ") + fromUtf8(v.meaning);
+        return zh + QStringLiteral(" (") + en + QLatin1Char(')');
+    }
+    return {};
+}
+
 // The MARC 21 bibliographic leader: its positions and the codes of the coded
 // ones, from the Library of Congress's field list (docs/RULES.md).
 struct LeaderCode {
@@ -217,6 +236,11 @@ QString ElementToolTip(const RecordTextMap& map, const RecordInfo& info, int pos
                 tip += QStringLiteral("：") + name;
         }
         tip += QStringLiteral(" 值 ") + shownValue(element.value);
+        if (rule != nullptr && tables != nullptr) {
+            const QString meaning = indicatorValueMeaning(*tables, *rule, element.indicator, element.value);
+            if (!meaning.isEmpty())
+                tip += QLatin1Char('\n') + meaning;
+        }
         break;
     }
     case RecordTextElement::Kind::SubfieldCode: {
