@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// scan_bench FILE: times a search for an absent text over every record (letter
+// scan_bench FILE [--steps]: times a search for an absent text over every record (letter
 // case significant, then ignored) against `cat FILE > /dev/null`, and the
 // extraction of every record against `cp`, all on the same file in the same
 // run, warm cache. Prints the best times and the ratios with their limits.
+// First it times the engine's part of the viewer's step to the next record
+// (ScanRecordText with the text to show) at the file's start, middle and end,
+// unchecked against the automatic rules; --steps stops after that.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -23,6 +26,7 @@
 #include "files/RecordExtract.h"
 #include "files/RecordIndex.h"
 #include "display/RecordScan.h"
+#include "rules/RuleCheck.h"
 
 namespace {
 
@@ -98,12 +102,56 @@ void printRatio(const char* what, const Times& t, const Times& reference, const 
                 referenceName, t.cpu / reference.cpu, limit, ratio <= limit ? "ok" : "OVER");
 }
 
+constexpr int kSteps = 300;            ///< steps timed at each place, per setting
+constexpr double kStepAllowanceMs = 5.0;  ///< what the rules may add to a step
+
+/// Times the scan behind each of kSteps steps from `first` on, under rules.
+std::vector<double> stepMilliseconds(const ScratchDisplay& scratch, const char* file, const char* index, int first,
+                                     int count, RuleSetting rules, TextCodec& codec, bool& failed)
+{
+    std::vector<double> times;
+    const ShowTextRequest show{CharsetSetting::Auto, codec, rules};
+    for (int record = first; record < first + kSteps && record <= count; ++record) {
+        const auto start = std::chrono::steady_clock::now();
+        const ScanResult result = ScanRecordText(scratch, {}, file, index, record, record, "", &show);
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        failed = failed || !result.found() || !result.shown;
+    }
+    return times;
+}
+
+/// The engine's share of the viewer's step, today's (no rules) against the
+/// automatic rules, the two taking turns at each place.
+bool benchSteps(const ScratchDisplay& scratch, const char* file, const char* index, int count)
+{
+    TextCodec codec;
+    bool failed = false;
+    const char* places[] = {"start", "middle", "end"};
+    const std::vector<int> starts = benchsupport::StepStarts(count, kSteps);
+    for (std::size_t place = 0; place < starts.size(); ++place) {
+        (void)stepMilliseconds(scratch, file, index, starts[place], count, RuleSetting::Auto, codec, failed);  // warm
+        std::vector<double> plain, checked;
+        for (int round = 0; round < 3; ++round) {
+            for (double t : stepMilliseconds(scratch, file, index, starts[place], count, RuleSetting::None, codec, failed))
+                plain.push_back(t);
+            for (double t : stepMilliseconds(scratch, file, index, starts[place], count, RuleSetting::Auto, codec, failed))
+                checked.push_back(t);
+        }
+        benchsupport::PrintStepComparison("scan_bench step", places[place], benchsupport::FiguresOf(plain),
+                                          benchsupport::FiguresOf(checked), kStepAllowanceMs);
+    }
+    if (failed)
+        std::fprintf(stderr, "scan_bench: a step showed no record\n");
+    return !failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: scan_bench FILE\n");
+    const bool stepsOnly = argc == 3 && std::string_view(argv[2]) == "--steps";
+    if (argc != 2 && !stepsOnly) {
+        std::fprintf(stderr, "usage: scan_bench FILE [--steps]\n");
         return 2;
     }
     const char* file = argv[1];
@@ -124,7 +172,9 @@ int main(int argc, char** argv)
     if (count <= 0) {
         std::fprintf(stderr, "scan_bench: %s holds no records\n", file);
         status = 1;
-    } else {
+    } else if (!benchSteps(scratch, file, index.c_str(), count)) {
+        status = 1;
+    } else if (!stepsOnly) {
         const std::vector<const char*> catArgs = {"cat", file};
         const std::vector<const char*> cpArgs = {"cp", file, copyTarget.c_str()};
         benchsupport::RunQuietly("cat", catArgs);  // warm the cache
