@@ -53,17 +53,17 @@ inline StepFigures FiguresOf(std::vector<double> milliseconds)
     return {at(0.5), at(0.95)};
 }
 
-/// Prints one line per place: today's step, the step with the names column and
-/// the automatic rules, and what the second adds to the first against the
-/// allowance (medians and 95th percentiles compared alike).
+/// Prints one line per place: today's step, the step under the setting named
+/// `checkedName`, and what the second adds to the first against the allowance
+/// (medians and 95th percentiles compared alike).
 inline void PrintStepComparison(const char* bench, const char* place, const StepFigures& plain,
-                                const StepFigures& checked, double allowanceMs)
+                                const char* checkedName, const StepFigures& checked, double allowanceMs)
 {
     const double addedMedian = checked.median - plain.median;
     const double addedP95 = checked.p95 - plain.p95;
-    std::printf("%s: %-6s plain %7.3f ms (p95 %7.3f)  names+rules %7.3f ms (p95 %7.3f)  adds %+7.3f ms (p95 %+7.3f), "
+    std::printf("%s: %-6s plain %7.3f ms (p95 %7.3f)  %s %7.3f ms (p95 %7.3f)  adds %+7.3f ms (p95 %+7.3f), "
                 "limit %.1f ms %s\n",
-                bench, place, plain.median, plain.p95, checked.median, checked.p95, addedMedian, addedP95, allowanceMs,
+                bench, place, plain.median, plain.p95, checkedName, checked.median, checked.p95, addedMedian, addedP95, allowanceMs,
                 addedMedian <= allowanceMs && addedP95 <= allowanceMs ? "ok" : "OVER");
 }
 

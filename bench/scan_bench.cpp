@@ -137,7 +137,7 @@ bool benchSteps(const ScratchDisplay& scratch, const char* file, const char* ind
             for (double t : stepMilliseconds(scratch, file, index, starts[place], count, RuleSetting::Auto, codec, failed))
                 checked.push_back(t);
         }
-        benchsupport::PrintStepComparison("scan_bench step", places[place], benchsupport::FiguresOf(plain),
+        benchsupport::PrintStepComparison("scan_bench step", places[place], benchsupport::FiguresOf(plain), "rules auto",
                                           benchsupport::FiguresOf(checked), kStepAllowanceMs);
     }
     if (failed)

@@ -78,7 +78,7 @@ void benchSteps(QWidget& window)
                 checked.push_back(t);
         }
         benchsupport::PrintStepComparison("viewer_open_bench step", places[place], benchsupport::FiguresOf(plain),
-                                          benchsupport::FiguresOf(checked), kStepAllowanceMs);
+                                          "names+rules auto", benchsupport::FiguresOf(checked), kStepAllowanceMs);
     }
 }
 
