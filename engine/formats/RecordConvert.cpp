@@ -8,6 +8,7 @@
 
 #include "files/FileAccess.h"
 #include "files/IndexFile.h"
+#include "formats/RecordRepair.h"
 #include "iso2709/RecordFields.h"
 #include "iso2709/RecordStream.h"
 
@@ -29,6 +30,11 @@ public:
         if (::fstat(inputFd, &info) == 0)
             m_total = static_cast<std::uint64_t>(info.st_size);
         m_out.reserve(kFlushSize + 128 * 1024);
+        if (options.repair) {
+            m_repairOptions.mode = options.mode;
+            m_repairOptions.charset = options.charset;
+            m_repairer = std::make_unique<RecordRepairer>(m_repairOptions);
+        }
     }
 
     ConvertResult run()
@@ -110,6 +116,28 @@ private:
     /// Converts one ISO 2709 record; false when the output failed.
     bool convertIso2709(std::int64_t number, std::span<const unsigned char> bytes, std::uint32_t declaredLength)
     {
+        m_repairLosses = false;
+        if (m_repairer) {
+            m_repaired.clear();
+            m_repairer->repair(bytes, declaredLength, m_repaired, m_repairReport);
+            for (const std::string& loss : m_repairReport.losses)
+                m_warn({number, loss, 0});
+            m_repairLosses = !m_repairReport.losses.empty() || !m_repairReport.written;
+            if (!m_repairReport.written) {
+                ++m_result.partial;
+                return true;
+            }
+            if (m_options.to == RecordFormat::Iso2709 && !m_options.utf8) {
+                // The repaired record is already standard ISO 2709.
+                m_out += m_repaired;
+                ++m_result.converted;
+                if (m_repairLosses)
+                    ++m_result.partial;
+                return flush(false);
+            }
+            bytes = {reinterpret_cast<const unsigned char*>(m_repaired.data()), m_repaired.size()};
+            declaredLength = static_cast<std::uint32_t>(m_repaired.size());
+        }
         // Read as check reads it: what check reports is told here too.
         m_reader.read(bytes, declaredLength, {m_options.mode, true, true});
         m_fields.assemble(m_reader);
@@ -189,6 +217,7 @@ private:
                 return;
             if (!inRange(number))
                 continue;
+            m_repairLosses = false;
             emit(number);
             if (!flush(false))
                 return;
@@ -206,7 +235,7 @@ private:
     /// Tells the record's problems (the reader's, then the writer's).
     void finishRecord(std::int64_t number, bool written)
     {
-        bool partial = !written;
+        bool partial = !written || m_repairLosses;
         for (const std::string& problem : m_record.problems()) {
             m_warn({number, problem, ReplacementCount(problem)});
             partial = true;
@@ -266,6 +295,11 @@ private:
     MarcRecord m_record;
     std::vector<std::string> m_problems;
     std::string m_out;
+    RepairOptions m_repairOptions;
+    std::unique_ptr<RecordRepairer> m_repairer;  ///< only with options.repair
+    RecordRepair m_repairReport;
+    std::string m_repaired;
+    bool m_repairLosses = false;  ///< the record being converted lost bytes in its repair
 };
 
 }  // namespace

@@ -21,6 +21,10 @@ struct ConvertOptions {
     CharsetSetting charset = CharsetSetting::Auto;
     /// ISO 2709 output in UTF-8 with leader byte 9 'a' (else the bytes are kept).
     bool utf8 = false;
+    /// Apply the safe repairs of `fix` (RecordRepairer) to each ISO 2709
+    /// record before it is converted; ISO 2709 output is then byte for byte
+    /// what `fix` writes. What a repair could not keep is told as a warning.
+    bool repair = false;
     std::int64_t first = 1;  ///< records first..last (numbered as count and show number them)
     std::int64_t last = std::numeric_limits<std::int64_t>::max();
 };

@@ -4,6 +4,7 @@
 // left as it was when the export does not finish.
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include "windows/Main.h"
 #include "windows/Marc.h"
 #include "formats/RecordConvert.h"
+#include "formats/RecordRepair.h"
 #include "state/SharedState.h"
 #include "ViewerHarness.h"
 
@@ -49,6 +51,31 @@ std::string converted(const QString& path, RecordFormat format, std::int64_t fir
     ::close(in);
     ::close(fd);
     return testsupport::ReadFile(out);
+}
+
+/// What `fix` writes for the whole of path.
+std::string fixed(const QString& path)
+{
+    testsupport::TempDir dir;
+    const std::string out = (dir.path() / "fixed").string();
+    const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    (void)veltrane::RepairRecords(in, fd, {}, veltrane::NoMonitor(),
+                                  [](std::int64_t, std::uint64_t, const veltrane::RecordRepair&) {});
+    ::close(in);
+    ::close(fd);
+    return testsupport::ReadFile(out);
+}
+
+/// Three records `fix` mends: a record length one short, a directory entry
+/// whose field length is wrong, and a tab in data.
+std::string brokenFile()
+{
+    std::string shortLength = viewertest::numberedRecord(1);
+    shortLength.replace(0, 5, QByteArray::number(static_cast<int>(shortLength.size()) - 1).rightJustified(5, '0').toStdString());
+    std::string wrongEntry = viewertest::numberedRecord(2);
+    wrongEntry.replace(24 + 12 + 3, 4, "0009");  // the 200 field's length
+    return shortLength + wrongEntry + viewertest::numberedRecord(3, "Ti\ttle");
 }
 
 std::string contents(const QString& path)
@@ -294,6 +321,62 @@ private slots:
         QCOMPARE(m_v->prompt.texts(), QStringList(2, QString::fromUtf8(kExportTargetIsRecordFileMessage)));
         QCOMPARE(contents(path), viewertest::numberedFile(3));
         QCOMPARE(contents(other), viewertest::numberedFile(2));
+    }
+
+    // 修复结构问题 writes the records `fix` writes, then converts those; without
+    // it the export is the plain conversion of the bytes as they stand.
+    void exportWithRepairs_data()
+    {
+        QTest::addColumn<RecordFormat>("format");
+        QTest::addColumn<bool>("repair");
+        QTest::newRow("iso 2709 repaired") << RecordFormat::Iso2709 << true;
+        QTest::newRow("mrk repaired") << RecordFormat::Mrk << true;
+        QTest::newRow("marcxml repaired") << RecordFormat::MarcXml << true;
+        QTest::newRow("iso 2709 as today") << RecordFormat::Iso2709 << false;
+        QTest::newRow("mrk as today") << RecordFormat::Mrk << false;
+    }
+
+    void exportWithRepairs()
+    {
+        QFETCH(RecordFormat, format);
+        QFETCH(bool, repair);
+        const QString path = m_v->sandbox.write("broken.mrc", brokenFile());
+        const QString repairedPath = m_v->sandbox.write("repaired.mrc", fixed(path));
+        QVERIFY(contents(repairedPath) != contents(path));
+        TFormMarc* window = open(path);
+        QVERIFY(window);
+        const QString target = m_v->sandbox.workDir() + "/out." + ExportSuffix(format);
+
+        bool offAtFirst = false;
+        {
+            ModalAnswer answer(answerAs<TDlgExport>([&](TDlgExport* dialog) {
+                offAtFirst = !dialog->ChkRepair->isChecked();
+                dialog->RbAll->setChecked(true);
+                dialog->setFormat(format);
+                dialog->ChkRepair->setChecked(repair);
+                dialog->EditFileName->setText(target);
+                dialog->BtnOk->click();
+            }));
+            m_v->main.findChild<QAction*>(QStringLiteral("MExport"))->trigger();
+            QTRY_VERIFY(window->work() == nullptr);
+        }
+        QVERIFY(offAtFirst);
+
+        const std::string expected = format == RecordFormat::Iso2709 && repair
+                                         ? contents(repairedPath)
+                                         : converted(repair ? repairedPath : path, format, 1, 3);
+        QCOMPARE(contents(target), expected);
+        if (!repair && format == RecordFormat::Iso2709)
+            QVERIFY(contents(target).find('\t') != std::string::npos);
+        // The choice is remembered for the next export.
+        QCOMPARE(m_v->main.shared().lastExport.repair, repair);
+        bool checkedNextTime = false;
+        ModalAnswer again(answerAs<TDlgExport>([&](TDlgExport* dialog) {
+            checkedNextTime = dialog->ChkRepair->isChecked();
+            dialog->BtnCancel->click();
+        }));
+        m_v->main.findChild<QAction*>(QStringLiteral("MExport"))->trigger();
+        QCOMPARE(checkedNextTime, repair);
     }
 
     void cancelledExportLeavesTheTargetAsItWas_data()

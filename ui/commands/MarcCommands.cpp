@@ -291,10 +291,12 @@ void ExportCommand(TFormMarc* window, const std::vector<int>& selected)
     const QString target = dialog->EditFileName->text().trimmed();
     const auto [first, last] = *chosen();
     const bool selection = !selected.empty() && dialog->RbSelected->isChecked();
+    const bool repair = dialog->ChkRepair->isChecked();
     dialog.reset();
-    window->shared().lastExport = {format, target};
+    window->shared().lastExport = {format, target, repair};
     ExportRecords(window, first, last, format, target,
-                  selection ? std::vector<std::int64_t>(selected.begin(), selected.end()) : std::vector<std::int64_t>());
+                  selection ? std::vector<std::int64_t>(selected.begin(), selected.end()) : std::vector<std::int64_t>(),
+                  repair);
 }
 
 void CheckRecordCommand(TFormMarc* window)

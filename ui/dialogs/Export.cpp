@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "dialogs/Export.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -264,6 +265,9 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourceP
     for (const FormatItem& item : kFormats)
         CbxFormat->addItem(QString::fromUtf8(item.caption), static_cast<int>(item.format));
     formatLabel->setBuddy(CbxFormat);
+    ChkRepair = new QCheckBox(QStringLiteral("修复结构问题"), this);
+    ChkRepair->setToolTip(QStringLiteral("导出前做 fix 命令的安全修复：按字段重算纪录长度、数据起始地址和地址目次，去掉纪录间的杂乱字节，数据中的制表符和换行符换为空格"));
+    ChkRepair->setChecked(last.repair);
 
     auto* fileLabel = new QLabel(QStringLiteral("导出到："), this);
     // Another file is usually exported under another name: only the folder
@@ -290,6 +294,7 @@ TDlgExport::TDlgExport(QWidget* owner, int currentRecord, const QString& sourceP
     form->addWidget(fileLabel, 1, 0);
     form->addWidget(EditFileName, 1, 1);
     form->addWidget(BtnBrowse, 1, 2);
+    form->addWidget(ChkRepair, 2, 1, 1, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(BtnOk);
@@ -370,7 +375,7 @@ bool MayWriteTarget(const DocumentSharedState& shared, const std::string& target
 }
 
 void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, RecordFormat format, const QString& target,
-                   std::vector<std::int64_t> chosen)
+                   std::vector<std::int64_t> chosen, bool repair)
 {
     if (target.isEmpty()) {
         Prompt().showMessage(kExportNoTargetMessage);
@@ -400,6 +405,7 @@ void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, Rec
     options.charset = window->CharsetChoice;
     options.first = first;
     options.last = last;
+    options.repair = repair;
     auto outcome = std::make_shared<ExportOutcome>();
     ChosenRecords records{std::move(chosen), window->IndexFileName.value_or(std::string())};
     window->runWork(QStringLiteral("导出"),

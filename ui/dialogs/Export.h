@@ -17,6 +17,7 @@
 #include "files/TargetFile.h"
 #include "state/SharedState.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -44,6 +45,9 @@ public:
     QLineEdit* EditFrom;
     QLineEdit* EditTo;
     QComboBox* CbxFormat;
+    /// 修复结构问题: the records get the safe repairs of `fix` before they are
+    /// written, in every format; off until the user chose it.
+    QCheckBox* ChkRepair;
     QLineEdit* EditFileName;
     QToolButton* BtnBrowse;
     QPushButton* BtnOk;
@@ -91,10 +95,11 @@ private:
 
 /// Exports records first..last of window's file into target (asking about an
 /// existing one through Prompt()) as the window's background work; with
-/// `chosen`, those records in that order instead. The dialog hands its choice
-/// here; tests call it directly.
+/// `chosen`, those records in that order instead; with `repair`, each record
+/// mended as `fix` mends it before it is converted. The dialog hands its
+/// choice here; tests call it directly.
 void ExportRecords(TFormMarc* window, std::int64_t first, std::int64_t last, veltrane::RecordFormat format,
-                   const QString& target, std::vector<std::int64_t> chosen = {});
+                   const QString& target, std::vector<std::int64_t> chosen = {}, bool repair = false);
 
 // Messages of the export.
 inline constexpr const char* kExportNoTargetMessage = "请指定导出文件。";

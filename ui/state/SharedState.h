@@ -25,6 +25,7 @@ struct ExtractChoice {
 struct ExportChoice {
     veltrane::RecordFormat format = veltrane::RecordFormat::MarcXml;
     QString fileName;
+    bool repair = false;  ///< 修复结构问题: the safe repairs of `fix` on the way out
 };
 
 /// The files waiting to be opened, one after another: while one is still
