@@ -52,6 +52,11 @@ B_RECORDS = [
     record([(b"001", b"e2e-b2"), (b"200", b"1 $aEpsilon in variant one")], b"#") + b"\r\n",
 ]
 
+# A CNMARC record in GBK (100 $a says so) that lacks the 801 its format wants.
+CNMARC_RECORD = record([
+    (b"001", b"e2e-cn1"), (b"100", b"  \x1fa20240101d2024    em y0chiy0121    ea"), (b"101", b"0 \x1fachi"),
+    (b"200", b"1 \x1fa" + "中文题名".encode("gbk") + b"\x1ff" + AUTHOR)])
+
 
 # --- steps and checks -------------------------------------------------------
 
@@ -343,6 +348,35 @@ def overlap(a, b):
     return ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah
 
 
+
+def tooltip_text():
+    """The text of the tooltip on screen, or None: Qt gives a shown tooltip
+    window its own top-level accessible node (role "tool tip")."""
+    app = application()
+    for i in range(app.childCount):
+        child = app.getChildAtIndex(i)
+        if child is None or not child.getState().contains(pyatspi.STATE_SHOWING):
+            continue
+        for node in descendants(child):
+            if node.getRoleName() == "tool tip" or (node is child and child.getRoleName() == "tool tip"):
+                return node.name or text_of(node)
+    return None
+
+
+def hover_text(path, offset):
+    """Rests the mouse on the character at offset of the record text of path."""
+    box = memo_node(path).queryText().getCharacterExtents(offset, pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", "--sync", str(box[0] + max(box[2] // 2, 1)), str(box[1] + box[3] // 2)],
+                   check=True)
+
+
+def table_cells(node):
+    """The rows of an accessible table or tree, each a list of its cells' texts."""
+    table = node.queryTable()
+    return [[table.getAccessibleAt(row, column).name for column in range(table.nColumns)]
+            for row in range(table.nRows)]
+
+
 # --- the run ----------------------------------------------------------------
 
 def run(work):
@@ -536,6 +570,49 @@ def run(work):
     check(open(a, "rb").read() == a_bytes, "the record file is unchanged")
 
 
+def run_cnmarc_notes(work):
+    """A CNMARC file: a tooltip over a tag and a subfield code, and 检查纪录's
+    findings list, read through the accessibility tree. A shown tooltip is a
+    top-level accessible node of its own, reachable headless."""
+    data, cwd, tmp = (os.path.join(work, d) for d in ("cn-data", "cn-cwd", "cn-tmp"))
+    for d in (data, cwd, tmp):
+        os.mkdir(d)
+    path = os.path.join(data, "cnmarc.mrc")
+    with open(path, "wb") as f:
+        f.write(CNMARC_RECORD)
+    env = dict(os.environ, TMP=tmp, TMPDIR=tmp, QT_QPA_PLATFORM="xcb",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    step("a CNMARC file: tooltips over a tag and a subfield code; 检查纪录 lists its content findings")
+    viewer = start_viewer([path], cwd, env)
+    try:
+        expect_captions(caption(path, 1))
+        expect_display(path, 1, 0)
+        focus_main_window()
+        line_200 = memo_text(path).index("\n2001 ") + 1
+        for offset, wanted in ((1, "200 题名与责任说明"), (5, "200 $a：正题名")):
+            subprocess.run(["xdotool", "mousemove", "--sync", "0", "0"], check=True)
+            wait_for("no tooltip", lambda: tooltip_text() is None)
+            hover_text(path, line_200 + offset)
+            tip = wait_for("a tooltip at %r" % wanted, lambda: tooltip_text() or None)
+            check(tip.startswith(wanted), "the tooltip at %r: %r" % (wanted, tip))
+        subprocess.run(["xdotool", "mousemove", "--sync", "0", "0"], check=True)
+        dialog = open_dialog("检查纪录", "alt+r", "k")
+        findings = wait_for("the findings list", lambda: next(
+            (n for n in descendants(dialog) if n.name.startswith("按 ") and n.getRoleName() != "label"), None))
+        rows = table_cells(findings)
+        check(rows and all(len(row) == 4 and row[0] and row[2] for row in rows), "the findings' rows: %r" % rows)
+        check(any(row[1].startswith("801") for row in rows), "the missing 801 is a finding: %r" % rows)
+        keys("Escape")
+        dialog_closed("检查纪录")
+        expect_display(path, 1, 0)
+        keys("alt+f", "x")
+        code = viewer.wait(timeout=WAIT_SECONDS)
+        check(code == 0, "exit status %d" % code)
+    finally:
+        if viewer.poll() is None:
+            viewer.kill()
+            viewer.wait()
+
 def run_without_temporary_folder(work):
     """TMP names a folder that does not exist: the file cannot get an index, the
     user is told so, no window stays open and nothing is left behind."""
@@ -630,6 +707,7 @@ def run_online_search(work):
 def main():
     work = tempfile.mkdtemp(prefix="veltrane-e2e-")
     try:
+        run_cnmarc_notes(work)
         run(work)
         run_without_temporary_folder(work)
         run_online_search(work)
