@@ -193,6 +193,8 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
         error = parseFileAndRange(walker.operands(), walker.optionsEnded(), file, options.first, options.last);
     if (!error.empty())
         return refuseUsage(kCheckCommand, error);
+    // A summary prints counts: no finding's text is made.
+    options.messages = !summary;
 
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {

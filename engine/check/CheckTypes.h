@@ -76,6 +76,9 @@ struct CheckOptions {
     /// records where they stand. The problems and their order are the same
     /// for any number.
     int workers = 0;
+    /// false: the problems are only counted; they come without their 001
+    /// value and description, which are not made.
+    bool messages = true;
 };
 
 inline constexpr int kMaxCheckWorkers = 2;

@@ -19,7 +19,7 @@ public:
     RecordChecker(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
                   std::vector<CheckProblem>& out, CheckScratch& scratch)
         : m_record(record), m_bytes(record.bytes), m_options(options), m_fields(fields), m_codec(codec), m_out(out),
-          m_reader(scratch.reader), m_views(scratch.views), m_pieces(scratch.pieces),
+          m_reader(scratch.reader), m_views(scratch.views), m_pieces(scratch.pieces), m_findings(scratch.findings),
           m_terminator(FieldTerminator(options.mode))
     {
     }
@@ -67,11 +67,12 @@ private:
     void checkContent(std::size_t first)
     {
         m_findings.clear();
-        const RuleSet set = CheckRecordRules(m_reader, m_options.rules, {m_bytes, m_options.mode, charset()}, m_findings);
+        const RuleSet set = CheckRecordRules(m_reader, m_options.rules,
+                                             {m_bytes, m_options.mode, charset(), m_options.messages}, m_findings);
         for (std::size_t i = first; i < m_out.size(); ++i)
             m_out[i].rules = set;
         for (RuleFinding& f : m_findings) {
-            add(f.at, f.code, std::move(f.message));
+            add(f.at, f.code, [&] { return std::move(f.message); });
             CheckProblem& p = m_out.back();
             p.severity = RuleCodeSeverity(f.code);
             p.rules = set;
@@ -83,10 +84,19 @@ private:
         }
     }
 
-    void add(std::size_t at, std::string_view code, std::string description)
+    /// Adds a problem of the record; `describe()` makes its text, and the 001
+    /// value is copied, only when problems are told with them.
+    template <typename Describe>
+    void add(std::size_t at, std::string_view code, Describe&& describe)
     {
-        m_out.push_back(
-            {m_record.number, m_record.offset + at, std::string(m_controlNumber.value()), code, std::move(description)});
+        CheckProblem& p = m_out.emplace_back();
+        p.number = m_record.number;
+        p.offset = m_record.offset + at;
+        p.code = code;
+        if (m_options.messages) {
+            p.controlNumber = m_controlNumber.value();
+            p.description = describe();
+        }
     }
 
     void findControlNumber()
@@ -117,7 +127,7 @@ private:
     void addStructural()
     {
         for (const RecordProblem& p : m_reader.problems())
-            add(p.at, p.code, p.description);
+            add(p.at, p.code, [&] { return p.description; });
     }
 
     void checkCharacters()
@@ -126,8 +136,10 @@ private:
         bool validUtf8 = flaggedUtf8;
         for (std::size_t i = 0; flaggedUtf8 && i < m_views.size(); ++i) {
             if (!IsValidUtf8(m_views[i].data)) {
-                add(0, "bad-utf8", "leader byte 9 says UTF-8 but field " + tagText(i) +
-                                       " (entry " + std::to_string(i + 1) + ") is not valid UTF-8");
+                add(0, "bad-utf8", [&] {
+                    return "leader byte 9 says UTF-8 but field " + tagText(i) + " (entry " + std::to_string(i + 1) +
+                           ") is not valid UTF-8";
+                });
                 // The same bytes counted again as invalid would say the same.
                 if (charset() == Charset::Utf8)
                     return;
@@ -187,9 +199,10 @@ private:
     {
         const std::size_t invalid = m_codec.countInvalid(charset(), m_views[field].data);
         if (invalid > 0)
-            add(0, "invalid-bytes",
-                "field " + tagText(field) + " (entry " + std::to_string(field + 1) + ") has " +
-                    std::to_string(invalid) + " bytes invalid in " + std::string(CharsetName(charset())));
+            add(0, "invalid-bytes", [&] {
+                return "field " + tagText(field) + " (entry " + std::to_string(field + 1) + ") has " +
+                       std::to_string(invalid) + " bytes invalid in " + std::string(CharsetName(charset()));
+            });
     }
 
     /// The record's set, decided when first needed: most records are ASCII
@@ -218,11 +231,11 @@ private:
     Iso2709Reader& m_reader;
     std::vector<FieldView>& m_views;  ///< the record's fields, in RecordFields or in place
     std::vector<std::span<const unsigned char>>& m_pieces;
+    std::vector<RuleFinding>& m_findings;  ///< the content check's, before they become problems
     bool m_inPlace = false;
     unsigned char m_terminator;
     ControlNumber m_controlNumber;
     std::optional<Charset> m_charset;
-    std::vector<RuleFinding> m_findings;
 };
 
 }  // namespace

@@ -31,6 +31,7 @@ struct CheckScratch {
     Iso2709Reader reader;
     std::vector<FieldView> views;
     std::vector<std::span<const unsigned char>> pieces;
+    std::vector<RuleFinding> findings;
 };
 
 /// Checks one framed record; appends its problems to `out` and gives its 001

@@ -4,11 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <functional>
-#include <map>
 
 #include "charset/ByteWords.h"
-#include "charset/UnimarcShape.h"
 #include "rules/FixedCodes.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleTables.h"
 #include "rules/StandardNumbers.h"
 
@@ -82,13 +81,6 @@ std::string_view text(std::span<const unsigned char> bytes)
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-bool isUnimarcShaped(const Iso2709Reader& reader)
-{
-    const auto fields = reader.fields();
-    return std::any_of(fields.begin(), fields.end(),
-                       [](const IsoField& f) { return f.tag == "100" && IsUnimarcGeneralData(f.data); });
-}
-
 /// Local fields (9XX, and X9X where the set does not define the tag) are the
 /// library's own and never undefined.
 bool isLocalTag(std::string_view tag)
@@ -131,43 +123,12 @@ std::string positionText(std::size_t position)
     return std::string(1, static_cast<char>('0' + position / 10 % 10)) + static_cast<char>('0' + position % 10);
 }
 
-const rules::RuleSetTables& TablesOf(RuleSet set)
+const rules::RuleIndex& RuleIndexOf(RuleSet set)
 {
-    switch (set) {
-    case RuleSet::Marc21: return rules::Marc21Bibliographic();
-    case RuleSet::Marc21Authority: return rules::Marc21Authority();
-    case RuleSet::Cnmarc: return rules::CnmarcBibliographic();
-    default: return rules::UnimarcBibliographic();
-    }
-}
-
-/// Three ASCII digits as a number (0-999); -1 for any other tag.
-int tagNumber(std::string_view tag)
-{
-    if (tag.size() != 3 || !IsAsciiDigit(tag[0]) || !IsAsciiDigit(tag[1]) || !IsAsciiDigit(tag[2]))
-        return -1;
-    return (tag[0] - '0') * 100 + (tag[1] - '0') * 10 + (tag[2] - '0');
-}
-
-/// A set's field rules by tag number, for the tags of digits every record
-/// mostly has; built once per set.
-struct RulesByNumber {
-    explicit RulesByNumber(const RuleSetTables& tables)
-    {
-        byNumber.fill(nullptr);
-        for (const FieldRule& rule : tables.fields)
-            if (const int n = tagNumber(rule.tag); n >= 0)
-                byNumber[static_cast<std::size_t>(n)] = &rule;
-    }
-    std::array<const FieldRule*, 1000> byNumber;
-};
-
-const RulesByNumber& RulesByNumberOf(RuleSet set)
-{
-    static const RulesByNumber marc21(rules::Marc21Bibliographic());
-    static const RulesByNumber unimarc(rules::UnimarcBibliographic());
-    static const RulesByNumber cnmarc(rules::CnmarcBibliographic());
-    static const RulesByNumber marc21Authority(rules::Marc21Authority());
+    static const rules::RuleIndex marc21(rules::Marc21Bibliographic());
+    static const rules::RuleIndex unimarc(rules::UnimarcBibliographic());
+    static const rules::RuleIndex cnmarc(rules::CnmarcBibliographic());
+    static const rules::RuleIndex marc21Authority(rules::Marc21Authority());
     switch (set) {
     case RuleSet::Marc21: return marc21;
     case RuleSet::Marc21Authority: return marc21Authority;
@@ -176,69 +137,81 @@ const RulesByNumber& RulesByNumberOf(RuleSet set)
     }
 }
 
-/// Occurrences of each tag in one record, counted without allocating once
-/// the thread has seen a record: tags of digits in a flat table cleared by
-/// what was touched, any other tag in a short list.
-class TagOccurrences {
-public:
-    void clear()
-    {
-        for (const std::uint16_t n : m_touched)
-            m_counts[n] = 0;
-        m_touched.clear();
-        m_other.clear();
+/// Whether bytes may hold a byte checkControlCharacters tells: any below
+/// `below`, eight at a time. Most fields hold none, and are looked at once.
+bool mayHoldControls(std::span<const unsigned char> bytes, unsigned char below)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        const std::uint64_t word = LoadWord(bytes.data() + i);
+        // A byte under `below` has its high bit set after the subtraction
+        // and had none before.
+        if (((word - kOnes * below) & ~word & kHighBits) != 0)
+            return true;
     }
-    /// Counts one more field with this tag; returns its occurrence (1-based).
-    int next(std::string_view tag)
-    {
-        if (const int n = tagNumber(tag); n >= 0) {
-            if (m_counts[static_cast<std::size_t>(n)]++ == 0)
-                m_touched.push_back(static_cast<std::uint16_t>(n));
-            return m_counts[static_cast<std::size_t>(n)];
-        }
-        for (auto& [other, count] : m_other)
-            if (other == tag)
-                return ++count;
-        m_other.emplace_back(tag, 1);
-        return 1;
-    }
+    for (; i < bytes.size(); ++i)
+        if (bytes[i] < below)
+            return true;
+    return false;
+}
 
-private:
-    std::array<int, 1000> m_counts{};
-    std::vector<std::uint16_t> m_touched;
-    std::vector<std::pair<std::string_view, int>> m_other;
+/// A MARC 21 field's $6 that links it to another: the linked tag, the
+/// occurrence number, and where the field is.
+struct Link {
+    std::size_t field;
+    int occurrence;
+    std::string_view tag, target, number;
+};
+
+/// What the check of one record keeps from record to record, so that it
+/// allocates nothing once the thread has seen a few.
+struct RuleScratch {
+    rules::TagOccurrences occurrences;
+    std::vector<int> tagNumbers;  ///< of each field
+    std::vector<IsoSubfield> subfields;
+    std::vector<Link> links;
 };
 
 class RuleChecker {
 public:
     RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
-        : m_reader(reader), m_set(set), m_context(context), m_out(out),
-          m_tables(TablesOf(set)), m_rulesByNumber(RulesByNumberOf(set)),
-          m_delimiter(SubfieldDelimiter(context.mode))
+        : m_reader(reader), m_set(set), m_context(context), m_out(out), m_index(RuleIndexOf(set)),
+          m_tables(m_index.tables()), m_delimiter(SubfieldDelimiter(context.mode)),
+          // Below it, a byte other than the delimiter is a control character.
+          m_controlsBelow(m_delimiter == 0x1F ? 0x1F : 0x20)
     {
     }
 
     void run()
     {
         const auto fields = m_reader.fields();
+        m_scratch.tagNumbers.clear();
+        for (const IsoField& f : fields)
+            m_scratch.tagNumbers.push_back(rules::TagNumber(f.tag));
         checkMandatory();
         checkLeaderCodes();
-        m_occurrences.clear();
+        m_scratch.occurrences.clear();
+        m_scratch.links.clear();
         std::string_view mainEntry;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const std::string_view tag = fields[i].tag;
-            const int occurrence = m_occurrences.next(tag);
+            m_tagNumber = m_scratch.tagNumbers[i];
+            const int occurrence = m_scratch.occurrences.next(m_tagNumber, tag);
             m_at = fieldOffset(fields[i]);
             m_tag = tag;
             m_occurrence = occurrence;
+            m_body = m_reader.body(i);
+            m_split = false;
             if (m_tables.oneMainEntry && tag.size() == 3 && tag[0] == '1') {
                 if (mainEntry.empty())
                     mainEntry = tag;
                 else
-                    add("conflicting-fields", "field " + shownTag(tag) + " is a second 1XX field, after " +
-                                                  shownTag(mainEntry));
+                    add("conflicting-fields", [&] { return "field " + shownTag(tag) + " is a second 1XX field, after " +
+                                                  shownTag(mainEntry); });
             }
-            checkField(i);
+            checkField();
+            if (isMarc21(m_set) && !isControlTag(tag))
+                noteLink(i, tag, occurrence);
         }
         checkLinks();
     }
@@ -263,18 +236,22 @@ private:
         return PrintableBytes({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
     }
 
-    void add(std::string_view code, std::string message, int indicator = 0, char subfield = 0, int position = -1)
+    /// Adds a finding at the current field; `message()` makes its text, only
+    /// when findings are wanted with one (most findings of a large file are
+    /// only counted).
+    template <typename Message>
+    void add(std::string_view code, Message&& message, int indicator = 0, char subfield = 0, int position = -1)
     {
-        RuleFinding f;
+        RuleFinding& f = m_out.emplace_back();
         f.at = m_at;
         f.code = code;
-        f.message = std::move(message);
-        f.tag = std::string(m_tag);
+        if (m_context.messages)
+            f.message = message();
+        f.tag = m_tag;
         f.occurrence = m_occurrence;
         f.indicator = indicator;
         f.subfield = subfield;
         f.position = position;
-        m_out.push_back(std::move(f));
     }
 
     std::string fieldName() const
@@ -285,80 +262,92 @@ private:
         return name;
     }
 
-    [[nodiscard]] const FieldRule* findRule(std::string_view tag) const
+    /// The current field taken apart at its subfield delimiters, once.
+    std::span<const IsoSubfield> subfields()
     {
-        if (const int n = tagNumber(tag); n >= 0)
-            return m_rulesByNumber.byNumber[static_cast<std::size_t>(n)];
-        return m_tables.field(tag);
+        if (!m_split) {
+            m_indicators = SplitSubfields(m_body, m_context.mode, m_scratch.subfields);
+            m_split = true;
+        }
+        return m_scratch.subfields;
     }
 
     void checkMandatory()
     {
         const auto fields = m_reader.fields();
+        const auto& numbers = m_scratch.tagNumbers;
         m_at = 0;
         m_occurrence = 0;
         for (std::string_view tag : m_tables.mandatory) {
-            if (std::none_of(fields.begin(), fields.end(), [&](const IsoField& f) { return f.tag == tag; })) {
+            const int number = rules::TagNumber(tag);
+            const bool present =
+                number >= 0 ? std::find(numbers.begin(), numbers.end(), number) != numbers.end()
+                            : std::any_of(fields.begin(), fields.end(), [&](const IsoField& f) { return f.tag == tag; });
+            if (!present) {
                 m_tag = tag;
-                add("missing-field", "field " + shownTag(tag) + " is missing");
+                add("missing-field", [&] { return "field " + shownTag(tag) + " is missing"; });
             }
         }
     }
 
-    void checkField(std::size_t i)
+    void checkField()
     {
         std::string_view ruleTag = m_tag;
-        const bool alternateScript = isMarc21(m_set) && m_tag == "880";
+        int ruleNumber = m_tagNumber;
+        const bool alternateScript = isMarc21(m_set) && m_tagNumber == 880;
         if (alternateScript) {
             // An 880 follows the rules of the field its $6 names.
-            const auto linkage = firstSubfield(i, '6');
+            const auto linkage = firstSubfield('6');
             if (!linkage) {
-                add("broken-link", fieldName() + " has no $6", 0, '6');
+                add("broken-link", [&] { return fieldName() + " has no $6"; }, 0, '6');
                 return;
             }
             if (linkage->size() < 3)
                 return;
             ruleTag = linkage->substr(0, 3);
+            ruleNumber = rules::TagNumber(ruleTag);
         }
-        const FieldRule* rule = findRule(ruleTag);
-        const std::span<const unsigned char> body = m_reader.body(i);
+        const FieldRule* rule = m_index.field(ruleNumber, ruleTag);
+        const std::span<const unsigned char> body = m_body;
         if (rule == nullptr) {
             if (!isLocalTag(ruleTag) && !alternateScript)
-                add("undefined-field", fieldName() + " is not defined in " + std::string(RuleSetName(m_set)));
+                add("undefined-field", [&] { return fieldName() + " is not defined in " + std::string(RuleSetName(m_set)); });
             checkControlCharacters(body);
             return;
         }
         if (m_occurrence > 1 && !rule->repeatable && !alternateScript)
-            add("repeated-field", fieldName() + " repeats, but " + shownTag(m_tag) + " is not repeatable");
+            add("repeated-field", [&] { return fieldName() + " repeats, but " + shownTag(m_tag) + " is not repeatable"; });
         if (rule->control || isControlTag(m_tag)) {
             checkControlField(*rule, body);
             return;
         }
-        checkDataField(i, *rule);
+        checkDataField(*rule);
     }
 
     void checkControlField(const FieldRule& rule, std::span<const unsigned char> body)
     {
         if (std::find(body.begin(), body.end(), m_delimiter) != body.end())
-            add("subfield-in-control-field", "control " + fieldName() + " holds a subfield delimiter");
+            add("subfield-in-control-field", [&] { return "control " + fieldName() + " holds a subfield delimiter"; });
         checkControlCharacters(body);
         if (rule.length != 0 && body.size() != rule.length)
-            add("bad-fixed-length", fieldName() + " is " + std::to_string(body.size()) + " bytes long, not " +
-                                        std::to_string(rule.length));
+            add("bad-fixed-length", [&] {
+                return fieldName() + " is " + std::to_string(body.size()) + " bytes long, not " +
+                       std::to_string(rule.length);
+            });
         // A fixed field of the wrong length has its codes where they would
         // be in another layout: only its length is told.
         if (!rule.lengthsByCategory.empty() && !body.empty() && checkCategoryLength(rule.lengthsByCategory, body))
             checkCodedPositions("007", text(body.first(1)), body);
-        if (m_set == RuleSet::Marc21 && m_tag == "008" && body.size() == rule.length)
+        if (m_set == RuleSet::Marc21 && m_tagNumber == 8 && body.size() == rule.length)
             checkFixedCodes(body);
-        if (m_tag == "008" && body.size() == rule.length) {
+        if (m_tagNumber == 8 && body.size() == rule.length) {
             // Leader/06, the type of record, and 07, the bibliographic level, choose the material.
             const auto leader = m_reader.leader();
             checkCodedPositions("008",
                                 rules::MaterialOfRecord(m_tables, leader[kRecordTypeOffset], leader[kRecordTypeOffset + 1]),
                                 body);
         }
-        if (m_tag == "006" && body.size() == rule.length) {
+        if (m_tagNumber == 6 && body.size() == rule.length) {
             // 006/00, the form of material, chooses the material; 006/01-17
             // hold what 008/18-34 of that material do.
             checkCodedPositions("006", {}, body);
@@ -387,18 +376,23 @@ private:
         const bool inSubfield = block.ends_with(kSubfieldABlockEnd);
         rules::FindFixedCodeFaults(m_tables, block, material, bytes, shift,
                                    [&](const rules::FixedCodeRule& rule, std::size_t at) {
-            const auto value = bytes.subspan(at, rule.width);
-            const std::string where = block == "LDR" ? "leader/" + positionText(at)
-                                                     : fieldName() + (inSubfield ? " $a/" : "/") + positionText(at);
-            // A value of several bytes shows each blank as '#', as the format's lists write it.
-            std::string shownValue = value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
-            if (value.size() > 1)
-                std::replace(shownValue.begin(), shownValue.end(), ' ', '#');
-            std::string of;
-            if (!rule.material.empty())
-                of = rule.block == "007" ? " (category " + shownTag(rule.material) + ")" : " (" + std::string(rule.material) + ")";
-            add("bad-fixed-value", where + " " + shownValue + " is not a code of " + std::string(rule.name) + of, 0,
-                inSubfield ? 'a' : 0, static_cast<int>(at));
+            add("bad-fixed-value",
+                [&] {
+                    const auto value = bytes.subspan(at, rule.width);
+                    const std::string where = block == "LDR" ? "leader/" + positionText(at)
+                                                             : fieldName() + (inSubfield ? " $a/" : "/") + positionText(at);
+                    // A value of several bytes shows each blank as '#', as the format's lists write it.
+                    std::string shownValue =
+                        value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
+                    if (value.size() > 1)
+                        std::replace(shownValue.begin(), shownValue.end(), ' ', '#');
+                    std::string of;
+                    if (!rule.material.empty())
+                        of = rule.block == "007" ? " (category " + shownTag(rule.material) + ")"
+                                                 : " (" + std::string(rule.material) + ")";
+                    return where + " " + shownValue + " is not a code of " + std::string(rule.name) + of;
+                },
+                0, inSubfield ? 'a' : 0, static_cast<int>(at));
         });
     }
 
@@ -410,13 +404,13 @@ private:
         auto coded = [](std::string_view code) { return code.find_first_not_of(" |") != std::string_view::npos; };
         const std::string_view country = text(body.subspan(kCountryAt, kCodeLength));
         if (coded(country) && !rules::IsMarcCountry(country))
-            add("unknown-code", fieldName() + "/15-17 " + PrintableBytes(body.subspan(kCountryAt, kCodeLength)) +
-                                    " is not a MARC country code",
+            add("unknown-code", [&] { return fieldName() + "/15-17 " + PrintableBytes(body.subspan(kCountryAt, kCodeLength)) +
+                                    " is not a MARC country code"; },
                 0, 0, static_cast<int>(kCountryAt));
         const std::string_view language = text(body.subspan(kLanguageAt, kCodeLength));
         if (coded(language) && !rules::IsMarcLanguage(language))
-            add("unknown-code", fieldName() + "/35-37 " + PrintableBytes(body.subspan(kLanguageAt, kCodeLength)) +
-                                    " is not a MARC language code",
+            add("unknown-code", [&] { return fieldName() + "/35-37 " + PrintableBytes(body.subspan(kLanguageAt, kCodeLength)) +
+                                    " is not a MARC language code"; },
                 0, 0, static_cast<int>(kLanguageAt));
     }
 
@@ -441,69 +435,90 @@ private:
                 shownLengths += (shownLengths.empty() ? "" : " or ") + std::string(one);
                 allowed = bar == std::string_view::npos ? std::string_view() : allowed.substr(bar + 1);
             }
-            add("bad-fixed-length", fieldName() + " of category " + shown(category) + " is " +
-                                        std::to_string(body.size()) + " bytes long, not " + shownLengths);
+            add("bad-fixed-length", [&] {
+                return fieldName() + " of category " + shown(category) + " is " + std::to_string(body.size()) +
+                       " bytes long, not " + shownLengths;
+            });
             return false;
         }
         return true;
     }
 
-    void checkDataField(std::size_t i, const FieldRule& rule)
+    void checkDataField(const FieldRule& rule)
     {
-        const IsoDataField field = m_reader.dataField(i);
+        const std::span<const IsoSubfield> fieldSubfields = subfields();
+        // A finding a subfield at most: looked for subfield by subfield only
+        // where the whole field may hold one.
+        const bool controls = mayHoldControls(m_body, m_controlsBelow);
         // Only names are known of it: what its data holds is not checked. A
         // field its source names with no subfields at all is so too: MARC
         // 21's holdings fields 841-88X in a bibliographic record, which the
         // holdings format describes.
         if (rule.open || rule.subfieldCount == 0) {
-            for (const IsoSubfield& s : field.subfields)
-                checkControlCharacters(s.value);
+            for (const IsoSubfield& s : fieldSubfields)
+                if (controls)
+                    checkControlCharacters(s.value);
             return;
         }
-        if (field.indicators.size() == 2) {
-            checkIndicator(1, field.indicators[0], rule.indicator1);
-            checkIndicator(2, field.indicators[1], rule.indicator2);
+        const std::span<const unsigned char> indicators = m_indicators;
+        if (indicators.size() == 2) {
+            checkIndicator(1, indicators[0], rule.indicator1);
+            checkIndicator(2, indicators[1], rule.indicator2);
         }
         // MARC 21 041 and 044 hold MARC codes unless the second indicator is
         // 7 (041: the source is in $2) or a $2 names another list (044).
-        m_marcCodes = !(field.indicators.size() == 2 && field.indicators[1] == '7') &&
-                      std::none_of(field.subfields.begin(), field.subfields.end(),
+        m_marcCodes = !(indicators.size() == 2 && indicators[1] == '7') &&
+                      std::none_of(fieldSubfields.begin(), fieldSubfields.end(),
                                    [](const IsoSubfield& s) { return !s.code.empty() && s.code[0] == '2'; });
-        checkControlCharacters(field.indicators);
-        std::array<int, 256> counts{};
+        if (controls)
+            checkControlCharacters(indicators);
+        const rules::ByteSet& defined = m_index.definedSubfields(rule);
+        const rules::ByteSet& repeatable = m_index.repeatableSubfields(rule);
+        rules::ByteSet seen, repeated;
+        const bool embedsFields = !isMarc21(m_set) && m_tag.size() == 3 && m_tag[0] == '4';
         bool embedded = false;
-        for (const IsoSubfield& s : field.subfields) {
-            checkControlCharacters(s.value);
+        for (const IsoSubfield& s : fieldSubfields) {
+            if (controls)
+                checkControlCharacters(s.value);
             if (s.code.empty())
                 continue;  // a structural problem, told already
             const char code = static_cast<char>(s.code[0]);
             // In a UNIMARC 4XX, what follows $1 is an embedded field with rules of its own.
-            if (!isMarc21(m_set) && m_tag.size() == 3 && m_tag[0] == '4' && code == '1')
+            if (embedsFields && code == '1')
                 embedded = true;
             if (embedded)
                 continue;
-            const auto* subfield = m_tables.subfield(rule, code);
-            if (subfield == nullptr) {
-                add("undefined-subfield", fieldName() + " has subfield $" + shown(code) + ", not defined there", 0,
-                    code);
+            if (!defined.contains(s.code[0])) {
+                add("undefined-subfield",
+                    [&] { return fieldName() + " has subfield $" + shown(code) + ", not defined there"; }, 0, code);
                 continue;
             }
-            if (++counts[s.code[0]] == 2 && !subfield->repeatable)
-                add("repeated-subfield", fieldName() + " repeats subfield $" + shown(code) + ", which is not repeatable",
-                    0, code);
+            // Told once, at the second of a subfield that may not repeat.
+            if (!seen.contains(s.code[0])) {
+                seen.insert(s.code[0]);
+            } else if (!repeated.contains(s.code[0])) {
+                repeated.insert(s.code[0]);
+                if (!repeatable.contains(s.code[0]))
+                    add("repeated-subfield",
+                        [&] { return fieldName() + " repeats subfield $" + shown(code) + ", which is not repeatable"; },
+                        0, code);
+            }
             checkValue(code, s.value);
         }
-        const bool titleField = (m_set == RuleSet::Marc21 && m_tag == "245") || (!isMarc21(m_set) && m_tag == "200");
-        if (titleField && counts['a'] == 0)
-            add("missing-subfield", fieldName() + " has no subfield $a", 0, 'a');
+        const bool titleField =
+            (m_set == RuleSet::Marc21 && m_tagNumber == 245) || (!isMarc21(m_set) && m_tagNumber == 200);
+        if (titleField && !seen.contains('a'))
+            add("missing-subfield", [&] { return fieldName() + " has no subfield $a"; }, 0, 'a');
     }
 
     void checkIndicator(int which, unsigned char value, std::string_view allowed)
     {
-        if (allowed.find(static_cast<char>(value)) != std::string_view::npos)
-            return;
-        add("bad-indicator", fieldName() + " indicator " + std::to_string(which) + " is " +
-                                 shown(static_cast<char>(value)) + ", not one of " + shownValues(allowed),
+        // A few values each: a plain loop, not a call.
+        for (const char c : allowed)
+            if (static_cast<unsigned char>(c) == value)
+                return;
+        add("bad-indicator", [&] { return fieldName() + " indicator " + std::to_string(which) + " is " +
+                                 shown(static_cast<char>(value)) + ", not one of " + shownValues(allowed); },
             which);
     }
 
@@ -511,55 +526,57 @@ private:
     void checkValue(char code, std::span<const unsigned char> value)
     {
         const bool marc21 = isMarc21(m_set);
-        if (code == 'a' && m_tag == (marc21 ? "020" : "010")) {
+        if (code == 'a' && m_tagNumber == (marc21 ? 20 : 10)) {
             const auto fault = rules::CheckIsbn(text(value));
             if (fault != rules::NumberFault::None)
-                add("bad-isbn", fieldName() + " $a " + PrintableBytes(value) + " is not an ISBN (" +
-                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")",
+                add("bad-isbn", [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not an ISBN (" +
+                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")"; },
                     0, code);
-        } else if (code == 'a' && m_tag == (marc21 ? "022" : "011")) {
+        } else if (code == 'a' && m_tagNumber == (marc21 ? 22 : 11)) {
             const auto fault = rules::CheckIssn(text(value));
             if (fault != rules::NumberFault::None)
-                add("bad-issn", fieldName() + " $a " + PrintableBytes(value) + " is not an ISSN (" +
-                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")",
+                add("bad-issn", [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not an ISSN (" +
+                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")"; },
                     0, code);
-        } else if (marc21 && m_tag == "041" && m_marcCodes && std::string_view("abdefghjkmn").find(code) != std::string_view::npos) {
+        } else if (marc21 && m_tagNumber == 41 && m_marcCodes &&
+                   std::string_view("abdefghjkmn").find(code) != std::string_view::npos) {
             // Older records run several codes together ("engfre").
             const std::string_view codes = text(value);
             bool known = !codes.empty() && codes.size() % 3 == 0;
             for (std::size_t k = 0; known && k < codes.size(); k += 3)
                 known = rules::IsMarcLanguage(codes.substr(k, 3));
             if (!known)
-                add("unknown-code", fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
-                                        " is not a MARC language code",
+                add("unknown-code", [&] { return fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
+                                        " is not a MARC language code"; },
                     0, code);
-        } else if (marc21 && m_tag == "044" && code == 'a' && m_marcCodes) {
+        } else if (marc21 && m_tagNumber == 44 && code == 'a' && m_marcCodes) {
             std::string country(text(value));
             if (country.size() == 2)
                 country += ' ';
             if (!rules::IsMarcCountry(country))
-                add("unknown-code", fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code", 0,
+                add("unknown-code", [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code"; }, 0,
                     code);
         } else if (!marc21 && code == 'a' && isCodedSubfieldTag(m_tag)) {
             // 105 and 106 have no length of their own to tell: each position present is checked.
             checkCodedPositions(std::string(m_tag) + std::string(kSubfieldABlockEnd), {}, value);
-        } else if (!marc21 && m_tag == "100" && code == 'a') {
+        } else if (!marc21 && m_tagNumber == 100 && code == 'a') {
             // Of the wrong length, its codes stand where others are expected: only the length is told.
             if (value.size() == kUnimarcGeneralDataLength)
                 checkCodedPositions(kGeneralDataBlock, {}, value);
             else
-                add("bad-fixed-length", fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
-                                            std::to_string(kUnimarcGeneralDataLength),
-                    0, code);
-        } else if (!marc21 && m_tag == "101" && code >= 'a' && code <= 'j') {
+                add("bad-fixed-length", [&] {
+                    return fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
+                           std::to_string(kUnimarcGeneralDataLength);
+                }, 0, code);
+        } else if (!marc21 && m_tagNumber == 101 && code >= 'a' && code <= 'j') {
             if (!rules::IsIso639_2(text(value)))
-                add("unknown-code", fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
-                                        " is not an ISO 639-2 language code",
+                add("unknown-code", [&] { return fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
+                                        " is not an ISO 639-2 language code"; },
                     0, code);
-        } else if (!marc21 && m_tag == "102" && code == 'a') {
+        } else if (!marc21 && m_tagNumber == 102 && code == 'a') {
             if (!rules::IsIso3166Alpha2(text(value)))
-                add("unknown-code", fieldName() + " $a " + PrintableBytes(value) +
-                                        " is not an ISO 3166-1 alpha-2 country code",
+                add("unknown-code", [&] { return fieldName() + " $a " + PrintableBytes(value) +
+                                        " is not an ISO 3166-1 alpha-2 country code"; },
                     0, code);
         }
     }
@@ -588,7 +605,7 @@ private:
         for (unsigned char b : bytes.subspan(i)) {
             if (b >= 0x20 || b == m_delimiter || (b == kEscape && m_context.charset == Charset::Marc8))
                 continue;
-            add("control-character", fieldName() + " holds control character " + PrintableHex(b));
+            add("control-character", [&] { return fieldName() + " holds control character " + PrintableHex(b); });
             return;
         }
     }
@@ -599,40 +616,30 @@ private:
         return std::string("0x") + kHex[b >> 4] + kHex[b & 0xF];
     }
 
-    std::optional<std::string_view> firstSubfield(std::size_t i, char code)
+    std::optional<std::string_view> firstSubfield(char code)
     {
-        for (const IsoSubfield& s : m_reader.dataField(i).subfields)
+        for (const IsoSubfield& s : subfields())
             if (!s.code.empty() && s.code[0] == static_cast<unsigned char>(code))
                 return text(s.value);
         return std::nullopt;
+    }
+
+    /// Keeps the $6 link of field i, the current one, for checkLinks.
+    void noteLink(std::size_t i, std::string_view tag, int occurrence)
+    {
+        const auto linkage = firstSubfield('6');
+        if (!linkage || linkage->size() < 6 || (*linkage)[3] != '-')
+            return;
+        m_scratch.links.push_back({i, occurrence, tag, linkage->substr(0, 3), linkage->substr(4, 2)});
     }
 
     /// MARC 21 linkage: an 880's $6 "245-01" needs a 245 whose $6 is
     /// "880-01", and the other way round; occurrence 00 links to nothing.
     void checkLinks()
     {
-        if (!isMarc21(m_set))
-            return;
         const auto fields = m_reader.fields();
-        struct Link {
-            std::size_t field;
-            std::string_view tag, target, number;
-        };
-        std::vector<Link> links;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (isControlTag(fields[i].tag))
-                continue;
-            const auto linkage = firstSubfield(i, '6');
-            if (!linkage || linkage->size() < 6 || (*linkage)[3] != '-')
-                continue;
-            links.push_back({i, fields[i].tag, linkage->substr(0, 3), linkage->substr(4, 2)});
-        }
-        std::map<std::string_view, int> seen;
-        for (std::size_t i = 0, next = 0; i < fields.size(); ++i) {
-            const int occurrence = ++seen[fields[i].tag];
-            if (next >= links.size() || links[next].field != i)
-                continue;
-            const Link& link = links[next++];
+        const std::vector<Link>& links = m_scratch.links;
+        for (const Link& link : links) {
             if (link.number == "00" || (link.tag != "880" && link.target != "880"))
                 continue;
             const bool linkedBack = std::any_of(links.begin(), links.end(), [&](const Link& other) {
@@ -641,10 +648,10 @@ private:
             if (linkedBack)
                 continue;
             m_tag = link.tag;
-            m_occurrence = occurrence;
-            m_at = fieldOffset(fields[i]);
-            add("broken-link", fieldName() + " $6 links to " + shownTag(link.target) + "-" +
-                                   shownTag(link.number) + ", which does not link back",
+            m_occurrence = link.occurrence;
+            m_at = fieldOffset(fields[link.field]);
+            add("broken-link", [&] { return fieldName() + " $6 links to " + shownTag(link.target) + "-" +
+                                   shownTag(link.number) + ", which does not link back"; },
                 0, '6');
         }
     }
@@ -653,18 +660,23 @@ private:
     RuleSet m_set;
     const RuleContext& m_context;
     std::vector<RuleFinding>& m_out;
+    const rules::RuleIndex& m_index;
     const RuleSetTables& m_tables;
-    const RulesByNumber& m_rulesByNumber;
-    // The thread's, so that counting a record's tags allocates nothing.
-    static thread_local TagOccurrences m_occurrences;
+    // The thread's, so that checking a record allocates nothing.
+    static thread_local RuleScratch m_scratch;
     unsigned char m_delimiter;
+    unsigned char m_controlsBelow;
     std::size_t m_at = 0;
     std::string_view m_tag;
+    int m_tagNumber = -1;  ///< TagNumber(m_tag) of the current field
     int m_occurrence = 0;
+    std::span<const unsigned char> m_body;  ///< the current field's, up to its terminator
+    bool m_split = false;                   ///< m_scratch.subfields hold the current field's
+    std::span<const unsigned char> m_indicators;  ///< the current field's, once split
     bool m_marcCodes = true;  ///< the data field's codes are from the MARC lists
 };
 
-thread_local TagOccurrences RuleChecker::m_occurrences;
+thread_local RuleScratch RuleChecker::m_scratch;
 
 }  // namespace
 
@@ -677,7 +689,7 @@ RuleSet ChooseRuleSet(RuleSetting setting, Iso2709Reader& reader, Charset charse
     case RuleSetting::Cnmarc: return RuleSet::Cnmarc;
     case RuleSetting::Auto: break;
     }
-    if (!isUnimarcShaped(reader))
+    if (!reader.unimarcShaped())
         return reader.leader()[kRecordTypeOffset] == 'z' ? RuleSet::Marc21Authority : RuleSet::Marc21;
     if (charset == Charset::Gbk || charset == Charset::Gb18030)
         return RuleSet::Cnmarc;
@@ -700,7 +712,7 @@ RuleSet CheckRecordRules(Iso2709Reader& reader, RuleSetting setting, const RuleC
     if (set == RuleSet::None)
         return set;
     const char type = static_cast<char>(reader.leader()[kRecordTypeOffset]);
-    std::string uncovered;
+    std::string_view uncovered;
     if (set == RuleSet::Marc21 && kMarc21OtherTypes.find(type) != std::string_view::npos)
         uncovered = "MARC 21 holdings, classification and community records have no rule set";
     else if (!isMarc21(set) && kUnimarcAuthorityTypes.find(type) != std::string_view::npos)
@@ -708,7 +720,8 @@ RuleSet CheckRecordRules(Iso2709Reader& reader, RuleSetting setting, const RuleC
     if (!uncovered.empty()) {
         RuleFinding f;
         f.code = "no-rules";
-        f.message = uncovered + " (leader byte 6 is " + shown(type) + ")";
+        if (context.messages)
+            f.message = std::string(uncovered) + " (leader byte 6 is " + shown(type) + ")";
         f.position = static_cast<int>(kRecordTypeOffset);
         out.push_back(std::move(f));
         return set;

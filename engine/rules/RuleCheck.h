@@ -79,6 +79,7 @@ struct RuleContext {
     std::span<const unsigned char> record;  ///< the bytes the reader read, for finding offsets
     DelimiterMode mode = dmNormal;
     Charset charset = Charset::Utf8;        ///< the set the record is read in
+    bool messages = true;                   ///< false: findings come without their message (to be counted)
 };
 
 /// The rules a record gets under a setting (None only for RuleSetting::None).

@@ -86,13 +86,15 @@ std::vector<Field> replaced(std::vector<Field> fields, const Field& field)
     return fields;
 }
 
-/// The findings of one record checked with the rules given.
+/// The findings of one record checked with the rules given; with `messages`
+/// false, as a summary counts them.
 std::vector<CheckProblem> findings(const std::string& record, RuleSetting rules,
-                                   CharsetSetting charset = CharsetSetting::Auto)
+                                   CharsetSetting charset = CharsetSetting::Auto, bool messages = true)
 {
     CheckOptions options;
     options.rules = rules;
     options.charset = charset;
+    options.messages = messages;
     FramedRecord framed;
     framed.number = 1;
     framed.offset = 0;
@@ -167,6 +169,8 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
          "undefined-subfield"},
         {"repeated_subfield", marc21, replaced(kCleanMarc21, {"245", "10\x1f" "aOne\x1f" "aTwo"}), "repeated-subfield"},
         {"repeatable_subfield_repeats", marc21, replaced(kCleanMarc21, {"245", "10\x1f" "aOne\x1f" "kx\x1f" "ky"}), ""},
+        {"subfield_repeated_twice_is_told_once", marc21,
+         replaced(kCleanMarc21, {"245", "10\x1f" "aOne\x1f" "aTwo\x1f" "aThree"}), "repeated-subfield"},
         {"missing_subfield_245", marc21, replaced(kCleanMarc21, {"245", "10\x1f" "bOnly a remainder"}),
          "missing-subfield"},
         {"missing_subfield_200", unimarc, replaced(kCleanUnimarc, {"200", "1 \x1f" "eOther title"}),
@@ -177,6 +181,13 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
         {"subfield_in_control_field", marc21, replaced(kCleanMarc21, {"001", "m1\x1f" "a"}),
          "subfield-in-control-field"},
         {"tab_in_data", marc21, replaced(kCleanMarc21, {"245", "10\x1f" "aA\ttitle"}), "control-character"},
+        {"control_characters_told_once_a_subfield", marc21,
+         replaced(kCleanMarc21, {"245", "10\x1f" "aA\ttitle\x1f" "bon\x01" "e\x02 and\x1f" "cthe third"}),
+         "control-character control-character"},
+        {"control_character_in_an_indicator", marc21, replaced(kCleanMarc21, {"245", "1\n\x1f" "aA title"}),
+         "bad-indicator control-character"},
+        {"control_character_late_in_a_long_field", marc21,
+         replaced(kCleanMarc21, {"245", "10\x1f" "a" + std::string(70, 'x') + "\r"}), "control-character"},
         {"lf_in_control_field", marc21, replaced(kCleanMarc21, {"001", "m\n1"}), "control-character"},
         // Fixed lengths
         {"short_008", marc21, replaced(kCleanMarc21, {"008", kBook008.substr(0, 39)}), "bad-fixed-length"},
@@ -221,7 +232,20 @@ TEST(RuleCheckTest, EachFaultGivesItsFindingAndNothingElse)
     };
     for (const FaultRow& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(codes(findings(makeRecord(row.fields), row.rules)), row.expected);
+        const std::string record = makeRecord(row.fields);
+        const std::vector<CheckProblem> told = findings(record, row.rules);
+        EXPECT_EQ(codes(told), row.expected);
+        // Counted, as a summary counts them, they are the same findings
+        // without their text.
+        const std::vector<CheckProblem> counted = findings(record, row.rules, CharsetSetting::Auto, false);
+        ASSERT_EQ(counted.size(), told.size());
+        for (std::size_t i = 0; i < told.size(); ++i) {
+            EXPECT_EQ(counted[i].code, told[i].code);
+            EXPECT_EQ(counted[i].rules, told[i].rules);
+            EXPECT_EQ(counted[i].severity, told[i].severity);
+            EXPECT_EQ(counted[i].offset, told[i].offset);
+            EXPECT_TRUE(counted[i].description.empty());
+        }
     }
 }
 

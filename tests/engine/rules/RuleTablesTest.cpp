@@ -7,6 +7,7 @@
 
 #include "rules/RuleCheck.h"
 #include "rules/RuleCodeMeanings.h"
+#include "rules/RuleIndex.h"
 #include "rules/RuleTables.h"
 
 namespace {
@@ -170,6 +171,34 @@ TEST(RuleTablesTest, EveryFindingCodeHasAChineseMeaning)
     for (const veltrane::RuleCode& code : veltrane::kRuleCodes)
         EXPECT_FALSE(RuleCodeMeaningZh(code.code).empty()) << code.code;
     EXPECT_TRUE(RuleCodeMeaningZh("no-such-code").empty());
+}
+
+// The check asks the index, not the tables: it must answer as they do, for
+// every tag of digits and every code byte.
+TEST(RuleTablesTest, TheIndexAnswersAsTheTablesDo)
+{
+    for (const RuleSetTables* set :
+         {&Marc21Bibliographic(), &Marc21Authority(), &UnimarcBibliographic(), &CnmarcBibliographic()}) {
+        const RuleIndex index(*set);
+        for (int number = 0; number < 1000; ++number) {
+            const std::string tag = std::string(1, static_cast<char>('0' + number / 100)) +
+                                    static_cast<char>('0' + number / 10 % 10) + static_cast<char>('0' + number % 10);
+            ASSERT_EQ(TagNumber(tag), number);
+            const FieldRule* field = set->field(tag);
+            ASSERT_EQ(index.field(number, tag), field) << tag;
+            if (field == nullptr)
+                continue;
+            for (int code = 0; code < 256; ++code) {
+                const SubfieldRule* subfield = set->subfield(*field, static_cast<char>(code));
+                const auto byte = static_cast<unsigned char>(code);
+                EXPECT_EQ(index.definedSubfields(*field).contains(byte), subfield != nullptr) << tag << ' ' << code;
+                EXPECT_EQ(index.repeatableSubfields(*field).contains(byte), subfield != nullptr && subfield->repeatable)
+                    << tag << ' ' << code;
+            }
+        }
+    }
+    EXPECT_EQ(TagNumber("0A1"), -1);
+    EXPECT_EQ(TagNumber("10"), -1);
 }
 
 }  // namespace
