@@ -75,24 +75,11 @@ constexpr std::size_t kIndicatorBytes = 2;
 constexpr bool notACharacter(unsigned char b) { return b < 0x20 || b >= 0x7F; }
 
 /// Where the first subfield delimiter from `from` on stands in body
-/// (body.size() when none).
+/// (body.size() when none), in a printable variant: a '$' is one only before
+/// a letter or digit.
 std::size_t nextDelimiter(std::span<const unsigned char> body, std::size_t from, DelimiterMode mode)
 {
-    if (from >= body.size())
-        return body.size();
     const unsigned char delimiter = SubfieldDelimiter(mode);
-    if (mode != dmSpecial1 && mode != dmSpecial2) {
-        // Every delimiter byte is one. Subfields are short: a plain loop
-        // finds the next sooner than a call would.
-        const std::size_t near = std::min(body.size(), from + 32);
-        for (std::size_t i = from; i < near; ++i)
-            if (body[i] == delimiter)
-                return i;
-        if (near == body.size())
-            return body.size();
-        const void* at = std::memchr(body.data() + near, delimiter, body.size() - near);
-        return at == nullptr ? body.size() : static_cast<std::size_t>(static_cast<const unsigned char*>(at) - body.data());
-    }
     for (; from < body.size(); ++from)
         if (body[from] == delimiter && from + 1 < body.size() && IsAsciiLetterOrDigit(body[from + 1]))
             return from;
@@ -161,6 +148,77 @@ bool plainlySound(std::span<const unsigned char> data, unsigned char terminator)
            std::memchr(data.data(), terminator, n - 1) == nullptr && !holdsEmptyCode(data.data(), n, terminator);
 }
 
+/// The subfield whose delimiter stands at k of body, up to the delimiter at
+/// next (or the end): its code is the byte after the delimiter, if any.
+void addSubfield(std::span<const unsigned char> body, std::size_t k, std::size_t next, std::vector<IsoSubfield>& out)
+{
+    if (next == k + 1)
+        out.push_back({body.subspan(k + 1, 0), body.subspan(k + 1, 0)});
+    else
+        out.push_back({body.subspan(k + 1, 1), body.subspan(k + 2, next - k - 2)});
+}
+
+#if defined(__x86_64__)
+
+/// Calls at(k) for each delimiter of the first n bytes, 32 bytes at a time
+/// while 32 remain; returns where it stopped.
+template <typename At>
+__attribute__((target("avx2"))) std::size_t eachDelimiterAvx2(const unsigned char* bytes, std::size_t n,
+                                                               unsigned char delimiter, At& at)
+{
+    const __m256i d = _mm256_set1_epi8(static_cast<char>(delimiter));
+    std::size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        auto found = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(chunk, d)));
+        for (; found != 0; found &= found - 1)
+            at(i + static_cast<std::size_t>(__builtin_ctz(found)));
+    }
+    return i;
+}
+
+#endif
+
+/// SplitSubfields where every delimiter byte is one: the delimiters are
+/// found many bytes at a time (fields can be long, subfields are many), and
+/// each subfield runs from one to the next.
+std::span<const unsigned char> splitAtEveryDelimiter(std::span<const unsigned char> body, unsigned char delimiter,
+                                                     std::vector<IsoSubfield>& out)
+{
+    const std::size_t n = body.size();
+    std::size_t first = n, previous = n;  // n while there is none
+    auto at = [&](std::size_t k) {
+        if (previous == n)
+            first = k;
+        else
+            addSubfield(body, previous, k, out);
+        previous = k;
+    };
+    const unsigned char* const bytes = body.data();
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    if (n >= 32 && HasAvx2())
+        i = eachDelimiterAvx2(bytes, n, delimiter, at);
+#endif
+    // Eight bytes a word: a byte equal to the delimiter is zero after the
+    // xor, and only a zero byte keeps its high bit clear below (no carry
+    // crosses bytes), so each bit found is one delimiter.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = kOnes * 0x7F, kHigh = kOnes * 0x80;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        const std::uint64_t x = word ^ (kOnes * delimiter);
+        for (std::uint64_t found = ~(((x & kLow7) + kLow7) | x | kLow7) & kHigh; found != 0; found &= found - 1)
+            at(i + static_cast<std::size_t>(__builtin_ctzll(found)) / 8);
+    }
+    for (; i < n; ++i)
+        if (bytes[i] == delimiter)
+            at(i);
+    if (previous != n)
+        addSubfield(body, previous, n, out);
+    return body.first(first);
+}
+
 std::size_t emptyCodes(std::span<const IsoSubfield> subfields)
 {
     return static_cast<std::size_t>(
@@ -173,14 +231,13 @@ std::span<const unsigned char> SplitSubfields(std::span<const unsigned char> bod
                                               std::vector<IsoSubfield>& out)
 {
     out.clear();
+    if (mode != dmSpecial1 && mode != dmSpecial2)
+        return splitAtEveryDelimiter(body, SubfieldDelimiter(mode), out);
     std::size_t k = nextDelimiter(body, 0, mode);
     const std::span<const unsigned char> indicators = body.first(k);
     while (k < body.size()) {
         const std::size_t next = nextDelimiter(body, k + 1, mode);
-        if (next == k + 1)
-            out.push_back({body.subspan(k + 1, 0), body.subspan(k + 1, 0)});
-        else
-            out.push_back({body.subspan(k + 1, 1), body.subspan(k + 2, next - k - 2)});
+        addSubfield(body, k, next, out);
         k = next;
     }
     return indicators;

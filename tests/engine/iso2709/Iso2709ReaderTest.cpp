@@ -225,6 +225,37 @@ TEST(Iso2709Reader, DataFieldsComeApartAtTheirDelimitersWhereTheyStand)
     EXPECT_TRUE(subfields.empty());
 }
 
+// Under the standard delimiter the subfields are found many bytes at a time;
+// they must be those a byte-by-byte scan finds, in fields of every length and
+// with bytes that differ from the delimiter in one bit.
+TEST(Iso2709Reader, SubfieldsAreThoseAByteByByteScanFinds)
+{
+    const std::string alphabet = std::string("\x1f\x1f\x1f" "a1 ") + "\x9f\x1e\x3f\x0f\xff" + std::string(1, '\0');
+    std::mt19937 random(20);
+    std::vector<IsoSubfield> subfields;
+    for (int round = 0; round < 3000; ++round) {
+        std::string body(random() % 140, ' ');
+        for (char& c : body)
+            c = alphabet[random() % alphabet.size()];
+        const auto bytes = Bytes(body);
+        const std::span<const unsigned char> indicators = SplitSubfields(bytes, dmNormal, subfields);
+        SCOPED_TRACE(::testing::PrintToString(body));
+        std::size_t k = body.find('\x1f');
+        EXPECT_EQ(Text(indicators), body.substr(0, k));
+        std::size_t i = 0;
+        for (; k != std::string::npos; ++i) {
+            const std::size_t next = body.find('\x1f', k + 1);
+            const std::string piece = body.substr(k + 1, next == std::string::npos ? std::string::npos : next - k - 1);
+            ASSERT_LT(i, subfields.size());
+            EXPECT_EQ(Text(subfields[i].code), piece.substr(0, 1));
+            EXPECT_EQ(Text(subfields[i].value), piece.size() > 1 ? piece.substr(1) : "");
+            EXPECT_EQ(subfields[i].code.data(), bytes.data() + k + 1);
+            k = next;
+        }
+        EXPECT_EQ(subfields.size(), i);
+    }
+}
+
 TEST(Iso2709Reader, LeaderAndDataFieldProblems)
 {
     const std::string unimarc100 = "  \x1f" "a20031205d1998    em y0chiy0110    ea";
