@@ -80,42 +80,83 @@ def chinese_name(names, key, what):
 TRANSLATION_MARKER = "translation"
 
 
-def read_value_meanings(file_name):
-    """The Chinese meaning of each indicator value: rows of tag, indicator
-    (1 or 2), value ('#' for a blank), the source's English meaning, the
-    Chinese meaning and its marker."""
+def read_meaning_rows(file_name, key_of, layout):
+    """Rows of six columns: three that say what is meant (`key_of` makes
+    them a key, or None where they do not fit `layout`), the source's
+    English, the Chinese and its marker."""
     meanings = {}
     with open(os.path.join(names_folder, file_name), encoding="utf-8") as table:
         for number, line in enumerate(table, 1):
             if not line.strip():
                 continue
             parts = line.rstrip("\n").split("\t")
-            if len(parts) != 6 or parts[1] not in ("1", "2") or len(parts[2]) != 1 or not parts[4]:
-                sys.exit(f"make_rule_tables: {file_name}:{number}: expected tag, indicator, value, "
-                         f"English, Chinese and marker")
-            tag, which, value, english, chinese, marker = parts
-            key = (tag, int(which), " " if value == "#" else value)
+            key = key_of(*parts[:3]) if len(parts) == 6 and parts[4] else None
+            if key is None:
+                sys.exit(f"make_rule_tables: {file_name}:{number}: expected {layout}, English, Chinese and marker")
             if key in meanings:
-                sys.exit(f"make_rule_tables: {file_name}:{number}: {tag}/{which} '{value}' given twice")
+                sys.exit(f"make_rule_tables: {file_name}:{number}: {'/'.join(parts[:3])} given twice")
+            english, chinese, marker = parts[3:]
             meanings[key] = {"english": english, "chinese": chinese, "translated": marker == TRANSLATION_MARKER,
                              "where": f"{file_name}:{number}", "used": False}
     return meanings
 
 
-def chinese_meaning(meanings, family, tag, which, value, english):
-    """The Chinese meaning of one indicator value; the generator stops where
-    there is none, or where the English it translates is no longer the
-    source's (the source changed and the Chinese needs a look)."""
-    entry = meanings.get((tag, which, value))
-    shown = "#" if value == " " else value
+def translation(meanings, key, english, kind, what):
+    """The row of one name or meaning; the generator stops where there is
+    none, or where the English it translates is no longer the source's (the
+    source changed and the Chinese needs a look)."""
+    entry = meanings.get(key)
     if entry is None:
-        sys.exit(f"make_rule_tables: no Chinese meaning for {family} {tag} indicator {which} value '{shown}' "
-                 f"('{english}') in tools/rule-names/")
+        sys.exit(f"make_rule_tables: no Chinese {kind} for {what} ('{english}') in tools/rule-names/")
     if entry["english"] != english:
-        sys.exit(f"make_rule_tables: {entry['where']}: {tag} indicator {which} value '{shown}' translates "
-                 f"'{entry['english']}', the source now says '{english}'")
+        sys.exit(f"make_rule_tables: {entry['where']}: {what} translates '{entry['english']}', the source now "
+                 f"says '{english}'")
     entry["used"] = True
     return entry
+
+
+def read_value_meanings(file_name):
+    """The Chinese meaning of each indicator value: rows of tag, indicator
+    (1 or 2), value ('#' for a blank), the source's English meaning, the
+    Chinese meaning and its marker."""
+    def key_of(tag, which, value):
+        if which not in ("1", "2") or len(value) != 1:
+            return None
+        return tag, int(which), " " if value == "#" else value
+    return read_meaning_rows(file_name, key_of, "tag, indicator, value")
+
+
+def chinese_meaning(meanings, family, tag, which, value, english):
+    """The Chinese meaning of one indicator value."""
+    shown = "#" if value == " " else value
+    return translation(meanings, (tag, which, value), english, "meaning",
+                       f"{family} {tag} indicator {which} value '{shown}'")
+
+
+# The blocks whose coded positions the tables explain: each position's
+# Chinese name and each of its codes' meanings (MARC 21's leader; the
+# sources give the 006/007/008 codes meanings too, but no Chinese is made
+# for them yet).
+EXPLAINED_BLOCKS = ("LDR",)
+
+
+def read_fixed_meanings(file_name):
+    """The Chinese name of each coded position of an explained block and
+    the Chinese meaning of each of its codes: rows of block, position (two
+    digits), code ('#' for a blank; empty in the row of the position's own
+    name), the source's English, the Chinese and its marker."""
+    def key_of(block, position, code):
+        if not re.fullmatch(r"\d\d", position):
+            return None
+        return block, int(position), code.replace("#", " ") if code else None
+    return read_meaning_rows(file_name, key_of, "block, position, code")
+
+
+def fixed_meaning(meanings, family, block, position, code, english):
+    """The Chinese name of a coded position (code None) or the Chinese
+    meaning of one of its codes."""
+    what = f"{family} {block}/{position:02d}" + ("" if code is None else f" code '{code.replace(' ', '#')}'")
+    return translation(meanings, (block, position, code), english, "name" if code is None else "meaning", what)
 
 
 def check_meanings_used_and_consistent(meaning_tables):
@@ -123,9 +164,10 @@ def check_meanings_used_and_consistent(meaning_tables):
     has one Chinese meaning throughout."""
     chinese_of = {}
     for meanings in meaning_tables:
-        for (tag, which, value), entry in meanings.items():
+        for key, entry in meanings.items():
             if not entry["used"]:
-                sys.exit(f"make_rule_tables: {entry['where']}: {tag}/{which} '{value}' is no value of the source")
+                shown = "/".join("#" if part == " " else str(part) for part in key if part is not None)
+                sys.exit(f"make_rule_tables: {entry['where']}: {shown} is no value of the source")
             first = chinese_of.setdefault(entry["english"], entry)
             if first["chinese"] != entry["chinese"]:
                 sys.exit(f"make_rule_tables: {entry['where']}: '{entry['english']}' is '{entry['chinese']}' "
@@ -467,7 +509,7 @@ def cnmarc_from(unimarc_rules):
     return sorted(mandatory), one_main_entry, [by_tag[t] for t in sorted(by_tag)]
 
 
-def write_set(family, rules, names_prefix, subfield_prefix=None, value_meanings=None):
+def write_set(family, rules, names_prefix, subfield_prefix=None, value_meanings=None, fixed_meanings=None):
     field_names = read_names(f"{names_prefix}-fields.zh.tsv")
     subfield_names = read_names(f"{subfield_prefix or names_prefix}-subfields.zh.tsv")
     indicator_names = read_names("indicators.zh.tsv")
@@ -508,6 +550,7 @@ def write_set(family, rules, names_prefix, subfield_prefix=None, value_meanings=
                   f"{str(zh['translated']).lower()}}}" for value, meaning, zh in values])
     out += table("FixedCodeRule", f"k{family}FixedCodes",
                  [fixed_code_rule(family, position) for position in rules.get("fixed", [])])
+    out += explained_positions(family, rules.get("fixed", []), fixed_meanings)
     out.append(f"inline constexpr std::string_view k{family}MaterialByForm = "
                + cxx_string("".join(t + m for t, m in sorted(rules.get("materials", {}).items()))) + ";")
     out += table("std::string_view", f"k{family}Mandatory", [cxx_string(t) for t in rules["mandatory"]])
@@ -551,6 +594,30 @@ def fixed_code_rule(family, position):
     return (f"{{{cxx_string(position['block'])}, {cxx_string(position['material'])}, {position['start']}, "
             f"{length}, {width}, {str(digits).lower()}, {cxx_string(''.join(codes))}, "
             f"{cxx_string(position['name'])}}}")
+
+
+def explained_positions(family, fixed, meanings):
+    """The Chinese name of each coded position of an explained block and
+    what each of its codes means, in English and Chinese, beside the
+    coded positions (which stay as compact as they were)."""
+    positions, codes = [], []
+    for p in fixed if meanings is not None else []:
+        if p["block"] not in EXPLAINED_BLOCKS:
+            continue
+        name = fixed_meaning(meanings, family, p["block"], p["start"], None, p["name"])
+        first = len(codes)
+        for code, english in p["codes"]:
+            for value in lc_values(code):
+                if value.startswith("digits"):
+                    sys.exit(f"make_rule_tables: {family} {p['block']}/{p['start']}: a range of numbers to explain")
+                zh = fixed_meaning(meanings, family, p["block"], p["start"], value, english)
+                codes.append(f"{{{cxx_string(value)}, {cxx_string(english)}, {cxx_string(zh['chinese'])}, "
+                             f"{str(zh['translated']).lower()}}}")
+        positions.append(f"{{{cxx_string(p['block'])}, {cxx_string(p['material'])}, {p['start']}, "
+                         f"{cxx_string(name['chinese'])}, {str(name['translated']).lower()}, {first}, "
+                         f"{len(codes) - first}}}")
+    return (table("FixedPositionMeanings", f"k{family}FixedPositionMeanings", positions)
+            + table("FixedCodeMeaning", f"k{family}FixedCodeMeanings", codes))
 
 
 def as_set(rules):
@@ -597,10 +664,14 @@ print("// Debian's iso-codes and libmarc-lint-perl; do not edit. Fields sorted b
 print("// clang-format off")
 marc21_meanings = read_value_meanings("marc21-indicator-values.zh.tsv")
 marc21_authority_meanings = read_value_meanings("marc21-authority-indicator-values.zh.tsv")
-print("\n".join(write_set("Marc21", marc21, "marc21", value_meanings=marc21_meanings)))
+marc21_fixed_meanings = read_fixed_meanings("marc21-fixed-codes.zh.tsv")
+marc21_authority_fixed_meanings = read_fixed_meanings("marc21-authority-fixed-codes.zh.tsv")
+print("\n".join(write_set("Marc21", marc21, "marc21", value_meanings=marc21_meanings,
+                           fixed_meanings=marc21_fixed_meanings)))
 print("\n".join(write_set("Marc21Authority", marc21_authority, "marc21-authority", "marc21",
-                           value_meanings=marc21_authority_meanings)))
-check_meanings_used_and_consistent([marc21_meanings, marc21_authority_meanings])
+                           value_meanings=marc21_authority_meanings, fixed_meanings=marc21_authority_fixed_meanings)))
+check_meanings_used_and_consistent([marc21_meanings, marc21_authority_meanings, marc21_fixed_meanings,
+                                    marc21_authority_fixed_meanings])
 # UNIMARC's coded positions, which CNMARC shares but for the character sets
 # of 100 $a/26-29: CNMARC records code national sets there that UNIMARC
 # leaves reserved or undefined ("0110", "0120", "5010"), and no source at

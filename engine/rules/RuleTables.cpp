@@ -9,19 +9,22 @@ namespace {
 
 #include "rules/RuleTables.generated.inc"
 
-constexpr RuleSetTables kMarc21{kMarc21Fields,          kMarc21Subfields,  kMarc21Mandatory,
-                                kMarc21OneMainEntry,     kMarc21IndicatorValues, kMarc21FixedCodes,
-                                kMarc21MaterialByForm};
+constexpr RuleSetTables kMarc21{
+    kMarc21Fields, kMarc21Subfields, kMarc21Mandatory,
+    kMarc21OneMainEntry, kMarc21IndicatorValues, kMarc21FixedCodes,
+    kMarc21MaterialByForm, kMarc21FixedPositionMeanings, kMarc21FixedCodeMeanings};
 constexpr RuleSetTables kMarc21AuthorityRules{
-    kMarc21AuthorityFields,          kMarc21AuthoritySubfields,  kMarc21AuthorityMandatory,
-    kMarc21AuthorityOneMainEntry,    kMarc21AuthorityIndicatorValues, kMarc21AuthorityFixedCodes,
-    kMarc21AuthorityMaterialByForm};
-constexpr RuleSetTables kUnimarc{kUnimarcFields,          kUnimarcSubfields,  kUnimarcMandatory,
-                                 kUnimarcOneMainEntry,     kUnimarcIndicatorValues, kUnimarcFixedCodes,
-                                 kUnimarcMaterialByForm};
-constexpr RuleSetTables kCnmarc{kCnmarcFields,          kCnmarcSubfields,  kCnmarcMandatory,
-                                kCnmarcOneMainEntry,     kCnmarcIndicatorValues, kCnmarcFixedCodes,
-                                kCnmarcMaterialByForm};
+    kMarc21AuthorityFields, kMarc21AuthoritySubfields, kMarc21AuthorityMandatory,
+    kMarc21AuthorityOneMainEntry, kMarc21AuthorityIndicatorValues, kMarc21AuthorityFixedCodes,
+    kMarc21AuthorityMaterialByForm, kMarc21AuthorityFixedPositionMeanings, kMarc21AuthorityFixedCodeMeanings};
+constexpr RuleSetTables kUnimarc{
+    kUnimarcFields, kUnimarcSubfields, kUnimarcMandatory,
+    kUnimarcOneMainEntry, kUnimarcIndicatorValues, kUnimarcFixedCodes,
+    kUnimarcMaterialByForm, kUnimarcFixedPositionMeanings, kUnimarcFixedCodeMeanings};
+constexpr RuleSetTables kCnmarc{
+    kCnmarcFields, kCnmarcSubfields, kCnmarcMandatory,
+    kCnmarcOneMainEntry, kCnmarcIndicatorValues, kCnmarcFixedCodes,
+    kCnmarcMaterialByForm, kCnmarcFixedPositionMeanings, kCnmarcFixedCodeMeanings};
 
 template <std::size_t N>
 bool listed(const std::string_view (&sorted)[N], std::string_view code)
@@ -51,6 +54,30 @@ std::span<const IndicatorValueRule> RuleSetTables::indicatorValuesOf(const Field
     const std::size_t first = rule.firstIndicatorValue + (which == 2 ? rule.indicator1ValueCount : 0);
     const std::size_t count = which == 2 ? rule.indicator2ValueCount : rule.indicator1ValueCount;
     return indicatorValues.subspan(first, count);
+}
+
+const FixedPositionMeanings* RuleSetTables::meaningsOf(const FixedCodeRule& rule) const
+{
+    for (const FixedPositionMeanings& m : fixedPositionMeanings)
+        if (m.position == rule.position && m.block == rule.block && m.material == rule.material)
+            return &m;
+    return nullptr;
+}
+
+std::span<const FixedCodeMeaning> RuleSetTables::codeMeaningsOf(const FixedPositionMeanings& position) const
+{
+    return fixedCodeMeanings.subspan(position.firstMeaning, position.meaningCount);
+}
+
+const FixedCodeMeaning* RuleSetTables::codeMeaning(const FixedCodeRule& rule, std::string_view code) const
+{
+    const FixedPositionMeanings* position = meaningsOf(rule);
+    if (position == nullptr)
+        return nullptr;
+    for (const FixedCodeMeaning& m : codeMeaningsOf(*position))
+        if (m.code == code)
+            return &m;
+    return nullptr;
 }
 
 const RuleSetTables& Marc21Bibliographic()

@@ -44,6 +44,27 @@ struct FixedCodeRule {
     std::string_view name;      ///< English, from the source
 };
 
+/// What one code of an explained coded position means.
+struct FixedCodeMeaning {
+    std::string_view code;       ///< the code, as wide as the position's codes, ' ' for a blank
+    std::string_view meaning;    ///< English, from the source
+    std::string_view meaningZh;  ///< Chinese, never empty
+    bool zhTranslated;           ///< the Chinese is a translation of the English, not a published one
+};
+
+/// The Chinese name of a coded position the tables explain (today MARC 21's
+/// leader), and where the meanings of its codes are: kept beside the coded
+/// positions so that the check's table stays compact.
+struct FixedPositionMeanings {
+    std::string_view block;     ///< as the coded position's FixedCodeRule::block
+    std::string_view material;  ///< as its FixedCodeRule::material
+    std::uint8_t position;      ///< as its FixedCodeRule::position
+    std::string_view nameZh;    ///< Chinese; the English is the FixedCodeRule's name
+    bool zhTranslated;          ///< the Chinese name is a translation of the English, not a published one
+    std::uint16_t firstMeaning;  ///< into the set's code meaning table
+    std::uint16_t meaningCount;  ///< one for each code of the position, in the order of its codes
+};
+
 /// One field a format defines.
 struct FieldRule {
     std::string_view tag;
@@ -85,6 +106,9 @@ struct RuleSetTables {
     /// the type of record (leader/06) of that material. Empty for a set
     /// without materials.
     std::string_view materialByForm;
+    /// The coded positions that carry names and meanings, in the order of fixedCodes.
+    std::span<const FixedPositionMeanings> fixedPositionMeanings;
+    std::span<const FixedCodeMeaning> fixedCodeMeanings;
 
     /// The field's rule, or nullptr for a tag the set does not define.
     [[nodiscard]] const FieldRule* field(std::string_view tag) const;
@@ -93,6 +117,15 @@ struct RuleSetTables {
     /// The values an indicator (1 or 2) of a field may hold, with their
     /// meanings in English and Chinese; empty where the source gives none.
     [[nodiscard]] std::span<const IndicatorValueRule> indicatorValuesOf(const FieldRule& field, int which) const;
+    /// The Chinese name and code meanings of a coded position, or nullptr
+    /// where the tables explain none (UNIMARC's positions, MARC 21's 006-008).
+    [[nodiscard]] const FixedPositionMeanings* meaningsOf(const FixedCodeRule& rule) const;
+    /// What each code of an explained position means, in the order of its codes.
+    [[nodiscard]] std::span<const FixedCodeMeaning> codeMeaningsOf(const FixedPositionMeanings& position) const;
+    /// What `code` (as wide as the rule's codes) means at a coded position,
+    /// or nullptr for a code the position does not define or a position the
+    /// tables do not explain.
+    [[nodiscard]] const FixedCodeMeaning* codeMeaning(const FixedCodeRule& rule, std::string_view code) const;
 };
 
 [[nodiscard]] const RuleSetTables& Marc21Bibliographic();

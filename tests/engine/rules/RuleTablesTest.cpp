@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "iso2709/Iso2709Reader.h"
 
 #include "rules/RuleCheck.h"
 #include "rules/RuleCodeMeanings.h"
 #include "rules/RuleIndex.h"
 #include "rules/RuleTables.h"
+#include "RecordFiles.h"
 
 namespace {
 
@@ -171,6 +178,98 @@ TEST(RuleTablesTest, EveryFindingCodeHasAChineseMeaning)
     for (const veltrane::RuleCode& code : veltrane::kRuleCodes)
         EXPECT_FALSE(RuleCodeMeaningZh(code.code).empty()) << code.code;
     EXPECT_TRUE(RuleCodeMeaningZh("no-such-code").empty());
+}
+
+/// The rule of a coded position of the leader, or nullptr.
+const FixedCodeRule* leaderRule(const RuleSetTables& tables, int position)
+{
+    for (const FixedCodeRule& rule : tables.fixedCodes)
+        if (rule.block == "LDR" && rule.position == position)
+            return &rule;
+    return nullptr;
+}
+
+// The viewer tells a MARC 21 leader code by its meaning: every byte the check
+// accepts at a coded position of the leader has one, in English and Chinese,
+// and no byte it rejects has one.
+TEST(RuleTablesTest, EveryMarc21LeaderCodeTheCheckAcceptsHasAMeaning)
+{
+    // A book and an authority record; the byte tried may turn one into the other.
+    std::string book = testsupport::MakeRecord({{"001", "b1"}, {"245", "10\x1f" "aTitle"}});
+    book[8] = ' ';
+    std::string authority = testsupport::MakeRecord({{"001", "a1"}, {"100", "1 \x1f" "aName"}});
+    authority.replace(5, 5, "nz  a");
+    authority[17] = 'n';
+    std::set<std::tuple<const RuleSetTables*, int, char>> accepted;
+    veltrane::Iso2709Reader reader;
+    for (const std::string& base : {book, authority}) {
+        for (const int position : {5, 6, 7, 8, 9, 17, 18, 19}) {
+            for (int byte = 0x20; byte < 0x7f; ++byte) {
+                std::string record = base;
+                record[static_cast<std::size_t>(position)] = static_cast<char>(byte);
+                const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(record.data()),
+                                                           record.size());
+                reader.read(bytes);
+                std::vector<veltrane::RuleFinding> found;
+                const veltrane::RuleSet applied =
+                    CheckRecordRules(reader, veltrane::RuleSetting::Marc21, {.record = bytes}, found);
+                // Holdings, classification and community records get no rules.
+                if (std::any_of(found.begin(), found.end(),
+                                [](const veltrane::RuleFinding& f) { return f.code == "no-rules"; }))
+                    continue;
+                const RuleSetTables& tables =
+                    applied == veltrane::RuleSet::Marc21 ? Marc21Bibliographic() : Marc21Authority();
+                const bool rejected = std::any_of(found.begin(), found.end(), [&](const veltrane::RuleFinding& f) {
+                    return f.code == "bad-fixed-value" && f.tag.empty() && f.position == position;
+                });
+                const char code = static_cast<char>(byte);
+                SCOPED_TRACE(std::string(veltrane::RuleSetName(applied)) + " leader/" + std::to_string(position) +
+                             " '" + code + '\'');
+                const FixedCodeRule* rule = leaderRule(tables, position);
+                if (rule == nullptr) {  // a position the format leaves uncoded (authority 07, 08, 19)
+                    EXPECT_FALSE(rejected);
+                    continue;
+                }
+                const FixedPositionMeanings* named = tables.meaningsOf(*rule);
+                ASSERT_NE(named, nullptr);
+                EXPECT_FALSE(named->nameZh.empty());
+                const FixedCodeMeaning* meaning = tables.codeMeaning(*rule, std::string_view(&code, 1));
+                EXPECT_EQ(meaning != nullptr, !rejected);
+                if (meaning == nullptr)
+                    continue;
+                EXPECT_FALSE(meaning->meaning.empty());
+                EXPECT_FALSE(meaning->meaningZh.empty());
+                EXPECT_TRUE(meaning->zhTranslated);
+                accepted.emplace(&tables, position, code);
+            }
+        }
+    }
+    // Every meaning the tables hold is of a code the check accepts.
+    std::size_t meanings = 0;
+    for (const RuleSetTables* tables : {&Marc21Bibliographic(), &Marc21Authority()})
+        for (const FixedPositionMeanings& position : tables->fixedPositionMeanings)
+            meanings += tables->codeMeaningsOf(position).size();
+    EXPECT_EQ(accepted.size(), meanings);
+    EXPECT_EQ(meanings, 50U + 16U);
+}
+
+TEST(RuleTablesTest, LeaderCodesMeanWhatTheirFormatSays)
+{
+    const RuleSetTables& books = Marc21Bibliographic();
+    const FixedCodeRule& type = *leaderRule(books, 6);
+    EXPECT_EQ(books.meaningsOf(type)->nameZh, "纪录类型");
+    EXPECT_EQ(books.codeMeaning(type, "a")->meaning, "Language material");
+    EXPECT_EQ(books.codeMeaning(type, "a")->meaningZh, "文字资料");
+    EXPECT_EQ(books.codeMeaning(*leaderRule(books, 17), " ")->meaningZh, "完整级");
+    EXPECT_EQ(books.codeMeaning(*leaderRule(books, 17), "n"), nullptr);
+    const RuleSetTables& authority = Marc21Authority();
+    EXPECT_EQ(authority.meaningsOf(*leaderRule(authority, 18))->nameZh, "标识符方针");
+    EXPECT_EQ(authority.codeMeaning(*leaderRule(authority, 17), "n")->meaning, "Complete authority record");
+    // Only the leader is explained: 006-008 and UNIMARC's label are checked, not told.
+    for (const RuleSetTables* set : {&books, &UnimarcBibliographic(), &CnmarcBibliographic()})
+        for (const FixedCodeRule& rule : set->fixedCodes)
+            EXPECT_EQ(set->meaningsOf(rule) != nullptr, set == &books && rule.block == "LDR")
+                << rule.block << '/' << int{rule.position};
 }
 
 // The check asks the index, not the tables: it must answer as they do, for
