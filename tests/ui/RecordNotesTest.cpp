@@ -21,6 +21,8 @@
 #include "windows/RecordTextEdit.h"
 #include "ViewerHarness.h"
 
+Q_DECLARE_METATYPE(veltrane::RuleSet)
+
 using viewertest::answerAs;
 using viewertest::ModalAnswer;
 
@@ -46,6 +48,15 @@ std::string cnmarcRecord(const std::string& titleIndicators = "1 ")
         {"200", titleIndicators + "\x1f" "a" + gbk(QStringLiteral("中文题名")) + "\x1f" "f" + gbk(QStringLiteral("张三"))},
         {"801", " 0\x1f" "aCN\x1f" "b" + gbk(QStringLiteral("国家图书馆"))},
     });
+}
+
+/// A MARC 21 authority record: a complete one for a personal name.
+std::string authorityRecord()
+{
+    std::string record = testsupport::MakeRecord({{"001", "a1"}, {"100", "1 \x1f" "aLovelace, Ada"}});
+    record.replace(5, 5, "nz  a");
+    record[17] = 'n';
+    return record;
 }
 
 }  // namespace
@@ -235,6 +246,13 @@ private slots:
             << QStringLiteral("第一指示符 1：题名有检索意义 (First indicator 1: Added entry)");
         QTest::newRow("MARC 21 subfield") << m21 << QStringLiteral("24510") << 14 << QStringLiteral("245 $c：责任说明等");
         QTest::newRow("leader") << m21 << QStringLiteral("001") << 4 << QStringLiteral("06 纪录类型 (Type of record)：a 文字资料");
+        // An authority record is named by the authority format, its leader too.
+        const QByteArray authority = QByteArray::fromStdString(authorityRecord());
+        QTest::newRow("authority tag") << authority << QStringLiteral("1001 ") << 1
+                                       << QStringLiteral("100 标目——个人名称 (HEADING--PERSONAL NAME)");
+        QTest::newRow("authority leader")
+            << authority << QStringLiteral("001") << 4
+            << QStringLiteral("17 编码级别 (Encoding level)：n 完整的规范纪录 (Complete authority record)");
     }
 
     void tooltipsNameTagsIndicatorsAndSubfieldCodes()
@@ -257,6 +275,95 @@ private slots:
         cursor.setPosition(memo->documentPosition(at));
         const QPoint point = memo->cursorRect(cursor).center() + QPoint(2, 0);
         QCOMPARE(memo->displayPositionAt(point), at);
+    }
+
+    // The first line's tooltip tells the leader position by position: the
+    // names and meanings of MARC 21's codes, the values bare where the rules
+    // explain no code (UNIMARC's label, an undefined position), a short
+    // leader as far as it goes.
+    void leaderIsToldPositionByPosition_data()
+    {
+        QTest::addColumn<QByteArray>("leader");
+        QTest::addColumn<veltrane::RuleSet>("rules");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList marc21EntryMap{
+            QStringLiteral("20 字段长度部分的长度 (Length of the length-of-field portion)：4"),
+            QStringLiteral("21 起始字符位置部分的长度 (Length of the starting-character-position portion)：5"),
+            QStringLiteral("22 实施者定义部分的长度 (Length of the implementation-defined portion)：0"),
+            QStringLiteral("23 未定义 (Undefined)：0"),
+        };
+        QTest::newRow("MARC 21 book") << QByteArray("01234nam a2200289 i 4500") << veltrane::RuleSet::Marc21
+                                      << (QStringList{
+                                              QStringLiteral("00-04 纪录长度 (Record length)：01234"),
+                                              QStringLiteral("05 纪录状态 (Record status)：n 新纪录 (New)"),
+                                              QStringLiteral("06 纪录类型 (Type of record)：a 文字资料 (Language material)"),
+                                              QStringLiteral("07 书目级别 (Bibliographic level)：m 专著/单件 (Monograph/item)"),
+                                              QStringLiteral("08 控制类型 (Type of control)：# 无特定类型 (No specific type)"),
+                                              QStringLiteral("09 字符编码方案 (Character coding scheme)：a UCS/Unicode"),
+                                              QStringLiteral("10 指示符数 (Indicator count)：2"),
+                                              QStringLiteral("11 子字段代码长度 (Subfield code count)：2"),
+                                              QStringLiteral("12-16 数据起始地址 (Base address of data)：00289"),
+                                              QStringLiteral("17 编码级别 (Encoding level)：# 完整级 (Full level)"),
+                                              QStringLiteral("18 著录格式 (Descriptive cataloging form)：i 含 ISBD 标识符 (ISBD punctuation included)"),
+                                              QStringLiteral("19 多部分资源纪录级别 (Multipart resource record level)：# 未指明或不适用 (Not specified or not applicable)"),
+                                          } + marc21EntryMap);
+        QTest::newRow("MARC 21 undefined codes, short leader")
+            << QByteArray("00042zxq b2200") << veltrane::RuleSet::Marc21
+            << QStringList{
+                   QStringLiteral("00-04 纪录长度 (Record length)：00042"),
+                   QStringLiteral("05 纪录状态 (Record status)：z"),
+                   QStringLiteral("06 纪录类型 (Type of record)：x"),
+                   QStringLiteral("07 书目级别 (Bibliographic level)：q"),
+                   QStringLiteral("08 控制类型 (Type of control)：# 无特定类型 (No specific type)"),
+                   QStringLiteral("09 字符编码方案 (Character coding scheme)：b"),
+                   QStringLiteral("10 指示符数 (Indicator count)：2"),
+                   QStringLiteral("11 子字段代码长度 (Subfield code count)：2"),
+                   QStringLiteral("12-13 数据起始地址 (Base address of data)：00"),
+               };
+        QTest::newRow("MARC 21 authority")
+            << QByteArray("00042nz  a2200037n  4500") << veltrane::RuleSet::Marc21Authority
+            << (QStringList{
+                    QStringLiteral("00-04 纪录长度 (Record length)：00042"),
+                    QStringLiteral("05 纪录状态 (Record status)：n 新纪录 (New)"),
+                    QStringLiteral("06 纪录类型 (Type of record)：z 规范数据 (Authority data)"),
+                    QStringLiteral("07 #"),
+                    QStringLiteral("08 #"),
+                    QStringLiteral("09 字符编码方案 (Character coding scheme)：a UCS/Unicode"),
+                    QStringLiteral("10 指示符数 (Indicator count)：2"),
+                    QStringLiteral("11 子字段代码长度 (Subfield code count)：2"),
+                    QStringLiteral("12-16 数据起始地址 (Base address of data)：00037"),
+                    QStringLiteral("17 编码级别 (Encoding level)：n 完整的规范纪录 (Complete authority record)"),
+                    QStringLiteral("18 标识符方针 (Punctuation policy)：# 无信息提供 (No information provided)"),
+                    QStringLiteral("19 #"),
+                } + marc21EntryMap);
+        const QStringList label{
+            QStringLiteral("00-04 纪录长度 (Record length)：00042"),
+            QStringLiteral("05 n"),
+            QStringLiteral("06 a"),
+            QStringLiteral("07 m"),
+            QStringLiteral("08 0"),
+            QStringLiteral("09 #"),
+            QStringLiteral("10 指示符数 (Indicator count)：2"),
+            QStringLiteral("11 子字段代码长度 (Subfield code count)：2"),
+            QStringLiteral("12-16 数据起始地址 (Base address of data)：00024"),
+            QStringLiteral("17 1"),
+            QStringLiteral("18 #"),
+            QStringLiteral("19 #"),
+            QStringLiteral("20-23 地址目次项结构 (Entry map)：450#"),
+        };
+        QTest::newRow("UNIMARC label") << QByteArray("00042nam0 22000241  450 ") << veltrane::RuleSet::Unimarc << label;
+        QTest::newRow("CNMARC label") << QByteArray("00042nam0 22000241  450 ") << veltrane::RuleSet::Cnmarc << label;
+        QTest::newRow("no rules") << QByteArray("00042nam0 22000241  450 ") << veltrane::RuleSet::None << label;
+    }
+
+    void leaderIsToldPositionByPosition()
+    {
+        QFETCH(QByteArray, leader);
+        QFETCH(veltrane::RuleSet, rules);
+        QFETCH(QStringList, lines);
+        const QStringList expected = QStringList{QStringLiteral("头标 (Leader)")} + lines +
+                                     QStringList{QStringLiteral("（# 为空格）")};
+        QCOMPARE(LeaderDescription(leader.toStdString(), rules).split(QLatin1Char('\n')), expected);
     }
 
     void faultsAreUnderlinedWithTheirMessage()

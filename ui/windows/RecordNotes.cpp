@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "rules/RuleCodeMeanings.h"
 #include "rules/RuleTables.h"
@@ -28,6 +29,7 @@ const RuleSetTables* tablesOf(RuleSet rules)
     case RuleSet::Cnmarc:
         return &veltrane::rules::CnmarcBibliographic();
     case RuleSet::Marc21Authority:
+        return &veltrane::rules::Marc21Authority();
     case RuleSet::None:
         break;
     }
@@ -73,101 +75,64 @@ QString indicatorValueMeaning(const RuleSetTables& tables, const FieldRule& rule
     return {};
 }
 
-// The MARC 21 bibliographic leader: its positions and the codes of the coded
-// ones, from the Library of Congress's field list (docs/RULES.md).
-struct LeaderCode {
-    char code;
-    const char* zh;
-    const char* en;
-};
+// The leader positions that hold the record's structure rather than a code:
+// every ISO 2709 record gives them the same meaning, whatever its format. The
+// coded positions, with the meaning of each code, come from the rule tables.
 struct LeaderPosition {
     int first;
     int last;
     const char* zh;
     const char* en;
-    std::vector<LeaderCode> codes;
+};
+constexpr LeaderPosition kStructurePositions[] = {
+    {0, 4, "纪录长度", "Record length"},
+    {10, 10, "指示符数", "Indicator count"},
+    {11, 11, "子字段代码长度", "Subfield code count"},
+    {12, 16, "数据起始地址", "Base address of data"},
+    {20, 23, "地址目次项结构", "Entry map"},
+};
+// The parts of the entry map, which MARC 21's documentation names one by one.
+constexpr LeaderPosition kEntryMapParts[] = {
+    {20, 20, "字段长度部分的长度", "Length of the length-of-field portion"},
+    {21, 21, "起始字符位置部分的长度", "Length of the starting-character-position portion"},
+    {22, 22, "实施者定义部分的长度", "Length of the implementation-defined portion"},
+    {23, 23, "未定义", "Undefined"},
 };
 
-const std::vector<LeaderPosition>& marc21Leader()
-{
-    static const std::vector<LeaderPosition> kPositions = {
-        {0, 4, "纪录长度", "Record length", {}},
-        {5, 5, "纪录状态", "Record status",
-         {{'a', "编码级别提高", "Increase in encoding level"},
-          {'c', "已更正或修订", "Corrected or revised"},
-          {'d', "已删除", "Deleted"},
-          {'n', "新纪录", "New"},
-          {'p', "由预出版级别提高", "Increase in encoding level from prepublication"}}},
-        {6, 6, "纪录类型", "Type of record",
-         {{'a', "文字资料", "Language material"},
-          {'c', "乐谱", "Notated music"},
-          {'d', "手稿乐谱", "Manuscript notated music"},
-          {'e', "地图资料", "Cartographic material"},
-          {'f', "手稿地图资料", "Manuscript cartographic material"},
-          {'g', "放映媒体", "Projected medium"},
-          {'i', "非音乐录音", "Nonmusical sound recording"},
-          {'j', "音乐录音", "Musical sound recording"},
-          {'k', "二维非放映图形", "Two-dimensional nonprojectable graphic"},
-          {'m', "计算机文件", "Computer file"},
-          {'o', "成套资料", "Kit"},
-          {'p', "混合资料", "Mixed material"},
-          {'r', "三维制品或自然物", "Three-dimensional artifact or naturally occurring object"},
-          {'t', "手稿文字资料", "Manuscript language material"}}},
-        {7, 7, "书目级别", "Bibliographic level",
-         {{'a', "专著的组成部分", "Monographic component part"},
-          {'b', "连续出版物的组成部分", "Serial component part"},
-          {'c', "集合", "Collection"},
-          {'d', "子单元", "Subunit"},
-          {'i', "集成性资源", "Integrating resource"},
-          {'m', "专著/单件", "Monograph/item"},
-          {'s', "连续出版物", "Serial"}}},
-        {8, 8, "控制类型", "Type of control", {{' ', "无特定类型", "No specific type"}, {'a', "档案", "Archival"}}},
-        {9, 9, "字符编码方案", "Character coding scheme", {{' ', "MARC-8", "MARC-8"}, {'a', "UCS/Unicode", "UCS/Unicode"}}},
-        {10, 10, "指示符数", "Indicator count", {}},
-        {11, 11, "子字段代码长度", "Subfield code count", {}},
-        {12, 16, "数据起始地址", "Base address of data", {}},
-        {17, 17, "编码级别", "Encoding level",
-         {{' ', "完整级", "Full level"},
-          {'1', "完整级，未核对资料", "Full level, material not examined"},
-          {'2', "低于完整级，未核对资料", "Less-than-full level, material not examined"},
-          {'3', "简略级", "Abbreviated level"},
-          {'4', "核心级", "Core level"},
-          {'5', "部分（初步）级", "Partial (preliminary) level"},
-          {'7', "最低级", "Minimal level"},
-          {'8', "预出版级", "Prepublication level"},
-          {'u', "未知", "Unknown"},
-          {'z', "不适用", "Not applicable"}}},
-        {18, 18, "著录格式", "Descriptive cataloging form",
-         {{' ', "非 ISBD", "Non-ISBD"},
-          {'a', "AACR 2", "AACR 2"},
-          {'c', "省略 ISBD 标识符", "ISBD punctuation omitted"},
-          {'i', "含 ISBD 标识符", "ISBD punctuation included"},
-          {'n', "非 ISBD，省略标识符", "Non-ISBD punctuation omitted"},
-          {'u', "未知", "Unknown"}}},
-        {19, 19, "多部分资源纪录级别", "Multipart resource record level",
-         {{' ', "未指明或不适用", "Not specified or not applicable"},
-          {'a', "全套", "Set"},
-          {'b', "有独立题名的部分", "Part with independent title"},
-          {'c', "有从属题名的部分", "Part with dependent title"}}},
-        {20, 20, "字段长度部分的长度", "Length of the length-of-field portion", {}},
-        {21, 21, "起始字符位置部分的长度", "Length of the starting-character-position portion", {}},
-        {22, 22, "实施者定义部分的长度", "Length of the implementation-defined portion", {}},
-        {23, 23, "未定义", "Undefined", {}},
-    };
-    return kPositions;
-}
+/// A leader position the description names: a structural one, or a coded
+/// one the rule tables explain (`coded` set).
+struct NamedLeaderPosition {
+    int first;
+    int last;
+    QString name;
+    const veltrane::rules::FixedCodeRule* coded = nullptr;
+};
 
-// The positions every ISO 2709 record gives the same meaning, whatever its format.
-const std::vector<LeaderPosition>& structureLeader()
+std::vector<NamedLeaderPosition> namedLeaderPositions(const RuleSetTables* tables, RuleSet rules)
 {
-    static const std::vector<LeaderPosition> kPositions = {
-        {0, 4, "纪录长度", "Record length", {}},
-        {10, 10, "指示符数", "Indicator count", {}},
-        {11, 11, "子字段代码长度", "Subfield code count", {}},
-        {12, 16, "数据起始地址", "Base address of data", {}},
-        {20, 23, "地址目次项结构", "Entry map", {}},
-    };
-    return kPositions;
+    std::vector<NamedLeaderPosition> named;
+    const bool entryMapInParts = rules == RuleSet::Marc21 || rules == RuleSet::Marc21Authority;
+    for (const LeaderPosition& p : kStructurePositions) {
+        if (entryMapInParts && p.first == kEntryMapParts[0].first) {
+            for (const LeaderPosition& part : kEntryMapParts)
+                named.push_back({part.first, part.last, bothNames(part.zh, part.en)});
+            continue;
+        }
+        named.push_back({p.first, p.last, bothNames(p.zh, p.en)});
+    }
+    if (tables != nullptr) {
+        for (const veltrane::rules::FixedCodeRule& rule : tables->fixedCodes) {
+            if (rule.block != "LDR")
+                continue;
+            if (const auto* meanings = tables->meaningsOf(rule))
+                named.push_back({rule.position, rule.position + rule.length - 1, bothNames(meanings->nameZh, rule.name),
+                                 &rule});
+        }
+    }
+    std::sort(named.begin(), named.end(), [](const NamedLeaderPosition& a, const NamedLeaderPosition& b) {
+        return a.first < b.first;
+    });
+    return named;
 }
 
 }  // namespace
@@ -263,8 +228,8 @@ QString ElementToolTip(const RecordTextMap& map, const RecordInfo& info, int pos
 
 QString LeaderDescription(const std::string& leader, RuleSet rules)
 {
+    const RuleSetTables* tables = tablesOf(rules);
     QStringList lines{QStringLiteral("头标 (Leader)")};
-    const auto& positions = rules == RuleSet::Marc21 ? marc21Leader() : structureLeader();
     int next = 0;
     const auto bytes = [&](int first, int last) {
         return QString::fromLatin1(leader.data() + first, last - first + 1).replace(QLatin1Char(' '), QLatin1Char('#'));
@@ -273,7 +238,7 @@ QString LeaderDescription(const std::string& leader, RuleSet rules)
         for (; next < upTo && next < static_cast<int>(leader.size()); ++next)
             lines.append(QStringLiteral("%1 %2").arg(next, 2, 10, QLatin1Char('0')).arg(bytes(next, next)));
     };
-    for (const LeaderPosition& p : positions) {
+    for (const NamedLeaderPosition& p : namedLeaderPositions(tables, rules)) {
         bare(p.first);
         if (p.first >= static_cast<int>(leader.size()))
             break;
@@ -281,12 +246,11 @@ QString LeaderDescription(const std::string& leader, RuleSet rules)
         QString line = (p.first == last ? QStringLiteral("%1").arg(p.first, 2, 10, QLatin1Char('0'))
                                         : QStringLiteral("%1-%2").arg(p.first, 2, 10, QLatin1Char('0'))
                                               .arg(last, 2, 10, QLatin1Char('0'))) +
-                       QLatin1Char(' ') + bothNames(p.zh, p.en) + QStringLiteral("：") + bytes(p.first, last);
-        if (p.codes.size() > 0) {
-            const char value = leader[static_cast<std::size_t>(p.first)];
-            for (const LeaderCode& c : p.codes)
-                if (c.code == value)
-                    line += QLatin1Char(' ') + bothNames(c.zh, c.en);
+                       QLatin1Char(' ') + p.name + QStringLiteral("：") + bytes(p.first, last);
+        if (p.coded != nullptr) {
+            const std::string_view code = std::string_view(leader).substr(static_cast<std::size_t>(p.first), p.coded->width);
+            if (const auto* meaning = tables->codeMeaning(*p.coded, code))
+                line += QLatin1Char(' ') + bothNames(meaning->meaningZh, meaning->meaning);
         }
         lines.append(line);
         next = last + 1;

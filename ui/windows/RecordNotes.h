@@ -33,8 +33,9 @@
 /// English; on the first line the leader follows. "" elsewhere.
 [[nodiscard]] QString ElementToolTip(const RecordTextMap& map, const RecordInfo& info, int position);
 
-/// The leader position by position, with the meaning of each code where the
-/// format's documentation gives one.
+/// The leader position by position: the structural positions by name, the
+/// coded ones with their names and the meaning of their code where the rule
+/// tables explain them (MARC 21 bibliographic and authority), other values bare.
 [[nodiscard]] QString LeaderDescription(const std::string& leader, veltrane::RuleSet rules);
 
 /// A red wavy underline at each content fault's place, its message as the tooltip.
