@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -102,11 +101,6 @@ std::string parseChoice(std::optional<std::string_view> value, std::string_view 
     return {};
 }
 
-bool isContentCode(std::string_view code)
-{
-    return std::any_of(std::begin(kRuleCodes), std::end(kRuleCodes), [&](const RuleCode& c) { return c.code == code; });
-}
-
 std::string findingJson(const CheckProblem& p)
 {
     std::string json = "{\"record\":" + std::to_string(p.number) + ",\"offset\":" + std::to_string(p.offset) +
@@ -126,9 +120,43 @@ std::string findingJson(const CheckProblem& p)
     return json + "}\n";
 }
 
+/// The findings of a check counted by code and rule set. A file's findings
+/// name their codes with a few texts, each where it lies: a count is found by
+/// where its code's text is, and counts are added up by text only when told.
+class FindingTally {
+public:
+    void add(std::string_view code, RuleSet rules)
+    {
+        for (Entry& e : m_entries) {
+            if (e.code.data() == code.data() && e.code.size() == code.size() && e.rules == rules) {
+                ++e.count;
+                return;
+            }
+        }
+        m_entries.push_back({code, rules, 1});
+    }
+
+    /// The findings of a code checked by `rules`, or by any rules when none are given.
+    [[nodiscard]] std::uint64_t count(std::string_view code, std::optional<RuleSet> rules) const
+    {
+        std::uint64_t total = 0;
+        for (const Entry& e : m_entries)
+            if (e.code == code && (!rules || e.rules == *rules))
+                total += e.count;
+        return total;
+    }
+
+private:
+    struct Entry {
+        std::string_view code;
+        RuleSet rules;
+        std::uint64_t count;
+    };
+    std::vector<Entry> m_entries;
+};
+
 /// The counts per structural code, as ever, then per content code and rule set.
-void writeSummary(StandardOutput& output, const std::map<std::string_view, std::uint64_t>& counts,
-                  const std::map<std::pair<std::string_view, RuleSet>, std::uint64_t>& contentCounts, bool jsonl)
+void writeSummary(StandardOutput& output, const FindingTally& tally, bool jsonl)
 {
     auto write = [&](std::string_view code, std::optional<RuleSet> rules, std::uint64_t count) {
         if (jsonl)
@@ -140,12 +168,12 @@ void writeSummary(StandardOutput& output, const std::map<std::string_view, std::
                          std::to_string(count) + '\n');
     };
     for (const CheckCode& c : kCheckCodes)
-        if (auto found = counts.find(c.code); found != counts.end())
-            write(c.code, std::nullopt, found->second);
+        if (const std::uint64_t count = tally.count(c.code, std::nullopt); count > 0)
+            write(c.code, std::nullopt, count);
     for (const RuleCode& c : kRuleCodes)
         for (const RuleSet set : {RuleSet::Marc21, RuleSet::Marc21Authority, RuleSet::Unimarc, RuleSet::Cnmarc})
-            if (auto found = contentCounts.find({c.code, set}); found != contentCounts.end())
-                write(c.code, set, found->second);
+            if (const std::uint64_t count = tally.count(c.code, set); count > 0)
+                write(c.code, set, count);
 }
 
 int runCheckCommand(const std::vector<std::string_view>& arguments)
@@ -212,18 +240,14 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
     }
 
     StandardOutput output;
-    std::map<std::string_view, std::uint64_t> counts;
-    std::map<std::pair<std::string_view, RuleSet>, std::uint64_t> contentCounts;
+    FindingTally tally;
     std::uint64_t failing = 0;
     std::string line;
     auto report = [&](const CheckProblem& p) {
         if (failOnWarning || p.severity == Severity::Error)
             ++failing;
         if (summary) {
-            if (isContentCode(p.code))
-                ++contentCounts[{p.code, p.rules}];
-            else
-                ++counts[p.code];
+            tally.add(p.code, p.rules);
             return;
         }
         if (jsonl) {
@@ -258,7 +282,7 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
         return kExitFailure;
     }
     if (summary)
-        writeSummary(output, counts, contentCounts, jsonl);
+        writeSummary(output, tally, jsonl);
     if (!output.flush()) {
         if (output.error() != EPIPE)
             tellError(std::string("cannot write the output: ") + std::strerror(output.error()));
