@@ -74,7 +74,7 @@ private:
         for (RuleFinding& f : m_findings) {
             add(f.at, f.code, [&] { return std::move(f.message); });
             CheckProblem& p = m_out.back();
-            p.severity = RuleCodeSeverity(f.code);
+            p.severity = f.severity;
             p.rules = set;
             p.tag = std::move(f.tag);
             p.occurrence = f.occurrence;

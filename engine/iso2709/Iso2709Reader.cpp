@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "iso2709/Iso2709Reader.h"
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -148,6 +144,15 @@ bool plainlySound(std::span<const unsigned char> data, unsigned char terminator)
            std::memchr(data.data(), terminator, n - 1) == nullptr && !holdsEmptyCode(data.data(), n, terminator);
 }
 
+/// Collects a field's subfields as they are walked, and its indicators.
+struct SubfieldList {
+    std::vector<IsoSubfield>& out;
+    std::span<const unsigned char> found;  ///< the indicators
+
+    void indicators(std::span<const unsigned char> bytes) { found = bytes; }
+    void subfield(const IsoSubfield& s) { out.push_back(s); }
+};
+
 /// The subfield whose delimiter stands at k of body, up to the delimiter at
 /// next (or the end): its code is the byte after the delimiter, if any.
 void addSubfield(std::span<const unsigned char> body, std::size_t k, std::size_t next, std::vector<IsoSubfield>& out)
@@ -158,65 +163,24 @@ void addSubfield(std::span<const unsigned char> body, std::size_t k, std::size_t
         out.push_back({body.subspan(k + 1, 1), body.subspan(k + 2, next - k - 2)});
 }
 
-#if defined(__x86_64__)
-
-/// Calls at(k) for each delimiter of the first n bytes, 32 bytes at a time
-/// while 32 remain; returns where it stopped.
-template <typename At>
-__attribute__((target("avx2"))) std::size_t eachDelimiterAvx2(const unsigned char* bytes, std::size_t n,
-                                                               unsigned char delimiter, At& at)
+/// SplitSubfields in a printable variant, where a '$' is a delimiter only
+/// before a letter or digit.
+std::span<const unsigned char> splitAtPrintableDelimiters(std::span<const unsigned char> body, DelimiterMode mode,
+                                                          std::vector<IsoSubfield>& out)
 {
-    const __m256i d = _mm256_set1_epi8(static_cast<char>(delimiter));
-    std::size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-        auto found = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(chunk, d)));
-        for (; found != 0; found &= found - 1)
-            at(i + static_cast<std::size_t>(__builtin_ctz(found)));
+    std::size_t k = nextDelimiter(body, 0, mode);
+    const std::span<const unsigned char> indicators = body.first(k);
+    while (k < body.size()) {
+        const std::size_t next = nextDelimiter(body, k + 1, mode);
+        addSubfield(body, k, next, out);
+        k = next;
     }
-    return i;
+    return indicators;
 }
 
-#endif
-
-/// SplitSubfields where every delimiter byte is one: the delimiters are
-/// found many bytes at a time (fields can be long, subfields are many), and
-/// each subfield runs from one to the next.
-std::span<const unsigned char> splitAtEveryDelimiter(std::span<const unsigned char> body, unsigned char delimiter,
-                                                     std::vector<IsoSubfield>& out)
+bool printableDelimiters(DelimiterMode mode)
 {
-    const std::size_t n = body.size();
-    std::size_t first = n, previous = n;  // n while there is none
-    auto at = [&](std::size_t k) {
-        if (previous == n)
-            first = k;
-        else
-            addSubfield(body, previous, k, out);
-        previous = k;
-    };
-    const unsigned char* const bytes = body.data();
-    std::size_t i = 0;
-#if defined(__x86_64__)
-    if (n >= 32 && HasAvx2())
-        i = eachDelimiterAvx2(bytes, n, delimiter, at);
-#endif
-    // Eight bytes a word: a byte equal to the delimiter is zero after the
-    // xor, and only a zero byte keeps its high bit clear below (no carry
-    // crosses bytes), so each bit found is one delimiter.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kLow7 = kOnes * 0x7F, kHigh = kOnes * 0x80;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + i, sizeof word);
-        const std::uint64_t x = word ^ (kOnes * delimiter);
-        for (std::uint64_t found = ~(((x & kLow7) + kLow7) | x | kLow7) & kHigh; found != 0; found &= found - 1)
-            at(i + static_cast<std::size_t>(__builtin_ctzll(found)) / 8);
-    }
-    for (; i < n; ++i)
-        if (bytes[i] == delimiter)
-            at(i);
-    if (previous != n)
-        addSubfield(body, previous, n, out);
-    return body.first(first);
+    return mode == dmSpecial1 || mode == dmSpecial2;
 }
 
 std::size_t emptyCodes(std::span<const IsoSubfield> subfields)
@@ -231,16 +195,13 @@ std::span<const unsigned char> SplitSubfields(std::span<const unsigned char> bod
                                               std::vector<IsoSubfield>& out)
 {
     out.clear();
-    if (mode != dmSpecial1 && mode != dmSpecial2)
-        return splitAtEveryDelimiter(body, SubfieldDelimiter(mode), out);
-    std::size_t k = nextDelimiter(body, 0, mode);
-    const std::span<const unsigned char> indicators = body.first(k);
-    while (k < body.size()) {
-        const std::size_t next = nextDelimiter(body, k + 1, mode);
-        addSubfield(body, k, next, out);
-        k = next;
-    }
-    return indicators;
+    if (printableDelimiters(mode))
+        return splitAtPrintableDelimiters(body, mode, out);
+    // Every delimiter byte is one; the terminator is data here.
+    SubfieldList list{out, {}};
+    std::size_t end = 0;
+    (void)WalkStandardSubfields<false>(body, body.size(), list, end);
+    return list.found;
 }
 
 std::span<const unsigned char> Iso2709Reader::body(std::size_t i) const
@@ -257,6 +218,20 @@ IsoDataField Iso2709Reader::dataField(std::size_t i)
 {
     const std::span<const unsigned char> indicators = SplitSubfields(body(i), m_mode, m_subfields);
     return {indicators, m_subfields};
+}
+
+IsoDataField Iso2709Reader::dataField(std::size_t i, bool& controls)
+{
+    m_subfields.clear();
+    SubfieldList list{m_subfields, {}};
+    controls = walkDataField(i, list);
+    return {list.found, m_subfields};
+}
+
+bool Iso2709Reader::holdsControlsPrintably(std::span<const unsigned char> body)
+{
+    // The printable delimiter and terminator are no controls.
+    return std::any_of(body.begin(), body.end(), [](unsigned char b) { return b < 0x20; });
 }
 
 bool Iso2709Reader::unimarcShaped() const

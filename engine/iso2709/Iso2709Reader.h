@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "iso2709/RecordLayout.h"
+#include "iso2709/SubfieldWalk.h"
 
 namespace veltrane {
 
@@ -32,14 +33,6 @@ struct RecordProblem {
 /// Bytes as a problem's description quotes them: controls and bytes past
 /// ASCII as '?'.
 [[nodiscard]] std::string PrintableBytes(std::span<const unsigned char> bytes);
-
-/// One subfield of a data field, by reference into the record's bytes.
-struct IsoSubfield {
-    /// The byte after the delimiter; empty for a delimiter with no code (one
-    /// followed by another delimiter or ending the field).
-    std::span<const unsigned char> code;
-    std::span<const unsigned char> value;  ///< after the code, up to the next delimiter or the field's end
-};
 
 /// A data field taken apart at its subfield delimiters.
 struct IsoDataField {
@@ -111,6 +104,31 @@ public:
     /// Field i taken apart as a data field, at the subfield delimiters of the
     /// variant read with; valid until the next call or read.
     [[nodiscard]] IsoDataField dataField(std::size_t i);
+    /// dataField(i) that also tells, from the same pass over the field's
+    /// bytes, whether they hold a control character (below 0x20) other than
+    /// the subfield delimiter.
+    [[nodiscard]] IsoDataField dataField(std::size_t i, bool& controls);
+    /// Field i taken apart as dataField does it, told to `sink` as it goes
+    /// (see WalkStandardSubfields): its indicators, then each subfield.
+    /// Returns whether its bytes hold a control character other than the
+    /// subfield delimiter. The views stay valid until the next read.
+    template <typename Sink>
+    bool walkDataField(std::size_t i, Sink& sink)
+    {
+        if (m_mode == dmNormal) {
+            // The field's bytes, terminator and all, in one pass; its record
+            // may be read past it.
+            const std::span<const unsigned char> data = m_fields[i].data;
+            const auto readable = static_cast<std::size_t>(m_bytes.data() + m_bytes.size() - data.data());
+            std::size_t end = 0;
+            return WalkStandardSubfields<true>(data, data.empty() ? 0 : readable, sink, end);
+        }
+        const std::span<const unsigned char> fieldBody = body(i);
+        sink.indicators(SplitSubfields(fieldBody, m_mode, m_walked));
+        for (const IsoSubfield& s : m_walked)
+            sink.subfield(s);
+        return holdsControlsPrintably(fieldBody);
+    }
 
 private:
     [[nodiscard]] bool readWellFormed(std::uint32_t declaredLength);
@@ -121,6 +139,8 @@ private:
     void findDataFieldProblems();
     void findEntryProblems(std::uint32_t base, std::size_t available, std::size_t dataEnd, std::uint32_t length);
     void add(std::size_t at, std::string_view code, std::string description);
+    /// Whether a field's bytes under a printable delimiter hold a control character.
+    [[nodiscard]] static bool holdsControlsPrintably(std::span<const unsigned char> body);
 
     /// Where one field lies in the record, for the overlap test.
     struct FieldRange {
@@ -131,6 +151,7 @@ private:
     DelimiterMode m_mode = dmNormal;
     unsigned char m_terminator = kStandardFieldTerminator;
     std::vector<IsoSubfield> m_subfields;
+    std::vector<IsoSubfield> m_walked;  ///< a field walkDataField took apart the long way
     unsigned char m_leader[kLeaderLength] = {};
     std::vector<IsoField> m_fields;
     std::size_t m_listed = 0;

@@ -12,17 +12,6 @@ constexpr std::size_t kFormPair = 3;
 // A continuing resource is told by its bibliographic level, not its type of record.
 constexpr std::string_view kContinuingResources = "CR";
 
-bool isCode(const FixedCodeRule& rule, std::span<const unsigned char> value)
-{
-    const std::string_view text(reinterpret_cast<const char*>(value.data()), value.size());
-    if (rule.digits && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return true;
-    for (std::size_t i = 0; i + rule.width <= rule.codes.size(); i += rule.width)
-        if (rule.codes.substr(i, rule.width) == text)
-            return true;
-    return false;
-}
-
 }  // namespace
 
 std::string_view MaterialOfForm(const RuleSetTables& tables, unsigned char form)
@@ -51,27 +40,6 @@ std::string_view MaterialOfRecord(const RuleSetTables& tables, unsigned char typ
         return {};
     const std::string_view material = MaterialOfForm(tables, type);
     return material == kContinuingResources ? std::string_view() : material;
-}
-
-void FindFixedCodeFaults(const RuleSetTables& tables, std::string_view block, std::string_view material,
-                         std::span<const unsigned char> bytes, std::size_t shift,
-                         const std::function<void(const FixedCodeRule& rule, std::size_t at)>& fault)
-{
-    for (const FixedCodeRule& rule : tables.fixedCodes) {
-        if (rule.block != block || (!rule.material.empty() && rule.material != material) || rule.width == 0)
-            continue;
-        if (shift != 0 && (rule.material.empty() || rule.position < shift))
-            continue;
-        const std::size_t first = rule.position - shift;
-        if (first + rule.length > bytes.size())
-            continue;
-        for (std::size_t k = 0; k < rule.length; k += rule.width) {
-            if (!isCode(rule, bytes.subspan(first + k, rule.width))) {
-                fault(rule, first + k);
-                break;
-            }
-        }
-    }
 }
 
 }  // namespace veltrane::rules

@@ -5,10 +5,10 @@
 // 007 and 008, UNIMARC 100 $a) against the codes the rule tables give them.
 
 #include <cstddef>
-#include <functional>
 #include <span>
 #include <string_view>
 
+#include "rules/RuleIndex.h"
 #include "rules/RuleTables.h"
 
 namespace veltrane::rules {
@@ -26,15 +26,30 @@ namespace veltrane::rules {
 /// position less this is the 006 position.
 inline constexpr std::size_t k006ShiftFrom008 = 17;
 
-/// Calls `fault` once for each coded position of `block` (the positions of
-/// every such field, and those of `material`) whose bytes are not one of its
-/// codes, with the rule and the 0-based byte, in `bytes`, of its first value
-/// that is not a code. With a `shift`, only the material's positions are
-/// checked, each `shift` bytes earlier in `bytes` than the rule gives it
-/// (006 against the rules of 008). Positions past the end of `bytes` are
-/// skipped.
-void FindFixedCodeFaults(const RuleSetTables& tables, std::string_view block, std::string_view material,
-                         std::span<const unsigned char> bytes, std::size_t shift,
-                         const std::function<void(const FixedCodeRule& rule, std::size_t at)>& fault);
+/// Calls `fault(rule, at)` once for each coded position of `block` whose bytes are
+/// not one of its codes, with the rule and the 0-based byte, in `bytes`, of
+/// its first value that is not a code. With a `shift`, only the material's
+/// positions are checked, each `shift` bytes earlier in `bytes` than the rule
+/// gives it (006 against the rules of 008). Positions past the end of `bytes`
+/// are skipped.
+template <typename Fault>
+void FindFixedCodeFaults(const CodedBlock& block, std::span<const unsigned char> bytes, std::size_t shift,
+                         Fault&& fault)
+{
+    for (const CodedPosition& position : block.positions) {
+        const FixedCodeRule& rule = *position.rule;
+        if (shift != 0 && (rule.material.empty() || rule.position < shift))
+            continue;
+        const std::size_t first = rule.position - shift;
+        if (first + rule.length > bytes.size())
+            continue;
+        for (std::size_t k = 0; k < rule.length; k += rule.width) {
+            if (!position.isCode(bytes.data() + first + k)) {
+                fault(rule, first + k);
+                break;
+            }
+        }
+    }
+}
 
 }  // namespace veltrane::rules

@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <functional>
 
 #include "charset/ByteWords.h"
+#include "rules/FaultlessBlocks.h"
+#include "rules/FindingText.h"
 #include "rules/FixedCodes.h"
 #include "rules/RuleIndex.h"
 #include "rules/RuleTables.h"
@@ -15,46 +18,6 @@ namespace veltrane {
 
 using rules::FieldRule;
 using rules::RuleSetTables;
-
-std::optional<RuleSetting> ParseRuleSetting(std::string_view name)
-{
-    if (name == "none")
-        return RuleSetting::None;
-    if (name == "auto")
-        return RuleSetting::Auto;
-    if (name == "marc21")
-        return RuleSetting::Marc21;
-    if (name == "unimarc")
-        return RuleSetting::Unimarc;
-    if (name == "cnmarc")
-        return RuleSetting::Cnmarc;
-    return std::nullopt;
-}
-
-std::string_view RuleSetName(RuleSet set)
-{
-    switch (set) {
-    case RuleSet::Marc21: return "marc21";
-    case RuleSet::Marc21Authority: return "marc21-authority";
-    case RuleSet::Unimarc: return "unimarc";
-    case RuleSet::Cnmarc: return "cnmarc";
-    case RuleSet::None: break;
-    }
-    return "none";
-}
-
-std::string_view SeverityName(Severity severity)
-{
-    return severity == Severity::Error ? "error" : "warning";
-}
-
-Severity RuleCodeSeverity(std::string_view code)
-{
-    for (const RuleCode& c : kRuleCodes)
-        if (c.code == code)
-            return c.severity;
-    return Severity::Error;
-}
 
 namespace {
 
@@ -93,34 +56,9 @@ bool isControlTag(std::string_view tag)
     return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
 }
 
-std::string shown(char c)
-{
-    if (c == ' ')
-        return "blank";
-    const unsigned char b = static_cast<unsigned char>(c);
-    return b >= 0x20 && b < 0x7F ? std::string(1, c) : PrintableBytes({&b, 1});
-}
-
-std::string shownValues(std::string_view values)
-{
-    std::string out;
-    for (char c : values) {
-        if (!out.empty())
-            out += ", ";
-        out += shown(c);
-    }
-    return out.empty() ? "none" : out;
-}
-
 bool isMarc21(RuleSet set)
 {
     return set == RuleSet::Marc21 || set == RuleSet::Marc21Authority;
-}
-
-/// The two digits of a character position, as the format's lists write them ("06").
-std::string positionText(std::size_t position)
-{
-    return std::string(1, static_cast<char>('0' + position / 10 % 10)) + static_cast<char>('0' + position % 10);
 }
 
 const rules::RuleIndex& RuleIndexOf(RuleSet set)
@@ -137,24 +75,6 @@ const rules::RuleIndex& RuleIndexOf(RuleSet set)
     }
 }
 
-/// Whether bytes may hold a byte checkControlCharacters tells: any below
-/// `below`, eight at a time. Most fields hold none, and are looked at once.
-bool mayHoldControls(std::span<const unsigned char> bytes, unsigned char below)
-{
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        const std::uint64_t word = LoadWord(bytes.data() + i);
-        // A byte under `below` has its high bit set after the subtraction
-        // and had none before.
-        if (((word - kOnes * below) & ~word & kHighBits) != 0)
-            return true;
-    }
-    for (; i < bytes.size(); ++i)
-        if (bytes[i] < below)
-            return true;
-    return false;
-}
-
 /// A MARC 21 field's $6 that links it to another: the linked tag, the
 /// occurrence number, and where the field is.
 struct Link {
@@ -166,9 +86,14 @@ struct Link {
 /// What the check of one record keeps from record to record, so that it
 /// allocates nothing once the thread has seen a few.
 struct RuleScratch {
+    rules::FaultlessBlocks faultless;
     rules::TagOccurrences occurrences;
-    std::vector<int> tagNumbers;  ///< of each field
-    std::vector<IsoSubfield> subfields;
+    /// Of each field: its tag number (TagNumber) and its occurrence among
+    /// fields with its tag.
+    struct FieldTag {
+        int number, occurrence;
+    };
+    std::vector<FieldTag> tags;
     std::vector<Link> links;
 };
 
@@ -176,37 +101,40 @@ class RuleChecker {
 public:
     RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
         : m_reader(reader), m_set(set), m_context(context), m_out(out), m_index(RuleIndexOf(set)),
-          m_tables(m_index.tables()), m_delimiter(SubfieldDelimiter(context.mode)),
-          // Below it, a byte other than the delimiter is a control character.
-          m_controlsBelow(m_delimiter == 0x1F ? 0x1F : 0x20)
+          m_tables(m_index.tables()), m_delimiter(SubfieldDelimiter(context.mode))
     {
     }
 
     void run()
     {
         const auto fields = m_reader.fields();
-        m_scratch.tagNumbers.clear();
-        for (const IsoField& f : fields)
-            m_scratch.tagNumbers.push_back(rules::TagNumber(f.tag));
+        // Each field's tag number and occurrence, and the tags present, first.
+        auto& tags = m_scratch.tags;
+        tags.clear();
+        m_scratch.occurrences.clear();
+        for (const IsoField& f : fields) {
+            const int number = rules::TagNumber(f.tag);
+            tags.push_back({number, m_scratch.occurrences.next(number, f.tag)});
+        }
         checkMandatory();
         checkLeaderCodes();
-        m_scratch.occurrences.clear();
         m_scratch.links.clear();
         std::string_view mainEntry;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const std::string_view tag = fields[i].tag;
-            m_tagNumber = m_scratch.tagNumbers[i];
-            const int occurrence = m_scratch.occurrences.next(m_tagNumber, tag);
+            m_tagNumber = tags[i].number;
+            const int occurrence = tags[i].occurrence;
             m_at = fieldOffset(fields[i]);
             m_tag = tag;
             m_occurrence = occurrence;
-            m_body = m_reader.body(i);
+            m_field = i;
             m_split = false;
+            m_walked = false;
             if (m_tables.oneMainEntry && tag.size() == 3 && tag[0] == '1') {
                 if (mainEntry.empty())
                     mainEntry = tag;
                 else
-                    add("conflicting-fields", [&] { return "field " + shownTag(tag) + " is a second 1XX field, after " +
+                    add(FindRuleCode("conflicting-fields"), [&] { return "field " + shownTag(tag) + " is a second 1XX field, after " +
                                                   shownTag(mainEntry); });
             }
             checkField();
@@ -240,11 +168,12 @@ private:
     /// when findings are wanted with one (most findings of a large file are
     /// only counted).
     template <typename Message>
-    void add(std::string_view code, Message&& message, int indicator = 0, char subfield = 0, int position = -1)
+    void add(const RuleCode& code, Message&& message, int indicator = 0, char subfield = 0, int position = -1)
     {
         RuleFinding& f = m_out.emplace_back();
         f.at = m_at;
-        f.code = code;
+        f.code = code.code;
+        f.severity = code.severity;
         if (m_context.messages)
             f.message = message();
         f.tag = m_tag;
@@ -266,26 +195,28 @@ private:
     std::span<const IsoSubfield> subfields()
     {
         if (!m_split) {
-            m_indicators = SplitSubfields(m_body, m_context.mode, m_scratch.subfields);
+            const IsoDataField field = m_reader.dataField(m_field, m_controls);
+            m_indicators = field.indicators;
+            m_subfields = field.subfields;
             m_split = true;
         }
-        return m_scratch.subfields;
+        return m_subfields;
     }
 
     void checkMandatory()
     {
         const auto fields = m_reader.fields();
-        const auto& numbers = m_scratch.tagNumbers;
         m_at = 0;
         m_occurrence = 0;
-        for (std::string_view tag : m_tables.mandatory) {
-            const int number = rules::TagNumber(tag);
+        for (std::size_t k = 0; k < m_tables.mandatory.size(); ++k) {
+            const std::string_view tag = m_tables.mandatory[k];
+            const int number = m_index.mandatoryNumber(k);
             const bool present =
-                number >= 0 ? std::find(numbers.begin(), numbers.end(), number) != numbers.end()
+                number >= 0 ? m_scratch.occurrences.count(number) > 0
                             : std::any_of(fields.begin(), fields.end(), [&](const IsoField& f) { return f.tag == tag; });
             if (!present) {
                 m_tag = tag;
-                add("missing-field", [&] { return "field " + shownTag(tag) + " is missing"; });
+                add(FindRuleCode("missing-field"), [&] { return "field " + shownTag(tag) + " is missing"; });
             }
         }
     }
@@ -299,7 +230,7 @@ private:
             // An 880 follows the rules of the field its $6 names.
             const auto linkage = firstSubfield('6');
             if (!linkage) {
-                add("broken-link", [&] { return fieldName() + " has no $6"; }, 0, '6');
+                add(FindRuleCode("broken-link"), [&] { return fieldName() + " has no $6"; }, 0, '6');
                 return;
             }
             if (linkage->size() < 3)
@@ -308,17 +239,18 @@ private:
             ruleNumber = rules::TagNumber(ruleTag);
         }
         const FieldRule* rule = m_index.field(ruleNumber, ruleTag);
-        const std::span<const unsigned char> body = m_body;
+        // The field's bytes up to its terminator, for a field not taken apart into subfields.
+        const auto body = [&] { return m_reader.body(m_field); };
         if (rule == nullptr) {
             if (!isLocalTag(ruleTag) && !alternateScript)
-                add("undefined-field", [&] { return fieldName() + " is not defined in " + std::string(RuleSetName(m_set)); });
-            checkControlCharacters(body);
+                add(FindRuleCode("undefined-field"), [&] { return fieldName() + " is not defined in " + std::string(RuleSetName(m_set)); });
+            checkControlCharacters(body());
             return;
         }
         if (m_occurrence > 1 && !rule->repeatable && !alternateScript)
-            add("repeated-field", [&] { return fieldName() + " repeats, but " + shownTag(m_tag) + " is not repeatable"; });
+            add(FindRuleCode("repeated-field"), [&] { return fieldName() + " repeats, but " + shownTag(m_tag) + " is not repeatable"; });
         if (rule->control || isControlTag(m_tag)) {
-            checkControlField(*rule, body);
+            checkControlField(*rule, body());
             return;
         }
         checkDataField(*rule);
@@ -327,10 +259,10 @@ private:
     void checkControlField(const FieldRule& rule, std::span<const unsigned char> body)
     {
         if (std::find(body.begin(), body.end(), m_delimiter) != body.end())
-            add("subfield-in-control-field", [&] { return "control " + fieldName() + " holds a subfield delimiter"; });
+            add(FindRuleCode("subfield-in-control-field"), [&] { return "control " + fieldName() + " holds a subfield delimiter"; });
         checkControlCharacters(body);
         if (rule.length != 0 && body.size() != rule.length)
-            add("bad-fixed-length", [&] {
+            add(FindRuleCode("bad-fixed-length"), [&] {
                 return fieldName() + " is " + std::to_string(body.size()) + " bytes long, not " +
                        std::to_string(rule.length);
             });
@@ -372,18 +304,22 @@ private:
     void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes,
                              std::size_t shift = 0)
     {
+        const rules::CodedBlock& coded = m_index.codedBlock(block, material);
+        const bool memorable = shift == 0 && rules::FaultlessBlocks::memorable(coded, bytes);
+        if (memorable && m_scratch.faultless.holds(coded, bytes))
+            return;
+        const std::size_t findings = m_out.size();
         // The positions of a UNIMARC coded subfield count from the subfield's first byte.
         const bool inSubfield = block.ends_with(kSubfieldABlockEnd);
-        rules::FindFixedCodeFaults(m_tables, block, material, bytes, shift,
-                                   [&](const rules::FixedCodeRule& rule, std::size_t at) {
-            add("bad-fixed-value",
+        rules::FindFixedCodeFaults(coded, bytes, shift, [&](const rules::FixedCodeRule& rule, std::size_t at) {
+            add(FindRuleCode("bad-fixed-value"),
                 [&] {
                     const auto value = bytes.subspan(at, rule.width);
-                    const std::string where = block == "LDR" ? "leader/" + positionText(at)
-                                                             : fieldName() + (inSubfield ? " $a/" : "/") + positionText(at);
+                    const std::string where = block == "LDR" ? "leader/" + rules::PositionText(at)
+                                                             : fieldName() + (inSubfield ? " $a/" : "/") + rules::PositionText(at);
                     // A value of several bytes shows each blank as '#', as the format's lists write it.
                     std::string shownValue =
-                        value.size() == 1 ? shown(static_cast<char>(value[0])) : PrintableBytes(value);
+                        value.size() == 1 ? rules::Shown(static_cast<char>(value[0])) : PrintableBytes(value);
                     if (value.size() > 1)
                         std::replace(shownValue.begin(), shownValue.end(), ' ', '#');
                     std::string of;
@@ -394,6 +330,8 @@ private:
                 },
                 0, inSubfield ? 'a' : 0, static_cast<int>(at));
         });
+        if (memorable && m_out.size() == findings)
+            m_scratch.faultless.remember(coded, bytes);
     }
 
     /// MARC 21 008/15-17, the place of publication, and 008/35-37, the
@@ -404,12 +342,12 @@ private:
         auto coded = [](std::string_view code) { return code.find_first_not_of(" |") != std::string_view::npos; };
         const std::string_view country = text(body.subspan(kCountryAt, kCodeLength));
         if (coded(country) && !rules::IsMarcCountry(country))
-            add("unknown-code", [&] { return fieldName() + "/15-17 " + PrintableBytes(body.subspan(kCountryAt, kCodeLength)) +
+            add(FindRuleCode("unknown-code"), [&] { return fieldName() + "/15-17 " + PrintableBytes(body.subspan(kCountryAt, kCodeLength)) +
                                     " is not a MARC country code"; },
                 0, 0, static_cast<int>(kCountryAt));
         const std::string_view language = text(body.subspan(kLanguageAt, kCodeLength));
         if (coded(language) && !rules::IsMarcLanguage(language))
-            add("unknown-code", [&] { return fieldName() + "/35-37 " + PrintableBytes(body.subspan(kLanguageAt, kCodeLength)) +
+            add(FindRuleCode("unknown-code"), [&] { return fieldName() + "/35-37 " + PrintableBytes(body.subspan(kLanguageAt, kCodeLength)) +
                                     " is not a MARC language code"; },
                 0, 0, static_cast<int>(kLanguageAt));
     }
@@ -435,8 +373,8 @@ private:
                 shownLengths += (shownLengths.empty() ? "" : " or ") + std::string(one);
                 allowed = bar == std::string_view::npos ? std::string_view() : allowed.substr(bar + 1);
             }
-            add("bad-fixed-length", [&] {
-                return fieldName() + " of category " + shown(category) + " is " + std::to_string(body.size()) +
+            add(FindRuleCode("bad-fixed-length"), [&] {
+                return fieldName() + " of category " + rules::Shown(category) + " is " + std::to_string(body.size()) +
                        " bytes long, not " + shownLengths;
             });
             return false;
@@ -444,141 +382,254 @@ private:
         return true;
     }
 
-    void checkDataField(const FieldRule& rule)
-    {
-        const std::span<const IsoSubfield> fieldSubfields = subfields();
-        // A finding a subfield at most: looked for subfield by subfield only
-        // where the whole field may hold one.
-        const bool controls = mayHoldControls(m_body, m_controlsBelow);
-        // Only names are known of it: what its data holds is not checked. A
-        // field its source names with no subfields at all is so too: MARC
-        // 21's holdings fields 841-88X in a bibliographic record, which the
-        // holdings format describes.
-        if (rule.open || rule.subfieldCount == 0) {
-            for (const IsoSubfield& s : fieldSubfields)
-                if (controls)
-                    checkControlCharacters(s.value);
-            return;
+    /// What the values of a data field's subfields are checked for, beyond
+    /// the tables: one kind a tag, which of its subfields it concerns told
+    /// by checkValue.
+    enum class ValueCheck { None, Isbn, Issn, MarcLanguages, MarcCountry, CodedPositions, GeneralData, Iso639, Iso3166 };
+
+    /// The check of one data field's indicators and subfields, told to it
+    /// in order as the field is taken apart.
+    class SubfieldCheck {
+    public:
+        /// `controls`: the field holds control characters, each subfield's told.
+        SubfieldCheck(RuleChecker& checker, const FieldRule& rule, bool controls)
+            : m_checker(checker), m_rule(rule), m_controls(controls),
+              // Only names are known of it: what its data holds is not
+              // checked. A field its source names with no subfields at all is
+              // so too: MARC 21's holdings fields 841-88X in a bibliographic
+              // record, which the holdings format describes.
+              m_open(rule.open || rule.subfieldCount == 0),
+              m_embedsFields(!isMarc21(checker.m_set) && checker.m_tag.size() == 3 && checker.m_tag[0] == '4'),
+              m_defined(checker.m_index.definedSubfields(rule)), m_repeatable(checker.m_index.repeatableSubfields(rule))
+        {
         }
-        const std::span<const unsigned char> indicators = m_indicators;
-        if (indicators.size() == 2) {
-            checkIndicator(1, indicators[0], rule.indicator1);
-            checkIndicator(2, indicators[1], rule.indicator2);
+
+        /// The subfields to come, when `valueCheck` needs them all.
+        void indicators(std::span<const unsigned char> indicators, std::span<const IsoSubfield> subfields = {})
+        {
+            if (m_open)
+                return;
+            if (indicators.size() == 2) {
+                m_checker.checkIndicator(m_rule, 1, indicators[0]);
+                m_checker.checkIndicator(m_rule, 2, indicators[1]);
+            }
+            m_valueCheck = m_checker.valueCheckOf(indicators, subfields);
+            if (m_controls)
+                m_checker.checkControlCharacters(indicators);
         }
-        // MARC 21 041 and 044 hold MARC codes unless the second indicator is
-        // 7 (041: the source is in $2) or a $2 names another list (044).
-        m_marcCodes = !(indicators.size() == 2 && indicators[1] == '7') &&
-                      std::none_of(fieldSubfields.begin(), fieldSubfields.end(),
-                                   [](const IsoSubfield& s) { return !s.code.empty() && s.code[0] == '2'; });
-        if (controls)
-            checkControlCharacters(indicators);
-        const rules::ByteSet& defined = m_index.definedSubfields(rule);
-        const rules::ByteSet& repeatable = m_index.repeatableSubfields(rule);
-        rules::ByteSet seen, repeated;
-        const bool embedsFields = !isMarc21(m_set) && m_tag.size() == 3 && m_tag[0] == '4';
-        bool embedded = false;
-        for (const IsoSubfield& s : fieldSubfields) {
-            if (controls)
-                checkControlCharacters(s.value);
+
+        void subfield(const IsoSubfield& s)
+        {
+            if (m_controls)
+                m_checker.checkControlCharacters(s.value);
             if (s.code.empty())
-                continue;  // a structural problem, told already
-            const char code = static_cast<char>(s.code[0]);
+                return;  // a structural problem, told already
+            const unsigned char code = s.code[0];
+            if (code == '6' && !m_linkage)
+                m_linkage = text(s.value);
             // In a UNIMARC 4XX, what follows $1 is an embedded field with rules of its own.
-            if (embedsFields && code == '1')
-                embedded = true;
-            if (embedded)
-                continue;
-            if (!defined.contains(s.code[0])) {
-                add("undefined-subfield",
-                    [&] { return fieldName() + " has subfield $" + shown(code) + ", not defined there"; }, 0, code);
-                continue;
+            if (m_embedsFields && code == '1')
+                m_embedded = true;
+            if (m_open || m_embedded)
+                return;
+            const char shownCode = static_cast<char>(code);
+            if (!m_defined.contains(code)) {
+                m_checker.add(FindRuleCode("undefined-subfield"),
+                              [&] { return m_checker.fieldName() + " has subfield $" + rules::Shown(shownCode) + ", not defined there"; },
+                              0, shownCode);
+                return;
             }
             // Told once, at the second of a subfield that may not repeat.
-            if (!seen.contains(s.code[0])) {
-                seen.insert(s.code[0]);
-            } else if (!repeated.contains(s.code[0])) {
-                repeated.insert(s.code[0]);
-                if (!repeatable.contains(s.code[0]))
-                    add("repeated-subfield",
-                        [&] { return fieldName() + " repeats subfield $" + shown(code) + ", which is not repeatable"; },
-                        0, code);
+            if (!m_seen.contains(code)) {
+                m_seen.insert(code);
+            } else if (!m_repeated.contains(code)) {
+                m_repeated.insert(code);
+                if (!m_repeatable.contains(code))
+                    m_checker.add(FindRuleCode("repeated-subfield"),
+                                  [&] {
+                                      return m_checker.fieldName() + " repeats subfield $" + rules::Shown(shownCode) +
+                                             ", which is not repeatable";
+                                  },
+                                  0, shownCode);
             }
-            checkValue(code, s.value);
+            if (m_valueCheck != ValueCheck::None)
+                m_checker.checkValue(m_valueCheck, shownCode, s.value);
         }
-        const bool titleField =
-            (m_set == RuleSet::Marc21 && m_tagNumber == 245) || (!isMarc21(m_set) && m_tagNumber == 200);
-        if (titleField && !seen.contains('a'))
-            add("missing-subfield", [&] { return fieldName() + " has no subfield $a"; }, 0, 'a');
+
+        /// After the last subfield.
+        void finish()
+        {
+            if (m_open)
+                return;
+            const RuleSet set = m_checker.m_set;
+            const int tag = m_checker.m_tagNumber;
+            const bool titleField = (set == RuleSet::Marc21 && tag == 245) || (!isMarc21(set) && tag == 200);
+            if (titleField && !m_seen.contains('a'))
+                m_checker.add(FindRuleCode("missing-subfield"), [&] { return m_checker.fieldName() + " has no subfield $a"; },
+                              0, 'a');
+        }
+
+        /// The value of the first $6, if the field had one.
+        [[nodiscard]] std::optional<std::string_view> linkage() const { return m_linkage; }
+
+    private:
+        RuleChecker& m_checker;
+        const FieldRule& m_rule;
+        bool m_controls;
+        bool m_open;
+        bool m_embedsFields;
+        bool m_embedded = false;
+        const rules::ByteSet& m_defined;
+        const rules::ByteSet& m_repeatable;
+        rules::ByteSet m_seen, m_repeated;
+        ValueCheck m_valueCheck = ValueCheck::None;
+        std::optional<std::string_view> m_linkage;
+    };
+
+    void checkDataField(const FieldRule& rule)
+    {
+        // MARC 21 041 and 044 look at all their subfields before the first.
+        const bool wholeFieldFirst = isMarc21(m_set) && (m_tagNumber == 41 || m_tagNumber == 44);
+        if (!m_split && !wholeFieldFirst) {
+            // Most fields hold no control character, and are checked as they
+            // are taken apart; one that does is checked again the long way,
+            // each control told where it stands.
+            const std::size_t findings = m_out.size();
+            SubfieldCheck check(*this, rule, false);
+            if (!m_reader.walkDataField(m_field, check)) {
+                check.finish();
+                m_walkedLinkage = check.linkage();
+                m_walked = true;
+                return;
+            }
+            m_out.resize(findings);
+        }
+        const std::span<const IsoSubfield> fieldSubfields = subfields();
+        SubfieldCheck check(*this, rule, m_controls);
+        check.indicators(m_indicators, fieldSubfields);
+        for (const IsoSubfield& s : fieldSubfields)
+            check.subfield(s);
+        check.finish();
     }
 
-    void checkIndicator(int which, unsigned char value, std::string_view allowed)
+    void checkIndicator(const FieldRule& rule, int which, unsigned char value)
     {
-        // A few values each: a plain loop, not a call.
-        for (const char c : allowed)
-            if (static_cast<unsigned char>(c) == value)
-                return;
-        add("bad-indicator", [&] { return fieldName() + " indicator " + std::to_string(which) + " is " +
-                                 shown(static_cast<char>(value)) + ", not one of " + shownValues(allowed); },
+        if (m_index.indicatorValues(rule, which).contains(value))
+            return;
+        const std::string_view allowed = which == 1 ? rule.indicator1 : rule.indicator2;
+        add(FindRuleCode("bad-indicator"), [&] { return fieldName() + " indicator " + std::to_string(which) + " is " +
+                                 rules::Shown(static_cast<char>(value)) + ", not one of " + rules::ShownValues(allowed); },
             which);
     }
 
-    /// The checks of one subfield's value that the tables cannot say.
-    void checkValue(char code, std::span<const unsigned char> value)
+
+    ValueCheck valueCheckOf(std::span<const unsigned char> indicators, std::span<const IsoSubfield> subfields) const
     {
-        const bool marc21 = isMarc21(m_set);
-        if (code == 'a' && m_tagNumber == (marc21 ? 20 : 10)) {
-            const auto fault = rules::CheckIsbn(text(value));
-            if (fault != rules::NumberFault::None)
-                add("bad-isbn", [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not an ISBN (" +
-                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")"; },
-                    0, code);
-        } else if (code == 'a' && m_tagNumber == (marc21 ? 22 : 11)) {
-            const auto fault = rules::CheckIssn(text(value));
-            if (fault != rules::NumberFault::None)
-                add("bad-issn", [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not an ISSN (" +
-                                    (fault == rules::NumberFault::Length ? "length" : "check digit") + ")"; },
-                    0, code);
-        } else if (marc21 && m_tagNumber == 41 && m_marcCodes &&
-                   std::string_view("abdefghjkmn").find(code) != std::string_view::npos) {
+        if (isMarc21(m_set)) {
+            switch (m_tagNumber) {
+            case 20: return ValueCheck::Isbn;
+            case 22: return ValueCheck::Issn;
+            case 41:
+            case 44:
+                // 041 and 044 hold MARC codes unless the second indicator is
+                // 7 (041: the source is in $2) or a $2 names another list (044).
+                if ((indicators.size() == 2 && indicators[1] == '7') ||
+                    std::any_of(subfields.begin(), subfields.end(),
+                                [](const IsoSubfield& s) { return !s.code.empty() && s.code[0] == '2'; }))
+                    return ValueCheck::None;
+                return m_tagNumber == 41 ? ValueCheck::MarcLanguages : ValueCheck::MarcCountry;
+            default: return ValueCheck::None;
+            }
+        }
+        switch (m_tagNumber) {
+        case 10: return ValueCheck::Isbn;
+        case 11: return ValueCheck::Issn;
+        case 100: return ValueCheck::GeneralData;
+        case 101: return ValueCheck::Iso639;
+        case 102: return ValueCheck::Iso3166;
+        default: return isCodedSubfieldTag(m_tag) ? ValueCheck::CodedPositions : ValueCheck::None;
+        }
+    }
+
+    /// The checks of one subfield's value that the tables cannot say.
+    void checkValue(ValueCheck check, char code, std::span<const unsigned char> value)
+    {
+        switch (check) {
+        case ValueCheck::None: return;
+        case ValueCheck::Isbn:
+            if (code == 'a')
+                checkStandardNumber(FindRuleCode("bad-isbn"), "ISBN", rules::CheckIsbn(text(value)), value);
+            return;
+        case ValueCheck::Issn:
+            if (code == 'a')
+                checkStandardNumber(FindRuleCode("bad-issn"), "ISSN", rules::CheckIssn(text(value)), value);
+            return;
+        case ValueCheck::MarcLanguages: {
+            if (std::string_view("abdefghjkmn").find(code) == std::string_view::npos)
+                return;
             // Older records run several codes together ("engfre").
             const std::string_view codes = text(value);
             bool known = !codes.empty() && codes.size() % 3 == 0;
             for (std::size_t k = 0; known && k < codes.size(); k += 3)
                 known = rules::IsMarcLanguage(codes.substr(k, 3));
             if (!known)
-                add("unknown-code", [&] { return fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
+                add(FindRuleCode("unknown-code"), [&] { return fieldName() + " $" + rules::Shown(code) + " " + PrintableBytes(value) +
                                         " is not a MARC language code"; },
                     0, code);
-        } else if (marc21 && m_tagNumber == 44 && code == 'a' && m_marcCodes) {
+            return;
+        }
+        case ValueCheck::MarcCountry: {
+            if (code != 'a')
+                return;
             std::string country(text(value));
             if (country.size() == 2)
                 country += ' ';
             if (!rules::IsMarcCountry(country))
-                add("unknown-code", [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code"; }, 0,
+                add(FindRuleCode("unknown-code"), [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not a MARC country code"; }, 0,
                     code);
-        } else if (!marc21 && code == 'a' && isCodedSubfieldTag(m_tag)) {
+            return;
+        }
+        case ValueCheck::CodedPositions:
             // 105 and 106 have no length of their own to tell: each position present is checked.
-            checkCodedPositions(std::string(m_tag) + std::string(kSubfieldABlockEnd), {}, value);
-        } else if (!marc21 && m_tagNumber == 100 && code == 'a') {
+            if (code == 'a')
+                checkCodedPositions(std::string(m_tag) + std::string(kSubfieldABlockEnd), {}, value);
+            return;
+        case ValueCheck::GeneralData:
+            if (code != 'a')
+                return;
             // Of the wrong length, its codes stand where others are expected: only the length is told.
             if (value.size() == kUnimarcGeneralDataLength)
                 checkCodedPositions(kGeneralDataBlock, {}, value);
             else
-                add("bad-fixed-length", [&] {
+                add(FindRuleCode("bad-fixed-length"), [&] {
                     return fieldName() + " $a is " + std::to_string(value.size()) + " bytes long, not " +
                            std::to_string(kUnimarcGeneralDataLength);
                 }, 0, code);
-        } else if (!marc21 && m_tagNumber == 101 && code >= 'a' && code <= 'j') {
-            if (!rules::IsIso639_2(text(value)))
-                add("unknown-code", [&] { return fieldName() + " $" + shown(code) + " " + PrintableBytes(value) +
+            return;
+        case ValueCheck::Iso639:
+            if (code >= 'a' && code <= 'j' && !rules::IsIso639_2(text(value)))
+                add(FindRuleCode("unknown-code"), [&] { return fieldName() + " $" + rules::Shown(code) + " " + PrintableBytes(value) +
                                         " is not an ISO 639-2 language code"; },
                     0, code);
-        } else if (!marc21 && m_tagNumber == 102 && code == 'a') {
-            if (!rules::IsIso3166Alpha2(text(value)))
-                add("unknown-code", [&] { return fieldName() + " $a " + PrintableBytes(value) +
+            return;
+        case ValueCheck::Iso3166:
+            if (code == 'a' && !rules::IsIso3166Alpha2(text(value)))
+                add(FindRuleCode("unknown-code"), [&] { return fieldName() + " $a " + PrintableBytes(value) +
                                         " is not an ISO 3166-1 alpha-2 country code"; },
                     0, code);
+            return;
         }
+    }
+
+    /// An ISBN's or ISSN's fault, if it has one.
+    void checkStandardNumber(const RuleCode& code, std::string_view number, rules::NumberFault fault,
+                             std::span<const unsigned char> value)
+    {
+        if (fault == rules::NumberFault::None)
+            return;
+        add(code, [&] { return fieldName() + " $a " + PrintableBytes(value) + " is not an " + std::string(number) + " (" +
+                            (fault == rules::NumberFault::Length ? "length" : "check digit") + ")"; },
+            0, 'a');
     }
 
     static bool isCodedSubfieldTag(std::string_view tag)
@@ -605,7 +656,7 @@ private:
         for (unsigned char b : bytes.subspan(i)) {
             if (b >= 0x20 || b == m_delimiter || (b == kEscape && m_context.charset == Charset::Marc8))
                 continue;
-            add("control-character", [&] { return fieldName() + " holds control character " + PrintableHex(b); });
+            add(FindRuleCode("control-character"), [&] { return fieldName() + " holds control character " + PrintableHex(b); });
             return;
         }
     }
@@ -614,6 +665,12 @@ private:
     {
         static constexpr char kHex[] = "0123456789ABCDEF";
         return std::string("0x") + kHex[b >> 4] + kHex[b & 0xF];
+    }
+
+    /// The value of the current field's first $6, if it has one.
+    std::optional<std::string_view> linkage()
+    {
+        return m_walked && !m_split ? m_walkedLinkage : firstSubfield('6');
     }
 
     std::optional<std::string_view> firstSubfield(char code)
@@ -627,7 +684,7 @@ private:
     /// Keeps the $6 link of field i, the current one, for checkLinks.
     void noteLink(std::size_t i, std::string_view tag, int occurrence)
     {
-        const auto linkage = firstSubfield('6');
+        const auto linkage = this->linkage();
         if (!linkage || linkage->size() < 6 || (*linkage)[3] != '-')
             return;
         m_scratch.links.push_back({i, occurrence, tag, linkage->substr(0, 3), linkage->substr(4, 2)});
@@ -650,7 +707,7 @@ private:
             m_tag = link.tag;
             m_occurrence = link.occurrence;
             m_at = fieldOffset(fields[link.field]);
-            add("broken-link", [&] { return fieldName() + " $6 links to " + shownTag(link.target) + "-" +
+            add(FindRuleCode("broken-link"), [&] { return fieldName() + " $6 links to " + shownTag(link.target) + "-" +
                                    shownTag(link.number) + ", which does not link back"; },
                 0, '6');
         }
@@ -665,15 +722,17 @@ private:
     // The thread's, so that checking a record allocates nothing.
     static thread_local RuleScratch m_scratch;
     unsigned char m_delimiter;
-    unsigned char m_controlsBelow;
     std::size_t m_at = 0;
     std::string_view m_tag;
     int m_tagNumber = -1;  ///< TagNumber(m_tag) of the current field
     int m_occurrence = 0;
-    std::span<const unsigned char> m_body;  ///< the current field's, up to its terminator
-    bool m_split = false;                   ///< m_scratch.subfields hold the current field's
-    std::span<const unsigned char> m_indicators;  ///< the current field's, once split
-    bool m_marcCodes = true;  ///< the data field's codes are from the MARC lists
+    std::size_t m_field = 0;  ///< the current field's entry
+    bool m_split = false;     ///< m_indicators and m_subfields are the current field's
+    std::span<const unsigned char> m_indicators;
+    std::span<const IsoSubfield> m_subfields;  ///< in the reader, until it takes the next field apart
+    bool m_walked = false;  ///< the current field was checked as it was taken apart, into no m_subfields
+    std::optional<std::string_view> m_walkedLinkage;  ///< its first $6 then
+    bool m_controls = false;  ///< the current field's bytes, once split, hold a control other than the delimiter
 };
 
 thread_local RuleScratch RuleChecker::m_scratch;
@@ -718,10 +777,12 @@ RuleSet CheckRecordRules(Iso2709Reader& reader, RuleSetting setting, const RuleC
     else if (!isMarc21(set) && kUnimarcAuthorityTypes.find(type) != std::string_view::npos)
         uncovered = "UNIMARC authority records have no rule set";
     if (!uncovered.empty()) {
+        constexpr const RuleCode& kNoRules = FindRuleCode("no-rules");
         RuleFinding f;
-        f.code = "no-rules";
+        f.code = kNoRules.code;
+        f.severity = kNoRules.severity;
         if (context.messages)
-            f.message = std::string(uncovered) + " (leader byte 6 is " + shown(type) + ")";
+            f.message = std::string(uncovered) + " (leader byte 6 is " + rules::Shown(type) + ")";
         f.position = static_cast<int>(kRecordTypeOffset);
         out.push_back(std::move(f));
         return set;

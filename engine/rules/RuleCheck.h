@@ -61,11 +61,20 @@ inline constexpr RuleCode kRuleCodes[] = {
     {"no-rules", Severity::Warning, "the record's kind has no rule set"},
 };
 [[nodiscard]] Severity RuleCodeSeverity(std::string_view code);
+/// The entry of kRuleCodes for a code, found as the program is compiled.
+consteval const RuleCode& FindRuleCode(std::string_view code)
+{
+    for (const RuleCode& c : kRuleCodes)
+        if (c.code == code)
+            return c;
+    throw "not a content finding's code";
+}
 
 /// One content finding; the fields that do not apply stay empty or zero.
 struct RuleFinding {
     std::size_t at = 0;  ///< the record byte it concerns (0-based): its field's first data byte, or 0
     std::string_view code;  ///< one of kRuleCodes
+    Severity severity = Severity::Error;  ///< the code's
     std::string message;
     std::string tag;
     int occurrence = 0;  ///< 1-based among the record's fields with that tag

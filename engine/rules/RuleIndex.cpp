@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/RuleIndex.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace veltrane::rules {
 
 namespace {
@@ -12,11 +15,24 @@ bool isDigit(char c)
 
 }  // namespace
 
-int TagNumber(std::string_view tag)
+bool CodedPosition::isLongCode(const unsigned char* value) const
 {
-    if (tag.size() != 3 || !isDigit(tag[0]) || !isDigit(tag[1]) || !isDigit(tag[2]))
-        return -1;
-    return (tag[0] - '0') * 100 + (tag[1] - '0') * 10 + (tag[2] - '0');
+    const std::size_t width = rule->width;
+    if (rule->digits && std::all_of(value, value + width, [](unsigned char c) { return isDigit(static_cast<char>(c)); }))
+        return true;
+    if (width <= sizeof(std::uint64_t)) {
+        const std::uint64_t packed = PackedCode(value, width);
+        return std::find(longCodes.begin(), longCodes.end(), packed) != longCodes.end();
+    }
+    for (std::size_t i = 0; i + width <= rule->codes.size(); i += width)
+        if (std::memcmp(rule->codes.data() + i, value, width) == 0)
+            return true;
+    return false;
+}
+
+std::uint64_t RuleIndex::nameKey(std::string_view name)
+{
+    return CodedPosition::PackedCode(reinterpret_cast<const unsigned char*>(name.data()), name.size());
 }
 
 RuleIndex::RuleIndex(const RuleSetTables& tables) : m_tables(tables), m_codes(tables.fields.size())
@@ -26,6 +42,10 @@ RuleIndex::RuleIndex(const RuleSetTables& tables) : m_tables(tables), m_codes(ta
         if (const int n = TagNumber(rule.tag); n >= 0)
             m_byNumber[static_cast<std::size_t>(n)] = &rule;
         SubfieldCodes& codes = m_codes[i];
+        for (const char value : rule.indicator1)
+            codes.indicator1.insert(static_cast<unsigned char>(value));
+        for (const char value : rule.indicator2)
+            codes.indicator2.insert(static_cast<unsigned char>(value));
         for (const SubfieldRule& s : tables.subfields.subspan(rule.firstSubfield, rule.subfieldCount)) {
             const auto code = static_cast<unsigned char>(s.code);
             // A code listed twice keeps what its first line says, as the tables' lookup does.
@@ -36,6 +56,69 @@ RuleIndex::RuleIndex(const RuleSetTables& tables) : m_tables(tables), m_codes(ta
                 codes.repeatable.insert(code);
         }
     }
+    for (const std::string_view tag : tables.mandatory)
+        m_mandatoryNumbers.push_back(TagNumber(tag));
+    indexCodedPositions();
+}
+
+void RuleIndex::indexCodedPositions()
+{
+    const auto fixed = m_tables.fixedCodes;
+    std::vector<std::string_view> blocks;
+    for (const FixedCodeRule& rule : fixed)
+        if (std::find(blocks.begin(), blocks.end(), rule.block) == blocks.end())
+            blocks.push_back(rule.block);
+    for (const std::string_view block : blocks) {
+        std::vector<std::string_view> materials{std::string_view()};
+        for (const FixedCodeRule& rule : fixed)
+            if (rule.block == block && std::find(materials.begin(), materials.end(), rule.material) == materials.end())
+                materials.push_back(rule.material);
+        for (const std::string_view material : materials) {
+            CodedBlock& coded = m_coded.emplace_back();
+            m_blockKeys.push_back(block.size() <= sizeof(std::uint64_t) ? nameKey(block) : 0);
+            coded.block = block;
+            coded.material = material;
+            for (const FixedCodeRule& rule : fixed) {
+                if (rule.block != block || (!rule.material.empty() && rule.material != material) || rule.width == 0)
+                    continue;
+                CodedPosition& position = coded.positions.emplace_back();
+                position.rule = &rule;
+                if (rule.width == 1)
+                    for (const char code : rule.codes)
+                        position.codes.insert(static_cast<unsigned char>(code));
+                else if (rule.width <= sizeof(std::uint64_t))
+                    for (std::size_t i = 0; i + rule.width <= rule.codes.size(); i += rule.width)
+                        position.longCodes.push_back(CodedPosition::PackedCode(
+                            reinterpret_cast<const unsigned char*>(rule.codes.data()) + i, rule.width));
+                coded.extent = std::max<std::size_t>(coded.extent, std::size_t{rule.position} + rule.length);
+            }
+            if (coded.extent <= CodedBlock::kMemorableExtent)
+                for (const CodedPosition& position : coded.positions)
+                    for (std::size_t b = position.rule->position; b < position.rule->position + position.rule->length;
+                         ++b)
+                        coded.covered[b / 8] |= std::uint64_t{0xFF} << (8 * (b % 8));
+        }
+    }
+}
+
+const CodedBlock& RuleIndex::codedBlock(std::string_view block, std::string_view material) const
+{
+    // Names are a few bytes: compared as numbers while they fit in one.
+    const bool packed = block.size() <= sizeof(std::uint64_t);
+    const std::uint64_t blockKey = packed ? nameKey(block) : 0;
+    for (std::size_t i = 0; i < m_coded.size(); ++i) {
+        const CodedBlock& coded = m_coded[i];
+        if (packed ? m_blockKeys[i] != blockKey || coded.block.size() != block.size() : coded.block != block)
+            continue;
+        // The block's first is the one of every material; its others follow it.
+        if (material.empty())
+            return coded;
+        for (std::size_t k = i + 1; k < m_coded.size() && m_coded[k].block == block; ++k)
+            if (m_coded[k].material == material)
+                return m_coded[k];
+        return coded;
+    }
+    return m_noBlock;
 }
 
 void TagOccurrences::clear()
@@ -46,13 +129,8 @@ void TagOccurrences::clear()
     m_other.clear();
 }
 
-int TagOccurrences::next(int number, std::string_view tag)
+int TagOccurrences::nextOther(std::string_view tag)
 {
-    if (number >= 0) {
-        if (m_counts[static_cast<std::size_t>(number)]++ == 0)
-            m_touched.push_back(static_cast<std::uint16_t>(number));
-        return m_counts[static_cast<std::size_t>(number)];
-    }
     for (auto& [other, count] : m_other)
         if (other == tag)
             return ++count;

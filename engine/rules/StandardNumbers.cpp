@@ -1,70 +1,74 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/StandardNumbers.h"
 
-#include <string>
 
 namespace veltrane::rules {
 
 namespace {
 
-/// The number's digits (and X), up to the qualifier that may follow it.
-std::string numberPart(std::string_view value)
-{
-    std::string digits;
-    for (char c : value) {
-        if ((c >= '0' && c <= '9') || c == 'X' || c == 'x')
-            digits += c == 'x' ? 'X' : c;
-        else if (c == '-' || (c == ' ' && digits.empty()))
-            continue;
-        else
-            break;
+/// A number's digits (and X), up to the qualifier that may follow it, summed
+/// as they come for both checks: past kMost of them only their being too
+/// many counts.
+struct NumberScan {
+    static constexpr int kMost = 14;
+    int count = 0;
+    int firstX = -1;  ///< where the first X is
+    /// The digits weighted count, count - 1, …, 1 from the first (ISBN-10,
+    /// ISSN): the sum of the running sums.
+    int countingDown = 0;
+    int alternating = 0;  ///< weighted 1, 3, 1, 3, … from the first (ISBN-13)
+
+    explicit NumberScan(std::string_view value)
+    {
+        int running = 0;
+        for (const char c : value) {
+            int digit = c - '0';
+            if (c == 'X' || c == 'x') {
+                digit = 10;
+                if (firstX < 0)
+                    firstX = count;
+            } else if (digit < 0 || digit > 9) {
+                if (c == '-' || (c == ' ' && count == 0))
+                    continue;
+                break;
+            }
+            running += digit;
+            countingDown += running;
+            alternating += count % 2 == 0 ? digit : 3 * digit;
+            if (++count == kMost)
+                break;
+        }
     }
-    return digits;
-}
 
-int digitValue(char c)
-{
-    return c == 'X' ? 10 : c - '0';
-}
-
-/// Mod 11 with weights counting down to 1 at the check digit (ISBN-10 and ISSN).
-NumberFault checkMod11(const std::string& digits)
-{
-    int sum = 0;
-    const int n = static_cast<int>(digits.size());
-    for (int i = 0; i < n; ++i) {
-        if (digits[i] == 'X' && i != n - 1)
+    /// Mod 11 with weights counting down to 1 at the check digit, which
+    /// alone may be X (ISBN-10 and ISSN).
+    [[nodiscard]] NumberFault mod11() const
+    {
+        if (firstX >= 0 && firstX != count - 1)
             return NumberFault::CheckDigit;
-        sum += digitValue(digits[i]) * (n - i);
+        return countingDown % 11 == 0 ? NumberFault::None : NumberFault::CheckDigit;
     }
-    return sum % 11 == 0 ? NumberFault::None : NumberFault::CheckDigit;
-}
+};
 
 }  // namespace
 
 NumberFault CheckIsbn(std::string_view value)
 {
-    const std::string digits = numberPart(value);
-    if (digits.size() == 10)
-        return checkMod11(digits);
-    if (digits.size() != 13)
+    const NumberScan number(value);
+    if (number.count == 10)
+        return number.mod11();
+    if (number.count != 13)
         return NumberFault::Length;
     // ISBN-13: weights 1, 3, 1, 3, … over all thirteen digits, sum a multiple of 10.
-    int sum = 0;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (digits[i] == 'X')
-            return NumberFault::CheckDigit;
-        sum += (digits[i] - '0') * (i % 2 == 0 ? 1 : 3);
-    }
-    return sum % 10 == 0 ? NumberFault::None : NumberFault::CheckDigit;
+    if (number.firstX >= 0)
+        return NumberFault::CheckDigit;
+    return number.alternating % 10 == 0 ? NumberFault::None : NumberFault::CheckDigit;
 }
 
 NumberFault CheckIssn(std::string_view value)
 {
-    const std::string digits = numberPart(value);
-    if (digits.size() != 8)
-        return NumberFault::Length;
-    return checkMod11(digits);
+    const NumberScan number(value);
+    return number.count != 8 ? NumberFault::Length : number.mod11();
 }
 
 }  // namespace veltrane::rules

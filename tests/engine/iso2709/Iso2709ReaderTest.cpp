@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -253,6 +254,55 @@ TEST(Iso2709Reader, SubfieldsAreThoseAByteByByteScanFinds)
             k = next;
         }
         EXPECT_EQ(subfields.size(), i);
+    }
+}
+
+// A field is taken apart in one pass up to its first terminator, 32 bytes at
+// a time where the record's bytes allow, reading past the field: it must be
+// what SplitSubfields makes of the field's body, and it holds a control
+// character exactly when a byte below 0x20 other than the delimiter stands
+// in that body. The record's last field, at its end, is walked a word at a
+// time; fields run across one and two chunks of 32.
+TEST(Iso2709Reader, DataFieldsTakenApartInOnePassAreTheirBodysSubfields)
+{
+    const std::string alphabet = std::string("\x1f\x1f" "ab1  ") + "\x9f\x1e\x3f\x0f\xff\x1d\x7f" + std::string(1, '\0');
+    std::mt19937 random(21);
+    std::vector<IsoSubfield> expected;
+    for (int round = 0; round < 600; ++round) {
+        std::vector<testsupport::Field> fields;
+        for (int f = 0; f < 5; ++f) {
+            std::string body(random() % 150, ' ');
+            for (char& c : body)
+                c = alphabet[random() % alphabet.size()];
+            // Most fields hold no control character at all.
+            if (random() % 2 == 0)
+                for (char& c : body)
+                    if (static_cast<unsigned char>(c) < 0x20 && c != '\x1f' && c != '\x1e')
+                        c = 'x';
+            fields.push_back({"245", body});
+        }
+        const std::string record = MakeRecord(fields);
+        Iso2709Reader reader;
+        reader.read(Bytes(record));
+        for (std::size_t i = 0; i < reader.fields().size(); ++i) {
+            SCOPED_TRACE(::testing::PrintToString(fields[i].body));
+            const std::span<const unsigned char> body = reader.body(i);
+            const std::span<const unsigned char> indicators = SplitSubfields(body, dmNormal, expected);
+            const bool controls =
+                std::any_of(body.begin(), body.end(), [](unsigned char b) { return b < 0x20 && b != 0x1f; });
+            bool walkedControls = !controls;
+            const IsoDataField walked = reader.dataField(i, walkedControls);
+            EXPECT_EQ(walkedControls, controls);
+            EXPECT_EQ(walked.indicators.data(), indicators.data());
+            EXPECT_EQ(walked.indicators.size(), indicators.size());
+            ASSERT_EQ(walked.subfields.size(), expected.size());
+            for (std::size_t k = 0; k < expected.size(); ++k) {
+                EXPECT_EQ(walked.subfields[k].code.data(), expected[k].code.data());
+                EXPECT_EQ(walked.subfields[k].code.size(), expected[k].code.size());
+                EXPECT_EQ(walked.subfields[k].value.data(), expected[k].value.data());
+                EXPECT_EQ(walked.subfields[k].value.size(), expected[k].value.size());
+            }
+        }
     }
 }
 

@@ -432,6 +432,40 @@ TEST(RuleCheckTest, CodedPositionsOfTheUnimarcLabelAnd100aHoldTheirCodes)
     EXPECT_EQ(found[0].tag, "100");
 }
 
+// A thread remembers the coded bytes of each fixed block it last found
+// without a fault, and takes a block holding those as faultless: a faulty
+// block, or one whose coded bytes differ, is checked again, record after
+// record; bytes no position covers (the record length, the date entered)
+// do not matter.
+TEST(RuleCheckTest, AFixedBlockIsCheckedAgainUnlessItsCodedBytesAreThoseLastFoundFaultless)
+{
+    const auto record = [](std::string_view label, const std::string& generalData, const std::string& id) {
+        std::string bytes =
+            makeRecord(replaced(replaced(kCleanUnimarc, {"100", "  \x1f" "a" + generalData}), {"001", id}));
+        bytes.replace(5, 4, label);
+        return bytes;
+    };
+    const std::string otherDay = patched(kGeneralData, 0, "20191231");
+    const struct {
+        std::string record;
+        const char* expected;
+    } sequence[]{
+        {record("nam ", kGeneralData, "u1"), ""},
+        {record("xam ", kGeneralData, "u2"), "bad-fixed-value@5"},
+        {record("xam ", kGeneralData, "u3"), "bad-fixed-value@5"},
+        {record("nam ", otherDay, "a much longer id"), ""},
+        {record("nam ", patched(otherDay, 8, "s"), "u5"), "bad-fixed-value@8"},
+        {record("nam ", patched(otherDay, 8, "s"), "u6"), "bad-fixed-value@8"},
+        {record("cam ", otherDay, "u7"), ""},
+        {record("nam ", patched(kGeneralData, 34, "xx"), "u8"), "bad-fixed-value@34"},
+        {record("nam ", kGeneralData, "u9"), ""},
+    };
+    for (std::size_t i = 0; i < std::size(sequence); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(codesAndPositions(findings(sequence[i].record, RuleSetting::Unimarc)), sequence[i].expected);
+    }
+}
+
 TEST(RuleCheckTest, AFixedValueFindingSaysWhereAndWhat)
 {
     std::string record = makeRecord(replaced(kCleanMarc21, {"008", patched(kBook008, 23, "x")}));
@@ -596,6 +630,12 @@ TEST(RuleCheckTest, StandardNumbers)
     EXPECT_EQ(CheckIsbn("08044X2957"), NumberFault::CheckDigit);
     EXPECT_EQ(CheckIsbn("030640615"), NumberFault::Length);
     EXPECT_EQ(CheckIsbn(""), NumberFault::Length);
+    // Blanks before it, a lowercase x, a qualifier after it; too many digits;
+    // an X in a thirteen-digit number.
+    EXPECT_EQ(CheckIsbn("  080442957x (pbk.)"), NumberFault::None);
+    EXPECT_EQ(CheckIsbn("97803064061570"), NumberFault::Length);
+    EXPECT_EQ(CheckIsbn("978030640615X"), NumberFault::CheckDigit);
+    EXPECT_EQ(CheckIsbn("0 306406152"), NumberFault::Length);
     EXPECT_EQ(CheckIssn("2049-3630"), NumberFault::None);
     EXPECT_EQ(CheckIssn("1050-124X"), NumberFault::None);
     EXPECT_EQ(CheckIssn("0378-5951"), NumberFault::CheckDigit);
