@@ -120,43 +120,8 @@ std::string findingJson(const CheckProblem& p)
     return json + "}\n";
 }
 
-/// The findings of a check counted by code and rule set. A file's findings
-/// name their codes with a few texts, each where it lies: a count is found by
-/// where its code's text is, and counts are added up by text only when told.
-class FindingTally {
-public:
-    void add(std::string_view code, RuleSet rules)
-    {
-        for (Entry& e : m_entries) {
-            if (e.code.data() == code.data() && e.code.size() == code.size() && e.rules == rules) {
-                ++e.count;
-                return;
-            }
-        }
-        m_entries.push_back({code, rules, 1});
-    }
-
-    /// The findings of a code checked by `rules`, or by any rules when none are given.
-    [[nodiscard]] std::uint64_t count(std::string_view code, std::optional<RuleSet> rules) const
-    {
-        std::uint64_t total = 0;
-        for (const Entry& e : m_entries)
-            if (e.code == code && (!rules || e.rules == *rules))
-                total += e.count;
-        return total;
-    }
-
-private:
-    struct Entry {
-        std::string_view code;
-        RuleSet rules;
-        std::uint64_t count;
-    };
-    std::vector<Entry> m_entries;
-};
-
 /// The counts per structural code, as ever, then per content code and rule set.
-void writeSummary(StandardOutput& output, const FindingTally& tally, bool jsonl)
+void writeSummary(StandardOutput& output, const ProblemTally& tally, bool jsonl)
 {
     auto write = [&](std::string_view code, std::optional<RuleSet> rules, std::uint64_t count) {
         if (jsonl)
@@ -221,8 +186,6 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
         error = parseFileAndRange(walker.operands(), walker.optionsEnded(), file, options.first, options.last);
     if (!error.empty())
         return refuseUsage(kCheckCommand, error);
-    // A summary prints counts: no finding's text is made.
-    options.messages = !summary;
 
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {
@@ -240,16 +203,12 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
     }
 
     StandardOutput output;
-    FindingTally tally;
+    ProblemTally tally;
     std::uint64_t failing = 0;
     std::string line;
     auto report = [&](const CheckProblem& p) {
         if (failOnWarning || p.severity == Severity::Error)
             ++failing;
-        if (summary) {
-            tally.add(p.code, p.rules);
-            return;
-        }
         if (jsonl) {
             output.write(findingJson(p));
             return;
@@ -267,7 +226,10 @@ int runCheckCommand(const std::vector<std::string_view>& arguments)
         line += '\n';
         output.write(line);
     };
-    const CheckResult result = CheckRecords(input.get(), options, NoMonitor(), report);
+    const CheckResult result = summary ? CountProblems(input.get(), options, NoMonitor(), tally)
+                                       : CheckRecords(input.get(), options, NoMonitor(), report);
+    if (summary)
+        failing = failOnWarning ? tally.total() : tally.count(Severity::Error);
     if (result.status == CheckResult::Status::ReadError) {
         output.flush();
         tellError("cannot read " + quotedName(file) + ": " + std::strerror(result.error));

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "charset/Charset.h"
 #include "iso2709/RecordLayout.h"
@@ -84,6 +86,51 @@ struct CheckOptions {
 inline constexpr int kMaxCheckWorkers = 2;
 /// One worker per core, at most kMaxCheckWorkers.
 [[nodiscard]] int DefaultCheckWorkers();
+
+/// The problems of a check counted by code and by the rules the record was
+/// checked by, and by severity. A file's problems name their codes with a
+/// few texts, each where it lies: a count is found by where its code's text
+/// is, and counts are added up by text only when asked for.
+class ProblemTally {
+public:
+    void add(std::string_view code, RuleSet rules, Severity severity)
+    {
+        ++m_bySeverity[severity == Severity::Error ? 0 : 1];
+        for (Entry& e : m_entries) {
+            if (e.code.data() == code.data() && e.code.size() == code.size() && e.rules == rules) {
+                ++e.count;
+                return;
+            }
+        }
+        m_entries.push_back({code, rules, 1});
+    }
+    void add(const CheckProblem& problem) { add(problem.code, problem.rules, problem.severity); }
+    /// Adds another tally's counts to this one's.
+    void add(const ProblemTally& other);
+    void clear()
+    {
+        m_entries.clear();
+        m_bySeverity[0] = m_bySeverity[1] = 0;
+    }
+
+    /// The problems of a code found in records checked by `rules`, or by any
+    /// rules when none are given.
+    [[nodiscard]] std::uint64_t count(std::string_view code, std::optional<RuleSet> rules = std::nullopt) const;
+    [[nodiscard]] std::uint64_t count(Severity severity) const
+    {
+        return m_bySeverity[severity == Severity::Error ? 0 : 1];
+    }
+    [[nodiscard]] std::uint64_t total() const { return m_bySeverity[0] + m_bySeverity[1]; }
+
+private:
+    struct Entry {
+        std::string_view code;
+        RuleSet rules;
+        std::uint64_t count;
+    };
+    std::vector<Entry> m_entries;
+    std::uint64_t m_bySeverity[2] = {0, 0};
+};
 
 struct CheckResult {
     enum class Status { Done, ReadError, Cancelled };

@@ -34,11 +34,13 @@ struct Batch {
     bool firstTakesPrevious = false;
     std::string lastControlNumber;  ///< of its last checked record
     bool anyChecked = false;
+    ProblemTally tally;  ///< its problems, when only counted
 
     void clear()
     {
         records.clear();
         problems.clear();
+        tally.clear();
         firstTakesPrevious = false;
         anyChecked = false;
     }
@@ -46,13 +48,14 @@ struct Batch {
 
 /// What one worker thread keeps from record to record.
 struct WorkerScratch {
+    std::vector<CheckProblem> problems;  ///< of one record, when only counted
     RecordFields fields;
     TextCodec codec;
     CheckScratch scratch;
     ControlNumber controlNumber;
 };
 
-void checkBatch(Batch& batch, const CheckOptions& options, WorkerScratch& worker)
+void checkBatch(Batch& batch, const CheckOptions& options, WorkerScratch& worker, bool counted)
 {
     FramedRecord framed;
     for (const BatchRecord& r : batch.records) {
@@ -73,8 +76,16 @@ void checkBatch(Batch& batch, const CheckOptions& options, WorkerScratch& worker
         framed.offset = r.offset;
         framed.declaredLength = r.declaredLength;
         framed.bytes = {batch.bytes.get() + r.at, r.size};
-        CheckOne(framed, options, worker.fields, worker.codec, batch.problems, worker.scratch, worker.controlNumber,
-                 true);
+        if (counted) {
+            worker.problems.clear();
+            CheckOne(framed, options, worker.fields, worker.codec, worker.problems, worker.scratch,
+                     worker.controlNumber, true, &batch.tally);
+            for (const CheckProblem& p : worker.problems)
+                batch.tally.add(p);
+        } else {
+            CheckOne(framed, options, worker.fields, worker.codec, batch.problems, worker.scratch,
+                     worker.controlNumber, true);
+        }
         batch.anyChecked = true;
     }
     // The block goes back to the stream: the last value is kept as text.
@@ -85,7 +96,7 @@ void checkBatch(Batch& batch, const CheckOptions& options, WorkerScratch& worker
 }  // namespace
 
 CheckResult CheckOnWorkers(int fd, std::uint64_t size, const CheckOptions& options, const WorkMonitor& monitor,
-                          const std::function<void(const CheckProblem&)>& report, int workers)
+                          const std::function<void(const CheckProblem&)>& report, int workers, ProblemTally* tally)
 {
     CheckResult result;
     std::string lastControlNumber;
@@ -93,9 +104,22 @@ CheckResult CheckOnWorkers(int fd, std::uint64_t size, const CheckOptions& optio
     auto inRange = [&](std::int64_t number) { return number >= options.first && number <= options.last; };
     auto tell = [&](const CheckProblem& problem) {
         ++result.problems;
-        report(problem);
+        if (tally != nullptr)
+            tally->add(problem);
+        else
+            report(problem);
     };
     auto take = [&](Batch& batch) {
+        if (tally != nullptr) {
+            // Junk between records is told whole, the records' problems counted.
+            for (const CheckProblem& p : batch.problems)
+                tell(p);
+            result.problems += batch.tally.total();
+            tally->add(batch.tally);
+            if (batch.anyChecked)
+                std::swap(lastControlNumber, batch.lastControlNumber);
+            return;
+        }
         for (std::size_t i = 0; i < batch.problems.size(); ++i) {
             if (i == 0 && batch.firstTakesPrevious)
                 batch.problems[0].controlNumber = lastControlNumber;
@@ -108,7 +132,8 @@ CheckResult CheckOnWorkers(int fd, std::uint64_t size, const CheckOptions& optio
     std::vector<WorkerScratch> scratch(static_cast<std::size_t>(workers));
     BatchWorkers<Batch> checker(
         workers, RecordStream::blockCapacity(kBlockSize),
-        [&](Batch& batch, std::size_t worker) { checkBatch(batch, options, scratch[worker]); }, take);
+        [&](Batch& batch, std::size_t worker) { checkBatch(batch, options, scratch[worker], tally != nullptr); },
+        take);
     RecordStream stream(fd, kBlockSize, checker);
     auto add = [&](const FramedRecord& framed, bool checked) {
         BatchRecord r;

@@ -81,13 +81,38 @@ CheckResult checkAll(int fd, std::uint64_t size, const CheckOptions& options, co
 
 }  // namespace
 
-CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
-                         const std::function<void(const CheckProblem&)>& report)
+void ProblemTally::add(const ProblemTally& other)
+{
+    for (const Entry& e : other.m_entries) {
+        auto same = [&](const Entry& mine) { return mine.code.data() == e.code.data() && mine.code.size() == e.code.size() && mine.rules == e.rules; };
+        if (const auto found = std::find_if(m_entries.begin(), m_entries.end(), same); found != m_entries.end())
+            found->count += e.count;
+        else
+            m_entries.push_back(e);
+    }
+    m_bySeverity[0] += other.m_bySeverity[0];
+    m_bySeverity[1] += other.m_bySeverity[1];
+}
+
+std::uint64_t ProblemTally::count(std::string_view code, std::optional<RuleSet> rules) const
+{
+    std::uint64_t total = 0;
+    for (const Entry& e : m_entries)
+        if (e.code == code && (!rules || e.rules == *rules))
+            total += e.count;
+    return total;
+}
+
+namespace {
+
+/// CheckRecords, or CountProblems with a tally.
+CheckResult checkFile(int fd, const CheckOptions& options, const WorkMonitor& monitor,
+                      const std::function<void(const CheckProblem&)>& report, ProblemTally* tally)
 {
     struct stat info {};
     const std::uint64_t size = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     const int workers = options.workers > 0 ? options.workers : DefaultCheckWorkers();
-    CheckResult result = workers > 1 ? check::CheckOnWorkers(fd, size, options, monitor, report, workers)
+    CheckResult result = workers > 1 ? check::CheckOnWorkers(fd, size, options, monitor, report, workers, tally)
                                      : checkAll(fd, size, options, monitor, report);
     if (result.status == CheckResult::Status::Done) {
         // A stop asked for after the last check is honoured all the same.
@@ -97,6 +122,22 @@ CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor&
             monitor.report(size, size);
     }
     return result;
+}
+
+}  // namespace
+
+CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
+                         const std::function<void(const CheckProblem&)>& report)
+{
+    return checkFile(fd, options, monitor, report, nullptr);
+}
+
+CheckResult CountProblems(int fd, const CheckOptions& options, const WorkMonitor& monitor, ProblemTally& tally)
+{
+    CheckOptions counting = options;
+    counting.messages = false;
+    // One thread alone counts each problem as it is told.
+    return checkFile(fd, counting, monitor, [&](const CheckProblem& p) { tally.add(p); }, &tally);
 }
 
 }  // namespace veltrane

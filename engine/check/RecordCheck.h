@@ -29,4 +29,10 @@ void CheckRecord(const FramedRecord& record, const CheckOptions& options, Record
 [[nodiscard]] CheckResult CheckRecords(int fd, const CheckOptions& options, const WorkMonitor& monitor,
                                        const std::function<void(const CheckProblem&)>& report);
 
+/// Checks the records of fd as CheckRecords does, only counting the
+/// problems into `tally` (they are not made with their 001 value or
+/// description).
+[[nodiscard]] CheckResult CountProblems(int fd, const CheckOptions& options, const WorkMonitor& monitor,
+                                        ProblemTally& tally);
+
 }  // namespace veltrane

@@ -17,8 +17,9 @@ namespace {
 class RecordChecker {
 public:
     RecordChecker(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-                  std::vector<CheckProblem>& out, CheckScratch& scratch)
+                  std::vector<CheckProblem>& out, CheckScratch& scratch, ProblemTally* tally)
         : m_record(record), m_bytes(record.bytes), m_options(options), m_fields(fields), m_codec(codec), m_out(out),
+          m_tally(tally),
           m_reader(scratch.reader), m_views(scratch.views), m_pieces(scratch.pieces), m_findings(scratch.findings),
           m_terminator(FieldTerminator(options.mode))
     {
@@ -71,6 +72,11 @@ private:
                                              {m_bytes, m_options.mode, charset(), m_options.messages}, m_findings);
         for (std::size_t i = first; i < m_out.size(); ++i)
             m_out[i].rules = set;
+        if (m_tally != nullptr) {
+            for (const RuleFinding& f : m_findings)
+                m_tally->add(f.code, set, f.severity);
+            return;
+        }
         for (RuleFinding& f : m_findings) {
             add(f.at, f.code, [&] { return std::move(f.message); });
             CheckProblem& p = m_out.back();
@@ -228,6 +234,7 @@ private:
     RecordFields& m_fields;
     TextCodec& m_codec;
     std::vector<CheckProblem>& m_out;
+    ProblemTally* m_tally;  ///< counts the content findings instead of m_out, when given
     Iso2709Reader& m_reader;
     std::vector<FieldView>& m_views;  ///< the record's fields, in RecordFields or in place
     std::vector<std::span<const unsigned char>>& m_pieces;
@@ -241,9 +248,10 @@ private:
 }  // namespace
 
 void CheckOne(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-              std::vector<CheckProblem>& out, CheckScratch& scratch, ControlNumber& controlNumber, bool quickScan)
+              std::vector<CheckProblem>& out, CheckScratch& scratch, ControlNumber& controlNumber, bool quickScan,
+              ProblemTally* tally)
 {
-    RecordChecker checker(record, options, fields, codec, out, scratch);
+    RecordChecker checker(record, options, fields, codec, out, scratch, tally);
     checker.run(quickScan);
     controlNumber = checker.takeControlNumber();
 }

@@ -36,8 +36,11 @@ struct CheckScratch {
 
 /// Checks one framed record; appends its problems to `out` and gives its 001
 /// value. quickScan: a well-formed record is checked where it stands, without
-/// RecordFields; what it tells is the same.
+/// RecordFields; what it tells is the same. With a `tally`, its content
+/// findings are counted there instead (its structural problems still go to
+/// `out`).
 void CheckOne(const FramedRecord& record, const CheckOptions& options, RecordFields& fields, TextCodec& codec,
-              std::vector<CheckProblem>& out, CheckScratch& scratch, ControlNumber& controlNumber, bool quickScan);
+              std::vector<CheckProblem>& out, CheckScratch& scratch, ControlNumber& controlNumber, bool quickScan,
+              ProblemTally* tally = nullptr);
 
 }  // namespace veltrane::check

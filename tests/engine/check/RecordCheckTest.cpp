@@ -275,4 +275,43 @@ TEST(RecordCheck, CheckingOnWorkerThreadsTellsWhatOneThreadTells)
     }
 }
 
+// A check that only counts, on worker threads or on one, counts what a check
+// that tells each problem tells: per code, per rule set and per severity,
+// junk between records and the rules' findings among them.
+TEST(RecordCheck, CountingTalliesWhatATellingCheckTells)
+{
+    std::mt19937 random(17);
+    std::string file = VariedFile(random, 3 * 1024 * 1024);
+    file += std::string(5 * 1024 * 1024, 'x') + CleanRecords()[0] + VariedFile(random, 1024 * 1024);
+    testsupport::TempDir dir;
+    const std::string path = dir.write("records.mrc", file);
+    for (const RuleSetting rules : {RuleSetting::None, RuleSetting::Auto, RuleSetting::Cnmarc}) {
+        CheckOptions options;
+        options.rules = rules;
+        options.workers = 1;
+        CheckResult told;
+        const std::vector<CheckProblem> problems = Check(file, options, told);
+        ASSERT_GT(problems.size(), 100u);
+        ProblemTally expected;
+        for (const CheckProblem& p : problems)
+            expected.add(p);
+        for (int workers : {1, 2, 3}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(rules)) + " on " + std::to_string(workers));
+            options.workers = workers;
+            fileaccess::UniqueFd fd(::open(path.c_str(), O_RDONLY));
+            ProblemTally counted;
+            const CheckResult result = CountProblems(fd.get(), options, NoMonitor(), counted);
+            EXPECT_EQ(result.records, told.records);
+            EXPECT_EQ(result.problems, told.problems);
+            EXPECT_EQ(counted.total(), problems.size());
+            EXPECT_EQ(counted.count(Severity::Warning), expected.count(Severity::Warning));
+            for (const CheckCode& c : kCheckCodes)
+                EXPECT_EQ(counted.count(c.code), expected.count(c.code)) << c.code;
+            for (const RuleCode& c : kRuleCodes)
+                for (const RuleSet set : {RuleSet::Marc21, RuleSet::Marc21Authority, RuleSet::Unimarc, RuleSet::Cnmarc})
+                    EXPECT_EQ(counted.count(c.code, set), expected.count(c.code, set)) << c.code;
+        }
+    }
+}
+
 }  // namespace
