@@ -8,6 +8,7 @@
 
 #include "charset/ByteWords.h"
 #include "rules/FaultlessBlocks.h"
+#include "rules/FieldPlans.h"
 #include "rules/FindingText.h"
 #include "rules/FixedCodes.h"
 #include "rules/RuleIndex.h"
@@ -16,7 +17,9 @@
 
 namespace veltrane {
 
+using rules::FieldPlan;
 using rules::FieldRule;
+using rules::ValueCheck;
 using rules::RuleSetTables;
 
 namespace {
@@ -32,10 +35,8 @@ constexpr std::string_view kUnimarcAuthorityTypes = "xyz";
 // UNIMARC 100 $a, the general processing data, holds 36 characters.
 constexpr std::size_t kUnimarcGeneralDataLength = 36;
 // The blocks of the rule tables that hold the coded positions of UNIMARC's
-// coded subfields: 100 $a (general processing data), 105 $a (monograph coded
-// data) and 106 $a (physical medium of textual material).
+// coded subfields: 100 $a (general processing data), then 105 $a and 106 $a.
 constexpr std::string_view kGeneralDataBlock = "100 $a";
-constexpr std::string_view kCodedSubfieldBlocks[] = {"105 $a", "106 $a"};
 // A block of positions within a subfield ends with the subfield's code.
 constexpr std::string_view kSubfieldABlockEnd = " $a";
 
@@ -44,29 +45,19 @@ std::string_view text(std::span<const unsigned char> bytes)
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-/// Local fields (9XX, and X9X where the set does not define the tag) are the
-/// library's own and never undefined.
-bool isLocalTag(std::string_view tag)
-{
-    return tag.size() == 3 && (tag[0] == '9' || (tag[1] == '9' && tag[0] >= '0' && tag[0] <= '8'));
-}
-
-bool isControlTag(std::string_view tag)
-{
-    return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
-}
-
 bool isMarc21(RuleSet set)
 {
     return set == RuleSet::Marc21 || set == RuleSet::Marc21Authority;
 }
 
-const rules::RuleIndex& RuleIndexOf(RuleSet set)
+/// The plans of a rule set (not None), made once.
+const rules::FieldPlans& FieldPlansOf(RuleSet set)
 {
-    static const rules::RuleIndex marc21(rules::Marc21Bibliographic());
-    static const rules::RuleIndex unimarc(rules::UnimarcBibliographic());
-    static const rules::RuleIndex cnmarc(rules::CnmarcBibliographic());
-    static const rules::RuleIndex marc21Authority(rules::Marc21Authority());
+    using rules::FormatKind;
+    static const rules::FieldPlans marc21(FormatKind::Marc21Bibliographic, rules::Marc21Bibliographic());
+    static const rules::FieldPlans marc21Authority(FormatKind::Marc21Authority, rules::Marc21Authority());
+    static const rules::FieldPlans unimarc(FormatKind::Unimarc, rules::UnimarcBibliographic());
+    static const rules::FieldPlans cnmarc(FormatKind::Unimarc, rules::CnmarcBibliographic());
     switch (set) {
     case RuleSet::Marc21: return marc21;
     case RuleSet::Marc21Authority: return marc21Authority;
@@ -74,6 +65,13 @@ const rules::RuleIndex& RuleIndexOf(RuleSet set)
     default: return unimarc;
     }
 }
+
+bool isControlTag(std::string_view tag)
+{
+    return tag.size() == 3 && tag[0] == '0' && tag[1] == '0';
+}
+
+
 
 /// A MARC 21 field's $6 that links it to another: the linked tag, the
 /// occurrence number, and where the field is.
@@ -100,7 +98,7 @@ struct RuleScratch {
 class RuleChecker {
 public:
     RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
-        : m_reader(reader), m_set(set), m_context(context), m_out(out), m_index(RuleIndexOf(set)),
+        : m_reader(reader), m_set(set), m_context(context), m_out(out), m_plans(FieldPlansOf(set)), m_index(m_plans.index()),
           m_tables(m_index.tables()), m_delimiter(SubfieldDelimiter(context.mode))
     {
     }
@@ -223,37 +221,54 @@ private:
 
     void checkField()
     {
-        std::string_view ruleTag = m_tag;
-        int ruleNumber = m_tagNumber;
-        const bool alternateScript = isMarc21(m_set) && m_tagNumber == 880;
-        if (alternateScript) {
-            // An 880 follows the rules of the field its $6 names.
-            const auto linkage = firstSubfield('6');
-            if (!linkage) {
-                add(FindRuleCode("broken-link"), [&] { return fieldName() + " has no $6"; }, 0, '6');
-                return;
-            }
-            if (linkage->size() < 3)
-                return;
-            ruleTag = linkage->substr(0, 3);
-            ruleNumber = rules::TagNumber(ruleTag);
+        if (isMarc21(m_set) && m_tagNumber == 880) {
+            checkAlternateScript();
+            return;
         }
-        const FieldRule* rule = m_index.field(ruleNumber, ruleTag);
+        if (m_tagNumber >= 0) {
+            checkField(m_plans[m_tagNumber], false);
+            return;
+        }
+        checkField(m_plans.planOf(m_tag, m_index.field(m_tagNumber, m_tag)), false);
+    }
+
+    /// An 880 follows the rules of the field its $6 names, without their
+    /// checks of values and of a title; it is never undefined or repeated.
+    void checkAlternateScript()
+    {
+        const auto linkage = firstSubfield('6');
+        if (!linkage) {
+            add(FindRuleCode("broken-link"), [&] { return fieldName() + " has no $6"; }, 0, '6');
+            return;
+        }
+        if (linkage->size() < 3)
+            return;
+        const std::string_view ruleTag = linkage->substr(0, 3);
+        const FieldRule* rule = m_index.field(rules::TagNumber(ruleTag), ruleTag);
+        FieldPlan plan = m_plans.planOf(ruleTag, rule);
+        plan.control = rule != nullptr && rule->control;
+        plan.valueCheck = ValueCheck::None;
+        plan.titleField = plan.codesFromAnyList = plan.embedsFields = false;
+        checkField(plan, true);
+    }
+
+    void checkField(const FieldPlan& plan, bool alternateScript)
+    {
         // The field's bytes up to its terminator, for a field not taken apart into subfields.
         const auto body = [&] { return m_reader.body(m_field); };
-        if (rule == nullptr) {
-            if (!isLocalTag(ruleTag) && !alternateScript)
+        if (plan.rule == nullptr) {
+            if (!plan.local && !alternateScript)
                 add(FindRuleCode("undefined-field"), [&] { return fieldName() + " is not defined in " + std::string(RuleSetName(m_set)); });
             checkControlCharacters(body());
             return;
         }
-        if (m_occurrence > 1 && !rule->repeatable && !alternateScript)
+        if (m_occurrence > 1 && !plan.rule->repeatable && !alternateScript)
             add(FindRuleCode("repeated-field"), [&] { return fieldName() + " repeats, but " + shownTag(m_tag) + " is not repeatable"; });
-        if (rule->control || isControlTag(m_tag)) {
-            checkControlField(*rule, body());
+        if (plan.control) {
+            checkControlField(*plan.rule, body());
             return;
         }
-        checkDataField(*rule);
+        checkDataField(plan);
     }
 
     void checkControlField(const FieldRule& rule, std::span<const unsigned char> body)
@@ -382,38 +397,36 @@ private:
         return true;
     }
 
-    /// What the values of a data field's subfields are checked for, beyond
-    /// the tables: one kind a tag, which of its subfields it concerns told
-    /// by checkValue.
-    enum class ValueCheck { None, Isbn, Issn, MarcLanguages, MarcCountry, CodedPositions, GeneralData, Iso639, Iso3166 };
 
     /// The check of one data field's indicators and subfields, told to it
     /// in order as the field is taken apart.
     class SubfieldCheck {
     public:
         /// `controls`: the field holds control characters, each subfield's told.
-        SubfieldCheck(RuleChecker& checker, const FieldRule& rule, bool controls)
-            : m_checker(checker), m_rule(rule), m_controls(controls),
-              // Only names are known of it: what its data holds is not
-              // checked. A field its source names with no subfields at all is
-              // so too: MARC 21's holdings fields 841-88X in a bibliographic
-              // record, which the holdings format describes.
-              m_open(rule.open || rule.subfieldCount == 0),
-              m_embedsFields(!isMarc21(checker.m_set) && checker.m_tag.size() == 3 && checker.m_tag[0] == '4'),
-              m_defined(checker.m_index.definedSubfields(rule)), m_repeatable(checker.m_index.repeatableSubfields(rule))
+        SubfieldCheck(RuleChecker& checker, const FieldPlan& plan, bool controls)
+            : m_checker(checker), m_plan(plan), m_controls(controls)
         {
         }
 
         /// The subfields to come, when `valueCheck` needs them all.
         void indicators(std::span<const unsigned char> indicators, std::span<const IsoSubfield> subfields = {})
         {
-            if (m_open)
+            // Only names are known of an open field: what its data holds is
+            // not checked. A field its source names with no subfields at all
+            // is so too: MARC 21's holdings fields 841-88X in a bibliographic
+            // record, which the holdings format describes.
+            if (m_plan.open)
                 return;
             if (indicators.size() == 2) {
-                m_checker.checkIndicator(m_rule, 1, indicators[0]);
-                m_checker.checkIndicator(m_rule, 2, indicators[1]);
+                m_checker.checkIndicator(m_plan, 1, indicators[0]);
+                m_checker.checkIndicator(m_plan, 2, indicators[1]);
             }
-            m_valueCheck = m_checker.valueCheckOf(indicators, subfields);
+            m_valueCheck = m_plan.valueCheck;
+            if (m_plan.codesFromAnyList &&
+                ((indicators.size() == 2 && indicators[1] == '7') ||
+                 std::any_of(subfields.begin(), subfields.end(),
+                             [](const IsoSubfield& s) { return !s.code.empty() && s.code[0] == '2'; })))
+                m_valueCheck = ValueCheck::None;
             if (m_controls)
                 m_checker.checkControlCharacters(indicators);
         }
@@ -428,12 +441,12 @@ private:
             if (code == '6' && !m_linkage)
                 m_linkage = text(s.value);
             // In a UNIMARC 4XX, what follows $1 is an embedded field with rules of its own.
-            if (m_embedsFields && code == '1')
+            if (m_plan.embedsFields && code == '1')
                 m_embedded = true;
-            if (m_open || m_embedded)
+            if (m_plan.open || m_embedded)
                 return;
             const char shownCode = static_cast<char>(code);
-            if (!m_defined.contains(code)) {
+            if (!m_plan.defined->contains(code)) {
                 m_checker.add(FindRuleCode("undefined-subfield"),
                               [&] { return m_checker.fieldName() + " has subfield $" + rules::Shown(shownCode) + ", not defined there"; },
                               0, shownCode);
@@ -444,7 +457,7 @@ private:
                 m_seen.insert(code);
             } else if (!m_repeated.contains(code)) {
                 m_repeated.insert(code);
-                if (!m_repeatable.contains(code))
+                if (!m_plan.repeatable->contains(code))
                     m_checker.add(FindRuleCode("repeated-subfield"),
                                   [&] {
                                       return m_checker.fieldName() + " repeats subfield $" + rules::Shown(shownCode) +
@@ -459,12 +472,7 @@ private:
         /// After the last subfield.
         void finish()
         {
-            if (m_open)
-                return;
-            const RuleSet set = m_checker.m_set;
-            const int tag = m_checker.m_tagNumber;
-            const bool titleField = (set == RuleSet::Marc21 && tag == 245) || (!isMarc21(set) && tag == 200);
-            if (titleField && !m_seen.contains('a'))
+            if (!m_plan.open && m_plan.titleField && !m_seen.contains('a'))
                 m_checker.add(FindRuleCode("missing-subfield"), [&] { return m_checker.fieldName() + " has no subfield $a"; },
                               0, 'a');
         }
@@ -474,28 +482,23 @@ private:
 
     private:
         RuleChecker& m_checker;
-        const FieldRule& m_rule;
+        const FieldPlan& m_plan;
         bool m_controls;
-        bool m_open;
-        bool m_embedsFields;
         bool m_embedded = false;
-        const rules::ByteSet& m_defined;
-        const rules::ByteSet& m_repeatable;
         rules::ByteSet m_seen, m_repeated;
         ValueCheck m_valueCheck = ValueCheck::None;
         std::optional<std::string_view> m_linkage;
     };
 
-    void checkDataField(const FieldRule& rule)
+    void checkDataField(const FieldPlan& plan)
     {
         // MARC 21 041 and 044 look at all their subfields before the first.
-        const bool wholeFieldFirst = isMarc21(m_set) && (m_tagNumber == 41 || m_tagNumber == 44);
-        if (!m_split && !wholeFieldFirst) {
+        if (!m_split && !plan.codesFromAnyList) {
             // Most fields hold no control character, and are checked as they
             // are taken apart; one that does is checked again the long way,
             // each control told where it stands.
             const std::size_t findings = m_out.size();
-            SubfieldCheck check(*this, rule, false);
+            SubfieldCheck check(*this, plan, false);
             if (!m_reader.walkDataField(m_field, check)) {
                 check.finish();
                 m_walkedLinkage = check.linkage();
@@ -505,51 +508,24 @@ private:
             m_out.resize(findings);
         }
         const std::span<const IsoSubfield> fieldSubfields = subfields();
-        SubfieldCheck check(*this, rule, m_controls);
+        SubfieldCheck check(*this, plan, m_controls);
         check.indicators(m_indicators, fieldSubfields);
         for (const IsoSubfield& s : fieldSubfields)
             check.subfield(s);
         check.finish();
     }
 
-    void checkIndicator(const FieldRule& rule, int which, unsigned char value)
+    void checkIndicator(const FieldPlan& plan, int which, unsigned char value)
     {
-        if (m_index.indicatorValues(rule, which).contains(value))
+        if ((which == 1 ? plan.indicator1 : plan.indicator2)->contains(value))
             return;
-        const std::string_view allowed = which == 1 ? rule.indicator1 : rule.indicator2;
+        const std::string_view allowed = which == 1 ? plan.rule->indicator1 : plan.rule->indicator2;
         add(FindRuleCode("bad-indicator"), [&] { return fieldName() + " indicator " + std::to_string(which) + " is " +
                                  rules::Shown(static_cast<char>(value)) + ", not one of " + rules::ShownValues(allowed); },
             which);
     }
 
 
-    ValueCheck valueCheckOf(std::span<const unsigned char> indicators, std::span<const IsoSubfield> subfields) const
-    {
-        if (isMarc21(m_set)) {
-            switch (m_tagNumber) {
-            case 20: return ValueCheck::Isbn;
-            case 22: return ValueCheck::Issn;
-            case 41:
-            case 44:
-                // 041 and 044 hold MARC codes unless the second indicator is
-                // 7 (041: the source is in $2) or a $2 names another list (044).
-                if ((indicators.size() == 2 && indicators[1] == '7') ||
-                    std::any_of(subfields.begin(), subfields.end(),
-                                [](const IsoSubfield& s) { return !s.code.empty() && s.code[0] == '2'; }))
-                    return ValueCheck::None;
-                return m_tagNumber == 41 ? ValueCheck::MarcLanguages : ValueCheck::MarcCountry;
-            default: return ValueCheck::None;
-            }
-        }
-        switch (m_tagNumber) {
-        case 10: return ValueCheck::Isbn;
-        case 11: return ValueCheck::Issn;
-        case 100: return ValueCheck::GeneralData;
-        case 101: return ValueCheck::Iso639;
-        case 102: return ValueCheck::Iso3166;
-        default: return isCodedSubfieldTag(m_tag) ? ValueCheck::CodedPositions : ValueCheck::None;
-        }
-    }
 
     /// The checks of one subfield's value that the tables cannot say.
     void checkValue(ValueCheck check, char code, std::span<const unsigned char> value)
@@ -632,13 +608,6 @@ private:
             0, 'a');
     }
 
-    static bool isCodedSubfieldTag(std::string_view tag)
-    {
-        constexpr std::size_t kTagLength = 3;
-        return tag.size() == kTagLength &&
-               std::any_of(std::begin(kCodedSubfieldBlocks), std::end(kCodedSubfieldBlocks),
-                           [&](std::string_view block) { return block.substr(0, kTagLength) == tag; });
-    }
 
     /// C0 characters in data; ESC starts a character set change in MARC-8.
     void checkControlCharacters(std::span<const unsigned char> bytes)
@@ -717,6 +686,7 @@ private:
     RuleSet m_set;
     const RuleContext& m_context;
     std::vector<RuleFinding>& m_out;
+    const rules::FieldPlans& m_plans;
     const rules::RuleIndex& m_index;
     const RuleSetTables& m_tables;
     // The thread's, so that checking a record allocates nothing.

@@ -20,21 +20,24 @@ struct NumberScan {
 
     explicit NumberScan(std::string_view value)
     {
-        int running = 0;
+        int running = 0, weight = 1;  // the ISBN-13 weight of the next digit: 1, 3, 1, …
         for (const char c : value) {
-            int digit = c - '0';
-            if (c == 'X' || c == 'x') {
-                digit = 10;
-                if (firstX < 0)
-                    firstX = count;
-            } else if (digit < 0 || digit > 9) {
-                if (c == '-' || (c == ' ' && count == 0))
+            auto digit = static_cast<unsigned>(static_cast<unsigned char>(c) - '0');
+            if (digit > 9) {
+                if ((c | 0x20) == 'x') {
+                    digit = 10;
+                    if (firstX < 0)
+                        firstX = count;
+                } else if (c == '-' || (c == ' ' && count == 0)) {
                     continue;
-                break;
+                } else {
+                    break;
+                }
             }
-            running += digit;
+            running += static_cast<int>(digit);
             countingDown += running;
-            alternating += count % 2 == 0 ? digit : 3 * digit;
+            alternating += static_cast<int>(digit) * weight;
+            weight ^= 2;
             if (++count == kMost)
                 break;
         }
