@@ -19,9 +19,14 @@ public:
     /// Whether `bytes` of a memorable block are those of its last faultless one.
     [[nodiscard]] bool holds(const CodedBlock& block, std::span<const unsigned char> bytes) const
     {
-        for (const Entry& e : m_entries)
-            if (e.block == &block)
-                return e.coded == codedBytes(block, bytes);
+        for (const Entry& e : m_entries) {
+            if (e.block != &block)
+                continue;
+            for (std::size_t w = 0; w < (block.extent + 7) / 8; ++w)
+                if ((wordAt(bytes, w) & block.covered[w]) != e.coded[w])
+                    return false;
+            return true;
+        }
         return false;
     }
 
@@ -49,12 +54,25 @@ private:
         Coded coded;
     };
 
+    /// Bytes 8w to 8w + 7, those past the end as zeros.
+    static std::uint64_t wordAt(std::span<const unsigned char> bytes, std::size_t w)
+    {
+        std::uint64_t word = 0;
+        if (8 * w + 8 <= bytes.size()) {
+            std::memcpy(&word, bytes.data() + 8 * w, sizeof word);
+        } else if (8 * w < bytes.size()) {
+            unsigned char last[8] = {};
+            std::memcpy(last, bytes.data() + 8 * w, bytes.size() - 8 * w);
+            std::memcpy(&word, last, sizeof word);
+        }
+        return word;
+    }
+
     static Coded codedBytes(const CodedBlock& block, std::span<const unsigned char> bytes)
     {
         Coded coded{};
-        std::memcpy(coded.data(), bytes.data(), block.extent);
-        for (std::size_t i = 0; i < coded.size(); ++i)
-            coded[i] &= block.covered[i];
+        for (std::size_t w = 0; w < (block.extent + 7) / 8; ++w)
+            coded[w] = wordAt(bytes, w) & block.covered[w];
         return coded;
     }
 

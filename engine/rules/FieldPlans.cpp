@@ -45,7 +45,9 @@ ValueCheck valueCheckOf(FormatKind kind, int number)
 
 }  // namespace
 
-FieldPlans::FieldPlans(FormatKind kind, const RuleSetTables& tables) : m_kind(kind), m_index(tables)
+FieldPlans::FieldPlans(FormatKind kind, const RuleSetTables& tables)
+    : m_kind(kind), m_index(tables), m_leader(m_index.codedBlock(kLeaderBlock, {})),
+      m_generalData(m_index.codedBlock(kGeneralDataBlock, {}))
 {
     for (int number = 0; number < 1000; ++number) {
         const std::string tag{static_cast<char>('0' + number / 100), static_cast<char>('0' + number / 10 % 10),

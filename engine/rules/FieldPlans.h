@@ -49,11 +49,26 @@ public:
     [[nodiscard]] const FieldPlan& operator[](int number) const { return m_plans[static_cast<std::size_t>(number)]; }
     /// The plan of a tag of any bytes, `rule` being its rule in this set.
     [[nodiscard]] FieldPlan planOf(std::string_view tag, const FieldRule* rule) const;
+    /// As RuleIndex::codedBlock; the leader's and UNIMARC 100 $a's, checked
+    /// in every record, are at hand.
+    [[nodiscard]] const CodedBlock& codedBlock(std::string_view block, std::string_view material) const
+    {
+        if (material.empty() && block == kLeaderBlock)
+            return m_leader;
+        if (material.empty() && block == kGeneralDataBlock)
+            return m_generalData;
+        return m_index.codedBlock(block, material);
+    }
+
+    static constexpr std::string_view kLeaderBlock = "LDR";
+    static constexpr std::string_view kGeneralDataBlock = "100 $a";
 
 private:
     FormatKind m_kind;
     RuleIndex m_index;
     std::array<FieldPlan, 1000> m_plans;
+    const CodedBlock& m_leader;
+    const CodedBlock& m_generalData;
 };
 
 }  // namespace veltrane::rules

@@ -36,7 +36,7 @@ constexpr std::string_view kUnimarcAuthorityTypes = "xyz";
 constexpr std::size_t kUnimarcGeneralDataLength = 36;
 // The blocks of the rule tables that hold the coded positions of UNIMARC's
 // coded subfields: 100 $a (general processing data), then 105 $a and 106 $a.
-constexpr std::string_view kGeneralDataBlock = "100 $a";
+constexpr std::string_view kGeneralDataBlock = rules::FieldPlans::kGeneralDataBlock;
 // A block of positions within a subfield ends with the subfield's code.
 constexpr std::string_view kSubfieldABlockEnd = " $a";
 
@@ -309,7 +309,7 @@ private:
         m_at = 0;
         m_tag = {};
         m_occurrence = 0;
-        checkCodedPositions("LDR", {}, m_reader.leader());
+        checkCodedPositions(rules::FieldPlans::kLeaderBlock, {}, m_reader.leader());
     }
 
     /// Each coded position of a leader or fixed field (those of every such
@@ -319,7 +319,7 @@ private:
     void checkCodedPositions(std::string_view block, std::string_view material, std::span<const unsigned char> bytes,
                              std::size_t shift = 0)
     {
-        const rules::CodedBlock& coded = m_index.codedBlock(block, material);
+        const rules::CodedBlock& coded = m_plans.codedBlock(block, material);
         const bool memorable = shift == 0 && rules::FaultlessBlocks::memorable(coded, bytes);
         if (memorable && m_scratch.faultless.holds(coded, bytes))
             return;

@@ -92,11 +92,13 @@ void RuleIndex::indexCodedPositions()
                             reinterpret_cast<const unsigned char*>(rule.codes.data()) + i, rule.width));
                 coded.extent = std::max<std::size_t>(coded.extent, std::size_t{rule.position} + rule.length);
             }
-            if (coded.extent <= CodedBlock::kMemorableExtent)
+            if (coded.extent <= CodedBlock::kMemorableExtent) {
+                // Byte by byte, then as words as the check reads them.
+                unsigned char covered[CodedBlock::kMemorableExtent] = {};
                 for (const CodedPosition& position : coded.positions)
-                    for (std::size_t b = position.rule->position; b < position.rule->position + position.rule->length;
-                         ++b)
-                        coded.covered[b / 8] |= std::uint64_t{0xFF} << (8 * (b % 8));
+                    std::memset(covered + position.rule->position, 0xFF, position.rule->length);
+                std::memcpy(coded.covered.data(), covered, sizeof covered);
+            }
         }
     }
 }
