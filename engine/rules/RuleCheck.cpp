@@ -95,6 +95,12 @@ struct RuleScratch {
     std::vector<Link> links;
 };
 
+RuleScratch& ThreadScratch()
+{
+    thread_local RuleScratch scratch;
+    return scratch;
+}
+
 class RuleChecker {
 public:
     RuleChecker(Iso2709Reader& reader, RuleSet set, const RuleContext& context, std::vector<RuleFinding>& out)
@@ -689,8 +695,9 @@ private:
     const rules::FieldPlans& m_plans;
     const rules::RuleIndex& m_index;
     const RuleSetTables& m_tables;
-    // The thread's, so that checking a record allocates nothing.
-    static thread_local RuleScratch m_scratch;
+    // The thread's, so that checking a record allocates nothing; found once a
+    // record, as a thread-local object is found through a call.
+    RuleScratch& m_scratch = ThreadScratch();
     unsigned char m_delimiter;
     std::size_t m_at = 0;
     std::string_view m_tag;
@@ -705,7 +712,6 @@ private:
     bool m_controls = false;  ///< the current field's bytes, once split, hold a control other than the delimiter
 };
 
-thread_local RuleScratch RuleChecker::m_scratch;
 
 }  // namespace
 

@@ -72,6 +72,11 @@ consteval const RuleCode& FindRuleCode(std::string_view code)
 
 /// One content finding; the fields that do not apply stay empty or zero.
 struct RuleFinding {
+    // Each member starts as declared. A constructor of its own, as with the
+    // implicit one each finding made would first be cleared whole, and most
+    // findings of a large file are only counted.
+    RuleFinding() {}
+
     std::size_t at = 0;  ///< the record byte it concerns (0-based): its field's first data byte, or 0
     std::string_view code;  ///< one of kRuleCodes
     Severity severity = Severity::Error;  ///< the code's
