@@ -11,10 +11,10 @@
 #include <immintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 #include <span>
 
 #include "common/CpuFeatures.h"
@@ -75,9 +75,9 @@ private:
     std::size_t m_previous = kNone;
 };
 
-// The terminator (0x1E) and the delimiter (0x1F) are the last two control
-// characters, and differ in their last bit only.
-static_assert(kStandardFieldTerminator == (kStandardSubfieldDelimiter & ~1) && kStandardSubfieldDelimiter == 0x1F);
+// The delimiter (0x1F) is the last control character, the terminator (0x1E)
+// the one before it: the bytes at most the delimiter are all three kinds.
+static_assert(kStandardFieldTerminator + 1 == kStandardSubfieldDelimiter && kStandardSubfieldDelimiter == 0x1F);
 
 #if defined(__x86_64__)
 
@@ -119,9 +119,10 @@ template <bool StopAtTerminator, typename Sink>
     return true;
 }
 
-/// The whole chunks of 32 that `readable` allows (at most past n), 64 bytes
-/// at a time where most hold no low byte. Returns where it stopped: n at the
-/// field's end (n then being where its terminator is, if it has one).
+/// The field's bytes in whole chunks of 32 as far as `readable` bytes may be
+/// read (a last chunk may reach past n), 64 bytes at a time where most hold
+/// no low byte. Returns where it stopped: n once the field is done (n then
+/// being where its terminator is, if it has one).
 template <bool StopAtTerminator, typename Sink>
 [[gnu::flatten]] __attribute__((target("avx2"))) std::size_t walkChunksAvx2(const unsigned char* bytes, std::size_t& n,
                                                                             std::size_t readable, std::uint32_t& controls,

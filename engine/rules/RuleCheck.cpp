@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <functional>
 
 #include "charset/ByteWords.h"
