@@ -92,7 +92,8 @@ int main(int argc, char** argv)
             return 1;
         }
         ListRead read;
-        fill = std::min(fill, secondsOf([&] { read = ReadRecordList(fd, dmNormal, CharsetSetting::Auto); }));
+        fill = std::min(fill, secondsOf([&] { read = ReadRecordList(fd, dmNormal, CharsetSetting::Auto, NoMonitor(), 0, {},
+                                                                           RuleSetting::Auto); }));
         ::close(fd);
         ListOrder sorted;
         sort = std::min(sort, secondsOf([&] {

@@ -27,8 +27,9 @@ struct ListBatch {
 
 /// What one thread keeps from record to record.
 struct RowWorker {
-    RowWorker(DelimiterMode mode, CharsetSetting setting, const std::vector<ColumnPath>& ownColumns)
-        : maker(mode, setting, ownColumns)
+    RowWorker(DelimiterMode mode, CharsetSetting setting, const std::vector<ColumnPath>& ownColumns,
+              RuleSetting rules)
+        : maker(mode, setting, ownColumns, rules)
     {
     }
     ListRowMaker maker;
@@ -43,13 +44,14 @@ struct RowWorker {
 }  // namespace
 
 ListFill FillRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const ListRowsDelivery& deliver,
-                        const WorkMonitor& monitor, int workers, const std::vector<ColumnPath>& ownColumns)
+                        const WorkMonitor& monitor, int workers, const std::vector<ColumnPath>& ownColumns,
+                        RuleSetting rules)
 {
     if (workers <= 0)
         workers = DefaultWorkerCount(2);
     std::vector<std::unique_ptr<RowWorker>> makers;
     for (int i = 0; i < workers; ++i)
-        makers.push_back(std::make_unique<RowWorker>(mode, setting, ownColumns));
+        makers.push_back(std::make_unique<RowWorker>(mode, setting, ownColumns, rules));
     std::int64_t delivered = 0;
     auto hand = [&](RecordList& rows) {
         if (rows.rows() == 0)
@@ -69,11 +71,11 @@ ListFill FillRecordList(int fd, DelimiterMode mode, CharsetSetting setting, cons
 }
 
 ListRead ReadRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const WorkMonitor& monitor, int workers,
-                        const std::vector<ColumnPath>& ownColumns)
+                        const std::vector<ColumnPath>& ownColumns, RuleSetting rules)
 {
     ListRead read;
     read.fill = FillRecordList(fd, mode, setting, [&](RecordList& rows) { read.list.append(rows); }, monitor, workers,
-                               ownColumns);
+                               ownColumns, rules);
     read.list.shrinkToFit();
     return read;
 }

@@ -11,6 +11,7 @@
 #include "iso2709/RecordLayout.h"
 #include "list/ColumnPath.h"
 #include "list/RecordList.h"
+#include "rules/RuleCheck.h"
 
 namespace veltrane {
 
@@ -31,10 +32,12 @@ struct ListFill {
 /// bytes framed against the file's size; a stop asked for ends it Cancelled
 /// with the rows delivered so far. The calling thread reads; `workers`
 /// threads make rows (0: one a core, at most two; 1: the calling thread).
-/// Every row also gets the cells of `ownColumns`.
+/// Every row also gets the cells of `ownColumns`; its problems count the
+/// content findings of `rules` too.
 [[nodiscard]] ListFill FillRecordList(int fd, DelimiterMode mode, CharsetSetting setting, const ListRowsDelivery& deliver,
                                       const WorkMonitor& monitor = NoMonitor(), int workers = 0,
-                                      const std::vector<ColumnPath>& ownColumns = {});
+                                      const std::vector<ColumnPath>& ownColumns = {},
+                                      RuleSetting rules = RuleSetting::None);
 
 /// The whole list of a record file at once (tests, the benchmark).
 struct ListRead {
@@ -43,6 +46,7 @@ struct ListRead {
 };
 [[nodiscard]] ListRead ReadRecordList(int fd, DelimiterMode mode, CharsetSetting setting,
                                       const WorkMonitor& monitor = NoMonitor(), int workers = 0,
-                                      const std::vector<ColumnPath>& ownColumns = {});
+                                      const std::vector<ColumnPath>& ownColumns = {},
+                                      RuleSetting rules = RuleSetting::None);
 
 }  // namespace veltrane

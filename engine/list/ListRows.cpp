@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "list/ListRows.h"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,8 @@ void trimStart(std::string& text)
 struct ListRowMaker::Work {
     DelimiterMode mode;
     CharsetSetting setting;
+    RuleSetting rules = RuleSetting::None;
+    std::vector<RuleFinding> findings;
     std::vector<ColumnPath> ownColumns;
     std::string value;
     Iso2709Reader reader;
@@ -208,11 +211,13 @@ struct ListRowMaker::Work {
     }
 };
 
-ListRowMaker::ListRowMaker(DelimiterMode mode, CharsetSetting setting, std::vector<ColumnPath> ownColumns)
+ListRowMaker::ListRowMaker(DelimiterMode mode, CharsetSetting setting, std::vector<ColumnPath> ownColumns,
+                           RuleSetting rules)
     : m_work(std::make_unique<Work>())
 {
     m_work->mode = mode;
     m_work->setting = setting;
+    m_work->rules = rules;
     m_work->ownColumns = std::move(ownColumns);
 }
 
@@ -229,7 +234,16 @@ void ListRowMaker::make(std::span<const unsigned char> bytes, std::uint32_t decl
     const CharsetDecision decision = ChooseCharset(w.setting, w.fields);
     w.charset = decision.charset;
     row.cells[static_cast<std::size_t>(ListColumn::Charset)] = TellCharset(w.setting, decision, w.fields).name;
-    row.cells[static_cast<std::size_t>(ListColumn::Problems)] = std::to_string(w.reader.problems().size());
+    std::size_t problems = w.reader.problems().size();
+    if (w.rules != RuleSetting::None && w.reader.leaderWhole()) {
+        // Only counted: the findings come without their text.
+        w.findings.clear();
+        (void)CheckRecordRules(w.reader, w.rules, {bytes, w.mode, w.charset, false}, w.findings);
+        // That a kind of record has no rules is no problem of the record.
+        problems += static_cast<std::size_t>(std::count_if(w.findings.begin(), w.findings.end(),
+                                                           [](const RuleFinding& f) { return f.code != "no-rules"; }));
+    }
+    row.cells[static_cast<std::size_t>(ListColumn::Problems)] = std::to_string(problems);
     if (const std::optional<int> year = PublicationYear(w.fields, SubfieldDelimiter(w.mode)))
         row.cells[static_cast<std::size_t>(ListColumn::Year)] = std::to_string(*year);
     if (const std::optional<std::size_t> f = w.firstField("001"))

@@ -11,6 +11,7 @@
 #include "iso2709/RecordLayout.h"
 #include "list/ColumnPath.h"
 #include "list/RecordList.h"
+#include "rules/RuleCheck.h"
 
 namespace veltrane {
 
@@ -21,7 +22,9 @@ namespace veltrane {
 ///   100/110/111 $a else 245 $c, publisher 264 (second indicator 1) $b else
 ///   260 $b, ISBN 020 $a, their trailing punctuation left off too;
 /// - both: 001, the year by `PublicationYear`, the set as `TellCharset` tells
-///   it, and the count of structural problems.
+///   it, and the count of its problems: the structural ones, and the content
+///   findings of the rules `rules` gives it (none with RuleSetting::None),
+///   not counting the notice that its kind has no rules.
 /// The first occurrence of a field and subfield counts. Controls are left out
 /// of the text; a non-sorting span (NSB ... NSE) stays in the title as it
 /// reads and is left out of its sort key, which also starts past the
@@ -32,7 +35,8 @@ namespace veltrane {
 /// Keeps its buffers and codec from record to record: use one per thread.
 class ListRowMaker {
 public:
-    ListRowMaker(DelimiterMode mode, CharsetSetting setting, std::vector<ColumnPath> ownColumns = {});
+    ListRowMaker(DelimiterMode mode, CharsetSetting setting, std::vector<ColumnPath> ownColumns = {},
+                 RuleSetting rules = RuleSetting::None);
     ~ListRowMaker();
     ListRowMaker(const ListRowMaker&) = delete;
     ListRowMaker& operator=(const ListRowMaker&) = delete;

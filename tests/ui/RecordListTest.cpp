@@ -165,6 +165,21 @@ private slots:
         QCOMPARE(model->rowCount(), 5);
     }
 
+    // 问题 counts the findings of the window's rules with the structural
+    // problems (these records lack 101 and 801), and follows the window's
+    // rules when they change.
+    void problemsCountTheFindingsOfTheWindowsRules()
+    {
+        TFormMarc* window = openListed();
+        QVERIFY(window != nullptr);
+        RecordListModel* model = window->recordList()->model();
+        const int problems = static_cast<int>(ListColumn::Problems);
+        QCOMPARE(column(model, problems), QStringList(5, QStringLiteral("2")));
+        window->setRuleChoice(veltrane::RuleSetting::None);
+        QVERIFY(QTest::qWaitFor([&] { return !window->recordList()->filling() && model->rowCount() == 5; }));
+        QCOMPARE(column(model, problems), QStringList(5, QStringLiteral("0")));
+    }
+
     void selectionAndDisplayFollowEachOther()
     {
         TFormMarc* window = openListed();
@@ -198,9 +213,10 @@ private slots:
         view->selectionModel()->select(pane->model()->index(pane->model()->rowOf(5), 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QTest::keySequence(view, QKeySequence::Copy);
+        // 问题: the two mandatory fields (101, 801) the window's rules find missing.
         QCOMPARE(QApplication::clipboard()->text(),
-                 QStringLiteral("3\trec3\tFigs\tAuthor 3\tPress\t1985\t\tascii\t0\n"
-                                "5\trec5\tFigs\tAuthor 5\tPress\t1970\t\tascii\t0\n"));
+                 QStringLiteral("3\trec3\tFigs\tAuthor 3\tPress\t1985\t\tascii\t2\n"
+                                "5\trec5\tFigs\tAuthor 5\tPress\t1970\t\tascii\t2\n"));
     }
 
     void aLargeListSortsAndFiltersOffTheInterfaceThreadKeepingTheSelection()

@@ -278,7 +278,7 @@ void TFormMarc::setCharsetChoice(veltrane::CharsetSetting setting)
     RedisplayRecord();
     // The list's text is decoded in the window's set too.
     if (m_recordList != nullptr)
-        m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
+        m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice, RuleChoice);
 }
 
 bool TFormMarc::selectFinding(const veltrane::CheckProblem& finding)
@@ -300,6 +300,9 @@ void TFormMarc::setRuleChoice(veltrane::RuleSetting setting)
 {
     RuleChoice = setting;
     RedisplayRecord();
+    // The list's 问题 counts the findings of the window's rules too.
+    if (m_recordList != nullptr)
+        m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice, RuleChoice);
 }
 
 void TFormMarc::setRecordListShown(bool shown)
@@ -328,7 +331,7 @@ void TFormMarc::startRecordList()
             [this] { m_recordList->selectRecord(CurrentRecord); });
     connect(m_recordList, &RecordListPane::exportSelectionRequested, this, &TFormMarc::exportSelectionRequested);
     m_recordList->useColumnsOf(recordListFormat());
-    m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice);
+    m_recordList->fill(FileName, RecordCount, m_shared.delimiterMode, CharsetChoice, RuleChoice);
 }
 
 QString TFormMarc::recordListFormat() const

@@ -178,7 +178,7 @@ RecordListPane::~RecordListPane()
 }
 
 void RecordListPane::fill(const std::string& fileName, int records, veltrane::DelimiterMode mode,
-                          veltrane::CharsetSetting setting)
+                          veltrane::CharsetSetting setting, veltrane::RuleSetting rules)
 {
     m_fill.request_stop();
     if (m_fill.joinable())
@@ -189,6 +189,7 @@ void RecordListPane::fill(const std::string& fileName, int records, veltrane::De
     m_records = records;
     m_mode = mode;
     m_setting = setting;
+    m_rules = rules;
     // A reset forgets where the columns stood.
     const std::vector<ColumnPlace> places = m_placesToTake.empty() ? columnPlaces() : std::exchange(m_placesToTake, {});
     QStringList headings;
@@ -204,7 +205,7 @@ void RecordListPane::fill(const std::string& fileName, int records, veltrane::De
     m_stop->show();
     updateCount();
     RecordListPane* const pane = this;  // joined before it goes
-    m_fill = std::jthread([pane, fileName, mode, setting, own = m_ownColumns](std::stop_token stop) {
+    m_fill = std::jthread([pane, fileName, mode, setting, rules, own = m_ownColumns](std::stop_token stop) {
         const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
         bool failed = fd < 0;
         if (fd >= 0) {
@@ -227,7 +228,7 @@ void RecordListPane::fill(const std::string& fileName, int records, veltrane::De
                     QMetaObject::invokeMethod(pane, [pane, chunk] { pane->m_model->appendRows(*chunk); },
                                               Qt::QueuedConnection);
                 },
-                monitor, 0, own);
+                monitor, 0, own, rules);
             ::close(fd);
             failed = result.outcome == veltrane::Outcome::FileError;
         }
@@ -311,7 +312,7 @@ std::vector<int> RecordListPane::selectedRecords() const
 void RecordListPane::refill()
 {
     if (!m_fileName.empty())
-        fill(m_fileName, m_records, m_mode, m_setting);
+        fill(m_fileName, m_records, m_mode, m_setting, m_rules);
 }
 
 std::vector<RecordListPane::ColumnPlace> RecordListPane::columnPlaces() const

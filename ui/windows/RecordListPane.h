@@ -14,6 +14,7 @@
 #include "common/WorkMonitor.h"
 #include "iso2709/RecordLayout.h"
 #include "list/ColumnPath.h"
+#include "rules/RuleCheck.h"
 
 class QComboBox;
 class QLabel;
@@ -56,8 +57,10 @@ public:
     ~RecordListPane() override;
 
     /// Reads the rows of every record of fileName (records, as the index
-    /// counts them, are announced at once) in the background.
-    void fill(const std::string& fileName, int records, veltrane::DelimiterMode mode, veltrane::CharsetSetting setting);
+    /// counts them, are announced at once) in the background; 问题 counts the
+    /// content findings of `rules` with the structural problems.
+    void fill(const std::string& fileName, int records, veltrane::DelimiterMode mode, veltrane::CharsetSetting setting,
+              veltrane::RuleSetting rules);
     /// Stops the fill; rows read so far stay, the others show their number only.
     void stopFill();
 
@@ -130,6 +133,7 @@ private:
     int m_records = 0;
     veltrane::DelimiterMode m_mode = veltrane::dmNormal;
     veltrane::CharsetSetting m_setting = veltrane::CharsetSetting::Auto;
+    veltrane::RuleSetting m_rules = veltrane::RuleSetting::None;
     std::vector<veltrane::ColumnPath> m_ownColumns;
     QString m_format;                       ///< whose columns are kept; empty: none are
     std::vector<ColumnPlace> m_placesToTake;  ///< the places kept, taken at the next fill

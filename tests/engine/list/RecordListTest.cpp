@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "RecordFiles.h"
+#include "check/RecordCheck.h"
 #include "list/ListFill.h"
 #include "list/ListRows.h"
 #include "list/TextOrder.h"
@@ -119,6 +120,52 @@ TEST(ListColumns, ControlsNeverReachACellAndProblemsAreCounted)
     const ListRow row = rowOf(record);
     EXPECT_EQ(cellOf(row, ListColumn::Title), "Tabhere");
     EXPECT_EQ(cellOf(row, ListColumn::Problems), "2");
+}
+
+// 问题 counts the content findings of the window's rules with the structural
+// problems: as many as `check` tells of the record under those rules, of
+// each kind.
+TEST(ListColumns, ProblemsCountTheFindingsOfTheRulesAsCheckTellsThem)
+{
+    std::string bytes = MakeRecord({{"245", "00\x1f" "aTab\there"}, {"245", "10\x1f" "bNo a"}});
+    bytes[10] = '3';  // indicator count
+    const std::string badCounts = bytes;
+    const std::string gbkNoCountry = MakeRecord({{"001", "c1"},
+                                                 {"010", "  \x1f" "a978-7-111-11111-4"},
+                                                 {"100", kUnimarc100},
+                                                 {"200", "1 \x1f" "a\xd6\xd0\xce\xc4"}});
+    const std::string clean = MakeRecord({{"001", "m1"}, {"245", "10\x1f" "aA title"}});
+    std::string holdings = MakeRecord({{"001", "h1"}, {"852", "  \x1f" "bMain"}});
+    holdings[6] = 'u';  // no rule set covers holdings: their notice is no problem
+    for (const std::string* each : {&badCounts, &gbkNoCountry, &clean, static_cast<const std::string*>(&holdings)}) {
+        const std::string& record = *each;
+        for (const RuleSetting rules : {RuleSetting::None, RuleSetting::Auto, RuleSetting::Unimarc}) {
+            SCOPED_TRACE(::testing::PrintToString(record) + " " + std::to_string(static_cast<int>(rules)));
+            FramedRecord framed;
+            framed.number = 1;
+            framed.declaredLength = static_cast<std::uint32_t>(record.size());
+            framed.bytes = {reinterpret_cast<const unsigned char*>(record.data()), record.size()};
+            CheckOptions options;
+            options.rules = rules;
+            RecordFields fields;
+            TextCodec codec;
+            std::vector<CheckProblem> told;
+            CheckRecord(framed, options, fields, codec, told);
+            // The list counts the reader's structural problems, not the
+            // characters check looks at besides, nor the notice that a kind
+            // of record has no rules.
+            std::erase_if(told, [](const CheckProblem& p) {
+                return p.code == "invalid-bytes" || p.code == "bad-utf8" || p.code == "no-rules";
+            });
+            ListRowMaker maker(dmNormal, CharsetSetting::Auto, {}, rules);
+            ListRow row;
+            maker.make(framed.bytes, framed.declaredLength, row);
+            EXPECT_EQ(cellOf(row, ListColumn::Problems), std::to_string(told.size()));
+            if (rules == RuleSetting::Auto && each != &clean && each != &holdings) {
+                EXPECT_GT(told.size(), each == &badCounts ? 1u : 0u);
+            }
+        }
+    }
 }
 
 TEST(RecordListSort, NumbersAsNumbersTitlesPastNonfilingStableAndReversible)
