@@ -595,22 +595,37 @@ bool WriteIso2709(const MarcRecord& record, std::string& out, std::vector<std::s
         position += n;
     }
     out += kFieldTerminator;
+    // A delimiter byte in a field's data would end the field, a subfield or
+    // the record where it stands (a record read under a printable delimiter
+    // may hold one as data): it goes out as a blank, and is told.
+    std::size_t blanked = 0;
+    auto data = [&](std::string_view bytes) {
+        for (const char c : bytes) {
+            const bool delimiter = kDelimiterBytes.find(c) != std::string_view::npos;
+            blanked += delimiter ? 1 : 0;
+            out += delimiter ? ' ' : c;
+        }
+    };
     for (const MarcRecord::Field& f : record.fields()) {
         if (!writable(f))
             continue;
+        blanked = 0;
         if (f.control) {
-            out += record.value(f);
+            data(record.value(f));
         } else {
             std::string_view i1 = record.indicator1(f), i2 = record.indicator2(f);
-            out += i1.empty() ? std::string_view(" ") : i1;
-            out += i2.empty() ? std::string_view(" ") : i2;
+            data(i1.empty() ? std::string_view(" ") : i1);
+            data(i2.empty() ? std::string_view(" ") : i2);
             for (const MarcRecord::Subfield& s : record.subfields(f)) {
                 out += kSubfieldDelimiter;
-                out += record.code(s);
-                out += record.value(s);
+                data(record.code(s));
+                data(record.value(s));
             }
         }
         out += kFieldTerminator;
+        if (blanked > 0)
+            problems.push_back("field " + shownTag(record.tag(f)) + " holds " + std::to_string(blanked) +
+                               (blanked == 1 ? " delimiter byte" : " delimiter bytes") + " in its data: written as blanks");
     }
     out += static_cast<char>(kRecordTerminator);
     return true;
