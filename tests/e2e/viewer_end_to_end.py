@@ -174,6 +174,23 @@ def start_viewer(arguments, cwd, env):
     return viewer
 
 
+def quit_viewer(viewer):
+    """文件 → 退出: the viewer ends, with exit status 0."""
+    keys("alt+f", "x")
+    code = viewer.wait(timeout=WAIT_SECONDS)
+    check(code == 0, "exit status %d" % code)
+
+
+def stop_viewer(viewer, screenshot=False):
+    """A viewer still running once a run has failed is stopped, after a
+    picture of the screen when one is asked for."""
+    if viewer.poll() is None:
+        if screenshot:
+            subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
+        viewer.kill()
+        viewer.wait()
+
+
 def descendants(node, depth=0):
     yield node
     if depth > 14:
@@ -557,14 +574,9 @@ def run(work):
         keys("alt+f", "c")
         wait_for("one window left", lambda: len(documents()) == 1)
         check(len(os.listdir(tmp)) == 1, "closing a window deletes its index: %s" % os.listdir(tmp))
-        keys("alt+f", "x")
-        code = viewer.wait(timeout=WAIT_SECONDS)
-        check(code == 0, "exit status %d" % code)
+        quit_viewer(viewer)
     finally:
-        if viewer.poll() is None:
-            subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
-            viewer.kill()
-            viewer.wait()
+        stop_viewer(viewer, screenshot=True)
     check(os.listdir(cwd) == [], "files left in the current folder: %s" % os.listdir(cwd))
     check(os.listdir(tmp) == [], "files left in TMP: %s" % os.listdir(tmp))
     check(open(a, "rb").read() == a_bytes, "the record file is unchanged")
@@ -605,13 +617,9 @@ def run_cnmarc_notes(work):
         keys("Escape")
         dialog_closed("检查纪录")
         expect_display(path, 1, 0)
-        keys("alt+f", "x")
-        code = viewer.wait(timeout=WAIT_SECONDS)
-        check(code == 0, "exit status %d" % code)
+        quit_viewer(viewer)
     finally:
-        if viewer.poll() is None:
-            viewer.kill()
-            viewer.wait()
+        stop_viewer(viewer)
 
 def run_without_temporary_folder(work):
     """TMP names a folder that does not exist: the file cannot get an index, the
@@ -632,13 +640,9 @@ def run_without_temporary_folder(work):
         expect_message("Index file open error!")
         expect_message("Not marc format file!")
         check(documents() == {}, "no document window stays open")
-        keys("alt+f", "x")
-        code = viewer.wait(timeout=WAIT_SECONDS)
-        check(code == 0, "exit status %d" % code)
+        quit_viewer(viewer)
     finally:
-        if viewer.poll() is None:
-            viewer.kill()
-            viewer.wait()
+        stop_viewer(viewer)
     left = os.listdir(cwd)
     check(left == [], "files left in the current folder: %s" % left)
     check(not os.path.exists(missing), "the missing TMP folder was made")
