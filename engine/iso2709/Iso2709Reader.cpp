@@ -216,8 +216,8 @@ std::span<const unsigned char> Iso2709Reader::body(std::size_t i) const
 
 IsoDataField Iso2709Reader::dataField(std::size_t i)
 {
-    const std::span<const unsigned char> indicators = SplitSubfields(body(i), m_mode, m_subfields);
-    return {indicators, m_subfields};
+    bool controls = false;
+    return dataField(i, controls);
 }
 
 IsoDataField Iso2709Reader::dataField(std::size_t i, bool& controls)
